@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+// The error record every connection carries: a (category, code) pair with an HTTP status and a detail
+// text. A plain value, copied out of connections; the (category, code) pair selects the text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bw::net {
+
+enum ErrorCategory : std::uint32_t {
+    CatNone = 0,
+    CatSocket = 256,
+    CatLocal = 512,
+    CatProtocol = 768,
+    CatStop = 1024,
+};
+
+enum ErrorCodeValue : std::int32_t {
+    TransferTooSlow = 513,
+    SocketWriteError = 514,
+    SocketReadError = 515,
+    FileWriteError = 516,
+    FileReadError = 517,
+    FileOpenError = 518,
+    FileCopyError = 519,
+    UnexpectedResponse = 769,
+    DataConnectionFailed = 770,
+    PermissionDenied = 771,
+    MalformedResponse = 772,
+    ConnectFailed = 773,
+    ServerShutdown = 774,
+    ServerNotReady = 775,
+    UsernameInvalid = 776,
+    PasswordInvalid = 777,
+    UrlRedirected = 778,
+    Exiting = 1025,
+    DataIdleTimeout = 1026,
+    StopByEngine = 15,
+    StopByItem = 101,
+};
+
+class ErrorCode
+{
+public:
+    ErrorCode() = default;
+    ErrorCode(std::uint32_t category, std::int32_t code)
+        : m_category(category),
+          m_code(code)
+    {
+    }
+
+    // Category and code become 0; status and detail stay.
+    void clear()
+    {
+        m_category = CatNone;
+        m_code = 0;
+    }
+
+    void set(std::uint32_t category, std::int32_t code)
+    {
+        m_category = category;
+        m_code = code;
+    }
+
+    // 0 and 10004 (an interrupted call) are not errors: they clear the record.
+    void setSocketError(int socketErrorNumber);
+
+    bool isSet() const { return m_category != CatNone; }
+    bool isStop() const { return m_category == CatStop; }
+    bool is(std::uint32_t category, std::int32_t code) const { return m_category == category && m_code == code; }
+    std::uint32_t category() const { return m_category; }
+    std::int32_t code() const { return m_code; }
+    std::int32_t status() const { return m_status; }
+    void setStatus(std::int32_t status) { m_status = status; }
+    const std::string &detail() const { return m_detail; }
+    void setDetail(std::string detail) { m_detail = std::move(detail); }
+
+    const char *text() const { return textFor(m_category, m_code); }
+    static const char *textFor(std::uint32_t category, std::int32_t code);
+
+    bool operator==(const ErrorCode &) const = default;
+
+private:
+    std::uint32_t m_category = CatNone;
+    std::int32_t m_code = 0;
+    std::int32_t m_status = 0;
+    std::string m_detail;
+};
+
+} // namespace bw::net
