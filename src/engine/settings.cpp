@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#include "engine/settings.h"
+
+namespace bw::engine {
+
+namespace {
+
+bool readBool(const SettingsStore &store, const char *key, bool defaultValue)
+{
+    return store.readInt(kOptionsGroup, key, defaultValue ? 1 : 0) != 0;
+}
+
+void writeBool(SettingsStore &store, const char *key, bool value)
+{
+    store.writeInt(kOptionsGroup, key, value ? 1 : 0);
+}
+
+} // namespace
+
+Settings loadSettings(const SettingsStore &store)
+{
+    const Settings defaults;
+    Settings s;
+    s.systemTray = readBool(store, "SystemTray", defaults.systemTray);
+    s.downloadPath = store.readString(kPathsGroup, "DownloadPath", defaults.downloadPath);
+    s.maxThreads = store.readInt(kOptionsGroup, "MaxThreads", defaults.maxThreads);
+    s.maxThreadsPerSite = store.readInt(kOptionsGroup, "MaxThreadsPerSite", defaults.maxThreadsPerSite);
+    s.retryTime = store.readInt(kOptionsGroup, "RetryTime", defaults.retryTime);
+    s.retryCount = store.readInt(kOptionsGroup, "RetryCount", defaults.retryCount);
+    s.timeout = store.readInt(kOptionsGroup, "Timeout", defaults.timeout);
+    s.hidePassword = readBool(store, "HidePassword", defaults.hidePassword);
+    s.minimizeTray = readBool(store, "MinimizeTray", defaults.minimizeTray);
+    s.passive = readBool(store, "Passive", defaults.passive);
+    s.showSiteStart = readBool(store, "ShowSiteStart", defaults.showSiteStart);
+    s.timeStamp = readBool(store, "TimeStamp", defaults.timeStamp);
+    s.useDownloadPath = readBool(store, "UseDownloadPath", defaults.useDownloadPath);
+    s.longLocalPaths = readBool(store, "LongLocalPaths", defaults.longLocalPaths);
+    return s;
+}
+
+void saveSettings(SettingsStore &store, const Settings &s)
+{
+    store.writeString(kPathsGroup, "DownloadPath", s.downloadPath);
+    store.writeInt(kOptionsGroup, "MaxThreads", s.maxThreads);
+    store.writeInt(kOptionsGroup, "MaxThreadsPerSite", s.maxThreadsPerSite);
+    store.writeInt(kOptionsGroup, "RetryTime", s.retryTime);
+    store.writeInt(kOptionsGroup, "RetryCount", s.retryCount);
+    store.writeInt(kOptionsGroup, "Timeout", s.timeout);
+    writeBool(store, "HidePassword", s.hidePassword);
+    writeBool(store, "MinimizeTray", s.minimizeTray);
+    writeBool(store, "Passive", s.passive);
+    writeBool(store, "ShowSiteStart", s.showSiteStart);
+    writeBool(store, "TimeStamp", s.timeStamp);
+    writeBool(store, "UseDownloadPath", s.useDownloadPath);
+    writeBool(store, "LongLocalPaths", s.longLocalPaths);
+}
+
+} // namespace bw::engine

@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "engine/memory_settings_store.h"
+#include "engine/settings.h"
+
+namespace bw::engine {
+namespace {
+
+TEST(SettingsTest, EmptyStoreGivesTheDefaults)
+{
+    const MemorySettingsStore store;
+    const Settings s = loadSettings(store);
+    EXPECT_FALSE(s.systemTray);
+    EXPECT_EQ(s.downloadPath, "");
+    EXPECT_EQ(s.maxThreads, 10);
+    EXPECT_EQ(s.maxThreadsPerSite, 1);
+    EXPECT_EQ(s.retryTime, 30);
+    EXPECT_EQ(s.retryCount, 10);
+    EXPECT_EQ(s.timeout, 30);
+    EXPECT_TRUE(s.hidePassword);
+    EXPECT_TRUE(s.minimizeTray);
+    EXPECT_FALSE(s.passive);
+    EXPECT_TRUE(s.showSiteStart);
+    EXPECT_FALSE(s.timeStamp);
+    EXPECT_FALSE(s.useDownloadPath);
+    EXPECT_FALSE(s.longLocalPaths);
+}
+
+TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
+{
+    MemorySettingsStore store;
+    Settings s;
+    s.systemTray = true;
+    s.downloadPath = "/home/u/dl";
+    s.maxThreads = 40;
+    s.maxThreadsPerSite = 0;
+    s.retryTime = -5;
+    s.retryCount = 3;
+    s.timeout = 7;
+    s.hidePassword = false;
+    s.minimizeTray = false;
+    s.passive = true;
+    s.showSiteStart = false;
+    s.timeStamp = true;
+    s.useDownloadPath = true;
+    s.longLocalPaths = true;
+    saveSettings(store, s);
+
+    EXPECT_EQ(store.size(), 13u);
+    EXPECT_FALSE(store.contains("Options", "SystemTray"));
+    EXPECT_EQ(store.readString("Paths", "DownloadPath", "x"), "/home/u/dl");
+    EXPECT_EQ(store.readInt("Options", "Passive", 9), 1);
+    EXPECT_EQ(store.readInt("Options", "HidePassword", 9), 0);
+
+    Settings expected = s;
+    expected.systemTray = false;
+    EXPECT_EQ(loadSettings(store), expected);
+}
+
+TEST(SettingsTest, AnyNonZeroIntegerReadsAsTrue)
+{
+    MemorySettingsStore store;
+    store.writeInt("Options", "SystemTray", 1);
+    store.writeInt("Options", "Passive", -3);
+    store.writeInt("Options", "LongLocalPaths", 2);
+    store.writeInt("Options", "HidePassword", 0);
+    const Settings s = loadSettings(store);
+    EXPECT_TRUE(s.systemTray);
+    EXPECT_TRUE(s.passive);
+    EXPECT_TRUE(s.longLocalPaths);
+    EXPECT_FALSE(s.hidePassword);
+}
+
+} // namespace
+} // namespace bw::engine
