@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: MIT
+#include "support/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace bw::test {
+
+namespace {
+
+int listenOnLoopback(int &port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+ScriptedServer::ScriptedServer()
+{
+    m_listenFd = listenOnLoopback(m_port);
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    {
+        std::lock_guard lock{m_mutex};
+        m_stopping = true;
+        m_releases += 1000;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    closeFd(m_controlFd);
+    closeFd(m_dataFd);
+    closeFd(m_dataListenFd);
+    closeFd(m_listenFd);
+}
+
+ScriptedServer &ScriptedServer::add(Step::Kind kind, std::string text)
+{
+    m_steps.push_back(Step{kind, std::move(text)});
+    return *this;
+}
+
+ScriptedServer &ScriptedServer::reply(std::string line, std::string answer)
+{
+    expect(std::move(line));
+    return send(std::move(answer));
+}
+
+ScriptedServer &ScriptedServer::script(const std::vector<std::pair<std::string, std::string>> &exchanges)
+{
+    for (const auto &[line, answer] : exchanges)
+        reply(line, answer);
+    return *this;
+}
+
+void ScriptedServer::start()
+{
+    if (m_listenFd < 0)
+        fail("could not listen on 127.0.0.1");
+    m_thread = std::thread(&ScriptedServer::run, this);
+}
+
+void ScriptedServer::release()
+{
+    {
+        std::lock_guard lock{m_mutex};
+        ++m_releases;
+    }
+    m_changed.notify_all();
+}
+
+bool ScriptedServer::waitFinished(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock{m_mutex};
+    return m_changed.wait_for(lock, limit, [this] { return m_finished; });
+}
+
+bool ScriptedServer::finished() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_finished;
+}
+
+std::vector<std::string> ScriptedServer::received() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_received;
+}
+
+std::string ScriptedServer::dataReceived() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_dataReceived;
+}
+
+std::vector<std::string> ScriptedServer::failures() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_failures;
+}
+
+int ScriptedServer::dataPort() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_dataPort;
+}
+
+void ScriptedServer::fail(const std::string &message)
+{
+    std::lock_guard lock{m_mutex};
+    m_failures.push_back(message);
+}
+
+void ScriptedServer::record(const std::string &line)
+{
+    std::lock_guard lock{m_mutex};
+    m_received.push_back(line);
+}
+
+void ScriptedServer::waitRelease()
+{
+    std::unique_lock lock{m_mutex};
+    m_changed.wait(lock, [this] { return m_releases > 0 || m_stopping; });
+    if (m_releases > 0)
+        --m_releases;
+}
+
+void ScriptedServer::run()
+{
+    bool ok = m_listenFd >= 0;
+    if (ok)
+        ok = runStep(Step{Step::Accept, {}});
+    for (const Step &step : m_steps) {
+        if (!ok)
+            break;
+        ok = runStep(step);
+    }
+    // The script is over: the client sees the connections close.
+    closeFd(m_dataFd);
+    closeFd(m_dataListenFd);
+    closeFd(m_controlFd);
+    {
+        std::lock_guard lock{m_mutex};
+        m_finished = true;
+    }
+    m_changed.notify_all();
+}
+
+bool ScriptedServer::waitReadable(int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + m_stepTimeout;
+    for (;;) {
+        {
+            std::lock_guard lock{m_mutex};
+            if (m_stopping)
+                return false;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool ScriptedServer::sendAll(int fd, const std::string &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail("send failed");
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ScriptedServer::readLine(int fd, std::string &line)
+{
+    for (;;) {
+        std::size_t end = m_pending.find('\n');
+        if (end != std::string::npos) {
+            line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return true;
+        }
+        if (!waitReadable(fd))
+            return false;
+        char chunk[4096];
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        m_pending.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool ScriptedServer::runStep(const Step &step)
+{
+    switch (step.kind) {
+    case Step::Accept: {
+        closeFd(m_controlFd);
+        m_pending.clear();
+        if (!waitReadable(m_listenFd)) {
+            fail("no client connected");
+            return false;
+        }
+        m_controlFd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (m_controlFd < 0) {
+            fail("accept failed");
+            return false;
+        }
+        return true;
+    }
+    case Step::Expect: {
+        std::string line;
+        if (!readLine(m_controlFd, line)) {
+            fail("expected \"" + step.text + "\", got nothing");
+            return false;
+        }
+        record(line);
+        if (!step.text.empty() && line != step.text)
+            fail("expected \"" + step.text + "\", got \"" + line + "\"");
+        return true;
+    }
+    case Step::ExpectHeader: {
+        std::string header;
+        std::string line;
+        for (;;) {
+            if (!readLine(m_controlFd, line)) {
+                fail("request header ended early");
+                return false;
+            }
+            header += line + "\r\n";
+            if (line.empty())
+                break;
+        }
+        record(header);
+        return true;
+    }
+    case Step::Send: return sendAll(m_controlFd, step.text + "\r\n");
+    case Step::SendRaw: return sendAll(m_controlFd, step.text);
+    case Step::Hold: waitRelease(); return true;
+    case Step::Drop: closeFd(m_controlFd); return true;
+    case Step::ExpectClose: {
+        for (;;) {
+            if (!waitReadable(m_controlFd)) {
+                fail("the client did not close the connection");
+                return false;
+            }
+            char chunk[4096];
+            ssize_t n = ::recv(m_controlFd, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return true;
+            m_pending.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    case Step::PassiveListen: {
+        closeFd(m_dataListenFd);
+        int dataPort = 0;
+        m_dataListenFd = listenOnLoopback(dataPort);
+        if (m_dataListenFd < 0) {
+            fail("could not open a data listener");
+            return false;
+        }
+        {
+            std::lock_guard lock{m_mutex};
+            m_dataPort = dataPort;
+        }
+        std::string text = step.text;
+        const std::string numbers = "127,0,0,1," + std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
+        if (auto at = text.find("{pasv}"); at != std::string::npos)
+            text.replace(at, 6, numbers);
+        return sendAll(m_controlFd, text + "\r\n");
+    }
+    case Step::DataAccept: {
+        if (m_dataListenFd < 0 || !waitReadable(m_dataListenFd)) {
+            fail("no data connection arrived");
+            return false;
+        }
+        closeFd(m_dataFd);
+        m_dataFd = ::accept4(m_dataListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        closeFd(m_dataListenFd);
+        return m_dataFd >= 0;
+    }
+    case Step::DataConnect: {
+        std::string portLine;
+        {
+            std::lock_guard lock{m_mutex};
+            for (auto it = m_received.rbegin(); it != m_received.rend(); ++it)
+                if (it->rfind("PORT ", 0) == 0) {
+                    portLine = it->substr(5);
+                    break;
+                }
+        }
+        unsigned h[6] = {};
+        if (std::sscanf(portLine.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5]) != 6) {
+            fail("no usable PORT command: \"" + portLine + "\"");
+            return false;
+        }
+        closeFd(m_dataFd);
+        m_dataFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl((h[0] << 24) | (h[1] << 16) | (h[2] << 8) | h[3]);
+        address.sin_port = htons(static_cast<std::uint16_t>(h[4] * 256 + h[5]));
+        if (::connect(m_dataFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            fail("could not connect to the client's data port");
+            return false;
+        }
+        return true;
+    }
+    case Step::DataSend: return sendAll(m_dataFd, step.text);
+    case Step::DataReceive: {
+        for (;;) {
+            if (!waitReadable(m_dataFd)) {
+                fail("the data connection did not end");
+                return false;
+            }
+            char chunk[65536];
+            ssize_t n = ::recv(m_dataFd, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return true;
+            std::lock_guard lock{m_mutex};
+            m_dataReceived.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    case Step::DataClose: closeFd(m_dataFd); return true;
+    case Step::DataHold: waitRelease(); return true;
+    }
+    return false;
+}
+
+} // namespace bw::test
