@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+#include "engine/local_path.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "core/url.h"
+
+namespace bw::engine {
+
+namespace {
+
+// Characters that some file systems and shells refuse or misread in a name.
+constexpr std::string_view kReplacedCharacters = ": ?!@#$%^&*{}[]()|;<>,~\"'";
+
+std::string trimSlashes(std::string text)
+{
+    const auto first = text.find_first_not_of('/');
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of('/');
+    return text.substr(first, last - first + 1);
+}
+
+std::string withoutTrailingSlashes(std::string text)
+{
+    while (!text.empty() && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// "." and ".." taken from a URL must not climb out of the download folder.
+std::string neutraliseDotComponents(const std::string &relative)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (true) {
+        const auto slash = relative.find('/', start);
+        std::string component =
+            relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (component == "." || component == "..")
+            component.assign(component.size(), '_');
+        out += component;
+        if (slash == std::string::npos)
+            break;
+        out += '/';
+        start = slash + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string buildLocalPath(
+    const LocalPathOptions &options, const std::string &urlText, const std::optional<std::string> &directory)
+{
+    core::Url url;
+    core::parseUrl(urlText, url);
+    std::string path = url.path;
+    for (char &c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    path = trimSlashes(path);
+
+    if (url.scheme == core::SchemeLocal) {
+        // The local file itself; it stays absolute.
+        std::string fileName = url.fileName;
+        for (char &c : fileName) {
+            if (c == '\\')
+                c = '/';
+        }
+        fileName.erase(0, std::min(fileName.find_first_not_of('/'), fileName.size()));
+        return "/" + path + (path.empty() ? "" : "/") + fileName;
+    }
+
+    std::string relative = options.longLocalPaths ? url.host + "/" + path + "/" + url.fileName : url.fileName;
+    for (char &c : relative) {
+        if (kReplacedCharacters.find(c) != std::string_view::npos)
+            c = '_';
+    }
+    relative = neutraliseDotComponents(relative);
+
+    std::string base;
+    if (options.useDownloadPath)
+        base = options.downloadPath;
+    else if (directory)
+        base = *directory;
+    else {
+        std::error_code error;
+        base = std::filesystem::current_path(error).string();
+    }
+    return withoutTrailingSlashes(base) + "/" + relative;
+}
+
+void createLocalDirectories(const std::string &localPath)
+{
+    // Every folder named before a separator; the last component is the file and is not created.
+    for (std::size_t slash = localPath.find('/', 1); slash != std::string::npos;
+         slash = localPath.find('/', slash + 1)) {
+        std::error_code ignored;
+        std::filesystem::create_directory(localPath.substr(0, slash), ignored);
+    }
+}
+
+bool isSafePathComponent(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\\') == std::string::npos;
+}
+
+} // namespace bw::engine

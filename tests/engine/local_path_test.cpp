@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "engine/local_path.h"
+#include "support/temp_dir.h"
+
+namespace bw::engine {
+namespace {
+
+struct LocalPathCase
+{
+    const char *name;
+    LocalPathOptions options;
+    const char *url;
+    std::optional<std::string> directory;
+    const char *expected;
+};
+
+TEST(LocalPathTest, BuildsThePathOfANewItem)
+{
+    const LocalPathOptions plain{false, "/unused", false};
+    const LocalPathOptions downloadPath{true, "/dl", false};
+    const LocalPathOptions longPaths{true, "/dl/", true};
+    const LocalPathCase cases[] = {
+        {"file name below the given directory", plain, "ftp://h/a/b/c.txt", "/home/u", "/home/u/c.txt"},
+        {"download path wins over the directory", downloadPath, "ftp://h/a/b/c.txt", "/home/u", "/dl/c.txt"},
+        {"long paths keep host and remote path", longPaths, "ftp://h/a/b/c.txt", "/x", "/dl/h/a/b/c.txt"},
+        {"a file in the remote root leaves two separators", longPaths, "ftp://h/c.txt", std::nullopt,
+            "/dl/h//c.txt"},
+        {"blank and hash become underscores", plain, "ftp://h/my file#1.txt", "/d", "/d/my_file_1.txt"},
+        {"all 25 replaced characters", plain, "http://h/:%20?!%40#$%25^&*{}[]()|;<>,~\"'", "/d",
+            "/d/_________________________"},
+        {"user information is not part of the name", plain, "ftp://u:p@h:2121/d/f.zip", "/d", "/d/f.zip"},
+        {"trailing separators of the base are dropped", plain, "ftp://h/f", "/d///", "/d/f"},
+        {"the root as base", plain, "ftp://h/f", "/", "/f"},
+        {"a directory URL names the base itself", plain, "ftp://h/dir/", "/d", "/d/"},
+        {"a local URL names the file itself", downloadPath, "file:///home/u/x.txt", "/d", "/home/u/x.txt"},
+        {"a local URL stays absolute", plain, "file://home/u/x", std::nullopt, "/home/u/x"},
+        {"local backslashes become separators", plain, "file://\\srv\\f.txt", std::nullopt, "/srv/f.txt"},
+        {"dot-dot in a URL cannot climb out", longPaths, "ftp://h/../../etc/passwd", std::nullopt,
+            "/dl/h/__/__/etc/passwd"},
+        {"a dot-dot file name cannot climb out", plain, "ftp://h/a/..", "/d", "/d/__"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;
+    }
+}
+
+TEST(LocalPathTest, WithoutDirectoryTheCurrentDirectoryIsTheBase)
+{
+    const auto current = std::filesystem::current_path().string();
+    EXPECT_EQ(buildLocalPath({}, "ftp://h/a/f.bin"), current + "/f.bin");
+}
+
+TEST(LocalPathTest, CreatesEveryFolderAboveTheFile)
+{
+    test::TempDir dir;
+    const std::string target = (dir / "a").string() + "/b//c/file.bin";
+    createLocalDirectories(target);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    createLocalDirectories(target); // existing folders are fine
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
+}
+
+TEST(LocalPathTest, OnlyPlainNamesAreSafeComponents)
+{
+    for (const char *name : {"a", "file.txt", "..hidden", "a b", "x@y"})
+        EXPECT_TRUE(isSafePathComponent(name)) << name;
+    for (const char *name : {"", ".", "..", "a/b", "/etc", "..\\x", "a\\b"})
+        EXPECT_FALSE(isSafePathComponent(name)) << name;
+}
+
+} // namespace
+} // namespace bw::engine
