@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "net/http_header_parser.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace bw::net {
+
+namespace {
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i]))
+            != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The decimal number at the front of `text`; 0 when there is none (or it does not fit).
+std::int64_t leadingNumber(std::string_view text)
+{
+    std::int64_t value = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc{})
+        return 0;
+    return value;
+}
+
+} // namespace
+
+void HttpHeaderParser::reset()
+{
+    *this = HttpHeaderParser{};
+}
+
+int HttpHeaderParser::statusFromLine(std::string_view line)
+{
+    // "HTTP/1.1 200 OK"; a header field whose name merely begins with "Http" is no status line.
+    if (!startsWithIgnoringCase(line, "HTTP/"))
+        return -1;
+    const auto blank = line.find(' ');
+    if (blank == std::string_view::npos)
+        return -1;
+    std::string_view code = line.substr(blank);
+    while (!code.empty() && code.front() == ' ')
+        code.remove_prefix(1);
+    code = code.substr(0, code.find(' '));
+    const std::int64_t value = leadingNumber(code);
+    return value > 0 && value < 1000 ? static_cast<int>(value) : 0;
+}
+
+bool HttpHeaderParser::fieldValue(std::string_view line, std::string_view name, std::string_view &value)
+{
+    if (!startsWithIgnoringCase(line, name))
+        return false;
+    value = line.substr(name.size());
+    while (!value.empty() && isBlank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && isBlank(value.back()))
+        value.remove_suffix(1);
+    return true;
+}
+
+void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &chunkStatus)
+{
+    std::string_view value;
+    if (line.empty()) {
+        headerOpen = false;
+    } else if (const int status = statusFromLine(line); status >= 0) {
+        chunkStatus = status;
+        if (m_status < 0)
+            m_status = status;
+    } else if (fieldValue(line, "Content-Length:", value)) {
+        const std::int64_t length = leadingNumber(value);
+        if (length > 0)
+            m_contentLength = length;
+    } else if (fieldValue(line, "Location:", value)) {
+        m_location = std::string(value);
+        m_hasLocation = true;
+    }
+}
+
+int HttpHeaderParser::parseChunk(std::string &chunk, bool &headerOpen)
+{
+    int chunkStatus = -1;
+    if (m_tooLong)
+        return chunkStatus;
+    std::size_t consumed = 0;
+    while (headerOpen) {
+        const auto end = chunk.find_first_of("\r\n", consumed);
+        if (end == std::string::npos)
+            break;
+        // A CR as the last byte may be the first half of CR LF: wait for the next byte rather than
+        // mistaking the LF for a blank line that ends the header.
+        if (chunk[end] == '\r' && end + 1 == chunk.size())
+            break;
+        const std::string_view line(chunk.data() + consumed, end - consumed);
+        std::size_t next = end + 1;
+        const char pair = chunk[end] == '\r' ? '\n' : '\r';
+        if (next < chunk.size() && chunk[next] == pair)
+            ++next;
+        takeLine(line, headerOpen, chunkStatus);
+        consumed = next;
+    }
+    m_headerBytes += consumed;
+    chunk.erase(0, consumed);
+    if (headerOpen && m_headerBytes + chunk.size() > kMaxHeaderBytes)
+        m_tooLong = true;
+    return chunkStatus;
+}
+
+} // namespace bw::net

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// Reads an HTTP/1.1 response header as it arrives in chunks: the status line, Content-Length and
+// Location. No sockets here; the HTTP connection's receive job feeds it. One thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace bw::net {
+
+class HttpHeaderParser
+{
+public:
+    // A header that grows past this without its blank line is refused, so a hostile or broken server
+    // cannot make the client buffer without limit.
+    static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+    // Forgets everything for a new response.
+    void reset();
+
+    // Consumes whole header lines from the front of `chunk` (CR LF, LF, CR and LF CR each end a line).
+    // A partial line stays in `chunk` for the next call, and so do the body bytes after the blank line,
+    // which clears `headerOpen`. Returns the status of a status line in this chunk (the last one when
+    // there are several), or -1.
+    int parseChunk(std::string &chunk, bool &headerOpen);
+
+    // Content-Length of the response; -1 while none above 0 was seen.
+    std::int64_t contentLength() const { return m_contentLength; }
+
+    bool hasLocation() const { return m_hasLocation; }
+
+    // The Location value, leading and trailing blanks removed.
+    const std::string &location() const { return m_location; }
+
+    // The first status seen, -1 before any status line.
+    int status() const { return m_status; }
+
+    // The header has passed kMaxHeaderBytes without ending; parseChunk consumes nothing more.
+    bool isTooLong() const { return m_tooLong; }
+
+    std::size_t headerBytes() const { return m_headerBytes; }
+
+    // Single-line helpers. The status of a line such as "HTTP/1.1 206 Partial Content", or -1.
+    static int statusFromLine(std::string_view line);
+    // The value after a header name (case ignored) with leading blanks removed, or false.
+    static bool fieldValue(std::string_view line, std::string_view name, std::string_view &value);
+
+private:
+    void takeLine(std::string_view line, bool &headerOpen, int &chunkStatus);
+
+    int m_status = -1;
+    std::int64_t m_contentLength = -1;
+    bool m_hasLocation = false;
+    std::string m_location;
+    std::size_t m_headerBytes = 0;
+    bool m_tooLong = false;
+};
+
+} // namespace bw::net
