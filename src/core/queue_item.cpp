@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+#include "core/queue_item.h"
+
+namespace bw::core {
+
+std::string statusText(std::int32_t status)
+{
+    switch (status) {
+    case StatusUnknown:
+        return "Unknown";
+    case StatusIdle:
+        return "Idle";
+    case StatusFinished:
+        return "Finished";
+    case StatusError:
+        return "Error";
+    case StatusTransferFailed:
+        return "Transfer failed";
+    case StatusTimeout:
+        return "Timeout";
+    case StatusRatioNeedsUpload:
+    case StatusRatioActive:
+        return "Probable ratio site.  May need to upload.";
+    case StatusMissingTarget:
+        return "Missing target";
+    case StatusQueuedForRemoval:
+        return "Queued for removal";
+    case StatusTooManyConnections:
+        return "Too many connections";
+    case StatusRatioRecheck:
+        return "Probable ratio site.  Ready to recheck.";
+    case StatusBadUrl:
+        return "Bad URL";
+    case StatusFailedManualConnection:
+        return "Failed manual connection";
+    case StatusManualConnectionComplete:
+        return "Manual connection complete";
+    case StatusFailedToConnect:
+        return "Failed to connect";
+    case StatusInvalidUser:
+        return "Invalid user";
+    case StatusInvalidPassword:
+        return "Invalid password";
+    case StatusReconnectAfterTransfers:
+        return "Manually reconnect after transfers";
+    case StatusActive:
+        return "Active";
+    case StatusConnecting:
+        return "Connecting";
+    case StatusSearching:
+        return "Searching";
+    case StatusTransferring:
+        return "Transferring";
+    case StatusInactiveManualConnection:
+        return "Inactive manual connection";
+    case StatusActiveManualConnection:
+        return "Active manual connection";
+    default:
+        return {};
+    }
+}
+
+bool isDoneStatus(std::int32_t status)
+{
+    return status == StatusFinished || status == StatusQueuedForRemoval
+        || status == StatusManualConnectionComplete;
+}
+
+bool isInProgressStatus(std::int32_t status)
+{
+    return status > 128;
+}
+
+bool isEligibleStatus(std::int32_t status)
+{
+    return !isInProgressStatus(status) && !isDoneStatus(status) && status != StatusBadUrl
+        && status != StatusTooManyConnections;
+}
+
+bool QueueItem::setUrl(std::string_view text, std::string_view newLocalPath)
+{
+    Url parsed;
+    if (!parseUrl(text, parsed))
+        return false;
+    scheme = parsed.scheme;
+    host = std::move(parsed.host);
+    user = std::move(parsed.user);
+    password = std::move(parsed.password);
+    path = std::move(parsed.path);
+    fileName = std::move(parsed.fileName);
+    port = parsed.port;
+    url = text;
+    localPath = newLocalPath;
+    if (localPath.empty())
+        automatic = false;
+    return true;
+}
+
+void QueueItem::setStatus(std::int32_t newStatus, std::int64_t now)
+{
+    status = newStatus;
+    statusTime = now;
+}
+
+bool QueueItem::retryDelayPassed(std::int64_t now) const
+{
+    if (statusTime < 0)
+        return true;
+    return retryTime < now - statusTime;
+}
+
+void QueueItem::transferStarted(std::int64_t now)
+{
+    transferring = true;
+    transferStart = now;
+    status = StatusTransferring;
+}
+
+void QueueItem::transferEnded()
+{
+    transferring = false;
+    if (status == StatusTransferring)
+        status = StatusActive;
+    if (removeWhenDone)
+        status = StatusQueuedForRemoval;
+}
+
+void QueueItem::setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize, std::int64_t now)
+{
+    bytesDone = newBytesDone;
+    std::int64_t elapsed = transferStart < 0 ? 0 : now - transferStart;
+    rateKBps = elapsed < 1 ? 0 : bytesDone / elapsed / 1000;
+    totalSize = newTotalSize;
+}
+
+void QueueItem::lendConnection(net::FtpConnection *connection)
+{
+    manualConnection = connection;
+    if (connection)
+        status = StatusInactiveManualConnection;
+}
+
+void QueueItem::inheritSettings(const QueueItem &parent)
+{
+    retryTime = parent.retryTime;
+    retryCount = parent.retryCount;
+    timeout = parent.timeout;
+    passive = parent.passive;
+    reservedFlag = parent.reservedFlag;
+    attempts = parent.attempts;
+}
+
+bool QueueItem::isSameSite(
+    std::string_view otherHost, std::int32_t otherPort, std::string_view otherUser) const
+{
+    return port == otherPort && host == otherHost && user == otherUser;
+}
+
+} // namespace bw::core

@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+// One entry of the transfer queue: the parsed URL, the local file it maps to, its own retry and
+// connection settings, its status and the progress of a running transfer. Items live by value inside
+// the QueueList and are touched only under its lock; no operation here locks by itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/url.h"
+
+namespace bw::net {
+class FtpConnection;
+} // namespace bw::net
+
+namespace bw::core {
+
+// Values above 128 mean a worker holds the item. Stored nowhere; any other value has an empty text.
+enum ItemStatus : std::int32_t
+{
+    StatusUnknown = 0,
+    StatusIdle = 1,
+    StatusFinished = 2,
+    StatusError = 3,
+    StatusTransferFailed = 4,
+    StatusTimeout = 5,
+    StatusRatioNeedsUpload = 6,
+    StatusMissingTarget = 7,
+    StatusQueuedForRemoval = 8,
+    StatusTooManyConnections = 9,
+    StatusRatioRecheck = 10,
+    StatusBadUrl = 11,
+    StatusFailedManualConnection = 12,
+    StatusManualConnectionComplete = 13,
+    StatusFailedToConnect = 14,
+    StatusInvalidUser = 15,
+    StatusInvalidPassword = 16,
+    StatusReconnectAfterTransfers = 17,
+    StatusActive = 129,
+    StatusConnecting = 130,
+    StatusSearching = 131,
+    StatusTransferring = 132,
+    StatusInactiveManualConnection = 133,
+    StatusActiveManualConnection = 135,
+    StatusRatioActive = 136,
+};
+
+// The display text of a status; empty for values without one.
+std::string statusText(std::int32_t status);
+
+// Finished, queued for removal or manual connection complete: neither started nor saved.
+bool isDoneStatus(std::int32_t status);
+// A worker holds the item.
+bool isInProgressStatus(std::int32_t status);
+// Neither in progress nor done, and not a bad URL or "too many connections".
+bool isEligibleStatus(std::int32_t status);
+
+// Results of one selection pass of the QueueList. Never copied with the item: a copy starts clear.
+struct SelectionScratch
+{
+    bool siteLimitKnown = false;
+    bool siteLimitReached = false;
+    bool siteReadyKnown = false;
+    bool siteReady = false;
+
+    SelectionScratch() = default;
+
+    SelectionScratch(const SelectionScratch &) {}
+
+    SelectionScratch &operator=(const SelectionScratch &) { return *this; }
+
+    void clear() { *this = SelectionScratch{}; }
+};
+
+class QueueItem
+{
+public:
+    // Parses `url`; on failure changes nothing and returns false. On success takes the URL parts and the
+    // text as given, then `localPath`; an empty local path makes the item a manual-connection request.
+    bool setUrl(std::string_view url, std::string_view localPath);
+    // A final status: also stamps statusTime.
+    void setStatus(std::int32_t newStatus, std::int64_t now);
+
+    void setActive() { status = StatusActive; }
+
+    // True when the item rested longer than retryTime since its last final status.
+    bool retryDelayPassed(std::int64_t now) const;
+    void transferStarted(std::int64_t now);
+    void transferEnded();
+    void setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize, std::int64_t now);
+    void lendConnection(net::FtpConnection *connection);
+    // Children made by directory recursion and redirects take their parent's settings this way.
+    void inheritSettings(const QueueItem &parent);
+    // Same host, port and user, compared exactly.
+    bool isSameSite(std::string_view otherHost, std::int32_t otherPort, std::string_view otherUser) const;
+
+    bool isSameSite(const QueueItem &other) const { return isSameSite(other.host, other.port, other.user); }
+
+    bool isDone() const { return isDoneStatus(status); }
+
+    bool isInProgress() const { return isInProgressStatus(status); }
+
+    bool isEligible() const { return isEligibleStatus(status); }
+
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string path; // remote directory; ends in "/" when a file name was split off
+    std::string fileName; // empty for a directory or a bare site
+    std::string localPath;
+    std::int32_t port = 0;
+    UrlScheme scheme = SchemeNone;
+    bool reservedFlag = false; // stored and inherited, consulted by nothing
+    std::int32_t retryTime = 0;
+    std::int32_t retryCount = 10;
+    std::int32_t timeout = 30;
+    bool passive = false;
+    bool abortRequested = false;
+    bool removeWhenDone = false;
+    std::int32_t attempts = 0;
+    std::int64_t statusTime = -1; // seconds since 1970 of the last final status, -1 for never
+    std::string url;
+    bool selected = false;
+    net::FtpConnection *manualConnection = nullptr; // lent to the remote browser, not owned
+    std::int32_t status = StatusIdle;
+    std::int32_t id = 0;
+    bool automatic = true;
+    std::int64_t bytesDone = 0;
+    std::int64_t totalSize = 0;
+    std::int64_t rateKBps = 0;
+    std::int64_t transferStart = -1;
+    bool transferring = false;
+    SelectionScratch scratch;
+};
+
+} // namespace bw::core

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// The URL syntax of the queue: scheme prefixes, user information, host, port, path and file name, and
+// the percent escapes. Pure functions, callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace bw::core {
+
+// Stored in the queue file as a signed 32-bit number; values outside the list are kept as read.
+enum UrlScheme : std::int32_t
+{
+    SchemeNone = 0, // no known prefix
+    SchemeFtp = 1, // "ftp://": download from an FTP server
+    SchemeHttp = 2, // "http://": download from an HTTP server
+    SchemeLocal = 3, // "file://" or "local://": a local file or directory
+    SchemeFtpUpload = 4, // "ftpu://": upload a local file or directory; the URL names the remote target
+};
+
+// The login used when a URL names no user, and the password sent with it.
+inline constexpr const char *kAnonymousUser = "anonymous";
+inline constexpr const char *kDefaultAnonymousPassword = "bellwick@example.com";
+
+struct Url
+{
+    UrlScheme scheme = SchemeNone;
+    std::string host;
+    std::int32_t port = 21;
+    std::string user = kAnonymousUser;
+    std::string password = kDefaultAnonymousPassword;
+    // Starts with exactly one "/" for network schemes; ends with "/" when a file name was split off.
+    std::string path = "/";
+    // Last path component; empty when the URL ends in "/" or has no path.
+    std::string fileName;
+
+    bool operator==(const Url &) const = default;
+};
+
+// Splits `text` into `url` (which is reset to the defaults first). Returns false when no known prefix
+// starts the text or nothing follows the last "@"; the fields are then not meant to be used.
+bool parseUrl(std::string_view text, Url &url);
+
+// Decodes "%hh" escapes (two hexadecimal digits). A "%" not followed by two hexadecimal digits, and
+// "%00", stay as they are; a decoded "%" is never decoded again.
+std::string unescapeUrlPart(std::string_view text);
+
+// Every "@" becomes "%40", so that a server-side name holding "@" cannot be taken for the separator of
+// the user information when it is appended to a URL.
+std::string escapeAt(std::string_view text);
+
+} // namespace bw::core

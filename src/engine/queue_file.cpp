@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: MIT
+#include "engine/queue_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "platform/file_util.h"
+
+namespace bw::engine {
+
+namespace {
+
+void putInt32(std::string &out, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((bits >> shift) & 0xFF));
+}
+
+void putString(std::string &out, const std::string &text)
+{
+    putInt32(out, static_cast<std::int32_t>(text.size()));
+    out += text;
+}
+
+void putRecord(std::string &out, const core::QueueItem &item)
+{
+    putString(out, item.url);
+    putString(out, item.localPath);
+    putInt32(out, item.port);
+    putInt32(out, item.scheme);
+    putInt32(out, item.reservedFlag ? 1 : 0);
+    putInt32(out, item.retryTime);
+    putInt32(out, item.retryCount);
+    putInt32(out, item.timeout);
+    putInt32(out, item.passive ? 1 : 0);
+}
+
+// Reads the little-endian fields of a byte buffer; every read checks what remains first, so a damaged
+// length can never make it allocate or read past the end.
+class Reader
+{
+public:
+    explicit Reader(std::string_view bytes)
+        : m_bytes(bytes)
+    {}
+
+    bool readInt32(std::int32_t &value)
+    {
+        if (m_bytes.size() - m_offset < 4)
+            return fail("the file ends inside a number");
+        std::uint32_t bits = 0;
+        for (int i = 0; i < 4; ++i)
+            bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(m_bytes[m_offset + i])) << (8 * i);
+        m_offset += 4;
+        value = static_cast<std::int32_t>(bits);
+        return true;
+    }
+
+    bool readString(std::string &text)
+    {
+        std::int32_t length = 0;
+        if (!readInt32(length))
+            return false;
+        if (length < 0)
+            return fail("a text has a negative length");
+        if (static_cast<std::size_t>(length) > m_bytes.size() - m_offset)
+            return fail("a text is longer than the rest of the file");
+        text.assign(m_bytes.substr(m_offset, static_cast<std::size_t>(length)));
+        m_offset += static_cast<std::size_t>(length);
+        return true;
+    }
+
+    std::size_t remaining() const { return m_bytes.size() - m_offset; }
+
+    const std::string &problem() const { return m_problem; }
+
+private:
+    bool fail(const char *problem)
+    {
+        if (m_problem.empty())
+            m_problem = problem;
+        return false;
+    }
+
+    std::string_view m_bytes;
+    std::size_t m_offset = 0;
+    std::string m_problem;
+};
+
+bool readRecord(Reader &reader, core::QueueItem &item)
+{
+    std::string url;
+    std::string localPath;
+    std::int32_t port = 0;
+    std::int32_t scheme = 0;
+    std::int32_t reservedFlag = 0;
+    std::int32_t retryTime = 0;
+    std::int32_t retryCount = 0;
+    std::int32_t timeout = 0;
+    std::int32_t passive = 0;
+    if (!reader.readString(url) || !reader.readString(localPath) || !reader.readInt32(port)
+        || !reader.readInt32(scheme) || !reader.readInt32(reservedFlag) || !reader.readInt32(retryTime)
+        || !reader.readInt32(retryCount) || !reader.readInt32(timeout) || !reader.readInt32(passive))
+        return false;
+    if (!item.setUrl(url, localPath)) {
+        // Keep what the user queued even when it does not parse, so the next save does not drop it.
+        item.url = url;
+        item.localPath = localPath;
+        if (localPath.empty())
+            item.automatic = false;
+    }
+    // Port and scheme come from the file, even when the URL would give others.
+    item.port = port;
+    item.scheme = static_cast<core::UrlScheme>(scheme);
+    item.reservedFlag = reservedFlag != 0;
+    item.retryTime = retryTime;
+    item.retryCount = retryCount;
+    item.timeout = timeout;
+    item.passive = passive != 0;
+    return true;
+}
+
+// Smallest possible record: two empty texts and seven numbers.
+constexpr std::size_t kMinRecordSize = 9 * 4;
+
+} // namespace
+
+std::string encodeQueue(core::QueueList &queue)
+{
+    core::QueueList::BulkLock lock(queue);
+    const std::vector<core::QueueItem> &items = queue.items(lock);
+    std::int32_t kept = 0;
+    for (const core::QueueItem &item : items) {
+        if (!item.isDone() && !item.removeWhenDone)
+            ++kept;
+    }
+    std::string out;
+    putInt32(out, kQueueFileVersion);
+    putInt32(out, kept);
+    for (const core::QueueItem &item : items) {
+        if (!item.isDone() && !item.removeWhenDone)
+            putRecord(out, item);
+    }
+    return out;
+}
+
+QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
+{
+    QueueFileLoadResult result;
+    result.opened = true;
+    Reader reader(bytes);
+    std::int32_t version = 0;
+    if (!reader.readInt32(version) || !reader.readInt32(result.declaredCount)) {
+        result.damaged = true;
+        result.problem = "the file is too short to hold a queue";
+        return result;
+    }
+    if (result.declaredCount < 0) {
+        result.damaged = true;
+        result.problem = "the record count is negative";
+        return result;
+    }
+
+    // Read everything first, then append under the lock in one go: a damaged record never half-arrives.
+    std::vector<core::QueueItem> loaded;
+    loaded.reserve(std::min<std::size_t>(
+        static_cast<std::size_t>(result.declaredCount), reader.remaining() / kMinRecordSize));
+    for (std::int32_t i = 0; i < result.declaredCount; ++i) {
+        core::QueueItem item;
+        if (!readRecord(reader, item)) {
+            result.damaged = true;
+            result.problem = reader.problem() + " (record " + std::to_string(i + 1) + " of "
+                + std::to_string(result.declaredCount) + ")";
+            break;
+        }
+        loaded.push_back(std::move(item));
+    }
+
+    core::QueueList::BulkLock lock(queue);
+    for (core::QueueItem &item : loaded)
+        queue.appendItem(lock, std::move(item));
+    result.loadedCount = static_cast<std::int32_t>(loaded.size());
+    return result;
+}
+
+QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::QueueList &queue)
+{
+    QueueFileLoadResult result;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        result.problem = "the file cannot be opened";
+        return result;
+    }
+    std::string bytes;
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) {
+        result.problem = "the file cannot be read";
+        return result;
+    }
+    return decodeQueue(bytes, queue);
+}
+
+bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue)
+{
+    // Encode under the queue lock, write without it: workers need not wait for the disk.
+    const std::string bytes = encodeQueue(queue);
+    return platform::writeFileAtomically(
+        path,
+        [&bytes](
+            std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
+        0600);
+}
+
+} // namespace bw::engine
