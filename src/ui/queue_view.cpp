@@ -1,0 +1,491 @@
+// SPDX-License-Identifier: MIT
+#include "ui/queue_view.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "core/queue_list.h"
+#include "engine/local_path.h"
+#include "engine/scheduler.h"
+#include "ui/bellwick_doc.h"
+#include "ui/remote_browser_link.h"
+#include "ui/tiled_list_ctrl.h"
+
+namespace bw::ui {
+
+namespace {
+
+struct ColumnSpec
+{
+    const char *title;
+    int width;
+};
+
+constexpr std::array<ColumnSpec, kQueueColumnCount> kColumns{{
+    {"Action", 150},
+    {"Host", 90},
+    {"Retry", 40},
+    {"Count", 50},
+    {"File", 75},
+    {"Bytes", 110},
+    {"Total", 65},
+    {"Speed", 50},
+    {"Path", 100},
+    {"User", 50},
+    {"Port", 50},
+    {"Local Path", 100},
+}};
+
+constexpr std::array<const char *, kQueueTabCount> kTabTitles{"Queue", "Active", "Complete", "Errors"};
+
+constexpr QChar kDropSeparator(8);
+
+// The leading decimal number of `text` (after blanks and an optional sign); 0 when there is none.
+int leadingNumber(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    int end = 0;
+    if (end < trimmed.size() && (trimmed[end] == u'-' || trimmed[end] == u'+'))
+        ++end;
+    while (end < trimmed.size() && trimmed[end].isDigit())
+        ++end;
+    bool ok = false;
+    const int value = trimmed.left(end).toInt(&ok);
+    return ok ? value : 0;
+}
+
+QString fromStd(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+CFtpTreeView::CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document,
+                           QWidget *parent)
+    : QWidget(parent)
+    , m_queue(queue)
+    , m_scheduler(scheduler)
+    , m_document(document)
+    , m_prompts(UserPrompts::modalDialogs())
+    , m_caption(new QLabel(QStringLiteral("Transfer Queue"), this))
+    , m_tabs(new QTabWidget(this))
+{
+    setObjectName(QStringLiteral("queueView"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(3);
+    m_caption->setObjectName(QStringLiteral("captionBar"));
+    m_caption->setAutoFillBackground(true);
+    m_caption->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(m_caption);
+    auto *tabArea = new QVBoxLayout;
+    tabArea->setContentsMargins(3, 0, 3, 3);
+    tabArea->addWidget(m_tabs);
+    layout->addLayout(tabArea);
+
+    for (int tab = 0; tab < kQueueTabCount; ++tab) {
+        auto *list = new TiledListCtrl(m_tabs);
+        list->setObjectName(QStringLiteral("queueList%1").arg(tab));
+        for (int column = 0; column < kQueueColumnCount; ++column)
+            list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
+        list->setStatusTips(true);
+        list->setStatusTipProvider(
+            [this](std::int64_t itemId) { return fromStd(core::statusText(m_queue.status(static_cast<std::int32_t>(itemId)))); });
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        list->setContextMenuPolicy(Qt::NoContextMenu);
+        list->viewport()->installEventFilter(this);
+        list->setAcceptDrops(false);
+        list->viewport()->setAcceptDrops(false);
+        m_lists[tab] = list;
+        m_tabs->addTab(list, QString::fromLatin1(kTabTitles[tab]));
+    }
+    m_tabs->setCurrentIndex(0);
+    setAcceptDrops(true);
+
+    m_editUrlAction = new QAction(QStringLiteral("Edit URL"), this);
+    m_editRetryDelayAction = new QAction(QStringLiteral("Edit Retry Delay"), this);
+    m_editRetryLimitAction = new QAction(QStringLiteral("Edit Retry Count Limit"), this);
+    m_resetRetryCountAction = new QAction(QStringLiteral("Reset Retry Count"), this);
+    m_deleteAction = new QAction(QStringLiteral("Delete"), this);
+    connect(m_editUrlAction, &QAction::triggered, this, &CFtpTreeView::editUrl);
+    connect(m_editRetryDelayAction, &QAction::triggered, this, &CFtpTreeView::editRetryDelay);
+    connect(m_editRetryLimitAction, &QAction::triggered, this, &CFtpTreeView::editRetryCountLimit);
+    connect(m_resetRetryCountAction, &QAction::triggered, this, &CFtpTreeView::resetRetryCount);
+    connect(m_deleteAction, &QAction::triggered, this, &CFtpTreeView::deleteSelection);
+}
+
+CFtpTreeView::~CFtpTreeView() = default;
+
+QList<QAction *> CFtpTreeView::contextActions() const
+{
+    return {m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction, m_resetRetryCountAction,
+            m_deleteAction};
+}
+
+TiledListCtrl *CFtpTreeView::currentList() const
+{
+    const int index = m_tabs->currentIndex();
+    return index >= 0 && index < kQueueTabCount ? m_lists[index] : m_lists[0];
+}
+
+QString CFtpTreeView::caption() const
+{
+    return m_caption->text();
+}
+
+int CFtpTreeView::queueRefresh(std::int32_t itemId)
+{
+    if (itemId != 0)
+        refreshItem(itemId);
+    else
+        fullRefresh();
+    return 1;
+}
+
+void CFtpTreeView::refreshItem(std::int32_t itemId)
+{
+    for (int tab = 0; tab < kQueueTabCount; ++tab)
+        updateRow(static_cast<QueueTab>(tab), itemId);
+}
+
+int CFtpTreeView::insertRow(TiledListCtrl *list, std::int32_t itemId)
+{
+    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
+    if (!item)
+        return -1;
+    QStringList texts(kQueueColumnCount);
+    texts[ColumnAction] = QStringLiteral("Idle");
+    texts[ColumnHost] = fromStd(item->host);
+    texts[ColumnRetry] = QString::number(item->retryTime);
+    texts[ColumnCount] = QStringLiteral("%1/%2").arg(item->attempts).arg(item->retryCount);
+    texts[ColumnFile] = fromStd(item->fileName);
+    texts[ColumnPath] = fromStd(item->path);
+    texts[ColumnUser] = fromStd(item->user);
+    texts[ColumnPort] = QString::number(item->port);
+    texts[ColumnLocalPath] = fromStd(item->localPath);
+    const int row = list->appendItem(texts, kImageFresh);
+    RowRecord record;
+    record.percent = 0;
+    record.progressColumn = ColumnAction;
+    record.itemId = itemId;
+    list->setRecord(row, record);
+    return row;
+}
+
+void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId)
+{
+    TiledListCtrl *list = m_lists[static_cast<int>(tab)];
+    int row = list->findItemId(itemId);
+    // One consistent copy of the item; an id the queue no longer holds belongs in no tab, so a row
+    // left behind by a vanished item goes instead of lingering as a ghost.
+    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
+    const bool belongs = item && belongsInTab(tab, item->status, item->removeWhenDone);
+    if (!belongs) {
+        if (row >= 0)
+            list->deleteItem(row);
+        return;
+    }
+    if (row < 0) {
+        row = insertRow(list, itemId);
+        if (row < 0)
+            return;
+    }
+
+    const bool upload = item->scheme == core::SchemeFtpUpload;
+    const std::int64_t total = item->totalSize;
+    const std::int64_t done = item->bytesDone;
+    const int percent = progressPercent(done, total);
+    RowAction action = rowAction(item->status, upload, total, percent);
+    if (item->status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
+        m_remote->takeOver(itemId);
+        emit manualHandover(itemId);
+        action = {QStringLiteral("Manual - Active"), kImageManualActive};
+    }
+
+    if (list->itemImage(row) != action.image)
+        list->setItemImage(row, action.image);
+    list->setItemText(row, ColumnBytes, bytesText(done, total, percent));
+    if (total / 100 != 0)
+        list->setProgress(row, percent);
+    list->setItemText(row, ColumnTotal, QString::number(total));
+    list->setItemText(row, ColumnSpeed, QString::number(item->rateKBps));
+    list->setItemText(row, ColumnRetry, QString::number(item->retryTime));
+    list->setItemText(row, ColumnCount, countText(item->attempts, item->retryCount));
+    list->setItemText(row, ColumnAction, action.text);
+}
+
+void CFtpTreeView::fullRefresh()
+{
+    int walked = 0;
+    for (int tab = 0; tab < kQueueTabCount; ++tab) {
+        // Walk a copy of the ids: rows are updated without the queue lock, while workers may reorder
+        // or remove items.
+        const std::vector<std::int32_t> ids = m_queue.ids();
+        walked = 0;
+        for (const std::int32_t id : ids) {
+            const int index = walked++;
+            const std::int32_t status = m_queue.status(id);
+            if (status == kStatusTransferring
+                || (index >= m_rotationStart && index < m_rotationStart + kRefreshBatch))
+                updateRow(static_cast<QueueTab>(tab), id);
+            if (m_queue.removeWhenDone(id) || isCompletedStatus(m_queue.status(id)))
+                m_queue.removeItem(id);
+        }
+    }
+    m_rotationStart += kRefreshBatch;
+    if (m_rotationStart >= walked)
+        m_rotationStart = 0;
+}
+
+std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
+{
+    QString url = text;
+    std::int32_t parentId = 0;
+    const int brace = url.indexOf(u'}');
+    if (brace >= 0) {
+        QString prefix = url.left(brace);
+        while (prefix.startsWith(u'{'))
+            prefix.remove(0, 1);
+        parentId = leadingNumber(prefix);
+        url = url.mid(brace + 1);
+        while (url.startsWith(u'}'))
+            url.remove(0, 1);
+    }
+
+    std::string urlText = url.toStdString();
+    core::Url parsed;
+    const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
+    if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
+        // A local file dropped while browsing a server: upload it into the browsed folder.
+        QString target = fromStd(m_queue.url(browsedItem));
+        target.replace(QStringLiteral("ftp:"), QStringLiteral("ftpu:"));
+        while (target.endsWith(u'/'))
+            target.chop(1);
+        QString folder = m_remote->currentDirectory();
+        folder.replace(u'\\', u'/');
+        while (folder.startsWith(u'/'))
+            folder.remove(0, 1);
+        while (folder.endsWith(u'/'))
+            folder.chop(1);
+        target += u'/' + folder + u'/' + fromStd(parsed.path + parsed.fileName).section(u'/', -1);
+        while (target.endsWith(u'/'))
+            target.chop(1);
+        urlText = target.toStdString();
+    }
+
+    const std::string localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
+    const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
+    if (id == 0) {
+        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+        return 0;
+    }
+    refreshItem(id);
+    if (saveAtOnce)
+        saveDocument();
+    return id;
+}
+
+void CFtpTreeView::dropText(const QString &text)
+{
+    QString rest = text;
+    while (!rest.isEmpty()) {
+        const int separator = rest.indexOf(kDropSeparator);
+        const QString piece = separator < 0 ? rest : rest.left(separator);
+        addUrl(piece, true);
+        rest = separator < 0 ? QString() : rest.mid(separator + 1);
+    }
+}
+
+void CFtpTreeView::removeRows(std::int32_t itemId)
+{
+    for (TiledListCtrl *list : m_lists) {
+        const int row = list->findItemId(itemId);
+        if (row >= 0)
+            list->deleteItem(row);
+    }
+}
+
+void CFtpTreeView::clear()
+{
+    for (TiledListCtrl *list : m_lists)
+        list->deleteAllItems();
+}
+
+QList<std::int32_t> CFtpTreeView::selectedItemIds() const
+{
+    QList<std::int32_t> ids;
+    TiledListCtrl *list = currentList();
+    for (const int row : list->selectedRows()) {
+        const std::int64_t id = list->record(row).itemId;
+        if (id != 0)
+            ids.append(static_cast<std::int32_t>(id));
+    }
+    return ids;
+}
+
+bool CFtpTreeView::canDelete() const
+{
+    return currentList()->firstSelectedRow() >= 0;
+}
+
+void CFtpTreeView::deleteSelection()
+{
+    for (const std::int32_t id : selectedItemIds()) {
+        if (!m_queue.contains(id) || m_queue.removeItem(id))
+            removeRows(id);
+        else
+            refreshItem(id); // in progress: only marked, and a marked item belongs in no tab
+    }
+}
+
+void CFtpTreeView::editUrl()
+{
+    const QList<std::int32_t> ids = selectedItemIds();
+    if (ids.isEmpty())
+        return;
+    const std::int32_t id = ids.first();
+    const std::optional<QString> text
+        = m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, fromStd(m_queue.url(id)));
+    if (!text)
+        return;
+    if (!m_queue.setUrl(id, text->toStdString())) {
+        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+        return;
+    }
+    saveDocument();
+}
+
+void CFtpTreeView::editRetryDelay()
+{
+    editRetryValue(true);
+}
+
+void CFtpTreeView::editRetryCountLimit()
+{
+    editRetryValue(false);
+}
+
+void CFtpTreeView::editRetryValue(bool retryDelay)
+{
+    const QList<std::int32_t> ids = selectedItemIds();
+    if (ids.isEmpty())
+        return;
+    const std::int32_t first = ids.first();
+    const int current = retryDelay ? m_queue.retryTime(first) : m_queue.retryCount(first);
+    const std::optional<QString> text = m_prompts.askText(this, QStringLiteral("Edit Retry Delay"),
+                                                          QStringLiteral("Value: "), QString::number(current));
+    if (!text)
+        return;
+    const int value = leadingNumber(*text);
+    for (const std::int32_t id : ids) {
+        if (retryDelay)
+            m_queue.setRetryTime(id, value);
+        else
+            m_queue.setRetryCount(id, value);
+        refreshItem(id);
+    }
+    saveDocument();
+}
+
+void CFtpTreeView::resetRetryCount()
+{
+    const QList<std::int32_t> ids = selectedItemIds();
+    if (ids.isEmpty())
+        return;
+    for (const std::int32_t id : ids) {
+        m_queue.setAttempts(id, 0);
+        refreshItem(id);
+    }
+    saveDocument();
+}
+
+void CFtpTreeView::saveDocument()
+{
+    m_document.save();
+}
+
+void CFtpTreeView::showContextMenu(TiledListCtrl *list, const QPoint &pos)
+{
+    const int row = list->rowAt(pos);
+    if (row < 0)
+        return;
+    list->selectRow(row, !list->selectedRows().contains(row));
+    QMenu menu(this);
+    menu.addActions(contextActions());
+    menu.exec(list->viewport()->mapToGlobal(pos));
+}
+
+void CFtpTreeView::handleDoubleClick(TiledListCtrl *list, const QPoint &pos)
+{
+    const int row = list->rowAt(pos);
+    if (row < 0)
+        return;
+    list->selectRow(row);
+    const auto id = static_cast<std::int32_t>(list->record(row).itemId);
+    if (!m_remote || m_queue.status(id) != kStatusInactiveManual)
+        return;
+    const std::int32_t previous = m_remote->itemId();
+    m_remote->takeOver(id);
+    refreshItem(id);
+    if (previous != 0 && previous != id)
+        refreshItem(previous);
+}
+
+bool CFtpTreeView::eventFilter(QObject *watched, QEvent *event)
+{
+    for (TiledListCtrl *list : m_lists) {
+        if (watched != list->viewport())
+            continue;
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->button() == Qt::RightButton) {
+                showContextMenu(list, mouse->position().toPoint());
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->button() == Qt::LeftButton) {
+                handleDoubleClick(list, mouse->position().toPoint());
+                return true;
+            }
+        }
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasText()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+}
+
+void CFtpTreeView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasText()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+}
+
+void CFtpTreeView::dropEvent(QDropEvent *event)
+{
+    if (!event->mimeData()->hasText())
+        return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    dropText(event->mimeData()->text());
+}
+
+} // namespace bw::ui

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+// The transfer queue pane: four tabbed lists ("Queue", "Active", "Complete", "Errors") kept in step with
+// the queue items, Add URL, dropped URL text, and the per-item commands of the context menu. Runs on the
+// GUI thread and reads item values through the queue list's locked accessors.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+#include "ui/queue_row.h"
+#include "ui/text_entry_dialog.h"
+
+class QAction;
+class QLabel;
+class QTabWidget;
+
+namespace bw::core {
+class QueueList;
+}
+namespace bw::engine {
+class Scheduler;
+}
+
+namespace bw::ui {
+
+class CBellwickDoc;
+class RemoteBrowserLink;
+class TiledListCtrl;
+
+// The twelve columns of every queue list.
+enum QueueColumn
+{
+    ColumnAction = 0,
+    ColumnHost,
+    ColumnRetry,
+    ColumnCount,
+    ColumnFile,
+    ColumnBytes,
+    ColumnTotal,
+    ColumnSpeed,
+    ColumnPath,
+    ColumnUser,
+    ColumnPort,
+    ColumnLocalPath,
+    kQueueColumnCount
+};
+
+class CFtpTreeView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Items redrawn per tab on each full refresh, besides the transferring ones.
+    static constexpr int kRefreshBatch = 25;
+
+    CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document,
+                 QWidget *parent = nullptr);
+    ~CFtpTreeView() override;
+
+    // The refresh message: a non-zero id refreshes that item's rows, 0 runs a full refresh. Returns 1.
+    int queueRefresh(std::int32_t itemId);
+    void refreshItem(std::int32_t itemId);
+    void fullRefresh();
+
+    // Parses an optional "{N}" template prefix, adds the URL and refreshes its row; saves the queue
+    // at once when asked. Shows "URL parsing error" and returns 0 when the queue refuses the URL.
+    std::int32_t addUrl(const QString &text, bool saveAtOnce);
+    // Adds every piece of dropped text; pieces are separated by the character of code 8.
+    void dropText(const QString &text);
+
+    void removeRows(std::int32_t itemId);
+    void clear();
+
+    // Commands on the current tab's selection.
+    bool canDelete() const;
+    void deleteSelection();
+    void editUrl();
+    void editRetryDelay();
+    void editRetryCountLimit();
+    void resetRetryCount();
+
+    void setRemoteBrowser(RemoteBrowserLink *browser) { m_remote = browser; }
+    void setPrompts(UserPrompts prompts) { m_prompts = std::move(prompts); }
+
+    TiledListCtrl *list(QueueTab tab) const { return m_lists[static_cast<int>(tab)]; }
+    TiledListCtrl *currentList() const;
+    QTabWidget *tabs() const { return m_tabs; }
+    QString caption() const;
+    int rotationStart() const { return m_rotationStart; }
+    // The queue view's own context-menu commands, in menu order (never the frame's commands).
+    QList<QAction *> contextActions() const;
+
+signals:
+    // A pending manual connection went to the remote browser: the frame brings itself forward.
+    void manualHandover(std::int32_t itemId);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void updateRow(QueueTab tab, std::int32_t itemId);
+    int insertRow(TiledListCtrl *list, std::int32_t itemId);
+    QList<std::int32_t> selectedItemIds() const;
+    void editRetryValue(bool retryDelay);
+    void showContextMenu(TiledListCtrl *list, const QPoint &pos);
+    void handleDoubleClick(TiledListCtrl *list, const QPoint &pos);
+    void saveDocument();
+
+    core::QueueList &m_queue;
+    engine::Scheduler &m_scheduler;
+    CBellwickDoc &m_document;
+    RemoteBrowserLink *m_remote = nullptr;
+    UserPrompts m_prompts;
+    QLabel *m_caption;
+    QTabWidget *m_tabs;
+    std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
+    int m_rotationStart = 0;
+    QAction *m_editUrlAction;
+    QAction *m_editRetryDelayAction;
+    QAction *m_editRetryLimitAction;
+    QAction *m_resetRetryCountAction;
+    QAction *m_deleteAction;
+};
+
+} // namespace bw::ui
