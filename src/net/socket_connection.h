@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -141,6 +142,9 @@ public:
 
 protected:
     int Run() override;
+    // Ends the worker thread (a running job is stopped with `Exiting`). Derived classes call this first
+    // in their destructor, so the worker never runs on a half-destroyed object.
+    void stopWorker();
 
     // Reads the response header of the receive job when `expectHeader` is set. Called with the bytes
     // received so far: consumes whole header lines from the front of `chunk` (a partial line and any
@@ -155,8 +159,13 @@ private:
     void runSendFile();
     void runReceiveFile();
     bool receiveHeader(std::string &leftover);
+    bool sendFileBody(int fileFd, int maxSpeed, int minSpeed);
     // The speed rule; false when the job must end (stop, or too slow).
-    bool applySpeedRule(std::int64_t startMs);
+    bool applySpeedRule(std::chrono::steady_clock::time_point start, int maxSpeed, int minSpeed);
+    void setStalled(bool stalled);
+    void addBytesDone(std::int64_t bytes);
+    void setResult(bool ok);
+    void closeKeepingError();
     bool jobStopped() const;
     // poll() on the socket and the wake descriptor. 1 ready, 0 time-out, -1 failure (errno kept),
     // -2 stop request.
@@ -172,6 +181,7 @@ private:
     mutable std::mutex m_lineLock;
     std::deque<std::string> m_lineQueue; // guarded by m_lineLock
     std::string m_partialLine;           // guarded by m_lineLock
+    bool m_afterBreak = false;           // the last chunk ended in a line break; guarded by m_lineLock
 
     mutable std::mutex m_stateLock;
     std::string m_pendingText;       // guarded by m_stateLock
