@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+// The FTP client: the control connection itself, with a data connection and an active-mode listener
+// inside. Login, commands and replies, transfers in passive or active mode, and the listing parser.
+// One owner thread drives it at a time; abort() may come from any thread.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "net/connection_notification.h"
+#include "net/listing_parser.h"
+#include "net/socket_connection.h"
+
+namespace bw::net {
+
+// What login needs to know about a site.
+struct FtpSite
+{
+    std::string host;
+    int port = 21;
+    std::string user;
+    std::string password;
+    int connectionId = 0;
+};
+
+class FtpConnection : public SocketConnection
+{
+public:
+    enum FtpState : int {
+        FtpFresh = 0,
+        FtpClosed = 1,
+        FtpUserSent = 2,
+        FtpPassSent = 3,
+        FtpIdle = 4,
+        FtpListing = 5,
+        FtpDownloading = 6,
+        FtpUploading = 7,
+    };
+
+    FtpConnection();
+    ~FtpConnection() override;
+
+    // The owner creates the control socket first (createAndBind(0)).
+    bool login(const FtpSite &site);
+    // Sends a command that already ends in CR LF.
+    bool sendCommand(const std::string &text);
+    // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given.
+    int readReply(std::string *firstLine = nullptr);
+    using SocketConnection::readReply;
+
+    bool printWorkingDirectory(std::string &path);
+    bool changeDirectory(const std::string &path);
+    bool makeDirectory(const std::string &path);
+    bool removeDirectory(const std::string &path);
+    bool deleteFile(const std::string &path);
+    bool rename(const std::string &from, const std::string &to);
+    bool quit();
+    // Leaves the server when logged in; sends nothing on a fresh or closed connection.
+    void disconnect(int reason);
+    // Safe from any thread: writes the stop request into the data and the control connection.
+    void abort(int code);
+
+    void setTimeout(int seconds);
+    int timeout() const;
+    void setConnectionId(int id);
+    int connectionId() const;
+    void setObserver(ConnectionObserver observer, void *context);
+    int ftpState() const;
+    // Transfer progress in percent, or when idle how much of the time-out has passed.
+    int progressPercent() const;
+
+    // Transfers. With `wait` false a started transfer must be completed through waitTransfer or
+    // pollTransfer before the next command.
+    bool download(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
+                  std::int64_t knownSize, bool resume, bool wait);
+    bool upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait);
+    // Always waits; the listing is then in listingText() and read with parseNextEntry.
+    bool list(const std::string &path, bool full, bool passive);
+    // -1 while running (or when nothing runs), 0 completed, 1 failed.
+    int pollTransfer();
+    // limitMs 0: no limit. True when the transfer completed successfully.
+    bool waitTransfer(int limitMs);
+    bool finishTransfer();
+    bool enterPassive();
+    bool enterActive();
+
+    // The listing and its entries.
+    bool parseNextEntry(const std::string &pattern);
+    std::string entryName() const;
+    bool entryIsDirectory() const;
+    std::int64_t entrySize() const;
+    std::uint32_t entrySizeLow() const;
+    std::uint32_t entrySizeHigh() const;
+    const EntryTime &entryTime() const;
+    std::string listingText() const;
+    bool isFullListing() const;
+    ListingParser &listingParser() { return m_parser; }
+
+    std::string pasvHost() const { return m_pasvHost; }
+    int pasvPort() const { return m_pasvPort; }
+    std::string localAddressText() const { return m_localAddressText; }
+    SocketConnection &dataConnection() { return m_data; }
+    SocketConnection &listenerConnection() { return m_listener; }
+
+    // Protocol errors: plain, or also closing the listener and the data connection.
+    void setProtocolError(std::int32_t code, bool closeData = false);
+
+    // The clock behind activity and stall times (also handed to the data connection). Not owned.
+    void setFtpClock(const platform::Clock *clock);
+
+private:
+    // A simple command: send it, read the reply, true when the code is one of the two given.
+    bool command(const std::string &text, int success, int alsoSuccess, std::int32_t failure);
+    void setFtpState(int state);
+    void log(const std::string &message, int level) const;
+    void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
+    void closeDataConnections();
+    bool setUpDataConnection(bool passive);
+    bool acceptActiveConnection();
+    std::int64_t nowSeconds() const;
+
+    std::string m_localAddressText;
+    std::atomic<int> m_timeout{30};
+    std::atomic<int> m_connectionId{0};
+    ConnectionObserver m_observer = nullptr;
+    void *m_observerContext = nullptr;
+    std::deque<std::string> m_replyLines;
+    SocketConnection m_data;
+    SocketConnection m_listener;
+    ListingParser m_parser;
+    bool m_passive = false;
+    std::string m_pasvHost;
+    int m_pasvPort = 0;
+    std::string m_transferPath;   // local file of the running transfer, for its completion line
+    std::string m_listingFile;    // temporary file of the running listing
+
+    mutable std::mutex m_ftpLock;
+    int m_ftpState = FtpFresh;         // guarded by m_ftpLock
+    std::int64_t m_transferStart = 0;  // guarded by m_ftpLock
+    std::int64_t m_lastActivity = 0;   // guarded by m_ftpLock
+};
+
+} // namespace bw::net
