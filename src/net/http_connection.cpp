@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: MIT
+#include "net/http_connection.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/diagnostic_log.h"
+#include "platform/file_util.h"
+
+namespace bw::net {
+
+namespace {
+
+// How long the download loop waits for the receive job before the next progress tick.
+constexpr int kProgressTickMs = 250;
+
+std::string formatted(const char *format, auto... args)
+{
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+} // namespace
+
+HttpConnection::HttpConnection() = default;
+
+HttpConnection::~HttpConnection()
+{
+    // The worker calls parseResponseHeader: it must end before this object's members go.
+    stopWorker();
+}
+
+void HttpConnection::setObserver(ConnectionObserver observer, void *context)
+{
+    m_observer = observer;
+    m_observerContext = context;
+}
+
+void HttpConnection::setConnectionId(int id)
+{
+    m_connectionId.store(id);
+}
+
+int HttpConnection::connectionId() const
+{
+    return m_connectionId.load();
+}
+
+void HttpConnection::setTimeout(int seconds)
+{
+    m_timeout.store(seconds);
+}
+
+int HttpConnection::timeout() const
+{
+    return m_timeout.load();
+}
+
+int HttpConnection::httpState() const
+{
+    std::lock_guard lock{m_httpLock};
+    return m_httpState;
+}
+
+std::int64_t HttpConnection::transferStart() const
+{
+    std::lock_guard lock{m_httpLock};
+    return m_transferStart;
+}
+
+void HttpConnection::setHttpState(int state)
+{
+    std::lock_guard lock{m_httpLock};
+    m_httpState = state;
+}
+
+void HttpConnection::log(const std::string &message, int level) const
+{
+    core::DiagnosticLog::instance().write(formatted("[%d] : %s", connectionId(), message.c_str()), level);
+}
+
+void HttpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
+{
+    if (!m_observer)
+        return;
+    ConnectionNotification notification;
+    notification.kind = kind;
+    notification.first = first;
+    notification.second = second;
+    notification.text = text;
+    m_observer(m_observerContext, notification);
+}
+
+bool HttpConnection::connect(const std::string &host, int port, const std::string & /*user*/,
+    const std::string & /*password*/, int connectionId)
+{
+    setConnectionId(connectionId);
+    setHttpState(HttpUnknown);
+    clearError();
+    m_host = host;
+    m_port = port;
+    if (!SocketConnection::connect(host, port)) {
+        setError(CatProtocol, ConnectFailed);
+        return false;
+    }
+    setHttpState(HttpIdle);
+    log("Connection Established", 2);
+    return true;
+}
+
+std::vector<std::string> HttpConnection::requestLines(
+    const std::string &requestPath, const std::string &host, std::int64_t localSize)
+{
+    std::vector<std::string> lines;
+    lines.push_back("GET " + requestPath + " HTTP/1.1\r\n");
+    lines.push_back("Host: " + host + "\r\n");
+    if (localSize > 0)
+        lines.push_back("range:bytes= " + std::to_string(localSize) + "-\r\n");
+    lines.push_back("\r\n");
+    return lines;
+}
+
+void HttpConnection::sendLine(const std::string &line)
+{
+    // A broken connection shows up as a failed receive, so the send result is not checked here.
+    sendText(line, false);
+    std::string shown = line;
+    while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n'))
+        shown.pop_back();
+    if (!shown.empty())
+        notify(NotifyCommandSent, 0, 0, shown);
+}
+
+int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
+{
+    int status = -1;
+    std::int64_t contentLength = -1;
+    bool hasLocation = false;
+    std::string location;
+    bool tooLong = false;
+    {
+        std::lock_guard lock{m_httpLock};
+        const int found = m_header.parseChunk(chunk, headerOpen);
+        if (found >= 0)
+            m_headerStatus = found; // a later status line overrides an earlier one
+        contentLength = m_header.contentLength();
+        hasLocation = m_header.hasLocation();
+        if (hasLocation)
+            location = m_header.location();
+        tooLong = m_header.isTooLong();
+        // The status is reported only once the header is complete: a response whose header breaks
+        // off (closed, timed out, too long) must fail before its file is opened, never have header
+        // bytes written as its body.
+        if (!headerOpen)
+            status = m_headerStatus;
+    }
+    if (contentLength > 0)
+        setTotalSize(contentLength);
+    if (hasLocation)
+        setErrorDetail(std::move(location));
+    if (tooLong) {
+        // Refuse a header without end rather than buffer it: closing ends the receive job at once.
+        chunk.clear();
+        close();
+    }
+    return status;
+}
+
+void HttpConnection::waitForReceiveJob()
+{
+    // Wait on the end of the job, with the tick as the limit, so a finished download is seen at once.
+    do {
+        notify(NotifyProgress, bytesDone(), totalSize(), {});
+    } while (!waitIdle(kProgressTickMs));
+}
+
+void HttpConnection::mapFailure(const std::string &localPath)
+{
+    const ErrorCode record = error();
+    bool tooLong = false;
+    {
+        std::lock_guard lock{m_httpLock};
+        tooLong = m_header.isTooLong();
+    }
+    if (tooLong)
+        log(formatted("Response header longer than %zu bytes [%s]", HttpHeaderParser::kMaxHeaderBytes,
+                localPath.c_str()),
+            3);
+    else if (record.isSet())
+        log(std::string(record.text()) + " [" + localPath + "]", 3);
+
+    const int status = record.status();
+    std::int32_t code = UnexpectedResponse;
+    if (status >= 300 && status <= 303)
+        code = record.detail().empty() ? UnexpectedResponse : UrlRedirected; // a redirect needs a target
+    else if (status >= 400 && status <= 499 && status != 403)
+        code = PermissionDenied;
+    setError(CatProtocol, code);
+}
+
+bool HttpConnection::download(const std::string &localPath, const std::string &requestPath)
+{
+    {
+        std::lock_guard lock{m_httpLock};
+        m_transferStart = clock().nowSeconds();
+        m_header.reset();
+        m_headerStatus = -1;
+    }
+    const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
+
+    // A status or Location of an earlier response must not be taken for this one's.
+    setErrorStatus(-1);
+    setErrorDetail({});
+    setTotalSize(0);
+
+    for (const auto &line : requestLines(requestPath, m_host, localSize))
+        sendLine(line);
+
+    setExpectHeader(true);
+    const bool started = beginReceiveFile(localPath, true, true);
+    if (started)
+        waitForReceiveJob();
+
+    std::int64_t elapsed = 0;
+    std::int64_t contentLength = -1;
+    {
+        std::lock_guard lock{m_httpLock};
+        elapsed = clock().nowSeconds() - m_transferStart;
+        contentLength = m_header.contentLength();
+    }
+    const std::int64_t total = totalSize();
+    const double rate =
+        elapsed <= 0 ? 0.0 : (static_cast<double>(total) / 1000.0) / static_cast<double>(elapsed);
+
+    bool ok = false;
+    if (started && result() == 0) {
+        const int status = error().status();
+        const std::int64_t bodyBytes = bytesDone() - resumeOffset();
+        if (status != 200 && status != 206) {
+            setError(CatProtocol, UnexpectedResponse);
+            log(std::string(error().text()) + " [" + localPath + "]", 3);
+        } else if (contentLength >= 0 && bodyBytes < contentLength) {
+            // The server closed before the whole body came: a failure, and the partial file stays
+            // so that the next attempt resumes from its length.
+            setLocalError(SocketReadError);
+            setErrorStatus(status);
+            log(formatted("%s: %lld of %lld bytes [%s]", error().text(), static_cast<long long>(bodyBytes),
+                    static_cast<long long>(contentLength), localPath.c_str()),
+                3);
+        } else {
+            ok = true;
+            log(formatted("[DOWN] File Downloaded: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
+                    localPath.c_str(), static_cast<long long>(total), static_cast<long long>(elapsed), rate),
+                3);
+        }
+    } else {
+        mapFailure(localPath);
+    }
+    setHttpState(HttpIdle);
+    return ok;
+}
+
+void HttpConnection::disconnect(int reason)
+{
+    if (httpState() != HttpUnknown)
+        log(std::string("Disconnect: ") + core::DiagnosticLog::disconnectReasonText(reason), 3);
+}
+
+void HttpConnection::abort(int code)
+{
+    setStopError(code);
+}
+
+} // namespace bw::net
