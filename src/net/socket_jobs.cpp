@@ -677,6 +677,7 @@ void SocketConnection::runReceiveFile()
     }
     if (ok) {
         const FileJobShape shape = shapeFor(maxSpeed);
+        const std::int64_t bodyBytes = expectHeader ? totalSize() : 0; // the response's Content-Length
         const auto start = std::chrono::steady_clock::now();
         setStalled(false);
         bool stalled = false;
@@ -713,6 +714,10 @@ void SocketConnection::runReceiveFile()
                 }
                 leftover.clear();
                 addBytesDone(got);
+                // An HTTP body ends at its Content-Length: a server that keeps the connection open
+                // for another request would otherwise hold the job until it gives up on us.
+                if (bodyBytes > 0 && bytesDone() - resumeOffset() >= bodyBytes)
+                    break;
                 continue;
             }
             if (!stalled) {
