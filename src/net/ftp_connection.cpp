@@ -1,0 +1,340 @@
+// SPDX-License-Identifier: MIT
+// FTP control connection: login, the command and reply exchange, the simple commands, leaving the
+// server, logging and observer notifications. Transfers are in ftp_transfer.cpp.
+#include "net/ftp_connection.h"
+
+#include <cstdio>
+
+#include "core/diagnostic_log.h"
+
+namespace bw::net {
+
+namespace {
+
+std::string withoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+std::string trimBlanks(const std::string &text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+FtpConnection::FtpConnection()
+{
+    m_lastActivity = nowSeconds();
+}
+
+FtpConnection::~FtpConnection()
+{
+    stopWorker();
+}
+
+void FtpConnection::setFtpClock(const platform::Clock *clock)
+{
+    setClock(clock);
+    m_data.setClock(clock);
+    std::lock_guard lock{m_ftpLock};
+    m_lastActivity = this->clock().nowSeconds();
+}
+
+std::int64_t FtpConnection::nowSeconds() const
+{
+    return clock().nowSeconds();
+}
+
+void FtpConnection::setFtpState(int state)
+{
+    std::lock_guard lock{m_ftpLock};
+    m_ftpState = state;
+}
+
+int FtpConnection::ftpState() const
+{
+    std::lock_guard lock{m_ftpLock};
+    return m_ftpState;
+}
+
+void FtpConnection::setTimeout(int seconds)
+{
+    m_timeout.store(seconds);
+}
+
+int FtpConnection::timeout() const
+{
+    return m_timeout.load();
+}
+
+void FtpConnection::setConnectionId(int id)
+{
+    m_connectionId.store(id);
+}
+
+int FtpConnection::connectionId() const
+{
+    return m_connectionId.load();
+}
+
+void FtpConnection::setObserver(ConnectionObserver observer, void *context)
+{
+    m_observer = observer;
+    m_observerContext = context;
+}
+
+void FtpConnection::log(const std::string &message, int level) const
+{
+    core::DiagnosticLog::instance().write("[" + std::to_string(connectionId()) + "] : " + message, level);
+}
+
+void FtpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
+{
+    if (!m_observer)
+        return;
+    ConnectionNotification notification;
+    notification.kind = kind;
+    notification.first = first;
+    notification.second = second;
+    notification.text = text;
+    m_observer(m_observerContext, notification);
+}
+
+void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
+{
+    if (closeData)
+        closeDataConnections();
+    setError(CatProtocol, code);
+}
+
+void FtpConnection::closeDataConnections()
+{
+    m_listener.close();
+    m_data.shutdown(ShutdownSend);
+    m_data.close();
+}
+
+int FtpConnection::progressPercent() const
+{
+    std::lock_guard lock{m_ftpLock};
+    if (m_ftpState == FtpListing || m_ftpState == FtpDownloading || m_ftpState == FtpUploading) {
+        const std::int64_t total = m_data.totalSize();
+        return total == 0 ? 0 : static_cast<int>(m_data.bytesDone() * 100 / total);
+    }
+    const int limit = timeout();
+    return limit == 0 ? 0 : static_cast<int>((nowSeconds() - m_lastActivity) * 100 / limit);
+}
+
+// ---- commands and replies ----
+
+bool FtpConnection::sendCommand(const std::string &text)
+{
+    const bool sent = sendText(text, false);
+    if (std::string shown = withoutLineEnd(text); !shown.empty())
+        notify(NotifyCommandSent, 0, 0, shown);
+    if (!isConnected())
+        setFtpState(FtpClosed);
+    return sent;
+}
+
+int FtpConnection::readReply(std::string *firstLine)
+{
+    const int code = SocketConnection::readReply(timeout(), &m_replyLines);
+    if (firstLine)
+        *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
+    std::deque<std::string> lines;
+    lines.swap(m_replyLines);
+    for (const std::string &line : lines)
+        notify(NotifyReplyReceived, 0, 0, line);
+    if (!isConnected())
+        setFtpState(FtpClosed);
+    return code;
+}
+
+bool FtpConnection::command(const std::string &text, int success, int alsoSuccess, std::int32_t failure)
+{
+    sendCommand(text);
+    const int code = readReply();
+    if (code == success || code == alsoSuccess)
+        return true;
+    setProtocolError(failure);
+    return false;
+}
+
+bool FtpConnection::login(const FtpSite &site)
+{
+    setConnectionId(site.connectionId);
+    setFtpState(FtpFresh);
+    clearError();
+    m_data.clearError();
+    if (!connect(site.host, site.port)) {
+        setProtocolError(ConnectFailed);
+        return false;
+    }
+    int ownPort = 0;
+    localAddress(m_localAddressText, ownPort);
+
+    const int greeting = readReply();
+    if (greeting != 220) {
+        setProtocolError(greeting == 120 ? ServerNotReady : greeting == 421 ? ServerShutdown : UnexpectedResponse);
+        return false;
+    }
+    setFtpState(FtpUserSent);
+    sendCommand("USER " + site.user + "\r\n");
+    int code = readReply();
+    if (code == 331) {
+        setFtpState(FtpPassSent);
+        sendCommand("PASS " + site.password + "\r\n");
+        code = readReply();
+    } else if (code != 230) {
+        setProtocolError(UsernameInvalid);
+        return false;
+    }
+    if (code != 230) {
+        setProtocolError(PasswordInvalid);
+        return false;
+    }
+    setFtpState(FtpIdle);
+    log("Connection Established", 2);
+    return true;
+}
+
+bool FtpConnection::printWorkingDirectory(std::string &path)
+{
+    sendCommand("PWD\r\n");
+    std::string line;
+    if (readReply(&line) != 257) {
+        setProtocolError(UnexpectedResponse);
+        return false;
+    }
+    const auto open = line.find('"');
+    const auto close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
+    if (close == std::string::npos) {
+        setProtocolError(MalformedResponse);
+        return false;
+    }
+    path = line.substr(open + 1, close - open - 1);
+    return true;
+}
+
+bool FtpConnection::changeDirectory(const std::string &path)
+{
+    std::string target = trimBlanks(path);
+    if (target.empty())
+        target = "/";
+    sendCommand("cwd " + target + "\r\n");
+    int code = readReply();
+    if (code != 200 && code != 250 && target[0] == '/') {
+        // Some servers refuse an absolute path that works relative to the login directory.
+        sendCommand("cwd " + target.substr(1) + "\r\n");
+        code = readReply();
+    }
+    if (code == 200 || code == 250)
+        return true;
+    setProtocolError(UnexpectedResponse);
+    return false;
+}
+
+bool FtpConnection::makeDirectory(const std::string &path)
+{
+    return command("mkd " + path + "\r\n", 257, 257, PermissionDenied);
+}
+
+bool FtpConnection::removeDirectory(const std::string &path)
+{
+    return command("rmd " + path + "\r\n", 250, 250, PermissionDenied);
+}
+
+bool FtpConnection::deleteFile(const std::string &path)
+{
+    return command("dele " + path + "\r\n", 250, 250, PermissionDenied);
+}
+
+bool FtpConnection::rename(const std::string &from, const std::string &to)
+{
+    return command("rnfr " + from + "\r\n", 350, 350, PermissionDenied)
+        && command("rnto " + to + "\r\n", 250, 250, PermissionDenied);
+}
+
+bool FtpConnection::quit()
+{
+    log("Sending QUIT command...", 4);
+    sendCommand("QUIT\r\n");
+    const int code = readReply();
+    closeDataConnections();
+    shutdown(ShutdownSend);
+    close();
+    setFtpState(FtpClosed);
+    return code > 0;
+}
+
+void FtpConnection::disconnect(int reason)
+{
+    const int state = ftpState();
+    if (state == FtpFresh || state == FtpClosed)
+        return;
+    log("Disconnect: " + std::to_string(reason), 3);
+    quit();
+}
+
+void FtpConnection::abort(int code)
+{
+    m_data.setStopError(code);
+    setStopError(code);
+}
+
+// ---- listing entries ----
+
+bool FtpConnection::parseNextEntry(const std::string &pattern)
+{
+    return m_parser.parseNextEntry(pattern);
+}
+
+std::string FtpConnection::entryName() const
+{
+    return m_parser.entryName();
+}
+
+bool FtpConnection::entryIsDirectory() const
+{
+    return m_parser.entryIsDirectory();
+}
+
+std::int64_t FtpConnection::entrySize() const
+{
+    return m_parser.entrySize();
+}
+
+std::uint32_t FtpConnection::entrySizeLow() const
+{
+    return m_parser.entrySizeLow();
+}
+
+std::uint32_t FtpConnection::entrySizeHigh() const
+{
+    return m_parser.entrySizeHigh();
+}
+
+const EntryTime &FtpConnection::entryTime() const
+{
+    return m_parser.entryTime();
+}
+
+std::string FtpConnection::listingText() const
+{
+    return m_parser.listingText();
+}
+
+bool FtpConnection::isFullListing() const
+{
+    return m_parser.isFullListing();
+}
+
+} // namespace bw::net

@@ -1,0 +1,344 @@
+// SPDX-License-Identifier: MIT
+// FTP data transfers: passive and active set-up, TYPE, REST resume, RETR, STOR, LIST and NLST, and
+// the completion poll that reads the server's closing reply.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "net/ftp_connection.h"
+#include "platform/file_util.h"
+
+namespace bw::net {
+
+namespace {
+
+constexpr int kAcceptSeconds = 30;
+constexpr int kListingPollMs = 250;
+constexpr int kFirstPauseMs = 10;
+constexpr int kLongestPauseMs = 1000;
+
+bool isDigits(const std::string &text)
+{
+    return !text.empty() && text.size() <= 3
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Splits "h1.h2.h3.h4.p1.p2" into the host text and the port; false when it is not six numbers.
+bool splitPassiveAddress(std::string text, std::string &host, int &port)
+{
+    std::replace(text.begin(), text.end(), ',', '.');
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    int numbers[2] = {};
+    for (int i = 1; i >= 0; --i) {
+        const auto dot = text.rfind('.');
+        if (dot == std::string::npos || !isDigits(text.substr(dot + 1)))
+            return false;
+        numbers[i] = std::stoi(text.substr(dot + 1));
+        text.erase(dot);
+    }
+    int parts = 0;
+    for (std::size_t at = 0; at <= text.size(); ++parts) {
+        const auto dot = std::min(text.find('.', at), text.size());
+        const std::string part = text.substr(at, dot - at);
+        if (!isDigits(part) || std::stoi(part) > 255)
+            return false;
+        at = dot + 1;
+    }
+    if (parts != 4 || numbers[0] > 255 || numbers[1] > 255)
+        return false;
+    host = text;
+    port = numbers[0] * 256 + numbers[1];
+    return true;
+}
+
+} // namespace
+
+bool FtpConnection::enterPassive()
+{
+    sendCommand("PASV\r\n");
+    std::string line;
+    if (readReply(&line) != 227) {
+        setProtocolError(UnexpectedResponse);
+        return false;
+    }
+    const auto open = line.find('(');
+    const auto close = line.find(')', open == std::string::npos ? 0 : open + 1);
+    if (close == std::string::npos) {
+        setProtocolError(MalformedResponse);
+        return false;
+    }
+    std::size_t start = open + 1;
+    if (open == std::string::npos) {
+        // No "(": the numbers are the run of digits and commas that ends at ")".
+        start = close;
+        while (start > 0 && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == ','))
+            --start;
+    }
+    std::string host;
+    int port = 0;
+    if (!splitPassiveAddress(line.substr(start, close - start), host, port)) {
+        setProtocolError(MalformedResponse);
+        return false;
+    }
+    m_pasvHost = host;
+    m_pasvPort = port;
+    if (!m_data.createAndBind(0) || !m_data.connect(m_pasvHost, m_pasvPort)) {
+        setProtocolError(DataConnectionFailed);
+        return false;
+    }
+    return true;
+}
+
+bool FtpConnection::enterActive()
+{
+    std::string ignored;
+    int port = 0;
+    if (!m_listener.createAndBind(0) || !m_listener.localAddress(ignored, port)) {
+        setProtocolError(DataConnectionFailed);
+        return false;
+    }
+    std::string address = m_localAddressText;
+    std::replace(address.begin(), address.end(), '.', ',');
+    char text[128];
+    std::snprintf(text, sizeof text, "PORT %s,%u,%u\r\n", address.c_str(), static_cast<unsigned>(port) / 256,
+                  static_cast<unsigned>(port) % 256);
+    if (!m_listener.listen(5)) {
+        setProtocolError(DataConnectionFailed);
+        return false;
+    }
+    sendCommand(text);
+    if (readReply() != 200) {
+        setProtocolError(DataConnectionFailed);
+        return false;
+    }
+    return true;
+}
+
+bool FtpConnection::setUpDataConnection(bool passive)
+{
+    m_passive = passive;
+    if (passive ? enterPassive() : enterActive())
+        return true;
+    setProtocolError(DataConnectionFailed, true);
+    return false;
+}
+
+bool FtpConnection::acceptActiveConnection()
+{
+    if (m_passive)
+        return true;
+    if (!m_listener.acceptInto(m_data, kAcceptSeconds)) {
+        setProtocolError(DataConnectionFailed, true);
+        return false;
+    }
+    m_listener.close();
+    return true;
+}
+
+bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
+                             bool passive, std::int64_t knownSize, bool resume, bool wait)
+{
+    log("Downloading File: " + remoteName, 6);
+    {
+        std::lock_guard lock{m_ftpLock};
+        m_transferStart = nowSeconds();
+    }
+    m_passive = passive;
+    sendCommand(binary ? "TYPE I\r\n" : "TYPE A\r\n");
+    if (readReply() != 200) {
+        setProtocolError(UnexpectedResponse, true);
+        return false;
+    }
+    if (!setUpDataConnection(passive))
+        return false;
+    m_data.setAppendMode(false);
+    if (resume) {
+        // Resume from the local file's length; a refused REST writes the file again from its start.
+        const std::int64_t length = std::max<std::int64_t>(platform::fileSize(localPath), 0);
+        if (length > 0) {
+            sendCommand("REST " + std::to_string(length) + "\r\n");
+            m_data.setAppendMode(readReply() == 350);
+        }
+    }
+    sendCommand("RETR " + remoteName + "\r\n");
+    const int code = readReply();
+    if (code != 125 && code != 150) {
+        setProtocolError(PermissionDenied, true);
+        return false;
+    }
+    if (!acceptActiveConnection())
+        return false;
+    m_transferPath = localPath;
+    setFtpState(FtpDownloading);
+    m_data.setTotalSize(knownSize);
+    m_data.beginReceiveFile(localPath, binary, true);
+    if (!wait)
+        return true;
+    const bool ok = waitTransfer(0);
+    finishTransfer();
+    return ok;
+}
+
+bool FtpConnection::upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
+                           bool wait)
+{
+    log("Uploading File: " + remoteName, 6);
+    {
+        std::lock_guard lock{m_ftpLock};
+        m_transferStart = nowSeconds();
+    }
+    m_passive = passive;
+    sendCommand(binary ? "TYPE I\r\n" : "TYPE A\r\n");
+    if (readReply() != 200) {
+        setProtocolError(UnexpectedResponse, true);
+        return false;
+    }
+    if (!setUpDataConnection(passive))
+        return false;
+    sendCommand("STOR " + remoteName + "\r\n");
+    const int code = readReply();
+    if (code != 125 && code != 150) {
+        setProtocolError(PermissionDenied, true);
+        return false;
+    }
+    if (!acceptActiveConnection())
+        return false;
+    m_transferPath = localPath;
+    setFtpState(FtpUploading);
+    m_data.beginSendFile(localPath, binary, 0, true);
+    if (!wait)
+        return true;
+    const bool ok = waitTransfer(0);
+    finishTransfer();
+    return ok;
+}
+
+bool FtpConnection::list(const std::string &path, bool full, bool passive)
+{
+    {
+        std::lock_guard lock{m_ftpLock};
+        m_transferStart = nowSeconds();
+    }
+    m_parser.setListing({}, full);
+    if (!setUpDataConnection(passive))
+        return false;
+    // The listing goes to a file created exclusively, never to a name another user could predict.
+    const std::filesystem::path file = platform::createTempFile("ftp");
+    if (file.empty()) {
+        setLocalError(FileOpenError);
+        closeDataConnections();
+        return false;
+    }
+    std::error_code ignored;
+    sendCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
+    const int code = readReply();
+    if (code != 125 && code != 150) {
+        setProtocolError(PermissionDenied, true);
+        std::filesystem::remove(file, ignored);
+        return false;
+    }
+    if (!acceptActiveConnection()) {
+        std::filesystem::remove(file, ignored);
+        return false;
+    }
+    m_transferPath = file.string();
+    setFtpState(FtpListing);
+    m_data.setTotalSize(0);
+    m_data.setAppendMode(false);
+    m_data.beginReceiveFile(file.string(), true, true);
+    int outcome;
+    while ((outcome = pollTransfer()) == -1)
+        m_data.waitIdle(kListingPollMs);
+    finishTransfer();
+    m_parser.loadFile(file, full);
+    std::filesystem::remove(file, ignored);
+    return outcome == 0;
+}
+
+int FtpConnection::pollTransfer()
+{
+    // Stall watch: a data connection that moved nothing for longer than the time-out is stopped.
+    const std::int64_t now = nowSeconds();
+    const std::int64_t stalledSeconds = m_data.isStalled() ? now - m_data.stallStartOrNow() : 0;
+    if (timeout() < stalledSeconds)
+        m_data.setStopError(DataIdleTimeout);
+
+    const int state = ftpState();
+    if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+        return -1;
+    notify(NotifyProgress, m_data.bytesDone(), m_data.totalSize(), {});
+    if (!m_data.isIdle())
+        return -1;
+
+    std::int64_t started;
+    {
+        std::lock_guard lock{m_ftpLock};
+        started = m_transferStart;
+    }
+    const std::int64_t seconds = nowSeconds() - started;
+    const std::int64_t total = m_data.totalSize();
+    const double speed = seconds > 0 ? static_cast<double>(total) / 1000.0 / static_cast<double>(seconds) : 0.0;
+
+    const bool jobFailed = m_data.result() != 0;
+    const ErrorCode jobError = m_data.error();
+    if (!jobFailed && state != FtpListing) {
+        char line[1024];
+        std::snprintf(line, sizeof line, "%s %s: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
+                      state == FtpDownloading ? "[DOWN]" : "[UP]",
+                      state == FtpDownloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
+                      static_cast<long long>(total), static_cast<long long>(seconds), speed);
+        log(line, 3);
+    }
+    closeDataConnections();
+    // The closing reply is read in every case, so the control connection stays in step with the
+    // server; a failed data job keeps its own error as the cause.
+    const int code = readReply();
+    int outcome = 0;
+    if (jobFailed) {
+        setError(jobError);
+        m_data.clearError();
+        log(jobError.text(), 3);
+        outcome = 1;
+    } else if (code != 226 && code != 250) {
+        setProtocolError(PermissionDenied);
+        outcome = 1;
+    }
+    m_passive = false;
+    {
+        std::lock_guard lock{m_ftpLock};
+        m_lastActivity = nowSeconds();
+        m_ftpState = FtpIdle;
+    }
+    return outcome;
+}
+
+bool FtpConnection::waitTransfer(int limitMs)
+{
+    int pause = kFirstPauseMs;
+    int waited = 0;
+    for (;;) {
+        const int state = ftpState();
+        if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+            return false; // nothing runs: there is no outcome to wait for
+        const int outcome = pollTransfer();
+        if (outcome != -1)
+            return outcome == 0;
+        const int wait = limitMs > 0 ? kFirstPauseMs : pause;
+        // The pause ends early when the data connection's job ends.
+        m_data.waitIdle(wait);
+        waited += wait;
+        if (limitMs > 0 && waited >= limitMs)
+            return false;
+        if (limitMs <= 0)
+            pause = std::min(pause + kFirstPauseMs, kLongestPauseMs);
+    }
+}
+
+bool FtpConnection::finishTransfer()
+{
+    closeDataConnections();
+    return true;
+}
+
+} // namespace bw::net

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Starts a loopback vsftpd for the tests: a local user with a password whose writable home is "/"
+# after login, passive ports on 127.0.0.1 and active mode allowed. Prints the export lines for env.sh
+# on stdout and nothing else. Usage: start.sh STATE_DIR (run as root).
+set -euo pipefail
+state=${1:?usage: start.sh STATE_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+port=${BW_VSFTPD_PORT:-2121}
+pasv_min=${BW_VSFTPD_PASV_MIN:-40000}
+pasv_max=${BW_VSFTPD_PASV_MAX:-40199}
+user=bwftp
+password=bellwick-test
+root="$state/root"
+
+# A server left over from an earlier run of this state folder goes first.
+"$here/stop.sh" "$state" >&2 || true
+
+# The test user: a valid shell for PAM's pam_shells, the home in the state folder.
+if ! id -u "$user" >/dev/null 2>&1; then
+    useradd --no-create-home --home-dir "$root" --shell /bin/bash "$user" >&2
+elif [ "$(getent passwd "$user" | cut -d: -f6)" != "$root" ]; then
+    usermod --home "$root" "$user" >&2
+fi
+echo "$user:$password" | chpasswd >&2
+
+mkdir -p "$root" "$state/empty"
+chown "$user:" "$root"
+chmod 0777 "$root"
+chown root: "$state/empty"
+chmod 0755 "$state/empty"
+
+conf="$state/vsftpd.conf"
+sed -e "s|@PORT@|$port|" -e "s|@PASV_MIN@|$pasv_min|" -e "s|@PASV_MAX@|$pasv_max|" \
+    -e "s|@EMPTY@|$state/empty|" -e "s|@LOG@|$state/vsftpd.log|" "$here/vsftpd.conf.in" > "$conf"
+chown root: "$conf"
+chmod 0600 "$conf"
+
+# Standalone in the foreground of its own process group, so stop.sh ends it and its sessions.
+setsid /usr/sbin/vsftpd "$conf" </dev/null >>"$state/vsftpd.out" 2>&1 &
+echo $! > "$state/vsftpd.pid"
+
+# Ready when the port accepts connections (bounded).
+for _ in $(seq 1 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+        echo "export BW_TEST_FTP_PORT=$port"
+        echo "export BW_TEST_FTP_USER=$user"
+        echo "export BW_TEST_FTP_PASSWORD=$password"
+        echo "export BW_TEST_FTP_ROOT=$root"
+        exit 0
+    fi
+    if ! kill -0 "$(cat "$state/vsftpd.pid")" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+echo "vsftpd did not start on port $port:" >&2
+cat "$state/vsftpd.out" >&2 || true
+exit 1
