@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#include "ui/log_sub_frame.h"
+
+#include <QShowEvent>
+
+#include "ui/ctrl_list_view.h"
+
+namespace bw::ui {
+
+CLogSubFrame::CLogSubFrame(QWidget *parent)
+    : QSplitter(Qt::Vertical, parent)
+    , m_batch(new CCtrlListView(this))
+    , m_manual(new CCtrlListView(this))
+{
+    m_batch->setCaption(QStringLiteral("Batch Log"));
+    m_manual->setCaption(QStringLiteral("Manual Log"));
+    m_batch->setObjectName(QStringLiteral("Batch Log"));
+    m_manual->setObjectName(QStringLiteral("Manual Log"));
+    addWidget(m_batch);
+    addWidget(m_manual);
+    setChildrenCollapsible(false);
+}
+
+void CLogSubFrame::addLine(const QString &text, unsigned long threadId)
+{
+    (threadId != 0 ? m_batch : m_manual)->addLine(text, threadId);
+}
+
+void CLogSubFrame::setTimestamp(bool on)
+{
+    m_batch->setTimestamp(on);
+    m_manual->setTimestamp(on);
+}
+
+void CLogSubFrame::showEvent(QShowEvent *event)
+{
+    QSplitter::showEvent(event);
+    if (!m_firstShow)
+        return;
+    m_firstShow = false;
+    // Only the caption of "Batch Log" shows until the user drags the splitter.
+    const int caption = CCtrlListView::captionHeight();
+    setSizes({caption, std::max(caption, height() - caption - handleWidth())});
+}
+
+CSubFrame::CSubFrame(QWidget *parent)
+    : QSplitter(Qt::Horizontal, parent)
+{}
+
+void CSubFrame::showEvent(QShowEvent *event)
+{
+    QSplitter::showEvent(event);
+    if (!m_firstShow || count() != 3)
+        return;
+    m_firstShow = false;
+    const int total = std::max(0, width() - 2 * handleWidth());
+    setSizes({total * 2 / 5, total * 3 / 10, total - total * 2 / 5 - total * 3 / 10});
+}
+
+} // namespace bw::ui

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// The two log panes in the upper strip of the main window, "Batch Log" above "Manual Log". On its
+// first showing only the caption of "Batch Log" shows until the user drags the splitter.
+#pragma once
+
+#include <QSplitter>
+
+namespace bw::ui {
+
+class CCtrlListView;
+
+class CLogSubFrame : public QSplitter
+{
+    Q_OBJECT
+
+public:
+    explicit CLogSubFrame(QWidget *parent = nullptr);
+
+    CCtrlListView *batchLog() const { return m_batch; }
+
+    CCtrlListView *manualLog() const { return m_manual; }
+
+    // Routes a line as the main window does: a worker's thread id to "Batch Log", 0 to "Manual Log".
+    void addLine(const QString &text, unsigned long threadId);
+    void setTimestamp(bool on);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    CCtrlListView *m_batch;
+    CCtrlListView *m_manual;
+    bool m_firstShow = true;
+};
+
+// The lower strip: queue view, local view and remote browser side by side, sized 2/5, 3/10 and 3/10
+// of the width when first shown.
+class CSubFrame : public QSplitter
+{
+    Q_OBJECT
+
+public:
+    explicit CSubFrame(QWidget *parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    bool m_firstShow = true;
+};
+
+} // namespace bw::ui
