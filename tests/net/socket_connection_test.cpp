@@ -1,0 +1,381 @@
+// SPDX-License-Identifier: MIT
+#include "net/socket_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace bw::net {
+namespace {
+
+using bw::test::ScriptedServer;
+using bw::test::TempDir;
+
+// Connects a fresh connection to the scripted server.
+std::unique_ptr<SocketConnection> connectTo(const ScriptedServer &server)
+{
+    auto connection = std::make_unique<SocketConnection>();
+    EXPECT_TRUE(connection->createAndBind(0));
+    EXPECT_TRUE(connection->connect("127.0.0.1", server.port()));
+    return connection;
+}
+
+// Two connected ends made by our own listener: `client` connected, `accepted` from acceptInto.
+struct Pair
+{
+    SocketConnection listener;
+    SocketConnection client;
+    SocketConnection accepted;
+
+    Pair()
+    {
+        std::string address;
+        int port = 0;
+        EXPECT_TRUE(listener.createAndBind(0));
+        EXPECT_TRUE(listener.listen(5));
+        EXPECT_TRUE(listener.localAddress(address, port));
+        EXPECT_TRUE(client.connect("127.0.0.1", port));
+        EXPECT_TRUE(listener.acceptInto(accepted, 5));
+        EXPECT_EQ(accepted.state(), SocketConnection::StateConnected);
+    }
+};
+
+TEST(SocketConnection, ReplyCodeOfLines)
+{
+    struct Case
+    {
+        const char *line;
+        int code;
+    };
+    const Case cases[] = {
+        {"220 Ready", 220}, {"220-Hello", -1}, {"220", -1},   {"220 ", 220},  {"000 zero", -1},
+        {"abc def", -1},    {"", -1},          {"550 x", 550}, {"12a x", 12}, {"2200 x", -1},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SocketConnection::replyCode(c.line), c.code) << c.line;
+}
+
+TEST(SocketConnection, SplitsChunksIntoLines)
+{
+    struct Case
+    {
+        const char *name;
+        std::vector<std::string> chunks;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"one line", {"220 Ready\r\n"}, {"220 Ready"}},
+        {"run of breaks yields no empty lines", {"a\r\n\r\n\nb\n"}, {"a", "b"}},
+        {"line split across chunks", {"22", "0 Ready\r\n"}, {"220 Ready"}},
+        {"CR LF split across chunks", {"220 Ready\r", "\n331 Next\r\n"}, {"220 Ready", "331 Next"}},
+        {"leading break with nothing pending", {"\r\nx\n"}, {"", "x"}},
+        {"partial tail stays", {"a\nb"}, {"a"}},
+        {"bare CR ends a line", {"a\rb\r"}, {"a", "b"}},
+    };
+    for (const Case &c : cases) {
+        SocketConnection connection;
+        for (const std::string &chunk : c.chunks)
+            ASSERT_TRUE(connection.splitLines(chunk.data(), chunk.size())) << c.name;
+        std::vector<std::string> lines;
+        while (connection.hasLines())
+            lines.push_back(connection.popLine());
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
+}
+
+TEST(SocketConnection, OverlongLineIsRefused)
+{
+    SocketConnection connection;
+    const std::string chunk(SocketConnection::kMaxLineBytes / 2 + 1, 'x');
+    EXPECT_TRUE(connection.splitLines(chunk.data(), chunk.size()));
+    EXPECT_FALSE(connection.splitLines(chunk.data(), chunk.size()));
+    // The connection is usable again for a normal line.
+    EXPECT_TRUE(connection.splitLines("ok\n", 3));
+    EXPECT_EQ(connection.popLine(), "ok");
+}
+
+TEST(SocketConnection, MultiLineReplyIsReadWhole)
+{
+    ScriptedServer server;
+    server.sendRaw("220-Hello\r\n220-more\r\n220 Ready\r\n331 Later\r\n").hold();
+    server.start();
+    auto connection = connectTo(server);
+    std::deque<std::string> sink;
+    EXPECT_EQ(connection->readReply(10, &sink), 220);
+    EXPECT_EQ(sink, (std::deque<std::string>{"220-Hello", "220-more", "220 Ready"}));
+    // The next reply was already received and stays queued.
+    EXPECT_EQ(connection->readReply(10, nullptr), 331);
+    server.release();
+}
+
+TEST(SocketConnection, ReplyLineSplitAcrossTwoReceives)
+{
+    ScriptedServer server;
+    server.sendRaw("22").hold().sendRaw("0 Ready\r\n").hold();
+    server.start();
+    auto connection = connectTo(server);
+    ASSERT_TRUE(connection->waitReadable(10));
+    char chunk[16];
+    std::int64_t got = 0;
+    ASSERT_TRUE(connection->receive(chunk, sizeof chunk, got));
+    ASSERT_EQ(got, 2);
+    connection->splitLines(chunk, 2);
+    server.release();
+    EXPECT_EQ(connection->readReply(10, nullptr), 220);
+    server.release();
+}
+
+TEST(SocketConnection, OverlongControlLineEndsTheConnection)
+{
+    ScriptedServer server;
+    server.sendRaw(std::string(SocketConnection::kMaxLineBytes + 10, 'x')).hold();
+    server.start();
+    auto connection = connectTo(server);
+    EXPECT_EQ(connection->readReply(10, nullptr), -1);
+    EXPECT_FALSE(connection->hasSocket());
+    EXPECT_EQ(connection->state(), SocketConnection::StateNone);
+    EXPECT_TRUE(connection->error().is(CatSocket, 10040));
+    server.release();
+}
+
+TEST(SocketConnection, UnresolvableHostRecordsInvalidArgument)
+{
+    SocketConnection connection;
+    ASSERT_TRUE(connection.createAndBind(0));
+    EXPECT_FALSE(connection.connect("no-such-host.invalid", 21));
+    EXPECT_TRUE(connection.error().is(CatSocket, 10022));
+    EXPECT_EQ(connection.state(), SocketConnection::StateCreated);
+}
+
+TEST(SocketConnection, RefusedConnectLeavesAFreshSocket)
+{
+    int port = 0;
+    {
+        SocketConnection probe;
+        std::string address;
+        ASSERT_TRUE(probe.createAndBind(0));
+        ASSERT_TRUE(probe.localAddress(address, port));
+    }
+    SocketConnection connection;
+    EXPECT_FALSE(connection.connect("127.0.0.1", port));
+    EXPECT_TRUE(connection.error().is(CatSocket, 10061));
+    EXPECT_EQ(connection.state(), SocketConnection::StateCreated);
+    EXPECT_TRUE(connection.hasSocket());
+}
+
+TEST(SocketConnection, StopRequestEndsAnUnlimitedWaitAtOnce)
+{
+    ScriptedServer server;
+    server.hold();
+    server.start();
+    auto connection = connectTo(server);
+    std::atomic<bool> returned{false};
+    std::atomic<bool> readable{true};
+    std::thread waiter([&] {
+        readable = connection->waitReadableSliced(0);
+        returned = true;
+    });
+    connection->setStopError(StopByEngine);
+    // Well inside one 5-second slice: the stop wakes the wait.
+    EXPECT_TRUE(bw::test::waitUntil([&] { return returned.load(); }, std::chrono::milliseconds(2500)));
+    waiter.join();
+    EXPECT_FALSE(readable);
+    EXPECT_TRUE(connection->error().is(CatStop, StopByEngine));
+    // Sends and receives refuse to run and leave the record as it is.
+    std::int64_t sent = 0;
+    EXPECT_FALSE(connection->sendDirect("x", 1, sent));
+    EXPECT_TRUE(connection->error().is(CatStop, StopByEngine));
+    server.release();
+}
+
+TEST(SocketConnection, SendToAClosedPeerFailsWithoutSignal)
+{
+    Pair pair;
+    pair.accepted.close();
+    const std::string block(64 * 1024, 'x');
+    bool failed = false;
+    // The first sends may still be accepted locally; once the reset arrives a send fails.
+    EXPECT_TRUE(bw::test::waitUntil([&] {
+        std::int64_t sent = 0;
+        failed = !pair.client.sendDirect(block.data(), static_cast<std::int64_t>(block.size()), sent);
+        return failed;
+    }));
+    const ErrorCode record = pair.client.error();
+    EXPECT_TRUE(record.is(CatSocket, 10053) || record.is(CatSocket, 10054)) << record.code();
+    EXPECT_FALSE(pair.client.hasSocket());
+}
+
+TEST(SocketConnection, FileRoundTripIsByteIdentical)
+{
+    TempDir dir;
+    const std::string bytes = bw::test::patternBytes(3 * 1024 * 1024 + 17);
+    bw::test::writeFile(dir / "source", bytes);
+    Pair pair;
+    ASSERT_TRUE(pair.client.beginReceiveFile((dir / "target").string(), true, true));
+    ASSERT_TRUE(pair.accepted.beginSendFile((dir / "source").string(), true, 0, true));
+    ASSERT_TRUE(pair.accepted.waitIdle(20000));
+    ASSERT_TRUE(pair.client.waitIdle(20000));
+    EXPECT_EQ(pair.accepted.result(), 0);
+    EXPECT_EQ(pair.client.result(), 0);
+    EXPECT_EQ(pair.accepted.totalSize(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(pair.client.bytesDone(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(bw::test::readFile(dir / "target"), bytes);
+    EXPECT_FALSE(pair.client.hasSocket());
+    EXPECT_FALSE(pair.accepted.hasSocket());
+}
+
+TEST(SocketConnection, SendFromAnOffsetSendsTheRest)
+{
+    TempDir dir;
+    const std::string bytes = bw::test::patternBytes(100000);
+    bw::test::writeFile(dir / "source", bytes);
+    struct Case
+    {
+        std::int64_t offset;
+    };
+    for (const Case c : {Case{0}, Case{40000}, Case{100000}}) {
+        Pair pair;
+        ASSERT_TRUE(pair.client.beginReceiveFile((dir / "target").string(), true, true));
+        ASSERT_TRUE(pair.accepted.beginSendFile((dir / "source").string(), true, c.offset, true));
+        ASSERT_TRUE(pair.accepted.waitIdle(20000));
+        ASSERT_TRUE(pair.client.waitIdle(20000));
+        EXPECT_EQ(pair.accepted.result(), 0) << c.offset;
+        EXPECT_EQ(pair.client.result(), 0) << c.offset;
+        EXPECT_EQ(bw::test::readFile(dir / "target"), bytes.substr(static_cast<std::size_t>(c.offset))) << c.offset;
+    }
+}
+
+TEST(SocketConnection, PeerClosingAtOnceGivesAnEmptyFile)
+{
+    TempDir dir;
+    bw::test::writeFile(dir / "target", "old contents");
+    ScriptedServer server;
+    server.drop();
+    server.start();
+    auto connection = connectTo(server);
+    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    ASSERT_TRUE(connection->waitIdle(20000));
+    EXPECT_EQ(connection->result(), 0);
+    EXPECT_FALSE(connection->error().isSet());
+    EXPECT_EQ(bw::test::readFile(dir / "target"), "");
+}
+
+TEST(SocketConnection, MissingFileFailsTheSendJob)
+{
+    TempDir dir;
+    Pair pair;
+    ASSERT_TRUE(pair.accepted.beginSendFile((dir / "missing").string(), true, 0, true));
+    ASSERT_TRUE(pair.accepted.waitIdle(20000));
+    EXPECT_EQ(pair.accepted.result(), -1);
+    EXPECT_TRUE(pair.accepted.error().is(CatLocal, FileOpenError));
+}
+
+TEST(SocketConnection, StalledReceiveIsRecordedAndEndsOnStop)
+{
+    TempDir dir;
+    platform::ManualClock clock(5000);
+    ScriptedServer server;
+    server.sendRaw("abc").hold();
+    server.start();
+    auto connection = connectTo(server);
+    connection->setClock(&clock);
+    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 3 && connection->isStalled(); }));
+    EXPECT_EQ(connection->stallStartOrNow(), 5000);
+    clock.advance(40);
+    EXPECT_EQ(connection->stallStartOrNow(), 5000);
+    connection->setStopError(DataIdleTimeout);
+    ASSERT_TRUE(connection->waitIdle(2500));
+    EXPECT_EQ(connection->result(), -1);
+    EXPECT_TRUE(connection->error().is(CatStop, DataIdleTimeout));
+    EXPECT_FALSE(connection->isStalled());
+    EXPECT_EQ(bw::test::readFile(dir / "target"), "abc");
+    server.release();
+}
+
+TEST(SocketConnection, SendTextReportsAFailedSend)
+{
+    SocketConnection connection;
+    // Not connected: nothing can be sent.
+    EXPECT_FALSE(connection.sendText("NOOP\r\n", false));
+    Pair pair;
+    ScriptedServer server;
+    server.expect("NOOP").hold();
+    server.start();
+    auto connected = connectTo(server);
+    EXPECT_TRUE(connected->sendText("NOOP\r\n", false));
+    EXPECT_TRUE(bw::test::waitUntil([&] { return server.received().size() == 1; }));
+    EXPECT_EQ(server.received(), std::vector<std::string>{"NOOP"});
+    server.release();
+}
+
+// A connection that reads a minimal response header, as the HTTP client does.
+class HeaderReadingConnection : public SocketConnection
+{
+public:
+    ~HeaderReadingConnection() override { stopWorker(); }
+
+protected:
+    int parseResponseHeader(std::string &chunk, bool &headerOpen) override
+    {
+        int status = -1;
+        std::size_t end;
+        while (headerOpen && (end = chunk.find("\r\n")) != std::string::npos) {
+            const std::string line = chunk.substr(0, end);
+            chunk.erase(0, end + 2);
+            if (line.empty())
+                headerOpen = false;
+            else if (line.rfind("HTTP/", 0) == 0)
+                status = std::stoi(line.substr(line.find(' ') + 1));
+        }
+        return status;
+    }
+};
+
+TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
+{
+    struct Case
+    {
+        const char *name;
+        std::string response;
+        int result;
+        std::string file; // "-" when no file may be touched
+        std::int64_t resumeOffset;
+    };
+    const Case cases[] = {
+        {"206 appends", "HTTP/1.1 206 Partial\r\nX: y\r\n\r\nDEF", 0, "abcDEF", 3},
+        {"200 overwrites", "HTTP/1.1 200 OK\r\n\r\nwhole", 0, "whole", 0},
+        {"404 fails without a file", "HTTP/1.1 404 Not Found\r\n\r\nmissing", -1, "-", 0},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        const auto target = dir / "target";
+        if (c.file != "-")
+            bw::test::writeFile(target, "abc");
+        ScriptedServer server;
+        server.sendRaw(c.response).drop();
+        server.start();
+        HeaderReadingConnection connection;
+        ASSERT_TRUE(connection.connect("127.0.0.1", server.port()));
+        connection.setExpectHeader(true);
+        ASSERT_TRUE(connection.beginReceiveFile(target.string(), true, true));
+        ASSERT_TRUE(connection.waitIdle(20000));
+        EXPECT_EQ(connection.result(), c.result) << c.name;
+        if (c.file == "-") {
+            EXPECT_FALSE(std::filesystem::exists(target)) << c.name;
+            EXPECT_EQ(connection.error().status(), 404) << c.name;
+        } else {
+            EXPECT_EQ(bw::test::readFile(target), c.file) << c.name;
+            EXPECT_EQ(connection.resumeOffset(), c.resumeOffset) << c.name;
+        }
+    }
+}
+
+} // namespace
+} // namespace bw::net
