@@ -70,7 +70,13 @@ struct SelectionScratch
 
     SelectionScratch &operator=(const SelectionScratch &) { return *this; }
 
-    void clear() { *this = SelectionScratch{}; }
+    void clear()
+    {
+        siteLimitKnown = false;
+        siteLimitReached = false;
+        siteReadyKnown = false;
+        siteReady = false;
+    }
 };
 
 class QueueItem

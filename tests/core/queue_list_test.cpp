@@ -1,0 +1,584 @@
+// SPDX-License-Identifier: MIT
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/queue_list.h"
+#include "platform/thread_util.h"
+#include "support/wait_until.h"
+
+namespace bw::core {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QueueListTest : public ::testing::Test
+{
+protected:
+    // A worker without a connection yet.
+    Selection fresh() { return queue.selectNext("", 0, "", false); }
+
+    // A worker connected to `host` as anonymous on port 21.
+    Selection continueOn(const std::string &host) { return queue.selectNext(host, 21, kAnonymousUser, true); }
+
+    std::int32_t add(const std::string &url, const std::string &local = "/dl/x")
+    {
+        std::int32_t id = queue.addItem(url, local);
+        EXPECT_NE(id, 0) << url;
+        return id;
+    }
+
+    platform::ManualClock clock{1'000'000};
+    QueueList queue{clock};
+};
+
+TEST_F(QueueListTest, ConstructorDefaults)
+{
+    const QueueDefaults expected{30, 1, 30, 10, false};
+    EXPECT_EQ(queue.defaults(), expected);
+    queue.setDefaults({5, 0, 60, 3, true});
+    EXPECT_EQ(queue.retryTimeDefault(), 5);
+    EXPECT_EQ(queue.perSiteLimit(), 0);
+    EXPECT_EQ(queue.timeoutDefault(), 60);
+    EXPECT_EQ(queue.retryCountDefault(), 3);
+    EXPECT_TRUE(queue.passiveDefault());
+}
+
+TEST_F(QueueListTest, AddTakesDefaultsOrExplicitValues)
+{
+    queue.setDefaults({12, 1, 45, 4, true});
+    std::int32_t byDefault = queue.addItem("ftp://h/a", "/a");
+    std::int32_t explicitOnes = queue.addItem("ftp://h/b", "/b", 0, 1, 2, 3, 0);
+    std::int32_t passiveOn = queue.addItem("ftp://h/c", "/c", 0, -1, -1, -1, 7);
+    ASSERT_NE(byDefault, 0);
+    EXPECT_NE(byDefault, explicitOnes);
+    EXPECT_EQ(queue.retryTime(byDefault), 12);
+    EXPECT_EQ(queue.retryCount(byDefault), 4);
+    EXPECT_EQ(queue.timeout(byDefault), 45);
+    EXPECT_TRUE(queue.passive(byDefault));
+    EXPECT_EQ(queue.retryTime(explicitOnes), 1);
+    EXPECT_EQ(queue.retryCount(explicitOnes), 2);
+    EXPECT_EQ(queue.timeout(explicitOnes), 3);
+    EXPECT_FALSE(queue.passive(explicitOnes));
+    EXPECT_TRUE(queue.passive(passiveOn));
+    EXPECT_EQ(queue.status(byDefault), StatusIdle);
+    EXPECT_TRUE(queue.automatic(byDefault));
+
+    EXPECT_EQ(queue.addItem("not a url", "/x"), 0);
+    EXPECT_EQ(queue.addItem("ftp://user@", "/x"), 0);
+    EXPECT_EQ(queue.count(), 3u);
+
+    std::int32_t manual = queue.addItem("ftp://u:p@h:21", "");
+    EXPECT_FALSE(queue.automatic(manual));
+}
+
+TEST_F(QueueListTest, AddWithParentInheritsWhateverWasPassed)
+{
+    std::int32_t parent = queue.addItem("ftp://h/dir/", "/dl/dir", 0, 7, 3, 99, 1);
+    queue.setAttempts(parent, 4);
+    std::int32_t child = queue.addItem("ftp://h/dir/f", "/dl/dir/f", parent, 100, 200, 300, 0);
+    EXPECT_EQ(queue.retryTime(child), 7);
+    EXPECT_EQ(queue.retryCount(child), 3);
+    EXPECT_EQ(queue.timeout(child), 99);
+    EXPECT_TRUE(queue.passive(child));
+    EXPECT_EQ(queue.attempts(child), 4);
+
+    // An unknown parent leaves the values passed.
+    std::int32_t orphan = queue.addItem("ftp://h/g", "/g", 987654321, 100, 200, 300, 0);
+    EXPECT_EQ(queue.retryTime(orphan), 100);
+    EXPECT_EQ(queue.attempts(orphan), 0);
+}
+
+TEST_F(QueueListTest, UnknownIdsGiveNeutralValues)
+{
+    queue.setDefaults({11, 1, 22, 33, true});
+    const std::int32_t missing = 999'999;
+    EXPECT_FALSE(queue.contains(missing));
+    EXPECT_FALSE(queue.contains(0));
+    EXPECT_FALSE(queue.isDone(missing));
+    EXPECT_EQ(queue.host(missing), "");
+    EXPECT_EQ(queue.url(missing), "");
+    EXPECT_EQ(queue.localPath(missing), "");
+    EXPECT_EQ(queue.port(missing), 0);
+    EXPECT_EQ(queue.scheme(missing), SchemeNone);
+    EXPECT_EQ(queue.bytesDone(missing), 0);
+    EXPECT_EQ(queue.status(missing), StatusUnknown);
+    EXPECT_EQ(queue.retryTime(missing), 11);
+    EXPECT_EQ(queue.timeout(missing), 22);
+    EXPECT_EQ(queue.retryCount(missing), 33);
+    EXPECT_TRUE(queue.passive(missing));
+    EXPECT_FALSE(queue.automatic(missing));
+    EXPECT_TRUE(queue.abortRequested(missing));
+    EXPECT_EQ(queue.lentConnection(missing), nullptr);
+    EXPECT_FALSE(queue.snapshot(missing).has_value());
+    EXPECT_FALSE(queue.setUrl(missing, "ftp://h/f"));
+    queue.finishItem(missing, StatusFinished);
+    queue.setStatus(missing, StatusError);
+    EXPECT_EQ(queue.count(), 0u);
+}
+
+TEST_F(QueueListTest, SetUrlByIdKeepsLocalPathAndAutomatic)
+{
+    std::int32_t id = add("ftp://h/old", "/dl/old");
+    EXPECT_FALSE(queue.setUrl(id, "garbage"));
+    EXPECT_EQ(queue.url(id), "ftp://h/old");
+    ASSERT_TRUE(queue.setUrl(id, "http://u:p@web:8080/new/file"));
+    EXPECT_EQ(queue.url(id), "http://u:p@web:8080/new/file");
+    EXPECT_EQ(queue.host(id), "web");
+    EXPECT_EQ(queue.port(id), 8080);
+    EXPECT_EQ(queue.scheme(id), SchemeHttp);
+    EXPECT_EQ(queue.path(id), "/new/");
+    EXPECT_EQ(queue.fileName(id), "file");
+    EXPECT_EQ(queue.localPath(id), "/dl/old");
+    EXPECT_TRUE(queue.automatic(id));
+}
+
+TEST_F(QueueListTest, RemoveErasesIdleItemsAndMarksRunningOnes)
+{
+    std::int32_t idle = add("ftp://a/1");
+    std::int32_t running = add("ftp://b/2");
+    ASSERT_EQ(queue.selectNext("b", 21, kAnonymousUser, false).id, running);
+
+    EXPECT_TRUE(queue.removeItem(idle));
+    EXPECT_FALSE(queue.contains(idle));
+
+    EXPECT_FALSE(queue.removeItem(running));
+    EXPECT_TRUE(queue.contains(running));
+    EXPECT_TRUE(queue.abortRequested(running));
+    EXPECT_TRUE(queue.removeWhenDone(running));
+    queue.transferStarted(running);
+    queue.transferEnded(running);
+    EXPECT_EQ(statusText(queue.status(running)), "Queued for removal");
+    EXPECT_TRUE(queue.isDone(running));
+
+    EXPECT_TRUE(queue.removeItem(running)); // no longer in progress
+    EXPECT_TRUE(queue.removeItem(123'456'789));
+    EXPECT_EQ(queue.count(), 0u);
+}
+
+TEST_F(QueueListTest, FinishMovesItemToTheEndKeepingTheOthersInOrder)
+{
+    std::vector<std::int32_t> ids;
+    for (int i = 0; i < 5; ++i)
+        ids.push_back(add("ftp://h/" + std::to_string(i)));
+    clock.set(2'000'000);
+    queue.finishItem(ids[1], StatusError);
+    EXPECT_EQ(queue.ids(), (std::vector<std::int32_t>{ids[0], ids[2], ids[3], ids[4], ids[1]}));
+    EXPECT_EQ(queue.status(ids[1]), StatusError);
+    EXPECT_EQ(queue.snapshot(ids[1])->statusTime, 2'000'000);
+    queue.finishItem(ids[0], StatusFinished);
+    EXPECT_EQ(queue.ids(), (std::vector<std::int32_t>{ids[2], ids[3], ids[4], ids[1], ids[0]}));
+    EXPECT_TRUE(queue.isDone(ids[0]));
+}
+
+TEST_F(QueueListTest, SiteLimitOneLetsOnlyTheConnectedWorkerContinue)
+{
+    std::int32_t a1 = add("ftp://a/1");
+    std::int32_t a2 = add("ftp://a/2");
+    std::int32_t b1 = add("ftp://b/1");
+
+    Selection first = fresh();
+    ASSERT_TRUE(first.found);
+    EXPECT_EQ(first.id, a1);
+    EXPECT_EQ(first.host, "a");
+    EXPECT_EQ(first.port, 21);
+    EXPECT_EQ(first.user, kAnonymousUser);
+    EXPECT_EQ(first.password, kDefaultAnonymousPassword);
+    EXPECT_EQ(queue.status(a1), StatusActive);
+
+    EXPECT_TRUE(queue.anyEligible()); // b1
+    EXPECT_EQ(fresh().id, b1);
+    EXPECT_FALSE(queue.anyEligible()); // a2 waits for site a's single slot
+    EXPECT_FALSE(fresh().found);
+
+    // The worker on site a still counts its own item and goes on with the next one.
+    Selection next = continueOn("a");
+    EXPECT_EQ(next.id, a2);
+}
+
+TEST_F(QueueListTest, SiteLimitZeroNeverBlocks)
+{
+    queue.setPerSiteLimit(0);
+    std::set<std::int32_t> added;
+    for (int i = 0; i < 4; ++i)
+        added.insert(add("ftp://a/" + std::to_string(i)));
+    std::set<std::int32_t> taken;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(queue.anyEligible());
+        Selection s = fresh();
+        ASSERT_TRUE(s.found);
+        taken.insert(s.id);
+    }
+    EXPECT_EQ(taken, added);
+    EXPECT_FALSE(queue.anyEligible());
+}
+
+TEST_F(QueueListTest, SiteLimitTwoCountsWorkersOnTheSite)
+{
+    queue.setPerSiteLimit(2);
+    for (int i = 0; i < 4; ++i)
+        add("ftp://a/" + std::to_string(i));
+    EXPECT_TRUE(fresh().found);
+    EXPECT_TRUE(fresh().found);
+    EXPECT_FALSE(queue.anyEligible());
+    EXPECT_FALSE(fresh().found);
+    EXPECT_TRUE(continueOn("a").found); // 2 in progress, not more than 2
+    EXPECT_FALSE(continueOn("a").found); // 3 in progress now
+}
+
+TEST_F(QueueListTest, RestingSiteBlocksNewWorkersButNotTheConnectedOne)
+{
+    queue.setRetryTimeDefault(30);
+    std::int32_t a1 = add("ftp://a/1");
+    std::int32_t a2 = add("ftp://a/2");
+    std::int32_t a3 = add("ftp://a/3");
+    std::int32_t b1 = add("ftp://b/1");
+    ASSERT_EQ(fresh().id, a1);
+    queue.finishItem(a1, StatusTransferFailed); // list: a2 a3 b1 a1
+    clock.advance(10);
+
+    // No item of site a may start a new worker for 20 more seconds, wherever it stands in the list.
+    EXPECT_TRUE(queue.anyEligible());
+    EXPECT_EQ(fresh().id, b1);
+    EXPECT_FALSE(queue.anyEligible());
+    EXPECT_FALSE(fresh().found);
+
+    // The worker still connected to site a goes on at once.
+    EXPECT_EQ(continueOn("a").id, a2);
+    queue.finishItem(a2, StatusFinished);
+    clock.advance(25); // a1 rested 35 s, a2 only 25 s
+    EXPECT_FALSE(queue.anyEligible());
+    clock.advance(6);
+    EXPECT_TRUE(queue.anyEligible());
+    Selection s = fresh();
+    EXPECT_TRUE(s.id == a3 || s.id == a1) << s.id;
+}
+
+TEST_F(QueueListTest, RestTimeIsStrictlyLongerThanRetryTime)
+{
+    queue.setRetryTimeDefault(30);
+    std::int32_t a1 = add("ftp://a/1");
+    ASSERT_EQ(fresh().id, a1);
+    queue.finishItem(a1, StatusError);
+    clock.advance(30);
+    EXPECT_FALSE(queue.anyEligible());
+    clock.advance(1);
+    EXPECT_TRUE(queue.anyEligible());
+    EXPECT_EQ(fresh().id, a1);
+}
+
+TEST_F(QueueListTest, ManualRequestsFirstAndParkedReconnectsLast)
+{
+    std::int32_t ordinary = add("ftp://a/file");
+    std::int32_t manual = add("ftp://a", "");
+    std::int32_t parked = add("ftp://a/", "");
+    queue.setStatus(parked, StatusReconnectAfterTransfers);
+    // Make the worker "connected" to a with some other item of its own still running.
+    std::int32_t own = add("ftp://a/own");
+    queue.setStatus(own, StatusActive);
+    queue.setPerSiteLimit(0);
+
+    EXPECT_EQ(continueOn("a").id, manual);
+    EXPECT_EQ(continueOn("a").id, ordinary);
+    EXPECT_EQ(continueOn("a").id, parked);
+    EXPECT_FALSE(continueOn("a").found);
+}
+
+TEST_F(QueueListTest, NewWorkerTakesAManualRequestOfAnotherSiteFirst)
+{
+    std::int32_t ordinary = add("ftp://b/file");
+    std::int32_t manual = add("ftp://c", "");
+    EXPECT_EQ(fresh().id, manual);
+    EXPECT_EQ(fresh().id, ordinary);
+}
+
+TEST_F(QueueListTest, RatioSitePrefersAnUpload)
+{
+    queue.setPerSiteLimit(0);
+    std::int32_t refused = add("ftp://a/d1");
+    std::int32_t download = add("ftp://a/d2");
+    std::int32_t upload = add("ftpu://a/in/u1", "/home/u/u1");
+    queue.setStatus(refused, StatusRatioNeedsUpload);
+
+    EXPECT_EQ(continueOn("a").id, upload);
+    EXPECT_EQ(continueOn("a").id, download);
+    // The refused download is never retried on its own site.
+    EXPECT_FALSE(continueOn("a").found);
+
+    // A successful upload makes it worth another try.
+    queue.markRatioRecheck("a", 21, kAnonymousUser);
+    EXPECT_EQ(queue.status(refused), StatusRatioRecheck);
+    EXPECT_EQ(continueOn("a").id, refused);
+}
+
+TEST_F(QueueListTest, WithoutRatioSignsTheFirstItemWins)
+{
+    std::int32_t download = add("ftp://a/d2");
+    add("ftpu://a/in/u1", "/home/u/u1");
+    EXPECT_EQ(continueOn("a").id, download);
+}
+
+TEST_F(QueueListTest, MarkRatioRecheckTouchesOnlyThatSite)
+{
+    std::int32_t here = add("ftp://a/x");
+    std::int32_t otherUser = add("ftp://bob@a/x");
+    std::int32_t otherPort = add("ftp://a:2121/x");
+    for (std::int32_t id : {here, otherUser, otherPort})
+        queue.setStatus(id, StatusRatioNeedsUpload);
+    queue.markRatioRecheck("a", 21, kAnonymousUser);
+    EXPECT_EQ(queue.status(here), StatusRatioRecheck);
+    EXPECT_EQ(queue.status(otherUser), StatusRatioNeedsUpload);
+    EXPECT_EQ(queue.status(otherPort), StatusRatioNeedsUpload);
+}
+
+TEST_F(QueueListTest, NotEligibleItemsAreNeverChosen)
+{
+    for (std::int32_t status : {StatusFinished, StatusQueuedForRemoval, StatusManualConnectionComplete,
+             StatusBadUrl, StatusTooManyConnections, StatusActive, StatusRatioActive}) {
+        std::int32_t id = add("ftp://s" + std::to_string(status) + "/f");
+        queue.setStatus(id, status);
+    }
+    queue.setPerSiteLimit(0);
+    EXPECT_FALSE(queue.anyEligible());
+    EXPECT_FALSE(fresh().found);
+}
+
+TEST_F(QueueListTest, NewLoginCountsAnAttemptOnEveryItemOfTheSite)
+{
+    std::int32_t a1 = add("ftp://a/1");
+    std::int32_t a2 = add("ftp://a/2");
+    std::int32_t b1 = add("ftp://b/1");
+    ASSERT_EQ(fresh().id, a1);
+    EXPECT_EQ(queue.attempts(a1), 1);
+    EXPECT_EQ(queue.attempts(a2), 1);
+    EXPECT_EQ(queue.attempts(b1), 0);
+
+    // Continuing on the same login counts nothing.
+    ASSERT_EQ(continueOn("a").id, a2);
+    EXPECT_EQ(queue.attempts(a2), 1);
+
+    queue.setAttempts(a1, 5);
+    queue.finishItem(a2, StatusError);
+    queue.finishItem(a1, StatusError);
+    clock.advance(100);
+    ASSERT_EQ(fresh().id, b1);
+    Selection again = fresh();
+    ASSERT_EQ(again.id, a2);
+    EXPECT_EQ(queue.attempts(a1), 6);
+    EXPECT_EQ(queue.attempts(a2), 6);
+}
+
+TEST_F(QueueListTest, EnumerationsShareOneCursor)
+{
+    std::int32_t a = add("ftp://h/a");
+    std::int32_t b = add("ftp://h/b");
+    std::int32_t c = add("ftp://h/c");
+    queue.setSelected(a, true);
+    queue.setSelected(c, true);
+    {
+        QueueList::BulkLock lock(queue);
+        EXPECT_EQ(queue.firstSelectedId(), a);
+        EXPECT_EQ(queue.nextSelectedId(), c);
+        EXPECT_EQ(queue.nextSelectedId(), 0);
+        EXPECT_EQ(queue.firstUrl(), "ftp://h/a");
+        EXPECT_EQ(queue.nextUrl(), "ftp://h/b");
+        EXPECT_EQ(queue.nextUrl(), "ftp://h/c");
+        EXPECT_EQ(queue.nextUrl(), std::nullopt);
+    }
+    queue.setAllSelected(false);
+    EXPECT_EQ(queue.firstSelectedId(), 0);
+    queue.setAllSelected(true);
+    EXPECT_TRUE(queue.isSelected(b));
+    EXPECT_EQ(queue.findIdByUrl("ftp://h/b"), b);
+    EXPECT_EQ(queue.findIdByUrl("ftp://h/z"), 0);
+}
+
+struct Sent
+{
+    unsigned message;
+    std::uint64_t wParam;
+    std::int64_t itemId;
+    std::string text;
+
+    bool operator==(const Sent &) const = default;
+};
+
+// Records every notification, and checks from another thread that the queue is not locked meanwhile.
+class RecordingNotifier final : public QueueNotifier
+{
+public:
+    explicit RecordingNotifier(QueueList &queue)
+        : m_queue(queue)
+    {}
+
+    ~RecordingNotifier() override
+    {
+        for (std::thread &probe : m_probes)
+            probe.join();
+    }
+
+    void notify(unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override
+    {
+        auto reached = std::make_shared<std::atomic<bool>>(false);
+        m_probes.emplace_back([this, reached] {
+            (void)m_queue.count();
+            *reached = true;
+        });
+        bool free = test::waitUntil([&] { return reached->load(); }, 5s);
+        std::lock_guard lock{m_mutex};
+        m_sent.push_back({message, wParam, itemId, text});
+        m_lockFree = m_lockFree && free;
+    }
+
+    std::vector<Sent> sent() const
+    {
+        std::lock_guard lock{m_mutex};
+        return m_sent;
+    }
+
+    bool lockWasFree() const
+    {
+        std::lock_guard lock{m_mutex};
+        return m_lockFree;
+    }
+
+private:
+    QueueList &m_queue;
+    std::vector<std::thread> m_probes; // only the notifying thread touches it in these tests
+    mutable std::mutex m_mutex;
+    std::vector<Sent> m_sent; // guarded by m_mutex
+    bool m_lockFree = true; // guarded by m_mutex
+};
+
+TEST_F(QueueListTest, NotificationsCarryTheRegisteredNumbersWithoutTheLock)
+{
+    RecordingNotifier notifier(queue);
+    queue.setNotifier(&notifier);
+    std::int32_t id = add("ftp://h/f");
+
+    queue.transferStarted(id);
+    queue.setProgress(id, 5000, 10000);
+    queue.setProgress(999'999, 1, 2); // unknown: nothing sent
+    queue.notifyLogSent("USER anonymous");
+    queue.notifyLogReceived("331 Password required");
+    queue.notifyLogStatus("Connecting...");
+    queue.notifyQueueChanged(true, id);
+
+    const std::uint64_t thread = platform::currentThreadId();
+    const std::vector<Sent> expected{
+        {0x413, 0, id, ""},
+        {0x410, thread, 0, "USER anonymous"},
+        {0x411, thread, 0, "331 Password required"},
+        {0x412, thread, 0, "Connecting..."},
+        {0x413, 1, id, ""},
+    };
+    EXPECT_EQ(notifier.sent(), expected);
+    EXPECT_TRUE(notifier.lockWasFree());
+    EXPECT_EQ(queue.bytesDone(id), 5000);
+    EXPECT_EQ(queue.totalSize(id), 10000);
+
+    queue.setNotifier(&notifier, 1, 2, 3, 4);
+    queue.notifyLogStatus("x");
+    queue.setProgress(id, 6000, 10000);
+    EXPECT_EQ(notifier.sent().at(5), (Sent{3, thread, 0, "x"}));
+    EXPECT_EQ(notifier.sent().at(6), (Sent{4, 0, id, ""}));
+
+    queue.setNotifier(nullptr);
+    queue.setProgress(id, 7000, 10000);
+    queue.notifyLogStatus("y");
+    EXPECT_EQ(notifier.sent().size(), 7u);
+    EXPECT_EQ(queue.bytesDone(id), 7000);
+}
+
+TEST_F(QueueListTest, LentConnectionByIdMarksTheItem)
+{
+    std::int32_t id = add("ftp://h", "");
+    auto *connection = reinterpret_cast<net::FtpConnection *>(&queue);
+    queue.lendConnection(id, connection);
+    EXPECT_EQ(queue.lentConnection(id), connection);
+    EXPECT_EQ(queue.status(id), StatusInactiveManualConnection);
+    queue.lendConnection(id, nullptr);
+    EXPECT_EQ(queue.lentConnection(id), nullptr);
+}
+
+TEST_F(QueueListTest, IdsAreUniqueAndNeverZero)
+{
+    std::set<std::int32_t> seen;
+    for (int i = 0; i < 50; ++i) {
+        std::int32_t id = add("ftp://h/" + std::to_string(i));
+        EXPECT_GT(id, 0);
+        EXPECT_TRUE(seen.insert(id).second);
+    }
+    QueueList other{clock};
+    std::int32_t elsewhere = other.addItem("ftp://h/0", "/x");
+    EXPECT_FALSE(seen.count(elsewhere));
+}
+
+// Workers, the scheduler's question and a window walking the items, all at once: every item is taken
+// by exactly one worker. Run under ThreadSanitizer this also proves the locking.
+TEST_F(QueueListTest, ConcurrentWorkersTakeEachItemOnce)
+{
+    queue.setPerSiteLimit(0);
+    const int kSites = 8;
+    const int kPerSite = 40;
+    for (int s = 0; s < kSites; ++s)
+        for (int i = 0; i < kPerSite; ++i)
+            add("ftp://site" + std::to_string(s) + "/f" + std::to_string(i));
+
+    std::mutex takenMutex;
+    std::map<std::int32_t, int> taken; // guarded by takenMutex
+    std::atomic<bool> workersDone{false};
+
+    auto worker = [&] {
+        std::string host;
+        bool continuing = false;
+        while (true) {
+            Selection s = queue.selectNext(host, 21, kAnonymousUser, continuing);
+            if (!s.found)
+                break;
+            {
+                std::lock_guard lock{takenMutex};
+                ++taken[s.id];
+            }
+            queue.transferStarted(s.id);
+            queue.setProgress(s.id, 100, 200);
+            queue.transferEnded(s.id);
+            queue.finishItem(s.id, StatusFinished);
+            host = s.host;
+            continuing = true;
+        }
+    };
+    std::thread observer([&] {
+        while (!workersDone) {
+            (void)queue.anyEligible();
+            QueueList::BulkLock lock(queue);
+            for (const QueueItem &item : queue.items(lock))
+                (void)item.status;
+        }
+    });
+    for (int round = 0; round < 20 && queue.anyEligible(); ++round) {
+        std::vector<std::thread> workers;
+        for (int w = 0; w < 4; ++w)
+            workers.emplace_back(worker);
+        for (std::thread &t : workers)
+            t.join();
+        clock.advance(60); // let the sites rest before the next round of fresh workers
+    }
+    workersDone = true;
+    observer.join();
+
+    EXPECT_EQ(taken.size(), static_cast<std::size_t>(kSites * kPerSite));
+    for (const auto &[id, times] : taken)
+        EXPECT_EQ(times, 1) << id;
+    for (std::int32_t id : queue.ids())
+        EXPECT_TRUE(queue.isDone(id));
+}
+
+} // namespace
+} // namespace bw::core
