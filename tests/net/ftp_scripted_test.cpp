@@ -1,0 +1,501 @@
+// SPDX-License-Identifier: MIT
+// Exact reply sequences from a scripted server: login, commands, PASV and PORT, REST, closing replies,
+// stalls and time-outs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <thread>
+
+#include "net/ftp_connection.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace bw::net {
+namespace {
+
+using bw::test::ScriptedServer;
+using bw::test::TempDir;
+using Lines = std::vector<std::string>;
+
+void greetAndLogIn(ScriptedServer &server)
+{
+    server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+}
+
+FtpSite siteOf(const ScriptedServer &server)
+{
+    return FtpSite{"127.0.0.1", server.port(), "u", "p", 7};
+}
+
+struct Recorder
+{
+    std::vector<ConnectionNotification> seen;
+
+    static void observe(void *context, const ConnectionNotification &notification)
+    {
+        static_cast<Recorder *>(context)->seen.push_back(notification);
+    }
+
+    int count(int kind) const
+    {
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const auto &n) { return n.kind == kind; }));
+    }
+};
+
+class FtpScripted : public ::testing::Test
+{
+protected:
+    // Starts the server and logs in (expecting success unless told otherwise).
+    bool logIn(bool expectSuccess = true)
+    {
+        server.start();
+        EXPECT_TRUE(ftp.createAndBind(0));
+        const bool ok = ftp.login(siteOf(server));
+        if (expectSuccess) {
+            EXPECT_TRUE(ok) << ftp.error().text();
+        }
+        return ok;
+    }
+
+    ScriptedServer server;
+    FtpConnection ftp;
+};
+
+TEST_F(FtpScripted, GreetingDecidesTheLogin)
+{
+    struct Case
+    {
+        const char *greeting;
+        std::int32_t error;
+    };
+    for (const Case c : {Case{"120 Wait a moment", ServerNotReady}, Case{"421 Going down", ServerShutdown},
+                         Case{"500 What", UnexpectedResponse}}) {
+        ScriptedServer refusing;
+        refusing.send(c.greeting).add(ScriptedServer::Step::ExpectClose);
+        refusing.start();
+        FtpConnection connection;
+        ASSERT_TRUE(connection.createAndBind(0));
+        EXPECT_FALSE(connection.login(siteOf(refusing))) << c.greeting;
+        EXPECT_TRUE(connection.error().is(CatProtocol, c.error)) << c.greeting;
+        // Never logged in: leaving sends nothing.
+        connection.disconnect(15);
+        connection.close();
+        EXPECT_TRUE(refusing.waitFinished());
+        EXPECT_TRUE(refusing.received().empty()) << c.greeting;
+    }
+}
+
+TEST_F(FtpScripted, UserAnswered230NeedsNoPassword)
+{
+    server.send("220-Welcome\r\n220-to the\r\n220 server").reply("USER u", "230 Come in").reply("QUIT", "221 Bye");
+    logIn();
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_TRUE(ftp.quit());
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_EQ(server.received(), (Lines{"USER u", "QUIT"}));
+    EXPECT_TRUE(server.failures().empty());
+}
+
+TEST_F(FtpScripted, RefusedUserOrPassword)
+{
+    struct Case
+    {
+        const char *userReply;
+        const char *passReply;
+        std::int32_t error;
+    };
+    for (const Case c : {Case{"530 No", nullptr, UsernameInvalid}, Case{"331 Pass", "530 Wrong", PasswordInvalid}}) {
+        ScriptedServer refusing;
+        refusing.send("220 Hi").reply("USER u", c.userReply);
+        if (c.passReply)
+            refusing.reply("PASS p", c.passReply);
+        refusing.start();
+        FtpConnection connection;
+        ASSERT_TRUE(connection.createAndBind(0));
+        EXPECT_FALSE(connection.login(siteOf(refusing)));
+        EXPECT_TRUE(connection.error().is(CatProtocol, c.error)) << c.userReply;
+    }
+}
+
+TEST_F(FtpScripted, ConnectFailureIsReported)
+{
+    const int port = server.port();
+    FtpConnection connection;
+    ASSERT_TRUE(connection.createAndBind(0));
+    // A bound port that never listens refuses the connection.
+    SocketConnection probe;
+    std::string address;
+    int freePort = 0;
+    ASSERT_TRUE(probe.createAndBind(0));
+    ASSERT_TRUE(probe.localAddress(address, freePort));
+    EXPECT_NE(freePort, port);
+    EXPECT_FALSE(connection.login(FtpSite{"127.0.0.1", freePort, "u", "p", 1}));
+    EXPECT_TRUE(connection.error().is(CatProtocol, ConnectFailed));
+}
+
+TEST_F(FtpScripted, WorkingDirectoryNeedsQuotes)
+{
+    greetAndLogIn(server);
+    server.reply("PWD", "257 \"/pub/dir\" is current").reply("PWD", "257 /pub is current");
+    logIn();
+    std::string path;
+    EXPECT_TRUE(ftp.printWorkingDirectory(path));
+    EXPECT_EQ(path, "/pub/dir");
+    EXPECT_FALSE(ftp.printWorkingDirectory(path));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse));
+    EXPECT_STREQ(ftp.error().text(), "Malformed response");
+}
+
+TEST_F(FtpScripted, AbsolutePathIsRetriedRelative)
+{
+    greetAndLogIn(server);
+    server.reply("cwd /x", "550 No such directory").reply("cwd x", "250 OK");
+    server.reply("cwd /y", "550 No").reply("cwd y", "550 Still no");
+    server.reply("cwd /", "250 OK");
+    logIn();
+    EXPECT_TRUE(ftp.changeDirectory("  /x "));
+    EXPECT_FALSE(ftp.changeDirectory("/y"));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, UnexpectedResponse));
+    EXPECT_TRUE(ftp.changeDirectory(""));
+    EXPECT_TRUE(bw::test::waitUntil([&] { return server.received().size() == 7; }));
+    EXPECT_EQ(server.received(), (Lines{"USER u", "PASS p", "cwd /x", "cwd x", "cwd /y", "cwd y", "cwd /"}));
+}
+
+TEST_F(FtpScripted, SimpleCommandsAndTheirSuccessCodes)
+{
+    greetAndLogIn(server);
+    server.script({
+        {"mkd d", "257 created"},
+        {"mkd e", "550 exists"},
+        {"rmd d", "250 gone"},
+        {"dele f", "550 no"},
+        {"rnfr a", "350 ready"},
+        {"rnto b", "250 renamed"},
+        {"rnfr c", "550 missing"},
+    });
+    logIn();
+    EXPECT_TRUE(ftp.makeDirectory("d"));
+    EXPECT_FALSE(ftp.makeDirectory("e"));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
+    EXPECT_TRUE(ftp.removeDirectory("d"));
+    EXPECT_FALSE(ftp.deleteFile("f"));
+    EXPECT_TRUE(ftp.rename("a", "b"));
+    EXPECT_FALSE(ftp.rename("c", "never"));
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
+TEST_F(FtpScripted, ObserverSeesCommandsAndReplyLines)
+{
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
+    server.send("220-Hi\r\n220 Ready").reply("USER u", "230 In");
+    logIn();
+    ASSERT_EQ(recorder.seen.size(), 4u);
+    EXPECT_EQ(recorder.seen[0].kind, NotifyReplyReceived);
+    EXPECT_EQ(recorder.seen[0].text, "220-Hi");
+    EXPECT_EQ(recorder.seen[1].text, "220 Ready");
+    EXPECT_EQ(recorder.seen[2].kind, NotifyCommandSent);
+    EXPECT_EQ(recorder.seen[2].text, "USER u");
+    EXPECT_EQ(recorder.seen[3].text, "230 In");
+}
+
+TEST_F(FtpScripted, PassiveReplyWithAndWithoutParenthesis)
+{
+    greetAndLogIn(server);
+    server.add(ScriptedServer::Step::Expect, "PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
+    server.add(ScriptedServer::Step::Expect, "PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode {pasv})");
+    server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
+    server.reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1");
+    server.reply("PASV", "425 No");
+    logIn();
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(ftp.enterPassive()) << round;
+        EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
+        EXPECT_TRUE(bw::test::waitUntil([&] { return server.dataPort() != 0; }));
+        EXPECT_EQ(ftp.pasvPort(), server.dataPort());
+        EXPECT_TRUE(ftp.finishTransfer());
+    }
+    EXPECT_FALSE(ftp.enterPassive());
+    EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse));
+    EXPECT_FALSE(ftp.enterPassive());
+    EXPECT_TRUE(ftp.error().is(CatProtocol, UnexpectedResponse));
+}
+
+TEST_F(FtpScripted, PassiveNumbersGiveHostAndPort)
+{
+    // Nothing listens on 127.0.0.1:1025 here, so the connection fails, but the numbers are read.
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 OK").reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1)");
+    logIn();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true));
+    EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
+    EXPECT_EQ(ftp.pasvPort(), 1025);
+    EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed));
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+}
+
+TEST_F(FtpScripted, PassiveReplyWithoutClosingParenthesisFailsTheTransfer)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 OK").reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1");
+    logIn();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true));
+    EXPECT_STREQ(ftp.error().text(), "Data connection failed");
+}
+
+// Plays a passive download of `body` with the given REST answer (empty: no REST expected).
+void playPassiveDownload(ScriptedServer &server, const std::string &rest, const std::string &restReply,
+                         const std::string &body, const std::string &closing)
+{
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    if (!rest.empty())
+        server.reply(rest, restReply);
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataAccept).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, body).add(ScriptedServer::Step::DataClose).send(closing);
+}
+
+TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
+{
+    struct Case
+    {
+        const char *name;
+        std::string local;
+        bool resume;
+        std::string rest;
+        std::string restReply;
+        std::string body;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"350 appends", "0123", true, "REST 4", "350 Restarting", "456789", "0123456789"},
+        {"502 rewrites from the start", "0123", true, "REST 4", "502 No", "0123456789", "0123456789"},
+        {"empty local file sends no REST", "", true, "", "", "abc", "abc"},
+        {"resume off rewrites", "zzzz", false, "", "", "abc", "abc"},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        const auto local = dir / "file.bin";
+        bw::test::writeFile(local, c.local);
+        ScriptedServer scripted;
+        greetAndLogIn(scripted);
+        playPassiveDownload(scripted, c.rest, c.restReply, c.body, "226 Done");
+        scripted.start();
+        FtpConnection connection;
+        ASSERT_TRUE(connection.createAndBind(0));
+        ASSERT_TRUE(connection.login(siteOf(scripted)));
+        EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume, true)) << c.name;
+        EXPECT_EQ(bw::test::readFile(local), c.result) << c.name;
+        EXPECT_TRUE(scripted.waitFinished()) << c.name;
+        EXPECT_TRUE(scripted.failures().empty()) << c.name << ": " << scripted.failures().front();
+    }
+}
+
+TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
+{
+    greetAndLogIn(server);
+    playPassiveDownload(server, "", "", "data", "451 Local error");
+    server.reply("NOOP", "200 Still here");
+    logIn();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false, true));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    // The control connection stays in step: the next command gets its own reply.
+    ftp.sendCommand("NOOP\r\n");
+    EXPECT_EQ(ftp.readReply(), 200);
+}
+
+TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE A", "200 Ascii");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("RETR file.bin", "550 No such file");
+    logIn();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false, true));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
+    EXPECT_FALSE(ftp.dataConnection().hasSocket());
+}
+
+TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("").send("200 PORT ok");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "active bytes").add(ScriptedServer::Step::DataClose).send("226 Done");
+    logIn();
+    TempDir dir;
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false, true));
+    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
+    const Lines sent = server.received();
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_TRUE(std::regex_match(sent[3], std::regex("PORT 127,0,0,1,[0-9]+,[0-9]+"))) << sent[3];
+    EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+}
+
+TEST_F(FtpScripted, UploadInPassiveMode)
+{
+    TempDir dir;
+    const std::string bytes = bw::test::patternBytes(200000);
+    bw::test::writeFile(dir / "up.bin", bytes);
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.expect("STOR up.bin").add(ScriptedServer::Step::DataAccept).send("150 Go ahead");
+    server.add(ScriptedServer::Step::DataReceive).send("226 Stored");
+    logIn();
+    EXPECT_TRUE(ftp.upload((dir / "up.bin").string(), "up.bin", true, true, true));
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_EQ(server.dataReceived(), bytes);
+}
+
+TEST_F(FtpScripted, ListingCommandWordsAndPaths)
+{
+    greetAndLogIn(server);
+    for (const char *command : {"LIST", "NLST", "LIST /pub"}) {
+        server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.expect(command).add(ScriptedServer::Step::DataAccept).send("150 Here it comes");
+        server.add(ScriptedServer::Step::DataSend, "one\r\ntwo\r\n").add(ScriptedServer::Step::DataClose);
+        server.send("226 Done");
+    }
+    logIn();
+    EXPECT_TRUE(ftp.list("", true, true));
+    EXPECT_TRUE(ftp.list("", false, true));
+    std::vector<std::string> names;
+    while (ftp.parseNextEntry("*"))
+        names.push_back(ftp.entryName());
+    EXPECT_EQ(names, (Lines{"one", "two"}));
+    EXPECT_TRUE(ftp.list("/pub", true, true));
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
+TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
+{
+    platform::ManualClock clock(100000);
+    ScriptedServer server;
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataAccept).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "12345").add(ScriptedServer::Step::DataHold);
+    server.send("426 Transfer aborted").reply("NOOP", "200 OK");
+    server.start();
+    FtpConnection ftp;
+    ftp.setFtpClock(&clock);
+    ftp.setTimeout(30);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(siteOf(server)));
+    TempDir dir;
+    std::atomic<bool> done{false};
+    bool ok = true;
+    std::thread owner([&] {
+        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, true, 10000, false, true);
+        done = true;
+    });
+    SocketConnection &data = ftp.dataConnection();
+    ASSERT_TRUE(bw::test::waitUntil([&] { return data.bytesDone() == 5 && data.isStalled(); }));
+    // The percentage follows the data connection: 5 of 10000 bytes.
+    EXPECT_EQ(ftp.progressPercent(), 0);
+    // Stalled for longer than the time-out: the next poll stops the data connection.
+    clock.advance(31);
+    server.release();
+    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(5)));
+    owner.join();
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(ftp.error().is(CatStop, DataIdleTimeout));
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    ftp.sendCommand("NOOP\r\n");
+    EXPECT_EQ(ftp.readReply(), 200);
+}
+
+TEST(FtpProgress, PercentOfTransferOrOfIdleTime)
+{
+    platform::ManualClock clock(100000);
+    ScriptedServer server;
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataAccept).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, std::string(5000, 'x')).add(ScriptedServer::Step::DataHold);
+    server.add(ScriptedServer::Step::DataSend, std::string(5000, 'y')).add(ScriptedServer::Step::DataClose);
+    server.send("226 Done");
+    server.start();
+    FtpConnection ftp;
+    ftp.setFtpClock(&clock);
+    ftp.setTimeout(30);
+    clock.advance(15);
+    EXPECT_EQ(ftp.progressPercent(), 50);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(siteOf(server)));
+    TempDir dir;
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
+    ASSERT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 10000, false, false));
+    ASSERT_TRUE(bw::test::waitUntil([&] { return ftp.dataConnection().bytesDone() == 5000; }));
+    EXPECT_EQ(ftp.progressPercent(), 50);
+    recorder.seen.clear();
+    // A limited wait gives up after ten polls while the transfer still runs.
+    EXPECT_FALSE(ftp.waitTransfer(100));
+    EXPECT_EQ(recorder.count(NotifyProgress), 10);
+    server.release();
+    EXPECT_TRUE(ftp.waitTransfer(5000));
+    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), std::string(5000, 'x') + std::string(5000, 'y'));
+    EXPECT_EQ(ftp.progressPercent(), 0);
+    // Nothing runs any more: waiting has no outcome and returns at once.
+    EXPECT_FALSE(ftp.waitTransfer(0));
+}
+
+TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
+{
+    ScriptedServer server;
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataAccept).send("150 Opening");
+    server.add(ScriptedServer::Step::DataHold);
+    server.start();
+    FtpConnection ftp;
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(siteOf(server)));
+    TempDir dir;
+    std::atomic<bool> done{false};
+    bool ok = true;
+    std::thread owner([&] {
+        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, true, 0, false, true);
+        done = true;
+    });
+    ASSERT_TRUE(bw::test::waitUntil([&] { return ftp.dataConnection().isStalled(); }));
+    ftp.abort(StopByItem);
+    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(3)));
+    owner.join();
+    server.release();
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(ftp.error().is(CatStop, StopByItem));
+}
+
+TEST(FtpControl, OverlongReplyLineClosesTheConnection)
+{
+    ScriptedServer server;
+    server.sendRaw("220 " + std::string(SocketConnection::kMaxLineBytes + 100, 'x')).hold();
+    server.start();
+    FtpConnection ftp;
+    ASSERT_TRUE(ftp.createAndBind(0));
+    EXPECT_FALSE(ftp.login(siteOf(server)));
+    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_FALSE(ftp.hasSocket());
+    server.release();
+}
+
+} // namespace
+} // namespace bw::net
