@@ -5,7 +5,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -16,6 +15,7 @@
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "ui/bellwick_doc.h"
+#include "ui/caption_bar.h"
 #include "ui/remote_browser_link.h"
 #include "ui/tiled_list_ctrl.h"
 
@@ -76,7 +76,7 @@ CFtpTreeView::CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler,
     , m_scheduler(scheduler)
     , m_document(document)
     , m_prompts(UserPrompts::modalDialogs())
-    , m_caption(new QLabel(QStringLiteral("Transfer Queue"), this))
+    , m_caption(new CaptionBar(QStringLiteral("Transfer Queue"), this))
     , m_tabs(new QTabWidget(this))
 {
     setObjectName(QStringLiteral("queueView"));
@@ -84,8 +84,6 @@ CFtpTreeView::CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler,
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(3);
     m_caption->setObjectName(QStringLiteral("captionBar"));
-    m_caption->setAutoFillBackground(true);
-    m_caption->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(m_caption);
     auto *tabArea = new QVBoxLayout;
     tabArea->setContentsMargins(3, 0, 3, 3);

@@ -12,7 +12,6 @@
 #include "ui/text_entry_dialog.h"
 
 class QAction;
-class QLabel;
 class QTabWidget;
 
 namespace bw::core {
@@ -24,6 +23,7 @@ class Scheduler;
 
 namespace bw::ui {
 
+class CaptionBar;
 class CBellwickDoc;
 class RemoteBrowserLink;
 class TiledListCtrl;
@@ -87,6 +87,7 @@ public:
     TiledListCtrl *currentList() const;
     QTabWidget *tabs() const { return m_tabs; }
     QString caption() const;
+    CaptionBar *captionBar() const { return m_caption; }
     int rotationStart() const { return m_rotationStart; }
     // The queue view's own context-menu commands, in menu order (never the frame's commands).
     QList<QAction *> contextActions() const;
@@ -115,7 +116,7 @@ private:
     CBellwickDoc &m_document;
     RemoteBrowserLink *m_remote = nullptr;
     UserPrompts m_prompts;
-    QLabel *m_caption;
+    CaptionBar *m_caption;
     QTabWidget *m_tabs;
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;

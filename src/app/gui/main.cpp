@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: MIT
+// Bellwick's window program. Starts the queue engine, opens the queue file named on the command line
+// (or "filelist.ftp", created empty when missing) and shows the main window, or keeps it in the tray.
+// With -Embedding, -Automation, /Embedding or /Automation it runs the queue without a window until
+// SIGINT or SIGTERM, then saves the queue.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/glue/notification_bridge.h"
+#include "app/glue/qt_settings_store.h"
+#include "core/diagnostic_log.h"
+#include "core/queue_list.h"
+#include "engine/scheduler.h"
+#include "engine/settings.h"
+#include "ui/app_icons.h"
+#include "ui/bellwick_doc.h"
+#include "ui/main_frame.h"
+
+namespace {
+
+struct CommandLine
+{
+    bool automation = false;
+    QString queueFile; // empty: the default queue file
+};
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const QString lower = argument.toLower();
+        if (lower == u"-embedding" || lower == u"/embedding" || lower == u"-automation" || lower == u"/automation")
+            line.automation = true;
+        else if (line.queueFile.isEmpty() && !argument.startsWith(u'-'))
+            line.queueFile = argument;
+    }
+    return line;
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe, so the shutdown runs on the GUI thread.
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+QSocketNotifier *watchTerminationSignals(QObject *parent)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+    });
+    return notifier;
+}
+
+QString queueFilePath(const CommandLine &line)
+{
+    if (!line.queueFile.isEmpty())
+        return line.queueFile;
+    return bw::ui::CBellwickDoc::ensureDefaultQueueFile(QDir::currentPath());
+}
+
+QString manualPath()
+{
+#ifdef BW_INSTALLED_MANUAL
+    if (QFileInfo::exists(QStringLiteral(BW_INSTALLED_MANUAL)))
+        return QStringLiteral(BW_INSTALLED_MANUAL);
+#endif
+    const QString besideProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/Bellwick/manual.html");
+    if (QFileInfo::exists(besideProgram))
+        return QFileInfo(besideProgram).canonicalFilePath();
+#ifdef BW_SOURCE_MANUAL
+    return QStringLiteral(BW_SOURCE_MANUAL);
+#else
+    return {};
+#endif
+}
+
+// Without a window: the engine works through the queue file until told to stop.
+int runWithoutWindow(QCoreApplication &app, const CommandLine &line)
+{
+    bw::core::QueueList queue;
+    bw::engine::Scheduler scheduler;
+    bw::app::QtSettingsStore store;
+    bw::core::DiagnosticLog::instance().open("Bellwick.log", 3);
+    scheduler.setQueue(&queue);
+    bw::engine::loadSettings(store, scheduler, queue);
+    bw::ui::CBellwickDoc document(queue);
+    document.openDocument(queueFilePath(line));
+
+    QTimer autosave;
+    autosave.setInterval(10000);
+    QObject::connect(&autosave, &QTimer::timeout, &document, [&document] { document.save(); });
+    autosave.start();
+    QSocketNotifier *stopSignals = watchTerminationSignals(&app);
+    if (stopSignals)
+        QObject::connect(stopSignals, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    scheduler.startScheduler();
+    app.exec();
+
+    scheduler.stop();
+    scheduler.waitUntilStopped();
+    document.save();
+    bw::core::DiagnosticLog::instance().close();
+    return 0;
+}
+
+int runWindow(QApplication &app, const CommandLine &line)
+{
+    app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
+    bw::core::QueueList queue;
+    bw::engine::Scheduler scheduler;
+    bw::app::QtSettingsStore store;
+    bw::app::NotificationBridge bridge;
+    bw::ui::CBellwickDoc document(queue);
+    const QString queueFile = queueFilePath(line);
+
+    bw::ui::MainFrameOptions options = bw::ui::MainFrameOptions::defaults();
+    options.manualPath = manualPath();
+    int status = 0;
+    {
+        bw::ui::CMainFrame frame({queue, scheduler, store, document, &bridge}, options);
+        QObject::connect(&bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
+        QObject::connect(&bridge, &bw::app::NotificationBridge::queueChanged, &frame,
+                         &bw::ui::CMainFrame::onQueueChanged);
+        QObject::connect(&frame, &bw::ui::CMainFrame::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        document.openDocument(queueFile);
+        frame.startEngine();
+        if (!frame.inTray())
+            frame.show();
+        QSocketNotifier *stopSignals = watchTerminationSignals(&app);
+        if (stopSignals)
+            QObject::connect(stopSignals, &QSocketNotifier::activated, &frame, [&frame] { frame.close(); });
+        status = app.exec();
+        if (!frame.isClosed())
+            frame.close();
+        bridge.close();
+    }
+    // The frame's close sequence stopped the engine; make sure of it before the queue goes.
+    scheduler.stop();
+    scheduler.waitUntilStopped();
+    store.sync();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = parseCommandLine(arguments);
+    if (line.automation) {
+        QCoreApplication app(argc, argv);
+        app.setOrganizationName(QStringLiteral("Tolvenby"));
+        app.setApplicationName(QStringLiteral("Bellwick"));
+        return runWithoutWindow(app, line);
+    }
+    QApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("Tolvenby"));
+    app.setApplicationName(QStringLiteral("Bellwick"));
+    app.setDesktopFileName(QStringLiteral("bellwick"));
+    app.setWindowIcon(bw::ui::programIcon());
+    return runWindow(app, line);
+}

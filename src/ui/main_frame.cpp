@@ -1,0 +1,493 @@
+// SPDX-License-Identifier: MIT
+#include "ui/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QWhatsThis>
+
+#include "core/diagnostic_log.h"
+#include "core/queue_list.h"
+#include "engine/scheduler.h"
+#include "engine/settings.h"
+#include "ui/about_dialog.h"
+#include "ui/app_icons.h"
+#include "ui/autostart.h"
+#include "ui/bellwick_doc.h"
+#include "ui/caption_bar.h"
+#include "ui/ctrl_list_view.h"
+#include "ui/log_sub_frame.h"
+#include "ui/options_sheet.h"
+#include "ui/queue_view.h"
+#include "ui/remote_browser_link.h"
+#include "ui/tiled_list_ctrl.h"
+
+namespace bw::ui {
+
+MainFrameOptions MainFrameOptions::defaults()
+{
+    MainFrameOptions options;
+    options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    return options;
+}
+
+CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidget *parent)
+    : QMainWindow(parent)
+    , m_context(context)
+    , m_options(std::move(options))
+    , m_prompts(UserPrompts::modalDialogs())
+    , m_refreshTimer(new QTimer(this))
+    , m_autosaveTimer(new QTimer(this))
+{
+    if (m_options.autostartEntryPath.isEmpty())
+        m_options.autostartEntryPath = autostartEntryPath();
+    if (m_options.programPath.isEmpty())
+        m_options.programPath = QCoreApplication::applicationFilePath();
+
+    // Construction: the diagnostic log, then the settings into their holders.
+    core::DiagnosticLog::instance().open(m_options.diagnosticLogPath.toStdString(), 3);
+    m_context.scheduler.setQueue(&m_context.queue);
+    const engine::Settings settings
+        = engine::loadSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
+    m_inTray = settings.systemTray && m_options.trayAvailable;
+
+    // Window creation.
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowIcon(programIcon());
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setAcceptDrops(true);
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    createLayout();
+    if (m_inTray)
+        createTray();
+    m_context.queue.setNotifier(m_context.notifier);
+    showDownloadPath();
+    removeAutostartEntry(m_options.autostartEntryPath);
+    if (m_inTray) {
+        showTrayIcon(true);
+        updateTrayIcon();
+    }
+
+    m_refreshTimer->setInterval(m_options.refreshIntervalMs);
+    connect(m_refreshTimer, &QTimer::timeout, this, &CMainFrame::refreshTick);
+    m_autosaveTimer->setInterval(m_options.autosaveIntervalMs);
+    connect(m_autosaveTimer, &QTimer::timeout, this, &CMainFrame::autosaveTick);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &CMainFrame::writeAutostartEntry);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &CMainFrame::repaintCaptions);
+    connect(m_queueView, &CFtpTreeView::manualHandover, this, &CMainFrame::onManualHandover);
+    updateCommandStates();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (m_context.notifier)
+        m_context.queue.setNotifier(nullptr);
+    engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
+    core::DiagnosticLog::instance().close();
+}
+
+void CMainFrame::startEngine()
+{
+    if (!m_context.scheduler.isRunning())
+        m_context.scheduler.startScheduler();
+    updateCommandStates();
+}
+
+QAction *CMainFrame::action(const QString &objectName) const
+{
+    return findChild<QAction *>(objectName);
+}
+
+CCtrlListView *CMainFrame::batchLog() const
+{
+    return m_logFrame->batchLog();
+}
+
+CCtrlListView *CMainFrame::manualLog() const
+{
+    return m_logFrame->manualLog();
+}
+
+void CMainFrame::setRemoteBrowser(RemoteBrowserLink *browser)
+{
+    m_remote = browser;
+    m_queueView->setRemoteBrowser(browser);
+    updateCommandStates();
+}
+
+void CMainFrame::setPrompts(UserPrompts prompts)
+{
+    m_prompts = prompts;
+    m_queueView->setPrompts(std::move(prompts));
+}
+
+namespace {
+
+QAction *makeAction(QObject *owner, const char *name, const QString &text, const QString &tip)
+{
+    auto *action = new QAction(text, owner);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setStatusTip(tip);
+    return action;
+}
+
+} // namespace
+
+void CMainFrame::createActions()
+{
+    auto add = [this](const char *name, const QString &text, const QString &tip, auto slot) {
+        QAction *action = makeAction(this, name, text, tip);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    add("exit", QStringLiteral("E&xit"), QStringLiteral("Quit Bellwick"), [this] { close(); });
+    add("editUrl", QStringLiteral("&Edit URL..."), QStringLiteral("Edit the selected item's URL"),
+        &CMainFrame::editUrlCommand);
+    add("addUrl", QStringLiteral("&Add URL..."), QStringLiteral("Add a URL to the queue"), &CMainFrame::addUrlCommand)
+        ->setIcon(toolIcon(ToolIcon::AddUrl));
+    QAction *remove = add("delete", QStringLiteral("&Delete\tDel"), QStringLiteral("Remove the selected items"),
+                          &CMainFrame::deleteCommand);
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    remove->setShortcutContext(Qt::WindowShortcut);
+    remove->setIcon(toolIcon(ToolIcon::Delete));
+    add("attach", QStringLiteral("Attach"), QString(), [] {});
+    QAction *go = add("go", QStringLiteral("&Go"), QStringLiteral("Start or stop the transfers"), &CMainFrame::goCommand);
+    go->setCheckable(true);
+    go->setIcon(toolIcon(ToolIcon::Go));
+    add("options", QStringLiteral("&Options..."), QStringLiteral("Change the options"), &CMainFrame::optionsCommand);
+    add("path", QStringLiteral("&Path..."), QStringLiteral("Choose the download folder"), &CMainFrame::pathCommand);
+    // Manual browsing: present, enabled once a remote browser is attached.
+    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"), [] {})
+        ->setIcon(toolIcon(ToolIcon::Connect));
+    add("disconnect", QStringLiteral("&Disconnect"), QStringLiteral("Disconnect from the site"), [this] {
+        if (m_remote && m_remote->isConnected())
+            m_remote->disconnect(false);
+        showDownloadPath();
+    })->setIcon(toolIcon(ToolIcon::Disconnect));
+    add("temporaryDisconnect", QStringLiteral("Temporary Disconnect"),
+        QStringLiteral("Disconnect and reconnect after the transfers"), [this] {
+            if (m_remote && m_remote->isConnected())
+                m_remote->disconnect(true);
+            showDownloadPath();
+        })->setIcon(toolIcon(ToolIcon::TemporaryDisconnect));
+    add("createRemoteFolder", QStringLiteral("Create Remote Folder"), QStringLiteral("Create a folder on the site"),
+        [this] {
+            if (m_remote && m_remote->isConnected())
+                m_remote->makeFolder();
+        })->setIcon(toolIcon(ToolIcon::CreateRemoteFolder));
+    add("remoteDelete", QStringLiteral("Remote Delete"), QStringLiteral("Delete the selected remote files"), [this] {
+        if (m_remote && m_remote->isConnected() && m_remote->hasSelection())
+            m_remote->deleteSelection();
+    })->setIcon(toolIcon(ToolIcon::RemoteDelete));
+    add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("Open the user manual"), &CMainFrame::helpTopics);
+    add("about", QStringLiteral("&About..."), QStringLiteral("Program information and version"),
+        &CMainFrame::aboutCommand)
+        ->setIcon(toolIcon(ToolIcon::About));
+    add("contextHelp", QStringLiteral("Help"), QStringLiteral("Help on a part of the window"),
+        [] { QWhatsThis::enterWhatsThisMode(); })
+        ->setIcon(toolIcon(ToolIcon::ContextHelp));
+    add("systemTray", QStringLiteral("&Restore"), QStringLiteral("Switch between the window and the tray"),
+        &CMainFrame::toggleTray);
+}
+
+void CMainFrame::createMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(action(QStringLiteral("exit")));
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->addActions({action(QStringLiteral("editUrl")), action(QStringLiteral("addUrl")),
+                      action(QStringLiteral("delete")), action(QStringLiteral("attach"))});
+    QMenu *download = menuBar()->addMenu(QStringLiteral("&Download"));
+    download->addActions(
+        {action(QStringLiteral("go")), action(QStringLiteral("options")), action(QStringLiteral("path"))});
+    QMenu *site = menuBar()->addMenu(QStringLiteral("&Site"));
+    site->addActions({action(QStringLiteral("connect")), action(QStringLiteral("disconnect"))});
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("viewMenu"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(action(QStringLiteral("helpTopics")));
+    help->addSeparator();
+    help->addAction(action(QStringLiteral("about")));
+    for (QMenu *menu : {file, edit, download, site, help})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+}
+
+void CMainFrame::createToolBar()
+{
+    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(true);
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_toolBar->setIconSize(QSize(16, 16));
+    for (const char *name : {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder", "remoteDelete",
+                             "", "go", "delete", "", "about", "contextHelp"}) {
+        if (*name == '\0')
+            m_toolBar->addSeparator();
+        else
+            m_toolBar->addAction(action(QString::fromLatin1(name)));
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
+    QAction *toolbarToggle = m_toolBar->toggleViewAction();
+    toolbarToggle->setText(QStringLiteral("&Toolbar"));
+    toolbarToggle->setObjectName(QStringLiteral("viewToolbar"));
+    view->addAction(toolbarToggle);
+}
+
+void CMainFrame::createStatusBar()
+{
+    m_pathPane = new QLabel(this);
+    m_pathPane->setObjectName(QStringLiteral("pathPane"));
+    m_pathPane->setFixedWidth(kStatusPaneWidth);
+    statusBar()->addPermanentWidget(m_pathPane);
+    QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
+    QAction *toggle = makeAction(this, "viewStatusBar", QStringLiteral("&Status Bar"),
+                                 QStringLiteral("Show or hide the status bar"));
+    toggle->setCheckable(true);
+    toggle->setChecked(true);
+    connect(toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
+    view->addAction(toggle);
+}
+
+void CMainFrame::createLayout()
+{
+    m_mainSplitter = new QSplitter(Qt::Vertical, this);
+    m_mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    m_mainSplitter->setChildrenCollapsible(false);
+    m_logFrame = new CLogSubFrame(m_mainSplitter);
+    m_subFrame = new CSubFrame(m_mainSplitter);
+    m_queueView = new CFtpTreeView(m_context.queue, m_context.scheduler, m_context.document, m_subFrame);
+    m_localView = new CCtrlListView(m_subFrame);
+    m_localView->setObjectName(QStringLiteral("localView"));
+    m_localView->setCaption(QStringLiteral("Local HDD"));
+    m_remoteView = new CCtrlListView(m_subFrame);
+    m_remoteView->setObjectName(QStringLiteral("remoteView"));
+    m_remoteView->setCaption(QStringLiteral("Remote Site"));
+    for (CCtrlListView *pane : {m_localView, m_remoteView}) {
+        TiledListCtrl *list = pane->list();
+        // The file panes show their own columns instead of the log column.
+        list->insertColumn(1, QStringLiteral("Filename"), 150);
+        list->insertColumn(2, QStringLiteral("Size"), 100);
+        list->insertColumn(3, QStringLiteral("Date"), 125);
+        list->setColumnHidden(0, true);
+    }
+    m_subFrame->addWidget(m_queueView);
+    m_subFrame->addWidget(m_localView);
+    m_subFrame->addWidget(m_remoteView);
+    m_mainSplitter->addWidget(m_logFrame);
+    m_mainSplitter->addWidget(m_subFrame);
+    setCentralWidget(m_mainSplitter);
+    resize(1000, 700);
+
+    for (int tab = 0; tab < kQueueTabCount; ++tab) {
+        TiledListCtrl *list = m_queueView->list(static_cast<QueueTab>(tab));
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &CMainFrame::updateCommandStates);
+        connect(list->listModel(), &QAbstractItemModel::rowsRemoved, this, &CMainFrame::updateCommandStates);
+    }
+    connect(m_queueView->tabs(), &QTabWidget::currentChanged, this, &CMainFrame::updateCommandStates);
+}
+
+void CMainFrame::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_firstPaint) {
+        m_firstPaint = false;
+        firstPaint();
+    }
+}
+
+void CMainFrame::firstPaint()
+{
+    m_logFrame->batchLog()->setCaption(QStringLiteral("Batch Log"));
+    m_logFrame->manualLog()->setCaption(QStringLiteral("Manual Log"));
+    m_logFrame->setTimestamp(m_context.scheduler.timeStamp());
+    m_panesReady = true;
+    repaintCaptions();
+    const int height = m_mainSplitter->height();
+    m_mainSplitter->setSizes({kLogRowHeight, qMax(0, height - kLogRowHeight)});
+    setWindowTitle(QString::fromLatin1(kTitle));
+    m_queueView->queueRefresh(0);
+    if (m_context.scheduler.showSiteStart() && action(QStringLiteral("connect"))->isEnabled())
+        action(QStringLiteral("connect"))->trigger();
+}
+
+void CMainFrame::repaintCaptions()
+{
+    for (CCtrlListView *pane : {m_logFrame->batchLog(), m_logFrame->manualLog(), m_localView, m_remoteView})
+        pane->repaintCaption();
+    m_queueView->captionBar()->update();
+}
+
+void CMainFrame::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) {
+        repaintCaptions();
+    } else if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray
+               && m_context.scheduler.minimizeTray() && m_options.trayAvailable && !m_closing) {
+        // Leave the state change first; hiding from inside it confuses some window managers.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && !m_inTray)
+                toggleTray();
+        });
+    }
+}
+
+void CMainFrame::onLogLine(unsigned message, quint64 threadId, const QString &text)
+{
+    Q_UNUSED(message);
+    if (!m_panesReady)
+        return;
+    m_logFrame->addLine(text, static_cast<unsigned long>(threadId));
+}
+
+void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
+{
+    if (itemId == 0 && !m_refreshPending && !m_closing) {
+        m_refreshPending = true;
+        m_refreshItem = 0;
+        if (!m_refreshTimer->isActive())
+            m_refreshTimer->start();
+    }
+    if (itemId != 0)
+        m_queueView->queueRefresh(static_cast<std::int32_t>(itemId));
+    if (mustSave && !m_savePending && !m_closing) {
+        m_savePending = true;
+        if (!m_autosaveTimer->isActive())
+            m_autosaveTimer->start();
+    }
+}
+
+void CMainFrame::refreshTick()
+{
+    updateTrayIcon();
+    m_queueView->queueRefresh(m_refreshItem);
+    m_refreshPending = false;
+    updateCommandStates();
+}
+
+void CMainFrame::autosaveTick()
+{
+    m_context.document.save();
+    m_savePending = false;
+}
+
+void CMainFrame::updateCommandStates()
+{
+    const bool remoteConnected = m_remote && m_remote->isConnected();
+    action(QStringLiteral("delete"))->setEnabled(m_queueView->canDelete());
+    QAction *go = action(QStringLiteral("go"));
+    go->setChecked(m_context.scheduler.isRunning());
+    action(QStringLiteral("connect"))->setEnabled(m_remote != nullptr);
+    for (const char *name : {"disconnect", "temporaryDisconnect", "createRemoteFolder"})
+        action(QString::fromLatin1(name))->setEnabled(remoteConnected);
+    action(QStringLiteral("remoteDelete"))->setEnabled(remoteConnected && m_remote->hasSelection());
+    action(QStringLiteral("systemTray"))->setText(m_inTray ? QStringLiteral("&Restore") : QStringLiteral("System &Tray"));
+}
+
+void CMainFrame::addUrlCommand()
+{
+    const std::optional<QString> text
+        = m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
+    if (text)
+        m_queueView->addUrl(*text, true);
+}
+
+void CMainFrame::goCommand()
+{
+    m_context.scheduler.go();
+    updateCommandStates();
+}
+
+void CMainFrame::optionsCommand()
+{
+    engine::Settings settings = engine::currentSettings(m_context.scheduler, m_context.queue);
+    OptionsSheet sheet(OptionsSheet::Mode::Program, this);
+    if (!editOptions(sheet, settings, m_context.settingsStore))
+        return;
+    engine::applySettings(settings, m_context.scheduler, m_context.queue);
+    m_logFrame->setTimestamp(settings.timeStamp);
+}
+
+void CMainFrame::pathCommand()
+{
+    const QString folder = pickDownloadFolder(this, QString::fromStdString(m_context.scheduler.downloadPath()));
+    if (folder.isEmpty())
+        return;
+    // Set first, then save, so the chosen folder is what gets stored.
+    m_context.scheduler.setDownloadPath(folder.toStdString());
+    engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
+    showDownloadPath();
+}
+
+void CMainFrame::deleteCommand()
+{
+    m_queueView->deleteSelection();
+    updateCommandStates();
+}
+
+void CMainFrame::editUrlCommand()
+{
+    m_queueView->editUrl();
+}
+
+void CMainFrame::helpTopics()
+{
+    if (!m_options.manualPath.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(m_options.manualPath));
+}
+
+void CMainFrame::aboutCommand()
+{
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::showDownloadPath()
+{
+    m_pathPane->setText(QString::fromStdString(m_context.scheduler.downloadPath()));
+}
+
+void CMainFrame::writeAutostartEntry()
+{
+    ui::writeAutostartEntry(m_options.autostartEntryPath, m_options.programPath);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent *event)
+{
+    // Queue files dropped on the window's frame are opened, each in turn; text dropped on the panes is
+    // handled by the panes.
+    const QList<QUrl> urls = event->mimeData()->urls();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+            m_context.document.openDocument(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    m_queueView->queueRefresh(0);
+}
+
+} // namespace bw::ui

@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: MIT
+// Bellwick's one top-level window: menus, toolbar and status bar, the log panes above the queue, local
+// and remote panes, the refresh and autosave timers, the notification-area icon, the log-on start entry
+// and the orderly shutdown that waits for the transfer engine. GUI thread only; the engine reaches it
+// through the notification bridge, whose calls arrive here as `onLogLine` and `onQueueChanged`.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+
+#include "ui/text_entry_dialog.h"
+#include "ui/tray_status.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QSystemTrayIcon;
+class QTimer;
+class QToolBar;
+
+namespace bw::core {
+class QueueList;
+class QueueNotifier;
+}
+namespace bw::engine {
+class Scheduler;
+class SettingsStore;
+}
+
+namespace bw::ui {
+
+class CBellwickDoc;
+class CCtrlListView;
+class CFtpTreeView;
+class CLogSubFrame;
+class CSubFrame;
+class RemoteBrowserLink;
+
+// What the frame works with. The queue, scheduler, store and document outlive the frame.
+struct MainFrameContext
+{
+    core::QueueList &queue;
+    engine::Scheduler &scheduler;
+    engine::SettingsStore &settingsStore;
+    CBellwickDoc &document;
+    // Receives the queue's notifications and forwards them to onLogLine / onQueueChanged; registered
+    // with the queue when the window is created. May be null (no notifications).
+    core::QueueNotifier *notifier = nullptr;
+};
+
+struct MainFrameOptions
+{
+    int refreshIntervalMs = 1000;
+    int autosaveIntervalMs = 10000;
+    // Whether the desktop offers a notification area; without one the window never hides into it
+    // (it could not be brought back).
+    bool trayAvailable = false;
+    QString diagnosticLogPath = QStringLiteral("Bellwick.log");
+    QString autostartEntryPath; // empty: the user's autostart folder
+    QString programPath; // what the autostart entry starts; empty: this program
+    QString manualPath; // opened by Help Topics
+
+    static MainFrameOptions defaults();
+};
+
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *kTitle = "Bellwick";
+    static constexpr const char *kExampleUrl = "ftp://ftp.example.com/pub/example.zip";
+    static constexpr int kStatusPaneWidth = 300;
+    static constexpr int kLogRowHeight = 100;
+
+    // Construction and window creation: opens the diagnostic log, loads the settings into the queue
+    // and the scheduler, builds the window, registers the notifier and removes the log-on start entry.
+    // The scheduler is started by `startEngine`.
+    CMainFrame(MainFrameContext context, MainFrameOptions options = MainFrameOptions::defaults(),
+               QWidget *parent = nullptr);
+    // Saves the settings and closes the diagnostic log.
+    ~CMainFrame() override;
+
+    // Starts the scheduler if it is stopped, so transfers begin as soon as the window exists.
+    void startEngine();
+
+    // The queue's notifications, on the GUI thread.
+    void onLogLine(unsigned message, quint64 threadId, const QString &text);
+    void onQueueChanged(bool mustSave, qint64 itemId);
+    // A pending manual connection was handed to the remote browser.
+    void onManualHandover(std::int32_t itemId);
+
+    // Commands.
+    void addUrlCommand();
+    void goCommand();
+    void optionsCommand();
+    void pathCommand();
+    void deleteCommand();
+    void editUrlCommand();
+    void toggleTray();
+    void helpTopics();
+    void aboutCommand();
+
+    // The tray icon and tooltip for the current engine state (also when not in the tray).
+    TrayStatus currentTrayStatus() const;
+
+    bool inTray() const { return m_inTray; }
+    bool isClosing() const { return m_closing; }
+    bool isClosed() const { return m_closed; }
+    bool refreshPending() const { return m_refreshPending; }
+    bool savePending() const { return m_savePending; }
+    CFtpTreeView *queueView() const { return m_queueView; }
+    CLogSubFrame *logFrame() const { return m_logFrame; }
+    CCtrlListView *batchLog() const;
+    CCtrlListView *manualLog() const;
+    CCtrlListView *localView() const { return m_localView; }
+    CCtrlListView *remoteView() const { return m_remoteView; }
+    QSplitter *mainSplitter() const { return m_mainSplitter; }
+    QLabel *pathPane() const { return m_pathPane; }
+    QToolBar *toolBar() const { return m_toolBar; }
+    QSystemTrayIcon *trayIconObject() const { return m_trayIcon; }
+    QMenu *trayMenu() const { return m_trayMenu; }
+    QAction *action(const QString &objectName) const;
+
+    void setRemoteBrowser(RemoteBrowserLink *browser);
+    void setPrompts(UserPrompts prompts);
+
+signals:
+    // The close sequence has ended and the window is gone: the application may quit.
+    void closed();
+    // Emitted on every round of the close sequence's wait for the engine (tests drive re-entry here).
+    void shutdownWaiting();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void createLayout();
+    void createTray();
+    void firstPaint();
+    void refreshTick();
+    void autosaveTick();
+    void updateCommandStates();
+    void updateTrayIcon();
+    void showTrayIcon(bool visible);
+    void restoreFromTray();
+    void showDownloadPath();
+    void repaintCaptions();
+    void writeAutostartEntry();
+    void runShutdown();
+
+    MainFrameContext m_context;
+    MainFrameOptions m_options;
+    UserPrompts m_prompts;
+    RemoteBrowserLink *m_remote = nullptr;
+
+    bool m_inTray = false;
+    bool m_closing = false;
+    bool m_closed = false;
+    bool m_refreshPending = false;
+    bool m_savePending = false;
+    std::int32_t m_refreshItem = 0;
+    bool m_firstPaint = true;
+    bool m_panesReady = false;
+
+    QTimer *m_refreshTimer;
+    QTimer *m_autosaveTimer;
+    QToolBar *m_toolBar = nullptr;
+    QLabel *m_pathPane = nullptr;
+    QSplitter *m_mainSplitter = nullptr;
+    CLogSubFrame *m_logFrame = nullptr;
+    CSubFrame *m_subFrame = nullptr;
+    CFtpTreeView *m_queueView = nullptr;
+    CCtrlListView *m_localView = nullptr;
+    CCtrlListView *m_remoteView = nullptr;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+};
+
+} // namespace bw::ui

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// The main window's close sequence: stop the timers, ask the engine to stop, save the queue, and keep
+// serving the workers' blocking notifications until the scheduler thread has ended.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+
+#include "engine/scheduler.h"
+#include "ui/bellwick_doc.h"
+#include "ui/main_frame.h"
+#include "ui/queue_view.h"
+#include "ui/remote_browser_link.h"
+
+namespace bw::ui {
+
+namespace {
+
+// Longest stretch of event handling per round, and the wait for the engine between rounds.
+constexpr int kDispatchLimitMs = 30000;
+constexpr int kEngineWaitMs = 250;
+
+} // namespace
+
+void CMainFrame::closeEvent(QCloseEvent *event)
+{
+    if (m_closing) {
+        event->ignore(); // the close sequence is already under way
+        return;
+    }
+    runShutdown();
+    event->accept();
+    m_closed = true;
+    emit closed();
+}
+
+void CMainFrame::runShutdown()
+{
+    m_refreshTimer->stop();
+    m_autosaveTimer->stop();
+    m_closing = true;
+    engine::Scheduler &scheduler = m_context.scheduler;
+    if (scheduler.isRunning()) {
+        if (m_remote && m_remote->isConnected())
+            m_remote->disconnect(false);
+        scheduler.stop();
+    }
+    m_context.document.save();
+
+    // Workers that are ending may be blocked in a notification to this thread: serve them while
+    // waiting, so the scheduler can collect them.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool stopped = false;
+    while (!stopped) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kDispatchLimitMs);
+        emit shutdownWaiting();
+        stopped = scheduler.waitUntilStoppedFor(kEngineWaitMs);
+    }
+    // Items that ended while we waited are saved in their final state.
+    m_context.document.save();
+
+    m_queueView->clear();
+    QApplication::restoreOverrideCursor();
+    if (m_inTray)
+        toggleTray();
+}
+
+} // namespace bw::ui
