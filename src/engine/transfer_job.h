@@ -13,10 +13,13 @@
 #include <string>
 
 #include "core/worker_thread.h"
+#include "platform/auto_reset_event.h"
 
 namespace bw::core {
 class QueueList;
-}
+struct Selection;
+struct Url;
+} // namespace bw::core
 
 namespace bw::net {
 class FtpConnection;
@@ -33,6 +36,14 @@ struct TransferJobTiming
     // Redirects followed in one chain before the item fails.
     int maxRedirects = 20;
 };
+
+// Status lines with the item's names; the redirect target of `location` resolved against `request`
+// (a path or a bare name is taken relative to the request's server and folder); the name of a listed
+// entry as it is appended to its parent's URL.
+std::string receivingText(const std::string &fileName, const std::string &localPath);
+std::string transmittingText(const std::string &localPath, const std::string &fileName);
+std::string resolveRedirect(const core::Url &request, const std::string &location);
+std::string childUrlName(const std::string &name);
 
 class TransferJob : public core::WorkerThread
 {
@@ -79,28 +90,43 @@ private:
     void changed(int saveFlag, int itemId);
     void setBusy(bool busy);
     void setCurrentItem(int id);
-    // True when the job must stop with the item; then the result becomes Idle and the sites are forgotten.
+    // True when the job must stop with the item; the result then becomes Idle and the sites are
+    // forgotten. Made before every connection step, the transfer and the directory work.
     bool stopCheck(int id);
+    // The item has no result yet and the job need not stop.
+    bool mayContinue(int id);
     void forgetSites();
+    void takeSelection(const core::Selection &selection);
+    // The next item, own site first; none once the job stops.
+    core::Selection selectFollowing();
+    void finishItem(int id, int result);
 
     void runHttpItem(int id);
+    int queueRedirect(int id, const std::string &location);
+    int redirectDepth(int id) const;
+    static void forgetRedirectDepth(int id);
+
+    bool hasUnsafeFtpText(int id) const;
     void runFtpItem(int id);
+    core::Selection endFtpItem(int id);
     bool openFtpSite(int id);
-    void runManualConnection(int id, bool readStatus);
-    bool changeToRemoteDirectory(int id, int scheme, const std::string &path);
+    void makeRemoteDirectories(const std::string &path);
+    // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
+    std::int64_t inspectRemoteName(int id, std::string &fileName);
     void transferFile(int id, int scheme, const std::string &fileName, const std::string &localPath,
         std::int64_t listedSize);
+    void runManualConnection(int id);
+    void waitForConnectionBack(int id);
     void expandRemoteDirectory(int id);
     void expandLocalDirectory(int id, const std::string &localPath);
     void addChild(int id, const std::string &url, const std::string &localPath, const std::string &name);
-    void waitForConnectionBack(int id);
-    int redirectDepth(int id) const;
 
     const TransferJobTiming m_timing;
     std::unique_ptr<net::FtpConnection> m_ftp;
     std::unique_ptr<net::HttpConnection> m_http;
     core::QueueList *m_queue = nullptr;
     EventContext m_context;
+    platform::AutoResetEvent m_wake; // set by abort, ends the waits of a lent connection
 
     mutable std::mutex m_jobLock;
     bool m_busy = false; // guarded by m_jobLock

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+// What bellwick-cli does with the queue's notifications, on the worker threads that send them: wakes
+// the main loop, hands lent connections straight back (there is no browser to use them), and with
+// --verbose prints the Batch Log lines.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "core/queue_list.h"
+#include "core/queue_notifier.h"
+
+namespace bw::cli {
+
+class CliNotifier : public core::QueueNotifier
+{
+public:
+    CliNotifier(core::QueueList &queue, bool verbose, bool timeStamp, bool hidePassword);
+
+    void notify(
+        unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override;
+
+    // Waits until something changed or `limitMs` passed.
+    void waitForChange(int limitMs);
+    // Wakes waitForChange from another thread (a signal arrived).
+    void wake();
+
+    // Serialises writes to stderr between the log lines and the progress display.
+    std::mutex &outputMutex() { return m_outputMutex; }
+
+private:
+    void printLogLine(std::uint64_t threadId, const std::string &text);
+
+    core::QueueList &m_queue;
+    const bool m_verbose;
+    const bool m_timeStamp;
+    const bool m_hidePassword;
+    std::mutex m_outputMutex;
+    std::mutex m_changeMutex;
+    std::condition_variable m_changeSignal;
+    bool m_changed = false; // guarded by m_changeMutex
+};
+
+} // namespace bw::cli

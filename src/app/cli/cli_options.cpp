@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+#include "cli_options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace bw::cli {
+
+namespace {
+
+std::optional<int> toInt(const std::string &text)
+{
+    if (text.empty())
+        return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+const char *usageText()
+{
+    return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
+           "                    [--retry-time S] [--timeout S] [--passive] [--long-paths] [--tries N]\n"
+           "                    [--keep-running] [--verbose] [URL ...]\n"
+           "\n"
+           "Runs the Bellwick transfer queue without a window, with the settings of\n"
+           "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
+           "\n"
+           "  --queue FILE      load FILE (created empty when missing) and save it on the way out\n"
+           "  --dir DIR         download into DIR (default: the current directory)\n"
+           "  --max-threads N   most transfers at once (at most 32)\n"
+           "  --per-site N      most transfers on one site (0: no limit)\n"
+           "  --retry-time S    seconds a site rests after an item there ended\n"
+           "  --timeout S       connection time-out in seconds\n"
+           "  --passive         passive FTP data connections for the URLs given here\n"
+           "  --long-paths      keep host and remote folders below DIR\n"
+           "  --tries N         give up on an item after N attempts (default: its retry count)\n"
+           "  --keep-running    keep retrying until every item has finished\n"
+           "  --verbose         show commands, replies and steps of every transfer\n"
+           "  --help            show this text\n"
+           "\n"
+           "A URL may start with {N} to take the settings of queue item N.\n"
+           "Exit status: 0 every item finished, 1 some did not, 2 bad usage or URL,\n"
+           "130/143 stopped by SIGINT/SIGTERM.\n";
+}
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
+{
+    ParsedCommandLine parsed;
+    CliOptions &o = parsed.options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        auto value = [&](const char *name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                parsed.error = std::string(name) + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        auto number = [&](const char *name, std::optional<int> &target) {
+            const auto text = value(name);
+            if (!text)
+                return;
+            target = toInt(*text);
+            if (!target)
+                parsed.error = std::string(name) + " needs a whole number, not \"" + *text + "\"";
+        };
+        if (arg == "--queue") {
+            o.queueFile = value("--queue");
+        } else if (arg == "--dir") {
+            o.directory = value("--dir");
+        } else if (arg == "--max-threads") {
+            number("--max-threads", o.maxThreads);
+        } else if (arg == "--per-site") {
+            number("--per-site", o.perSite);
+        } else if (arg == "--retry-time") {
+            number("--retry-time", o.retryTime);
+        } else if (arg == "--timeout") {
+            number("--timeout", o.timeout);
+        } else if (arg == "--tries") {
+            number("--tries", o.tries);
+        } else if (arg == "--passive") {
+            o.passive = true;
+        } else if (arg == "--long-paths") {
+            o.longPaths = true;
+        } else if (arg == "--keep-running") {
+            o.keepRunning = true;
+        } else if (arg == "--verbose") {
+            o.verbose = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--") {
+            o.urls.insert(o.urls.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else if (arg.starts_with("-")) {
+            parsed.error = "unknown option " + arg;
+        } else {
+            o.urls.push_back(arg);
+        }
+        if (!parsed.error.empty())
+            break;
+    }
+    return parsed;
+}
+
+} // namespace bw::cli

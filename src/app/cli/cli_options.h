@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+// The command line of bellwick-cli: switches that override the settings for one run, and the URLs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bw::cli {
+
+struct CliOptions
+{
+    std::optional<std::string> queueFile;
+    std::optional<std::string> directory;
+    std::optional<int> maxThreads;
+    std::optional<int> perSite;
+    std::optional<int> retryTime;
+    std::optional<int> timeout;
+    bool passive = false;
+    bool longPaths = false;
+    std::optional<int> tries;
+    bool keepRunning = false;
+    bool verbose = false;
+    bool help = false;
+    std::vector<std::string> urls;
+};
+
+struct ParsedCommandLine
+{
+    CliOptions options;
+    std::string error; // empty when the command line was understood
+};
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string> &args);
+const char *usageText();
+
+} // namespace bw::cli

@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: MIT
+// bellwick-cli: runs the transfer queue without a window until its work is done, then saves it.
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "cli_notifier.h"
+#include "cli_options.h"
+#include "core/queue_list.h"
+#include "core/url.h"
+#include "engine/ini_settings_store.h"
+#include "engine/local_path.h"
+#include "engine/queue_file.h"
+#include "engine/scheduler.h"
+#include "engine/settings.h"
+#include "platform/file_util.h"
+#include "progress_display.h"
+
+namespace bw::cli {
+
+namespace {
+
+constexpr int kExitFinished = 0;
+constexpr int kExitUnfinished = 1;
+constexpr int kExitUsage = 2;
+
+std::atomic<int> g_signal{0};
+
+// A "{N}" prefix names the queue item whose settings the new item takes.
+struct UrlArgument
+{
+    std::int32_t parentId = 0;
+    std::string url;
+};
+
+UrlArgument splitTemplatePrefix(const std::string &text)
+{
+    UrlArgument arg{0, text};
+    const auto close = text.find('}');
+    if (!text.starts_with("{") || close == std::string::npos)
+        return arg;
+    arg.parentId = std::atoi(text.substr(1, close - 1).c_str());
+    arg.url = text.substr(close + 1);
+    arg.url.erase(0, std::min(arg.url.find_first_not_of('}'), arg.url.size()));
+    return arg;
+}
+
+engine::Settings settingsForRun(const CliOptions &o)
+{
+    engine::Settings s =
+        engine::loadSettings(engine::IniSettingsStore(engine::IniSettingsStore::defaultPath()));
+    if (o.maxThreads)
+        s.maxThreads = *o.maxThreads;
+    if (o.perSite)
+        s.maxThreadsPerSite = *o.perSite;
+    if (o.retryTime)
+        s.retryTime = *o.retryTime;
+    if (o.timeout)
+        s.timeout = *o.timeout;
+    if (o.passive)
+        s.passive = true;
+    if (o.longPaths)
+        s.longLocalPaths = true;
+    // A folder given here wins over the download folder of the settings.
+    if (o.directory)
+        s.useDownloadPath = false;
+    return s;
+}
+
+// Every item done; or, unless asked to keep running, nothing running and every item tried enough.
+bool workIsOver(core::QueueList &queue, const engine::Scheduler &scheduler, const CliOptions &o)
+{
+    bool allDone = true;
+    bool allTried = true;
+    for (const std::int32_t id : queue.ids()) {
+        const auto item = queue.snapshot(id);
+        if (!item || item->isDone())
+            continue;
+        allDone = false;
+        if (item->isInProgress()) {
+            allTried = false;
+            continue;
+        }
+        const int tries = o.tries ? *o.tries : item->retryCount;
+        // An item made during the run (a child, a redirect) starts with its parent's attempts, so only
+        // an item that has ended at least once counts its attempts. Items no worker takes count as tried.
+        if (item->isEligible() && (item->statusTime < 0 || item->attempts < tries))
+            allTried = false;
+    }
+    if (allDone)
+        return true;
+    return !o.keepRunning && allTried && scheduler.jobCount() == 0;
+}
+
+void waitForSignals(sigset_t signals, CliNotifier *notifier)
+{
+    int signal = 0;
+    if (sigwait(&signals, &signal) == 0) {
+        g_signal.store(signal);
+        notifier->wake();
+    }
+}
+
+void printSummary(core::QueueList &queue)
+{
+    for (const std::int32_t id : queue.ids()) {
+        const auto item = queue.snapshot(id);
+        if (!item || item->isDone())
+            continue;
+        std::fprintf(stderr, "%s: %s\n", item->url.c_str(), core::statusText(item->status).c_str());
+    }
+}
+
+int run(const CliOptions &o)
+{
+    for (const auto &text : o.urls) {
+        core::Url url;
+        if (!core::parseUrl(splitTemplatePrefix(text).url, url)) {
+            std::fprintf(stderr, "URL parsing error: %s\n", text.c_str());
+            return kExitUsage;
+        }
+    }
+
+    const engine::Settings settings = settingsForRun(o);
+    core::QueueList queue;
+    engine::Scheduler scheduler;
+    engine::applySettings(settings, scheduler, queue);
+    scheduler.setQueue(&queue);
+
+    std::filesystem::path queuePath;
+    if (o.queueFile) {
+        // Absolute now: a later change of the working directory must not move the saved queue.
+        queuePath = platform::absolutePath(*o.queueFile);
+        std::error_code error;
+        if (!std::filesystem::exists(queuePath, error)) {
+            if (std::FILE *created = std::fopen(queuePath.c_str(), "wbx")) {
+                std::fclose(created);
+            } else {
+                std::fprintf(stderr, "Cannot create the queue file %s\n", queuePath.c_str());
+                return kExitUsage;
+            }
+        }
+        engine::loadQueueFile(queuePath, queue);
+    }
+
+    const std::string directory = platform::absolutePath(o.directory.value_or(".")).string();
+    for (const auto &text : o.urls) {
+        const UrlArgument arg = splitTemplatePrefix(text);
+        const std::string localPath =
+            engine::buildLocalPath(scheduler.localPathOptions(), arg.url, directory);
+        queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
+    }
+
+    CliNotifier notifier(queue, o.verbose, settings.timeStamp, settings.hidePassword);
+    queue.setNotifier(&notifier);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    std::thread signalThread(waitForSignals, signals, &notifier);
+    signalThread.detach();
+
+    ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
+    scheduler.startScheduler();
+    while (g_signal.load() == 0 && !workIsOver(queue, scheduler, o)) {
+        progress.update();
+        notifier.waitForChange(250);
+    }
+    progress.clear();
+    scheduler.stop();
+    scheduler.waitUntilStopped();
+    queue.setNotifier(nullptr);
+
+    if (!queuePath.empty() && !engine::saveQueueFile(queuePath, queue))
+        std::fprintf(stderr, "Cannot save the queue file %s\n", queuePath.c_str());
+    printSummary(queue);
+
+    if (const int signal = g_signal.load(); signal != 0)
+        return 128 + signal;
+    for (const std::int32_t id : queue.ids()) {
+        if (!queue.isDone(id))
+            return kExitUnfinished;
+    }
+    return kExitFinished;
+}
+
+} // namespace
+
+} // namespace bw::cli
+
+int main(int argc, char **argv)
+{
+    using namespace bw::cli;
+    // The signals are taken by a thread of their own; every other thread blocks them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    const ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "bellwick-cli: %s\n\n%s", parsed.error.c_str(), usageText());
+        return kExitUsage;
+    }
+    if (parsed.options.help) {
+        std::fputs(usageText(), stdout);
+        return kExitFinished;
+    }
+    return run(parsed.options);
+}

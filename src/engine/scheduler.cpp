@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: MIT
+#include "engine/scheduler.h"
+
+#include <algorithm>
+
+#include "core/queue_list.h"
+#include "net/error_code.h"
+#include "platform/thread_util.h"
+
+namespace bw::engine {
+
+Scheduler::Scheduler(SchedulerTiming timing, TransferJobTiming jobTiming)
+    : m_timing(timing)
+    , m_jobTiming(jobTiming)
+{}
+
+Scheduler::~Scheduler()
+{
+    stop();
+    finishBeforeDestruction();
+    // A thread that never ran (or failed to start) may leave jobs behind.
+    for (auto &slot : m_slots) {
+        if (slot) {
+            slot->abort(net::StopByEngine);
+            slot.reset();
+        }
+    }
+}
+
+void Scheduler::setQueue(core::QueueList *queue)
+{
+    std::lock_guard lock{m_optionsLock};
+    m_queue = queue;
+}
+
+core::QueueList *Scheduler::queue() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_queue;
+}
+
+bool Scheduler::startScheduler()
+{
+    if (!isFinished())
+        return false;
+    requestStop(false);
+    return start();
+}
+
+void Scheduler::stop()
+{
+    requestStop(true);
+    m_wake.set();
+}
+
+void Scheduler::go()
+{
+    if (!startScheduler())
+        stop();
+}
+
+#define BW_OPTION(Type, getter, setter, member)                                                              \
+    Type Scheduler::getter() const                                                                           \
+    {                                                                                                        \
+        std::lock_guard lock{m_optionsLock};                                                                 \
+        return member;                                                                                       \
+    }                                                                                                        \
+    void Scheduler::setter(Type value)                                                                       \
+    {                                                                                                        \
+        std::lock_guard lock{m_optionsLock};                                                                 \
+        member = value;                                                                                      \
+    }
+
+BW_OPTION(bool, useDownloadPath, setUseDownloadPath, m_useDownloadPath)
+BW_OPTION(bool, longLocalPaths, setLongLocalPaths, m_longLocalPaths)
+BW_OPTION(int, maxThreads, setMaxThreads, m_maxThreads)
+BW_OPTION(bool, minimizeTray, setMinimizeTray, m_minimizeTray)
+BW_OPTION(bool, hidePassword, setHidePassword, m_hidePassword)
+BW_OPTION(bool, showSiteStart, setShowSiteStart, m_showSiteStart)
+BW_OPTION(bool, timeStamp, setTimeStamp, m_timeStamp)
+#undef BW_OPTION
+
+std::string Scheduler::downloadPath() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_downloadPath;
+}
+
+void Scheduler::setDownloadPath(const std::string &path)
+{
+    std::lock_guard lock{m_optionsLock};
+    m_downloadPath = path;
+}
+
+LocalPathOptions Scheduler::localPathOptions() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return {m_useDownloadPath, m_downloadPath, m_longLocalPaths};
+}
+
+int Scheduler::jobCount() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_jobCount;
+}
+
+int Scheduler::busyCount() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_busyCount;
+}
+
+int Scheduler::peakJobCount() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_peakJobCount;
+}
+
+int Scheduler::Run()
+{
+    platform::setLowestPriority();
+    while (!stopRequested()) {
+        runPass();
+        waitForNextPass();
+    }
+    stopAllJobs();
+    std::lock_guard lock{m_optionsLock};
+    m_jobCount = 0;
+    return 0;
+}
+
+void Scheduler::runPass()
+{
+    core::QueueList *queue = nullptr;
+    bool roomForJob = false;
+    {
+        std::lock_guard lock{m_optionsLock};
+        queue = m_queue;
+        roomForJob = m_jobCount < m_maxThreads;
+    }
+    // The queue is asked without the options lock held: no path holds the queue lock while taking it.
+    if (queue && roomForJob && queue->anyEligible()) {
+        const auto freeSlot = std::find(m_slots.begin(), m_slots.end(), nullptr);
+        if (freeSlot != m_slots.end()) {
+            *freeSlot = std::make_unique<TransferJob>(m_jobTiming);
+            (*freeSlot)->start(*queue);
+            std::lock_guard lock{m_optionsLock};
+            ++m_jobCount;
+            m_peakJobCount = std::max(m_peakJobCount, m_jobCount);
+        }
+    }
+
+    int busy = 0;
+    for (auto &slot : m_slots) {
+        if (!slot)
+            continue;
+        slot->checkItem();
+        if (slot->isFinished()) {
+            slot.reset();
+            std::lock_guard lock{m_optionsLock};
+            --m_jobCount;
+        } else if (slot->isBusy()) {
+            ++busy;
+        }
+    }
+    std::lock_guard lock{m_optionsLock};
+    m_busyCount = busy;
+}
+
+void Scheduler::waitForNextPass()
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + m_timing.passInterval;
+    while (!stopRequested()) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        if (left <= milliseconds::zero())
+            return;
+        m_wake.waitFor(static_cast<int>(std::min(left, m_timing.stopCheck).count()));
+    }
+}
+
+void Scheduler::stopAllJobs()
+{
+    for (auto &slot : m_slots) {
+        if (slot)
+            slot->abort(net::StopByEngine);
+    }
+    for (auto &slot : m_slots) {
+        if (!slot)
+            continue;
+        slot->waitUntilStopped();
+        slot.reset();
+        std::lock_guard lock{m_optionsLock};
+        --m_jobCount;
+    }
+}
+
+} // namespace bw::engine

@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: MIT
+// The run loop of a transfer job: take an item, run its HTTP or FTP steps, end it, take the next.
+#include "engine/transfer_job.h"
+
+#include "core/queue_list.h"
+#include "net/connection_notification.h"
+#include "net/error_code.h"
+#include "net/ftp_connection.h"
+#include "net/http_connection.h"
+#include "platform/thread_util.h"
+
+namespace bw::engine {
+
+namespace {
+
+bool holdsLineBreak(const std::string &text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+} // namespace
+
+TransferJob::TransferJob(TransferJobTiming timing)
+    : m_timing(timing)
+    , m_ftp(std::make_unique<net::FtpConnection>())
+    , m_http(std::make_unique<net::HttpConnection>())
+{}
+
+TransferJob::~TransferJob()
+{
+    // The thread must end before the connections it drives go away.
+    abort(net::Exiting);
+    finishBeforeDestruction();
+}
+
+bool TransferJob::start(core::QueueList &queue)
+{
+    m_queue = &queue;
+    m_context.queue = &queue;
+    return WorkerThread::start();
+}
+
+void TransferJob::abort(int code)
+{
+    requestStop(true);
+    m_ftp->abort(code);
+    m_http->abort(code);
+    m_wake.set();
+}
+
+void TransferJob::checkItem()
+{
+    int id = 0;
+    {
+        std::lock_guard lock{m_jobLock};
+        id = m_currentItem;
+    }
+    // The queue is asked outside the job lock: the job thread takes the two in the other order.
+    if (id != 0 && m_queue && m_queue->abortRequested(id))
+        abort(net::StopByItem);
+}
+
+bool TransferJob::isBusy() const
+{
+    std::lock_guard lock{m_jobLock};
+    return m_busy;
+}
+
+int TransferJob::currentItem() const
+{
+    std::lock_guard lock{m_jobLock};
+    return m_currentItem;
+}
+
+void TransferJob::setBusy(bool busy)
+{
+    std::lock_guard lock{m_jobLock};
+    m_busy = busy;
+}
+
+void TransferJob::setCurrentItem(int id)
+{
+    std::lock_guard lock{m_jobLock};
+    m_currentItem = id;
+}
+
+void TransferJob::onConnectionEvent(void *context, const net::ConnectionNotification &notification)
+{
+    auto *events = static_cast<EventContext *>(context);
+    if (!events->queue)
+        return;
+    switch (notification.kind) {
+    case net::NotifyProgress:
+        events->queue->setProgress(events->itemId.load(), notification.first, notification.second);
+        break;
+    case net::NotifyCommandSent:
+        events->queue->notifyLogSent(notification.text);
+        break;
+    case net::NotifyReplyReceived:
+        events->queue->notifyLogReceived(notification.text);
+        break;
+    default:
+        break;
+    }
+}
+
+void TransferJob::status(const std::string &text)
+{
+    m_queue->notifyLogStatus(text);
+}
+
+void TransferJob::changed(int saveFlag, int itemId)
+{
+    m_queue->notifyQueueChanged(saveFlag != 0, itemId);
+}
+
+void TransferJob::forgetSites()
+{
+    m_selected = {};
+    m_open = {};
+}
+
+bool TransferJob::stopCheck(int id)
+{
+    if (m_stop)
+        return true;
+    if (stopRequested() || m_queue->abortRequested(id)) {
+        m_result = core::StatusIdle;
+        forgetSites();
+        m_stop = true;
+    }
+    return m_stop;
+}
+
+bool TransferJob::mayContinue(int id)
+{
+    return m_result == 0 && !stopCheck(id);
+}
+
+void TransferJob::takeSelection(const core::Selection &selection)
+{
+    m_selected.host = selection.host;
+    m_selected.port = selection.port;
+    m_selected.user = selection.user;
+    m_selected.password = selection.password;
+}
+
+core::Selection TransferJob::selectFollowing()
+{
+    if (m_stop)
+        return {};
+    return m_queue->selectNext(m_selected.host, m_selected.port, m_selected.user, true);
+}
+
+int TransferJob::Run()
+{
+    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+    m_http->setObserver(&TransferJob::onConnectionEvent, &m_context);
+    platform::setLowestPriority();
+
+    core::Selection selection = m_queue->selectNext("", 0, "", false);
+    int id = 0;
+    while (selection.found) {
+        id = selection.id;
+        takeSelection(selection);
+        m_result = 0;
+        m_context.itemId.store(id);
+        const int timeout = m_queue->timeout(id);
+        m_ftp->setConnectionId(id);
+        m_ftp->setTimeout(timeout);
+        m_http->setConnectionId(id);
+        m_http->setTimeout(timeout);
+        setCurrentItem(id);
+        stopCheck(id);
+
+        const int scheme = m_queue->scheme(id);
+        if (scheme == core::SchemeHttp) {
+            runHttpItem(id);
+            selection = selectFollowing();
+            finishItem(id, m_result);
+        } else if ((scheme == core::SchemeFtp || scheme == core::SchemeFtpUpload) && !hasUnsafeFtpText(id)) {
+            runFtpItem(id);
+            selection = endFtpItem(id);
+        } else {
+            selection = selectFollowing();
+            finishItem(id, core::StatusBadUrl);
+        }
+        if (m_stop)
+            break;
+    }
+
+    if (id != 0 && m_queue->contains(id) && m_queue->abortRequested(id)) {
+        m_queue->setAbortRequested(id, false);
+        m_queue->setStatus(id, core::StatusQueuedForRemoval);
+        changed(1, id);
+    }
+    setCurrentItem(0);
+    setBusy(false);
+    m_ftp->disconnect(net::StopByEngine);
+    m_http->disconnect(net::StopByEngine);
+    changed(0, 0);
+    return 0;
+}
+
+bool TransferJob::hasUnsafeFtpText(int id) const
+{
+    // A line break in a name would end the FTP command early and smuggle in another one.
+    const auto item = m_queue->snapshot(id);
+    return item
+        && (holdsLineBreak(item->path) || holdsLineBreak(item->fileName) || holdsLineBreak(item->user)
+            || holdsLineBreak(item->password) || holdsLineBreak(item->host));
+}
+
+core::Selection TransferJob::endFtpItem(int id)
+{
+    setCurrentItem(0);
+    const core::Selection next = selectFollowing();
+    finishItem(id, m_result);
+    changed(0, id);
+    changed(0, next.found ? next.id : 0);
+    const bool sameSite =
+        next.found && next.host == m_open.host && next.user == m_open.user && next.port == m_open.port;
+    if (m_stop || !sameSite) {
+        setBusy(false);
+        status("");
+        m_ftp->disconnect(net::StopByEngine);
+        changed(0, id);
+        m_ftp->reset();
+        m_open = {};
+    }
+    return next;
+}
+
+void TransferJob::finishItem(int id, int result)
+{
+    m_queue->finishItem(id, result);
+    if (core::isDoneStatus(result))
+        forgetRedirectDepth(id);
+}
+
+} // namespace bw::engine

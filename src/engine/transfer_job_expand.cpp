@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+// Directory expansion of a transfer job: each entry of a remote or local directory becomes a queue item
+// of its own, which expands again when a worker reaches it, so trees travel level by level.
+#include <filesystem>
+#include <system_error>
+
+#include "core/queue_list.h"
+#include "core/url.h"
+#include "engine/local_path.h"
+#include "engine/transfer_job.h"
+#include "net/ftp_connection.h"
+
+namespace bw::engine {
+
+namespace {
+
+std::string withoutTrailingSeparators(std::string text)
+{
+    while (!text.empty() && (text.back() == '/' || text.back() == '\\'))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+std::string childUrlName(const std::string &name)
+{
+    // "@" would be read as the end of the user information, "%" as the start of an escape.
+    std::string out;
+    for (const char c : name) {
+        if (c == '%')
+            out += "%25";
+        else
+            out += c;
+    }
+    return core::escapeAt(out);
+}
+
+void TransferJob::addChild(
+    int id, const std::string &url, const std::string &localPath, const std::string &name)
+{
+    if (!isSafePathComponent(name)) {
+        if (name != "." && name != "..")
+            status("Skipping the unsafe name \"" + name + "\"");
+        return;
+    }
+    const std::string childUrl = withoutTrailingSeparators(url) + "/" + childUrlName(name);
+    const std::string childPath = withoutTrailingSeparators(localPath) + "/" + name;
+    const int newId = m_queue->addItem(childUrl, childPath, id, -1, -1, -1, -1);
+    changed(0, newId);
+}
+
+void TransferJob::expandRemoteDirectory(int id)
+{
+    status("Getting listing...");
+    changed(0, id);
+    if (!m_ftp->list("", true, m_queue->passive(id))) {
+        status(m_ftp->error().text());
+        forgetSites();
+        m_result = core::StatusTransferFailed;
+        return;
+    }
+    status("Adding files to the queue...");
+    const std::string url = m_queue->url(id);
+    const std::string localPath = m_queue->localPath(id);
+    // The folder itself, so that an empty remote folder arrives too.
+    std::error_code ignored;
+    std::filesystem::create_directories(withoutTrailingSeparators(localPath), ignored);
+    while (m_ftp->parseNextEntry("*"))
+        addChild(id, url, localPath, m_ftp->entryName());
+    m_result = core::StatusFinished;
+    changed(1, id);
+}
+
+void TransferJob::expandLocalDirectory(int id, const std::string &localPath)
+{
+    const std::string url = m_queue->url(id);
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(localPath, error), end; !error && it != end;
+         it.increment(error))
+        addChild(id, url, localPath, it->path().filename().string());
+    changed(1, id);
+    m_result = core::StatusFinished;
+}
+
+} // namespace bw::engine

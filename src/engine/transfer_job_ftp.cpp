@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: MIT
+// The FTP steps of a transfer job: log in when the site changes, find the remote directory, learn
+// whether the name is a file or a directory, transfer or expand, and lend the connection for manual use.
+#include <filesystem>
+#include <system_error>
+
+#include "core/queue_list.h"
+#include "engine/local_path.h"
+#include "engine/transfer_job.h"
+#include "net/error_code.h"
+#include "net/ftp_connection.h"
+
+namespace bw::engine {
+
+bool TransferJob::openFtpSite(int id)
+{
+    if (m_selected.sameAs(m_open) && !m_open.host.empty())
+        return true;
+    m_open = m_selected;
+    if (mayContinue(id)) {
+        m_ftp->reset();
+        status("Creating socket...");
+        m_queue->setStatus(id, core::StatusConnecting);
+        if (!m_ftp->createAndBind(0)) {
+            m_result = core::StatusError;
+            forgetSites();
+        }
+    }
+    if (mayContinue(id)) {
+        status("Connecting...");
+        changed(0, id);
+        net::FtpSite site;
+        site.host = m_selected.host;
+        site.port = m_selected.port;
+        site.user = m_selected.user;
+        site.password = m_selected.password;
+        site.connectionId = id;
+        if (!m_ftp->login(site)) {
+            const net::ErrorCode error = m_ftp->error();
+            if (error.code() == net::UsernameInvalid)
+                m_result = core::StatusInvalidUser;
+            else if (error.code() == net::PasswordInvalid)
+                m_result = core::StatusInvalidPassword;
+            else
+                m_result = core::StatusFailedToConnect;
+            status(error.text());
+            forgetSites();
+        }
+    }
+    return m_result == 0;
+}
+
+void TransferJob::runFtpItem(int id)
+{
+    openFtpSite(id);
+    if (!mayContinue(id))
+        return;
+    setBusy(true);
+    m_queue->setStatus(id, core::StatusSearching);
+
+    std::string localPath = m_queue->localPath(id);
+    if (localPath.empty()) {
+        runManualConnection(id);
+        return;
+    }
+
+    const int scheme = m_queue->scheme(id);
+    const std::string path = m_queue->path(id);
+    std::string fileName = m_queue->fileName(id);
+    std::string originalDirectory;
+    status("Getting current directory...");
+    if (!m_ftp->printWorkingDirectory(originalDirectory)) {
+        m_result = core::StatusError;
+        status(m_ftp->error().text());
+    }
+    if (mayContinue(id)) {
+        status("Changing directory...");
+        if (!m_ftp->changeDirectory(path)) {
+            m_ftp->clearError();
+            if (scheme == core::SchemeFtpUpload)
+                makeRemoteDirectories(path);
+            else
+                m_result = core::StatusError;
+        }
+    }
+
+    std::int64_t listedSize = 0;
+    std::error_code ignored;
+    if (mayContinue(id) && scheme == core::SchemeFtpUpload
+        && std::filesystem::is_directory(localPath, ignored)) {
+        // A directory upload: make the folder itself, so that empty folders arrive too.
+        if (!fileName.empty() && !m_ftp->makeDirectory(fileName))
+            m_ftp->clearError();
+        fileName.clear();
+    }
+    if (mayContinue(id) && scheme == core::SchemeFtp && !fileName.empty())
+        listedSize = inspectRemoteName(id, fileName);
+
+    if (mayContinue(id)) {
+        m_queue->setStatus(id, core::StatusTransferring);
+        if (!fileName.empty())
+            transferFile(id, scheme, fileName, localPath, listedSize);
+        else if (scheme == core::SchemeFtp)
+            expandRemoteDirectory(id);
+        else
+            expandLocalDirectory(id, localPath);
+    }
+
+    // Back where the login left us, unless the connection was given up.
+    if (!m_stop && !m_open.host.empty() && !originalDirectory.empty()) {
+        changed(0, id);
+        status("Restoring the original working directory...");
+        if (!m_ftp->changeDirectory(originalDirectory))
+            m_ftp->clearError();
+    }
+}
+
+void TransferJob::makeRemoteDirectories(const std::string &path)
+{
+    std::string rest = path;
+    if (rest.starts_with("/")) {
+        if (!m_ftp->changeDirectory("/")) {
+            m_result = core::StatusError;
+            return;
+        }
+    }
+    rest.erase(0, std::min(rest.find_first_not_of('/'), rest.size()));
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        const std::string component = rest.substr(0, slash);
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        if (component.empty())
+            continue;
+        if (m_ftp->changeDirectory(component))
+            continue;
+        m_ftp->clearError();
+        if (!m_ftp->makeDirectory(component) || !m_ftp->changeDirectory(component)) {
+            status(m_ftp->error().text());
+            m_result = core::StatusError;
+            return;
+        }
+    }
+}
+
+std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
+{
+    const bool passive = m_queue->passive(id);
+    status("Getting listing...");
+    changed(0, id);
+    if (!m_ftp->list(fileName, true, passive)) {
+        m_ftp->clearError();
+        return 0;
+    }
+    status("Parsing listing...");
+    if (!m_ftp->parseNextEntry("*"))
+        return 0;
+    // Listing a directory by name lists its content, so an entry of another name means "directory"
+    // as much as a directory entry does: changing into it tells.
+    const bool namedEntry = m_ftp->entryName() == fileName;
+    if (namedEntry && !m_ftp->entryIsDirectory())
+        return m_ftp->entrySize();
+    if (m_ftp->changeDirectory(fileName)) {
+        status("File is a directory.");
+        fileName.clear();
+        return 0;
+    }
+    m_ftp->clearError();
+    return namedEntry ? m_ftp->entrySize() : 0;
+}
+
+void TransferJob::transferFile(
+    int id, int scheme, const std::string &fileName, const std::string &localPath, std::int64_t listedSize)
+{
+    const bool download = scheme == core::SchemeFtp;
+    const bool passive = m_queue->passive(id);
+    if (download) {
+        status(receivingText(fileName, localPath));
+        createLocalDirectories(localPath);
+    } else {
+        status(transmittingText(localPath, fileName));
+    }
+    m_queue->transferStarted(id);
+    const bool done = download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
+                               : m_ftp->upload(localPath, fileName, true, passive, true);
+    if (done) {
+        if (download) {
+            status("File retrieved.");
+        } else {
+            status("File sent.");
+            m_queue->markRatioRecheck(m_open.host, m_open.port, m_open.user);
+        }
+        if (!m_queue->automatic(id)) {
+            m_queue->lendConnection(id, m_ftp.get());
+            changed(0, id);
+            waitForConnectionBack(id);
+        }
+        m_result = core::StatusFinished;
+        changed(1, id);
+        m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+    } else {
+        const net::ErrorCode error = m_ftp->error();
+        status(error.text());
+        m_result = core::StatusTransferFailed;
+        if (error.is(net::CatProtocol, net::PermissionDenied)) {
+            // A site that refuses downloads until something is uploaded: keep the login.
+            m_result = core::StatusRatioNeedsUpload;
+            m_queue->setStatus(id, core::StatusRatioActive);
+        } else {
+            forgetSites();
+        }
+    }
+    m_queue->transferEnded(id);
+}
+
+void TransferJob::runManualConnection(int id)
+{
+    if (!m_queue->automatic(id)) {
+        m_queue->lendConnection(id, m_ftp.get());
+        changed(0, id);
+        waitForConnectionBack(id);
+    }
+    const int itemStatus = m_queue->status(id);
+    if (itemStatus == core::StatusFailedManualConnection) {
+        m_result = core::StatusFailedManualConnection;
+        forgetSites();
+    } else if (itemStatus == core::StatusReconnectAfterTransfers) {
+        m_result = core::StatusReconnectAfterTransfers;
+    } else {
+        m_result = core::StatusManualConnectionComplete;
+    }
+    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+}
+
+void TransferJob::waitForConnectionBack(int id)
+{
+    const int pollMs = static_cast<int>(m_timing.manualPoll.count());
+    while (m_queue->lentConnection(id) != nullptr && !stopRequested() && !m_queue->abortRequested(id))
+        m_wake.waitFor(pollMs);
+    // Stopped while lent: take the connection back, so the item never points at a connection that
+    // is about to be closed.
+    if (m_queue->lentConnection(id) != nullptr)
+        m_queue->lendConnection(id, nullptr);
+}
+
+} // namespace bw::engine

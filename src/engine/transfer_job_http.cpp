@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: MIT
+// The HTTP steps of a transfer job, and following a redirect by queueing its target.
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "core/queue_list.h"
+#include "core/url.h"
+#include "engine/local_path.h"
+#include "engine/transfer_job.h"
+#include "net/error_code.h"
+#include "net/http_connection.h"
+
+namespace bw::engine {
+
+namespace {
+
+// How many redirects led to an item, by item id. Shared by all jobs: a chain hops between workers.
+std::mutex g_redirectMutex;
+std::map<int, int> g_redirectDepth; // guarded by g_redirectMutex
+
+// The request target on the wire: the parsed (unescaped) path escaped again where HTTP needs it.
+std::string requestTarget(const std::string &path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F
+            || std::string_view("%\"<>\\^`{|}#").find(c) != std::string_view::npos) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string formatted(const char *format, const std::string &a, const std::string &b)
+{
+    const int size = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
+    std::string out(static_cast<std::size_t>(size) + 1, '\0');
+    std::snprintf(out.data(), out.size(), format, a.c_str(), b.c_str());
+    out.resize(static_cast<std::size_t>(size));
+    return out;
+}
+
+} // namespace
+
+std::string receivingText(const std::string &fileName, const std::string &localPath)
+{
+    return formatted("Receiving %s at %s...", fileName, localPath);
+}
+
+std::string transmittingText(const std::string &localPath, const std::string &fileName)
+{
+    return formatted("Transmitting %s at %s...", localPath, fileName);
+}
+
+std::string resolveRedirect(const core::Url &request, const std::string &location)
+{
+    if (location.find("://") != std::string::npos)
+        return location;
+    std::string origin = "http://";
+    if (request.scheme == core::SchemeFtp)
+        origin = "ftp://";
+    if (location.starts_with("//"))
+        return origin.substr(0, origin.size() - 2) + location;
+    origin += request.host;
+    const int defaultPort = request.scheme == core::SchemeHttp ? 80 : 21;
+    if (request.port != defaultPort)
+        origin += ":" + std::to_string(request.port);
+    if (location.starts_with("/"))
+        return origin + location;
+    return origin + request.path + location;
+}
+
+void TransferJob::forgetRedirectDepth(int id)
+{
+    std::lock_guard lock{g_redirectMutex};
+    g_redirectDepth.erase(id);
+}
+
+int TransferJob::redirectDepth(int id) const
+{
+    std::lock_guard lock{g_redirectMutex};
+    const auto it = g_redirectDepth.find(id);
+    return it == g_redirectDepth.end() ? 0 : it->second;
+}
+
+void TransferJob::runHttpItem(int id)
+{
+    if (mayContinue(id)) {
+        m_http->reset();
+        status("Creating socket...");
+        if (!m_http->createSocket()) {
+            m_result = core::StatusError;
+            forgetSites();
+        }
+    }
+    if (mayContinue(id)) {
+        status("Connecting...");
+        changed(0, id);
+        if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)) {
+            m_result = core::StatusFailedToConnect;
+            forgetSites();
+        }
+    }
+    const std::string localPath = m_queue->localPath(id);
+    if (mayContinue(id)) {
+        setBusy(true);
+        status(receivingText(m_queue->fileName(id), localPath));
+        createLocalDirectories(localPath);
+        m_queue->transferStarted(id);
+        changed(0, id);
+    }
+    if (mayContinue(id)) {
+        const std::string target = requestTarget(m_queue->path(id) + m_queue->fileName(id));
+        if (m_http->download(localPath, target)) {
+            status("File retrieved.");
+            m_result = core::StatusFinished;
+            changed(1, id);
+        } else {
+            const net::ErrorCode error = m_http->error();
+            status(error.text());
+            forgetSites();
+            if (error.is(net::CatProtocol, net::UrlRedirected))
+                m_result = queueRedirect(id, error.detail());
+            else
+                m_result = core::StatusTransferFailed;
+        }
+    }
+    m_queue->transferEnded(id);
+    changed(0, id);
+    setBusy(false);
+    status("Disconnecting...");
+    m_http->disconnect(net::StopByEngine);
+}
+
+int TransferJob::queueRedirect(int id, const std::string &location)
+{
+    const auto item = m_queue->snapshot(id);
+    if (!item)
+        return core::StatusTransferFailed;
+    core::Url request;
+    request.scheme = item->scheme;
+    request.host = item->host;
+    request.port = item->port;
+    request.path = item->path;
+    const std::string target = resolveRedirect(request, location);
+
+    core::Url parsed;
+    const bool understood = core::parseUrl(target, parsed)
+        && (parsed.scheme == core::SchemeHttp || parsed.scheme == core::SchemeFtp);
+    if (!understood) {
+        status("Cannot follow the redirect to " + target);
+        return core::StatusTransferFailed;
+    }
+    const int depth = redirectDepth(id) + 1;
+    if (depth > m_timing.maxRedirects) {
+        status("Too many redirects; stopped at " + target);
+        return core::StatusTransferFailed;
+    }
+    const int newId = m_queue->addItem(target, item->localPath, id, -1, -1, -1, -1);
+    if (newId == 0) {
+        status("Cannot follow the redirect to " + target);
+        return core::StatusTransferFailed;
+    }
+    {
+        std::lock_guard lock{g_redirectMutex};
+        g_redirectDepth[newId] = depth;
+    }
+    changed(1, id);
+    return core::StatusFinished;
+}
+
+} // namespace bw::engine

@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+// A queue with a fast scheduler for end-to-end engine tests, and a notifier that records what the
+// engine reported.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/queue_list.h"
+#include "core/queue_notifier.h"
+#include "engine/scheduler.h"
+#include "support/wait_until.h"
+
+namespace bw::test {
+
+class RecordingNotifier : public core::QueueNotifier
+{
+public:
+    void notify(unsigned message, std::uint64_t, std::int64_t itemId, const std::string &text) override
+    {
+        std::lock_guard lock{m_mutex};
+        if (message == core::kWmQueueChanged)
+            m_changes.emplace_back(text.empty() ? "" : text, itemId);
+        else
+            m_lines.push_back(text);
+    }
+
+    std::vector<std::string> lines() const
+    {
+        std::lock_guard lock{m_mutex};
+        return m_lines;
+    }
+
+    bool sawLine(const std::string &line) const
+    {
+        const auto all = lines();
+        return std::find(all.begin(), all.end(), line) != all.end();
+    }
+
+    int count(const std::string &line) const
+    {
+        const auto all = lines();
+        return static_cast<int>(std::count(all.begin(), all.end(), line));
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::vector<std::pair<std::string, std::int64_t>> m_changes;
+};
+
+// Short passes so that tests do not wait five seconds for every new job.
+inline engine::SchedulerTiming fastTiming()
+{
+    return {std::chrono::milliseconds(40), std::chrono::milliseconds(20)};
+}
+
+class EngineTest : public ::testing::Test
+{
+protected:
+    EngineTest()
+    {
+        // Sites rest no time at all, so that retries and redirects start at once.
+        queue.setRetryTimeDefault(-1);
+        queue.setTimeoutDefault(10);
+        queue.setNotifier(&notifier);
+        scheduler.setQueue(&queue);
+    }
+
+    ~EngineTest() override
+    {
+        scheduler.stop();
+        scheduler.waitUntilStopped();
+        queue.setNotifier(nullptr);
+    }
+
+    void start() { ASSERT_TRUE(scheduler.startScheduler()); }
+
+    // Waits until every item is done or has ended with a final status that is not a success.
+    bool waitAllSettled(std::chrono::milliseconds limit = std::chrono::seconds(60))
+    {
+        return waitUntil(
+            [this] {
+                for (const auto id : queue.ids()) {
+                    const int s = queue.status(id);
+                    if (core::isInProgressStatus(s) || s == core::StatusIdle)
+                        return false;
+                }
+                return true;
+            },
+            limit);
+    }
+
+    bool waitStatus(int id, int status, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    {
+        return waitUntil([&] { return queue.status(id) == status; }, limit);
+    }
+
+    // Item ids whose URL text ends with `tail`.
+    std::vector<std::int32_t> idsEndingWith(const std::string &tail)
+    {
+        std::vector<std::int32_t> out;
+        for (const auto id : queue.ids()) {
+            if (queue.url(id).ends_with(tail))
+                out.push_back(id);
+        }
+        return out;
+    }
+
+    RecordingNotifier notifier;
+    core::QueueList queue;
+    engine::Scheduler scheduler{fastTiming(), engine::TransferJobTiming{std::chrono::milliseconds(20), 20}};
+};
+
+} // namespace bw::test

@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "core/url.h"
+#include "engine/transfer_job.h"
+#include "engine_fixture.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+
+namespace bw::test {
+namespace {
+
+class HttpJobTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        server = httpServer();
+        ASSERT_NE(server.port, 0) << "the nginx test server is needed";
+        folder = "h4-" + std::to_string(::getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::create_directories(std::filesystem::path(server.root) / folder);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(server.root) / folder, ignored);
+    }
+
+    std::string url(const std::string &path) const
+    {
+        return "http://" + server.host + ":" + std::to_string(server.port) + path;
+    }
+
+    std::string remote(const std::string &name) const { return "/" + folder + "/" + name; }
+
+    void putRemote(const std::string &name, const std::string &bytes)
+    {
+        writeFile(std::filesystem::path(server.root) / folder / name, bytes);
+    }
+
+    HttpServer server;
+    std::string folder;
+    TempDir local;
+};
+
+TEST_F(HttpJobTest, DownloadsAFileAndFinishes)
+{
+    const std::string body = patternBytes(200000, 3);
+    putRemote("f.bin", body);
+    const auto id = queue.addItem(url(remote("f.bin")), (local / "sub/f.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    EXPECT_EQ(readFile(local / "sub/f.bin"), body);
+    EXPECT_TRUE(notifier.sawLine("Creating socket..."));
+    EXPECT_TRUE(notifier.sawLine("Connecting..."));
+    EXPECT_TRUE(notifier.sawLine("Receiving f.bin at " + (local / "sub/f.bin").string() + "..."));
+    EXPECT_TRUE(notifier.sawLine("File retrieved."));
+    EXPECT_TRUE(notifier.sawLine("Disconnecting..."));
+}
+
+TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
+{
+    const std::string body = patternBytes(150000, 5);
+    putRemote("r.bin", body);
+    // A partial file of the right first half: 206 appends the rest.
+    writeFile(local / "resume.bin", body.substr(0, 60000));
+    // A partial file of wrong bytes, fetched where ranges are ignored: 200 rewrites it from the start.
+    writeFile(local / "over.bin", std::string(60000, 'x'));
+    const auto resumed = queue.addItem(url(remote("r.bin")), (local / "resume.bin").string());
+    const auto rewritten = queue.addItem(url("/norange" + remote("r.bin")), (local / "over.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(resumed, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(rewritten, core::StatusFinished));
+    EXPECT_EQ(readFile(local / "resume.bin"), body);
+    EXPECT_EQ(readFile(local / "over.bin"), body);
+}
+
+TEST_F(HttpJobTest, FollowsAbsoluteAndRelativeRedirects)
+{
+    const std::string body = readFile(std::filesystem::path(server.root) / "files/a.bin");
+    ASSERT_EQ(body.size(), 100000u);
+
+    const struct
+    {
+        const char *path;
+        const char *file;
+    } cases[] = {
+        {"/redirect301", "absolute.bin"},
+        {"/redirect-relative", "relative.bin"},
+        {"/files/redirect-bare", "bare.bin"},
+    };
+
+    std::vector<std::int32_t> ids;
+    for (const auto &c : cases)
+        ids.push_back(queue.addItem(url(c.path), (local / c.file).string()));
+    start();
+    ASSERT_TRUE(waitAllSettled());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(queue.status(ids[i]), core::StatusFinished) << cases[i].path;
+        EXPECT_EQ(readFile(local / cases[i].file), body) << cases[i].path;
+    }
+    const auto targets = idsEndingWith("/files/a.bin");
+    ASSERT_EQ(targets.size(), 3u);
+    for (const auto id : targets) {
+        EXPECT_EQ(queue.url(id), url("/files/a.bin"));
+        EXPECT_EQ(queue.status(id), core::StatusFinished);
+    }
+}
+
+TEST_F(HttpJobTest, ARedirectLoopEndsTransferFailedAfterTwentyHops)
+{
+    const auto id = queue.addItem(url("/loop-a"), (local / "loop.bin").string());
+    start();
+    ASSERT_TRUE(waitAllSettled());
+    (void)id;
+    // The first item and 20 redirects finish; the 21st redirect is refused.
+    int finished = 0;
+    int failed = 0;
+    for (const auto itemId : queue.ids()) {
+        const int s = queue.status(itemId);
+        finished += s == core::StatusFinished;
+        failed += s == core::StatusTransferFailed;
+    }
+    EXPECT_EQ(finished, 20);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(queue.count(), 21u);
+}
+
+TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
+{
+    const auto missing = queue.addItem(url(remote("absent.bin")), (local / "absent.bin").string());
+    const auto forbidden = queue.addItem(url("/forbidden"), (local / "forbidden.bin").string());
+    start();
+    ASSERT_TRUE(waitAllSettled());
+    EXPECT_EQ(queue.status(missing), core::StatusTransferFailed);
+    EXPECT_EQ(queue.status(forbidden), core::StatusTransferFailed);
+    EXPECT_TRUE(notifier.sawLine("Permission denied"));
+    EXPECT_TRUE(notifier.sawLine("Unexpected response code"));
+}
+
+TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)
+{
+    core::Url request;
+    core::parseUrl("http://h:8080/dir/page", request);
+    core::Url plain;
+    core::parseUrl("http://h/dir/", plain);
+
+    const struct
+    {
+        const core::Url &request;
+        const char *location;
+        const char *expected;
+    } cases[] = {
+        {request, "http://other/x", "http://other/x"},
+        {request, "https://other/x", "https://other/x"},
+        {request, "/file", "http://h:8080/file"},
+        {request, "file", "http://h:8080/dir/file"},
+        {request, "//cdn/x", "http://cdn/x"},
+        {plain, "/f", "http://h/f"},
+        {plain, "sub/f", "http://h/dir/sub/f"},
+    };
+
+    for (const auto &c : cases)
+        EXPECT_EQ(engine::resolveRedirect(c.request, c.location), c.expected) << c.location;
+}
+
+} // namespace
+} // namespace bw::test
