@@ -213,6 +213,18 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     }
     const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
 
+    // A line break in the path or host would end the request line early and let the rest pass as
+    // headers of its own: refuse such a request before anything is sent.
+    if (requestPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
+        || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        setErrorStatus(-1);
+        setErrorDetail({});
+        setError(CatProtocol, UnexpectedResponse);
+        log("Request path or host holds a line break [" + localPath + "]", 3);
+        setHttpState(HttpIdle);
+        return false;
+    }
+
     // A status or Location of an earlier response must not be taken for this one's.
     setErrorStatus(-1);
     setErrorDetail({});

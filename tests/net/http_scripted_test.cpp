@@ -266,8 +266,7 @@ TEST_F(HttpScriptedTest, LogsAndNotifiesTheExchange)
                   + " - 4 bytes in 0 sec. (0.00 Kb/s)"),
         std::string::npos)
         << text;
-    EXPECT_NE(text.find("[7] : Disconnect: Goodbye.  Control connection closed."), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("[7] : Disconnect: Goodbye.  Control connection closed."), std::string::npos) << text;
 
     std::vector<std::string> sent;
     int ticks = 0;
@@ -279,6 +278,21 @@ TEST_F(HttpScriptedTest, LogsAndNotifiesTheExchange)
     }
     EXPECT_EQ(sent, (std::vector<std::string>{"GET /logged.bin HTTP/1.1", "Host: 127.0.0.1"}));
     EXPECT_GE(ticks, 1);
+}
+
+TEST_F(HttpScriptedTest, RefusesARequestPathWithALineBreak)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::ExpectClose);
+    server.start();
+    ASSERT_TRUE(connectTo(server));
+    EXPECT_FALSE(m_http.download(local("injected.bin"), "/a HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET /b"));
+    EXPECT_TRUE(m_http.error().is(CatProtocol, UnexpectedResponse));
+    m_http.close();
+    ASSERT_TRUE(server.waitFinished());
+    EXPECT_EQ(server.failures(), std::vector<std::string>{});
+    EXPECT_EQ(server.received(), std::vector<std::string>{}); // nothing was sent
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "injected.bin"));
 }
 
 TEST_F(HttpScriptedTest, ConnectFailureIsConnectFailed)
