@@ -197,7 +197,7 @@ private:
     std::int32_t nextId();
 
     // Selection helpers; the caller holds m_mutex.
-    void clearScratch();
+    void beginPass();
     bool siteLimitReached(std::size_t index, bool continuing);
     bool siteReady(std::size_t index, std::int64_t now);
 
@@ -218,6 +218,12 @@ private:
     QueueDefaults m_defaults; // guarded by m_mutex
     std::size_t m_cursor = 0; // guarded by m_mutex
     std::vector<QueueItem> m_items; // guarded by m_mutex
+    // Per selection pass: the site number of each item and the items of each site (grouped by site,
+    // site k's items at m_siteMembers[m_siteStart[k] .. m_siteStart[k + 1])), so that each site's limit and
+    // readiness cost one walk over that site's items. Guarded by m_mutex.
+    std::vector<std::uint32_t> m_siteOf;
+    std::vector<std::uint32_t> m_siteStart;
+    std::vector<std::uint32_t> m_siteMembers;
     mutable std::mutex m_receiverMutex;
     Receiver m_receiver; // guarded by m_receiverMutex
 };

@@ -1,12 +1,33 @@
 // SPDX-License-Identifier: MIT
 // Which item a worker runs next: the QueueList's selection rules, kept apart from its plain accessors.
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/queue_list.h"
 
 namespace bw::core {
 
 namespace {
+
+struct SiteKey
+{
+    std::string_view host;
+    std::string_view user;
+    std::int32_t port;
+
+    bool operator==(const SiteKey &) const = default;
+};
+
+struct SiteKeyHash
+{
+    std::size_t operator()(const SiteKey &key) const
+    {
+        const std::hash<std::string_view> hash;
+        return hash(key.host) ^ (hash(key.user) * 31)
+            ^ (static_cast<std::size_t>(key.port) * 0x9E3779B97F4A7C15ULL);
+    }
+};
 
 // A request for a manual connection that has not been parked for a reconnect.
 bool isManualRequest(const QueueItem &item)
@@ -16,38 +37,52 @@ bool isManualRequest(const QueueItem &item)
 
 } // namespace
 
-void QueueList::clearScratch()
+// Clears the scratch flags and groups the items by site, once per pass.
+void QueueList::beginPass()
 {
-    for (QueueItem &item : m_items)
+    std::unordered_map<SiteKey, std::uint32_t, SiteKeyHash> siteNumbers;
+    m_siteOf.resize(m_items.size());
+    std::uint32_t sites = 0;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        QueueItem &item = m_items[i];
         item.scratch.clear();
+        auto [it, added] = siteNumbers.try_emplace(SiteKey{item.host, item.user, item.port}, sites);
+        if (added)
+            ++sites;
+        m_siteOf[i] = it->second;
+    }
+    m_siteStart.assign(sites + 1, 0);
+    for (std::uint32_t site : m_siteOf)
+        ++m_siteStart[site + 1];
+    for (std::uint32_t k = 0; k < sites; ++k)
+        m_siteStart[k + 1] += m_siteStart[k];
+    m_siteMembers.resize(m_items.size());
+    std::vector<std::uint32_t> next(m_siteStart.begin(), m_siteStart.end() - 1);
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        m_siteMembers[next[m_siteOf[i]]++] = static_cast<std::uint32_t>(i);
 }
 
 // Whether one more worker may start on the item's site (or, continuing, whether the caller may keep
 // going there while its own item still counts as in progress). Computed once per site and pass.
 bool QueueList::siteLimitReached(std::size_t index, bool continuing)
 {
-    const QueueItem &subject = m_items[index];
-    if (subject.scratch.siteLimitKnown)
-        return subject.scratch.siteLimitReached;
+    if (m_items[index].scratch.siteLimitKnown)
+        return m_items[index].scratch.siteLimitReached;
+    const std::uint32_t site = m_siteOf[index];
+    const auto first = m_siteMembers.begin() + m_siteStart[site];
+    const auto last = m_siteMembers.begin() + m_siteStart[site + 1];
     const std::int32_t limit = m_defaults.perSiteLimit;
     bool reached = false;
     // 0 means no limit; a negative limit cannot be met either, so it blocks nothing rather than everything.
     if (limit > 0) {
         std::int32_t running = 0;
-        for (const QueueItem &item : m_items) {
-            if (item.isInProgress() && item.isSameSite(subject))
-                ++running;
-        }
+        for (auto it = first; it != last; ++it)
+            running += m_items[*it].isInProgress() ? 1 : 0;
         reached = continuing ? running > limit : running >= limit;
     }
-    const std::string host = subject.host;
-    const std::string user = subject.user;
-    const std::int32_t port = subject.port;
-    for (QueueItem &item : m_items) {
-        if (item.isSameSite(host, port, user)) {
-            item.scratch.siteLimitKnown = true;
-            item.scratch.siteLimitReached = reached;
-        }
+    for (auto it = first; it != last; ++it) {
+        m_items[*it].scratch.siteLimitKnown = true;
+        m_items[*it].scratch.siteLimitReached = reached;
     }
     return reached;
 }
@@ -57,24 +92,16 @@ bool QueueList::siteLimitReached(std::size_t index, bool continuing)
 // read as ready later in the same pass.
 bool QueueList::siteReady(std::size_t index, std::int64_t now)
 {
-    const QueueItem &subject = m_items[index];
-    if (subject.scratch.siteReadyKnown)
-        return subject.scratch.siteReady;
-    const std::string host = subject.host;
-    const std::string user = subject.user;
-    const std::int32_t port = subject.port;
-    bool ready = true;
-    for (const QueueItem &item : m_items) {
-        if (!item.retryDelayPassed(now) && item.isSameSite(host, port, user)) {
-            ready = false;
-            break;
-        }
-    }
-    for (QueueItem &item : m_items) {
-        if (item.isSameSite(host, port, user)) {
-            item.scratch.siteReadyKnown = true;
-            item.scratch.siteReady = ready;
-        }
+    if (m_items[index].scratch.siteReadyKnown)
+        return m_items[index].scratch.siteReady;
+    const std::uint32_t site = m_siteOf[index];
+    const auto first = m_siteMembers.begin() + m_siteStart[site];
+    const auto last = m_siteMembers.begin() + m_siteStart[site + 1];
+    const bool ready =
+        std::all_of(first, last, [&](std::uint32_t member) { return m_items[member].retryDelayPassed(now); });
+    for (auto it = first; it != last; ++it) {
+        m_items[*it].scratch.siteReadyKnown = true;
+        m_items[*it].scratch.siteReady = ready;
     }
     return ready;
 }
@@ -82,7 +109,7 @@ bool QueueList::siteReady(std::size_t index, std::int64_t now)
 bool QueueList::anyEligible()
 {
     std::lock_guard lock{m_mutex};
-    clearScratch();
+    beginPass();
     const std::int64_t now = m_clock.nowSeconds();
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         const QueueItem &item = m_items[i];
@@ -149,7 +176,7 @@ Selection QueueList::selectNext(
     std::string_view host, std::int32_t port, std::string_view user, bool continuing)
 {
     std::lock_guard lock{m_mutex};
-    clearScratch();
+    beginPass();
     const std::int64_t now = m_clock.nowSeconds();
     Candidates candidates;
     // Manual-connection requests first, then ordinary items, and items parked for a manual reconnect last.
