@@ -82,6 +82,11 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         const std::int64_t length = leadingNumber(value);
         if (length > 0)
             m_contentLength = length;
+    } else if (fieldValue(line, "Transfer-Encoding:", value)) {
+        std::string lower(value);
+        for (auto &c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        m_chunked = lower.find("chunked") != std::string::npos;
     } else if (fieldValue(line, "Location:", value)) {
         m_location = std::string(value);
         m_hasLocation = true;

@@ -34,6 +34,9 @@ public:
     // The Location value, leading and trailing blanks removed.
     const std::string &location() const { return m_location; }
 
+    // "Transfer-Encoding: chunked": the body comes in chunks, and Content-Length does not apply.
+    bool isChunked() const { return m_chunked; }
+
     // The first status seen, -1 before any status line.
     int status() const { return m_status; }
 
@@ -53,6 +56,7 @@ private:
     int m_status = -1;
     std::int64_t m_contentLength = -1;
     bool m_hasLocation = false;
+    bool m_chunked = false;
     std::string m_location;
     std::size_t m_headerBytes = 0;
     bool m_tooLong = false;

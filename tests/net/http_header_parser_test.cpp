@@ -76,6 +76,16 @@ TEST(HttpHeaderParserTest, ParsesCompleteHeadersInAnyChunking)
     }
 }
 
+TEST(HttpHeaderParserTest, RecognisesAChunkedBody)
+{
+    HttpHeaderParser parser;
+    feed(parser, {"HTTP/1.1 200 OK\r\ntransfer-encoding:  gzip, Chunked\r\n\r\n"});
+    EXPECT_TRUE(parser.isChunked());
+    parser.reset();
+    feed(parser, {"HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 3\r\n\r\n"});
+    EXPECT_FALSE(parser.isChunked());
+}
+
 TEST(HttpHeaderParserTest, PartialLineStaysUntilItsBreakArrives)
 {
     HttpHeaderParser parser;
