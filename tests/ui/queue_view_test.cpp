@@ -1,0 +1,404 @@
+// SPDX-License-Identifier: MIT
+// The queue pane against a real queue list: tab membership and row texts for every status class,
+// progress and count columns, the rotating full refresh, Add URL with a template prefix and with a bad
+// URL, dropped URL text, and the selection commands.
+#include <QAbstractItemModelTester>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+#include "engine/queue_file.h"
+#include "ui/queue_view.h"
+#include "ui/tiled_list_ctrl.h"
+#include "window_fixture.h"
+
+using namespace bw;
+using namespace bw::ui;
+
+namespace {
+
+struct ViewBundle
+{
+    test::EngineBundle engine;
+    CFtpTreeView view{engine.queue, engine.scheduler, engine.document};
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
+
+    ViewBundle()
+    {
+        for (int tab = 0; tab < kQueueTabCount; ++tab)
+            testers.push_back(std::make_unique<QAbstractItemModelTester>(
+                view.list(static_cast<QueueTab>(tab))->listModel(),
+                QAbstractItemModelTester::FailureReportingMode::QtTest));
+    }
+
+    TiledListCtrl *list(QueueTab tab) const { return view.list(tab); }
+    int row(QueueTab tab, std::int32_t id) const { return list(tab)->findItemId(id); }
+    QString text(QueueTab tab, std::int32_t id, int column) const
+    {
+        return list(tab)->itemText(row(tab, id), column);
+    }
+    std::int32_t add(const std::string &url)
+    {
+        return engine.queue.addItem(url, (engine.downloads() / "f").string());
+    }
+};
+
+} // namespace
+
+class QueueViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // First: the "{7}" case needs the process's item counter to reach 7 in its own queue.
+    void addUrlTakesTemplateFromPrefix();
+    void badUrlShowsErrorAndAddsNothing();
+    void dropAddsEachPieceInOrderAndSaves();
+    void rowsFollowStatus_data();
+    void rowsFollowStatus();
+    void itemMarkedForRemovalLeavesEveryTab();
+    void progressColumns();
+    void countColumnDropsHugeLimits();
+    void fullRefreshRotatesThroughQueue();
+    void fullRefreshDropsCompletedItems();
+    void deleteErasesIdleAndMarksRunning();
+    void editRetryDelayAppliesToSelection();
+    void tooltipShowsStatusName();
+};
+
+void QueueViewTest::addUrlTakesTemplateFromPrefix()
+{
+    ViewBundle b;
+    std::int32_t id = 0;
+    for (int n = 0; n < 7 && id < 7; ++n)
+        id = b.add("ftp://template.example/file" + std::to_string(n));
+    QCOMPARE(id, 7);
+    b.engine.queue.setRetryTime(7, 77);
+    b.engine.queue.setRetryCount(7, 5);
+    b.engine.queue.setAttempts(7, 2);
+
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    const std::int32_t added = b.view.addUrl(QStringLiteral("{7}ftp://host.example/dir/new.bin"), true);
+    QVERIFY(added > 7);
+    QCOMPARE(b.engine.queue.url(added), std::string("ftp://host.example/dir/new.bin"));
+    QCOMPARE(b.engine.queue.retryTime(added), 77);
+    QCOMPARE(b.engine.queue.retryCount(added), 5);
+    QCOMPARE(b.engine.queue.attempts(added), 2);
+    QCOMPARE(b.engine.queue.localPath(added), (b.engine.downloads() / "new.bin").string());
+    QCOMPARE(saved.count(), 1);
+    // The new row is there at once, with the item's columns.
+    QCOMPARE(b.text(QueueTab::Queue, added, ColumnHost), QStringLiteral("host.example"));
+    QCOMPARE(b.text(QueueTab::Queue, added, ColumnFile), QStringLiteral("new.bin"));
+    QCOMPARE(b.text(QueueTab::Queue, added, ColumnAction), QStringLiteral("Idle"));
+    QCOMPARE(b.text(QueueTab::Queue, added, ColumnRetry), QStringLiteral("77"));
+    QCOMPARE(b.text(QueueTab::Queue, added, ColumnCount), QStringLiteral("2/5"));
+
+    // Extra braces around the number are dropped too; without a prefix no template is used.
+    const std::int32_t braced = b.view.addUrl(QStringLiteral("{{7}}ftp://host.example/other.bin"), false);
+    QCOMPARE(b.engine.queue.retryTime(braced), 77);
+    const std::int32_t plain = b.view.addUrl(QStringLiteral("ftp://host.example/plain.bin"), false);
+    QCOMPARE(b.engine.queue.retryTime(plain), b.engine.queue.retryTimeDefault());
+    QCOMPARE(saved.count(), 1);
+}
+
+void QueueViewTest::badUrlShowsErrorAndAddsNothing()
+{
+    ViewBundle b;
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    test::MessageBoxCatcher catcher;
+    catcher.arm();
+    QCOMPARE(b.view.addUrl(QStringLiteral("not a url"), true), 0);
+    QVERIFY(catcher.seen);
+    QCOMPARE(catcher.text, QStringLiteral("URL parsing error"));
+    QCOMPARE(catcher.caption, QStringLiteral("Error"));
+    QCOMPARE(b.engine.queue.count(), std::size_t(0));
+    QCOMPARE(b.list(QueueTab::Queue)->rowCount(), 0);
+    QCOMPARE(saved.count(), 0);
+}
+
+void QueueViewTest::dropAddsEachPieceInOrderAndSaves()
+{
+    ViewBundle b;
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QMimeData data;
+    data.setText(QStringLiteral("ftp://one.example/a.bin") + QChar(8) + QStringLiteral("http://two.example/b/c.txt"));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&b.view, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&b.view, &drop);
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+
+    const std::vector<std::int32_t> ids = b.engine.queue.ids();
+    QCOMPARE(ids.size(), std::size_t(2));
+    QCOMPARE(b.engine.queue.url(ids[0]), std::string("ftp://one.example/a.bin"));
+    QCOMPARE(b.engine.queue.url(ids[1]), std::string("http://two.example/b/c.txt"));
+    QCOMPARE(saved.count(), 2);
+    QCOMPARE(b.list(QueueTab::Queue)->rowCount(), 2);
+
+    core::QueueList reloaded;
+    QCOMPARE(engine::loadQueueFile(b.engine.queueFile(), reloaded).loadedCount, 2);
+    QCOMPARE(reloaded.url(reloaded.ids()[1]), std::string("http://two.example/b/c.txt"));
+
+    // An empty piece between two separators is a bad URL of its own.
+    test::MessageBoxCatcher catcher;
+    catcher.arm();
+    b.view.dropText(QStringLiteral("ftp://three.example/d") + QChar(8) + QChar(8) + QStringLiteral("ftp://four.example/e"));
+    QVERIFY(catcher.seen);
+    QCOMPARE(b.engine.queue.count(), std::size_t(4));
+}
+
+void QueueViewTest::rowsFollowStatus_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QString>("tabs"); // "QACE": Queue, Active, Complete, Errors
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("image");
+    QTest::newRow("idle") << 1 << false << "Q" << "Idle" << kImageIdleDownload;
+    QTest::newRow("idle upload") << 1 << true << "Q" << "Idle" << kImageIdleUpload;
+    QTest::newRow("finished") << 2 << false << "C" << "Complete" << kImageIdleDownload;
+    QTest::newRow("transfer failed") << 4 << false << "QE" << "Idle - Error" << kImageIdleDownload;
+    QTest::newRow("ratio") << 6 << false << "QE" << "Idle - Ratio" << kImageIdleDownload;
+    QTest::newRow("queued for removal") << 8 << false << "CE" << "Complete" << kImageIdleDownload;
+    QTest::newRow("bad url") << 11 << false << "Q" << "Active" << kImageActiveDownload;
+    QTest::newRow("failed manual") << 12 << false << "Q" << "Active" << kImageActiveDownload;
+    QTest::newRow("manual complete") << 13 << false << "C" << "Complete" << kImageIdleDownload;
+    QTest::newRow("invalid password") << 16 << false << "QE" << "Idle - Error" << kImageIdleDownload;
+    QTest::newRow("reconnect later") << 17 << false << "Q" << "Idle" << kImageIdleDownload;
+    QTest::newRow("active") << 129 << true << "QA" << "Active" << kImageActiveUpload;
+    QTest::newRow("connecting") << 130 << false << "QA" << "Connecting" << kImageActiveDownload;
+    QTest::newRow("transferring, no size yet") << 132 << false << "QA" << "Downloading" << kImageActiveDownload;
+    QTest::newRow("manual pending without a browser") << 133 << false << "Q" << "Manual - Pending" << kImageManualPending;
+    QTest::newRow("manual active") << 135 << false << "QA" << "Manual - Active" << kImageManualActive;
+}
+
+void QueueViewTest::rowsFollowStatus()
+{
+    QFETCH(int, status);
+    QFETCH(bool, upload);
+    QFETCH(QString, tabs);
+    QFETCH(QString, action);
+    QFETCH(int, image);
+    ViewBundle b;
+    const std::string source = (b.engine.dir / "up.bin").string();
+    const std::int32_t id = upload ? b.engine.queue.addItem("ftpu://host.example/in/up.bin", source)
+                                   : b.add("ftp://host.example/pub/down.bin");
+    QVERIFY(id != 0);
+    b.view.refreshItem(id);
+    b.engine.queue.setStatus(id, status);
+    b.view.refreshItem(id);
+    const QString letters = QStringLiteral("QACE");
+    for (int tab = 0; tab < kQueueTabCount; ++tab) {
+        const auto which = static_cast<QueueTab>(tab);
+        const int row = b.row(which, id);
+        QCOMPARE(row >= 0, tabs.contains(letters[tab]));
+        if (row < 0)
+            continue;
+        QCOMPARE(b.list(which)->itemText(row, ColumnAction), action);
+        QCOMPARE(b.list(which)->itemImage(row), image);
+        QCOMPARE(b.list(which)->itemText(row, ColumnPort), QStringLiteral("21"));
+    }
+}
+
+void QueueViewTest::itemMarkedForRemovalLeavesEveryTab()
+{
+    ViewBundle b;
+    const std::int32_t id = b.add("ftp://host.example/pub/down.bin");
+    b.engine.queue.setStatus(id, 132);
+    b.view.refreshItem(id);
+    QVERIFY(b.row(QueueTab::Active, id) >= 0);
+    QVERIFY(!b.engine.queue.removeItem(id)); // running: only marked
+    b.view.refreshItem(id);
+    for (int tab = 0; tab < kQueueTabCount; ++tab)
+        QCOMPARE(b.row(static_cast<QueueTab>(tab), id), -1);
+
+    // An id the queue no longer knows leaves no row behind either.
+    const std::int32_t gone = b.add("ftp://host.example/pub/gone.bin");
+    b.view.refreshItem(gone);
+    QVERIFY(b.engine.queue.removeItem(gone));
+    b.view.refreshItem(gone);
+    QCOMPARE(b.row(QueueTab::Queue, gone), -1);
+}
+
+void QueueViewTest::progressColumns()
+{
+    ViewBundle b;
+    const std::int32_t id = b.add("ftp://host.example/pub/down.bin");
+    b.engine.queue.setStatus(id, 132);
+    b.engine.queue.setProgress(id, 20000, 40000);
+    b.view.refreshItem(id);
+    const int row = b.row(QueueTab::Active, id);
+    TiledListCtrl *active = b.list(QueueTab::Active);
+    QCOMPARE(active->itemText(row, ColumnAction), QStringLiteral("Downloading - 50%"));
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("20000 (50%)"));
+    QCOMPARE(active->itemText(row, ColumnTotal), QStringLiteral("40000"));
+    QCOMPARE(active->record(row).percent, 50);
+    QCOMPARE(active->record(row).progressColumn, int(ColumnAction));
+
+    b.engine.queue.setProgress(id, 50, 99);
+    b.view.refreshItem(id);
+    QCOMPARE(active->itemText(row, ColumnAction), QStringLiteral("Downloading - 0%"));
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("50"));
+
+    b.engine.queue.setProgress(id, 3'000'000'000, 6'000'000'000);
+    b.view.refreshItem(id);
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("3000000000 (50%)"));
+
+    b.engine.queue.setProgress(id, 0, 0);
+    b.view.refreshItem(id);
+    QCOMPARE(active->itemText(row, ColumnAction), QStringLiteral("Downloading"));
+}
+
+void QueueViewTest::countColumnDropsHugeLimits()
+{
+    ViewBundle b;
+    const std::int32_t id = b.add("ftp://host.example/pub/down.bin");
+    b.engine.queue.setAttempts(id, 3);
+    b.engine.queue.setRetryCount(id, 9998);
+    b.view.refreshItem(id);
+    QCOMPARE(b.text(QueueTab::Queue, id, ColumnCount), QStringLiteral("3/9998"));
+    b.engine.queue.setRetryCount(id, 9999);
+    b.view.refreshItem(id);
+    QCOMPARE(b.text(QueueTab::Queue, id, ColumnCount), QStringLiteral("3"));
+    b.engine.queue.setRetryCount(id, 50000);
+    b.view.refreshItem(id);
+    QCOMPARE(b.text(QueueTab::Queue, id, ColumnCount), QStringLiteral("3"));
+}
+
+void QueueViewTest::fullRefreshRotatesThroughQueue()
+{
+    ViewBundle b;
+    std::vector<std::int32_t> ids;
+    for (int n = 0; n < 60; ++n)
+        ids.push_back(b.add("ftp://host.example/pub/file" + std::to_string(n)));
+    // A transferring item is redrawn on every full refresh, wherever it stands.
+    b.engine.queue.setStatus(ids[59], 132);
+
+    TiledListCtrl *queue = b.list(QueueTab::Queue);
+    b.view.fullRefresh();
+    QCOMPARE(queue->rowCount(), 26);
+    QVERIFY(b.row(QueueTab::Queue, ids[24]) >= 0);
+    QCOMPARE(b.row(QueueTab::Queue, ids[25]), -1);
+    QVERIFY(b.row(QueueTab::Queue, ids[59]) >= 0);
+    QVERIFY(b.row(QueueTab::Active, ids[59]) >= 0);
+    QCOMPARE(b.view.rotationStart(), 25);
+
+    b.view.fullRefresh();
+    QCOMPARE(queue->rowCount(), 51);
+    QVERIFY(b.row(QueueTab::Queue, ids[49]) >= 0);
+    QCOMPARE(b.view.rotationStart(), 50);
+
+    b.view.fullRefresh();
+    QCOMPARE(queue->rowCount(), 60);
+    QCOMPARE(b.view.rotationStart(), 0); // 75 passed the 60 items walked: start again
+
+    // The next round begins at the top again and picks up changes there.
+    b.engine.queue.setStatus(ids[0], 4);
+    b.view.fullRefresh();
+    QCOMPARE(b.text(QueueTab::Queue, ids[0], ColumnAction), QStringLiteral("Idle - Error"));
+    QVERIFY(b.row(QueueTab::Errors, ids[0]) >= 0);
+}
+
+void QueueViewTest::fullRefreshDropsCompletedItems()
+{
+    ViewBundle b;
+    const std::int32_t done = b.add("ftp://host.example/pub/done.bin");
+    const std::int32_t waiting = b.add("ftp://host.example/pub/waiting.bin");
+    b.engine.queue.finishItem(done, 2);
+    b.view.refreshItem(done);
+    QVERIFY(b.row(QueueTab::Complete, done) >= 0);
+
+    b.view.fullRefresh();
+    QVERIFY(!b.engine.queue.contains(done));
+    QVERIFY(b.engine.queue.contains(waiting));
+    // The "Complete" tab keeps listing what completed.
+    QVERIFY(b.row(QueueTab::Complete, done) >= 0);
+    QCOMPARE(b.text(QueueTab::Complete, done, ColumnAction), QStringLiteral("Complete"));
+}
+
+void QueueViewTest::deleteErasesIdleAndMarksRunning()
+{
+    ViewBundle b;
+    const std::int32_t idle = b.add("ftp://host.example/pub/idle.bin");
+    const std::int32_t running = b.add("ftp://host.example/pub/running.bin");
+    b.engine.queue.setStatus(running, 132);
+    b.view.refreshItem(idle);
+    b.view.refreshItem(running);
+    QVERIFY(!b.view.canDelete());
+
+    TiledListCtrl *queue = b.list(QueueTab::Queue);
+    queue->selectRow(b.row(QueueTab::Queue, idle));
+    queue->selectRow(b.row(QueueTab::Queue, running), false);
+    QVERIFY(b.view.canDelete());
+    b.view.deleteSelection();
+
+    QVERIFY(!b.engine.queue.contains(idle));
+    QVERIFY(b.engine.queue.contains(running));
+    QVERIFY(b.engine.queue.removeWhenDone(running));
+    for (int tab = 0; tab < kQueueTabCount; ++tab) {
+        QCOMPARE(b.row(static_cast<QueueTab>(tab), idle), -1);
+        QCOMPARE(b.row(static_cast<QueueTab>(tab), running), -1);
+    }
+    QVERIFY(!b.view.canDelete());
+}
+
+void QueueViewTest::editRetryDelayAppliesToSelection()
+{
+    ViewBundle b;
+    const std::int32_t first = b.add("ftp://host.example/pub/a.bin");
+    const std::int32_t second = b.add("ftp://host.example/pub/b.bin");
+    const std::int32_t other = b.add("ftp://host.example/pub/c.bin");
+    for (const std::int32_t id : {first, second, other})
+        b.view.refreshItem(id);
+    b.engine.queue.setRetryTime(first, 12);
+
+    QString shownCaption;
+    QString shownText;
+    UserPrompts prompts = UserPrompts::modalDialogs();
+    prompts.askText = [&](QWidget *, const QString &caption, const QString &, const QString &text) {
+        shownCaption = caption;
+        shownText = text;
+        return std::optional<QString>(QStringLiteral(" 45 seconds"));
+    };
+    b.view.setPrompts(prompts);
+    TiledListCtrl *queue = b.list(QueueTab::Queue);
+    queue->selectRow(b.row(QueueTab::Queue, first));
+    queue->selectRow(b.row(QueueTab::Queue, second), false);
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    b.view.editRetryDelay();
+
+    QCOMPARE(shownCaption, QStringLiteral("Edit Retry Delay"));
+    QCOMPARE(shownText, QStringLiteral("12"));
+    QCOMPARE(b.engine.queue.retryTime(first), 45);
+    QCOMPARE(b.engine.queue.retryTime(second), 45);
+    QVERIFY(b.engine.queue.retryTime(other) != 45);
+    QCOMPARE(b.text(QueueTab::Queue, second, ColumnRetry), QStringLiteral("45"));
+    QCOMPARE(saved.count(), 1);
+
+    // Text without a leading number reads as 0; Reset Retry Count clears attempts.
+    prompts.askText = [](QWidget *, const QString &, const QString &, const QString &) {
+        return std::optional<QString>(QStringLiteral("many"));
+    };
+    b.view.setPrompts(prompts);
+    b.view.editRetryCountLimit();
+    QCOMPARE(b.engine.queue.retryCount(first), 0);
+    b.engine.queue.setAttempts(second, 4);
+    b.view.resetRetryCount();
+    QCOMPARE(b.engine.queue.attempts(second), 0);
+}
+
+void QueueViewTest::tooltipShowsStatusName()
+{
+    ViewBundle b;
+    const std::int32_t id = b.add("ftp://host.example/pub/ratio.bin");
+    b.engine.queue.setStatus(id, 6);
+    b.view.refreshItem(id);
+    const int row = b.row(QueueTab::Errors, id);
+    QCOMPARE(b.list(QueueTab::Errors)->listModel()->toolTip(row, ColumnHost),
+             QStringLiteral("Probable ratio site.  May need to upload."));
+}
+
+QTEST_MAIN(QueueViewTest)
+#include "queue_view_test.moc"
