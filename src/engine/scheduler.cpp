@@ -163,8 +163,11 @@ void Scheduler::runPass()
             ++busy;
         }
     }
-    std::lock_guard lock{m_optionsLock};
-    m_busyCount = busy;
+    {
+        std::lock_guard lock{m_optionsLock};
+        m_busyCount = busy;
+    }
+    ++m_passCount;
 }
 
 void Scheduler::waitForNextPass()

@@ -72,6 +72,9 @@ public:
     int busyCount() const;
     int peakJobCount() const;
 
+    // Passes made since construction.
+    int passCount() const { return m_passCount.load(); }
+
 protected:
     int Run() override;
 
@@ -99,6 +102,7 @@ private:
     bool m_timeStamp = false; // guarded by m_optionsLock
     core::QueueList *m_queue = nullptr; // guarded by m_optionsLock
 
+    std::atomic<int> m_passCount{0};
     std::array<std::unique_ptr<TransferJob>, kSlotCount> m_slots; // scheduler thread only
 };
 

@@ -152,11 +152,10 @@ std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
         return 0;
     }
     status("Parsing listing...");
-    if (!m_ftp->parseNextEntry("*"))
-        return 0;
-    // Listing a directory by name lists its content, so an entry of another name means "directory"
-    // as much as a directory entry does: changing into it tells.
-    const bool namedEntry = m_ftp->entryName() == fileName;
+    // Listing a directory by name lists its content, so an entry of another name, or none at all for
+    // an empty directory, means "directory" as much as a directory entry does: changing into it tells.
+    const bool anyEntry = m_ftp->parseNextEntry("*");
+    const bool namedEntry = anyEntry && m_ftp->entryName() == fileName;
     if (namedEntry && !m_ftp->entryIsDirectory())
         return m_ftp->entrySize();
     if (m_ftp->changeDirectory(fileName)) {
@@ -201,8 +200,9 @@ void TransferJob::transferFile(
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
         m_result = core::StatusTransferFailed;
-        if (error.is(net::CatProtocol, net::PermissionDenied)) {
-            // A site that refuses downloads until something is uploaded: keep the login.
+        // A site that refuses downloads until something is uploaded answers on a live connection; a
+        // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.
+        if (error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
             m_result = core::StatusRatioNeedsUpload;
             m_queue->setStatus(id, core::StatusRatioActive);
         } else {

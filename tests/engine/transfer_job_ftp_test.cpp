@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+// Transfer jobs against the loopback vsftpd: shared logins, trees both ways, bad URLs.
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine_fixture.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+
+namespace bw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every file and folder below `root`, by relative path; files map to their size and a hash of their
+// bytes, folders to "<dir>".
+std::map<std::string, std::string> treeOf(const fs::path &root)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(entry.path(), root).string();
+        if (entry.is_directory()) {
+            tree[name] = "<dir>";
+        } else {
+            const std::string bytes = readFile(entry.path());
+            tree[name] = std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+        }
+    }
+    return tree;
+}
+
+void makeTree(const fs::path &root)
+{
+    fs::create_directories(root / "sub/deeper");
+    fs::create_directories(root / "empty");
+    writeFile(root / "top.bin", patternBytes(70000, 1));
+    writeFile(root / "with space.txt", "blank inside");
+    writeFile(root / "at@sign.txt", "at sign");
+    writeFile(root / "100%done.txt", "percent");
+    writeFile(root / "sub/mid.bin", patternBytes(5000, 2));
+    writeFile(root / "sub/deeper/leaf.bin", patternBytes(123457, 3));
+    writeFile(root / "sub/deeper/zero.bin", "");
+}
+
+class FtpJobTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        server = ftpServer();
+        ASSERT_NE(server.port, 0) << "the vsftpd test server is needed";
+        folder = "h4-" + std::to_string(::getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        remoteRoot = fs::path(server.root) / folder;
+        fs::create_directories(remoteRoot);
+        fs::permissions(remoteRoot, fs::perms::all);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(remoteRoot, ignored);
+    }
+
+    std::string url(const std::string &scheme, const std::string &path) const
+    {
+        return scheme + "://" + server.user + ":" + server.password + "@" + server.host + ":"
+            + std::to_string(server.port) + "/" + folder + path;
+    }
+
+    void openUp(const fs::path &path)
+    {
+        for (const auto &entry : fs::recursive_directory_iterator(path))
+            fs::permissions(entry.path(), fs::perms::all);
+    }
+
+    FtpServer server;
+    std::string folder;
+    fs::path remoteRoot;
+    TempDir local;
+};
+
+TEST_F(FtpJobTest, TwoFilesOfOneSiteShareOneLogin)
+{
+    writeFile(remoteRoot / "one.bin", patternBytes(40000, 7));
+    writeFile(remoteRoot / "two.bin", patternBytes(90000, 8));
+    scheduler.setMaxThreads(1);
+    const auto first = queue.addItem(url("ftp", "/one.bin"), (local / "one.bin").string());
+    const auto second = queue.addItem(url("ftp", "/two.bin"), (local / "two.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(first, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(second, core::StatusFinished));
+    ASSERT_TRUE(waitUntil([&] { return notifier.count("QUIT") == 1; }));
+    EXPECT_EQ(readFile(local / "one.bin"), readFile(remoteRoot / "one.bin"));
+    EXPECT_EQ(readFile(local / "two.bin"), readFile(remoteRoot / "two.bin"));
+    EXPECT_EQ(notifier.count("USER " + server.user), 1);
+    EXPECT_EQ(notifier.count("Creating socket..."), 1);
+    EXPECT_EQ(notifier.count("File retrieved."), 2);
+}
+
+TEST_F(FtpJobTest, ARemoteDirectoryExpandsLevelByLevelIntoAnIdenticalTree)
+{
+    makeTree(remoteRoot / "src");
+    openUp(remoteRoot);
+    const auto id = queue.addItem(url("ftp", "/src"), (local / "copy").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(queue.status(itemId), core::StatusFinished) << queue.url(itemId);
+    EXPECT_EQ(treeOf(local / "copy"), treeOf(remoteRoot / "src"));
+    EXPECT_TRUE(notifier.sawLine("File is a directory."));
+    EXPECT_TRUE(notifier.sawLine("Adding files to the queue..."));
+    // A name with "@" reaches its child URL escaped, and comes back whole through the parser.
+    EXPECT_EQ(idsEndingWith("/src/at%40sign.txt").size(), 1u);
+}
+
+TEST_F(FtpJobTest, AnUploadCreatesTheMissingRemoteChainAndArrivesIdentical)
+{
+    makeTree(local / "up");
+    const auto id = queue.addItem(url("ftpu", "/new/deeper/up"), (local / "up").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(queue.status(itemId), core::StatusFinished) << queue.url(itemId);
+    EXPECT_EQ(treeOf(remoteRoot / "new/deeper/up"), treeOf(local / "up"));
+    EXPECT_EQ(notifier.count("mkd new"), 1);
+    EXPECT_TRUE(notifier.sawLine("257 \"/" + folder + "/new/deeper\" created"));
+    EXPECT_TRUE(notifier.sawLine("File sent."));
+}
+
+TEST_F(FtpJobTest, ABadUrlEndsBadUrlAndTheWorkerGoesOn)
+{
+    writeFile(remoteRoot / "after.bin", "after the bad one");
+    scheduler.setMaxThreads(1);
+    const auto bad = queue.addItem("file:///etc/hostname", (local / "x").string());
+    const auto good = queue.addItem(url("ftp", "/after.bin"), (local / "after.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(good, core::StatusFinished));
+    EXPECT_EQ(queue.status(bad), core::StatusBadUrl);
+    EXPECT_EQ(core::statusText(queue.status(bad)), "Bad URL");
+    EXPECT_EQ(readFile(local / "after.bin"), "after the bad one");
+    EXPECT_EQ(scheduler.peakJobCount(), 1);
+}
+
+TEST_F(FtpJobTest, LoginFailuresEndWithTheirStatus)
+{
+    scheduler.setMaxThreads(1);
+    const std::string prefix =
+        "ftp://" + server.user + ":wrong@" + server.host + ":" + std::to_string(server.port);
+    // A long rest keeps the failed items from being tried again while the test looks.
+    const auto badPassword = queue.addItem(prefix + "/" + folder + "/x", (local / "x").string(), 0, 3600);
+    const auto refused = queue.addItem("ftp://127.0.0.1:1/x", (local / "y").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(badPassword, core::StatusInvalidPassword));
+    ASSERT_TRUE(waitStatus(refused, core::StatusFailedToConnect));
+}
+
+} // namespace
+} // namespace bw::test
