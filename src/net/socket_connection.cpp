@@ -66,7 +66,6 @@ SocketConnection::SocketConnection()
     if (ec)
         m_tempDir = "/tmp";
     reset();
-    start();
 }
 
 SocketConnection::~SocketConnection()

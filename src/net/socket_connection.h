@@ -50,7 +50,7 @@ public:
     // A control line longer than this ends the connection with an error.
     static constexpr std::size_t kMaxLineBytes = 64 * 1024;
 
-    // Starts the worker thread; it waits idle for the first job.
+    // The worker thread starts with the first job and then waits idle for the next.
     SocketConnection();
     ~SocketConnection() override;
 
@@ -201,7 +201,8 @@ private:
     bool m_closeWhenDone = false;    // guarded by m_stateLock
 
     platform::AutoResetEvent m_workEvent;
-    platform::AutoResetEvent m_idleEvent;
+    platform::AutoResetEvent m_idleEvent{true};
+    std::once_flag m_workerStarted;
 
     std::atomic<int> m_sock{-1};
     std::atomic<int> m_state{StateNone};

@@ -109,13 +109,11 @@ bool writeAll(int fd, const char *data, std::int64_t length)
 
 int SocketConnection::Run()
 {
+    // The idle signal starts set; the worker sets it again after every job.
     for (;;) {
-        m_idleEvent.set();
-        if (stopRequested())
-            return 0;
         m_workEvent.wait();
         if (stopRequested())
-            continue;
+            break;
         {
             std::lock_guard lock{m_stateLock};
             m_currentSpeed = 0;
@@ -126,13 +124,20 @@ int SocketConnection::Run()
         case JobReceiveFile: runReceiveFile(); break;
         default: break;
         }
-        std::lock_guard lock{m_stateLock};
-        m_currentSpeed = 0;
+        {
+            std::lock_guard lock{m_stateLock};
+            m_currentSpeed = 0;
+        }
+        m_idleEvent.set();
     }
+    m_idleEvent.set();
+    return 0;
 }
 
 void SocketConnection::release()
 {
+    // The worker starts with the first job, once the whole object (a derived one too) is built.
+    std::call_once(m_workerStarted, [this] { start(); });
     clearError();
     {
         std::lock_guard lock{m_stateLock};
