@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ctrl_list_view.h"
 
+#include <algorithm>
+
 #include <QResizeEvent>
 #include <QTime>
 
@@ -87,7 +89,7 @@ void CCtrlListView::layoutChildren()
     m_caption->setGeometry(0, 0, width(), captionBottom);
     int top = captionBottom;
     if (m_strip) {
-        const int stripHeight = m_strip->sizeHint().height();
+        const int stripHeight = std::max({m_strip->sizeHint().height(), m_strip->minimumHeight(), 0});
         m_strip->setGeometry(0, top, width(), stripHeight);
         if (m_stretchControl) {
             const QRect control = m_stretchControl->geometry();

@@ -43,7 +43,7 @@ QIcon FileIconList::genericFolderIcon()
 
 void FileIconList::preloadPaneImages()
 {
-    cached(QStringLiteral("pane:folder"), genericFolderIcon());
+    cached(QStringLiteral("folder"), genericFolderIcon());
     cached(QStringLiteral("pane:parent"), parentFolderIcon());
 }
 

@@ -47,13 +47,14 @@ void TransferProgressDialog::begin(const QString &fileName)
     setWindowTitle(tr("Transferring %1").arg(fileName));
     m_bar->setValue(0);
     adjustSize();
-    // Centred over the main window's client area.
+    show();
+    // Centred over the main window's client area (by the window's outer frame, once it has one).
     if (const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr) {
         const QRect client = owner->geometry();
-        move(client.left() + client.width() / 2 - width() / 2,
-            client.top() + client.height() / 2 - height() / 2);
+        const QSize outer = frameGeometry().size();
+        move(client.left() + (client.width() - outer.width()) / 2,
+            client.top() + (client.height() - outer.height()) / 2);
     }
-    show();
     raise();
 }
 

@@ -32,6 +32,9 @@ public:
 
     bool isClosed() const { return m_closed.load(); }
 
+    // Calls that have begun and not yet returned.
+    int sendersInFlight() const { return m_inFlight.load(); }
+
 signals:
     // A log line (message 0x410, 0x411 or 0x412) with the sender's thread id (0 from the browser).
     void logLine(unsigned message, quint64 threadId, const QString &text);
