@@ -3,7 +3,9 @@
 // engine reported.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,12 +24,18 @@ class RecordingNotifier : public core::QueueNotifier
 public:
     void notify(unsigned message, std::uint64_t, std::int64_t itemId, const std::string &text) override
     {
+        if (message == core::kWmQueueChanged) {
+            // Called on the worker's thread without any queue lock held, as the window would be.
+            if (m_onChange)
+                m_onChange(itemId);
+            return;
+        }
         std::lock_guard lock{m_mutex};
-        if (message == core::kWmQueueChanged)
-            m_changes.emplace_back(text.empty() ? "" : text, itemId);
-        else
-            m_lines.push_back(text);
+        m_lines.push_back(text);
     }
+
+    // Set before the scheduler starts.
+    void setOnChange(std::function<void(std::int64_t)> onChange) { m_onChange = std::move(onChange); }
 
     std::vector<std::string> lines() const
     {
@@ -50,7 +58,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
-    std::vector<std::pair<std::string, std::int64_t>> m_changes;
+    std::function<void(std::int64_t)> m_onChange;
 };
 
 // Short passes so that tests do not wait five seconds for every new job.

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: MIT
+// Transfer jobs against a scripted FTP server: exact reply sequences for a cut download, a ratio site
+// and a hostile listing.
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace bw::test {
+namespace {
+
+using Step = ScriptedServer::Step;
+
+// A Unix listing line of at least 40 characters for a file of `size` bytes.
+std::string fileLine(const std::string &name, std::size_t size)
+{
+    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
+}
+
+class ScriptedJobTest : public EngineTest
+{
+protected:
+    ScriptedJobTest()
+    {
+        queue.setPassiveDefault(true);
+        scheduler.setMaxThreads(1);
+    }
+
+    std::string url(const std::string &scheme, const std::string &path) const
+    {
+        return scheme + "://u:p@127.0.0.1:" + std::to_string(server.port()) + path;
+    }
+
+    void login(bool accept = false)
+    {
+        if (accept)
+            server.add(Step::Accept);
+        server.send("220 scripted");
+        server.reply("USER u", "331 password");
+        server.reply("PASS p", "230 in");
+    }
+
+    void enterDirectory(const std::string &path)
+    {
+        server.reply("PWD", "257 \"/\" is the current directory");
+        server.reply("cwd " + path, "250 ok");
+    }
+
+    // PASV, then `command` answered 150, the data, and the closing reply.
+    void dataExchange(
+        const std::string &command, const std::string &data, const std::string &closing = "226 done")
+    {
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply(command, "150 here");
+        server.add(Step::DataAccept);
+        if (!data.empty())
+            server.add(Step::DataSend, data);
+        server.add(Step::DataClose);
+        server.send(closing);
+    }
+
+    void uploadExchange(const std::string &command)
+    {
+        server.reply("TYPE I", "200 binary");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply(command, "150 send it");
+        server.add(Step::DataAccept);
+        server.add(Step::DataReceive);
+        server.send("226 stored");
+    }
+
+    bool receivedLine(const std::string &line) const
+    {
+        const auto lines = server.received();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    void expectCleanScript()
+    {
+        ASSERT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << ::testing::PrintToString(server.failures());
+    }
+
+    ScriptedServer server;
+    TempDir local;
+};
+
+TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
+{
+    const std::string body = patternBytes(10000, 11);
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("RETR f.bin", "150 here");
+    server.add(Step::DataAccept);
+    server.add(Step::DataSend, body.substr(0, 4000));
+    // The server goes away mid-transfer: no closing reply.
+    server.add(Step::Drop);
+    server.add(Step::DataClose);
+
+    login(true);
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("REST 4000", "350 restarting");
+    server.reply("RETR f.bin", "150 here");
+    server.add(Step::DataAccept);
+    server.add(Step::DataSend, body.substr(4000));
+    server.add(Step::DataClose);
+    server.send("226 done");
+    server.reply("cwd /", "250 ok");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+    std::mutex seenMutex;
+    std::set<int> seen;
+    notifier.setOnChange([&](std::int64_t changed) {
+        if (changed != id)
+            return;
+        const int status = queue.status(id);
+        std::lock_guard lock{seenMutex};
+        seen.insert(status);
+    });
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    expectCleanScript();
+    EXPECT_EQ(readFile(local / "f.bin"), body);
+    EXPECT_TRUE(receivedLine("REST 4000"));
+    // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
+    std::lock_guard lock{seenMutex};
+    EXPECT_TRUE(seen.count(core::StatusTransferFailed));
+    EXPECT_FALSE(seen.count(core::StatusRatioActive));
+    EXPECT_FALSE(seen.count(core::StatusRatioNeedsUpload));
+}
+
+TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
+{
+    const std::string body = patternBytes(3000, 12);
+    writeFile(local / "up.bin", patternBytes(2000, 13));
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("RETR f.bin", "550 Upload first");
+    // The refusal has been seen; hold so the test can look at the item in the meantime.
+    server.expect("cwd /");
+    server.hold();
+    server.send("250 ok");
+    // The same login now sends the upload.
+    enterDirectory("/d/");
+    uploadExchange("STOR up.bin");
+    server.reply("cwd /", "250 ok");
+    // And retries the download.
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", body);
+    server.reply("cwd /", "250 ok");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+    const auto upload = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(download, core::StatusRatioActive));
+    EXPECT_EQ(core::statusText(queue.status(download)), "Probable ratio site.  May need to upload.");
+    server.release();
+    ASSERT_TRUE(waitStatus(upload, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(download, core::StatusFinished));
+    expectCleanScript();
+    EXPECT_EQ(readFile(local / "f.bin"), body);
+    EXPECT_EQ(server.dataReceived(), readFile(local / "up.bin"));
+    EXPECT_EQ(notifier.count("USER u"), 1);
+}
+
+TEST_F(ScriptedJobTest, ARefusedDownloadWithNothingToUploadEndsRatioNeedsUpload)
+{
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", 10));
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("RETR f.bin", "550 Upload first");
+    server.reply("cwd /", "250 ok");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    // A long rest keeps the ended item from being tried again at once.
+    const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(download, core::StatusRatioNeedsUpload));
+    expectCleanScript();
+    EXPECT_TRUE(notifier.sawLine("Permission denied"));
+}
+
+TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
+{
+    const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
+        + fileLine("back\\slash", 5) + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 ..\r\n"
+        + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 .\r\n" + fileLine("good.txt", 5);
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", listing);
+    server.reply("cwd /", "250 ok");
+    server.hold();
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "dir").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    scheduler.stop();
+    server.release();
+    ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+    std::vector<std::string> children;
+    for (const auto itemId : queue.ids()) {
+        if (itemId != id)
+            children.push_back(queue.url(itemId));
+    }
+    EXPECT_EQ(children, std::vector<std::string>{url("ftp", "/d/good.txt")});
+    EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"../escape.txt\""));
+    EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
+    EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));
+    EXPECT_FALSE(std::filesystem::exists(local / "escape.txt"));
+}
+
+} // namespace
+} // namespace bw::test
