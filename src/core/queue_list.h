@@ -80,7 +80,9 @@ public:
     bool passiveDefault() const;
     void setPassiveDefault(bool passive);
 
-    // The receiver of the four notifications and their message numbers, set together. nullptr stops them.
+    // The receiver of the four notifications and their message numbers, set together. nullptr stops new
+    // ones; a call already under way on a worker thread still completes, so destroy the receiver only
+    // after the workers have stopped.
     void setNotifier(QueueNotifier *notifier, unsigned logSentMessage = kWmLogSent,
         unsigned logReceivedMessage = kWmLogReceived, unsigned logStatusMessage = kWmLogStatus,
         unsigned queueChangedMessage = kWmQueueChanged);

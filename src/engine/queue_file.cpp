@@ -150,6 +150,9 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
 {
     QueueFileLoadResult result;
     result.opened = true;
+    // A file of length 0 is what the first start creates: an empty queue, not a damaged one.
+    if (bytes.empty())
+        return result;
     Reader reader(bytes);
     std::int32_t version = 0;
     if (!reader.readInt32(version) || !reader.readInt32(result.declaredCount)) {

@@ -204,15 +204,5 @@ TEST(QueueItemTest, InheritsSettingsAndCopiesWithoutScratch)
     EXPECT_FALSE(parent.scratch.siteReady);
 }
 
-TEST(QueueItemTest, SameSiteComparesHostPortUserExactly)
-{
-    QueueItem item;
-    ASSERT_TRUE(item.setUrl("ftp://u@Host:21/f", "/f"));
-    EXPECT_TRUE(item.isSameSite("Host", 21, "u"));
-    EXPECT_FALSE(item.isSameSite("host", 21, "u"));
-    EXPECT_FALSE(item.isSameSite("Host", 2121, "u"));
-    EXPECT_FALSE(item.isSameSite("Host", 21, "U"));
-}
-
 } // namespace
 } // namespace bw::core

@@ -496,17 +496,6 @@ TEST_F(QueueListTest, NotificationsCarryTheRegisteredNumbersWithoutTheLock)
     EXPECT_EQ(queue.bytesDone(id), 7000);
 }
 
-TEST_F(QueueListTest, LentConnectionByIdMarksTheItem)
-{
-    std::int32_t id = add("ftp://h", "");
-    auto *connection = reinterpret_cast<net::FtpConnection *>(&queue);
-    queue.lendConnection(id, connection);
-    EXPECT_EQ(queue.lentConnection(id), connection);
-    EXPECT_EQ(queue.status(id), StatusInactiveManualConnection);
-    queue.lendConnection(id, nullptr);
-    EXPECT_EQ(queue.lentConnection(id), nullptr);
-}
-
 TEST_F(QueueListTest, IdsAreUniqueAndNeverZero)
 {
     std::set<std::int32_t> seen;

@@ -209,12 +209,18 @@ TEST_F(QueueFileTest, StoredPortSchemeAndFlagsWin)
             + record("not a url", "/kept", 0, 77, 0, 1, 2, 3, 0));
 }
 
-TEST_F(QueueFileTest, MissingFileLeavesQueueAlone)
+TEST_F(QueueFileTest, MissingFileLeavesQueueAloneAndAnEmptyFileIsAnEmptyQueue)
 {
     queue.addItem("ftp://h/f", "/f");
     QueueFileLoadResult result = loadQueueFile(dir / "absent.ftp", queue);
     EXPECT_FALSE(result.opened);
     EXPECT_FALSE(result.problem.empty());
+    EXPECT_EQ(queue.count(), 1u);
+
+    test::writeFile(dir / "filelist.ftp", "");
+    result = loadQueueFile(dir / "filelist.ftp", queue);
+    EXPECT_TRUE(result.ok());
+    EXPECT_EQ(result.loadedCount, 0);
     EXPECT_EQ(queue.count(), 1u);
 }
 
@@ -230,8 +236,10 @@ TEST_F(QueueFileTest, TruncatedAnywhereLoadsOnlyCompleteRecords)
         std::size_t complete = cut < 8 + first.size() ? 0 : cut < whole.size() ? 1 : 2;
         EXPECT_EQ(target.count(), complete);
         EXPECT_EQ(result.loadedCount, static_cast<std::int32_t>(complete));
-        EXPECT_EQ(result.damaged, cut != whole.size());
-        EXPECT_EQ(result.problem.empty(), cut == whole.size());
+        // Length 0 is the empty file of a first start, not damage.
+        const bool damaged = cut != whole.size() && cut != 0;
+        EXPECT_EQ(result.damaged, damaged);
+        EXPECT_EQ(result.problem.empty(), !damaged);
         if (complete >= 1) {
             EXPECT_EQ(itemsOf(target)[0].url, "ftp://h/a");
         }
