@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// The remote browser pane: lists one folder of an FTP server over a connection lent by a transfer job,
+// moves through folders, deletes, renames and creates, transfers files directly with the "File
+// Transfer" window, and exchanges files with the local pane by drag and drop. Every command and reply
+// of the lent connection is sent out as a log line with thread id 0 (the "Manual Log"). GUI thread only.
+#pragma once
+
+#include <QPointer>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "browse/browse_prompts.h"
+#include "browse/list_entry.h"
+#include "ui/ctrl_list_view.h"
+#include "ui/remote_browser_link.h"
+
+class QLineEdit;
+class QMenu;
+
+namespace bw::core {
+class QueueList;
+}
+namespace bw::net {
+class FtpConnection;
+struct ConnectionNotification;
+}
+namespace bw::ui {
+class FileIconList;
+class TransferProgressDialog;
+}
+
+namespace bw::browse {
+
+class CLocalView;
+
+class CManFtpView : public ui::CCtrlListView, public ui::RemoteBrowserLink
+{
+    Q_OBJECT
+
+public:
+    // Context menu commands.
+    enum Command
+    {
+        CommandDelete = 300,
+        CommandRename = 301,
+        CommandMakeDir = 302,
+        CommandRefresh = 303,
+        CommandViewFile = 304,
+        CommandChangeDir = 305,
+    };
+
+    explicit CManFtpView(core::QueueList &queue, QWidget *parent = nullptr);
+    // Gives a held connection back without listing.
+    ~CManFtpView() override;
+
+    // RemoteBrowserLink.
+    bool isConnected() const override;
+    std::int32_t itemId() const override { return m_itemId; }
+    QString currentDirectory() const override { return QString::fromStdString(m_currentDirectory); }
+    bool hasSelection() const override;
+    void takeOver(std::int32_t itemId) override;
+    void disconnect(bool temporary) override;
+    void makeFolder() override;
+    void deleteSelection() override;
+
+    // Drops a connection that is no longer logged in (the item fails); then true when attached.
+    bool check();
+    bool refreshListing(bool force);
+    void openDirectory();
+    void renameSelection();
+    void changeDirectory();
+    void viewSelection();
+
+    // The Download command: every selected row into the current working directory.
+    bool canDownload() const;
+    void downloadSelection();
+    // Direct transfers with the "File Transfer" window; true when the file arrived whole.
+    bool downloadFile(const std::string &name, const std::string &localDirectory);
+    bool uploadFile(const std::string &localPath);
+
+    // Drag and drop.
+    QString dragText() const;
+    void dropText(const QString &text);
+
+    void setLocalView(CLocalView *view) { m_localView = view; }
+    void setPrompts(BrowsePrompts prompts) { m_prompts = std::move(prompts); }
+
+    bool isAttached() const { return m_attached; }
+    net::FtpConnection *connection() const { return m_connection; }
+    std::string currentDirectoryPath() const { return m_currentDirectory; }
+    QLineEdit *directoryBox() const { return m_directoryBox; }
+    // The entry of a row (the ".." row included).
+    ListEntry entry(int row) const;
+    int rowOf(const QString &name) const;
+    // The "File Transfer" window of the running direct transfer, or null.
+    ui::TransferProgressDialog *progressWindow() const { return m_progress; }
+    // The context menu for a click on `row` (-1: no row), built but not shown.
+    QMenu *buildContextMenu(int row);
+
+signals:
+    // A protocol line (WM_LOG_SENT or WM_LOG_RECEIVED) or a status line (WM_LOG_STATUS); thread id 0.
+    void logLine(unsigned message, quint64 threadId, const QString &text);
+    // Attached or detached.
+    void connectionChanged(bool attached);
+    // A direct transfer is running; tests and the window follow it.
+    void transferStarted(const QString &name);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
+    void giveBack(std::int32_t status);
+    void log(unsigned message, const QString &text);
+    bool runTransfer(const QString &name, std::uint64_t size, bool started);
+    void startDrag();
+    void showContextMenu(const QPoint &viewportPos);
+    void runCommand(int command);
+    bool fetchEntry(CachedEntry &out, bool fromCache, const std::vector<CachedEntry> *cached,
+        std::size_t &cursor);
+
+    core::QueueList &m_queue;
+    BrowsePrompts m_prompts;
+    net::FtpConnection *m_connection = nullptr;
+    std::int32_t m_itemId = 0;
+    bool m_attached = false;
+    bool m_abortFlag = false;
+    bool m_dragging = false;
+    std::string m_currentDirectory;
+    ui::FileIconList *m_images;
+    QLineEdit *m_directoryBox;
+    QPointer<ui::TransferProgressDialog> m_progress;
+    CLocalView *m_localView = nullptr;
+    QPoint m_pressPos;
+};
+
+} // namespace bw::browse

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+// The saved FTP sites and their file "database.usr": little-endian 32-bit integers and length-prefixed
+// strings, written with a leading -1 marker and version 1; files without the marker are the older
+// layout without the four per-site options. Plain C++, usable without widgets.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bw::engine {
+class SettingsStore;
+}
+
+namespace bw::browse {
+
+// The four per-site connection options, as the settings hold them.
+struct SiteOptions
+{
+    std::int32_t retryTime = 30;
+    std::int32_t retryCount = 30;
+    std::int32_t timeout = 30;
+    std::int32_t passive = 0;
+
+    bool operator==(const SiteOptions &) const = default;
+};
+
+// "RetryTime", "RetryCount", "Timeout" and "Passive" of the settings' "Options" (30, 30, 30 and 0 when
+// absent); passive is stored as 0 or 1.
+SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store);
+
+struct SiteEntry
+{
+    std::string name;
+    std::string password;
+    std::string user;
+    std::int32_t anonymous = 0;
+    std::int32_t port = 21;
+    std::string address;
+    SiteOptions options;
+
+    bool operator==(const SiteEntry &) const = default;
+};
+
+class SiteList
+{
+public:
+    static constexpr std::int32_t kMarker = -1;
+    static constexpr std::int32_t kVersion = 1;
+
+    void append(const SiteEntry &entry) { m_entries.push_back(entry); }
+    // Replaces the entry at `index`; an index outside the list does nothing.
+    void replace(std::size_t index, const SiteEntry &entry);
+    const SiteEntry &at(std::size_t index) const { return m_entries.at(index); }
+    std::size_t count() const { return m_entries.size(); }
+    void clear() { m_entries.clear(); }
+    const std::vector<SiteEntry> &entries() const { return m_entries; }
+
+    // The file's bytes for the whole list (marker, version 1, count, entries with their options).
+    std::string serialize() const;
+    // Reads the file's bytes. The entries of an older file take `olderFileOptions`. A damaged or cut
+    // file yields the entries that are complete; returns false when it was not whole.
+    bool parse(std::string_view bytes, const SiteOptions &olderFileOptions);
+
+    // Loads the file; when it cannot be opened the list stays as it is and false is returned.
+    bool load(const std::filesystem::path &path, const SiteOptions &olderFileOptions);
+    // Writes the file through a temporary file renamed over the old one, readable by the user only
+    // (it holds passwords). Creates the folder when needed. False when nothing could be written; the old
+    // file then stays as it was.
+    bool save(const std::filesystem::path &path) const;
+
+private:
+    std::vector<SiteEntry> m_entries;
+};
+
+} // namespace bw::browse
