@@ -293,6 +293,9 @@ void CMainFrame::createLayout()
     m_subFrame->addWidget(m_remoteView);
     m_mainSplitter->addWidget(m_logFrame);
     m_mainSplitter->addWidget(m_subFrame);
+    // The log strip keeps its height when the window is resized; the panes below take the change.
+    m_mainSplitter->setStretchFactor(0, 0);
+    m_mainSplitter->setStretchFactor(1, 1);
     setCentralWidget(m_mainSplitter);
     resize(1000, 700);
 
@@ -310,7 +313,8 @@ void CMainFrame::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (m_firstPaint) {
         m_firstPaint = false;
-        firstPaint();
+        // Once the window has its final size.
+        QTimer::singleShot(0, this, &CMainFrame::firstPaint);
     }
 }
 

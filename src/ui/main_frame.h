@@ -109,6 +109,8 @@ public:
     bool inTray() const { return m_inTray; }
     bool isClosing() const { return m_closing; }
     bool isClosed() const { return m_closed; }
+    // The one-time layout of the first showing is done; log lines are shown from then on.
+    bool panesReady() const { return m_panesReady; }
     bool refreshPending() const { return m_refreshPending; }
     bool savePending() const { return m_savePending; }
     CFtpTreeView *queueView() const { return m_queueView; }

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// A main window over its own engine bundle, with short timers, no log-on entry of the user's and the
+// notification bridge wired as the program wires it.
+#pragma once
+
+#include <memory>
+
+#include "app/glue/notification_bridge.h"
+#include "ui/main_frame.h"
+#include "window_fixture.h"
+
+namespace bw::test {
+
+struct FrameBundle
+{
+    EngineBundle engine;
+    app::NotificationBridge bridge;
+    ui::MainFrameOptions options;
+    std::unique_ptr<ui::CMainFrame> frame;
+
+    FrameBundle()
+    {
+        options.refreshIntervalMs = 30;
+        options.autosaveIntervalMs = 50;
+        options.trayAvailable = false;
+        options.diagnosticLogPath = path("Bellwick.log");
+        options.autostartEntryPath = path("autostart/Bellwick.desktop");
+        options.programPath = QStringLiteral("/usr/bin/bellwick");
+        // Downloads go to the test's folder: the frame loads its settings from the store.
+        engine.store.writeInt("Options", "UseDownloadPath", 1);
+        engine.store.writeString("Paths", "DownloadPath", engine.downloads().string());
+    }
+
+    ~FrameBundle()
+    {
+        if (frame && !frame->isClosed())
+            frame->close();
+        frame.reset();
+        bridge.close();
+    }
+
+    QString path(const std::string &name) const { return QString::fromStdString((engine.dir / name).string()); }
+
+    ui::CMainFrame &create()
+    {
+        frame = std::make_unique<ui::CMainFrame>(
+            ui::MainFrameContext{engine.queue, engine.scheduler, engine.store, engine.document, &bridge}, options);
+        QObject::connect(&bridge, &app::NotificationBridge::logLine, frame.get(), &ui::CMainFrame::onLogLine);
+        QObject::connect(&bridge, &app::NotificationBridge::queueChanged, frame.get(),
+                         &ui::CMainFrame::onQueueChanged);
+        return *frame;
+    }
+};
+
+} // namespace bw::test

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: MIT
+// The main window: layout and commands, the log routing, the refresh and autosave timers fed by the
+// engine's notifications, the tray state, the log-on entry, and the close sequence.
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QToolBar>
+#include <QtTest>
+#include <thread>
+
+#include "engine/queue_file.h"
+#include "frame_fixture.h"
+#include "support/scripted_server.h"
+#include "ui/autostart.h"
+#include "ui/caption_bar.h"
+#include "ui/ctrl_list_view.h"
+#include "ui/queue_view.h"
+#include "ui/tiled_list_ctrl.h"
+
+using namespace bw;
+using namespace bw::ui;
+
+class MainFrameTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowLayout();
+    void autostartEntryRemovedAtCreation();
+    void logLinesRouteAfterFirstPaint();
+    void changeNotificationsRefreshAndAutosave();
+    void deleteFollowsSelection();
+    void goStopsAndStartsScheduler();
+    void trayStatusFollowsScheduler();
+    void trayStartAndHandover();
+    void closeDuringShutdownIsIgnored();
+    void shutdownDuringTransferSavesQueue();
+    void settingsSavedWhenWindowGoes();
+};
+
+void MainFrameTest::windowLayout()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    QCOMPARE(frame.windowTitle(), QStringLiteral("Bellwick"));
+
+    QStringList tools;
+    for (QAction *action : frame.toolBar()->actions())
+        tools << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
+    QCOMPARE(tools.join(u' '), QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete | "
+                                              "go delete | about contextHelp"));
+    QVERIFY(frame.toolBar()->isMovable());
+    QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
+
+    QStringList menus;
+    for (QAction *menu : frame.menuBar()->actions())
+        menus << menu->text();
+    QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Download", "&Site", "&View", "&Help"}));
+    QCOMPARE(frame.action("delete")->text(), QStringLiteral("&Delete\tDel"));
+    QCOMPARE(frame.action("delete")->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(frame.pathPane()->width(), CMainFrame::kStatusPaneWidth);
+    QCOMPARE(frame.pathPane()->text(), QString::fromStdString(b.engine.downloads().string()));
+
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(frame.panesReady());
+    QCOMPARE(frame.mainSplitter()->sizes().first(), CMainFrame::kLogRowHeight);
+    QCOMPARE(frame.batchLog()->caption(), QStringLiteral("Batch Log"));
+    QCOMPARE(frame.manualLog()->caption(), QStringLiteral("Manual Log"));
+    QCOMPARE(frame.queueView()->caption(), QStringLiteral("Transfer Queue"));
+    QCOMPARE(frame.localView()->caption(), QStringLiteral("Local HDD"));
+    QCOMPARE(frame.remoteView()->caption(), QStringLiteral("Remote Site"));
+    const QStringList tabs{"Queue", "Active", "Complete", "Errors"};
+    for (int tab = 0; tab < tabs.size(); ++tab)
+        QCOMPARE(frame.queueView()->tabs()->tabText(tab), tabs[tab]);
+    QAbstractItemModelTester tester(frame.queueView()->list(QueueTab::Queue)->listModel(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    TiledListCtrl *queue = frame.queueView()->list(QueueTab::Queue);
+    QCOMPARE(queue->columnCount(), int(kQueueColumnCount));
+    QCOMPARE(queue->listModel()->headerData(ColumnLocalPath, Qt::Horizontal).toString(), QStringLiteral("Local Path"));
+    QCOMPARE(queue->columnWidth(ColumnAction), 150);
+    QCOMPARE(queue->columnWidth(ColumnBytes), 110);
+}
+
+void MainFrameTest::autostartEntryRemovedAtCreation()
+{
+    test::FrameBundle b;
+    const QString entry = b.options.autostartEntryPath;
+    QVERIFY(writeAutostartEntry(entry, QStringLiteral("/opt/my tools/bellwick")));
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
+    QVERIFY(text.contains(QStringLiteral("\nExec=\"/opt/my tools/bellwick\"\n")));
+    QVERIFY(text.contains(QStringLiteral("\nName=Bellwick\n")));
+
+    b.create();
+    QVERIFY(!QFile::exists(entry));
+    QVERIFY(removeAutostartEntry(entry)); // nothing left to remove is fine
+}
+
+void MainFrameTest::logLinesRouteAfterFirstPaint()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.onLogLine(core::kWmLogStatus, 4321, QStringLiteral("too early"));
+    QCOMPARE(frame.batchLog()->list()->rowCount(), 0);
+
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(frame.panesReady());
+    // From a worker thread, through the queue and the bridge, as the engine sends them.
+    std::thread worker([&] { b.engine.queue.notifyLogStatus("Connecting..."); });
+    QTRY_COMPARE_WITH_TIMEOUT(frame.batchLog()->list()->rowCount(), 1, 5000);
+    worker.join();
+    const QString line = frame.batchLog()->list()->itemText(0, 0);
+    QVERIFY2(line.endsWith(QStringLiteral("] Connecting...")), qPrintable(line));
+    QVERIFY(!line.startsWith(QStringLiteral("[0]")));
+    frame.onLogLine(core::kWmLogSent, 0, QStringLiteral("CWD /pub"));
+    QCOMPARE(frame.manualLog()->list()->rowCount(), 1);
+    QCOMPARE(frame.batchLog()->list()->rowCount(), 1);
+}
+
+void MainFrameTest::changeNotificationsRefreshAndAutosave()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+
+    // A change without an item waits for the refresh tick; one without "save" schedules no save.
+    const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
+    frame.onQueueChanged(false, 0);
+    QVERIFY(frame.refreshPending());
+    QVERIFY(!frame.savePending());
+    QCOMPARE(frame.queueView()->list(QueueTab::Queue)->findItemId(id), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.queueView()->list(QueueTab::Queue)->findItemId(id) >= 0, 5000);
+    QVERIFY(!frame.refreshPending());
+    QCOMPARE(saved.count(), 0);
+
+    // A change with an item id refreshes that row at once.
+    b.engine.queue.setStatus(id, 130);
+    frame.onQueueChanged(false, id);
+    QVERIFY(frame.queueView()->list(QueueTab::Active)->findItemId(id) >= 0);
+
+    // A change that must be saved reaches the file on the autosave tick, from a worker thread.
+    b.engine.queue.setStatus(id, 1);
+    std::thread worker([&] { b.engine.queue.notifyQueueChanged(true, 0); });
+    QTRY_VERIFY_WITH_TIMEOUT(saved.count() >= 1, 5000);
+    worker.join();
+    QVERIFY(!frame.savePending());
+    core::QueueList reloaded;
+    const engine::QueueFileLoadResult result = engine::loadQueueFile(b.engine.queueFile(), reloaded);
+    QCOMPARE(result.loadedCount, 1);
+    QCOMPARE(reloaded.url(reloaded.ids().front()), std::string("ftp://host.example/pub/a.bin"));
+}
+
+void MainFrameTest::deleteFollowsSelection()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
+    frame.queueView()->refreshItem(id);
+    QVERIFY(!frame.action("delete")->isEnabled());
+    TiledListCtrl *queue = frame.queueView()->list(QueueTab::Queue);
+    queue->selectRow(queue->findItemId(id));
+    QVERIFY(frame.action("delete")->isEnabled());
+    frame.action("delete")->trigger();
+    QVERIFY(!b.engine.queue.contains(id));
+    QVERIFY(!frame.action("delete")->isEnabled());
+    // Manual browsing is not attached: its commands are there but disabled.
+    for (const char *name : {"connect", "disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete"})
+        QVERIFY2(!frame.action(name)->isEnabled(), name);
+}
+
+void MainFrameTest::goStopsAndStartsScheduler()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.startEngine();
+    QVERIFY(b.engine.scheduler.isRunning());
+    QVERIFY(frame.action("go")->isChecked());
+    frame.action("go")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!b.engine.scheduler.isRunning(), 5000);
+    frame.action("go")->trigger();
+    QVERIFY(b.engine.scheduler.isRunning());
+    QVERIFY(frame.action("go")->isChecked());
+}
+
+void MainFrameTest::trayStatusFollowsScheduler()
+{
+    test::FrameBundle b;
+    b.engine.store.writeInt("Options", "MaxThreads", 0);
+    CMainFrame &frame = b.create();
+    QCOMPARE(frame.currentTrayStatus().toolTip, QStringLiteral("Idle"));
+    QCOMPARE(frame.currentTrayStatus().image, TrayImage::Idle);
+    frame.startEngine();
+    // No jobs may run at all: full load.
+    QCOMPARE(frame.currentTrayStatus().image, TrayImage::Load4);
+    QCOMPARE(frame.currentTrayStatus().toolTip, QStringLiteral("0 Transferring, 0 Attempting, 0 Idle"));
+}
+
+void MainFrameTest::trayStartAndHandover()
+{
+    test::FrameBundle b;
+    b.options.trayAvailable = true;
+    b.engine.store.writeInt("Options", "SystemTray", 1);
+    CMainFrame &frame = b.create();
+    QVERIFY(frame.inTray());
+    QVERIFY(!frame.isVisible());
+
+    // A pending manual connection brings the window back and leaves the tray.
+    frame.onManualHandover(5);
+    QVERIFY(!frame.inTray());
+    QVERIFY(frame.isVisible());
+
+    // Minimizing goes to the tray again ("Minimize to tray" is on by default).
+    frame.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY_WITH_TIMEOUT(frame.inTray(), 5000);
+    QVERIFY(!frame.isVisible());
+    frame.toggleTray();
+    QVERIFY(!frame.inTray());
+    QVERIFY(frame.isVisible());
+
+    // Without a notification area the window never hides: it could not be brought back.
+    test::FrameBundle plain;
+    plain.engine.store.writeInt("Options", "SystemTray", 1);
+    CMainFrame &visible = plain.create();
+    QVERIFY(!visible.inTray());
+    visible.toggleTray();
+    QVERIFY(!visible.inTray());
+}
+
+void MainFrameTest::closeDuringShutdownIsIgnored()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.show();
+    frame.startEngine();
+    QSignalSpy closed(&frame, &CMainFrame::closed);
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    int rounds = 0;
+    bool nestedEventAccepted = true;
+    connect(&frame, &CMainFrame::shutdownWaiting, this, [&] {
+        if (rounds++ != 0)
+            return;
+        // Both ways a second close request can arrive while the sequence waits for the engine.
+        QCloseEvent event;
+        QCoreApplication::sendEvent(&frame, &event);
+        nestedEventAccepted = event.isAccepted();
+        frame.close();
+    });
+    QVERIFY(frame.close());
+    QVERIFY(rounds >= 1);
+    QVERIFY(!nestedEventAccepted);
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(saved.count(), 2); // once before the wait and once after: one sequence only
+    QVERIFY(frame.isClosed());
+    QVERIFY(!b.engine.scheduler.isRunning());
+}
+
+void MainFrameTest::shutdownDuringTransferSavesQueue()
+{
+    // A server that sends the start of a large file and then stalls: the transfer is running when the
+    // window closes.
+    test::ScriptedServer server;
+    server.add(test::ScriptedServer::Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(5000, 'b'))
+        .hold();
+    server.start();
+
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.show();
+    frame.startEngine();
+    const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(server.port());
+    const std::int32_t id = frame.queueView()->addUrl(url, true);
+    QVERIFY(id != 0);
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine.queue.bytesDone(id) >= 5000, 20000);
+    QCOMPARE(b.engine.queue.status(id), 132);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(frame.close());
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!b.engine.scheduler.isRunning());
+    QVERIFY(b.engine.queue.contains(id));
+
+    core::QueueList reloaded;
+    QCOMPARE(engine::loadQueueFile(b.engine.queueFile(), reloaded).loadedCount, 1);
+    const std::int32_t back = reloaded.ids().front();
+    QCOMPARE(reloaded.url(back), url.toStdString());
+    QCOMPARE(reloaded.status(back), 1);
+    QCOMPARE(QString::fromStdString(core::statusText(reloaded.status(back))), QStringLiteral("Idle"));
+    // The partial file stays for a later resume.
+    QCOMPARE(QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin").string())).size(), qint64(5000));
+}
+
+void MainFrameTest::settingsSavedWhenWindowGoes()
+{
+    test::FrameBundle b;
+    b.create();
+    b.frame->close();
+    b.frame.reset();
+    for (const char *key : {"MaxThreads", "MaxThreadsPerSite", "RetryTime", "RetryCount", "Timeout", "HidePassword",
+                            "MinimizeTray", "Passive", "ShowSiteStart", "TimeStamp", "UseDownloadPath",
+                            "LongLocalPaths"})
+        QVERIFY2(b.engine.store.contains("Options", key), key);
+    QVERIFY(b.engine.store.contains("Paths", "DownloadPath"));
+    QVERIFY(!b.engine.store.contains("Options", "SystemTray"));
+}
+
+QTEST_MAIN(MainFrameTest)
+#include "main_frame_test.moc"
