@@ -143,12 +143,14 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
     bool hasLocation = false;
     std::string location;
     bool tooLong = false;
+    bool emptyBody = false;
     {
         std::lock_guard lock{m_httpLock};
         const int found = m_header.parseChunk(chunk, headerOpen);
         if (found >= 0)
             m_headerStatus = found; // a later status line overrides an earlier one
-        contentLength = m_header.contentLength();
+        // A chunked body says its own length; Content-Length does not apply to it.
+        contentLength = m_header.isChunked() ? -1 : m_header.contentLength();
         hasLocation = m_header.hasLocation();
         if (hasLocation)
             location = m_header.location();
@@ -156,8 +158,10 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
         // The status is reported only once the header is complete: a response whose header breaks
         // off (closed, timed out, too long) must fail before its file is opened, never have header
         // bytes written as its body.
-        if (!headerOpen)
+        if (!headerOpen) {
             status = m_headerStatus;
+            emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
+        }
     }
     if (contentLength > 0)
         setTotalSize(contentLength);
@@ -167,8 +171,37 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
         // Refuse a header without end rather than buffer it: closing ends the receive job at once.
         chunk.clear();
         close();
+    } else if (emptyBody) {
+        // "Content-Length: 0": nothing follows, even if the server keeps the connection open.
+        chunk.clear();
+        close();
     }
     return status;
+}
+
+bool HttpConnection::filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded)
+{
+    std::lock_guard lock{m_httpLock};
+    if (m_header.isChunked()) {
+        const auto result = m_chunked.decode(data, length);
+        if (result == HttpChunkedDecoder::Result::Malformed) {
+            m_bodyMalformed = true;
+            return false;
+        }
+        m_bodyReceived += length;
+        bodyEnded = result == HttpChunkedDecoder::Result::Done;
+        return true;
+    }
+    const std::int64_t expected = m_header.declaredContentLength();
+    if (expected >= 0) {
+        // Bytes past the declared length are not the file's.
+        length = std::min(length, std::max<std::int64_t>(expected - m_bodyReceived, 0));
+        m_bodyReceived += length;
+        bodyEnded = m_bodyReceived >= expected;
+        return true;
+    }
+    m_bodyReceived += length;
+    return true;
 }
 
 void HttpConnection::waitForReceiveJob()
@@ -210,6 +243,9 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         m_transferStart = clock().nowSeconds();
         m_header.reset();
         m_headerStatus = -1;
+        m_chunked.reset();
+        m_bodyReceived = 0;
+        m_bodyMalformed = false;
     }
     const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
 
@@ -239,11 +275,21 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         waitForReceiveJob();
 
     std::int64_t elapsed = 0;
-    std::int64_t contentLength = -1;
+    bool bodyComplete = true;
+    bool bodyMalformed = false;
+    std::int64_t bodyBytes = 0;
+    std::int64_t expectedBytes = -1;
     {
         std::lock_guard lock{m_httpLock};
         elapsed = clock().nowSeconds() - m_transferStart;
-        contentLength = m_header.contentLength();
+        bodyBytes = m_bodyReceived;
+        bodyMalformed = m_bodyMalformed;
+        if (m_header.isChunked()) {
+            bodyComplete = m_chunked.isDone();
+        } else {
+            expectedBytes = m_header.declaredContentLength();
+            bodyComplete = expectedBytes < 0 || bodyBytes >= expectedBytes;
+        }
     }
     const std::int64_t total = totalSize();
     const double rate =
@@ -252,17 +298,17 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     bool ok = false;
     if (started && result() == 0) {
         const int status = error().status();
-        const std::int64_t bodyBytes = bytesDone() - resumeOffset();
         if (status != 200 && status != 206) {
             setError(CatProtocol, UnexpectedResponse);
             log(std::string(error().text()) + " [" + localPath + "]", 3);
-        } else if (contentLength >= 0 && bodyBytes < contentLength) {
+        } else if (!bodyComplete) {
             // The server closed before the whole body came: a failure, and the partial file stays
             // so that the next attempt resumes from its length.
             setLocalError(SocketReadError);
             setErrorStatus(status);
-            log(formatted("%s: %lld of %lld bytes [%s]", error().text(), static_cast<long long>(bodyBytes),
-                    static_cast<long long>(contentLength), localPath.c_str()),
+            log(formatted("%s: body ended after %lld of %lld bytes [%s]", error().text(),
+                    static_cast<long long>(bodyBytes), static_cast<long long>(expectedBytes),
+                    localPath.c_str()),
                 3);
         } else {
             ok = true;
@@ -270,6 +316,12 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
                     localPath.c_str(), static_cast<long long>(total), static_cast<long long>(elapsed), rate),
                 3);
         }
+    } else if (bodyMalformed) {
+        // The body was announced as chunked but was not: what was written so far stays.
+        const int status = error().status();
+        setLocalError(SocketReadError);
+        setErrorStatus(status);
+        log(std::string("Malformed chunked body [") + localPath + "]", 3);
     } else {
         mapFailure(localPath);
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/connection_notification.h"
+#include "net/http_chunked_decoder.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
 
@@ -40,8 +41,8 @@ public:
     // Sends the request for `requestPath` (as given) and receives the body into `localPath`, resuming
     // from the local file's length. True when the whole body arrived with status 200 or 206. On failure
     // the record holds `UrlRedirected` (target in its detail), `PermissionDenied`,
-    // `UnexpectedResponse`, or `SocketReadError` for a body shorter than its Content-Length (the partial
-    // file stays for a later resume).
+    // `UnexpectedResponse`, or `SocketReadError` for a body that ended early or was not validly
+    // chunked (the partial file stays for a later resume).
     bool download(const std::string &localPath, const std::string &requestPath);
 
     // Writes the disconnect line to the log; the receive job has already closed the socket.
@@ -64,6 +65,7 @@ public:
 
 protected:
     int parseResponseHeader(std::string &chunk, bool &headerOpen) override;
+    bool filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded) override;
 
 private:
     void setHttpState(int state);
@@ -79,6 +81,9 @@ private:
     std::int64_t m_transferStart = -1; // guarded by m_httpLock
     HttpHeaderParser m_header; // guarded by m_httpLock
     int m_headerStatus = -1; // guarded by m_httpLock
+    HttpChunkedDecoder m_chunked; // guarded by m_httpLock
+    std::int64_t m_bodyReceived = 0; // body bytes handed to the file; guarded by m_httpLock
+    bool m_bodyMalformed = false; // guarded by m_httpLock
 
     // Set and read on the owner's thread only.
     std::string m_host;

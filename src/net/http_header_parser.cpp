@@ -82,6 +82,9 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         const std::int64_t length = leadingNumber(value);
         if (length > 0)
             m_contentLength = length;
+        std::int64_t declared = -1;
+        const auto parsed = std::from_chars(value.data(), value.data() + value.size(), declared);
+        m_declaredLength = parsed.ec == std::errc{} && declared >= 0 ? declared : -1;
     } else if (fieldValue(line, "Transfer-Encoding:", value)) {
         std::string lower(value);
         for (auto &c : lower)

@@ -29,6 +29,9 @@ public:
     // Content-Length of the response; -1 while none above 0 was seen.
     std::int64_t contentLength() const { return m_contentLength; }
 
+    // The Content-Length as declared, 0 included; -1 when the header has none.
+    std::int64_t declaredContentLength() const { return m_declaredLength; }
+
     bool hasLocation() const { return m_hasLocation; }
 
     // The Location value, leading and trailing blanks removed.
@@ -55,6 +58,7 @@ private:
 
     int m_status = -1;
     std::int64_t m_contentLength = -1;
+    std::int64_t m_declaredLength = -1;
     bool m_hasLocation = false;
     bool m_chunked = false;
     std::string m_location;

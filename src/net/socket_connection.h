@@ -151,6 +151,10 @@ protected:
     // body bytes stay), clears `headerOpen` at the blank line, and returns the status found in this
     // chunk or -1. It may set the total size and the record's detail. The base knows no header.
     virtual int parseResponseHeader(std::string &chunk, bool &headerOpen);
+    // Sees each block of the body of such a response before it is written: may shrink it in place
+    // (`length`, e.g. to undo a transfer encoding), set `bodyEnded` when the body is complete, or return
+    // false to fail the job. The base passes everything and never ends the body.
+    virtual bool filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded);
 
 private:
     bool beginFileJob(int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);

@@ -337,6 +337,12 @@ int SocketConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
     return -1;
 }
 
+bool SocketConnection::filterResponseBody(char * /*data*/, std::int64_t & /*length*/, bool & /*bodyEnded*/)
+{
+    // Without a header reader the body runs until the peer closes, unchanged.
+    return true;
+}
+
 // ---- job helpers ----
 
 bool SocketConnection::jobStopped() const
@@ -682,14 +688,13 @@ void SocketConnection::runReceiveFile()
     }
     if (ok) {
         const FileJobShape shape = shapeFor(maxSpeed);
-        const std::int64_t bodyBytes = expectHeader ? totalSize() : 0; // the response's Content-Length
         const auto start = std::chrono::steady_clock::now();
         setStalled(false);
         bool stalled = false;
         auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
         int blocks = 0;
         while (!jobStopped()) {
-            const char *data = buffer.get();
+            char *data = buffer.get();
             std::int64_t got = 0;
             if (!leftover.empty()) {
                 data = leftover.data();
@@ -712,6 +717,14 @@ void SocketConnection::runReceiveFile()
                     setStalled(false);
                     stalled = false;
                 }
+                // The HTTP client sees the body first: it undoes a transfer encoding and says where
+                // the body ends (a kept-alive connection would otherwise hold the job).
+                bool bodyEnded = false;
+                if (expectHeader && !filterResponseBody(data, got, bodyEnded)) {
+                    setLocalError(SocketReadError);
+                    ok = false;
+                    break;
+                }
                 if (!writeAll(file.get(), data, got)) {
                     setLocalError(FileWriteError);
                     ok = false;
@@ -719,9 +732,7 @@ void SocketConnection::runReceiveFile()
                 }
                 leftover.clear();
                 addBytesDone(got);
-                // An HTTP body ends at its Content-Length: a server that keeps the connection open
-                // for another request would otherwise hold the job until it gives up on us.
-                if (bodyBytes > 0 && bytesDone() - resumeOffset() >= bodyBytes)
+                if (bodyEnded)
                     break;
                 continue;
             }

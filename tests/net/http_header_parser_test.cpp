@@ -76,6 +76,23 @@ TEST(HttpHeaderParserTest, ParsesCompleteHeadersInAnyChunking)
     }
 }
 
+TEST(HttpHeaderParserTest, TellsAnEmptyBodyFromAMissingLength)
+{
+    HttpHeaderParser parser;
+    feed(parser, {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
+    EXPECT_EQ(parser.contentLength(), -1);
+    EXPECT_EQ(parser.declaredContentLength(), 0);
+    parser.reset();
+    feed(parser, {"HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n"});
+    EXPECT_EQ(parser.declaredContentLength(), 12);
+    parser.reset();
+    feed(parser, {"HTTP/1.1 200 OK\r\nContent-Length: none\r\n\r\n"});
+    EXPECT_EQ(parser.declaredContentLength(), -1);
+    parser.reset();
+    feed(parser, {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"});
+    EXPECT_EQ(parser.declaredContentLength(), -1);
+}
+
 TEST(HttpHeaderParserTest, RecognisesAChunkedBody)
 {
     HttpHeaderParser parser;

@@ -194,6 +194,71 @@ TEST_F(HttpScriptedTest, BodyEndsAtContentLengthOnAKeptAliveConnection)
     EXPECT_EQ(test::readFile(m_dir / "alive.bin"), "hello");
 }
 
+TEST_F(HttpScriptedTest, DecodesAChunkedBodyOnAKeptAliveConnection)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\nchunke")
+        .hold()
+        .sendRaw("d \r\n4;x=y\r\nbody\r\n0\r\n\r\n")
+        .hold();
+    server.start();
+    ASSERT_TRUE(connectTo(server));
+    auto done = startDownload("chunked.bin");
+    EXPECT_TRUE(test::waitUntil([&] { return m_http.bytesDone() == 6; }));
+    server.release();
+    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    server.release();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(done.get());
+    EXPECT_EQ(test::readFile(m_dir / "chunked.bin"), "chunked body");
+}
+
+TEST_F(HttpScriptedTest, MalformedChunkedBodyFails)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcXYZ")
+        .hold();
+    server.start();
+    ASSERT_TRUE(connectTo(server));
+    auto done = startDownload("badchunks.bin");
+    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    server.release();
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(done.get());
+    EXPECT_TRUE(m_http.error().is(CatLocal, SocketReadError));
+}
+
+TEST_F(HttpScriptedTest, EmptyBodyAndBytesPastTheLengthOnAKeptAliveConnection)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+        .hold()
+        .add(ScriptedServer::Step::Accept)
+        .add(ScriptedServer::Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcHTTP/1.1 200 OK\r\n")
+        .hold();
+    server.start();
+    test::writeFile(m_dir / "empty.bin", "");
+    ASSERT_TRUE(connectTo(server));
+    auto first = startDownload("empty.bin");
+    bool ended = first.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    server.release();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(first.get());
+    EXPECT_EQ(test::readFile(m_dir / "empty.bin"), "");
+
+    ASSERT_TRUE(connectTo(server));
+    auto second = startDownload("three.bin");
+    ended = second.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    server.release();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(second.get());
+    EXPECT_EQ(test::readFile(m_dir / "three.bin"), "abc");
+}
+
 TEST_F(HttpScriptedTest, OverlongHeaderEndsTheConnectionAndLeavesTheFileAlone)
 {
     std::string flood = "HTTP/1.1 200 OK\r\n";
