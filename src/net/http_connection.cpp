@@ -139,7 +139,7 @@ void HttpConnection::sendLine(const std::string &line)
 int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
 {
     int status = -1;
-    std::int64_t contentLength = -1;
+    std::int64_t expectedTotal = -1;
     bool hasLocation = false;
     std::string location;
     bool tooLong = false;
@@ -149,8 +149,6 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
         const int found = m_header.parseChunk(chunk, headerOpen);
         if (found >= 0)
             m_headerStatus = found; // a later status line overrides an earlier one
-        // A chunked body says its own length; Content-Length does not apply to it.
-        contentLength = m_header.isChunked() ? -1 : m_header.contentLength();
         hasLocation = m_header.hasLocation();
         if (hasLocation)
             location = m_header.location();
@@ -161,10 +159,14 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
         if (!headerOpen) {
             status = m_headerStatus;
             emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
+            // A chunked body says its own length; Content-Length does not apply to it. A partial
+            // response counts the part already here, so that the total matches the bytes done.
+            if (!m_header.isChunked() && m_header.contentLength() > 0)
+                expectedTotal = m_header.contentLength() + (status == 206 ? m_requestOffset : 0);
         }
     }
-    if (contentLength > 0)
-        setTotalSize(contentLength);
+    if (expectedTotal > 0)
+        setTotalSize(expectedTotal);
     if (hasLocation)
         setErrorDetail(std::move(location));
     if (tooLong) {
@@ -248,6 +250,10 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         m_bodyMalformed = false;
     }
     const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
+    {
+        std::lock_guard lock{m_httpLock};
+        m_requestOffset = localSize;
+    }
 
     // A line break in the path or host would end the request line early and let the rest pass as
     // headers of its own: refuse such a request before anything is sent.

@@ -84,6 +84,7 @@ private:
     HttpChunkedDecoder m_chunked; // guarded by m_httpLock
     std::int64_t m_bodyReceived = 0; // body bytes handed to the file; guarded by m_httpLock
     bool m_bodyMalformed = false; // guarded by m_httpLock
+    std::int64_t m_requestOffset = 0; // the range asked for; guarded by m_httpLock
 
     // Set and read on the owner's thread only.
     std::string m_host;

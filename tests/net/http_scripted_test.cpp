@@ -79,14 +79,14 @@ TEST_F(HttpScriptedTest, ParsesAHeaderSplitInTheMiddleOfALine)
 {
     ScriptedServer server;
     server.add(ScriptedServer::Step::ExpectHeader)
-        .sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nX-Split: fir")
+        .sendRaw("HTTP/1.1 200 OK\r\nLocation: /first\r\nContent-Length: 10\r\nX-Split: fir")
         .hold()
         .sendRaw("st half\r\n\r\n0123456789");
     server.start();
     ASSERT_TRUE(connectTo(server));
     auto done = startDownload("split.bin");
-    // The first piece has been parsed once its Content-Length is known; only then the rest comes.
-    EXPECT_TRUE(test::waitUntil([&] { return m_http.totalSize() == 10; }));
+    // The first piece has been parsed once its Location is known; only then the rest comes.
+    EXPECT_TRUE(test::waitUntil([&] { return m_http.error().detail() == "/first"; }));
     server.release();
     EXPECT_TRUE(done.get());
     EXPECT_EQ(test::readFile(m_dir / "split.bin"), "0123456789");
@@ -175,6 +175,8 @@ TEST_F(HttpScriptedTest, BodyCutShortFailsAndKeepsThePartForResume)
     ASSERT_EQ(server.received().size(), 2u);
     EXPECT_EQ(server.received()[1], "GET /cut.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nrange:bytes= 40-\r\n\r\n");
     EXPECT_EQ(test::readFile(m_dir / "cut.bin"), body);
+    EXPECT_EQ(m_http.totalSize(), 100); // the whole file: the local part and the 60 bytes sent
+    EXPECT_EQ(m_http.bytesDone(), 100);
 }
 
 TEST_F(HttpScriptedTest, BodyEndsAtContentLengthOnAKeptAliveConnection)
