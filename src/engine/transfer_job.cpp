@@ -132,6 +132,15 @@ bool TransferJob::stopCheck(int id)
     return m_stop;
 }
 
+bool TransferJob::stoppedMidway(int id)
+{
+    // A step that failed because the job or the item was stopped ends the item Idle, not failed.
+    if (!stopRequested() && !m_queue->abortRequested(id))
+        return false;
+    m_result = 0;
+    return stopCheck(id);
+}
+
 bool TransferJob::mayContinue(int id)
 {
     return m_result == 0 && !stopCheck(id);

@@ -93,6 +93,8 @@ private:
     // True when the job must stop with the item; the result then becomes Idle and the sites are
     // forgotten. Made before every connection step, the transfer and the directory work.
     bool stopCheck(int id);
+    // After a failed step: true (and the item ends Idle) when the failure came from a stop request.
+    bool stoppedMidway(int id);
     // The item has no result yet and the job need not stop.
     bool mayContinue(int id);
     void forgetSites();

@@ -55,6 +55,8 @@ void TransferJob::expandRemoteDirectory(int id)
     status("Getting listing...");
     changed(0, id);
     if (!m_ftp->list("", true, m_queue->passive(id))) {
+        if (stoppedMidway(id))
+            return;
         status(m_ftp->error().text());
         forgetSites();
         m_result = core::StatusTransferFailed;

@@ -35,7 +35,7 @@ bool TransferJob::openFtpSite(int id)
         site.user = m_selected.user;
         site.password = m_selected.password;
         site.connectionId = id;
-        if (!m_ftp->login(site)) {
+        if (!m_ftp->login(site) && !stoppedMidway(id)) {
             const net::ErrorCode error = m_ftp->error();
             if (error.code() == net::UsernameInvalid)
                 m_result = core::StatusInvalidUser;
@@ -196,7 +196,7 @@ void TransferJob::transferFile(
         m_result = core::StatusFinished;
         changed(1, id);
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
-    } else {
+    } else if (!stoppedMidway(id)) {
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
         m_result = core::StatusTransferFailed;

@@ -103,7 +103,8 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         status("Connecting...");
         changed(0, id);
-        if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)) {
+        if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
+            && !stoppedMidway(id)) {
             m_result = core::StatusFailedToConnect;
             forgetSites();
         }
@@ -122,7 +123,7 @@ void TransferJob::runHttpItem(int id)
             status("File retrieved.");
             m_result = core::StatusFinished;
             changed(1, id);
-        } else {
+        } else if (!stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
             status(error.text());
             forgetSites();

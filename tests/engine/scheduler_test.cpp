@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+// The scheduler's limits, stop, restart and removal, end to end with real jobs.
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "engine_fixture.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+
+namespace bw::test {
+namespace {
+
+using Step = ScriptedServer::Step;
+
+// A listener that takes connections into its backlog and never says a word: an FTP login to it waits
+// for the greeting, so the job stays alive as long as the test needs.
+class SilentServer
+{
+public:
+    SilentServer()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_fd, 128);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+
+    ~SilentServer() { ::close(m_fd); }
+
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+class SchedulerTest : public EngineTest
+{
+protected:
+    // Waits for `passes` more passes of the scheduler.
+    bool waitPasses(int passes)
+    {
+        const int target = scheduler.passCount() + passes;
+        return waitUntil([&] { return scheduler.passCount() >= target; });
+    }
+
+    int inProgressCount()
+    {
+        int count = 0;
+        for (const auto id : queue.ids())
+            count += core::isInProgressStatus(queue.status(id)) ? 1 : 0;
+        return count;
+    }
+
+    TempDir local;
+};
+
+TEST_F(SchedulerTest, NeverRunsMoreThanThirtyTwoJobs)
+{
+    SilentServer silent;
+    queue.setPerSiteLimit(0);
+    scheduler.setMaxThreads(40);
+    for (int i = 0; i < 40; ++i)
+        queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
+            (local / ("f" + std::to_string(i))).string());
+    start();
+    ASSERT_TRUE(waitUntil([&] { return scheduler.jobCount() == 32; }));
+    ASSERT_TRUE(waitPasses(10));
+    EXPECT_EQ(scheduler.jobCount(), 32);
+    EXPECT_EQ(scheduler.peakJobCount(), 32);
+    EXPECT_EQ(inProgressCount(), 32);
+}
+
+TEST_F(SchedulerTest, ThePerSiteLimitHolds)
+{
+    SilentServer silent;
+    queue.setPerSiteLimit(2);
+    scheduler.setMaxThreads(10);
+    for (int i = 0; i < 6; ++i)
+        queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
+            (local / ("f" + std::to_string(i))).string());
+    start();
+    ASSERT_TRUE(waitUntil([&] { return scheduler.jobCount() == 2; }));
+    ASSERT_TRUE(waitPasses(10));
+    EXPECT_EQ(scheduler.peakJobCount(), 2);
+    EXPECT_EQ(inProgressCount(), 2);
+}
+
+TEST_F(SchedulerTest, OneJobWorksThroughManySitesWhenMaxThreadsIsOne)
+{
+    const HttpServer server = httpServer();
+    ASSERT_NE(server.port, 0) << "the nginx test server is needed";
+    scheduler.setMaxThreads(1);
+    std::vector<std::int32_t> ids;
+    for (int i = 0; i < 10; ++i) {
+        // Another user name makes another site.
+        const std::string url = "http://user" + std::to_string(i) + "@" + server.host + ":"
+            + std::to_string(server.port) + "/files/a.bin";
+        ids.push_back(queue.addItem(url, (local / ("a" + std::to_string(i))).string()));
+    }
+    start();
+    for (const auto id : ids)
+        ASSERT_TRUE(waitStatus(id, core::StatusFinished)) << id;
+    EXPECT_EQ(scheduler.peakJobCount(), 1);
+}
+
+TEST_F(SchedulerTest, StopsAndStartsAgainWhereTheQueueStands)
+{
+    const HttpServer server = httpServer();
+    ASSERT_NE(server.port, 0) << "the nginx test server is needed";
+    start();
+    ASSERT_TRUE(waitPasses(2));
+    scheduler.stop();
+    ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+    EXPECT_EQ(scheduler.jobCount(), 0);
+    const auto id =
+        queue.addItem("http://" + server.host + ":" + std::to_string(server.port) + "/files/a.bin",
+            (local / "a.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    EXPECT_EQ(readFile(local / "a.bin").size(), 100000u);
+}
+
+class HeldTransferTest : public SchedulerTest
+{
+protected:
+    HeldTransferTest()
+    {
+        queue.setPassiveDefault(true);
+        // The held transfer's closing reply never comes: a short time-out ends that wait.
+        queue.setTimeoutDefault(3);
+        scheduler.setMaxThreads(1);
+        // A download that sends part of the file and then holds the data connection open.
+        server.send("220 scripted");
+        server.reply("USER anonymous", "331 password");
+        server.expect("");
+        server.send("230 in");
+        server.reply("PWD", "257 \"/\"");
+        server.reply("cwd /", "250 ok");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("LIST held.bin", "150 here");
+        server.add(Step::DataAccept);
+        server.add(Step::DataSend, "-rw-r--r--    1 ftp      ftp      100000 Jan 01 12:00 held.bin\r\n");
+        server.add(Step::DataClose);
+        server.send("226 done");
+        server.reply("TYPE I", "200 binary");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("RETR held.bin", "150 here");
+        server.add(Step::DataAccept);
+        server.add(Step::DataSend, std::string(30000, 'h'));
+        server.add(Step::DataHold);
+        server.start();
+    }
+
+    std::string url(const std::string &name) const
+    {
+        return "ftp://127.0.0.1:" + std::to_string(server.port()) + "/" + name;
+    }
+
+    ScriptedServer server;
+};
+
+TEST_F(HeldTransferTest, RemovingARunningItemEndsItQueuedForRemoval)
+{
+    const auto id = queue.addItem(url("held.bin"), (local / "held.bin").string());
+    start();
+    ASSERT_TRUE(waitUntil([&] { return queue.bytesDone(id) == 30000; }));
+    EXPECT_FALSE(queue.removeItem(id));
+    ASSERT_TRUE(waitStatus(id, core::StatusQueuedForRemoval));
+    EXPECT_EQ(core::statusText(queue.status(id)), "Queued for removal");
+    EXPECT_FALSE(queue.abortRequested(id));
+}
+
+TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
+{
+    const auto held = queue.addItem(url("held.bin"), (local / "held.bin").string());
+    const auto next = queue.addItem(url("next.bin"), (local / "next.bin").string());
+    std::mutex seenMutex;
+    std::set<int> seenOfNext;
+    notifier.setOnChange([&](std::int64_t changed) {
+        if (changed != next)
+            return;
+        const int status = queue.status(next);
+        std::lock_guard lock{seenMutex};
+        seenOfNext.insert(status);
+    });
+    start();
+    ASSERT_TRUE(waitUntil([&] { return queue.bytesDone(held) == 30000; }));
+    scheduler.stop();
+    ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+    EXPECT_EQ(queue.status(held), core::StatusIdle);
+    EXPECT_EQ(queue.status(next), core::StatusIdle);
+    std::lock_guard lock{seenMutex};
+    EXPECT_FALSE(seenOfNext.count(core::StatusActive));
+    // The partial file stays for a later resume.
+    EXPECT_EQ(std::filesystem::file_size(local / "held.bin"), 30000u);
+}
+
+} // namespace
+} // namespace bw::test
