@@ -238,39 +238,41 @@ void HttpConnection::mapFailure(const std::string &localPath)
     setError(CatProtocol, code);
 }
 
-bool HttpConnection::download(const std::string &localPath, const std::string &requestPath)
+void HttpConnection::beginResponse(std::int64_t localSize)
 {
     {
         std::lock_guard lock{m_httpLock};
-        m_transferStart = clock().nowSeconds();
         m_header.reset();
         m_headerStatus = -1;
         m_chunked.reset();
         m_bodyReceived = 0;
         m_bodyMalformed = false;
-    }
-    const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
-    {
-        std::lock_guard lock{m_httpLock};
         m_requestOffset = localSize;
     }
+    // A status or Location of an earlier response must not be taken for this one's.
+    setErrorStatus(-1);
+    setErrorDetail({});
+    setTotalSize(0);
+}
+
+bool HttpConnection::download(const std::string &localPath, const std::string &requestPath)
+{
+    {
+        std::lock_guard lock{m_httpLock};
+        m_transferStart = clock().nowSeconds();
+    }
+    const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
+    beginResponse(localSize);
 
     // A line break in the path or host would end the request line early and let the rest pass as
     // headers of its own: refuse such a request before anything is sent.
     if (requestPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
         || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-        setErrorStatus(-1);
-        setErrorDetail({});
         setError(CatProtocol, UnexpectedResponse);
         log("Request path or host holds a line break [" + localPath + "]", 3);
         setHttpState(HttpIdle);
         return false;
     }
-
-    // A status or Location of an earlier response must not be taken for this one's.
-    setErrorStatus(-1);
-    setErrorDetail({});
-    setTotalSize(0);
 
     for (const auto &line : requestLines(requestPath, m_host, localSize))
         sendLine(line);
@@ -279,7 +281,13 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     const bool started = beginReceiveFile(localPath, true, true);
     if (started)
         waitForReceiveJob();
+    const bool ok = judgeDownload(localPath, started && result() == 0);
+    setHttpState(HttpIdle);
+    return ok;
+}
 
+bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceeded)
+{
     std::int64_t elapsed = 0;
     bool bodyComplete = true;
     bool bodyMalformed = false;
@@ -302,7 +310,7 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         elapsed <= 0 ? 0.0 : (static_cast<double>(total) / 1000.0) / static_cast<double>(elapsed);
 
     bool ok = false;
-    if (started && result() == 0) {
+    if (jobSucceeded) {
         const int status = error().status();
         if (status != 200 && status != 206) {
             setError(CatProtocol, UnexpectedResponse);
@@ -331,7 +339,6 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     } else {
         mapFailure(localPath);
     }
-    setHttpState(HttpIdle);
     return ok;
 }
 

@@ -72,7 +72,11 @@ private:
     void log(const std::string &message, int level) const;
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void sendLine(const std::string &line);
+    // Forgets the last response before a new request for a local file of `localSize` bytes.
+    void beginResponse(std::int64_t localSize);
     void waitForReceiveJob();
+    // Decides the outcome once the receive job has ended, logs it and leaves the reason in the record.
+    bool judgeDownload(const std::string &localPath, bool jobSucceeded);
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
 
