@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// End to end through the window: a URL added with Add URL is downloaded from the loopback vsftpd by the
+// scheduler's workers, its row reaches "Complete", and the file arrives byte for byte. Needs the test
+// servers (tests/servers/start.sh); fails without them.
+#include <QtTest>
+#include <filesystem>
+#include <unistd.h>
+
+#include "engine/queue_file.h"
+#include "frame_fixture.h"
+#include "support/temp_dir.h"
+#include "ui/queue_view.h"
+#include "ui/tiled_list_ctrl.h"
+
+using namespace bw;
+using namespace bw::ui;
+
+class MainFrameFtpTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addUrlDownloadsFromServer();
+};
+
+void MainFrameFtpTest::addUrlDownloadsFromServer()
+{
+    const QByteArray port = qgetenv("BW_TEST_FTP_PORT");
+    const QByteArray user = qgetenv("BW_TEST_FTP_USER");
+    const QByteArray password = qgetenv("BW_TEST_FTP_PASSWORD");
+    const QByteArray root = qgetenv("BW_TEST_FTP_ROOT");
+    if (port.isEmpty() || user.isEmpty() || root.isEmpty())
+        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with tests/servers/start.sh");
+
+    // Our own folder on the server.
+    const std::filesystem::path folder
+        = std::filesystem::path(root.toStdString()) / ("window-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string content = test::patternBytes(3 * 1024 * 1024 + 17, 6);
+    test::writeFile(folder / "payload.bin", content);
+    struct Cleanup
+    {
+        std::filesystem::path path;
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } cleanup{folder};
+
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4/payload.bin")
+                            .arg(QString::fromUtf8(user), QString::fromUtf8(password), QString::fromUtf8(port),
+                                 QString::fromStdString(folder.filename().string()));
+    UserPrompts prompts = UserPrompts::modalDialogs();
+    QString offered;
+    prompts.askText = [&](QWidget *, const QString &, const QString &, const QString &text) {
+        offered = text;
+        return std::optional<QString>(url);
+    };
+    frame.setPrompts(prompts);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    frame.startEngine();
+
+    frame.addUrlCommand();
+    QCOMPARE(offered, QString::fromLatin1(CMainFrame::kExampleUrl));
+    QCOMPARE(b.engine.queue.count(), std::size_t(1));
+    const std::int32_t id = b.engine.queue.ids().front();
+
+    TiledListCtrl *complete = frame.queueView()->list(QueueTab::Complete);
+    QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0, 60000);
+    QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
+    QVERIFY(test::readFile(b.engine.downloads() / "payload.bin") == content);
+
+    // The finished item leaves the queue at the next full refresh, and the autosave drops it from the file.
+    QTRY_VERIFY_WITH_TIMEOUT(!b.engine.queue.contains(id), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            core::QueueList reloaded;
+            const auto result = engine::loadQueueFile(b.engine.queueFile(), reloaded);
+            return result.opened && result.declaredCount == 0;
+        }(),
+        10000);
+}
+
+QTEST_MAIN(MainFrameFtpTest)
+#include "main_frame_ftp_test.moc"
