@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "browse/browse_prompts.h"
@@ -87,7 +88,7 @@ private:
     bool m_firstUpdate = true;
     bool m_dropTarget = false;
     CManFtpView *m_remote = nullptr;
-    ui::FileIconList *m_images;
+    std::unique_ptr<ui::FileIconList> m_images;
     QComboBox *m_drives;
     QLineEdit *m_directoryBox;
     QPoint m_pressPos;

@@ -7,6 +7,7 @@
 
 #include <QPointer>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "browse/list_entry.h"
 #include "ui/ctrl_list_view.h"
 #include "ui/remote_browser_link.h"
+#include "ui/transfer_progress_dialog.h"
 
 class QLineEdit;
 class QMenu;
@@ -27,7 +29,6 @@ struct ConnectionNotification;
 }
 namespace bw::ui {
 class FileIconList;
-class TransferProgressDialog;
 }
 
 namespace bw::browse {
@@ -95,6 +96,7 @@ public:
     int rowOf(const QString &name) const;
     // The "File Transfer" window of the running direct transfer, or null.
     ui::TransferProgressDialog *progressWindow() const { return m_progress; }
+    bool isTransferring() const { return m_transferRunning; }
     // The context menu for a click on `row` (-1: no row), built but not shown.
     QMenu *buildContextMenu(int row);
 
@@ -113,12 +115,12 @@ private:
     static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
     void giveBack(std::int32_t status);
     void log(unsigned message, const QString &text);
-    bool runTransfer(const QString &name, std::uint64_t size, bool started);
+    // Follows a started direct transfer until it completes, fails or is aborted.
+    bool runTransfer(bool started, const std::string &localPath, bool download);
+    void beginTransfer(const QString &name, std::uint64_t size);
     void startDrag();
     void showContextMenu(const QPoint &viewportPos);
     void runCommand(int command);
-    bool fetchEntry(CachedEntry &out, bool fromCache, const std::vector<CachedEntry> *cached,
-        std::size_t &cursor);
 
     core::QueueList &m_queue;
     BrowsePrompts m_prompts;
@@ -126,9 +128,11 @@ private:
     std::int32_t m_itemId = 0;
     bool m_attached = false;
     bool m_abortFlag = false;
-    bool m_dragging = false;
+    // A direct transfer runs: commands wait, and a disconnect is carried out when it has ended.
+    bool m_transferRunning = false;
+    std::int32_t m_pendingGiveBack = 0;
     std::string m_currentDirectory;
-    ui::FileIconList *m_images;
+    std::unique_ptr<ui::FileIconList> m_images;
     QLineEdit *m_directoryBox;
     QPointer<ui::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#include "browse/browse_prompts.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+
+#include "ui/text_entry_dialog.h"
+
+namespace bw::browse {
+
+BrowsePrompts BrowsePrompts::modalDialogs()
+{
+    BrowsePrompts prompts;
+    prompts.askName = [](QWidget *parent, const QString &text) -> std::optional<QString> {
+        ui::TextEntryDialog dialog(QStringLiteral("Name"), QString(), text, parent);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.text();
+    };
+    prompts.confirm = [](QWidget *parent, const QString &text, const QString &caption) {
+        return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes;
+    };
+    prompts.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    return prompts;
+}
+
+} // namespace bw::browse

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#include "browse/drag_text.h"
+
+#include "core/url.h"
+
+namespace bw::browse {
+
+QString joinDragEntries(const QStringList &entries)
+{
+    return entries.join(kDragSeparator);
+}
+
+QStringList splitDragText(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    return text.split(kDragSeparator);
+}
+
+QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std::string &password,
+    const std::string &host, std::int32_t port, const std::string &directory, const std::string &name)
+{
+    const std::string text = "{" + std::to_string(itemId) + "}ftp://" + user + ":" + password + "@" + host + ":"
+        + std::to_string(port) + core::escapeAt(directory + name);
+    return QString::fromStdString(text);
+}
+
+QString localDragEntry(const std::string &path)
+{
+    return QStringLiteral("file://") + QString::fromStdString(path);
+}
+
+std::string remoteEntryName(const QString &entry)
+{
+    const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || slash + 1 >= entry.size())
+        return {};
+    QString name = entry.mid(slash + 1);
+    name.replace(QStringLiteral("%40"), QStringLiteral("@"));
+    return name.toStdString();
+}
+
+std::string localEntryPath(const QString &entry)
+{
+    static const QString prefix = QStringLiteral("file://");
+    if (!entry.startsWith(prefix))
+        return {};
+    return entry.mid(prefix.size()).toStdString();
+}
+
+} // namespace bw::browse

@@ -1,0 +1,436 @@
+// SPDX-License-Identifier: MIT
+#include "browse/local_view.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDrag>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QStorageInfo>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "browse/drag_text.h"
+#include "browse/man_ftp_view.h"
+#include "ui/file_icon_list.h"
+#include "ui/format_grouped_number.h"
+
+namespace bw::browse {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString currentDirectoryText()
+{
+    std::error_code error;
+    return QString::fromStdString(fs::current_path(error).string());
+}
+
+} // namespace
+
+CLocalView::CLocalView(QWidget *parent)
+    : CCtrlListView(parent)
+    , m_prompts(BrowsePrompts::modalDialogs())
+    , m_images(std::make_unique<ui::FileIconList>())
+    , m_drives(new QComboBox)
+    , m_directoryBox(new QLineEdit)
+{
+    setObjectName(QStringLiteral("localView"));
+    setCaption(QStringLiteral("Local HDD"));
+    auto *strip = new QWidget;
+    auto *stripLayout = new QHBoxLayout(strip);
+    stripLayout->setContentsMargins(2, 2, 2, 2);
+    m_drives->setObjectName(QStringLiteral("driveList"));
+    m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
+    m_directoryBox->setReadOnly(true);
+    stripLayout->addWidget(m_drives);
+    stripLayout->addWidget(m_directoryBox, 1);
+    setControlStrip(strip, m_directoryBox);
+    connect(m_drives, &QComboBox::textActivated, this, [this](const QString &root) { changeDrive(root); });
+
+    m_images->preloadPaneImages();
+    ui::TiledListCtrl *rows = list();
+    rows->setImageList(m_images.get());
+    rows->insertColumn(0, QStringLiteral("Filename"), 150);
+    rows->insertColumn(1, QStringLiteral("Size"), 100);
+    rows->insertColumn(2, QStringLiteral("Date"), 125);
+    rows->setColumnHidden(3, true);
+    rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rows->setDragEnabled(false);
+    rows->viewport()->setAcceptDrops(true);
+    rows->viewport()->installEventFilter(this);
+}
+
+CLocalView::~CLocalView()
+{
+    clearRows();
+}
+
+void CLocalView::showEvent(QShowEvent *event)
+{
+    CCtrlListView::showEvent(event);
+    if (!m_firstUpdate)
+        return;
+    listDirectory();
+    m_firstUpdate = false;
+    fillDrives();
+    m_directoryBox->setText(currentDirectoryText());
+    selectDriveFor(currentDirectoryText());
+}
+
+void CLocalView::fillDrives()
+{
+    QStringList roots;
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && !roots.contains(volume.rootPath()))
+            roots << volume.rootPath();
+    }
+    roots.sort();
+    const QSignalBlocker blocker(m_drives);
+    m_drives->clear();
+    m_drives->addItems(roots);
+}
+
+void CLocalView::selectDriveFor(const QString &directory)
+{
+    // The volume that holds the folder: the longest mount point that is a prefix of it.
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < m_drives->count(); ++i) {
+        const QString root = m_drives->itemText(i);
+        const bool holds = directory == root || root.endsWith(QLatin1Char('/'))
+            ? directory.startsWith(root)
+            : directory.startsWith(root + QLatin1Char('/'));
+        if (holds && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    const QSignalBlocker blocker(m_drives);
+    m_drives->setCurrentIndex(best);
+}
+
+void CLocalView::clearRows()
+{
+    list()->deleteAllItems();
+}
+
+std::string CLocalView::directoryPrefix()
+{
+    std::error_code error;
+    std::string directory = fs::current_path(error).string();
+    while (!directory.empty() && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
+    return directory + "/";
+}
+
+ListEntry CLocalView::entry(int row) const
+{
+    return list()->record(row).data.value<ListEntry>();
+}
+
+int CLocalView::rowOf(const QString &name) const
+{
+    for (int row = 0; row < list()->rowCount(); ++row) {
+        if (list()->itemText(row, 0) == name)
+            return row;
+    }
+    return -1;
+}
+
+void CLocalView::listDirectory()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ui::TiledListCtrl *rows = list();
+    rows->setRedraw(false);
+    clearRows();
+    const QString directory = currentDirectoryText();
+    m_directoryBox->setText(directory);
+    selectDriveFor(directory);
+
+    struct Row
+    {
+        ListEntry entry;
+        QStringList texts;
+        int image = 0;
+    };
+    std::vector<Row> rowsToShow;
+    rowsToShow.push_back({ListEntry{"..", true, 0, 0}, {QStringLiteral(".."), QString(), QString()},
+        ui::FileIconList::kParentImage});
+    std::error_code error;
+    const std::string prefix = directoryPrefix();
+    for (fs::directory_iterator it(directory.toStdString(), fs::directory_options::skip_permission_denied, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code kindError;
+        const bool isDirectory = it->is_directory(kindError);
+        Row row;
+        row.entry = ListEntry{name, isDirectory, 0, 0};
+        const QString qName = QString::fromStdString(name);
+        if (isDirectory) {
+            row.texts = {qName, QString(), QString()};
+            row.image = ui::FileIconList::kFolderImage;
+        } else {
+            const QFileInfo info(QString::fromStdString(prefix + name));
+            const QDateTime modified = info.lastModified().toLocalTime();
+            const QDate day = modified.date();
+            const QTime time = modified.time();
+            row.texts = {qName, ui::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
+                modified.isValid() ? dateText(day.year(), day.month(), day.day(), time.hour(), time.minute())
+                                   : QString()};
+            row.image = m_images->iconForLocalPath(info.absoluteFilePath(), false);
+        }
+        rowsToShow.push_back(std::move(row));
+    }
+    std::stable_sort(rowsToShow.begin(), rowsToShow.end(),
+        [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
+    for (const Row &row : rowsToShow) {
+        const int index = rows->appendItem(row.texts, row.image);
+        rows->setRecord(index, ui::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
+    }
+    rows->setRedraw(true);
+    QApplication::restoreOverrideCursor();
+}
+
+void CLocalView::openDirectory()
+{
+    const int row = list()->firstSelectedRow();
+    if (row < 0 || !entry(row).isDirectory)
+        return;
+    std::error_code error;
+    fs::current_path(fs::current_path(error) / entry(row).name, error);
+    listDirectory();
+}
+
+void CLocalView::changeDrive(const QString &root)
+{
+    std::error_code error;
+    fs::current_path(root.toStdString(), error);
+    listDirectory();
+}
+
+void CLocalView::deleteSelection()
+{
+    if (list()->selectedRows().isEmpty())
+        return;
+    if (!m_prompts.confirm(this, QStringLiteral("Are you sure?"), QStringLiteral("Delete")))
+        return;
+    const std::string prefix = directoryPrefix();
+    for (int row : list()->selectedRows()) {
+        const ListEntry item = entry(row);
+        // The ".." row is the parent folder, never something to delete.
+        if (item.name == "..")
+            continue;
+        std::error_code error;
+        // Removes a file, or a folder only when it is empty.
+        fs::remove(prefix + item.name, error);
+    }
+    listDirectory();
+}
+
+void CLocalView::renameSelection()
+{
+    const std::string prefix = directoryPrefix();
+    for (int row : list()->selectedRows()) {
+        const ListEntry item = entry(row);
+        if (item.name == "..")
+            continue;
+        const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
+        if (!name || name->isEmpty())
+            continue;
+        std::error_code error;
+        fs::rename(prefix + item.name, prefix + name->toStdString(), error);
+    }
+    listDirectory();
+}
+
+void CLocalView::makeFolder()
+{
+    const std::optional<QString> name = m_prompts.askName(this, QStringLiteral("path"));
+    if (name && !name->isEmpty()) {
+        std::error_code error;
+        fs::create_directory(directoryPrefix() + name->toStdString(), error);
+    }
+    listDirectory();
+}
+
+void CLocalView::viewSelection()
+{
+    const std::string prefix = directoryPrefix();
+    for (int row : list()->selectedRows())
+        m_prompts.openUrl(QUrl::fromLocalFile(QString::fromStdString(prefix + entry(row).name)));
+}
+
+bool CLocalView::canUpload() const
+{
+    return m_remote && m_remote->isConnected() && !m_remote->isTransferring() && !list()->selectedRows().isEmpty();
+}
+
+void CLocalView::uploadSelection()
+{
+    if (!m_remote || !m_remote->isConnected())
+        return;
+    const std::string prefix = directoryPrefix();
+    std::vector<std::string> paths;
+    for (int row : list()->selectedRows())
+        paths.push_back(prefix + entry(row).name);
+    for (const std::string &path : paths)
+        m_remote->uploadFile(path);
+    m_remote->refreshListing(true);
+}
+
+QString CLocalView::dragText() const
+{
+    const std::string prefix = directoryPrefix();
+    QStringList entries;
+    for (int row : list()->selectedRows())
+        entries << localDragEntry(prefix + entry(row).name);
+    return joinDragEntries(entries);
+}
+
+void CLocalView::startDrag()
+{
+    if (!m_remote || !m_remote->isConnected())
+        return;
+    const QString text = dragText();
+    if (text.isEmpty())
+        return;
+    auto *drag = new QDrag(this);
+    auto *mime = new QMimeData;
+    mime->setText(text);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+void CLocalView::dropText(const QString &text)
+{
+    std::error_code error;
+    const std::string directory = fs::current_path(error).string();
+    for (const QString &part : splitDragText(text)) {
+        const std::string name = remoteEntryName(part);
+        if (name.empty() || !m_remote)
+            continue;
+        m_remote->downloadFile(name, directory);
+        listDirectory();
+    }
+}
+
+QMenu *CLocalView::buildContextMenu(int row)
+{
+    auto *menu = new QMenu(this);
+    auto add = [menu](const QString &text, int command) {
+        menu->addAction(text)->setData(command);
+    };
+    if (row >= 0) {
+        add(QStringLiteral("Delete"), CommandDelete);
+        add(QStringLiteral("Rename..."), CommandRename);
+        add(QStringLiteral("View File..."), CommandViewFile);
+    }
+    add(QStringLiteral("Make Dir..."), CommandMakeDir);
+    add(QStringLiteral("Refresh"), CommandRefresh);
+    return menu;
+}
+
+void CLocalView::runCommand(int command)
+{
+    switch (command) {
+    case CommandDelete:
+        deleteSelection();
+        break;
+    case CommandRename:
+        renameSelection();
+        break;
+    case CommandViewFile:
+        viewSelection();
+        break;
+    case CommandMakeDir:
+        makeFolder();
+        break;
+    case CommandRefresh:
+        listDirectory();
+        break;
+    default:
+        break;
+    }
+}
+
+void CLocalView::showContextMenu(const QPoint &viewportPos)
+{
+    const int row = list()->rowAt(viewportPos);
+    if (row >= 0)
+        list()->selectRow(row, false);
+    QMenu *menu = buildContextMenu(row);
+    QAction *chosen = menu->exec(list()->viewport()->mapToGlobal(viewportPos));
+    const int command = chosen ? chosen->data().toInt() : 0;
+    menu->deleteLater();
+    runCommand(command);
+}
+
+bool CLocalView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != list()->viewport())
+        return CCtrlListView::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        openDirectory();
+        return true;
+    case QEvent::ContextMenu:
+        showContextMenu(static_cast<QContextMenuEvent *>(event)->pos());
+        return true;
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton)
+            m_pressPos = mouse->position().toPoint();
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if ((mouse->buttons() & Qt::LeftButton)
+            && (mouse->position().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()
+            && list()->rowAt(m_pressPos) >= 0) {
+            startDrag();
+            return true;
+        }
+        break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (m_dropTarget) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (!m_dropTarget) {
+            drop->ignore();
+            return true;
+        }
+        const QString text = drop->mimeData()->text();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        dropText(text);
+        return true;
+    }
+    default:
+        break;
+    }
+    return CCtrlListView::eventFilter(watched, event);
+}
+
+} // namespace bw::browse

@@ -1,0 +1,346 @@
+// SPDX-License-Identifier: MIT
+#include "browse/site_dialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+#include "core/queue_list.h"
+#include "core/url.h"
+#include "engine/settings.h"
+#include "engine/settings_store.h"
+#include "ui/general_page.h"
+#include "ui/options_sheet.h"
+#include "ui/tiled_list_ctrl.h"
+#include "ui/toggles_page.h"
+
+namespace bw::browse {
+
+namespace {
+
+constexpr int kLowestPort = 0;
+constexpr int kHighestPort = 65535;
+
+QLineEdit *addEdit(QGridLayout *grid, int row, const QString &label, const char *objectName)
+{
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(objectName));
+    auto *caption = new QLabel(label);
+    caption->setBuddy(edit);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+bool runAdvancedSheet(QWidget *parent, SiteOptions &options, const engine::SettingsStore &settings)
+{
+    ui::OptionsSheet sheet(ui::OptionsSheet::Mode::PerSite, parent);
+    sheet.fill(engine::loadSettings(settings));
+    ui::GeneralValues general = sheet.generalPage()->values();
+    general.timeout = options.timeout;
+    general.retryTime = options.retryTime;
+    general.maxRetries = options.retryCount;
+    sheet.generalPage()->setValues(general);
+    ui::TogglesValues toggles = sheet.togglesPage()->values();
+    toggles.passive = options.passive != 0;
+    sheet.togglesPage()->setValues(toggles);
+    const bool accepted = sheet.exec() == QDialog::Accepted;
+    // On Cancel the pages still hold what they started with, so copying back changes nothing.
+    general = sheet.generalPage()->values();
+    options.timeout = general.timeout;
+    options.retryTime = general.retryTime;
+    options.retryCount = general.maxRetries;
+    options.passive = sheet.togglesPage()->values().passive ? 1 : 0;
+    return accepted;
+}
+
+} // namespace
+
+std::filesystem::path siteFilePath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/.local/share/Tolvenby/Bellwick");
+    return std::filesystem::path(folder.toStdString()) / "database.usr";
+}
+
+CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath, const engine::SettingsStore &settings,
+    const SiteFields &initial, QWidget *parent)
+    : QDialog(parent)
+    , m_sites(sites)
+    , m_filePath(std::move(filePath))
+    , m_settings(settings)
+    , m_fields(initial)
+    , m_name(nullptr)
+    , m_address(nullptr)
+    , m_port(nullptr)
+    , m_anonymous(new QCheckBox(QStringLiteral("Anonymous")))
+    , m_user(nullptr)
+    , m_password(nullptr)
+    , m_list(new ui::TiledListCtrl)
+{
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setObjectName(QStringLiteral("siteDialog"));
+    auto *grid = new QGridLayout;
+    m_name = addEdit(grid, 0, QStringLiteral("Name:"), "nameEdit");
+    m_address = addEdit(grid, 1, QStringLiteral("Address:"), "addressEdit");
+    m_port = addEdit(grid, 2, QStringLiteral("Port:"), "portEdit");
+    m_anonymous->setObjectName(QStringLiteral("anonymousBox"));
+    grid->addWidget(m_anonymous, 3, 1);
+    m_user = addEdit(grid, 4, QStringLiteral("User:"), "userEdit");
+    m_password = addEdit(grid, 5, QStringLiteral("Password:"), "passwordEdit");
+    m_password->setEchoMode(QLineEdit::Password);
+
+    m_list->setObjectName(QStringLiteral("siteList"));
+    m_list->insertColumn(0, QStringLiteral("Name"), 130);
+    m_list->insertColumn(1, QStringLiteral("Site"), 130);
+    m_list->insertColumn(2, QStringLiteral("Port"), 60);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->viewport()->installEventFilter(this);
+
+    auto *buttons = new QVBoxLayout;
+    auto addButton = [&](const QString &text, const char *objectName, auto handler) {
+        auto *button = new QPushButton(text);
+        button->setObjectName(QString::fromLatin1(objectName));
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, handler);
+        buttons->addWidget(button);
+        return button;
+    };
+    addButton(QStringLiteral("Connect"), "connectButton", [this] { connectSite(); })->setDefault(true);
+    addButton(QStringLiteral("Close"), "closeButton", [this] { reject(); });
+    addButton(QStringLiteral("Add"), "addButton", [this] { addSite(); });
+    addButton(QStringLiteral("Update"), "updateButton", [this] { updateSite(); });
+    addButton(QStringLiteral("Advanced..."), "advancedButton", [this] { editAdvanced(); });
+    buttons->addStretch();
+    connect(m_anonymous, &QCheckBox::clicked, this, [this] { onAnonymousClicked(); });
+
+    auto *top = new QHBoxLayout;
+    top->addLayout(grid, 1);
+    top->addLayout(buttons);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_list, 1);
+    resize(420, 420);
+
+    m_advancedEditor = [this](QWidget *owner, SiteOptions &options) {
+        return runAdvancedSheet(owner, options, m_settings);
+    };
+    m_rangeReporter = [](QWidget *owner, const QString &text) {
+        QMessageBox::warning(owner, QStringLiteral("Bellwick"), text);
+    };
+
+    // Opening: the sites, the password masking, the enabling, and the options from the settings.
+    for (const SiteEntry &entry : m_sites.entries())
+        setRow(m_list->appendItem({}), entry);
+    const bool hidePassword = m_settings.readInt(engine::kOptionsGroup, "HidePassword", 1) != 0;
+    if (!hidePassword)
+        m_password->setEchoMode(QLineEdit::Normal);
+    m_fields.options = siteOptionsFromSettings(m_settings);
+    fillControls();
+}
+
+QPushButton *CSiteDialog::button(const QString &objectName) const
+{
+    return findChild<QPushButton *>(objectName);
+}
+
+void CSiteDialog::setRow(int row, const SiteEntry &entry)
+{
+    m_list->setItemText(row, 0, QString::fromStdString(entry.name));
+    m_list->setItemText(row, 1, QString::fromStdString(entry.address));
+    m_list->setItemText(row, 2, QString::number(entry.port));
+}
+
+void CSiteDialog::fillControls()
+{
+    m_name->setText(m_fields.name);
+    m_address->setText(m_fields.address);
+    m_port->setText(QString::number(m_fields.port));
+    m_anonymous->setChecked(m_fields.anonymous);
+    m_user->setText(m_fields.user);
+    m_password->setText(m_fields.password);
+    updateUserEnabling(m_fields.anonymous);
+}
+
+bool CSiteDialog::readControls()
+{
+    bool isNumber = false;
+    const int port = m_port->text().trimmed().toInt(&isNumber);
+    if (!isNumber) {
+        m_rangeReporter(this, QStringLiteral("Please enter an integer."));
+        m_port->setFocus();
+        return false;
+    }
+    if (port < kLowestPort || port > kHighestPort) {
+        m_rangeReporter(this,
+            QStringLiteral("Please enter an integer between %1 and %2.").arg(kLowestPort).arg(kHighestPort));
+        m_port->setFocus();
+        return false;
+    }
+    m_fields.name = m_name->text();
+    m_fields.address = m_address->text();
+    m_fields.port = port;
+    m_fields.anonymous = m_anonymous->isChecked();
+    m_fields.user = m_user->text();
+    m_fields.password = m_password->text();
+    return true;
+}
+
+void CSiteDialog::updateUserEnabling(bool anonymous)
+{
+    m_user->setEnabled(!anonymous);
+    m_password->setEnabled(!anonymous);
+}
+
+SiteEntry CSiteDialog::entryFromFields() const
+{
+    SiteEntry entry;
+    entry.name = m_fields.name.toStdString();
+    entry.address = m_fields.address.toStdString();
+    entry.port = m_fields.port;
+    entry.anonymous = m_fields.anonymous ? 1 : 0;
+    entry.user = m_fields.anonymous ? std::string(core::kAnonymousUser) : m_fields.user.toStdString();
+    entry.password =
+        m_fields.anonymous ? std::string(core::kDefaultAnonymousPassword) : m_fields.password.toStdString();
+    entry.options = m_fields.options;
+    return entry;
+}
+
+bool CSiteDialog::addSite()
+{
+    if (!readControls())
+        return false;
+    const SiteEntry entry = entryFromFields();
+    m_sites.append(entry);
+    setRow(m_list->appendItem({}), entry);
+    m_sites.save(m_filePath);
+    return true;
+}
+
+bool CSiteDialog::updateSite()
+{
+    const int row = m_list->firstSelectedRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_sites.count())
+        return false;
+    if (!readControls())
+        return false;
+    const SiteEntry entry = entryFromFields();
+    m_sites.replace(static_cast<std::size_t>(row), entry);
+    setRow(row, entry);
+    m_sites.save(m_filePath);
+    return true;
+}
+
+bool CSiteDialog::connectSite()
+{
+    if (!readControls())
+        return false;
+    accept();
+    return true;
+}
+
+void CSiteDialog::onAnonymousClicked()
+{
+    updateUserEnabling(m_anonymous->isChecked());
+}
+
+void CSiteDialog::onListClicked()
+{
+    const int row = m_list->firstSelectedRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_sites.count()) {
+        m_fields.name.clear();
+        m_fields.address.clear();
+        m_fields.user.clear();
+        m_fields.password.clear();
+        m_fields.port = 21;
+        m_fields.anonymous = false;
+        m_fields.options = siteOptionsFromSettings(m_settings);
+    } else {
+        const SiteEntry &entry = m_sites.at(static_cast<std::size_t>(row));
+        m_fields.name = QString::fromStdString(entry.name);
+        m_fields.address = QString::fromStdString(entry.address);
+        m_fields.port = entry.port;
+        m_fields.anonymous = entry.anonymous != 0;
+        m_fields.user = QString::fromStdString(entry.user);
+        m_fields.password = QString::fromStdString(entry.password);
+        m_fields.options = entry.options;
+    }
+    fillControls();
+}
+
+void CSiteDialog::editAdvanced()
+{
+    SiteOptions options = m_fields.options;
+    if (m_advancedEditor(this, options))
+        m_fields.options = options;
+}
+
+bool CSiteDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease)
+        onListClicked();
+    return QDialog::eventFilter(watched, event);
+}
+
+ConnectState::ConnectState()
+    : user(QString::fromLatin1(core::kAnonymousUser))
+    , password(QString::fromLatin1(core::kDefaultAnonymousPassword))
+    , sitesFile(siteFilePath())
+{
+}
+
+SiteFields ConnectState::fields() const
+{
+    SiteFields fields;
+    fields.name = siteName;
+    fields.address = host;
+    fields.port = port;
+    fields.anonymous = anonymous;
+    fields.user = user;
+    fields.password = password;
+    return fields;
+}
+
+void ConnectState::take(const SiteFields &fields)
+{
+    siteName = fields.name;
+    host = fields.address;
+    port = fields.port;
+    anonymous = fields.anonymous;
+    user = fields.user;
+    password = fields.password;
+    if (anonymous) {
+        user = QString::fromLatin1(core::kAnonymousUser);
+        password = QString::fromLatin1(core::kDefaultAnonymousPassword);
+    }
+}
+
+std::int32_t queueManualConnection(core::QueueList &queue, const std::string &user, const std::string &password,
+    const std::string &host, std::int32_t port, const SiteOptions &options)
+{
+    const std::string url = "ftp://" + user + ":" + password + "@" + host + ":" + std::to_string(port);
+    return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
+}
+
+std::int32_t runConnectCommand(QWidget *parent, ConnectState &state, const engine::SettingsStore &settings,
+    core::QueueList &queue, const std::function<int(CSiteDialog &)> &runDialog)
+{
+    CSiteDialog dialog(state.sites, state.sitesFile, settings, state.fields(), parent);
+    const int result = runDialog ? runDialog(dialog) : dialog.exec();
+    if (result != QDialog::Accepted)
+        return 0;
+    state.take(dialog.fields());
+    return queueManualConnection(queue, state.user.toStdString(), state.password.toStdString(),
+        state.host.toStdString(), state.port, dialog.fields().options);
+}
+
+} // namespace bw::browse

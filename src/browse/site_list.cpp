@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: MIT
+#include "browse/site_list.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "engine/settings.h"
+#include "engine/settings_store.h"
+#include "platform/file_util.h"
+
+namespace bw::browse {
+
+namespace {
+
+void putInt(std::string &out, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((bits >> shift) & 0xFF));
+}
+
+void putString(std::string &out, const std::string &text)
+{
+    putInt(out, static_cast<std::int32_t>(text.size()));
+    out += text;
+}
+
+// Reads little-endian values from the file's bytes; every read fails once the bytes run out.
+class Reader
+{
+public:
+    explicit Reader(std::string_view bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    bool readInt(std::int32_t &value)
+    {
+        if (m_bytes.size() - m_pos < 4)
+            return false;
+        std::uint32_t bits = 0;
+        for (int i = 0; i < 4; ++i)
+            bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(m_bytes[m_pos + i])) << (8 * i);
+        m_pos += 4;
+        value = static_cast<std::int32_t>(bits);
+        return true;
+    }
+
+    bool readString(std::string &text)
+    {
+        std::int32_t length = 0;
+        if (!readInt(length) || length < 0 || static_cast<std::size_t>(length) > m_bytes.size() - m_pos)
+            return false;
+        text.assign(m_bytes.substr(m_pos, static_cast<std::size_t>(length)));
+        m_pos += static_cast<std::size_t>(length);
+        return true;
+    }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_pos = 0;
+};
+
+bool readEntry(Reader &reader, bool withOptions, const SiteOptions &olderFileOptions, SiteEntry &entry)
+{
+    if (!reader.readString(entry.name) || !reader.readString(entry.password) || !reader.readString(entry.user)
+        || !reader.readInt(entry.anonymous) || !reader.readInt(entry.port) || !reader.readString(entry.address))
+        return false;
+    if (!withOptions) {
+        entry.options = olderFileOptions;
+        return true;
+    }
+    return reader.readInt(entry.options.retryCount) && reader.readInt(entry.options.retryTime)
+        && reader.readInt(entry.options.timeout) && reader.readInt(entry.options.passive);
+}
+
+} // namespace
+
+SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store)
+{
+    SiteOptions options;
+    options.retryTime = store.readInt(engine::kOptionsGroup, "RetryTime", 30);
+    options.retryCount = store.readInt(engine::kOptionsGroup, "RetryCount", 30);
+    options.timeout = store.readInt(engine::kOptionsGroup, "Timeout", 30);
+    options.passive = store.readInt(engine::kOptionsGroup, "Passive", 0) != 0 ? 1 : 0;
+    return options;
+}
+
+void SiteList::replace(std::size_t index, const SiteEntry &entry)
+{
+    if (index < m_entries.size())
+        m_entries[index] = entry;
+}
+
+std::string SiteList::serialize() const
+{
+    std::string out;
+    putInt(out, kMarker);
+    putInt(out, kVersion);
+    putInt(out, static_cast<std::int32_t>(m_entries.size()));
+    for (const SiteEntry &entry : m_entries) {
+        putString(out, entry.name);
+        putString(out, entry.password);
+        putString(out, entry.user);
+        putInt(out, entry.anonymous);
+        putInt(out, entry.port);
+        putString(out, entry.address);
+        putInt(out, entry.options.retryCount);
+        putInt(out, entry.options.retryTime);
+        putInt(out, entry.options.timeout);
+        putInt(out, entry.options.passive);
+    }
+    return out;
+}
+
+bool SiteList::parse(std::string_view bytes, const SiteOptions &olderFileOptions)
+{
+    Reader reader(bytes);
+    std::int32_t first = 0;
+    std::int32_t version = 0;
+    std::int32_t count = 0;
+    m_entries.clear();
+    if (!reader.readInt(first))
+        return false;
+    if (first == kMarker) {
+        if (!reader.readInt(version) || !reader.readInt(count))
+            return false;
+    } else {
+        count = first;
+    }
+    // No reservation from the count: a damaged count must not ask for gigabytes.
+    for (std::int32_t i = 0; i < count; ++i) {
+        SiteEntry entry;
+        if (!readEntry(reader, version != 0, olderFileOptions, entry))
+            return false;
+        m_entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+bool SiteList::load(const std::filesystem::path &path, const SiteOptions &olderFileOptions)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    parse(bytes, olderFileOptions);
+    return true;
+}
+
+bool SiteList::save(const std::filesystem::path &path) const
+{
+    std::error_code error;
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path(), error);
+    const std::string bytes = serialize();
+    return platform::writeFileAtomically(
+        path, [&bytes](std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
+        0600);
+}
+
+} // namespace bw::browse

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+// The site file's bytes: both layouts, the options of older files, damaged files, and a safe save.
+#include <QTest>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "browse/site_list.h"
+#include "engine/memory_settings_store.h"
+#include "support/temp_dir.h"
+
+using bw::browse::SiteEntry;
+using bw::browse::SiteList;
+using bw::browse::SiteOptions;
+
+namespace {
+
+std::string le(std::int32_t value)
+{
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF));
+    return out;
+}
+
+std::string str(const std::string &text)
+{
+    return le(static_cast<std::int32_t>(text.size())) + text;
+}
+
+SiteEntry exampleEntry()
+{
+    SiteEntry entry;
+    entry.name = "a";
+    entry.user = "b";
+    entry.port = 21;
+    entry.address = "h";
+    entry.options = SiteOptions{30, 30, 30, 0};
+    return entry;
+}
+
+} // namespace
+
+class SiteListTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyListIsTwelveBytes()
+    {
+        QCOMPARE(SiteList().serialize(), std::string("\xFF\xFF\xFF\xFF\x01\0\0\0\0\0\0\0", 12));
+    }
+
+    void entryLayout()
+    {
+        SiteList list;
+        list.append(exampleEntry());
+        const std::string bytes = list.serialize();
+        QCOMPARE(bytes.size(), std::size_t(12 + 43));
+        const std::string entry = str("a") + str("") + str("b") + le(0) + le(21) + str("h") + le(30) + le(30)
+            + le(30) + le(0);
+        QCOMPARE(bytes.substr(12), entry);
+    }
+
+    void optionsKeepTheirOrder()
+    {
+        SiteEntry entry = exampleEntry();
+        entry.options = SiteOptions{1, 2, 3, 1}; // retry time, retry count, timeout, passive
+        SiteList list;
+        list.append(entry);
+        // On disk: retry count, retry time, timeout, passive.
+        QCOMPARE(list.serialize().substr(12 + 27), le(2) + le(1) + le(3) + le(1));
+        SiteList back;
+        QVERIFY(back.parse(list.serialize(), {}));
+        QCOMPARE(back.count(), std::size_t(1));
+        QVERIFY(back.at(0) == entry);
+    }
+
+    void olderLayoutTakesOptionsFromSettings()
+    {
+        bw::engine::MemorySettingsStore store;
+        store.writeInt("Options", "RetryTime", 45);
+        store.writeInt("Options", "RetryCount", 7);
+        store.writeInt("Options", "Timeout", 90);
+        store.writeInt("Options", "Passive", 5);
+        const SiteOptions fromSettings = bw::browse::siteOptionsFromSettings(store);
+        QVERIFY(fromSettings == (SiteOptions{45, 7, 90, 1}));
+
+        const std::string older = le(2) + str("one") + str("pw") + str("u") + le(0) + le(2121) + str("host1")
+            + str("two") + str("") + str("anonymous") + le(1) + le(21) + str("host2");
+        bw::test::TempDir dir;
+        const auto path = dir / "database.usr";
+        bw::test::writeFile(path, older);
+        SiteList list;
+        QVERIFY(list.load(path, fromSettings));
+        QCOMPARE(list.count(), std::size_t(2));
+        QCOMPARE(list.at(0).address, std::string("host1"));
+        QCOMPARE(list.at(0).port, 2121);
+        QCOMPARE(list.at(1).anonymous, 1);
+        QVERIFY(list.at(0).options == fromSettings);
+        QVERIFY(list.at(1).options == fromSettings);
+
+        QVERIFY(list.save(path));
+        const std::string saved = bw::test::readFile(path);
+        QCOMPARE(saved.substr(0, 12), le(-1) + le(1) + le(2));
+        SiteList again;
+        QVERIFY(again.load(path, SiteOptions{1, 1, 1, 0}));
+        QVERIFY(again.entries() == list.entries());
+    }
+
+    void damagedFilesKeepCompleteEntries_data()
+    {
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<int>("complete");
+        // Two entries of 43 bytes after the 12-byte head.
+        QTest::newRow("head only") << 12 << 0;
+        QTest::newRow("inside the first name") << 14 << 0;
+        QTest::newRow("inside the first options") << 12 + 40 << 0;
+        QTest::newRow("first whole") << 12 + 43 << 1;
+        QTest::newRow("inside the second") << 12 + 60 << 1;
+        QTest::newRow("marker cut") << 3 << 0;
+    }
+
+    void damagedFilesKeepCompleteEntries()
+    {
+        QFETCH(int, cut);
+        QFETCH(int, complete);
+        SiteList list;
+        list.append(exampleEntry());
+        list.append(exampleEntry());
+        const std::string bytes = list.serialize().substr(0, static_cast<std::size_t>(cut));
+        SiteList back;
+        back.append(exampleEntry());
+        QVERIFY(!back.parse(bytes, {}));
+        QCOMPARE(back.count(), std::size_t(complete));
+    }
+
+    void absurdLengthsAndCountsAreRefused()
+    {
+        SiteList list;
+        // A count of two billion with one entry present, then a name claiming 2 GB.
+        const std::string bytes = le(-1) + le(1) + le(0x7FFFFFFF) + str("a") + str("") + str("b") + le(0) + le(21)
+            + str("h") + le(30) + le(30) + le(30) + le(0) + le(0x7FFFFFF0) + "xy";
+        QVERIFY(!list.parse(bytes, {}));
+        QCOMPARE(list.count(), std::size_t(1));
+        const std::string negative = le(-1) + le(1) + le(1) + le(-5) + "abc";
+        QVERIFY(!list.parse(negative, {}));
+        QCOMPARE(list.count(), std::size_t(0));
+    }
+
+    void missingFileLeavesTheListAlone()
+    {
+        bw::test::TempDir dir;
+        SiteList list;
+        list.append(exampleEntry());
+        QVERIFY(!list.load(dir / "absent.usr", {}));
+        QCOMPARE(list.count(), std::size_t(1));
+    }
+
+    void saveIsPrivateAndReplacesWhole()
+    {
+        bw::test::TempDir dir;
+        const auto path = dir / "sub" / "folder" / "database.usr";
+        SiteList list;
+        list.append(exampleEntry());
+        QVERIFY(list.save(path)); // creates the folders on first save
+        struct stat info{};
+        QCOMPARE(::stat(path.c_str(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QCOMPARE(bw::test::readFile(path), list.serialize());
+        // No temporary file is left beside it.
+        int files = 0;
+        for ([[maybe_unused]] const auto &item : std::filesystem::directory_iterator(path.parent_path()))
+            ++files;
+        QCOMPARE(files, 1);
+    }
+
+    void failedSaveKeepsTheOldFile()
+    {
+        bw::test::TempDir dir;
+        const auto path = dir / "database.usr";
+        SiteList list;
+        list.append(exampleEntry());
+        QVERIFY(list.save(path));
+        // A folder where the file should be: nothing can be written, and nothing is left half-written.
+        const auto blocked = dir / "blocked";
+        std::filesystem::create_directories(blocked / "database.usr");
+        QVERIFY(!list.save(blocked / "database.usr"));
+        QVERIFY(std::filesystem::is_directory(blocked / "database.usr"));
+        QCOMPARE(bw::test::readFile(path), list.serialize());
+    }
+};
+
+QTEST_APPLESS_MAIN(SiteListTest)
+#include "site_list_test.moc"
