@@ -16,6 +16,12 @@ fi
 # Stop an nginx left running from an earlier start in the same folder.
 "$here/stop.sh" "$state" >/dev/null 2>&1 || true
 
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+if [ ! -x "$nginx_bin" ]; then
+    echo "nginx: not installed (Debian: apt-get install nginx-light)" >&2
+    exit 1
+fi
+
 user_line=""
 if [ "$(id -u)" = 0 ]; then
     # The workers read files that the tests (running as root) write into the root.
@@ -31,7 +37,7 @@ for port in $(seq 8081 8180); do
     port_open "$port" && continue
     sed -e "s|@PORT@|$port|g" -e "s|@STATE@|$state|g" -e "s|@ROOT@|$root|g" -e "s|@USER@|$user_line|g" \
         "$here/nginx.conf.in" > "$state/nginx.conf"
-    if nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log" >/dev/null 2>>"$state/start.log"; then
+    if "$nginx_bin" -p "$state" -c "$state/nginx.conf" -e "$state/error.log" >/dev/null 2>>"$state/start.log"; then
         started=$port
         break
     fi
