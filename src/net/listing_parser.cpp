@@ -6,9 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace bw::net {
