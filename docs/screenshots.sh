@@ -92,7 +92,7 @@ xdotool key --window "\$win" alt+d
 sleep 0.5
 xdotool key o
 sleep 1.5
-sheet=\$(xdotool search --name '^Options' | head -1)
+sheet=\$(xdotool search --onlyvisible --class bellwick | grep -vx "\$win" | tail -1)
 import -window "\$sheet" "$here/images/options.png"
 xdotool key Escape
 sleep 0.5
