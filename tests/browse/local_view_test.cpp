@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: MIT
+// The local pane on a folder of its own: rows, sizes and dates, moving between folders, the file
+// commands, the drag text, and what it refuses while the remote browser holds no connection.
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <filesystem>
+
+#include "browse/local_view.h"
+#include "browse/man_ftp_view.h"
+#include "core/queue_list.h"
+#include "support/temp_dir.h"
+
+using namespace bw::browse;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList rowNames(const CLocalView &view)
+{
+    QStringList names;
+    for (int row = 0; row < view.list()->rowCount(); ++row)
+        names << view.list()->itemText(row, 0);
+    return names;
+}
+
+QStringList menuTexts(QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts << action->text();
+    return texts;
+}
+
+} // namespace
+
+class LocalViewTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    bw::test::TempDir m_dir;
+    fs::path m_home;
+    bool m_confirm = true;
+    QStringList m_asked;
+    QString m_answer;
+    QList<QUrl> m_opened;
+
+    BrowsePrompts prompts()
+    {
+        BrowsePrompts p;
+        p.confirm = [this](QWidget *, const QString &text, const QString &caption) {
+            m_asked << caption + QLatin1Char('|') + text;
+            return m_confirm;
+        };
+        p.askName = [this](QWidget *, const QString &text) -> std::optional<QString> {
+            m_asked << text;
+            if (m_answer.isEmpty())
+                return std::nullopt;
+            return m_answer;
+        };
+        p.openUrl = [this](const QUrl &url) { m_opened << url; };
+        return p;
+    }
+
+    void selectNames(CLocalView &view, const QStringList &names)
+    {
+        view.list()->clearSelection();
+        for (const QString &name : names) {
+            const int row = view.rowOf(name);
+            QVERIFY2(row >= 0, qPrintable(name));
+            view.list()->selectRow(row, false);
+        }
+    }
+
+private slots:
+    void init()
+    {
+        m_home = m_dir / ("case" + std::to_string(std::rand()));
+        fs::create_directories(m_home);
+        fs::current_path(m_home);
+        m_confirm = true;
+        m_asked.clear();
+        m_answer.clear();
+        m_opened.clear();
+    }
+
+    void listingRowsSizesAndDates()
+    {
+        fs::create_directories(m_home / "b");
+        fs::create_directories(m_home / "!first");
+        bw::test::writeFile(m_home / "zero", "");
+        bw::test::writeFile(m_home / "Big", std::string(1234567, 'x'));
+        CLocalView view;
+        view.listDirectory();
+        QCOMPARE(rowNames(view), QStringList({"!first", "..", "b", "Big", "zero"}));
+        const int big = view.rowOf(QStringLiteral("Big"));
+        QCOMPARE(view.list()->itemText(big, 1), QStringLiteral("1,234,567"));
+        QCOMPARE(view.entry(big).size, std::uint64_t(0)); // the size lives only in the text
+        QCOMPARE(view.list()->itemText(view.rowOf(QStringLiteral("zero")), 1), QString());
+        const QDateTime modified = QFileInfo(QString::fromStdString((m_home / "Big").string())).lastModified();
+        QCOMPARE(view.list()->itemText(big, 2),
+            dateText(modified.date().year(), modified.date().month(), modified.date().day(),
+                modified.time().hour(), modified.time().minute()));
+        const int folder = view.rowOf(QStringLiteral("b"));
+        QCOMPARE(view.list()->itemText(folder, 1), QString());
+        QCOMPARE(view.list()->itemText(folder, 2), QString());
+        QVERIFY(view.entry(folder).isDirectory);
+        QCOMPARE(view.directoryBox()->text(), QString::fromStdString(m_home.string()));
+    }
+
+    void firstShowFillsTheVolumes()
+    {
+        CLocalView view;
+        view.show();
+        QVERIFY(view.driveList()->count() > 0);
+        QVERIFY(view.driveList()->findText(QStringLiteral("/")) >= 0);
+        // The selected volume holds the working directory.
+        const QString root = view.driveList()->currentText();
+        QVERIFY(!root.isEmpty());
+        QVERIFY(QString::fromStdString(m_home.string()).startsWith(root));
+        QVERIFY(view.list()->rowCount() >= 1);
+    }
+
+    void openDirectoryAndBack()
+    {
+        fs::create_directories(m_home / "sub");
+        bw::test::writeFile(m_home / "sub" / "inner.txt", "abc");
+        bw::test::writeFile(m_home / "file.txt", "abc");
+        CLocalView view;
+        view.listDirectory();
+        selectNames(view, {"file.txt"});
+        view.openDirectory(); // a file: nothing happens
+        QCOMPARE(fs::current_path(), m_home);
+        selectNames(view, {"sub"});
+        view.openDirectory();
+        QCOMPARE(fs::current_path(), m_home / "sub");
+        QVERIFY(rowNames(view).contains(QStringLiteral("inner.txt")));
+        selectNames(view, {".."});
+        view.openDirectory();
+        QCOMPARE(fs::current_path(), m_home);
+        view.changeDrive(QStringLiteral("/"));
+        QCOMPARE(fs::current_path(), fs::path("/"));
+        QCOMPARE(CLocalView::directoryPrefix(), std::string("/"));
+        fs::current_path(m_home);
+    }
+
+    void deleteRemovesFilesAndEmptyFolders()
+    {
+        fs::create_directories(m_home / "empty");
+        fs::create_directories(m_home / "full");
+        bw::test::writeFile(m_home / "full" / "keep", "k");
+        bw::test::writeFile(m_home / "one", "1");
+        bw::test::writeFile(m_home / "two", "2");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.listDirectory();
+
+        m_confirm = false;
+        selectNames(view, {"empty", "one"});
+        view.deleteSelection();
+        QVERIFY(fs::exists(m_home / "one"));
+        QCOMPARE(m_asked, QStringList({"Delete|Are you sure?"}));
+
+        m_confirm = true;
+        selectNames(view, {"..", "empty", "full", "one", "two"});
+        view.deleteSelection();
+        QVERIFY(!fs::exists(m_home / "empty"));
+        QVERIFY(!fs::exists(m_home / "one"));
+        QVERIFY(!fs::exists(m_home / "two"));
+        QVERIFY(fs::exists(m_home / "full" / "keep"));
+        QVERIFY(fs::exists(m_home)); // ".." is never removed
+        QCOMPARE(rowNames(view), QStringList({"..", "full"}));
+    }
+
+    void renameAndMakeFolder()
+    {
+        bw::test::writeFile(m_home / "old.txt", "x");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.listDirectory();
+        selectNames(view, {"old.txt"});
+        m_answer = QStringLiteral("new.txt");
+        view.renameSelection();
+        QCOMPARE(m_asked.last(), QStringLiteral("old.txt"));
+        QVERIFY(fs::exists(m_home / "new.txt"));
+        QVERIFY(view.rowOf(QStringLiteral("new.txt")) >= 0);
+
+        m_answer = QStringLiteral("made");
+        view.makeFolder();
+        QCOMPARE(m_asked.last(), QStringLiteral("path"));
+        QVERIFY(fs::is_directory(m_home / "made"));
+        QVERIFY(view.entry(view.rowOf(QStringLiteral("made"))).isDirectory);
+
+        m_answer.clear(); // Cancel
+        view.makeFolder();
+        QCOMPARE(rowNames(view), QStringList({"..", "made", "new.txt"}));
+    }
+
+    void viewOpensTheFile()
+    {
+        bw::test::writeFile(m_home / "doc.txt", "x");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.listDirectory();
+        selectNames(view, {"doc.txt"});
+        view.viewSelection();
+        QCOMPARE(m_opened.size(), 1);
+        QCOMPARE(m_opened[0].toLocalFile(), QString::fromStdString((m_home / "doc.txt").string()));
+    }
+
+    void contextMenus()
+    {
+        CLocalView view;
+        QMenu *onRow = view.buildContextMenu(0);
+        QCOMPARE(menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
+        QMenu *offRow = view.buildContextMenu(-1);
+        QCOMPARE(menuTexts(offRow), QStringList({"Make Dir...", "Refresh"}));
+    }
+
+    void dragTextAndDetachedBrowser()
+    {
+        bw::test::writeFile(m_home / "a.txt", "a");
+        bw::test::writeFile(m_home / "b.txt", "b");
+        bw::core::QueueList queue;
+        CManFtpView remote(queue);
+        CLocalView view;
+        view.setRemoteBrowser(&remote);
+        view.listDirectory();
+        selectNames(view, {"a.txt", "b.txt"});
+        const QString prefix = QString::fromStdString(CLocalView::directoryPrefix());
+        QCOMPARE(view.dragText(),
+            QStringLiteral("file://") + prefix + QStringLiteral("a.txt") + QChar(8) + QStringLiteral("file://")
+                + prefix + QStringLiteral("b.txt"));
+        // Nothing to upload to while the browser holds no connection.
+        QVERIFY(!view.canUpload());
+        view.uploadSelection();
+        QVERIFY(!view.dropEnabled());
+        view.dropText(QStringLiteral("{1}ftp://u:p@h:21/dir/a.txt"));
+        QCOMPARE(rowNames(view), QStringList({"..", "a.txt", "b.txt"}));
+    }
+};
+
+QTEST_MAIN(LocalViewTest)
+#include "local_view_test.moc"

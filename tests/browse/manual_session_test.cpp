@@ -1,0 +1,421 @@
+// SPDX-License-Identifier: MIT
+// A whole manual session against the loopback vsftpd: the Connect request is queued, a worker logs in
+// and lends its connection, the queue view hands it to the remote browser, and the user browses,
+// creates, renames, deletes, moves files both ways (directly and by the panes' drops) and disconnects.
+// Needs BW_TEST_FTP_* (scripts/test starts the server); fails without it.
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <unistd.h>
+
+#include "browse/drag_text.h"
+#include "browse/local_view.h"
+#include "browse/man_ftp_view.h"
+#include "browse/site_dialog.h"
+#include "core/queue_list.h"
+#include "core/queue_notifier.h"
+#include "engine/scheduler.h"
+#include "net/ftp_connection.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+#include "ui/bellwick_doc.h"
+#include "ui/queue_view.h"
+#include "ui/transfer_progress_dialog.h"
+
+using namespace bw::browse;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kLimitMs = 20000;
+
+bw::engine::SchedulerTiming fastPasses()
+{
+    bw::engine::SchedulerTiming timing;
+    timing.passInterval = std::chrono::milliseconds(100);
+    timing.stopCheck = std::chrono::milliseconds(20);
+    return timing;
+}
+
+bw::engine::TransferJobTiming fastPolls()
+{
+    bw::engine::TransferJobTiming timing;
+    timing.manualPoll = std::chrono::milliseconds(50);
+    return timing;
+}
+
+QStringList rowNames(const bw::ui::CCtrlListView &view)
+{
+    QStringList names;
+    for (int row = 0; row < view.list()->rowCount(); ++row)
+        names << view.list()->itemText(row, 0);
+    return names;
+}
+
+void makeShared(const fs::path &path)
+{
+    fs::permissions(path, fs::is_directory(path) ? fs::perms::all : fs::perms(0666));
+}
+
+} // namespace
+
+class ManualSessionTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    bw::test::TempDir m_dir;
+    bw::test::FtpServer m_server;
+    fs::path m_remoteHome; // our own folder on the server, as a local path
+    std::string m_remoteName; // and as the server names it
+    bw::core::QueueList m_queue;
+    bw::engine::Scheduler m_scheduler{fastPasses(), fastPolls()};
+    std::unique_ptr<bw::ui::CBellwickDoc> m_document;
+    std::unique_ptr<bw::ui::CFtpTreeView> m_queueView;
+    std::unique_ptr<CManFtpView> m_remote;
+    std::unique_ptr<CLocalView> m_local;
+    QStringList m_log;
+    QStringList m_answers;
+    std::int32_t m_item = 0;
+
+    BrowsePrompts prompts()
+    {
+        BrowsePrompts p;
+        p.confirm = [](QWidget *, const QString &, const QString &) { return true; };
+        p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
+            if (m_answers.isEmpty())
+                return std::nullopt;
+            return m_answers.takeFirst();
+        };
+        p.openUrl = [](const QUrl &) {};
+        return p;
+    }
+
+    int listCommands() const
+    {
+        int count = 0;
+        for (const QString &line : m_log)
+            count += line.startsWith(QStringLiteral("sent:LIST")) ? 1 : 0;
+        return count;
+    }
+
+    bool selectOnly(const QString &name)
+    {
+        const int row = m_remote->rowOf(name);
+        if (row < 0)
+            return false;
+        m_remote->list()->selectRow(row, true);
+        return true;
+    }
+
+    std::int32_t connectAndHandOver()
+    {
+        SiteOptions options;
+        options.retryTime = 0;
+        options.passive = 1;
+        const std::int32_t id = queueManualConnection(m_queue, m_server.user, m_server.password, m_server.host,
+            m_server.port, options);
+        if (id == 0)
+            return 0;
+        // The queue view hands a pending manual connection over when it refreshes the item's row.
+        const bool handed = QTest::qWaitFor(
+            [&] {
+                m_queueView->refreshItem(id);
+                return m_remote->isConnected();
+            },
+            kLimitMs);
+        return handed ? id : 0;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_server = bw::test::ftpServer();
+        QVERIFY2(m_server.port != 0, "the test FTP server is not running (BW_TEST_FTP_PORT unset)");
+        m_remoteName = "h7-browse-" + std::to_string(::getpid());
+        m_remoteHome = fs::path(m_server.root) / m_remoteName;
+        fs::remove_all(m_remoteHome);
+        fs::create_directories(m_remoteHome / "sub");
+        bw::test::writeFile(m_remoteHome / "hello.txt", bw::test::patternBytes(100000, 3));
+        bw::test::writeFile(m_remoteHome / "second.bin", bw::test::patternBytes(70000, 4));
+        bw::test::writeFile(m_remoteHome / "sub" / "inner.txt", "inner");
+        for (const fs::path &path : {m_remoteHome, m_remoteHome / "sub", m_remoteHome / "hello.txt",
+                 m_remoteHome / "second.bin", m_remoteHome / "sub" / "inner.txt"})
+            makeShared(path);
+        fs::create_directories(m_dir / "local");
+        fs::current_path(m_dir / "local");
+
+        m_scheduler.setQueue(&m_queue);
+        m_document = std::make_unique<bw::ui::CBellwickDoc>(m_queue);
+        m_queueView = std::make_unique<bw::ui::CFtpTreeView>(m_queue, m_scheduler, *m_document);
+        m_remote = std::make_unique<CManFtpView>(m_queue);
+        m_local = std::make_unique<CLocalView>();
+        m_queueView->setRemoteBrowser(m_remote.get());
+        m_remote->setLocalView(m_local.get());
+        m_local->setRemoteBrowser(m_remote.get());
+        m_remote->setPrompts(prompts());
+        m_local->setPrompts(prompts());
+        connect(m_remote.get(), &CManFtpView::logLine, this, [this](unsigned message, quint64 thread, const QString &text) {
+            QCOMPARE(thread, quint64(0));
+            const char *kind = message == bw::core::kWmLogSent ? "sent:"
+                : message == bw::core::kWmLogReceived           ? "received:"
+                                                                : "status:";
+            m_log << QString::fromLatin1(kind) + text;
+        });
+        QVERIFY(m_scheduler.startScheduler());
+    }
+
+    void cleanupTestCase()
+    {
+        m_remote.reset();
+        m_scheduler.stop();
+        m_scheduler.waitUntilStopped();
+        std::error_code error;
+        fs::remove_all(m_remoteHome, error);
+    }
+
+    void connectHandsTheConnectionOver()
+    {
+        m_item = connectAndHandOver();
+        QVERIFY(m_item != 0);
+        QCOMPARE(m_queue.status(m_item), int(bw::core::StatusActiveManualConnection));
+        QVERIFY(m_remote->connection() == m_queue.lentConnection(m_item));
+        QCOMPARE(m_remote->list()->itemText(0, 0), QStringLiteral(".."));
+        QCOMPARE(m_remote->directoryBox()->text(), QStringLiteral("/"));
+        QVERIFY(rowNames(*m_remote).contains(QString::fromStdString(m_remoteName)));
+        QVERIFY(m_log.contains(QStringLiteral("sent:PWD")));
+        QVERIFY(listCommands() == 1);
+    }
+
+    void browseAndComeBackFromTheCache()
+    {
+        QVERIFY(m_remote->isConnected());
+        m_answers = {QStringLiteral("/") + QString::fromStdString(m_remoteName)};
+        m_remote->changeDirectory();
+        QCOMPARE(m_remote->currentDirectoryPath(), "/" + m_remoteName + "/");
+        QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
+        const int hello = m_remote->rowOf(QStringLiteral("hello.txt"));
+        QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100000"));
+        QVERIFY(!m_remote->list()->itemText(hello, 2).isEmpty());
+        QCOMPARE(m_remote->entry(hello).size, std::uint64_t(100000));
+        QVERIFY(m_remote->list()->itemText(m_remote->rowOf(QStringLiteral("sub")), 1).isEmpty());
+
+        const int listsBefore = listCommands();
+        QVERIFY(selectOnly(QStringLiteral("sub")));
+        m_remote->openDirectory();
+        QCOMPARE(rowNames(*m_remote), QStringList({"..", "inner.txt"}));
+        QCOMPARE(listCommands(), listsBefore + 1);
+        QVERIFY(selectOnly(QStringLiteral("..")));
+        m_remote->openDirectory();
+        QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
+        QCOMPARE(listCommands(), listsBefore + 1); // the second visit comes from the cache
+        QVERIFY(m_remote->refreshListing(true));
+        QCOMPARE(listCommands(), listsBefore + 2);
+    }
+
+    void makeRenameAndDeleteAFolder()
+    {
+        m_answers = {QStringLiteral("made")};
+        m_remote->makeFolder();
+        QVERIFY(fs::is_directory(m_remoteHome / "made"));
+        QVERIFY(m_remote->entry(m_remote->rowOf(QStringLiteral("made"))).isDirectory);
+
+        QVERIFY(selectOnly(QStringLiteral("made")));
+        m_answers = {QStringLiteral("renamed")};
+        m_remote->renameSelection();
+        QVERIFY(!fs::exists(m_remoteHome / "made"));
+        QVERIFY(fs::is_directory(m_remoteHome / "renamed"));
+        QVERIFY(m_remote->rowOf(QStringLiteral("renamed")) >= 0);
+
+        QVERIFY(selectOnly(QStringLiteral("renamed")));
+        m_remote->deleteSelection();
+        QVERIFY(!fs::exists(m_remoteHome / "renamed"));
+        QCOMPARE(m_remote->rowOf(QStringLiteral("renamed")), -1);
+    }
+
+    void directDownloadAndUpload()
+    {
+        const fs::path local = m_dir / "local";
+        QVERIFY(m_remote->downloadFile("hello.txt", local.string() + "//"));
+        QCOMPARE(bw::test::readFile(local / "hello.txt"), bw::test::readFile(m_remoteHome / "hello.txt"));
+        QVERIFY(m_remote->progressWindow() == nullptr);
+        QCOMPARE(m_remote->directoryBox()->text(), QString::fromStdString("/" + m_remoteName + "/"));
+
+        const std::string upBytes = bw::test::patternBytes(123457, 9);
+        bw::test::writeFile(m_dir / "up.bin", upBytes);
+        QVERIFY(m_remote->uploadFile((m_dir / "up.bin").string()));
+        QCOMPARE(bw::test::readFile(m_remoteHome / "up.bin"), upBytes);
+
+        // A file made this way can be renamed and deleted like a folder.
+        QVERIFY(m_remote->refreshListing(true));
+        QVERIFY(selectOnly(QStringLiteral("up.bin")));
+        m_answers = {QStringLiteral("up2.bin")};
+        m_remote->renameSelection();
+        QVERIFY(fs::exists(m_remoteHome / "up2.bin"));
+        QVERIFY(selectOnly(QStringLiteral("up2.bin")));
+        m_remote->deleteSelection();
+        QVERIFY(!fs::exists(m_remoteHome / "up2.bin"));
+    }
+
+    void failedTransfersEndWithoutAbort()
+    {
+        const fs::path local = m_dir / "local";
+        const int logged = m_log.size();
+        // The server refuses the file: the call returns at once, says so in the log, leaves nothing.
+        QVERIFY(!m_remote->downloadFile("missing.bin", local.string()));
+        QVERIFY(!fs::exists(local / "missing.bin"));
+        QVERIFY(m_remote->progressWindow() == nullptr);
+        QVERIFY(m_log.mid(logged).filter(QStringLiteral("status:Transfer failed")).size() == 1);
+        QVERIFY(m_remote->isConnected());
+
+        // Unsafe names never become local paths.
+        QVERIFY(!m_remote->downloadFile("../escape.txt", local.string()));
+        QVERIFY(!m_remote->downloadFile("a/b.txt", local.string()));
+        QVERIFY(!m_remote->downloadFile("..", local.string()));
+        QVERIFY(!fs::exists(m_dir / "escape.txt"));
+
+        // Abort pressed at once: the call ends, the partial file is gone, the connection still works.
+        auto abortOnStart = connect(m_remote.get(), &CManFtpView::transferStarted, this,
+            [this] { m_remote->progressWindow()->abortButton()->click(); });
+        QVERIFY(!m_remote->downloadFile("second.bin", local.string()));
+        disconnect(abortOnStart);
+        QVERIFY(!fs::exists(local / "second.bin"));
+        QVERIFY(m_remote->refreshListing(true));
+        QVERIFY(m_remote->rowOf(QStringLiteral("hello.txt")) >= 0);
+        QVERIFY(m_remote->isConnected());
+    }
+
+    void dragAndDropBetweenThePanes()
+    {
+        QVERIFY(m_remote->refreshListing(false));
+        m_remote->list()->clearSelection();
+        m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("hello.txt")), false);
+        m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("second.bin")), false);
+        const QString text = m_remote->dragText();
+        const QString base = QStringLiteral("{%1}ftp://%2:%3@%4:%5/%6/")
+                                 .arg(m_item)
+                                 .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.password),
+                                     QString::fromStdString(m_server.host))
+                                 .arg(m_server.port)
+                                 .arg(QString::fromStdString(m_remoteName));
+        QCOMPARE(text, base + QStringLiteral("hello.txt") + QChar(8) + base + QStringLiteral("second.bin"));
+
+        // Dropped on the local pane: both names come from the browsed folder into the working folder.
+        const fs::path target = m_dir / "dropped";
+        fs::create_directories(target);
+        fs::current_path(target);
+        m_local->listDirectory();
+        m_local->dropText(text);
+        QCOMPARE(bw::test::readFile(target / "hello.txt"), bw::test::readFile(m_remoteHome / "hello.txt"));
+        QCOMPARE(bw::test::readFile(target / "second.bin"), bw::test::readFile(m_remoteHome / "second.bin"));
+        QVERIFY(m_local->rowOf(QStringLiteral("second.bin")) >= 0);
+
+        // Local rows dropped on the remote browser are uploaded; a bare path is ignored.
+        bw::test::writeFile(target / "from-local.txt", "local bytes");
+        bw::test::writeFile(target / "bare.txt", "bare");
+        m_local->listDirectory();
+        m_local->list()->clearSelection();
+        m_local->list()->selectRow(m_local->rowOf(QStringLiteral("from-local.txt")), false);
+        const QString localText = m_local->dragText();
+        m_remote->dropText(localText + QChar(8) + QString::fromStdString((target / "bare.txt").string()));
+        QCOMPARE(bw::test::readFile(m_remoteHome / "from-local.txt"), std::string("local bytes"));
+        QVERIFY(!fs::exists(m_remoteHome / "bare.txt"));
+        QVERIFY(m_remote->rowOf(QStringLiteral("from-local.txt")) >= 0);
+
+        // The Upload and Download commands work on the selections.
+        bw::test::writeFile(target / "cmd.txt", "by command");
+        m_local->listDirectory();
+        m_local->list()->clearSelection();
+        m_local->list()->selectRow(m_local->rowOf(QStringLiteral("cmd.txt")), false);
+        QVERIFY(m_local->canUpload());
+        m_local->uploadSelection();
+        QCOMPARE(bw::test::readFile(m_remoteHome / "cmd.txt"), std::string("by command"));
+        fs::remove(target / "cmd.txt");
+        QVERIFY(selectOnly(QStringLiteral("cmd.txt")));
+        QVERIFY(m_remote->canDownload());
+        m_remote->downloadSelection();
+        QCOMPARE(bw::test::readFile(target / "cmd.txt"), std::string("by command"));
+        fs::current_path(m_dir / "local");
+    }
+
+    void contextMenuAndViewUrl()
+    {
+        QMenu *menu = m_remote->buildContextMenu(1);
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            texts << action->text();
+        QCOMPARE(texts, QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
+        QCOMPARE(m_remote->buildContextMenu(-1)->actions().size(), 3);
+
+        QList<QUrl> opened;
+        BrowsePrompts p = prompts();
+        p.openUrl = [&](const QUrl &url) { opened << url; };
+        m_remote->setPrompts(p);
+        QVERIFY(selectOnly(QStringLiteral("hello.txt")));
+        m_remote->viewSelection();
+        m_remote->setPrompts(prompts());
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened[0].toString(QUrl::None),
+            QStringLiteral("ftp://%1:%2@%3:%4/%5/hello.txt")
+                .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.password),
+                    QString::fromStdString(m_server.host))
+                .arg(m_server.port)
+                .arg(QString::fromStdString(m_remoteName)));
+    }
+
+    void temporaryDisconnectThenDisconnect()
+    {
+        QVERIFY(m_remote->isConnected());
+        m_remote->disconnect(true);
+        QVERIFY(!m_remote->isConnected());
+        QCOMPARE(m_queue.status(m_item), int(bw::core::StatusReconnectAfterTransfers));
+        QVERIFY(m_queue.lentConnection(m_item) == nullptr);
+        QCOMPARE(m_remote->list()->rowCount(), 0);
+        QVERIFY(m_remote->directoryBox()->text().isEmpty());
+        // The job ends the item where the browser left it, and then no longer holds it.
+        QVERIFY(QTest::qWaitFor([&] { return !bw::core::isInProgressStatus(m_queue.status(m_item)); }, kLimitMs));
+        QVERIFY(QTest::qWaitFor([&] { return m_queue.removeItem(m_item); }, kLimitMs));
+
+        const std::int32_t second = connectAndHandOver();
+        QVERIFY(second != 0);
+        QVERIFY(second != m_item);
+        m_remote->disconnect(false);
+        QCOMPARE(m_queue.status(second), int(bw::core::StatusInactiveManualConnection));
+        QVERIFY(m_queue.lentConnection(second) == nullptr);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return m_queue.status(second) == bw::core::StatusManualConnectionComplete; }, kLimitMs));
+    }
+
+    void lostConnectionFailsTheItem()
+    {
+        const std::int32_t id = connectAndHandOver();
+        QVERIFY(id != 0);
+        // The server goes away under the browser: the next command notices and gives the item up.
+        m_remote->connection()->quit();
+        QVERIFY(!m_remote->refreshListing(true));
+        QVERIFY(!m_remote->isConnected());
+        QCOMPARE(m_remote->list()->rowCount(), 0);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return m_queue.status(id) == bw::core::StatusFailedManualConnection; }, kLimitMs));
+    }
+
+    void detachedDropQueuesAManualConnection()
+    {
+        QVERIFY(!m_remote->isConnected());
+        const std::size_t before = m_queue.count();
+        m_remote->dropText(QStringLiteral("http://h/a.txt"));
+        QCOMPARE(m_queue.count(), before);
+        m_remote->dropText(QStringLiteral("ftp://u:p@nowhere.invalid:2100/dir/a.txt") + QChar(8)
+            + QStringLiteral("ftp://x:y@other:21/b.txt"));
+        QCOMPARE(m_queue.count(), before + 1);
+        const std::int32_t id = m_queue.ids().back();
+        QCOMPARE(m_queue.url(id), std::string("ftp://u:p@nowhere.invalid:2100"));
+        QCOMPARE(m_queue.localPath(id), std::string());
+        m_queue.removeItem(id);
+    }
+};
+
+QTEST_MAIN(ManualSessionTest)
+#include "manual_session_test.moc"
