@@ -40,7 +40,6 @@ TiledListCtrl::TiledListCtrl(QWidget *parent)
     setTextElideMode(Qt::ElideRight);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
-    setMouseTracking(true);
     setBackgroundTile(defaultTile());
 }
 

@@ -172,6 +172,21 @@ private slots:
         QVERIFY(frame.sizes().value(1) > CCtrlListView::captionHeight());
     }
 
+    void lowerStripSplitsTwoFifthsAndThreeTenths()
+    {
+        CSubFrame frame;
+        for (int i = 0; i < 3; ++i)
+            frame.addWidget(new CCtrlListView);
+        frame.resize(1000 + 2 * frame.handleWidth(), 300);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const QList<int> sizes = frame.sizes();
+        QCOMPARE(sizes.size(), 3);
+        QVERIFY(qAbs(sizes[0] - 400) <= 2);
+        QVERIFY(qAbs(sizes[1] - 300) <= 2);
+        QVERIFY(qAbs(sizes[2] - 300) <= 2);
+    }
+
     void captionsFollowTheWindowsActiveState()
     {
         const QPalette palette;

@@ -36,9 +36,7 @@ private slots:
                 receivedThread = threadId;
             });
         std::thread worker([&] {
-            std::string text = "Receiving a.zip at /tmp/a.zip...";
-            bridge.notify(core::kWmLogStatus, 4242, 0, text);
-            text.assign(text.size(), '#'); // the window must have copied the text
+            bridge.notify(core::kWmLogStatus, 4242, 0, "Receiving a.zip at /tmp/a.zip...");
             senderReturned = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(senderReturned.load(), 10000);
