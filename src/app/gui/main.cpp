@@ -96,7 +96,7 @@ QString manualPath()
 }
 
 // Without a window: the engine works through the queue file until told to stop.
-int runWithoutWindow(QCoreApplication &app, const CommandLine &line)
+int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
     bw::core::QueueList queue;
     bw::engine::Scheduler scheduler;
@@ -111,7 +111,6 @@ int runWithoutWindow(QCoreApplication &app, const CommandLine &line)
     autosave.setInterval(10000);
     QObject::connect(&autosave, &QTimer::timeout, &document, [&document] { document.save(); });
     autosave.start();
-    QSocketNotifier *stopSignals = watchTerminationSignals(&app);
     if (stopSignals)
         QObject::connect(stopSignals, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
     scheduler.startScheduler();
@@ -124,7 +123,7 @@ int runWithoutWindow(QCoreApplication &app, const CommandLine &line)
     return 0;
 }
 
-int runWindow(QApplication &app, const CommandLine &line)
+int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
     app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
     bw::core::QueueList queue;
@@ -147,7 +146,6 @@ int runWindow(QApplication &app, const CommandLine &line)
         frame.startEngine();
         if (!frame.inTray())
             frame.show();
-        QSocketNotifier *stopSignals = watchTerminationSignals(&app);
         if (stopSignals)
             QObject::connect(stopSignals, &QSocketNotifier::activated, &frame, [&frame] { frame.close(); });
         status = app.exec();
@@ -174,12 +172,14 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         app.setOrganizationName(QStringLiteral("Tolvenby"));
         app.setApplicationName(QStringLiteral("Bellwick"));
-        return runWithoutWindow(app, line);
+        return runWithoutWindow(app, line, watchTerminationSignals(&app));
     }
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Tolvenby"));
     app.setApplicationName(QStringLiteral("Bellwick"));
     app.setDesktopFileName(QStringLiteral("bellwick"));
     app.setWindowIcon(bw::ui::programIcon());
-    return runWindow(app, line);
+    // Signals that arrive before the window exists wait in the pipe until the event loop runs.
+    QSocketNotifier *stopSignals = watchTerminationSignals(&app);
+    return runWindow(app, line, stopSignals);
 }
