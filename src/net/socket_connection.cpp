@@ -114,6 +114,17 @@ void SocketConnection::clearError()
     drainWake();
 }
 
+bool SocketConnection::clearErrorUnlessStopped()
+{
+    // One step under the lock: a stop written by another thread between a test and a clear would be lost.
+    std::lock_guard lock{m_errorLock};
+    if (m_stopFlag.load())
+        return false;
+    m_error.clear();
+    drainWake();
+    return true;
+}
+
 void SocketConnection::setError(std::uint32_t category, std::int32_t code)
 {
     std::lock_guard lock{m_errorLock};
@@ -385,9 +396,8 @@ bool SocketConnection::shutdown(int how)
 
 bool SocketConnection::waitWritable(int seconds)
 {
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     int ready = pollSocket(POLLOUT, seconds * 1000);
     if (ready == 1)
         return true;
@@ -404,9 +414,8 @@ bool SocketConnection::waitWritable(int seconds)
 
 bool SocketConnection::waitReadable(int seconds)
 {
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     int ready = pollSocket(POLLIN, seconds * 1000);
     if (ready == -1)
         recordSocketError(platform::socketErrorFromErrno(errno));
@@ -415,9 +424,8 @@ bool SocketConnection::waitReadable(int seconds)
 
 bool SocketConnection::waitReadableSliced(int seconds)
 {
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     int waited = 0;
     for (;;) {
         int ready = pollSocket(POLLIN, kSliceSeconds * 1000);
@@ -448,9 +456,8 @@ void SocketConnection::closeSocketAfterFailure(int socketError)
 bool SocketConnection::sendWhenWritable(const char *data, std::int64_t len, std::int64_t &sent)
 {
     sent = 0;
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     if (m_sock.load() < 0)
         return false;
     int ready = pollSocket(POLLOUT, 0);
@@ -464,9 +471,8 @@ bool SocketConnection::sendWhenWritable(const char *data, std::int64_t len, std:
 bool SocketConnection::sendDirect(const char *data, std::int64_t len, std::int64_t &sent)
 {
     sent = 0;
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     const int fd = m_sock.load();
     if (fd < 0)
         return false;
@@ -489,9 +495,8 @@ bool SocketConnection::sendDirect(const char *data, std::int64_t len, std::int64
 bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &got)
 {
     got = 0;
-    if (isStopRequested())
+    if (!clearErrorUnlessStopped())
         return false;
-    clearError();
     const int fd = m_sock.load();
     if (fd < 0)
         return false;

@@ -102,6 +102,8 @@ public:
     // The record, as a copy. Stop requests may be written from any thread.
     ErrorCode error() const;
     void clearError();
+    // Clears the record unless it holds a stop request; false (record untouched) when it does.
+    bool clearErrorUnlessStopped();
     void setError(std::uint32_t category, std::int32_t code);
     void setError(const ErrorCode &record);
     void recordSocketError(int socketErrorNumber);
