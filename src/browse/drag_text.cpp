@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "browse/drag_text.h"
 
+#include <cctype>
+
 #include "core/url.h"
 
 namespace bw::browse {
@@ -22,6 +24,19 @@ QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std:
 {
     const std::string text = "{" + std::to_string(itemId) + "}ftp://" + user + ":" + password + "@" + host + ":"
         + std::to_string(port) + core::escapeAt(directory + name);
+    return QString::fromStdString(text);
+}
+
+QString viewFileUrl(const std::string &user, const std::string &password, const std::string &host,
+    std::int32_t port, const std::string &directory, const std::string &name)
+{
+    std::string lowered = user;
+    for (char &c : lowered)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string text = "ftp://";
+    if (lowered != core::kAnonymousUser)
+        text += user + ":" + password + "@";
+    text += host + ":" + std::to_string(port) + directory + name;
     return QString::fromStdString(text);
 }
 

@@ -22,6 +22,10 @@ QStringList splitDragText(const QString &text);
 // name. An "@" in the directory or name is written "%40", so it is not read as the login's end.
 QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std::string &password,
     const std::string &host, std::int32_t port, const std::string &directory, const std::string &name);
+// What View File opens for a remote name: "ftp://" + user + ":" + password + "@" (left out when the user
+// is "anonymous" in any mix of cases) + host + ":" + port + directory + name.
+QString viewFileUrl(const std::string &user, const std::string &password, const std::string &host,
+    std::int32_t port, const std::string &directory, const std::string &name);
 // A local row: "file://" + path.
 QString localDragEntry(const std::string &path);
 

@@ -354,12 +354,11 @@ void CManFtpView::viewSelection()
     if (m_itemId == 0)
         return;
     const std::string user = m_queue.user(m_itemId);
-    std::string text = "ftp://";
-    if (!equalIgnoringCase(user, core::kAnonymousUser))
-        text += user + ":" + m_queue.password(m_itemId) + "@";
-    text += m_queue.host(m_itemId) + ":" + std::to_string(m_queue.port(m_itemId)) + m_currentDirectory;
+    const std::string password = m_queue.password(m_itemId);
+    const std::string host = m_queue.host(m_itemId);
+    const std::int32_t port = m_queue.port(m_itemId);
     for (int row : list()->selectedRows())
-        m_prompts.openUrl(QUrl(QString::fromStdString(text + entry(row).name)));
+        m_prompts.openUrl(QUrl(viewFileUrl(user, password, host, port, m_currentDirectory, entry(row).name)));
 }
 
 bool CManFtpView::canDownload() const

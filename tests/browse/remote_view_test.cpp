@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+// The remote browser with exact server replies (a connection lent by hand, no worker), its View File
+// address, and what it does while it holds no connection.
+#include <QLineEdit>
+#include <QTest>
+
+#include "browse/drag_text.h"
+#include "browse/list_entry.h"
+#include "browse/man_ftp_view.h"
+#include "core/queue_list.h"
+#include "net/ftp_connection.h"
+#include "support/scripted_server.h"
+
+using namespace bw::browse;
+using bw::test::ScriptedServer;
+
+class RemoteViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void viewFileAddress_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("named user") << "joe" << "ftp://joe:pw@h:21/d/f.txt";
+        QTest::newRow("anonymous") << "anonymous" << "ftp://h:21/d/f.txt";
+        QTest::newRow("anonymous, mixed case") << "AnonYmous" << "ftp://h:21/d/f.txt";
+        QTest::newRow("anonymous prefix only") << "anonymous2" << "ftp://anonymous2:pw@h:21/d/f.txt";
+    }
+
+    void viewFileAddress()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, url);
+        QCOMPARE(viewFileUrl(user.toStdString(), "pw", "h", 21, "/d/", "f.txt"), url);
+    }
+
+    void detachedViewDoesNothing()
+    {
+        bw::core::QueueList queue;
+        CManFtpView view(queue);
+        QCOMPARE(view.caption(), QStringLiteral("Remote Site"));
+        QVERIFY(!view.isConnected());
+        QVERIFY(!view.check());
+        QVERIFY(!view.refreshListing(true));
+        QCOMPARE(view.list()->rowCount(), 0);
+        QVERIFY(view.directoryBox()->text().isEmpty());
+        QVERIFY(!view.downloadFile("a.txt", "/tmp"));
+        QVERIFY(!view.uploadFile("/etc/hostname"));
+        QVERIFY(!view.canDownload());
+        view.disconnect(false); // nothing to give back
+        QCOMPARE(queue.count(), std::size_t(0));
+        // Taking over an item that lent nothing leaves the view detached.
+        const std::int32_t id = queue.addItem("ftp://u:p@h:21", "");
+        view.takeOver(id);
+        QVERIFY(!view.isConnected());
+    }
+
+    void pathlessPwdAndRefusedListing()
+    {
+        ScriptedServer server;
+        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        server.reply("PWD", "257 is your current location");
+        server.expect("PASV");
+        server.add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.add(ScriptedServer::Step::DataAccept);
+        server.reply("LIST", "550 Listing refused");
+        server.add(ScriptedServer::Step::DataClose);
+        server.reply("QUIT", "221 Bye");
+        server.start();
+
+        bw::core::QueueList queue;
+        const std::int32_t id = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1,
+            -1, 1);
+        QVERIFY(id != 0);
+        {
+            bw::net::FtpConnection ftp;
+            QVERIFY(ftp.createAndBind(0));
+            QVERIFY(ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", "p", 1}));
+            queue.lendConnection(id, &ftp);
+            QCOMPARE(queue.status(id), int(bw::core::StatusInactiveManualConnection));
+
+            ListingCache::instance().store("/stale/", {});
+            CManFtpView view(queue);
+            QStringList log;
+            connect(&view, &CManFtpView::logLine, &view,
+                [&](unsigned, quint64, const QString &text) { log << text; });
+            view.takeOver(id);
+            QVERIFY(view.isConnected());
+            QCOMPARE(queue.status(id), int(bw::core::StatusActiveManualConnection));
+            QCOMPARE(view.directoryBox()->text(), QStringLiteral("/"));
+            QCOMPARE(view.currentDirectoryPath(), std::string("/"));
+            QCOMPARE(view.list()->rowCount(), 1);
+            QCOMPARE(view.list()->itemText(0, 0), QStringLiteral(".."));
+            QCOMPARE(view.entry(0).group, 0);
+            // The take-over emptied the cache, and the refused listing put nothing in it.
+            QCOMPARE(ListingCache::instance().size(), std::size_t(0));
+            QVERIFY(log.contains(QStringLiteral("PWD")));
+            QVERIFY(log.contains(QStringLiteral("550 Listing refused")));
+
+            view.disconnect(false);
+            QCOMPARE(queue.status(id), int(bw::core::StatusInactiveManualConnection));
+            QVERIFY(queue.lentConnection(id) == nullptr);
+            QCOMPARE(view.list()->rowCount(), 0);
+            ftp.quit();
+        }
+        QVERIFY(server.waitFinished());
+        QCOMPARE(server.failures(), std::vector<std::string>());
+    }
+
+    void laterTakeOverReturnsTheEarlierItem()
+    {
+        ScriptedServer first;
+        ScriptedServer second;
+        for (ScriptedServer *server : {&first, &second}) {
+            server->send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+            server->reply("PWD", "257 \"/pub\" is current");
+            server->expect("PASV");
+            server->add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+            server->add(ScriptedServer::Step::DataAccept);
+            server->reply("LIST", "150 Here it comes");
+            server->add(ScriptedServer::Step::DataSend, "-rw-r--r--   1 u g   1234 Mar  3  2001 a.txt\r\n");
+            server->add(ScriptedServer::Step::DataClose);
+            server->send("226 Done");
+            server->reply("QUIT", "221 Bye");
+            server->start();
+        }
+        bw::core::QueueList queue;
+        bw::net::FtpConnection one;
+        bw::net::FtpConnection two;
+        const std::int32_t idOne = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(first.port()), "", 0, -1,
+            -1, -1, 1);
+        const std::int32_t idTwo = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(second.port()), "", 0, -1,
+            -1, -1, 1);
+        QVERIFY(one.createAndBind(0) && one.login(bw::net::FtpSite{"127.0.0.1", first.port(), "u", "p", 1}));
+        QVERIFY(two.createAndBind(0) && two.login(bw::net::FtpSite{"127.0.0.1", second.port(), "u", "p", 2}));
+        queue.lendConnection(idOne, &one);
+        queue.lendConnection(idTwo, &two);
+        {
+            CManFtpView view(queue);
+            view.takeOver(idOne);
+            QCOMPARE(view.directoryBox()->text(), QStringLiteral("/pub"));
+            QCOMPARE(view.currentDirectoryPath(), std::string("/pub/"));
+            QCOMPARE(view.list()->itemText(1, 0), QStringLiteral("a.txt"));
+            QCOMPARE(view.list()->itemText(1, 1), QStringLiteral("1234"));
+            QCOMPARE(view.list()->itemText(1, 2), QStringLiteral("3/3/2001 12:00 AM"));
+
+            view.takeOver(idTwo);
+            QCOMPARE(queue.status(idOne), int(bw::core::StatusInactiveManualConnection));
+            QCOMPARE(queue.status(idTwo), int(bw::core::StatusActiveManualConnection));
+            QVERIFY(queue.lentConnection(idOne) == &one); // still lent: its worker waits for it
+            QCOMPARE(view.itemId(), idTwo);
+        } // destruction gives the held connection back
+        QCOMPARE(queue.status(idTwo), int(bw::core::StatusInactiveManualConnection));
+        QVERIFY(queue.lentConnection(idTwo) == nullptr);
+        one.quit();
+        two.quit();
+        QVERIFY(first.waitFinished() && second.waitFinished());
+        QCOMPARE(first.failures(), std::vector<std::string>());
+        QCOMPARE(second.failures(), std::vector<std::string>());
+    }
+};
+
+QTEST_MAIN(RemoteViewTest)
+#include "remote_view_test.moc"
