@@ -76,7 +76,7 @@ engine::Settings settingsForRun(const CliOptions &o)
 }
 
 // Every item done; or, unless asked to keep running, nothing running and every item tried enough.
-bool workIsOver(core::QueueList &queue, const engine::Scheduler &scheduler, const CliOptions &o)
+bool workIsOver(core::QueueList &queue, const CliOptions &o)
 {
     bool allDone = true;
     bool allTried = true;
@@ -95,9 +95,9 @@ bool workIsOver(core::QueueList &queue, const engine::Scheduler &scheduler, cons
         if (item->isEligible() && (item->statusTime < 0 || item->attempts < tries))
             allTried = false;
     }
-    if (allDone)
-        return true;
-    return !o.keepRunning && allTried && scheduler.jobCount() == 0;
+    // Nothing in progress is as good as no job alive: a job between two items holds none, and the
+    // scheduler may already have started the next one for a retry.
+    return allDone || (!o.keepRunning && allTried);
 }
 
 void waitForSignals(sigset_t signals, CliNotifier *notifier)
@@ -170,7 +170,7 @@ int run(const CliOptions &o)
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
     scheduler.startScheduler();
-    while (g_signal.load() == 0 && !workIsOver(queue, scheduler, o)) {
+    while (g_signal.load() == 0 && !workIsOver(queue, o)) {
         progress.update();
         notifier.waitForChange(250);
     }

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+// bellwick-cli as a user runs it: exit codes, the summary, bad URLs and the saved queue file.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/queue_list.h"
+#include "engine/queue_file.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+#include "support/wait_until.h"
+
+namespace bw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun
+{
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the runner in `workDir` with HOME pointing into the temp folder (so no user settings leak in).
+class CliTest : public ::testing::Test
+{
+protected:
+    CliTest()
+    {
+        fs::create_directories(dir / "home/.config/Tolvenby");
+        fs::create_directories(dir / "work");
+    }
+
+    pid_t spawn(const std::vector<std::string> &args)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("HOME", (dir / "home").c_str(), 1);
+            ::unsetenv("XDG_CONFIG_HOME");
+            if (::chdir((dir / "work").c_str()) != 0)
+                ::_exit(120);
+            std::FILE *out = std::freopen((dir / "out.txt").c_str(), "w", stdout);
+            std::FILE *err = std::freopen((dir / "err.txt").c_str(), "w", stderr);
+            if (!out || !err)
+                ::_exit(121);
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(BW_CLI_PATH));
+            for (const auto &arg : args)
+                argv.push_back(const_cast<char *>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(BW_CLI_PATH, argv.data());
+            ::_exit(122);
+        }
+        return pid;
+    }
+
+    CliRun finish(pid_t pid)
+    {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        CliRun run;
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = readFile(dir / "out.txt");
+        run.err = readFile(dir / "err.txt");
+        return run;
+    }
+
+    CliRun run(const std::vector<std::string> &args) { return finish(spawn(args)); }
+
+    TempDir dir;
+};
+
+TEST_F(CliTest, HelpAndBadUsage)
+{
+    const CliRun help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("usage: bellwick-cli"), std::string::npos);
+    EXPECT_NE(help.out.find("--keep-running"), std::string::npos);
+
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--frobnicate"},
+             std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"}}) {
+        const CliRun bad = run(args);
+        EXPECT_EQ(bad.exitCode, 2) << args.front();
+        EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();
+    }
+}
+
+TEST_F(CliTest, ABadUrlStopsBeforeAnythingRunsAndTheQueueFileIsUntouched)
+{
+    const CliRun result = run({"--queue", "q.ftp", "http://127.0.0.1:1/x", "gopher://nowhere/x"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("URL parsing error"), std::string::npos);
+    EXPECT_NE(result.err.find("gopher://nowhere/x"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "work/q.ftp"));
+}
+
+TEST_F(CliTest, DownloadsEverythingAndExitsZero)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const std::string base = "http://" + http.host + ":" + std::to_string(http.port);
+    const CliRun result =
+        run({"--dir", "out", "--retry-time", "-1", base + "/files/a.bin", base + "/redirect-relative"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string source = readFile(fs::path(http.root) / "files/a.bin");
+    EXPECT_EQ(readFile(dir / "work/out/a.bin"), source);
+    EXPECT_EQ(readFile(dir / "work/out/redirect-relative"), source);
+}
+
+TEST_F(CliTest, ReportsWhatDidNotFinishSavesItAndExitsOne)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const std::string missing = "http://" + http.host + ":" + std::to_string(http.port) + "/no/such/file.bin";
+    const std::string good = "http://" + http.host + ":" + std::to_string(http.port) + "/files/a.bin";
+    const CliRun result =
+        run({"--queue", "sub/../q.ftp", "--tries", "1", "--retry-time", "-1", missing, good});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(missing + ": Transfer failed"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(good + ":"), std::string::npos) << result.err;
+
+    // The saved queue holds only the unfinished item.
+    ASSERT_TRUE(fs::exists(dir / "work/q.ftp"));
+    core::QueueList queue;
+    const auto loaded = engine::loadQueueFile(dir / "work/q.ftp", queue);
+    EXPECT_TRUE(loaded.ok());
+    ASSERT_EQ(queue.count(), 1u);
+    EXPECT_EQ(queue.url(queue.ids().front()), missing);
+    EXPECT_EQ(queue.localPath(queue.ids().front()), (dir / "work/file.bin").string());
+}
+
+TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const CliRun empty = run({"--queue", "fresh.ftp"});
+    EXPECT_EQ(empty.exitCode, 0) << empty.err;
+    // Created empty, then saved as an empty queue.
+    EXPECT_EQ(readFile(dir / "work/fresh.ftp"), std::string("\x01\0\0\0\0\0\0\0", 8));
+
+    // A queue saved earlier is run and emptied.
+    core::QueueList queue;
+    queue.addItem("http://" + http.host + ":" + std::to_string(http.port) + "/files/a.bin",
+        (dir / "work/from-file.bin").string());
+    ASSERT_TRUE(engine::saveQueueFile(dir / "work/fresh.ftp", queue));
+    const CliRun again = run({"--queue", "fresh.ftp"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(fs::file_size(dir / "work/from-file.bin"), 100000u);
+    EXPECT_EQ(readFile(dir / "work/fresh.ftp"), std::string("\x01\0\0\0\0\0\0\0", 8));
+}
+
+TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
+{
+    // A site that never answers keeps the item running until the signal.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f.bin";
+
+    const pid_t pid = spawn({"--queue", "q.ftp", "--keep-running", url});
+    // Running once the connection is waiting in the listener's backlog.
+    ASSERT_TRUE(waitUntil([&] {
+        pollfd entry{silent, POLLIN, 0};
+        return ::poll(&entry, 1, 0) == 1;
+    }));
+    ::kill(pid, SIGTERM);
+    const CliRun result = finish(pid);
+    ::close(silent);
+    EXPECT_EQ(result.exitCode, 143);
+    core::QueueList queue;
+    engine::loadQueueFile(dir / "work/q.ftp", queue);
+    ASSERT_EQ(queue.count(), 1u);
+    EXPECT_EQ(queue.url(queue.ids().front()), url);
+    EXPECT_NE(result.err.find(url + ": Idle"), std::string::npos) << result.err;
+}
+
+} // namespace
+} // namespace bw::test
