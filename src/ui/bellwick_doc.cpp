@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "ui/bellwick_doc.h"
 
-#include <QDir>
-#include <QFile>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QFile>
 
 #include "core/diagnostic_log.h"
 #include "engine/queue_file.h"
@@ -29,8 +30,7 @@ QString absolute(const QString &path)
 CBellwickDoc::CBellwickDoc(core::QueueList &queue, QObject *parent)
     : QObject(parent)
     , m_queue(queue)
-{
-}
+{}
 
 bool CBellwickDoc::openDocument(const QString &path)
 {
@@ -39,7 +39,8 @@ bool CBellwickDoc::openDocument(const QString &path)
     const engine::QueueFileLoadResult result = engine::loadQueueFile(toPath(m_filePath), m_queue);
     m_lastLoadProblem = QString::fromStdString(result.problem);
     if (result.damaged)
-        core::DiagnosticLog::instance().write("Queue file " + m_filePath.toStdString() + ": " + result.problem, 2);
+        core::DiagnosticLog::instance().write(
+            "Queue file " + m_filePath.toStdString() + ": " + result.problem, 2);
     m_modified = false;
     return true;
 }
@@ -67,7 +68,8 @@ bool CBellwickDoc::save()
 
 QString CBellwickDoc::ensureDefaultQueueFile(const QString &directory)
 {
-    const QString path = absolute(QDir(directory).filePath(QString::fromLatin1(engine::kDefaultQueueFileName)));
+    const QString path =
+        absolute(QDir(directory).filePath(QString::fromLatin1(engine::kDefaultQueueFileName)));
     const std::string native = path.toStdString();
     // Created empty and private (the queue's URLs may hold passwords); an existing file is left alone.
     const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);

@@ -31,8 +31,11 @@ public:
     bool save();
 
     QString filePath() const { return m_filePath; }
+
     bool isModified() const { return m_modified; }
+
     void setModified(bool modified) { m_modified = modified; }
+
     // What the last open found wrong with the file (empty when nothing).
     QString lastLoadProblem() const { return m_lastLoadProblem; }
 

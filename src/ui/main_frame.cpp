@@ -61,8 +61,8 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     // Construction: the diagnostic log, then the settings into their holders.
     core::DiagnosticLog::instance().open(m_options.diagnosticLogPath.toStdString(), 3);
     m_context.scheduler.setQueue(&m_context.queue);
-    const engine::Settings settings
-        = engine::loadSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
+    const engine::Settings settings =
+        engine::loadSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
     m_inTray = settings.systemTray && m_options.trayAvailable;
 
     // Window creation.
@@ -160,49 +160,60 @@ void CMainFrame::createActions()
     add("exit", QStringLiteral("E&xit"), QStringLiteral("Quit Bellwick"), [this] { close(); });
     add("editUrl", QStringLiteral("&Edit URL..."), QStringLiteral("Edit the selected item's URL"),
         &CMainFrame::editUrlCommand);
-    add("addUrl", QStringLiteral("&Add URL..."), QStringLiteral("Add a URL to the queue"), &CMainFrame::addUrlCommand)
+    add("addUrl", QStringLiteral("&Add URL..."), QStringLiteral("Add a URL to the queue"),
+        &CMainFrame::addUrlCommand)
         ->setIcon(toolIcon(ToolIcon::AddUrl));
-    QAction *remove = add("delete", QStringLiteral("&Delete\tDel"), QStringLiteral("Remove the selected items"),
-                          &CMainFrame::deleteCommand);
+    QAction *remove = add("delete", QStringLiteral("&Delete\tDel"),
+        QStringLiteral("Remove the selected items"), &CMainFrame::deleteCommand);
     remove->setShortcut(QKeySequence(Qt::Key_Delete));
     remove->setShortcutContext(Qt::WindowShortcut);
     remove->setIcon(toolIcon(ToolIcon::Delete));
     add("attach", QStringLiteral("Attach"), QString(), [] {});
-    QAction *go = add("go", QStringLiteral("&Go"), QStringLiteral("Start or stop the transfers"), &CMainFrame::goCommand);
+    QAction *go = add(
+        "go", QStringLiteral("&Go"), QStringLiteral("Start or stop the transfers"), &CMainFrame::goCommand);
     go->setCheckable(true);
     go->setIcon(toolIcon(ToolIcon::Go));
-    add("options", QStringLiteral("&Options..."), QStringLiteral("Change the options"), &CMainFrame::optionsCommand);
-    add("path", QStringLiteral("&Path..."), QStringLiteral("Choose the download folder"), &CMainFrame::pathCommand);
+    add("options", QStringLiteral("&Options..."), QStringLiteral("Change the options"),
+        &CMainFrame::optionsCommand);
+    add("path", QStringLiteral("&Path..."), QStringLiteral("Choose the download folder"),
+        &CMainFrame::pathCommand);
     // Manual browsing: present, enabled once a remote browser is attached.
-    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"), [] {})
-        ->setIcon(toolIcon(ToolIcon::Connect));
+    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"), [] {
+    })->setIcon(toolIcon(ToolIcon::Connect));
     add("disconnect", QStringLiteral("&Disconnect"), QStringLiteral("Disconnect from the site"), [this] {
         if (m_remote && m_remote->isConnected())
             m_remote->disconnect(false);
         showDownloadPath();
     })->setIcon(toolIcon(ToolIcon::Disconnect));
     add("temporaryDisconnect", QStringLiteral("Temporary Disconnect"),
-        QStringLiteral("Disconnect and reconnect after the transfers"), [this] {
+        QStringLiteral("Disconnect and reconnect after the transfers"),
+        [this] {
             if (m_remote && m_remote->isConnected())
                 m_remote->disconnect(true);
             showDownloadPath();
-        })->setIcon(toolIcon(ToolIcon::TemporaryDisconnect));
-    add("createRemoteFolder", QStringLiteral("Create Remote Folder"), QStringLiteral("Create a folder on the site"),
+        })
+        ->setIcon(toolIcon(ToolIcon::TemporaryDisconnect));
+    add("createRemoteFolder", QStringLiteral("Create Remote Folder"),
+        QStringLiteral("Create a folder on the site"),
         [this] {
             if (m_remote && m_remote->isConnected())
                 m_remote->makeFolder();
-        })->setIcon(toolIcon(ToolIcon::CreateRemoteFolder));
-    add("remoteDelete", QStringLiteral("Remote Delete"), QStringLiteral("Delete the selected remote files"), [this] {
-        if (m_remote && m_remote->isConnected() && m_remote->hasSelection())
-            m_remote->deleteSelection();
-    })->setIcon(toolIcon(ToolIcon::RemoteDelete));
-    add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("Open the user manual"), &CMainFrame::helpTopics);
+        })
+        ->setIcon(toolIcon(ToolIcon::CreateRemoteFolder));
+    add("remoteDelete", QStringLiteral("Remote Delete"), QStringLiteral("Delete the selected remote files"),
+        [this] {
+            if (m_remote && m_remote->isConnected() && m_remote->hasSelection())
+                m_remote->deleteSelection();
+        })
+        ->setIcon(toolIcon(ToolIcon::RemoteDelete));
+    add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("Open the user manual"),
+        &CMainFrame::helpTopics);
     add("about", QStringLiteral("&About..."), QStringLiteral("Program information and version"),
         &CMainFrame::aboutCommand)
         ->setIcon(toolIcon(ToolIcon::About));
-    add("contextHelp", QStringLiteral("Help"), QStringLiteral("Help on a part of the window"),
-        [] { QWhatsThis::enterWhatsThisMode(); })
-        ->setIcon(toolIcon(ToolIcon::ContextHelp));
+    add("contextHelp", QStringLiteral("Help"), QStringLiteral("Help on a part of the window"), [] {
+        QWhatsThis::enterWhatsThisMode();
+    })->setIcon(toolIcon(ToolIcon::ContextHelp));
     add("systemTray", QStringLiteral("&Restore"), QStringLiteral("Switch between the window and the tray"),
         &CMainFrame::toggleTray);
 }
@@ -213,7 +224,7 @@ void CMainFrame::createMenus()
     file->addAction(action(QStringLiteral("exit")));
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->addActions({action(QStringLiteral("editUrl")), action(QStringLiteral("addUrl")),
-                      action(QStringLiteral("delete")), action(QStringLiteral("attach"))});
+        action(QStringLiteral("delete")), action(QStringLiteral("attach"))});
     QMenu *download = menuBar()->addMenu(QStringLiteral("&Download"));
     download->addActions(
         {action(QStringLiteral("go")), action(QStringLiteral("options")), action(QStringLiteral("path"))});
@@ -236,8 +247,8 @@ void CMainFrame::createToolBar()
     m_toolBar->setMovable(true);
     m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     m_toolBar->setIconSize(QSize(16, 16));
-    for (const char *name : {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder", "remoteDelete",
-                             "", "go", "delete", "", "about", "contextHelp"}) {
+    for (const char *name : {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder",
+             "remoteDelete", "", "go", "delete", "", "about", "contextHelp"}) {
         if (*name == '\0')
             m_toolBar->addSeparator();
         else
@@ -258,8 +269,8 @@ void CMainFrame::createStatusBar()
     m_pathPane->setFixedWidth(kStatusPaneWidth);
     statusBar()->addPermanentWidget(m_pathPane);
     QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
-    QAction *toggle = makeAction(this, "viewStatusBar", QStringLiteral("&Status Bar"),
-                                 QStringLiteral("Show or hide the status bar"));
+    QAction *toggle = makeAction(
+        this, "viewStatusBar", QStringLiteral("&Status Bar"), QStringLiteral("Show or hide the status bar"));
     toggle->setCheckable(true);
     toggle->setChecked(true);
     connect(toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
@@ -302,7 +313,7 @@ void CMainFrame::createLayout()
     for (int tab = 0; tab < kQueueTabCount; ++tab) {
         TiledListCtrl *list = m_queueView->list(static_cast<QueueTab>(tab));
         connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-                &CMainFrame::updateCommandStates);
+            &CMainFrame::updateCommandStates);
         connect(list->listModel(), &QAbstractItemModel::rowsRemoved, this, &CMainFrame::updateCommandStates);
     }
     connect(m_queueView->tabs(), &QTabWidget::currentChanged, this, &CMainFrame::updateCommandStates);
@@ -346,7 +357,7 @@ void CMainFrame::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange) {
         repaintCaptions();
     } else if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray
-               && m_context.scheduler.minimizeTray() && m_options.trayAvailable && !m_closing) {
+        && m_context.scheduler.minimizeTray() && m_options.trayAvailable && !m_closing) {
         // Leave the state change first; hiding from inside it confuses some window managers.
         QTimer::singleShot(0, this, [this] {
             if (isMinimized() && !m_inTray)
@@ -404,13 +415,14 @@ void CMainFrame::updateCommandStates()
     for (const char *name : {"disconnect", "temporaryDisconnect", "createRemoteFolder"})
         action(QString::fromLatin1(name))->setEnabled(remoteConnected);
     action(QStringLiteral("remoteDelete"))->setEnabled(remoteConnected && m_remote->hasSelection());
-    action(QStringLiteral("systemTray"))->setText(m_inTray ? QStringLiteral("&Restore") : QStringLiteral("System &Tray"));
+    action(QStringLiteral("systemTray"))
+        ->setText(m_inTray ? QStringLiteral("&Restore") : QStringLiteral("System &Tray"));
 }
 
 void CMainFrame::addUrlCommand()
 {
-    const std::optional<QString> text
-        = m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
+    const std::optional<QString> text =
+        m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
     if (text)
         m_queueView->addUrl(*text, true);
 }
@@ -433,7 +445,8 @@ void CMainFrame::optionsCommand()
 
 void CMainFrame::pathCommand()
 {
-    const QString folder = pickDownloadFolder(this, QString::fromStdString(m_context.scheduler.downloadPath()));
+    const QString folder =
+        pickDownloadFolder(this, QString::fromStdString(m_context.scheduler.downloadPath()));
     if (folder.isEmpty())
         return;
     // Set first, then save, so the chosen folder is what gets stored.

@@ -5,9 +5,10 @@
 // through the notification bridge, whose calls arrive here as `onLogLine` and `onQueueChanged`.
 #pragma once
 
+#include <cstdint>
+
 #include <QMainWindow>
 #include <QString>
-#include <cstdint>
 
 #include "ui/text_entry_dialog.h"
 #include "ui/tray_status.h"
@@ -23,11 +24,12 @@ class QToolBar;
 namespace bw::core {
 class QueueList;
 class QueueNotifier;
-}
+} // namespace bw::core
+
 namespace bw::engine {
 class Scheduler;
 class SettingsStore;
-}
+} // namespace bw::engine
 
 namespace bw::ui {
 
@@ -79,7 +81,7 @@ public:
     // and the scheduler, builds the window, registers the notifier and removes the log-on start entry.
     // The scheduler is started by `startEngine`.
     CMainFrame(MainFrameContext context, MainFrameOptions options = MainFrameOptions::defaults(),
-               QWidget *parent = nullptr);
+        QWidget *parent = nullptr);
     // Saves the settings and closes the diagnostic log.
     ~CMainFrame() override;
 
@@ -107,23 +109,39 @@ public:
     TrayStatus currentTrayStatus() const;
 
     bool inTray() const { return m_inTray; }
+
     bool isClosing() const { return m_closing; }
+
     bool isClosed() const { return m_closed; }
+
     // The one-time layout of the first showing is done; log lines are shown from then on.
     bool panesReady() const { return m_panesReady; }
+
     bool refreshPending() const { return m_refreshPending; }
+
     bool savePending() const { return m_savePending; }
+
     CFtpTreeView *queueView() const { return m_queueView; }
+
     CLogSubFrame *logFrame() const { return m_logFrame; }
+
     CCtrlListView *batchLog() const;
     CCtrlListView *manualLog() const;
+
     CCtrlListView *localView() const { return m_localView; }
+
     CCtrlListView *remoteView() const { return m_remoteView; }
+
     QSplitter *mainSplitter() const { return m_mainSplitter; }
+
     QLabel *pathPane() const { return m_pathPane; }
+
     QToolBar *toolBar() const { return m_toolBar; }
+
     QSystemTrayIcon *trayIconObject() const { return m_trayIcon; }
+
     QMenu *trayMenu() const { return m_trayMenu; }
+
     QAction *action(const QString &objectName) const;
 
     void setRemoteBrowser(RemoteBrowserLink *browser);

@@ -55,8 +55,8 @@ void CMainFrame::showTrayIcon(bool visible)
 TrayStatus CMainFrame::currentTrayStatus() const
 {
     engine::Scheduler &scheduler = m_context.scheduler;
-    return trayStatus(scheduler.isRunning(), scheduler.busyCount(), scheduler.jobCount(), scheduler.maxThreads(),
-                      m_remote && m_remote->isConnected());
+    return trayStatus(scheduler.isRunning(), scheduler.busyCount(), scheduler.jobCount(),
+        scheduler.maxThreads(), m_remote && m_remote->isConnected());
 }
 
 void CMainFrame::updateTrayIcon()

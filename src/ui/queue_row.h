@@ -4,8 +4,9 @@
 // can be checked without a window.
 #pragma once
 
-#include <QString>
 #include <cstdint>
+
+#include <QString>
 
 namespace bw::ui {
 

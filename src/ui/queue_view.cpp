@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/queue_view.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -69,8 +71,8 @@ QString fromStd(const std::string &text)
 
 } // namespace
 
-CFtpTreeView::CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document,
-                           QWidget *parent)
+CFtpTreeView::CFtpTreeView(
+    core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document, QWidget *parent)
     : QWidget(parent)
     , m_queue(queue)
     , m_scheduler(scheduler)
@@ -96,8 +98,9 @@ CFtpTreeView::CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler,
         for (int column = 0; column < kQueueColumnCount; ++column)
             list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
         list->setStatusTips(true);
-        list->setStatusTipProvider(
-            [this](std::int64_t itemId) { return fromStd(core::statusText(m_queue.status(static_cast<std::int32_t>(itemId)))); });
+        list->setStatusTipProvider([this](std::int64_t itemId) {
+            return fromStd(core::statusText(m_queue.status(static_cast<std::int32_t>(itemId))));
+        });
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setContextMenuPolicy(Qt::NoContextMenu);
         list->viewport()->installEventFilter(this);
@@ -126,7 +129,7 @@ CFtpTreeView::~CFtpTreeView() = default;
 QList<QAction *> CFtpTreeView::contextActions() const
 {
     return {m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction, m_resetRetryCountAction,
-            m_deleteAction};
+        m_deleteAction};
 }
 
 TiledListCtrl *CFtpTreeView::currentList() const
@@ -213,7 +216,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId)
         list->setItemImage(row, action.image);
     list->setItemText(row, ColumnBytes, bytesText(done, total, percent));
     if (total / 100 != 0)
-        list->setProgress(row, percent);
+        list->setProgress(row, std::clamp(percent, 0, 100)); // a server may send more than it announced
     list->setItemText(row, ColumnTotal, QString::number(total));
     list->setItemText(row, ColumnSpeed, QString::number(item->rateKBps));
     list->setItemText(row, ColumnRetry, QString::number(item->retryTime));
@@ -260,6 +263,7 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
     }
 
     std::string urlText = url.toStdString();
+    std::string localPath;
     core::Url parsed;
     const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
     if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
@@ -274,13 +278,16 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
             folder.remove(0, 1);
         while (folder.endsWith(u'/'))
             folder.chop(1);
-        target += u'/' + folder + u'/' + fromStd(parsed.path + parsed.fileName).section(u'/', -1);
+        target += u'/' + folder + u'/' + fromStd(parsed.fileName);
         while (target.endsWith(u'/'))
             target.chop(1);
+        // The upload reads the dropped file itself, wherever the download folder is.
+        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
         urlText = target.toStdString();
+    } else {
+        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
     }
 
-    const std::string localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
     const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
     if (id == 0) {
         m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
@@ -351,8 +358,8 @@ void CFtpTreeView::editUrl()
     if (ids.isEmpty())
         return;
     const std::int32_t id = ids.first();
-    const std::optional<QString> text
-        = m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, fromStd(m_queue.url(id)));
+    const std::optional<QString> text =
+        m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, fromStd(m_queue.url(id)));
     if (!text)
         return;
     if (!m_queue.setUrl(id, text->toStdString())) {
@@ -379,8 +386,8 @@ void CFtpTreeView::editRetryValue(bool retryDelay)
         return;
     const std::int32_t first = ids.first();
     const int current = retryDelay ? m_queue.retryTime(first) : m_queue.retryCount(first);
-    const std::optional<QString> text = m_prompts.askText(this, QStringLiteral("Edit Retry Delay"),
-                                                          QStringLiteral("Value: "), QString::number(current));
+    const std::optional<QString> text = m_prompts.askText(
+        this, QStringLiteral("Edit Retry Delay"), QStringLiteral("Value: "), QString::number(current));
     if (!text)
         return;
     const int value = leadingNumber(*text);

@@ -4,9 +4,10 @@
 // GUI thread and reads item values through the queue list's locked accessors.
 #pragma once
 
-#include <QWidget>
 #include <array>
 #include <cstdint>
+
+#include <QWidget>
 
 #include "ui/queue_row.h"
 #include "ui/text_entry_dialog.h"
@@ -17,6 +18,7 @@ class QTabWidget;
 namespace bw::core {
 class QueueList;
 }
+
 namespace bw::engine {
 class Scheduler;
 }
@@ -55,7 +57,7 @@ public:
     static constexpr int kRefreshBatch = 25;
 
     CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document,
-                 QWidget *parent = nullptr);
+        QWidget *parent = nullptr);
     ~CFtpTreeView() override;
 
     // The refresh message: a non-zero id refreshes that item's rows, 0 runs a full refresh. Returns 1.
@@ -81,14 +83,21 @@ public:
     void resetRetryCount();
 
     void setRemoteBrowser(RemoteBrowserLink *browser) { m_remote = browser; }
+
     void setPrompts(UserPrompts prompts) { m_prompts = std::move(prompts); }
 
     TiledListCtrl *list(QueueTab tab) const { return m_lists[static_cast<int>(tab)]; }
+
     TiledListCtrl *currentList() const;
+
     QTabWidget *tabs() const { return m_tabs; }
+
     QString caption() const;
+
     CaptionBar *captionBar() const { return m_caption; }
+
     int rotationStart() const { return m_rotationStart; }
+
     // The queue view's own context-menu commands, in menu order (never the frame's commands).
     QList<QAction *> contextActions() const;
 

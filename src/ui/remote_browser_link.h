@@ -4,8 +4,9 @@
 // connection. The remote browser implements it; until it exists the window runs without one.
 #pragma once
 
-#include <QString>
 #include <cstdint>
+
+#include <QString>
 
 namespace bw::ui {
 

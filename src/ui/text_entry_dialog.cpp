@@ -10,8 +10,8 @@
 
 namespace bw::ui {
 
-TextEntryDialog::TextEntryDialog(const QString &caption, const QString &label, const QString &text,
-                                 QWidget *parent)
+TextEntryDialog::TextEntryDialog(
+    const QString &caption, const QString &label, const QString &text, QWidget *parent)
     : QDialog(parent)
     , m_edit(new QLineEdit(text, this))
 {
@@ -40,7 +40,7 @@ UserPrompts UserPrompts::modalDialogs()
 {
     UserPrompts prompts;
     prompts.askText = [](QWidget *parent, const QString &caption, const QString &label,
-                         const QString &text) -> std::optional<QString> {
+                          const QString &text) -> std::optional<QString> {
         TextEntryDialog dialog(caption, label, text, parent);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;

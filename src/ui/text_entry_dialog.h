@@ -3,9 +3,10 @@
 // retry settings (label "Value: "), each with "OK" and "Cancel".
 #pragma once
 
-#include <QDialog>
 #include <functional>
 #include <optional>
+
+#include <QDialog>
 
 class QLineEdit;
 
@@ -16,9 +17,11 @@ class TextEntryDialog : public QDialog
     Q_OBJECT
 
 public:
-    TextEntryDialog(const QString &caption, const QString &label, const QString &text, QWidget *parent = nullptr);
+    TextEntryDialog(
+        const QString &caption, const QString &label, const QString &text, QWidget *parent = nullptr);
 
     QString text() const;
+
     QLineEdit *edit() const { return m_edit; }
 
 private:
@@ -30,8 +33,8 @@ private:
 struct UserPrompts
 {
     // Returns the entered text, or nothing when the user cancelled.
-    std::function<std::optional<QString>(QWidget *parent, const QString &caption, const QString &label,
-                                         const QString &text)>
+    std::function<std::optional<QString>(
+        QWidget *parent, const QString &caption, const QString &label, const QString &text)>
         askText;
     std::function<void(QWidget *parent, const QString &text, const QString &caption)> showError;
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The queue document: the default queue file, absolute paths that survive a change of the working
 // directory, appending on open, and saves that fail without harm.
+#include <filesystem>
+
+#include <sys/stat.h>
+
 #include <QSignalSpy>
 #include <QtTest>
-#include <filesystem>
-#include <sys/stat.h>
 
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
@@ -25,6 +27,7 @@ QString qpath(const std::filesystem::path &path)
 struct WorkingDirectory
 {
     std::filesystem::path saved = std::filesystem::current_path();
+
     ~WorkingDirectory() { std::filesystem::current_path(saved); }
 };
 
@@ -47,7 +50,10 @@ void BellwickDocTest::defaultQueueFileIsCreatedEmptyAndPrivate()
     const QString path = CBellwickDoc::ensureDefaultQueueFile(qpath(dir.path()));
     QCOMPARE(path, qpath(dir / "filelist.ftp"));
     QCOMPARE(std::filesystem::file_size(dir / "filelist.ftp"), std::uintmax_t(0));
-    struct stat info {};
+
+    struct stat info
+    {};
+
     QCOMPARE(::stat((dir / "filelist.ftp").c_str(), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
 

@@ -39,15 +39,19 @@ struct FrameBundle
         bridge.close();
     }
 
-    QString path(const std::string &name) const { return QString::fromStdString((engine.dir / name).string()); }
+    QString path(const std::string &name) const
+    {
+        return QString::fromStdString((engine.dir / name).string());
+    }
 
     ui::CMainFrame &create()
     {
         frame = std::make_unique<ui::CMainFrame>(
-            ui::MainFrameContext{engine.queue, engine.scheduler, engine.store, engine.document, &bridge}, options);
+            ui::MainFrameContext{engine.queue, engine.scheduler, engine.store, engine.document, &bridge},
+            options);
         QObject::connect(&bridge, &app::NotificationBridge::logLine, frame.get(), &ui::CMainFrame::onLogLine);
-        QObject::connect(&bridge, &app::NotificationBridge::queueChanged, frame.get(),
-                         &ui::CMainFrame::onQueueChanged);
+        QObject::connect(
+            &bridge, &app::NotificationBridge::queueChanged, frame.get(), &ui::CMainFrame::onQueueChanged);
         return *frame;
     }
 };

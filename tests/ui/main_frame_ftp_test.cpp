@@ -2,9 +2,11 @@
 // End to end through the window: a URL added with Add URL is downloaded from the loopback vsftpd by the
 // scheduler's workers, its row reaches "Complete", and the file arrives byte for byte. Needs the test
 // servers (tests/servers/start.sh); fails without them.
-#include <QtTest>
 #include <filesystem>
+
 #include <unistd.h>
+
+#include <QtTest>
 
 #include "engine/queue_file.h"
 #include "frame_fixture.h"
@@ -30,17 +32,20 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     const QByteArray password = qgetenv("BW_TEST_FTP_PASSWORD");
     const QByteArray root = qgetenv("BW_TEST_FTP_ROOT");
     if (port.isEmpty() || user.isEmpty() || root.isEmpty())
-        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with tests/servers/start.sh");
+        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
+              "tests/servers/start.sh");
 
     // Our own folder on the server.
-    const std::filesystem::path folder
-        = std::filesystem::path(root.toStdString()) / ("window-" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::path(root.toStdString()) / ("window-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string content = test::patternBytes(3 * 1024 * 1024 + 17, 6);
     test::writeFile(folder / "payload.bin", content);
+
     struct Cleanup
     {
         std::filesystem::path path;
+
         ~Cleanup()
         {
             std::error_code ignored;
@@ -51,8 +56,8 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     test::FrameBundle b;
     CMainFrame &frame = b.create();
     const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4/payload.bin")
-                            .arg(QString::fromUtf8(user), QString::fromUtf8(password), QString::fromUtf8(port),
-                                 QString::fromStdString(folder.filename().string()));
+                            .arg(QString::fromUtf8(user), QString::fromUtf8(password),
+                                QString::fromUtf8(port), QString::fromStdString(folder.filename().string()));
     UserPrompts prompts = UserPrompts::modalDialogs();
     QString offered;
     prompts.askText = [&](QWidget *, const QString &, const QString &, const QString &text) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The main window: layout and commands, the log routing, the refresh and autosave timers fed by the
 // engine's notifications, the tray state, the log-on entry, and the close sequence.
+#include <thread>
+
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCloseEvent>
@@ -12,7 +14,6 @@
 #include <QSplitter>
 #include <QToolBar>
 #include <QtTest>
-#include <thread>
 
 #include "engine/queue_file.h"
 #include "frame_fixture.h"
@@ -53,8 +54,9 @@ void MainFrameTest::windowLayout()
     QStringList tools;
     for (QAction *action : frame.toolBar()->actions())
         tools << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
-    QCOMPARE(tools.join(u' '), QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete | "
-                                              "go delete | about contextHelp"));
+    QCOMPARE(tools.join(u' '),
+        QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete | "
+                       "go delete | about contextHelp"));
     QVERIFY(frame.toolBar()->isMovable());
     QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
 
@@ -80,10 +82,11 @@ void MainFrameTest::windowLayout()
     for (int tab = 0; tab < tabs.size(); ++tab)
         QCOMPARE(frame.queueView()->tabs()->tabText(tab), tabs[tab]);
     QAbstractItemModelTester tester(frame.queueView()->list(QueueTab::Queue)->listModel(),
-                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester::FailureReportingMode::QtTest);
     TiledListCtrl *queue = frame.queueView()->list(QueueTab::Queue);
     QCOMPARE(queue->columnCount(), int(kQueueColumnCount));
-    QCOMPARE(queue->listModel()->headerData(ColumnLocalPath, Qt::Horizontal).toString(), QStringLiteral("Local Path"));
+    QCOMPARE(queue->listModel()->headerData(ColumnLocalPath, Qt::Horizontal).toString(),
+        QStringLiteral("Local Path"));
     QCOMPARE(queue->columnWidth(ColumnAction), 150);
     QCOMPARE(queue->columnWidth(ColumnBytes), 110);
 }
@@ -177,7 +180,8 @@ void MainFrameTest::deleteFollowsSelection()
     QVERIFY(!b.engine.queue.contains(id));
     QVERIFY(!frame.action("delete")->isEnabled());
     // Manual browsing is not attached: its commands are there but disabled.
-    for (const char *name : {"connect", "disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete"})
+    for (const char *name :
+        {"connect", "disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete"})
         QVERIFY2(!frame.action(name)->isEnabled(), name);
 }
 
@@ -301,7 +305,8 @@ void MainFrameTest::shutdownDuringTransferSavesQueue()
     QCOMPARE(reloaded.status(back), 1);
     QCOMPARE(QString::fromStdString(core::statusText(reloaded.status(back))), QStringLiteral("Idle"));
     // The partial file stays for a later resume.
-    QCOMPARE(QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin").string())).size(), qint64(5000));
+    QCOMPARE(
+        QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin").string())).size(), qint64(5000));
 }
 
 void MainFrameTest::settingsSavedWhenWindowGoes()
@@ -310,9 +315,9 @@ void MainFrameTest::settingsSavedWhenWindowGoes()
     b.create();
     b.frame->close();
     b.frame.reset();
-    for (const char *key : {"MaxThreads", "MaxThreadsPerSite", "RetryTime", "RetryCount", "Timeout", "HidePassword",
-                            "MinimizeTray", "Passive", "ShowSiteStart", "TimeStamp", "UseDownloadPath",
-                            "LongLocalPaths"})
+    for (const char *key :
+        {"MaxThreads", "MaxThreadsPerSite", "RetryTime", "RetryCount", "Timeout", "HidePassword",
+            "MinimizeTray", "Passive", "ShowSiteStart", "TimeStamp", "UseDownloadPath", "LongLocalPaths"})
         QVERIFY2(b.engine.store.contains("Options", key), key);
     QVERIFY(b.engine.store.contains("Paths", "DownloadPath"));
     QVERIFY(!b.engine.store.contains("Options", "SystemTray"));

@@ -31,10 +31,31 @@ void QueueRowTest::membership_data()
     // Tabs the status shows in, as "QACE" letters: Queue, Active, Complete, Errors.
     QTest::addColumn<QString>("tabs");
     const QList<QPair<int, QString>> cases{
-        {0, "Q"},    {1, "Q"},    {2, "C"},    {3, "QE"},   {4, "QE"},   {5, "QE"},   {6, "QE"},
-        {7, "QE"},   {8, "CE"},   {9, "QE"},   {10, "QE"},  {11, "Q"},   {12, "Q"},   {13, "C"},
-        {14, "QE"},  {15, "QE"},  {16, "QE"},  {17, "Q"},   {129, "QA"}, {130, "QA"}, {131, "QA"},
-        {132, "QA"}, {133, "Q"},  {135, "QA"}, {136, "Q"},
+        {0, "Q"},
+        {1, "Q"},
+        {2, "C"},
+        {3, "QE"},
+        {4, "QE"},
+        {5, "QE"},
+        {6, "QE"},
+        {7, "QE"},
+        {8, "CE"},
+        {9, "QE"},
+        {10, "QE"},
+        {11, "Q"},
+        {12, "Q"},
+        {13, "C"},
+        {14, "QE"},
+        {15, "QE"},
+        {16, "QE"},
+        {17, "Q"},
+        {129, "QA"},
+        {130, "QA"},
+        {131, "QA"},
+        {132, "QA"},
+        {133, "Q"},
+        {135, "QA"},
+        {136, "Q"},
     };
     for (const auto &[status, tabs] : cases)
         QTest::addRow("status %d", status) << status << tabs;
@@ -90,7 +111,8 @@ void QueueRowTest::action_data()
     QTest::newRow("queued for removal") << 8 << true << qint64(0) << 0 << "Complete" << kImageIdleUpload;
     QTest::newRow("manual complete") << 13 << false << qint64(0) << 0 << "Complete" << kImageIdleDownload;
     for (int status : {3, 4, 9, 14, 15, 16})
-        QTest::addRow("error %d", status) << status << false << qint64(0) << 0 << "Idle - Error" << kImageIdleDownload;
+        QTest::addRow("error %d", status)
+            << status << false << qint64(0) << 0 << "Idle - Error" << kImageIdleDownload;
     QTest::newRow("timeout") << 5 << false << qint64(0) << 0 << "Idle - Timeout" << kImageIdleDownload;
     QTest::newRow("ratio") << 6 << false << qint64(0) << 0 << "Idle - Ratio" << kImageIdleDownload;
     QTest::newRow("ratio recheck") << 10 << true << qint64(0) << 0 << "Idle - Ratio" << kImageIdleUpload;
@@ -98,10 +120,14 @@ void QueueRowTest::action_data()
     QTest::newRow("connecting") << 130 << true << qint64(0) << 0 << "Connecting" << kImageActiveUpload;
     QTest::newRow("transferring small file")
         << 132 << false << qint64(99) << 0 << "Downloading - 0%" << kImageActiveDownload;
-    QTest::newRow("transferring without size") << 132 << false << qint64(0) << 0 << "Downloading" << kImageActiveDownload;
-    QTest::newRow("searching upload") << 131 << true << qint64(400) << 25 << "Uploading - 25%" << kImageActiveUpload;
-    QTest::newRow("manual pending") << 133 << false << qint64(0) << 0 << "Manual - Pending" << kImageManualPending;
-    QTest::newRow("manual active") << 135 << false << qint64(0) << 0 << "Manual - Active" << kImageManualActive;
+    QTest::newRow("transferring without size")
+        << 132 << false << qint64(0) << 0 << "Downloading" << kImageActiveDownload;
+    QTest::newRow("searching upload")
+        << 131 << true << qint64(400) << 25 << "Uploading - 25%" << kImageActiveUpload;
+    QTest::newRow("manual pending") << 133 << false << qint64(0) << 0 << "Manual - Pending"
+                                    << kImageManualPending;
+    QTest::newRow("manual active") << 135 << false << qint64(0) << 0 << "Manual - Active"
+                                   << kImageManualActive;
     QTest::newRow("active") << 129 << false << qint64(0) << 0 << "Active" << kImageActiveDownload;
     QTest::newRow("bad url") << 11 << false << qint64(0) << 0 << "Active" << kImageActiveDownload;
     QTest::newRow("failed manual") << 12 << true << qint64(0) << 0 << "Active" << kImageActiveUpload;

@@ -2,13 +2,15 @@
 // The bellwick program as the desktop starts it: the queue file chosen from the command line, the
 // first start with nothing on disk, the orderly end on SIGTERM, and the windowless automation mode
 // running the queue against the test vsftpd.
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QtTest>
-#include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
@@ -92,7 +94,10 @@ void StartupTest::firstStartCreatesQueueFileAndSettings()
 
     const std::filesystem::path queueFile = run.dir / "run" / "filelist.ftp";
     QVERIFY(std::filesystem::exists(queueFile));
-    struct stat info {};
+
+    struct stat info
+    {};
+
     QCOMPARE(::stat(queueFile.c_str(), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
     core::QueueList queue;
@@ -102,9 +107,9 @@ void StartupTest::firstStartCreatesQueueFileAndSettings()
 
     // Every setting but "SystemTray" was written when the window went.
     QSettings settings(run.settingsFile(), QSettings::IniFormat);
-    for (const char *key : {"MaxThreads", "MaxThreadsPerSite", "RetryTime", "RetryCount", "Timeout", "HidePassword",
-                            "MinimizeTray", "Passive", "ShowSiteStart", "TimeStamp", "UseDownloadPath",
-                            "LongLocalPaths"})
+    for (const char *key :
+        {"MaxThreads", "MaxThreadsPerSite", "RetryTime", "RetryCount", "Timeout", "HidePassword",
+            "MinimizeTray", "Passive", "ShowSiteStart", "TimeStamp", "UseDownloadPath", "LongLocalPaths"})
         QVERIFY2(settings.contains(QStringLiteral("Options/") + QLatin1String(key)), key);
     QVERIFY(settings.contains(QStringLiteral("Paths/DownloadPath")));
     QVERIFY(!settings.contains(QStringLiteral("Options/SystemTray")));
@@ -134,15 +139,18 @@ void StartupTest::automationRunsQueueWithoutWindow()
     const QByteArray password = qgetenv("BW_TEST_FTP_PASSWORD");
     const QByteArray root = qgetenv("BW_TEST_FTP_ROOT");
     if (port.isEmpty() || user.isEmpty() || root.isEmpty())
-        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with tests/servers/start.sh");
-    const std::filesystem::path folder
-        = std::filesystem::path(root.toStdString()) / ("automation-" + std::to_string(::getpid()));
+        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
+              "tests/servers/start.sh");
+    const std::filesystem::path folder =
+        std::filesystem::path(root.toStdString()) / ("automation-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string content = test::patternBytes(512 * 1024 + 3, 9);
     test::writeFile(folder / "data.bin", content);
+
     struct Cleanup
     {
         std::filesystem::path path;
+
         ~Cleanup()
         {
             std::error_code ignored;
@@ -153,9 +161,9 @@ void StartupTest::automationRunsQueueWithoutWindow()
     ProgramRun run;
     const std::filesystem::path target = run.dir / "data.bin";
     core::QueueList source;
-    source.addItem("ftp://" + user.toStdString() + ":" + password.toStdString() + "@127.0.0.1:" + port.toStdString()
-                       + "/" + folder.filename().string() + "/data.bin",
-                   target.string());
+    source.addItem("ftp://" + user.toStdString() + ":" + password.toStdString()
+            + "@127.0.0.1:" + port.toStdString() + "/" + folder.filename().string() + "/data.bin",
+        target.string());
     QVERIFY(engine::saveQueueFile(run.dir / "run" / "batch.ftp", source));
 
     // No display at all: the automation switch never opens a window.

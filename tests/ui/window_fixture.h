@@ -3,13 +3,14 @@
 // in-memory settings store and a queue document, all in a temporary folder of the test's own.
 #pragma once
 
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
-#include <chrono>
-#include <filesystem>
-#include <memory>
 
 #include "core/queue_list.h"
 #include "engine/memory_settings_store.h"
@@ -51,7 +52,9 @@ struct EngineBundle
     }
 
     std::filesystem::path queueFile() const { return dir / "queue.ftp"; }
+
     std::filesystem::path downloads() const { return dir / "downloads"; }
+
     QString queueFileName() const { return QString::fromStdString(queueFile().string()); }
 };
 

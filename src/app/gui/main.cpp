@@ -3,14 +3,16 @@
 // (or "filelist.ftp", created empty when missing) and shows the main window, or keeps it in the tray.
 // With -Embedding, -Automation, /Embedding or /Automation it runs the queue without a window until
 // SIGINT or SIGTERM, then saves the queue.
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "app/glue/notification_bridge.h"
 #include "app/glue/qt_settings_store.h"
@@ -36,7 +38,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
         const QString lower = argument.toLower();
-        if (lower == u"-embedding" || lower == u"/embedding" || lower == u"-automation" || lower == u"/automation")
+        if (lower == u"-embedding" || lower == u"/embedding" || lower == u"-automation"
+            || lower == u"/automation")
             line.automation = true;
         else if (line.queueFile.isEmpty() && !argument.startsWith(u'-'))
             line.queueFile = argument;
@@ -57,7 +60,10 @@ QSocketNotifier *watchTerminationSignals(QObject *parent)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return nullptr;
-    struct sigaction action {};
+
+    struct sigaction action
+    {};
+
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -66,8 +72,7 @@ QSocketNotifier *watchTerminationSignals(QObject *parent)
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char buffer[16];
-        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {}
     });
     return notifier;
 }
@@ -85,7 +90,8 @@ QString manualPath()
     if (QFileInfo::exists(QStringLiteral(BW_INSTALLED_MANUAL)))
         return QStringLiteral(BW_INSTALLED_MANUAL);
 #endif
-    const QString besideProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/Bellwick/manual.html");
+    const QString besideProgram =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/Bellwick/manual.html");
     if (QFileInfo::exists(besideProgram))
         return QFileInfo(besideProgram).canonicalFilePath();
 #ifdef BW_SOURCE_MANUAL
@@ -138,10 +144,12 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
     int status = 0;
     {
         bw::ui::CMainFrame frame({queue, scheduler, store, document, &bridge}, options);
-        QObject::connect(&bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
-        QObject::connect(&bridge, &bw::app::NotificationBridge::queueChanged, &frame,
-                         &bw::ui::CMainFrame::onQueueChanged);
-        QObject::connect(&frame, &bw::ui::CMainFrame::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        QObject::connect(
+            &bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
+        QObject::connect(
+            &bridge, &bw::app::NotificationBridge::queueChanged, &frame, &bw::ui::CMainFrame::onQueueChanged);
+        QObject::connect(
+            &frame, &bw::ui::CMainFrame::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         document.openDocument(queueFile);
         frame.startEngine();
         if (!frame.inTray())
