@@ -18,10 +18,13 @@ BrowsePrompts BrowsePrompts::modalDialogs()
         return dialog.text();
     };
     prompts.confirm = [](QWidget *parent, const QString &text, const QString &caption) {
-        return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        return QMessageBox::question(
+                   parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
     };
-    prompts.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    prompts.openUrl = [](const QUrl &url) {
+        QDesktopServices::openUrl(url);
+    };
     return prompts;
 }
 

@@ -46,7 +46,9 @@ public:
     // The entries of `directory`, or null when it was not listed.
     const std::vector<CachedEntry> *find(const std::string &directory) const;
     void store(const std::string &directory, std::vector<CachedEntry> entries);
+
     void clear() { m_listings.clear(); }
+
     std::size_t size() const { return m_listings.size(); }
 
 private:

@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "browse/local_view.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -15,10 +20,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStorageInfo>
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-#include <vector>
 
 #include "browse/drag_text.h"
 #include "browse/man_ftp_view.h"
@@ -165,12 +166,15 @@ void CLocalView::listDirectory()
         QStringList texts;
         int image = 0;
     };
+
     std::vector<Row> rowsToShow;
     rowsToShow.push_back({ListEntry{"..", true, 0, 0}, {QStringLiteral(".."), QString(), QString()},
         ui::FileIconList::kParentImage});
     std::error_code error;
     const std::string prefix = directoryPrefix();
-    for (fs::directory_iterator it(directory.toStdString(), fs::directory_options::skip_permission_denied, error), end;
+    for (fs::directory_iterator
+             it(directory.toStdString(), fs::directory_options::skip_permission_denied, error),
+         end;
          !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
         std::error_code kindError;
@@ -186,7 +190,8 @@ void CLocalView::listDirectory()
             const QDateTime modified = info.lastModified().toLocalTime();
             const QDate day = modified.date();
             const QTime time = modified.time();
-            row.texts = {qName, ui::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
+            row.texts = {qName,
+                ui::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
                 modified.isValid() ? dateText(day.year(), day.month(), day.day(), time.hour(), time.minute())
                                    : QString()};
             row.image = m_images->iconForLocalPath(info.absoluteFilePath(), false);
@@ -274,7 +279,8 @@ void CLocalView::viewSelection()
 
 bool CLocalView::canUpload() const
 {
-    return m_remote && m_remote->isConnected() && !m_remote->isTransferring() && !list()->selectedRows().isEmpty();
+    return m_remote && m_remote->isConnected() && !m_remote->isTransferring()
+        && !list()->selectedRows().isEmpty();
 }
 
 void CLocalView::uploadSelection()
@@ -397,7 +403,8 @@ bool CLocalView::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if ((mouse->buttons() & Qt::LeftButton)
-            && (mouse->position().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()
+            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
+                >= QApplication::startDragDistance()
             && list()->rowAt(m_pressPos) >= 0) {
             startDrag();
             return true;

@@ -4,9 +4,10 @@
 // browser by drag and drop or the Upload command. GUI thread only.
 #pragma once
 
-#include <QString>
 #include <memory>
 #include <string>
+
+#include <QString>
 
 #include "browse/browse_prompts.h"
 #include "browse/list_entry.h"
@@ -58,15 +59,20 @@ public:
 
     // Drops are taken only while the remote browser runs a drag of its own.
     void setDropEnabled(bool on) { m_dropTarget = on; }
+
     bool dropEnabled() const { return m_dropTarget; }
+
     QString dragText() const;
     void dropText(const QString &text);
 
     void setRemoteBrowser(CManFtpView *browser) { m_remote = browser; }
+
     void setPrompts(BrowsePrompts prompts) { m_prompts = std::move(prompts); }
 
     QComboBox *driveList() const { return m_drives; }
+
     QLineEdit *directoryBox() const { return m_directoryBox; }
+
     ListEntry entry(int row) const;
     int rowOf(const QString &name) const;
     QMenu *buildContextMenu(int row);

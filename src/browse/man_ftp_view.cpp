@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "browse/man_ftp_view.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
@@ -11,9 +15,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
@@ -49,7 +50,9 @@ class WaitCursor
 {
 public:
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
@@ -120,7 +123,8 @@ void CManFtpView::onConnectionEvent(void *context, const net::ConnectionNotifica
     auto *view = static_cast<CManFtpView *>(context);
     const QString text = QString::fromStdString(notification.text);
     // The view drives the connection on its own thread; should a line come from elsewhere, it is queued.
-    QMetaObject::invokeMethod(view, [view, message, text] { view->log(message, text); }, Qt::AutoConnection);
+    QMetaObject::invokeMethod(
+        view, [view, message, text] { view->log(message, text); }, Qt::AutoConnection);
 }
 
 void CManFtpView::giveBack(std::int32_t status)
@@ -239,7 +243,8 @@ bool CManFtpView::refreshListing(bool force)
                 item.name = m_connection->entryName();
                 item.isDirectory = m_connection->entryIsDirectory();
                 item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(m_connection->entrySize(), 0));
-                item.dateText = dateText(time.year, time.month, time.day, time.hour, time.minute).toStdString();
+                item.dateText =
+                    dateText(time.year, time.month, time.day, time.hour, time.minute).toStdString();
                 fetched.push_back(std::move(item));
             }
         }
@@ -252,8 +257,10 @@ bool CManFtpView::refreshListing(bool force)
         QStringList texts;
         int image = 0;
     };
+
     std::vector<Row> rowsToShow;
-    rowsToShow.push_back({ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, ui::FileIconList::kParentImage});
+    rowsToShow.push_back(
+        {ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, ui::FileIconList::kParentImage});
     for (const CachedEntry &item : source) {
         if (item.name == "." || item.name == "..")
             continue;
@@ -453,8 +460,8 @@ bool CManFtpView::downloadFile(const std::string &name, const std::string &local
         return false;
     // A name from the server becomes one file in the local folder, never a path elsewhere.
     if (!engine::isSafePathComponent(name)) {
-        log(core::kWmLogStatus, QStringLiteral("Not downloaded: unsafe file name \"%1\".")
-                                    .arg(QString::fromStdString(name)));
+        log(core::kWmLogStatus,
+            QStringLiteral("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
         return false;
     }
     std::uint64_t size = 0;
@@ -622,7 +629,8 @@ bool CManFtpView::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if ((mouse->buttons() & Qt::LeftButton)
-            && (mouse->position().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()
+            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
+                >= QApplication::startDragDistance()
             && list()->rowAt(m_pressPos) >= 0) {
             startDrag();
             return true;

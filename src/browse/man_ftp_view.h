@@ -5,11 +5,12 @@
 // of the lent connection is sent out as a log line with thread id 0 (the "Manual Log"). GUI thread only.
 #pragma once
 
-#include <QPointer>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <QPointer>
 
 #include "browse/browse_prompts.h"
 #include "browse/list_entry.h"
@@ -23,10 +24,12 @@ class QMenu;
 namespace bw::core {
 class QueueList;
 }
+
 namespace bw::net {
 class FtpConnection;
 struct ConnectionNotification;
-}
+} // namespace bw::net
+
 namespace bw::ui {
 class FileIconList;
 }
@@ -57,8 +60,11 @@ public:
 
     // RemoteBrowserLink.
     bool isConnected() const override;
+
     std::int32_t itemId() const override { return m_itemId; }
+
     QString currentDirectory() const override { return QString::fromStdString(m_currentDirectory); }
+
     bool hasSelection() const override;
     void takeOver(std::int32_t itemId) override;
     void disconnect(bool temporary) override;
@@ -85,18 +91,26 @@ public:
     void dropText(const QString &text);
 
     void setLocalView(CLocalView *view) { m_localView = view; }
+
     void setPrompts(BrowsePrompts prompts) { m_prompts = std::move(prompts); }
 
     bool isAttached() const { return m_attached; }
+
     net::FtpConnection *connection() const { return m_connection; }
+
     std::string currentDirectoryPath() const { return m_currentDirectory; }
+
     QLineEdit *directoryBox() const { return m_directoryBox; }
+
     // The entry of a row (the ".." row included).
     ListEntry entry(int row) const;
     int rowOf(const QString &name) const;
+
     // The "File Transfer" window of the running direct transfer, or null.
     ui::TransferProgressDialog *progressWindow() const { return m_progress; }
+
     bool isTransferring() const { return m_transferRunning; }
+
     // The context menu for a click on `row` (-1: no row), built but not shown.
     QMenu *buildContextMenu(int row);
 

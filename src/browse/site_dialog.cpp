@@ -72,8 +72,8 @@ std::filesystem::path siteFilePath()
     return std::filesystem::path(folder.toStdString()) / "database.usr";
 }
 
-CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath, const engine::SettingsStore &settings,
-    const SiteFields &initial, QWidget *parent)
+CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
+    const engine::SettingsStore &settings, const SiteFields &initial, QWidget *parent)
     : QDialog(parent)
     , m_sites(sites)
     , m_filePath(std::move(filePath))
@@ -295,8 +295,7 @@ ConnectState::ConnectState()
     : user(QString::fromLatin1(core::kAnonymousUser))
     , password(QString::fromLatin1(core::kDefaultAnonymousPassword))
     , sitesFile(siteFilePath())
-{
-}
+{}
 
 SiteFields ConnectState::fields() const
 {
@@ -324,8 +323,8 @@ void ConnectState::take(const SiteFields &fields)
     }
 }
 
-std::int32_t queueManualConnection(core::QueueList &queue, const std::string &user, const std::string &password,
-    const std::string &host, std::int32_t port, const SiteOptions &options)
+std::int32_t queueManualConnection(core::QueueList &queue, const std::string &user,
+    const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options)
 {
     const std::string url = "ftp://" + user + ":" + password + "@" + host + ":" + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);

@@ -33,8 +33,7 @@ class Reader
 public:
     explicit Reader(std::string_view bytes)
         : m_bytes(bytes)
-    {
-    }
+    {}
 
     bool readInt(std::int32_t &value)
     {
@@ -66,7 +65,8 @@ private:
 bool readEntry(Reader &reader, bool withOptions, const SiteOptions &olderFileOptions, SiteEntry &entry)
 {
     if (!reader.readString(entry.name) || !reader.readString(entry.password) || !reader.readString(entry.user)
-        || !reader.readInt(entry.anonymous) || !reader.readInt(entry.port) || !reader.readString(entry.address))
+        || !reader.readInt(entry.anonymous) || !reader.readInt(entry.port)
+        || !reader.readString(entry.address))
         return false;
     if (!withOptions) {
         entry.options = olderFileOptions;
@@ -157,7 +157,9 @@ bool SiteList::save(const std::filesystem::path &path) const
         std::filesystem::create_directories(path.parent_path(), error);
     const std::string bytes = serialize();
     return platform::writeFileAtomically(
-        path, [&bytes](std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
+        path,
+        [&bytes](
+            std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
         0600);
 }
 

@@ -51,11 +51,16 @@ public:
     static constexpr std::int32_t kVersion = 1;
 
     void append(const SiteEntry &entry) { m_entries.push_back(entry); }
+
     // Replaces the entry at `index`; an index outside the list does nothing.
     void replace(std::size_t index, const SiteEntry &entry);
+
     const SiteEntry &at(std::size_t index) const { return m_entries.at(index); }
+
     std::size_t count() const { return m_entries.size(); }
+
     void clear() { m_entries.clear(); }
+
     const std::vector<SiteEntry> &entries() const { return m_entries; }
 
     // The file's bytes for the whole list (marker, version 1, count, entries with their options).

@@ -60,8 +60,11 @@ void CMainFrame::runShutdown()
 
     m_queueView->clear();
     QApplication::restoreOverrideCursor();
-    if (m_inTray)
-        toggleTray();
+    if (m_inTray) {
+        // Leave the tray without showing a window that is about to go.
+        m_inTray = false;
+        showTrayIcon(false);
+    }
 }
 
 } // namespace bw::ui

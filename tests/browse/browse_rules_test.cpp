@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The rules the file panes share: row order, date texts, the listing cache and the drag texts.
-#include <QTest>
 #include <algorithm>
+
+#include <QTest>
 
 #include "browse/drag_text.h"
 #include "browse/list_entry.h"
@@ -13,6 +14,7 @@ class BrowseRulesTest : public QObject
     Q_OBJECT
 
 private slots:
+
     void rowOrder()
     {
         std::vector<ListEntry> rows = {
@@ -30,15 +32,16 @@ private slots:
         QStringList names;
         for (const ListEntry &row : rows)
             names << QString::fromStdString(row.name);
-        QCOMPARE(names, QStringList({"..", ":cdir", "Alpha", "bdir", "Zdir", ":colon.txt", "alpha.txt",
-                            "beta.TXT", "zeta.txt"}));
+        QCOMPARE(names,
+            QStringList(
+                {"..", ":cdir", "Alpha", "bdir", "Zdir", ":colon.txt", "alpha.txt", "beta.TXT", "zeta.txt"}));
     }
 
     void parentRowAmongLocalDirectories()
     {
         // In the local pane every row has group 0: ".." sorts by name among the folders.
-        std::vector<ListEntry> rows = {{"b", true, 0, 0}, {"..", true, 0, 0}, {"!first", true, 0, 0},
-            {"a.txt", false, 0, 0}};
+        std::vector<ListEntry> rows = {
+            {"b", true, 0, 0}, {"..", true, 0, 0}, {"!first", true, 0, 0}, {"a.txt", false, 0, 0}};
         std::sort(rows.begin(), rows.end(), listEntryLess);
         QCOMPARE(rows[0].name, std::string("!first"));
         QCOMPARE(rows[1].name, std::string(".."));

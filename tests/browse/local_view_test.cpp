@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The local pane on a folder of its own: rows, sizes and dates, moving between folders, the file
 // commands, the drag text, and what it refuses while the remote browser holds no connection.
+#include <filesystem>
+
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-#include <filesystem>
 
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
@@ -62,7 +63,9 @@ private:
                 return std::nullopt;
             return m_answer;
         };
-        p.openUrl = [this](const QUrl &url) { m_opened << url; };
+        p.openUrl = [this](const QUrl &url) {
+            m_opened << url;
+        };
         return p;
     }
 
@@ -77,6 +80,7 @@ private:
     }
 
 private slots:
+
     void init()
     {
         m_home = m_dir / ("case" + std::to_string(std::rand()));
@@ -101,7 +105,8 @@ private slots:
         QCOMPARE(view.list()->itemText(big, 1), QStringLiteral("1,234,567"));
         QCOMPARE(view.entry(big).size, std::uint64_t(0)); // the size lives only in the text
         QCOMPARE(view.list()->itemText(view.rowOf(QStringLiteral("zero")), 1), QString());
-        const QDateTime modified = QFileInfo(QString::fromStdString((m_home / "Big").string())).lastModified();
+        const QDateTime modified =
+            QFileInfo(QString::fromStdString((m_home / "Big").string())).lastModified();
         QCOMPARE(view.list()->itemText(big, 2),
             dateText(modified.date().year(), modified.date().month(), modified.date().day(),
                 modified.time().hour(), modified.time().minute()));
@@ -216,7 +221,8 @@ private slots:
     {
         CLocalView view;
         QMenu *onRow = view.buildContextMenu(0);
-        QCOMPARE(menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
+        QCOMPARE(
+            menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
         QMenu *offRow = view.buildContextMenu(-1);
         QCOMPARE(menuTexts(offRow), QStringList({"Make Dir...", "Refresh"}));
     }
@@ -233,8 +239,8 @@ private slots:
         selectNames(view, {"a.txt", "b.txt"});
         const QString prefix = QString::fromStdString(CLocalView::directoryPrefix());
         QCOMPARE(view.dragText(),
-            QStringLiteral("file://") + prefix + QStringLiteral("a.txt") + QChar(8) + QStringLiteral("file://")
-                + prefix + QStringLiteral("b.txt"));
+            QStringLiteral("file://") + prefix + QStringLiteral("a.txt") + QChar(8)
+                + QStringLiteral("file://") + prefix + QStringLiteral("b.txt"));
         // Nothing to upload to while the browser holds no connection.
         QVERIFY(!view.canUpload());
         view.uploadSelection();

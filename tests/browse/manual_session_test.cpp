@@ -3,12 +3,14 @@
 // and lends its connection, the queue view hands it to the remote browser, and the user browses,
 // creates, renames, deletes, moves files both ways (directly and by the panes' drops) and disconnects.
 // Needs BW_TEST_FTP_* (scripts/test starts the server); fails without it.
+#include <filesystem>
+
+#include <unistd.h>
+
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
-#include <filesystem>
-#include <unistd.h>
 
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
@@ -83,13 +85,16 @@ private:
     BrowsePrompts prompts()
     {
         BrowsePrompts p;
-        p.confirm = [](QWidget *, const QString &, const QString &) { return true; };
+        p.confirm = [](QWidget *, const QString &, const QString &) {
+            return true;
+        };
         p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
                 return std::nullopt;
             return m_answers.takeFirst();
         };
-        p.openUrl = [](const QUrl &) {};
+        p.openUrl = [](const QUrl &) {
+        };
         return p;
     }
 
@@ -115,8 +120,8 @@ private:
         SiteOptions options;
         options.retryTime = 0;
         options.passive = 1;
-        const std::int32_t id = queueManualConnection(m_queue, m_server.user, m_server.password, m_server.host,
-            m_server.port, options);
+        const std::int32_t id = queueManualConnection(
+            m_queue, m_server.user, m_server.password, m_server.host, m_server.port, options);
         if (id == 0)
             return 0;
         // The queue view hands a pending manual connection over when it refreshes the item's row.
@@ -130,6 +135,7 @@ private:
     }
 
 private slots:
+
     void initTestCase()
     {
         m_server = bw::test::ftpServer();
@@ -157,13 +163,14 @@ private slots:
         m_local->setRemoteBrowser(m_remote.get());
         m_remote->setPrompts(prompts());
         m_local->setPrompts(prompts());
-        connect(m_remote.get(), &CManFtpView::logLine, this, [this](unsigned message, quint64 thread, const QString &text) {
-            QCOMPARE(thread, quint64(0));
-            const char *kind = message == bw::core::kWmLogSent ? "sent:"
-                : message == bw::core::kWmLogReceived           ? "received:"
-                                                                : "status:";
-            m_log << QString::fromLatin1(kind) + text;
-        });
+        connect(m_remote.get(), &CManFtpView::logLine, this,
+            [this](unsigned message, quint64 thread, const QString &text) {
+                QCOMPARE(thread, quint64(0));
+                const char *kind = message == bw::core::kWmLogSent ? "sent:"
+                    : message == bw::core::kWmLogReceived          ? "received:"
+                                                                   : "status:";
+                m_log << QString::fromLatin1(kind) + text;
+            });
         QVERIFY(m_scheduler.startScheduler());
     }
 
@@ -294,12 +301,13 @@ private slots:
         m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("hello.txt")), false);
         m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("second.bin")), false);
         const QString text = m_remote->dragText();
-        const QString base = QStringLiteral("{%1}ftp://%2:%3@%4:%5/%6/")
-                                 .arg(m_item)
-                                 .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.password),
-                                     QString::fromStdString(m_server.host))
-                                 .arg(m_server.port)
-                                 .arg(QString::fromStdString(m_remoteName));
+        const QString base =
+            QStringLiteral("{%1}ftp://%2:%3@%4:%5/%6/")
+                .arg(m_item)
+                .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.password),
+                    QString::fromStdString(m_server.host))
+                .arg(m_server.port)
+                .arg(QString::fromStdString(m_remoteName));
         QCOMPARE(text, base + QStringLiteral("hello.txt") + QChar(8) + base + QStringLiteral("second.bin"));
 
         // Dropped on the local pane: both names come from the browsed folder into the working folder.
@@ -346,12 +354,15 @@ private slots:
         QStringList texts;
         for (QAction *action : menu->actions())
             texts << action->text();
-        QCOMPARE(texts, QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
+        QCOMPARE(texts,
+            QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
         QCOMPARE(m_remote->buildContextMenu(-1)->actions().size(), 3);
 
         QList<QUrl> opened;
         BrowsePrompts p = prompts();
-        p.openUrl = [&](const QUrl &url) { opened << url; };
+        p.openUrl = [&](const QUrl &url) {
+            opened << url;
+        };
         m_remote->setPrompts(p);
         QVERIFY(selectOnly(QStringLiteral("hello.txt")));
         m_remote->viewSelection();
@@ -375,7 +386,8 @@ private slots:
         QCOMPARE(m_remote->list()->rowCount(), 0);
         QVERIFY(m_remote->directoryBox()->text().isEmpty());
         // The job ends the item where the browser left it, and then no longer holds it.
-        QVERIFY(QTest::qWaitFor([&] { return !bw::core::isInProgressStatus(m_queue.status(m_item)); }, kLimitMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return !bw::core::isInProgressStatus(m_queue.status(m_item)); }, kLimitMs));
         QVERIFY(QTest::qWaitFor([&] { return m_queue.removeItem(m_item); }, kLimitMs));
 
         const std::int32_t second = connectAndHandOver();

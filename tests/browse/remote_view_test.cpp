@@ -19,14 +19,19 @@ class RemoteViewTest : public QObject
     Q_OBJECT
 
 private slots:
+
     void viewFileAddress_data()
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("url");
-        QTest::newRow("named user") << "joe" << "ftp://joe:pw@h:21/d/f.txt";
-        QTest::newRow("anonymous") << "anonymous" << "ftp://h:21/d/f.txt";
-        QTest::newRow("anonymous, mixed case") << "AnonYmous" << "ftp://h:21/d/f.txt";
-        QTest::newRow("anonymous prefix only") << "anonymous2" << "ftp://anonymous2:pw@h:21/d/f.txt";
+        QTest::newRow("named user") << "joe"
+                                    << "ftp://joe:pw@h:21/d/f.txt";
+        QTest::newRow("anonymous") << "anonymous"
+                                   << "ftp://h:21/d/f.txt";
+        QTest::newRow("anonymous, mixed case") << "AnonYmous"
+                                               << "ftp://h:21/d/f.txt";
+        QTest::newRow("anonymous prefix only") << "anonymous2"
+                                               << "ftp://anonymous2:pw@h:21/d/f.txt";
     }
 
     void viewFileAddress()
@@ -71,8 +76,8 @@ private slots:
         server.start();
 
         bw::core::QueueList queue;
-        const std::int32_t id = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1,
-            -1, 1);
+        const std::int32_t id =
+            queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1, -1, 1);
         QVERIFY(id != 0);
         {
             bw::net::FtpConnection ftp;
@@ -129,10 +134,10 @@ private slots:
         bw::core::QueueList queue;
         bw::net::FtpConnection one;
         bw::net::FtpConnection two;
-        const std::int32_t idOne = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(first.port()), "", 0, -1,
-            -1, -1, 1);
-        const std::int32_t idTwo = queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(second.port()), "", 0, -1,
-            -1, -1, 1);
+        const std::int32_t idOne =
+            queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(first.port()), "", 0, -1, -1, -1, 1);
+        const std::int32_t idTwo =
+            queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(second.port()), "", 0, -1, -1, -1, 1);
         QVERIFY(one.createAndBind(0) && one.login(bw::net::FtpSite{"127.0.0.1", first.port(), "u", "p", 1}));
         QVERIFY(two.createAndBind(0) && two.login(bw::net::FtpSite{"127.0.0.1", second.port(), "u", "p", 2}));
         queue.lendConnection(idOne, &one);

@@ -41,6 +41,7 @@ private:
         bw::test::TempDir dir;
         bw::engine::MemorySettingsStore store;
         SiteList sites;
+
         std::filesystem::path file() const { return dir / "database.usr"; }
     };
 
@@ -55,6 +56,7 @@ private:
     }
 
 private slots:
+
     void openingShowsSitesAndSettings()
     {
         Fixture f;
@@ -245,11 +247,12 @@ private slots:
         QCOMPARE(state.user, QStringLiteral("joe"));
 
         // Anonymous: the remembered login is the anonymous one whatever was typed; Close queues nothing.
-        const std::int32_t anonymous = runConnectCommand(nullptr, state, f.store, queue, [](CSiteDialog &dialog) {
-            dialog.anonymousBox()->setChecked(true);
-            dialog.connectSite();
-            return dialog.result();
-        });
+        const std::int32_t anonymous =
+            runConnectCommand(nullptr, state, f.store, queue, [](CSiteDialog &dialog) {
+                dialog.anonymousBox()->setChecked(true);
+                dialog.connectSite();
+                return dialog.result();
+            });
         QCOMPARE(queue.user(anonymous), std::string(bw::core::kAnonymousUser));
         QCOMPARE(state.password, QString::fromLatin1(bw::core::kDefaultAnonymousPassword));
         const std::size_t before = queue.count();

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The site file's bytes: both layouts, the options of older files, damaged files, and a safe save.
-#include <QTest>
 #include <filesystem>
+
 #include <sys/stat.h>
+
+#include <QTest>
 
 #include "browse/site_list.h"
 #include "engine/memory_settings_store.h"
@@ -45,6 +47,7 @@ class SiteListTest : public QObject
     Q_OBJECT
 
 private slots:
+
     void emptyListIsTwelveBytes()
     {
         QCOMPARE(SiteList().serialize(), std::string("\xFF\xFF\xFF\xFF\x01\0\0\0\0\0\0\0", 12));
@@ -56,8 +59,8 @@ private slots:
         list.append(exampleEntry());
         const std::string bytes = list.serialize();
         QCOMPARE(bytes.size(), std::size_t(12 + 43));
-        const std::string entry = str("a") + str("") + str("b") + le(0) + le(21) + str("h") + le(30) + le(30)
-            + le(30) + le(0);
+        const std::string entry =
+            str("a") + str("") + str("b") + le(0) + le(21) + str("h") + le(30) + le(30) + le(30) + le(0);
         QCOMPARE(bytes.substr(12), entry);
     }
 
@@ -138,8 +141,8 @@ private slots:
     {
         SiteList list;
         // A count of two billion with one entry present, then a name claiming 2 GB.
-        const std::string bytes = le(-1) + le(1) + le(0x7FFFFFFF) + str("a") + str("") + str("b") + le(0) + le(21)
-            + str("h") + le(30) + le(30) + le(30) + le(0) + le(0x7FFFFFF0) + "xy";
+        const std::string bytes = le(-1) + le(1) + le(0x7FFFFFFF) + str("a") + str("") + str("b") + le(0)
+            + le(21) + str("h") + le(30) + le(30) + le(30) + le(0) + le(0x7FFFFFF0) + "xy";
         QVERIFY(!list.parse(bytes, {}));
         QCOMPARE(list.count(), std::size_t(1));
         const std::string negative = le(-1) + le(1) + le(1) + le(-5) + "abc";
@@ -163,7 +166,10 @@ private slots:
         SiteList list;
         list.append(exampleEntry());
         QVERIFY(list.save(path)); // creates the folders on first save
-        struct stat info{};
+
+        struct stat info
+        {};
+
         QCOMPARE(::stat(path.c_str(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);
         QCOMPARE(bw::test::readFile(path), list.serialize());
