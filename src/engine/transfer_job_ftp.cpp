@@ -219,6 +219,11 @@ void TransferJob::runManualConnection(int id)
         changed(0, id);
         waitForConnectionBack(id);
     }
+    // Stopped while the connection was out: the request stays queued (Idle) rather than complete.
+    if (stoppedMidway(id)) {
+        m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+        return;
+    }
     const int itemStatus = m_queue->status(id);
     if (itemStatus == core::StatusFailedManualConnection) {
         m_result = core::StatusFailedManualConnection;

@@ -160,6 +160,26 @@ TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
     EXPECT_EQ(readFile(dir / "work/fresh.ftp"), std::string("\x01\0\0\0\0\0\0\0", 8));
 }
 
+TEST_F(CliTest, AManualConnectionRequestStaysQueuedForTheWindow)
+{
+    const FtpServer ftp = ftpServer();
+    ASSERT_NE(ftp.port, 0) << "the vsftpd test server is needed";
+    const std::string url =
+        "ftp://" + ftp.user + ":" + ftp.password + "@" + ftp.host + ":" + std::to_string(ftp.port);
+    core::QueueList queue;
+    // An empty local path asks for a manual connection.
+    ASSERT_NE(queue.addItem(url, ""), 0);
+    ASSERT_TRUE(engine::saveQueueFile(dir / "work/manual.ftp", queue));
+    const CliRun result = run({"--queue", "manual.ftp"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(url + ": Manually reconnect after transfers"), std::string::npos) << result.err;
+    core::QueueList saved;
+    engine::loadQueueFile(dir / "work/manual.ftp", saved);
+    ASSERT_EQ(saved.count(), 1u);
+    EXPECT_EQ(saved.url(saved.ids().front()), url);
+    EXPECT_EQ(saved.localPath(saved.ids().front()), "");
+}
+
 TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
 {
     // A site that never answers keeps the item running until the signal.

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -159,6 +161,60 @@ TEST_F(FtpJobTest, LoginFailuresEndWithTheirStatus)
     start();
     ASSERT_TRUE(waitStatus(badPassword, core::StatusInvalidPassword));
     ASSERT_TRUE(waitStatus(refused, core::StatusFailedToConnect));
+}
+
+TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
+{
+    scheduler.setMaxThreads(1);
+    const std::string site = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":"
+        + std::to_string(server.port);
+    std::mutex seenMutex;
+    std::map<std::int64_t, std::set<int>> seen;
+    notifier.setOnChange([&](std::int64_t changed) {
+        const int status = queue.status(static_cast<std::int32_t>(changed));
+        std::lock_guard lock{seenMutex};
+        seen[changed].insert(status);
+    });
+    start();
+
+    const struct
+    {
+        const char *name;
+        int givenBack; // what the browser leaves in the item
+        int expected; // how the job ends it
+    } cases[] = {
+        {"disconnect", core::StatusInactiveManualConnection, core::StatusManualConnectionComplete},
+        {"failure", core::StatusFailedManualConnection, core::StatusFailedManualConnection},
+        {"temporary disconnect", core::StatusReconnectAfterTransfers, core::StatusReconnectAfterTransfers},
+    };
+
+    for (const auto &c : cases) {
+        // An empty local path asks for a manual connection.
+        const auto id = queue.addItem(site, "");
+        ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; })) << c.name;
+        EXPECT_EQ(queue.status(id), core::StatusInactiveManualConnection) << c.name;
+        queue.setStatus(id, c.givenBack);
+        queue.lendConnection(id, nullptr);
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard lock{seenMutex};
+            return seen[id].count(c.expected) != 0;
+        })) << c.name;
+        if (c.expected == core::StatusReconnectAfterTransfers) {
+            // With nothing else to do the job takes it again at once and lends it anew.
+            ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
+            // Stopped while lent, the request stays queued rather than complete.
+            scheduler.stop();
+            ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+            EXPECT_EQ(queue.status(id), core::StatusIdle);
+            EXPECT_EQ(queue.lentConnection(id), nullptr);
+        } else {
+            // A failed request would be taken again at once; out of the way for the next case.
+            queue.removeItem(id);
+            ASSERT_TRUE(waitUntil([&] {
+                return !queue.contains(id) || queue.status(id) == core::StatusQueuedForRemoval;
+            })) << c.name;
+        }
+    }
 }
 
 } // namespace

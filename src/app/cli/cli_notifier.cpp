@@ -19,9 +19,18 @@ void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t it
         const auto id = static_cast<std::int32_t>(itemId);
         // A manual-connection request needs the window: give the connection back as a temporary
         // disconnect does, so the item stays queued for the window.
+        // The job takes such an item again once its site has nothing else; it is then left lent (the
+        // job looks once a second) instead of being handed back and forth without end.
         if (id != 0 && m_queue.lentConnection(id) != nullptr) {
-            m_queue.setStatus(id, core::StatusReconnectAfterTransfers);
-            m_queue.lendConnection(id, nullptr);
+            bool firstTime = false;
+            {
+                std::lock_guard lock{m_parkedMutex};
+                firstTime = m_parked.insert(id).second;
+            }
+            if (firstTime) {
+                m_queue.setStatus(id, core::StatusReconnectAfterTransfers);
+                m_queue.lendConnection(id, nullptr);
+            }
         }
         wake();
         return;
@@ -62,6 +71,16 @@ void CliNotifier::wake()
         m_changed = true;
     }
     m_changeSignal.notify_all();
+}
+
+} // namespace bw::cli
+
+namespace bw::cli {
+
+std::set<std::int32_t> CliNotifier::parkedItems() const
+{
+    std::lock_guard lock{m_parkedMutex};
+    return m_parked;
 }
 
 } // namespace bw::cli

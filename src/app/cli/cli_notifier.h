@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What bellwick-cli does with the queue's notifications, on the worker threads that send them: wakes
-// the main loop, hands lent connections straight back (there is no browser to use them), and with
+// the main loop, hands a lent connection straight back (there is no browser to use it), and with
 // --verbose prints the Batch Log lines.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <set>
 
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
@@ -27,6 +28,9 @@ public:
     // Wakes waitForChange from another thread (a signal arrived).
     void wake();
 
+    // Manual-connection requests given back to the queue: settled as far as this runner goes.
+    std::set<std::int32_t> parkedItems() const;
+
     // Serialises writes to stderr between the log lines and the progress display.
     std::mutex &outputMutex() { return m_outputMutex; }
 
@@ -41,6 +45,8 @@ private:
     std::mutex m_changeMutex;
     std::condition_variable m_changeSignal;
     bool m_changed = false; // guarded by m_changeMutex
+    mutable std::mutex m_parkedMutex;
+    std::set<std::int32_t> m_parked; // guarded by m_parkedMutex
 };
 
 } // namespace bw::cli

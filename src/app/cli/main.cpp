@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -76,15 +77,19 @@ engine::Settings settingsForRun(const CliOptions &o)
 }
 
 // Every item done; or, unless asked to keep running, nothing running and every item tried enough.
-bool workIsOver(core::QueueList &queue, const CliOptions &o)
+bool workIsOver(core::QueueList &queue, const CliNotifier &notifier, const CliOptions &o)
 {
     bool allDone = true;
     bool allTried = true;
+    const std::set<std::int32_t> parked = notifier.parkedItems();
     for (const std::int32_t id : queue.ids()) {
         const auto item = queue.snapshot(id);
         if (!item || item->isDone())
             continue;
         allDone = false;
+        // A manual connection parked for the window is as far as this runner can take it.
+        if (parked.count(id))
+            continue;
         if (item->isInProgress()) {
             allTried = false;
             continue;
@@ -170,7 +175,7 @@ int run(const CliOptions &o)
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
     scheduler.startScheduler();
-    while (g_signal.load() == 0 && !workIsOver(queue, o)) {
+    while (g_signal.load() == 0 && !workIsOver(queue, notifier, o)) {
         progress.update();
         notifier.waitForChange(250);
     }
@@ -178,6 +183,12 @@ int run(const CliOptions &o)
     scheduler.stop();
     scheduler.waitUntilStopped();
     queue.setNotifier(nullptr);
+    // A parked request that its job took again ended Idle when the job stopped: it still waits for
+    // the window.
+    for (const std::int32_t id : notifier.parkedItems()) {
+        if (queue.status(id) == core::StatusIdle)
+            queue.setStatus(id, core::StatusReconnectAfterTransfers);
+    }
 
     if (!queuePath.empty() && !engine::saveQueueFile(queuePath, queue))
         std::fprintf(stderr, "Cannot save the queue file %s\n", queuePath.c_str());
