@@ -226,20 +226,34 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId)
 
 void CFtpTreeView::fullRefresh()
 {
+    struct Entry
+    {
+        std::int32_t id;
+        std::int32_t status;
+        bool removeWhenDone;
+    };
+
     int walked = 0;
     for (int tab = 0; tab < kQueueTabCount; ++tab) {
-        // Walk a copy of the ids: rows are updated without the queue lock, while workers may reorder
-        // or remove items.
-        const std::vector<std::int32_t> ids = m_queue.ids();
+        // One pass under the lock copies what the walk needs; rows are then updated without the lock,
+        // while workers may reorder or remove items. Reading every item by id instead would cost a
+        // scan of the queue per item.
+        std::vector<Entry> entries;
+        {
+            core::QueueList::BulkLock lock(m_queue);
+            const std::vector<core::QueueItem> &items = m_queue.items(lock);
+            entries.reserve(items.size());
+            for (const core::QueueItem &item : items)
+                entries.push_back({item.id, item.status, item.removeWhenDone});
+        }
         walked = 0;
-        for (const std::int32_t id : ids) {
+        for (const Entry &entry : entries) {
             const int index = walked++;
-            const std::int32_t status = m_queue.status(id);
-            if (status == kStatusTransferring
+            if (entry.status == kStatusTransferring
                 || (index >= m_rotationStart && index < m_rotationStart + kRefreshBatch))
-                updateRow(static_cast<QueueTab>(tab), id);
-            if (m_queue.removeWhenDone(id) || isCompletedStatus(m_queue.status(id)))
-                m_queue.removeItem(id);
+                updateRow(static_cast<QueueTab>(tab), entry.id);
+            if (entry.removeWhenDone || isCompletedStatus(entry.status))
+                m_queue.removeItem(entry.id);
         }
     }
     m_rotationStart += kRefreshBatch;
