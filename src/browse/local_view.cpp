@@ -73,10 +73,8 @@ CLocalView::CLocalView(QWidget *parent)
     rows->viewport()->installEventFilter(this);
 }
 
-CLocalView::~CLocalView()
-{
-    clearRows();
-}
+// The rows go with the list; removing them one by one here would notify a window that is being torn down.
+CLocalView::~CLocalView() = default;
 
 void CLocalView::showEvent(QShowEvent *event)
 {

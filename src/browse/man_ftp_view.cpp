@@ -92,6 +92,8 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
 
 CManFtpView::~CManFtpView()
 {
+    // The window around may be half gone already: tell nobody.
+    blockSignals(true);
     if (m_connection)
         giveBack(core::StatusInactiveManualConnection);
 }
