@@ -105,13 +105,26 @@ bool workIsOver(core::QueueList &queue, const CliNotifier &notifier, const CliOp
     return allDone || (!o.keepRunning && allTried);
 }
 
-void waitForSignals(sigset_t signals, CliNotifier *notifier)
+// The signals the runner takes on its own thread; SIGUSR1 only ends that thread.
+sigset_t handledSignals()
 {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    return signals;
+}
+
+void waitForSignals(CliNotifier *notifier)
+{
+    const sigset_t signals = handledSignals();
     int signal = 0;
-    if (sigwait(&signals, &signal) == 0) {
-        g_signal.store(signal);
-        notifier->wake();
-    }
+    while (sigwait(&signals, &signal) != 0) {}
+    if (signal == SIGUSR1)
+        return;
+    g_signal.store(signal);
+    notifier->wake();
 }
 
 void printSummary(core::QueueList &queue)
@@ -166,12 +179,7 @@ int run(const CliOptions &o)
 
     CliNotifier notifier(queue, o.verbose, settings.timeStamp, settings.hidePassword);
     queue.setNotifier(&notifier);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    std::thread signalThread(waitForSignals, signals, &notifier);
-    signalThread.detach();
+    std::thread signalThread(waitForSignals, &notifier);
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
     scheduler.startScheduler();
@@ -180,6 +188,9 @@ int run(const CliOptions &o)
         notifier.waitForChange(250);
     }
     progress.clear();
+    // The signal thread uses the notifier: it ends before the notifier does.
+    pthread_kill(signalThread.native_handle(), SIGUSR1);
+    signalThread.join();
     scheduler.stop();
     scheduler.waitUntilStopped();
     queue.setNotifier(nullptr);
@@ -211,10 +222,7 @@ int main(int argc, char **argv)
 {
     using namespace bw::cli;
     // The signals are taken by a thread of their own; every other thread blocks them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    const sigset_t signals = handledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
