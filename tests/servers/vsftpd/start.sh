@@ -10,20 +10,28 @@ state=$(cd "$state" && pwd)
 port=${BW_VSFTPD_PORT:-2121}
 pasv_min=${BW_VSFTPD_PASV_MIN:-40000}
 pasv_max=${BW_VSFTPD_PASV_MAX:-40199}
-user=bwftp
+user=${BW_VSFTPD_USER:-bwftp}
 password=bellwick-test
 root="$state/root"
 
 # A server left over from an earlier run of this state folder goes first.
 "$here/stop.sh" "$state" >&2 || true
 
-# The test user: a valid shell for PAM's pam_shells, the home in the state folder.
+# The test user, with a valid shell for PAM's pam_shells. Its "/" after login is local_root in the
+# configuration, not its home, so servers of several state folders can run side by side.
 if ! id -u "$user" >/dev/null 2>&1; then
-    useradd --no-create-home --home-dir "$root" --shell /bin/bash "$user" >&2
-elif [ "$(getent passwd "$user" | cut -d: -f6)" != "$root" ]; then
-    usermod --home "$root" "$user" >&2
+    useradd --no-create-home --home-dir / --shell /bin/bash "$user" >&2
+elif [ "$(getent passwd "$user" | cut -d: -f6)" != / ]; then
+    usermod --home / "$user" >&2
 fi
 echo "$user:$password" | chpasswd >&2
+
+# The first free port from the preferred one on (another state folder's server may hold it).
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for _ in $(seq 1 20); do
+    port_in_use "$port" || break
+    port=$((port + 1))
+done
 
 mkdir -p "$root" "$state/empty"
 chown "$user:" "$root"
@@ -33,7 +41,7 @@ chmod 0755 "$state/empty"
 
 conf="$state/vsftpd.conf"
 sed -e "s|@PORT@|$port|" -e "s|@PASV_MIN@|$pasv_min|" -e "s|@PASV_MAX@|$pasv_max|" \
-    -e "s|@EMPTY@|$state/empty|" -e "s|@LOG@|$state/vsftpd.log|" "$here/vsftpd.conf.in" > "$conf"
+    -e "s|@EMPTY@|$state/empty|" -e "s|@ROOT@|$root|" -e "s|@LOG@|$state/vsftpd.log|" "$here/vsftpd.conf.in" > "$conf"
 chown root: "$conf"
 chmod 0600 "$conf"
 
