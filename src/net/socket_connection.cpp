@@ -188,11 +188,13 @@ void SocketConnection::wake()
         return;
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    m_wakePending.store(true);
 }
 
 void SocketConnection::drainWake()
 {
-    if (m_wakeFd < 0)
+    // Only after a wake: the hot path clears the record before every block without a system call.
+    if (m_wakeFd < 0 || !m_wakePending.exchange(false))
         return;
     std::uint64_t count = 0;
     [[maybe_unused]] ssize_t n = ::read(m_wakeFd, &count, sizeof count);

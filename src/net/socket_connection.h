@@ -183,6 +183,7 @@ private:
     mutable std::mutex m_errorLock;
     ErrorCode m_error; // guarded by m_errorLock
     std::atomic<bool> m_stopFlag{false};
+    std::atomic<bool> m_wakePending{false}; // the wake descriptor holds a count; changed under m_errorLock
 
     mutable std::mutex m_lineLock;
     std::deque<std::string> m_lineQueue; // guarded by m_lineLock

@@ -299,6 +299,24 @@ TEST(SocketConnection, StalledReceiveIsRecordedAndEndsOnStop)
     server.release();
 }
 
+TEST(SocketConnection, TooSlowReceiveFailsOnceMeasured)
+{
+    TempDir dir;
+    ScriptedServer server;
+    server.sendRaw(std::string(5000, 'z')).hold();
+    server.start();
+    auto connection = connectTo(server);
+    // 5000 bytes in a second or more is far below this limit; the first measurement comes after 1 s.
+    connection->setMinSpeed(1000000);
+    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    ASSERT_TRUE(connection->waitIdle(10000));
+    EXPECT_EQ(connection->result(), -1);
+    EXPECT_TRUE(connection->error().is(CatLocal, TransferTooSlow));
+    EXPECT_EQ(connection->currentSpeed(), 0); // reset when the job ends
+    EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'z'));
+    server.release();
+}
+
 TEST(SocketConnection, SendTextReportsAFailedSend)
 {
     SocketConnection connection;
