@@ -5,14 +5,14 @@
 //   ftp_get_bench get DIR NAME LOCAL [active]
 //                                      one download, for timing against other clients (see
 //                                      ftp_download_bench.sh)
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "net/ftp_connection.h"
 
@@ -94,7 +94,13 @@ void BM_FtpDownload16MiB(benchmark::State &state)
     ftp.disconnect(15);
     fs::remove(local);
 }
-BENCHMARK(BM_FtpDownload16MiB)->Arg(1)->Arg(0)->ArgName("passive")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK(BM_FtpDownload16MiB)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgName("passive")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_FtpListAndFetch500(benchmark::State &state)
 {
@@ -130,10 +136,12 @@ void BM_FtpListAndFetch500(benchmark::State &state)
             ++files;
         }
     }
-    state.counters["files_per_second"] = benchmark::Counter(static_cast<double>(files), benchmark::Counter::kIsRate);
+    state.counters["files_per_second"] =
+        benchmark::Counter(static_cast<double>(files), benchmark::Counter::kIsRate);
     ftp.disconnect(15);
     fs::remove_all(local);
 }
+
 BENCHMARK(BM_FtpListAndFetch500)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int getOnce(int argc, char **argv)

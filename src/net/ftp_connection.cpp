@@ -183,7 +183,9 @@ bool FtpConnection::login(const FtpSite &site)
 
     const int greeting = readReply();
     if (greeting != 220) {
-        setProtocolError(greeting == 120 ? ServerNotReady : greeting == 421 ? ServerShutdown : UnexpectedResponse);
+        setProtocolError(greeting == 120 ? ServerNotReady
+                : greeting == 421        ? ServerShutdown
+                                         : UnexpectedResponse);
         return false;
     }
     setFtpState(FtpUserSent);

@@ -28,7 +28,8 @@ struct FtpSite
 class FtpConnection : public SocketConnection
 {
 public:
-    enum FtpState : int {
+    enum FtpState : int
+    {
         FtpFresh = 0,
         FtpClosed = 1,
         FtpUserSent = 2,
@@ -74,8 +75,9 @@ public:
     // Transfers. With `wait` false a started transfer must be completed through waitTransfer or
     // pollTransfer before the next command.
     bool download(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
-                  std::int64_t knownSize, bool resume, bool wait);
-    bool upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait);
+        std::int64_t knownSize, bool resume, bool wait);
+    bool upload(
+        const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait);
     // Always waits; the listing is then in listingText() and read with parseNextEntry.
     bool list(const std::string &path, bool full, bool passive);
     // -1 while running (or when nothing runs), 0 completed, 1 failed.
@@ -96,12 +98,17 @@ public:
     const EntryTime &entryTime() const;
     std::string listingText() const;
     bool isFullListing() const;
+
     ListingParser &listingParser() { return m_parser; }
 
     std::string pasvHost() const { return m_pasvHost; }
+
     int pasvPort() const { return m_pasvPort; }
+
     std::string localAddressText() const { return m_localAddressText; }
+
     SocketConnection &dataConnection() { return m_data; }
+
     SocketConnection &listenerConnection() { return m_listener; }
 
     // Protocol errors: plain, or also closing the listener and the data connection.
@@ -133,13 +140,13 @@ private:
     bool m_passive = false;
     std::string m_pasvHost;
     int m_pasvPort = 0;
-    std::string m_transferPath;   // local file of the running transfer, for its completion line
-    std::string m_listingFile;    // temporary file of the running listing
+    std::string m_transferPath; // local file of the running transfer, for its completion line
+    std::string m_listingFile; // temporary file of the running listing
 
     mutable std::mutex m_ftpLock;
-    int m_ftpState = FtpFresh;         // guarded by m_ftpLock
-    std::int64_t m_transferStart = 0;  // guarded by m_ftpLock
-    std::int64_t m_lastActivity = 0;   // guarded by m_ftpLock
+    int m_ftpState = FtpFresh; // guarded by m_ftpLock
+    std::int64_t m_transferStart = 0; // guarded by m_ftpLock
+    std::int64_t m_lastActivity = 0; // guarded by m_ftpLock
 };
 
 } // namespace bw::net

@@ -72,7 +72,8 @@ bool FtpConnection::enterPassive()
     if (open == std::string::npos) {
         // No "(": the numbers are the run of digits and commas that ends at ")".
         start = close;
-        while (start > 0 && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == ','))
+        while (start > 0
+            && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == ','))
             --start;
     }
     std::string host;
@@ -102,7 +103,7 @@ bool FtpConnection::enterActive()
     std::replace(address.begin(), address.end(), '.', ',');
     char text[128];
     std::snprintf(text, sizeof text, "PORT %s,%u,%u\r\n", address.c_str(), static_cast<unsigned>(port) / 256,
-                  static_cast<unsigned>(port) % 256);
+        static_cast<unsigned>(port) % 256);
     if (!m_listener.listen(5)) {
         setProtocolError(DataConnectionFailed);
         return false;
@@ -137,7 +138,7 @@ bool FtpConnection::acceptActiveConnection()
 }
 
 bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
-                             bool passive, std::int64_t knownSize, bool resume, bool wait)
+    bool passive, std::int64_t knownSize, bool resume, bool wait)
 {
     log("Downloading File: " + remoteName, 6);
     {
@@ -180,8 +181,8 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     return ok;
 }
 
-bool FtpConnection::upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
-                           bool wait)
+bool FtpConnection::upload(
+    const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait)
 {
     log("Uploading File: " + remoteName, 6);
     {
@@ -278,16 +279,17 @@ int FtpConnection::pollTransfer()
     }
     const std::int64_t seconds = nowSeconds() - started;
     const std::int64_t total = m_data.totalSize();
-    const double speed = seconds > 0 ? static_cast<double>(total) / 1000.0 / static_cast<double>(seconds) : 0.0;
+    const double speed =
+        seconds > 0 ? static_cast<double>(total) / 1000.0 / static_cast<double>(seconds) : 0.0;
 
     const bool jobFailed = m_data.result() != 0;
     const ErrorCode jobError = m_data.error();
     if (!jobFailed && state != FtpListing) {
         char line[1024];
         std::snprintf(line, sizeof line, "%s %s: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
-                      state == FtpDownloading ? "[DOWN]" : "[UP]",
-                      state == FtpDownloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
-                      static_cast<long long>(total), static_cast<long long>(seconds), speed);
+            state == FtpDownloading ? "[DOWN]" : "[UP]",
+            state == FtpDownloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
+            static_cast<long long>(total), static_cast<long long>(seconds), speed);
         log(line, 3);
     }
     closeDataConnections();

@@ -3,10 +3,11 @@
 #include "net/socket_connection.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -24,7 +25,7 @@ namespace {
 
 constexpr int kSliceSeconds = 5;
 constexpr int kConnectLimitMs = 60000;
-constexpr int kSocketInvalid = 10038;  // not a socket: the operation needs one
+constexpr int kSocketInvalid = 10038; // not a socket: the operation needs one
 constexpr int kInvalidArgument = 10022; // also: a host name that cannot be resolved
 constexpr int kMessageTooLong = 10040;
 
@@ -214,7 +215,8 @@ int SocketConnection::pollSocket(short events, int timeoutMs)
             return -2;
         int left = 0;
         if (timeoutMs > 0) {
-            auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            auto remaining =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             left = static_cast<int>(std::max<long long>(remaining, 0));
         }
         pollfd entries[2] = {{fd, events, 0}, {m_wakeFd, POLLIN, 0}};

@@ -23,7 +23,8 @@ class SocketConnection : public core::WorkerThread
 {
 public:
     // Connection states.
-    enum SocketState : int {
+    enum SocketState : int
+    {
         StateNone = 0,
         StateCreated = 1, // created, bound, or a connect failed
         StateConnecting = 2,
@@ -33,7 +34,8 @@ public:
     };
 
     // Kinds of worker jobs.
-    enum JobKind : int {
+    enum JobKind : int
+    {
         JobNone = 0,
         JobSendText = 1,
         JobSendFile = 2,
@@ -41,7 +43,8 @@ public:
     };
 
     // Direction arguments of `shutdown`.
-    enum ShutdownHow : int {
+    enum ShutdownHow : int
+    {
         ShutdownReceive = 0,
         ShutdownSend = 1,
         ShutdownBoth = 2,
@@ -114,7 +117,9 @@ public:
     void setErrorDetail(std::string detail);
 
     int state() const { return m_state.load(); }
+
     bool hasSocket() const { return m_sock.load() >= 0; }
+
     bool isConnected() const { return m_state.load() == StateConnected; }
 
     // Counters and settings of the file jobs.
@@ -133,6 +138,7 @@ public:
     bool appendMode() const;
     std::int64_t resumeOffset() const;
     std::string filePath() const;
+
     int jobKind() const { return m_jobKind.load(); }
 
     // Back to the fresh state: no socket, no stop, no limits, counters 0.
@@ -140,6 +146,7 @@ public:
 
     // The clock behind stall times; tests inject a manual one. Not owned.
     void setClock(const platform::Clock *clock);
+
     const platform::Clock &clock() const { return *m_clock.load(); }
 
 protected:
@@ -159,7 +166,8 @@ protected:
     virtual bool filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded);
 
 private:
-    bool beginFileJob(int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);
+    bool beginFileJob(
+        int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);
     void release();
     void runSendText();
     void runSendFile();
@@ -187,25 +195,25 @@ private:
 
     mutable std::mutex m_lineLock;
     std::deque<std::string> m_lineQueue; // guarded by m_lineLock
-    std::string m_partialLine;           // guarded by m_lineLock
-    bool m_afterBreak = false;           // the last chunk ended in a line break; guarded by m_lineLock
+    std::string m_partialLine; // guarded by m_lineLock
+    bool m_afterBreak = false; // the last chunk ended in a line break; guarded by m_lineLock
 
     mutable std::mutex m_stateLock;
-    std::string m_pendingText;       // guarded by m_stateLock
-    std::string m_filePath;          // guarded by m_stateLock
-    std::int64_t m_stallStart = 0;   // guarded by m_stateLock
-    bool m_stalled = false;          // guarded by m_stateLock
-    int m_minSpeed = 0;              // guarded by m_stateLock
-    int m_maxSpeed = 0;              // guarded by m_stateLock
-    std::int64_t m_totalSize = 0;    // guarded by m_stateLock
-    std::int64_t m_bytesDone = 0;    // guarded by m_stateLock
-    int m_result = 0;                // guarded by m_stateLock
-    int m_currentSpeed = 0;          // guarded by m_stateLock
-    bool m_expectHeader = false;     // guarded by m_stateLock
-    bool m_appendMode = false;       // guarded by m_stateLock
+    std::string m_pendingText; // guarded by m_stateLock
+    std::string m_filePath; // guarded by m_stateLock
+    std::int64_t m_stallStart = 0; // guarded by m_stateLock
+    bool m_stalled = false; // guarded by m_stateLock
+    int m_minSpeed = 0; // guarded by m_stateLock
+    int m_maxSpeed = 0; // guarded by m_stateLock
+    std::int64_t m_totalSize = 0; // guarded by m_stateLock
+    std::int64_t m_bytesDone = 0; // guarded by m_stateLock
+    int m_result = 0; // guarded by m_stateLock
+    int m_currentSpeed = 0; // guarded by m_stateLock
+    bool m_expectHeader = false; // guarded by m_stateLock
+    bool m_appendMode = false; // guarded by m_stateLock
     std::int64_t m_resumeOffset = 0; // guarded by m_stateLock
-    bool m_binaryMode = true;        // guarded by m_stateLock
-    bool m_closeWhenDone = false;    // guarded by m_stateLock
+    bool m_binaryMode = true; // guarded by m_stateLock
+    bool m_closeWhenDone = false; // guarded by m_stateLock
 
     platform::AutoResetEvent m_workEvent;
     platform::AutoResetEvent m_idleEvent{true};

@@ -4,13 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
@@ -53,8 +54,7 @@ class FileDescriptor
 public:
     explicit FileDescriptor(int fd = -1)
         : m_fd(fd)
-    {
-    }
+    {}
 
     ~FileDescriptor() { reset(); }
 
@@ -119,10 +119,17 @@ int SocketConnection::Run()
             m_currentSpeed = 0;
         }
         switch (m_jobKind.load()) {
-        case JobSendText: runSendText(); break;
-        case JobSendFile: runSendFile(); break;
-        case JobReceiveFile: runReceiveFile(); break;
-        default: break;
+        case JobSendText:
+            runSendText();
+            break;
+        case JobSendFile:
+            runSendFile();
+            break;
+        case JobReceiveFile:
+            runReceiveFile();
+            break;
+        default:
+            break;
         }
         {
             std::lock_guard lock{m_stateLock};
@@ -171,8 +178,8 @@ bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
     return result() == 0;
 }
 
-bool SocketConnection::beginFileJob(int kind, const std::string &path, bool binary, std::int64_t offset,
-                                    bool closeWhenDone)
+bool SocketConnection::beginFileJob(
+    int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
 {
     m_idleEvent.waitFor(kIdleWaitMs);
     m_jobKind.store(kind);
@@ -187,7 +194,8 @@ bool SocketConnection::beginFileJob(int kind, const std::string &path, bool bina
     return true;
 }
 
-bool SocketConnection::beginSendFile(const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
+bool SocketConnection::beginSendFile(
+    const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
 {
     return beginFileJob(JobSendFile, path, binary, offset, closeWhenDone);
 }
@@ -394,7 +402,9 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
         speed = m_currentSpeed;
     }
     auto measure = [&] {
-        auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        auto elapsed =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+                .count();
         return elapsed < 1 ? -1 : static_cast<int>((done - offset) / elapsed / 1000);
     };
     if (int measured = measure(); measured >= 0) {
@@ -490,7 +500,8 @@ void SocketConnection::runSendFile()
         copy = platform::createTempFile("ftp");
         std::error_code ec;
         if (copy.empty()
-            || !std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing, ec)) {
+            || !std::filesystem::copy_file(
+                path, copy, std::filesystem::copy_options::overwrite_existing, ec)) {
             setLocalError(FileCopyError);
             ok = false;
         }
@@ -505,7 +516,9 @@ void SocketConnection::runSendFile()
         }
     }
     if (ok) {
-        struct stat info{};
+        struct stat info
+        {};
+
         ::fstat(file.get(), &info);
         {
             std::lock_guard lock{m_stateLock};
@@ -531,7 +544,8 @@ void SocketConnection::runSendFile()
     }
     if (!copy.empty()) {
         std::error_code ec;
-        std::filesystem::permissions(copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+        std::filesystem::permissions(
+            copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
         if (!std::filesystem::remove(copy, ec))
             core::DiagnosticLog::instance().writeFormatted("DeleteFile Fail %d\n", ec.value());
     }
@@ -585,7 +599,8 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 pending = got;
                 pendingAt = 0;
             }
-            n = ::send(sock, buffer.get() + pendingAt, static_cast<std::size_t>(pending), MSG_NOSIGNAL | MSG_DONTWAIT);
+            n = ::send(sock, buffer.get() + pendingAt, static_cast<std::size_t>(pending),
+                MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 pending -= n;
                 pendingAt += n;
@@ -675,7 +690,8 @@ void SocketConnection::runReceiveFile()
     FileDescriptor file;
     if (ok) {
         const bool append = appendMode();
-        file = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644));
+        file = FileDescriptor(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644));
         if (!file.isOpen()) {
             setLocalError(FileWriteError);
             ok = false;

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Exact reply sequences from a scripted server: login, commands, PASV and PORT, REST, closing replies,
 // stalls and time-outs.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <regex>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "net/ftp_connection.h"
 #include "support/scripted_server.h"
@@ -40,7 +40,8 @@ struct Recorder
 
     int count(int kind) const
     {
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const auto &n) { return n.kind == kind; }));
+        return static_cast<int>(
+            std::count_if(seen.begin(), seen.end(), [&](const auto &n) { return n.kind == kind; }));
     }
 };
 
@@ -70,8 +71,9 @@ TEST_F(FtpScripted, GreetingDecidesTheLogin)
         const char *greeting;
         std::int32_t error;
     };
+
     for (const Case c : {Case{"120 Wait a moment", ServerNotReady}, Case{"421 Going down", ServerShutdown},
-                         Case{"500 What", UnexpectedResponse}}) {
+             Case{"500 What", UnexpectedResponse}}) {
         ScriptedServer refusing;
         refusing.send(c.greeting).add(ScriptedServer::Step::ExpectClose);
         refusing.start();
@@ -89,7 +91,9 @@ TEST_F(FtpScripted, GreetingDecidesTheLogin)
 
 TEST_F(FtpScripted, UserAnswered230NeedsNoPassword)
 {
-    server.send("220-Welcome\r\n220-to the\r\n220 server").reply("USER u", "230 Come in").reply("QUIT", "221 Bye");
+    server.send("220-Welcome\r\n220-to the\r\n220 server")
+        .reply("USER u", "230 Come in")
+        .reply("QUIT", "221 Bye");
     logIn();
     EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
     EXPECT_TRUE(ftp.quit());
@@ -107,7 +111,9 @@ TEST_F(FtpScripted, RefusedUserOrPassword)
         const char *passReply;
         std::int32_t error;
     };
-    for (const Case c : {Case{"530 No", nullptr, UsernameInvalid}, Case{"331 Pass", "530 Wrong", PasswordInvalid}}) {
+
+    for (const Case c :
+        {Case{"530 No", nullptr, UsernameInvalid}, Case{"331 Pass", "530 Wrong", PasswordInvalid}}) {
         ScriptedServer refusing;
         refusing.send("220 Hi").reply("USER u", c.userReply);
         if (c.passReply)
@@ -206,9 +212,11 @@ TEST_F(FtpScripted, ObserverSeesCommandsAndReplyLines)
 TEST_F(FtpScripted, PassiveReplyWithAndWithoutParenthesis)
 {
     greetAndLogIn(server);
-    server.add(ScriptedServer::Step::Expect, "PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.add(ScriptedServer::Step::Expect, "PASV")
+        .add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
     server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
-    server.add(ScriptedServer::Step::Expect, "PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode {pasv})");
+    server.add(ScriptedServer::Step::Expect, "PASV")
+        .add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode {pasv})");
     server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
     server.reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1");
     server.reply("PASV", "425 No");
@@ -252,7 +260,7 @@ TEST_F(FtpScripted, PassiveReplyWithoutClosingParenthesisFailsTheTransfer)
 
 // Plays a passive download of `body` with the given REST answer (empty: no REST expected).
 void playPassiveDownload(ScriptedServer &server, const std::string &rest, const std::string &restReply,
-                         const std::string &body, const std::string &closing)
+    const std::string &body, const std::string &closing)
 {
     server.reply("TYPE I", "200 Binary");
     server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
@@ -274,6 +282,7 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
         std::string body;
         std::string result;
     };
+
     const Case cases[] = {
         {"350 appends", "0123", true, "REST 4", "350 Restarting", "456789", "0123456789"},
         {"502 rewrites from the start", "0123", true, "REST 4", "502 No", "0123456789", "0123456789"},
@@ -291,7 +300,8 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
         ASSERT_TRUE(connection.login(siteOf(scripted)));
-        EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume, true)) << c.name;
+        EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume, true))
+            << c.name;
         EXPECT_EQ(bw::test::readFile(local), c.result) << c.name;
         EXPECT_TRUE(scripted.waitFinished()) << c.name;
         EXPECT_TRUE(scripted.failures().empty()) << c.name << ": " << scripted.failures().front();
@@ -332,7 +342,9 @@ TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
     server.reply("TYPE I", "200 Binary");
     server.expect("").send("200 PORT ok");
     server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
-    server.add(ScriptedServer::Step::DataSend, "active bytes").add(ScriptedServer::Step::DataClose).send("226 Done");
+    server.add(ScriptedServer::Step::DataSend, "active bytes")
+        .add(ScriptedServer::Step::DataClose)
+        .send("226 Done");
     logIn();
     TempDir dir;
     EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false, true));

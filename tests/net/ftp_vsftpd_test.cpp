@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The FTP client against the loopback vsftpd: commands, transfers in both modes, resume and listings.
 // Each test works in its own folder on the server and fails when the server is missing.
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <map>
 #include <set>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "net/ftp_connection.h"
@@ -105,8 +105,8 @@ TEST_P(FtpVsftpd, DownloadIsByteIdentical)
     const std::string bytes = bw::test::patternBytes(3 * 1024 * 1024 + 7, 11);
     bw::test::writeFile(remote / "big.bin", bytes);
     const auto target = local / "big.bin";
-    ASSERT_TRUE(ftp.download(target.string(), "big.bin", true, passive(), static_cast<std::int64_t>(bytes.size()),
-                             false, true))
+    ASSERT_TRUE(ftp.download(
+        target.string(), "big.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), false, true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
     EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
@@ -132,11 +132,12 @@ TEST_P(FtpVsftpd, ResumeContinuesAPartialFile)
     bw::test::writeFile(remote / "part.bin", bytes);
     const auto target = local / "part.bin";
     bw::test::writeFile(target, bytes.substr(0, 300000));
-    ASSERT_TRUE(ftp.download(target.string(), "part.bin", true, passive(), static_cast<std::int64_t>(bytes.size()),
-                             true, true))
+    ASSERT_TRUE(ftp.download(
+        target.string(), "part.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), true, true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
-    EXPECT_NE(std::find(recorder.commands.begin(), recorder.commands.end(), "REST 300000"), recorder.commands.end());
+    EXPECT_NE(std::find(recorder.commands.begin(), recorder.commands.end(), "REST 300000"),
+        recorder.commands.end());
 }
 
 TEST_P(FtpVsftpd, MissingFileIsPermissionDenied)
@@ -174,7 +175,7 @@ TEST_P(FtpVsftpd, ListsARealDirectory)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpVsftpd, ::testing::Values(true, false),
-                         [](const auto &param) { return param.param ? "Passive" : "Active"; });
+    [](const auto &param) { return param.param ? "Passive" : "Active"; });
 
 // A resumed download past 2 GiB asks for the full 64-bit offset. Sparse files keep it cheap.
 TEST(FtpVsftpdLarge, ResumePastTwoGigabytes)
@@ -210,7 +211,7 @@ TEST(FtpVsftpdLarge, ResumePastTwoGigabytes)
     ASSERT_TRUE(ftp.download(target.string(), "huge.bin", true, true, kOffset + 100, true, true))
         << ftp.error().text();
     EXPECT_NE(std::find(recorder.commands.begin(), recorder.commands.end(), "REST 2684354560"),
-              recorder.commands.end());
+        recorder.commands.end());
     EXPECT_EQ(fs::file_size(target), static_cast<std::uintmax_t>(kOffset + 100));
     std::string last(100, '\0');
     int fd = ::open(target.c_str(), O_RDONLY);

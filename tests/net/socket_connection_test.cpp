@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "net/socket_connection.h"
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <memory>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "net/socket_connection.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -53,9 +52,18 @@ TEST(SocketConnection, ReplyCodeOfLines)
         const char *line;
         int code;
     };
+
     const Case cases[] = {
-        {"220 Ready", 220}, {"220-Hello", -1}, {"220", -1},   {"220 ", 220},  {"000 zero", -1},
-        {"abc def", -1},    {"", -1},          {"550 x", 550}, {"12a x", 12}, {"2200 x", -1},
+        {"220 Ready", 220},
+        {"220-Hello", -1},
+        {"220", -1},
+        {"220 ", 220},
+        {"000 zero", -1},
+        {"abc def", -1},
+        {"", -1},
+        {"550 x", 550},
+        {"12a x", 12},
+        {"2200 x", -1},
     };
     for (const Case &c : cases)
         EXPECT_EQ(SocketConnection::replyCode(c.line), c.code) << c.line;
@@ -69,6 +77,7 @@ TEST(SocketConnection, SplitsChunksIntoLines)
         std::vector<std::string> chunks;
         std::vector<std::string> lines;
     };
+
     const Case cases[] = {
         {"one line", {"220 Ready\r\n"}, {"220 Ready"}},
         {"run of breaks yields no empty lines", {"a\r\n\r\n\nb\n"}, {"a", "b"}},
@@ -235,10 +244,12 @@ TEST(SocketConnection, SendFromAnOffsetSendsTheRest)
     TempDir dir;
     const std::string bytes = bw::test::patternBytes(100000);
     bw::test::writeFile(dir / "source", bytes);
+
     struct Case
     {
         std::int64_t offset;
     };
+
     for (const Case c : {Case{0}, Case{40000}, Case{100000}}) {
         Pair pair;
         ASSERT_TRUE(pair.client.beginReceiveFile((dir / "target").string(), true, true));
@@ -247,7 +258,8 @@ TEST(SocketConnection, SendFromAnOffsetSendsTheRest)
         ASSERT_TRUE(pair.client.waitIdle(20000));
         EXPECT_EQ(pair.accepted.result(), 0) << c.offset;
         EXPECT_EQ(pair.client.result(), 0) << c.offset;
-        EXPECT_EQ(bw::test::readFile(dir / "target"), bytes.substr(static_cast<std::size_t>(c.offset))) << c.offset;
+        EXPECT_EQ(bw::test::readFile(dir / "target"), bytes.substr(static_cast<std::size_t>(c.offset)))
+            << c.offset;
     }
 }
 
@@ -366,6 +378,7 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
         std::string file; // "-" when no file may be touched
         std::int64_t resumeOffset;
     };
+
     const Case cases[] = {
         {"206 appends", "HTTP/1.1 206 Partial\r\nX: y\r\n\r\nDEF", 0, "abcDEF", 3},
         {"200 overwrites", "HTTP/1.1 200 OK\r\n\r\nwhole", 0, "whole", 0},

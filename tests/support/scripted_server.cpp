@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -185,7 +186,8 @@ bool ScriptedServer::waitReadable(int fd)
             if (m_stopping)
                 return false;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd entry{fd, POLLIN, 0};
@@ -277,10 +279,16 @@ bool ScriptedServer::runStep(const Step &step)
         record(header);
         return true;
     }
-    case Step::Send: return sendAll(m_controlFd, step.text + "\r\n");
-    case Step::SendRaw: return sendAll(m_controlFd, step.text);
-    case Step::Hold: waitRelease(); return true;
-    case Step::Drop: closeFd(m_controlFd); return true;
+    case Step::Send:
+        return sendAll(m_controlFd, step.text + "\r\n");
+    case Step::SendRaw:
+        return sendAll(m_controlFd, step.text);
+    case Step::Hold:
+        waitRelease();
+        return true;
+    case Step::Drop:
+        closeFd(m_controlFd);
+        return true;
     case Step::ExpectClose: {
         for (;;) {
             if (!waitReadable(m_controlFd)) {
@@ -307,7 +315,8 @@ bool ScriptedServer::runStep(const Step &step)
             m_dataPort = dataPort;
         }
         std::string text = step.text;
-        const std::string numbers = "127,0,0,1," + std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
+        const std::string numbers =
+            "127,0,0,1," + std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
         if (auto at = text.find("{pasv}"); at != std::string::npos)
             text.replace(at, 6, numbers);
         return sendAll(m_controlFd, text + "\r\n");
@@ -333,7 +342,8 @@ bool ScriptedServer::runStep(const Step &step)
                 }
         }
         unsigned h[6] = {};
-        if (std::sscanf(portLine.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5]) != 6) {
+        if (std::sscanf(portLine.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5])
+            != 6) {
             fail("no usable PORT command: \"" + portLine + "\"");
             return false;
         }
@@ -349,7 +359,8 @@ bool ScriptedServer::runStep(const Step &step)
         }
         return true;
     }
-    case Step::DataSend: return sendAll(m_dataFd, step.text);
+    case Step::DataSend:
+        return sendAll(m_dataFd, step.text);
     case Step::DataReceive: {
         for (;;) {
             if (!waitReadable(m_dataFd)) {
@@ -364,8 +375,12 @@ bool ScriptedServer::runStep(const Step &step)
             m_dataReceived.append(chunk, static_cast<std::size_t>(n));
         }
     }
-    case Step::DataClose: closeFd(m_dataFd); return true;
-    case Step::DataHold: waitRelease(); return true;
+    case Step::DataClose:
+        closeFd(m_dataFd);
+        return true;
+    case Step::DataHold:
+        waitRelease();
+        return true;
     }
     return false;
 }

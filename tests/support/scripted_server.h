@@ -20,23 +20,25 @@ class ScriptedServer
 public:
     struct Step
     {
-        enum Kind {
-            Accept,           // accept the next control connection (the first one is implicit)
-            Expect,           // read one line; `text` is what is expected ("" accepts any line)
-            ExpectHeader,     // read up to and including the blank line ending a request header
-            Send,             // send `text` followed by CR LF
-            SendRaw,          // send `text` exactly
-            Hold,             // wait until release() is called
-            Drop,             // close the control connection
-            ExpectClose,      // read until the client closes the connection
-            PassiveListen,    // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2
-            DataAccept,       // accept the data connection on that listener
-            DataConnect,      // connect to the address of the last PORT command received
-            DataSend,         // send `text` on the data connection
-            DataReceive,      // read the data connection until the client closes it
-            DataClose,        // close the data connection
-            DataHold,         // keep the data connection open without sending until release()
+        enum Kind
+        {
+            Accept, // accept the next control connection (the first one is implicit)
+            Expect, // read one line; `text` is what is expected ("" accepts any line)
+            ExpectHeader, // read up to and including the blank line ending a request header
+            Send, // send `text` followed by CR LF
+            SendRaw, // send `text` exactly
+            Hold, // wait until release() is called
+            Drop, // close the control connection
+            ExpectClose, // read until the client closes the connection
+            PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2
+            DataAccept, // accept the data connection on that listener
+            DataConnect, // connect to the address of the last PORT command received
+            DataSend, // send `text` on the data connection
+            DataReceive, // read the data connection until the client closes it
+            DataClose, // close the data connection
+            DataHold, // keep the data connection open without sending until release()
         };
+
         Kind kind;
         std::string text;
     };
@@ -52,14 +54,20 @@ public:
 
     // Building the script (before start()).
     ScriptedServer &add(Step::Kind kind, std::string text = {});
+
     ScriptedServer &send(std::string line) { return add(Step::Send, std::move(line)); }
+
     ScriptedServer &sendRaw(std::string bytes) { return add(Step::SendRaw, std::move(bytes)); }
+
     ScriptedServer &expect(std::string line) { return add(Step::Expect, std::move(line)); }
+
     // Expect a line, then answer it with one reply line.
     ScriptedServer &reply(std::string line, std::string answer);
     // A list of {client line, reply} pairs.
     ScriptedServer &script(const std::vector<std::pair<std::string, std::string>> &exchanges);
+
     ScriptedServer &hold() { return add(Step::Hold); }
+
     ScriptedServer &drop() { return add(Step::Drop); }
 
     void start();
@@ -107,11 +115,11 @@ private:
     std::condition_variable m_changed;
     std::vector<std::string> m_received; // guarded by m_mutex
     std::vector<std::string> m_failures; // guarded by m_mutex
-    std::string m_dataReceived;          // guarded by m_mutex
-    int m_dataPort = 0;                  // guarded by m_mutex
-    int m_releases = 0;                  // guarded by m_mutex
-    bool m_finished = false;             // guarded by m_mutex
-    bool m_stopping = false;             // guarded by m_mutex
+    std::string m_dataReceived; // guarded by m_mutex
+    int m_dataPort = 0; // guarded by m_mutex
+    int m_releases = 0; // guarded by m_mutex
+    bool m_finished = false; // guarded by m_mutex
+    bool m_stopping = false; // guarded by m_mutex
 };
 
 } // namespace bw::test
