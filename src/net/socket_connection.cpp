@@ -617,14 +617,16 @@ int SocketConnection::readReply(int seconds, std::deque<std::string> *sink)
     };
     takeLines();
     char chunk[4096];
+    std::size_t replyBytes = 0;
     while (code == -1) {
         if (!waitReadableSliced(seconds))
             return -1;
         std::int64_t got = 0;
         if (!receive(chunk, sizeof chunk, got))
             return -1;
-        if (!splitLines(chunk, static_cast<std::size_t>(got))) {
-            // A line without end: the server is not speaking the protocol.
+        replyBytes += static_cast<std::size_t>(got);
+        if (!splitLines(chunk, static_cast<std::size_t>(got)) || replyBytes > kMaxReplyBytes) {
+            // A line without end, or a reply that never ends: the server is not speaking the protocol.
             if (int fd = m_sock.exchange(-1); fd >= 0)
                 ::close(fd);
             m_state.store(StateNone);

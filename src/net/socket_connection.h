@@ -52,6 +52,10 @@ public:
 
     // A control line longer than this ends the connection with an error.
     static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    // A reply (all its continuation lines) longer than this ends the connection with an error too.
+    static constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+    // A response header longer than this fails the receive job.
+    static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
     // The worker thread starts with the first job and then waits idle for the next.
     SocketConnection();

@@ -657,6 +657,12 @@ bool SocketConnection::receiveHeader(std::string &leftover)
         int found = parseResponseHeader(leftover, headerOpen);
         if (status == -1)
             status = found;
+        if (headerOpen && leftover.size() > kMaxHeaderBytes) {
+            // A header line without end.
+            setLocalError(SocketReadError);
+            setErrorStatus(status);
+            return false;
+        }
         if (status == -1) {
             std::lock_guard lock{m_lineLock};
             m_lineQueue.clear();

@@ -153,6 +153,21 @@ TEST(SocketConnection, OverlongControlLineEndsTheConnection)
     server.release();
 }
 
+TEST(SocketConnection, EndlessMultiLineReplyEndsTheConnection)
+{
+    ScriptedServer server;
+    std::string lines;
+    for (int i = 0; i < 1200; ++i)
+        lines += "220-" + std::string(1000, 'y') + "\r\n";
+    server.sendRaw(lines).hold();
+    server.start();
+    auto connection = connectTo(server);
+    EXPECT_EQ(connection->readReply(10, nullptr), -1);
+    EXPECT_FALSE(connection->hasSocket());
+    EXPECT_TRUE(connection->error().is(CatSocket, 10040));
+    server.release();
+}
+
 TEST(SocketConnection, UnresolvableHostRecordsInvalidArgument)
 {
     SocketConnection connection;
@@ -383,6 +398,7 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
         {"206 appends", "HTTP/1.1 206 Partial\r\nX: y\r\n\r\nDEF", 0, "abcDEF", 3},
         {"200 overwrites", "HTTP/1.1 200 OK\r\n\r\nwhole", 0, "whole", 0},
         {"404 fails without a file", "HTTP/1.1 404 Not Found\r\n\r\nmissing", -1, "-", 0},
+        {"endless header line fails", "HTTP/1.1 200 OK\r\nX: " + std::string(100000, 'h'), -1, "-", 0},
     };
     for (const Case &c : cases) {
         TempDir dir;
@@ -400,7 +416,7 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
         EXPECT_EQ(connection.result(), c.result) << c.name;
         if (c.file == "-") {
             EXPECT_FALSE(std::filesystem::exists(target)) << c.name;
-            EXPECT_EQ(connection.error().status(), 404) << c.name;
+            EXPECT_EQ(connection.error().status(), c.response.substr(9, 3) == "404" ? 404 : 200) << c.name;
         } else {
             EXPECT_EQ(bw::test::readFile(target), c.file) << c.name;
             EXPECT_EQ(connection.resumeOffset(), c.resumeOffset) << c.name;
