@@ -136,6 +136,13 @@ int FtpConnection::progressPercent() const
 
 bool FtpConnection::sendCommand(const std::string &text)
 {
+    if (m_closingReplyOwed && text != "QUIT\r\n") {
+        // The transfer before was stopped before its closing reply came: read it now, so this
+        // command gets its own reply. The stop belonged to that transfer, which is over.
+        m_closingReplyOwed = false;
+        clearError();
+        readReply();
+    }
     const bool sent = sendText(text, false);
     if (std::string shown = withoutLineEnd(text); !shown.empty())
         notify(NotifyCommandSent, 0, 0, shown);
@@ -172,6 +179,7 @@ bool FtpConnection::login(const FtpSite &site)
 {
     setConnectionId(site.connectionId);
     setFtpState(FtpFresh);
+    m_closingReplyOwed = false;
     clearError();
     m_data.clearError();
     if (!connect(site.host, site.port)) {

@@ -141,7 +141,7 @@ private:
     std::string m_pasvHost;
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line
-    std::string m_listingFile; // temporary file of the running listing
+    bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
 
     mutable std::mutex m_ftpLock;
     int m_ftpState = FtpFresh; // guarded by m_ftpLock

@@ -295,7 +295,10 @@ int FtpConnection::pollTransfer()
     closeDataConnections();
     // The closing reply is read in every case, so the control connection stays in step with the
     // server; a failed data job keeps its own error as the cause.
+    const bool stopped = isStopRequested();
     const int code = readReply();
+    // A stop request keeps the reply from being read now; the next command reads it first.
+    m_closingReplyOwed = stopped && code == -1;
     int outcome = 0;
     if (jobFailed) {
         setError(jobError);

@@ -475,7 +475,7 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     server.reply("TYPE I", "200 Binary");
     server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
     server.expect("RETR file.bin").add(ScriptedServer::Step::DataAccept).send("150 Opening");
-    server.add(ScriptedServer::Step::DataHold);
+    server.add(ScriptedServer::Step::DataHold).send("426 Transfer aborted").reply("NOOP", "200 OK");
     server.start();
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
@@ -494,6 +494,9 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     server.release();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(ftp.error().is(CatStop, StopByItem));
+    // The connection carries on in step: the aborted transfer's closing reply is read first.
+    ftp.sendCommand("NOOP\r\n");
+    EXPECT_EQ(ftp.readReply(), 200);
 }
 
 TEST(FtpControl, OverlongReplyLineClosesTheConnection)
