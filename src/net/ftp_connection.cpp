@@ -298,6 +298,8 @@ void FtpConnection::abort(int code)
 {
     m_data.setStopError(code);
     setStopError(code);
+    // Also ends an active-mode wait for the server's data connection.
+    m_listener.setStopError(code);
 }
 
 // ---- listing entries ----

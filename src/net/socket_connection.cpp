@@ -514,8 +514,9 @@ bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &go
     }
     if (n == 0) {
         // The peer closed: the socket goes, and the record stays clear.
-        closeSocketAfterFailure(10054);
-        clearError();
+        if (int closing = m_sock.exchange(-1); closing >= 0)
+            ::close(closing);
+        m_state.store(StateNone);
         return false;
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK)
