@@ -499,6 +499,36 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     EXPECT_EQ(ftp.readReply(), 200);
 }
 
+TEST(FtpAbort, AbortEndsAnActiveModeAcceptWait)
+{
+    ScriptedServer server;
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
+    // The server announces the transfer but never connects.
+    server.reply("RETR file.bin", "150 Opening").hold();
+    server.start();
+    FtpConnection ftp;
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(siteOf(server)));
+    TempDir dir;
+    std::atomic<bool> done{false};
+    bool ok = true;
+    std::thread owner([&] {
+        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true);
+        done = true;
+    });
+    ASSERT_TRUE(bw::test::waitUntil([&] { return server.received().size() == 5; }));
+    ftp.abort(StopByEngine);
+    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(3)));
+    owner.join();
+    server.release();
+    EXPECT_FALSE(ok);
+    // Stopped in the accept wait, or (if the stop came first) while reading the RETR reply.
+    const ErrorCode record = ftp.error();
+    EXPECT_TRUE(record.is(CatProtocol, DataConnectionFailed) || record.is(CatProtocol, PermissionDenied));
+    EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+}
+
 TEST(FtpControl, OverlongReplyLineClosesTheConnection)
 {
     ScriptedServer server;
