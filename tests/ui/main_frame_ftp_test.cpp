@@ -75,7 +75,13 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     const std::int32_t id = b.engine.queue.ids().front();
 
     TiledListCtrl *complete = frame.queueView()->list(QueueTab::Complete);
-    QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0, 60000);
+    // Stop waiting as soon as the item ends in a failure, and say which.
+    const auto failed = [&] {
+        const std::int32_t status = b.engine.queue.status(id);
+        return b.engine.queue.contains(id) && status > 2 && status < 128 && status != 17;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0 || failed(), 30000);
+    QVERIFY2(complete->findItemId(id) >= 0, core::statusText(b.engine.queue.status(id)).c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
     QVERIFY(test::readFile(b.engine.downloads() / "payload.bin") == content);
 

@@ -173,7 +173,7 @@ void StartupTest::automationRunsQueueWithoutWindow()
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     run.process.setProcessEnvironment(environment);
     run.start({QStringLiteral("-Automation"), QStringLiteral("batch.ftp")});
-    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && test::readFile(target) == content, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && test::readFile(target) == content, 30000);
     run.stopWhenUp();
 
     // The finished item is not saved again.
