@@ -51,7 +51,8 @@ void CMainFrame::runShutdown()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bool stopped = false;
     while (!stopped) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kDispatchLimitMs);
+        // Clicks and keys wait: no command may start while the window is going.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, kDispatchLimitMs);
         emit shutdownWaiting();
         stopped = scheduler.waitUntilStoppedFor(kEngineWaitMs);
     }
