@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // bellwick-cli: runs the transfer queue without a window until its work is done, then saves it.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -82,23 +83,26 @@ bool workIsOver(core::QueueList &queue, const CliNotifier &notifier, const CliOp
     bool allDone = true;
     bool allTried = true;
     const std::set<std::int32_t> parked = notifier.parkedItems();
-    for (const std::int32_t id : queue.ids()) {
-        const auto item = queue.snapshot(id);
-        if (!item || item->isDone())
+    // One walk under the queue's lock, no copies: the queue may hold thousands of items.
+    const core::QueueList::BulkLock lock(queue);
+    for (const core::QueueItem &item : queue.items(lock)) {
+        if (item.isDone())
             continue;
         allDone = false;
         // A manual connection parked for the window is as far as this runner can take it.
-        if (parked.count(id))
+        if (parked.count(item.id))
             continue;
-        if (item->isInProgress()) {
+        if (item.isInProgress()) {
             allTried = false;
-            continue;
+            break;
         }
-        const int tries = o.tries ? *o.tries : item->retryCount;
+        const int tries = o.tries ? *o.tries : item.retryCount;
         // An item made during the run (a child, a redirect) starts with its parent's attempts, so only
         // an item that has ended at least once counts its attempts. Items no worker takes count as tried.
-        if (item->isEligible() && (item->statusTime < 0 || item->attempts < tries))
+        if (item.isEligible() && (item.statusTime < 0 || item.attempts < tries)) {
             allTried = false;
+            break;
+        }
     }
     // Nothing in progress is as good as no job alive: a job between two items holds none, and the
     // scheduler may already have started the next one for a retry.
@@ -183,9 +187,17 @@ int run(const CliOptions &o)
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
     scheduler.startScheduler();
-    while (g_signal.load() == 0 && !workIsOver(queue, notifier, o)) {
-        progress.update();
-        notifier.waitForChange(250);
+    // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
+    using Clock = std::chrono::steady_clock;
+    auto lastLook = Clock::now() - std::chrono::seconds(1);
+    while (g_signal.load() == 0) {
+        if (Clock::now() - lastLook >= std::chrono::milliseconds(100)) {
+            if (workIsOver(queue, notifier, o))
+                break;
+            progress.update();
+            lastLook = Clock::now();
+        }
+        notifier.waitForChange(100);
     }
     progress.clear();
     // The signal thread uses the notifier: it ends before the notifier does.
