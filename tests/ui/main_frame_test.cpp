@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -21,6 +22,8 @@
 #include "ui/autostart.h"
 #include "ui/caption_bar.h"
 #include "ui/ctrl_list_view.h"
+#include "ui/general_page.h"
+#include "ui/options_sheet.h"
 #include "ui/queue_view.h"
 #include "ui/tiled_list_ctrl.h"
 
@@ -43,6 +46,7 @@ private slots:
     void closeDuringShutdownIsIgnored();
     void shutdownDuringTransferSavesQueue();
     void settingsSavedWhenWindowGoes();
+    void optionsApplyOnlyOnOk();
 };
 
 void MainFrameTest::windowLayout()
@@ -321,6 +325,41 @@ void MainFrameTest::settingsSavedWhenWindowGoes()
         QVERIFY2(b.engine.store.contains("Options", key), key);
     QVERIFY(b.engine.store.contains("Paths", "DownloadPath"));
     QVERIFY(!b.engine.store.contains("Options", "SystemTray"));
+}
+
+// Answers the options sheet once it is open: sets "Max. Threads" and closes with OK or Cancel.
+static void answerOptionsSheet(const QString &maxThreads, bool ok)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        auto *sheet = qobject_cast<OptionsSheet *>(QApplication::activeModalWidget());
+        if (!sheet)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        sheet->generalPage()->maxThreadsEdit()->setText(maxThreads);
+        if (ok)
+            sheet->accept();
+        else
+            sheet->reject();
+    });
+    timer->start();
+}
+
+void MainFrameTest::optionsApplyOnlyOnOk()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    answerOptionsSheet(QStringLiteral("7"), false);
+    frame.optionsCommand();
+    QCOMPARE(b.engine.scheduler.maxThreads(), 10);
+    QVERIFY(!b.engine.store.contains("Options", "MaxThreads"));
+
+    answerOptionsSheet(QStringLiteral("7"), true);
+    frame.optionsCommand();
+    QCOMPARE(b.engine.scheduler.maxThreads(), 7);
+    QCOMPARE(b.engine.store.readInt("Options", "MaxThreads", 0), 7);
 }
 
 QTEST_MAIN(MainFrameTest)
