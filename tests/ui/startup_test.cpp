@@ -89,8 +89,10 @@ private slots:
 void StartupTest::firstStartCreatesQueueFileAndSettings()
 {
     ProgramRun run;
-    run.start({});
+    // Qt's own options are not queue files.
+    run.start({QStringLiteral("-platform"), QStringLiteral("offscreen")});
     run.stopWhenUp();
+    QVERIFY(!std::filesystem::exists(run.dir / "run" / "offscreen"));
 
     const std::filesystem::path queueFile = run.dir / "run" / "filelist.ftp";
     QVERIFY(std::filesystem::exists(queueFile));

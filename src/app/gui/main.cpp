@@ -32,14 +32,20 @@ struct CommandLine
     QString queueFile; // empty: the default queue file
 };
 
+bool isAutomationSwitch(const QString &argument)
+{
+    const QString lower = argument.toLower();
+    return lower == u"-embedding" || lower == u"/embedding" || lower == u"-automation"
+        || lower == u"/automation";
+}
+
+// `arguments` are the application's, with Qt's own options (-platform, -style, ...) already taken out.
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     CommandLine line;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
-        const QString lower = argument.toLower();
-        if (lower == u"-embedding" || lower == u"/embedding" || lower == u"-automation"
-            || lower == u"/automation")
+        if (isAutomationSwitch(argument))
             line.automation = true;
         else if (line.queueFile.isEmpty() && !argument.startsWith(u'-'))
             line.queueFile = argument;
@@ -172,15 +178,15 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
 
 int main(int argc, char **argv)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = parseCommandLine(arguments);
-    if (line.automation) {
+    // The switch decides whether a window system is needed at all, so it is looked for first.
+    bool automation = false;
+    for (int i = 1; i < argc; ++i)
+        automation = automation || isAutomationSwitch(QString::fromLocal8Bit(argv[i]));
+    if (automation) {
         QCoreApplication app(argc, argv);
         app.setOrganizationName(QStringLiteral("Tolvenby"));
         app.setApplicationName(QStringLiteral("Bellwick"));
-        return runWithoutWindow(app, line, watchTerminationSignals(&app));
+        return runWithoutWindow(app, parseCommandLine(app.arguments()), watchTerminationSignals(&app));
     }
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Tolvenby"));
@@ -189,5 +195,5 @@ int main(int argc, char **argv)
     app.setWindowIcon(bw::ui::programIcon());
     // Signals that arrive before the window exists wait in the pipe until the event loop runs.
     QSocketNotifier *stopSignals = watchTerminationSignals(&app);
-    return runWindow(app, line, stopSignals);
+    return runWindow(app, parseCommandLine(app.arguments()), stopSignals);
 }
