@@ -380,6 +380,9 @@ void CFtpTreeView::editUrl()
         m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
         return;
     }
+    // Rebuild the rows so host, file and path show the new URL.
+    removeRows(id);
+    refreshItem(id);
     saveDocument();
 }
 

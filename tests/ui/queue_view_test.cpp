@@ -99,6 +99,7 @@ private slots:
     void deleteErasesIdleAndMarksRunning();
     void editRetryDelayAppliesToSelection();
     void tooltipShowsStatusName();
+    void editUrlRewritesRow();
     void pendingManualConnectionIsHandedOver();
     void localFileDroppedWhileBrowsingIsUploaded();
 };
@@ -503,6 +504,42 @@ void QueueViewTest::localFileDroppedWhileBrowsingIsUploaded()
     const std::int32_t plain =
         b.view.addUrl(QStringLiteral("file://") + QString::fromStdString(source.string()), false);
     QCOMPARE(b.engine.queue.scheme(plain), core::SchemeLocal);
+}
+
+void QueueViewTest::editUrlRewritesRow()
+{
+    ViewBundle b;
+    const std::int32_t id = b.add("ftp://old.example/pub/a.bin");
+    b.view.refreshItem(id);
+    b.list(QueueTab::Queue)->selectRow(b.row(QueueTab::Queue, id));
+    QString offered;
+    QString answer = QStringLiteral("ftp://new.example/files/b.bin");
+    UserPrompts prompts = UserPrompts::modalDialogs();
+    prompts.askText = [&](QWidget *, const QString &caption, const QString &label, const QString &text) {
+        offered = caption + u'|' + label + u'|' + text;
+        return std::optional<QString>(answer);
+    };
+    QString error;
+    prompts.showError = [&](QWidget *, const QString &text, const QString &) {
+        error = text;
+    };
+    b.view.setPrompts(prompts);
+    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+
+    b.view.editUrl();
+    QCOMPARE(offered, QStringLiteral("Add/Edit URL|URL:|ftp://old.example/pub/a.bin"));
+    QCOMPARE(b.engine.queue.url(id), answer.toStdString());
+    QCOMPARE(b.text(QueueTab::Queue, id, ColumnHost), QStringLiteral("new.example"));
+    QCOMPARE(b.text(QueueTab::Queue, id, ColumnFile), QStringLiteral("b.bin"));
+    QCOMPARE(saved.count(), 1);
+
+    // A URL that does not parse changes nothing.
+    b.list(QueueTab::Queue)->selectRow(b.row(QueueTab::Queue, id));
+    answer = QStringLiteral("nonsense");
+    b.view.editUrl();
+    QCOMPARE(error, QStringLiteral("URL parsing error"));
+    QCOMPARE(b.engine.queue.url(id), std::string("ftp://new.example/files/b.bin"));
+    QCOMPARE(saved.count(), 1);
 }
 
 QTEST_MAIN(QueueViewTest)
