@@ -154,15 +154,14 @@ int CFtpTreeView::queueRefresh(std::int32_t itemId)
 
 void CFtpTreeView::refreshItem(std::int32_t itemId)
 {
+    // One consistent copy of the item serves all four lists.
+    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
     for (int tab = 0; tab < kQueueTabCount; ++tab)
-        updateRow(static_cast<QueueTab>(tab), itemId);
+        updateRow(static_cast<QueueTab>(tab), itemId, item);
 }
 
-int CFtpTreeView::insertRow(TiledListCtrl *list, std::int32_t itemId)
+int CFtpTreeView::insertRow(TiledListCtrl *list, const core::QueueItem *item)
 {
-    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
-    if (!item)
-        return -1;
     QStringList texts(kQueueColumnCount);
     texts[ColumnAction] = QStringLiteral("Idle");
     texts[ColumnHost] = fromStd(item->host);
@@ -177,29 +176,25 @@ int CFtpTreeView::insertRow(TiledListCtrl *list, std::int32_t itemId)
     RowRecord record;
     record.percent = 0;
     record.progressColumn = ColumnAction;
-    record.itemId = itemId;
+    record.itemId = item->id;
     list->setRecord(row, record);
     return row;
 }
 
-void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId)
+void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item)
 {
     TiledListCtrl *list = m_lists[static_cast<int>(tab)];
     int row = list->findItemId(itemId);
-    // One consistent copy of the item; an id the queue no longer holds belongs in no tab, so a row
-    // left behind by a vanished item goes instead of lingering as a ghost.
-    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
+    // An id the queue no longer holds belongs in no tab, so a row left behind by a vanished item goes
+    // instead of lingering as a ghost.
     const bool belongs = item && belongsInTab(tab, item->status, item->removeWhenDone);
     if (!belongs) {
         if (row >= 0)
             list->deleteItem(row);
         return;
     }
-    if (row < 0) {
-        row = insertRow(list, itemId);
-        if (row < 0)
-            return;
-    }
+    if (row < 0)
+        row = insertRow(list, &*item);
 
     const bool upload = item->scheme == core::SchemeFtpUpload;
     const std::int64_t total = item->totalSize;
@@ -251,7 +246,7 @@ void CFtpTreeView::fullRefresh()
             const int index = walked++;
             if (entry.status == kStatusTransferring
                 || (index >= m_rotationStart && index < m_rotationStart + kRefreshBatch))
-                updateRow(static_cast<QueueTab>(tab), entry.id);
+                updateRow(static_cast<QueueTab>(tab), entry.id, m_queue.snapshot(entry.id));
             if (entry.removeWhenDone || isCompletedStatus(entry.status))
                 m_queue.removeItem(entry.id);
         }

@@ -6,9 +6,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include <QWidget>
 
+#include "core/queue_item.h"
 #include "ui/queue_row.h"
 #include "ui/text_entry_dialog.h"
 
@@ -112,8 +114,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void updateRow(QueueTab tab, std::int32_t itemId);
-    int insertRow(TiledListCtrl *list, std::int32_t itemId);
+    void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);
+    int insertRow(TiledListCtrl *list, const core::QueueItem *item);
     QList<std::int32_t> selectedItemIds() const;
     void editRetryValue(bool retryDelay);
     void showContextMenu(TiledListCtrl *list, const QPoint &pos);
