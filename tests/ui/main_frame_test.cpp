@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QtTest>
 
@@ -224,6 +225,13 @@ void MainFrameTest::trayStartAndHandover()
     CMainFrame &frame = b.create();
     QVERIFY(frame.inTray());
     QVERIFY(!frame.isVisible());
+    QVERIFY(frame.trayIconObject());
+    QCOMPARE(frame.trayIconObject()->toolTip(), QStringLiteral("Idle"));
+    // The refresh tick keeps the tooltip in step with the engine.
+    frame.startEngine();
+    frame.onQueueChanged(false, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        frame.trayIconObject()->toolTip(), QStringLiteral("0 Transferring, 0 Attempting, 10 Idle"), 5000);
 
     // A pending manual connection brings the window back and leaves the tray.
     frame.onManualHandover(5);
