@@ -307,6 +307,10 @@ void CMainFrame::createLayout()
     // The log strip keeps its height when the window is resized; the panes below take the change.
     m_mainSplitter->setStretchFactor(0, 0);
     m_mainSplitter->setStretchFactor(1, 1);
+    // Likewise "Batch Log" keeps its caption-high row when the log strip is sized; "Manual Log" takes the
+    // rest.
+    m_logFrame->setStretchFactor(0, 0);
+    m_logFrame->setStretchFactor(1, 1);
     setCentralWidget(m_mainSplitter);
     resize(1000, 700);
 
