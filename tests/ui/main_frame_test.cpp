@@ -24,6 +24,7 @@
 #include "ui/caption_bar.h"
 #include "ui/ctrl_list_view.h"
 #include "ui/general_page.h"
+#include "ui/log_sub_frame.h"
 #include "ui/options_sheet.h"
 #include "ui/queue_view.h"
 #include "ui/tiled_list_ctrl.h"
@@ -78,6 +79,8 @@ void MainFrameTest::windowLayout()
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     QTRY_VERIFY(frame.panesReady());
     QCOMPARE(frame.mainSplitter()->sizes().first(), CMainFrame::kLogRowHeight);
+    // Only the caption of "Batch Log" shows until the user drags the splitter.
+    QCOMPARE(frame.logFrame()->sizes().first(), CCtrlListView::captionHeight());
     QCOMPARE(frame.batchLog()->caption(), QStringLiteral("Batch Log"));
     QCOMPARE(frame.manualLog()->caption(), QStringLiteral("Manual Log"));
     QCOMPARE(frame.queueView()->caption(), QStringLiteral("Transfer Queue"));
