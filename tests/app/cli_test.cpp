@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // bellwick-cli as a user runs it: exit codes, the summary, bad URLs and the saved queue file.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -158,6 +160,63 @@ TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(fs::file_size(dir / "work/from-file.bin"), 100000u);
     EXPECT_EQ(readFile(dir / "work/fresh.ftp"), std::string("\x01\0\0\0\0\0\0\0", 8));
+}
+
+TEST_F(CliTest, AFailingItemIsTriedTheGivenNumberOfTimes)
+{
+    // A server that hangs up on every connection: each attempt is one accepted connection.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    std::atomic<int> accepted{0};
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        while (!done) {
+            pollfd entry{listener, POLLIN, 0};
+            if (::poll(&entry, 1, 20) == 1) {
+                ::close(::accept(listener, nullptr, nullptr));
+                ++accepted;
+            }
+        }
+    });
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f.bin";
+    const CliRun result = run({"--tries", "3", "--retry-time", "-1", url});
+    done = true;
+    server.join();
+    ::close(listener);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(url + ": Failed to connect"), std::string::npos) << result.err;
+    EXPECT_GE(accepted.load(), 3);
+    EXPECT_LE(accepted.load(), 4); // the last try may begin while the runner winds down
+}
+
+TEST_F(CliTest, ABracedPrefixTakesTheSettingsOfThatItem)
+{
+    // Nothing listens on port 1: both items fail at once and stay in the saved queue. Another user
+    // makes another site, which need not wait for the first one to rest.
+    core::QueueList queue;
+    const auto templateId =
+        queue.addItem("ftp://127.0.0.1:1/first", (dir / "work/first").string(), 0, 77, 5, 9, 1);
+    ASSERT_NE(templateId, 0); // in the runner, the first item loaded gets id 1
+    ASSERT_TRUE(engine::saveQueueFile(dir / "work/q.ftp", queue));
+    const CliRun result = run({"--queue", "q.ftp", "--tries", "1", "{1}ftp://other@127.0.0.1:1/second"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("ftp://other@127.0.0.1:1/second: Failed to connect"), std::string::npos)
+        << result.err;
+    core::QueueList saved;
+    engine::loadQueueFile(dir / "work/q.ftp", saved);
+    const auto second = saved.findIdByUrl("ftp://other@127.0.0.1:1/second");
+    ASSERT_NE(second, 0);
+    EXPECT_EQ(saved.retryTime(second), 77);
+    EXPECT_EQ(saved.retryCount(second), 5);
+    EXPECT_EQ(saved.timeout(second), 9);
+    EXPECT_TRUE(saved.passive(second));
+    EXPECT_EQ(saved.localPath(second), (dir / "work/second").string());
 }
 
 TEST_F(CliTest, AManualConnectionRequestStaysQueuedForTheWindow)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -77,37 +78,55 @@ engine::Settings settingsForRun(const CliOptions &o)
     return s;
 }
 
-// Every item done; or, unless asked to keep running, nothing running and every item tried enough.
-bool workIsOver(core::QueueList &queue, const CliNotifier &notifier, const CliOptions &o)
+// Decides when the run is over: every item done; or, unless asked to keep running, nothing in progress
+// and every item left has ended often enough. Ends are counted here, from the time stamp each final
+// status carries (the queue's own attempt count rises only when a worker comes to a site afresh).
+class RunEnd
 {
-    bool allDone = true;
-    bool allTried = true;
-    const std::set<std::int32_t> parked = notifier.parkedItems();
-    // One walk under the queue's lock, no copies: the queue may hold thousands of items.
-    const core::QueueList::BulkLock lock(queue);
-    for (const core::QueueItem &item : queue.items(lock)) {
-        if (item.isDone())
-            continue;
-        allDone = false;
-        // A manual connection parked for the window is as far as this runner can take it.
-        if (parked.count(item.id))
-            continue;
-        if (item.isInProgress()) {
-            allTried = false;
-            break;
+public:
+    explicit RunEnd(const CliOptions &options)
+        : m_options(options)
+    {}
+
+    bool isOver(core::QueueList &queue, const CliNotifier &notifier)
+    {
+        bool allDone = true;
+        bool allTried = true;
+        const std::set<std::int32_t> parked = notifier.parkedItems();
+        // One walk under the queue's lock, no copies: the queue may hold thousands of items.
+        const core::QueueList::BulkLock lock(queue);
+        for (const core::QueueItem &item : queue.items(lock)) {
+            if (item.isDone())
+                continue;
+            allDone = false;
+            Ends &ends = m_ends[item.id];
+            if (item.statusTime >= 0 && item.statusTime != ends.lastStatusTime) {
+                ends.lastStatusTime = item.statusTime;
+                ++ends.count;
+            }
+            // A manual connection parked for the window is as far as this runner can take it.
+            if (parked.count(item.id))
+                continue;
+            const int tries = m_options.tries ? *m_options.tries : item.retryCount;
+            // Items no worker takes count as tried.
+            if (item.isInProgress() || (item.isEligible() && ends.count < tries))
+                allTried = false;
         }
-        const int tries = o.tries ? *o.tries : item.retryCount;
-        // An item made during the run (a child, a redirect) starts with its parent's attempts, so only
-        // an item that has ended at least once counts its attempts. Items no worker takes count as tried.
-        if (item.isEligible() && (item.statusTime < 0 || item.attempts < tries)) {
-            allTried = false;
-            break;
-        }
+        // Nothing in progress is as good as no job alive: a job between two items holds none, and the
+        // scheduler may already have started the next one for a retry.
+        return allDone || (!m_options.keepRunning && allTried);
     }
-    // Nothing in progress is as good as no job alive: a job between two items holds none, and the
-    // scheduler may already have started the next one for a retry.
-    return allDone || (!o.keepRunning && allTried);
-}
+
+private:
+    struct Ends
+    {
+        std::int64_t lastStatusTime = -1;
+        int count = 0;
+    };
+
+    const CliOptions &m_options;
+    std::map<std::int32_t, Ends> m_ends;
+};
 
 // The signals the runner takes on its own thread; SIGUSR1 only ends that thread.
 sigset_t handledSignals()
@@ -190,9 +209,10 @@ int run(const CliOptions &o)
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
     auto lastLook = Clock::now() - std::chrono::seconds(1);
+    RunEnd runEnd(o);
     while (g_signal.load() == 0) {
         if (Clock::now() - lastLook >= std::chrono::milliseconds(100)) {
-            if (workIsOver(queue, notifier, o))
+            if (runEnd.isOver(queue, notifier))
                 break;
             progress.update();
             lastLook = Clock::now();
