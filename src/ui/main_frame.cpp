@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>
+#include <QStyle>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -20,6 +21,9 @@
 #include <QUrl>
 #include <QWhatsThis>
 
+#include "browse/local_view.h"
+#include "browse/man_ftp_view.h"
+#include "browse/site_dialog.h"
 #include "core/diagnostic_log.h"
 #include "core/queue_list.h"
 #include "engine/scheduler.h"
@@ -64,6 +68,11 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     const engine::Settings settings =
         engine::loadSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
     m_inTray = settings.systemTray && m_options.trayAvailable;
+    // The saved sites; entries of an older file take their options from the settings.
+    m_connect = std::make_unique<browse::ConnectState>();
+    if (!m_options.siteFilePath.isEmpty())
+        m_connect->sitesFile = m_options.siteFilePath.toStdString();
+    m_connect->sites.load(m_connect->sitesFile, browse::siteOptionsFromSettings(m_context.settingsStore));
 
     // Window creation.
     setObjectName(QStringLiteral("mainFrame"));
@@ -99,6 +108,7 @@ CMainFrame::~CMainFrame()
 {
     if (m_context.notifier)
         m_context.queue.setNotifier(nullptr);
+    m_connect->sites.save(m_connect->sitesFile);
     engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
     core::DiagnosticLog::instance().close();
 }
@@ -177,9 +187,10 @@ void CMainFrame::createActions()
         &CMainFrame::optionsCommand);
     add("path", QStringLiteral("&Path..."), QStringLiteral("Choose the download folder"),
         &CMainFrame::pathCommand);
-    // Manual browsing: present, enabled once a remote browser is attached.
-    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"), [] {
-    })->setIcon(toolIcon(ToolIcon::Connect));
+    // Manual browsing.
+    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"),
+        &CMainFrame::connectCommand)
+        ->setIcon(toolIcon(ToolIcon::Connect));
     add("disconnect", QStringLiteral("&Disconnect"), QStringLiteral("Disconnect from the site"), [this] {
         if (m_remote && m_remote->isConnected())
             m_remote->disconnect(false);
@@ -206,6 +217,12 @@ void CMainFrame::createActions()
                 m_remote->deleteSelection();
         })
         ->setIcon(toolIcon(ToolIcon::RemoteDelete));
+    add("download", QStringLiteral("Do&wnload"), QStringLiteral("Download the selected remote files"),
+        &CMainFrame::downloadCommand)
+        ->setIcon(QIcon::fromTheme(QStringLiteral("go-down"), style()->standardIcon(QStyle::SP_ArrowDown)));
+    add("upload", QStringLiteral("&Upload"), QStringLiteral("Upload the selected local files"),
+        &CMainFrame::uploadCommand)
+        ->setIcon(QIcon::fromTheme(QStringLiteral("go-up"), style()->standardIcon(QStyle::SP_ArrowUp)));
     add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("Open the user manual"),
         &CMainFrame::helpTopics);
     add("about", QStringLiteral("&About..."), QStringLiteral("Program information and version"),
@@ -230,6 +247,8 @@ void CMainFrame::createMenus()
         {action(QStringLiteral("go")), action(QStringLiteral("options")), action(QStringLiteral("path"))});
     QMenu *site = menuBar()->addMenu(QStringLiteral("&Site"));
     site->addActions({action(QStringLiteral("connect")), action(QStringLiteral("disconnect"))});
+    site->addSeparator();
+    site->addActions({action(QStringLiteral("download")), action(QStringLiteral("upload"))});
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -248,7 +267,7 @@ void CMainFrame::createToolBar()
     m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     m_toolBar->setIconSize(QSize(16, 16));
     for (const char *name : {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder",
-             "remoteDelete", "", "go", "delete", "", "about", "contextHelp"}) {
+             "remoteDelete", "download", "upload", "", "go", "delete", "", "about", "contextHelp"}) {
         if (*name == '\0')
             m_toolBar->addSeparator();
         else
@@ -285,19 +304,21 @@ void CMainFrame::createLayout()
     m_logFrame = new CLogSubFrame(m_mainSplitter);
     m_subFrame = new CSubFrame(m_mainSplitter);
     m_queueView = new CFtpTreeView(m_context.queue, m_context.scheduler, m_context.document, m_subFrame);
-    m_localView = new CCtrlListView(m_subFrame);
-    m_localView->setObjectName(QStringLiteral("localView"));
-    m_localView->setCaption(QStringLiteral("Local HDD"));
-    m_remoteView = new CCtrlListView(m_subFrame);
-    m_remoteView->setObjectName(QStringLiteral("remoteView"));
-    m_remoteView->setCaption(QStringLiteral("Remote Site"));
+    m_localPane = new browse::CLocalView(m_subFrame);
+    m_localView = m_localPane;
+    m_remotePane = new browse::CManFtpView(m_context.queue, m_subFrame);
+    m_remoteView = m_remotePane;
+    m_remotePane->setLocalView(m_localPane);
+    m_localPane->setRemoteBrowser(m_remotePane);
+    m_remote = m_remotePane;
+    m_queueView->setRemoteBrowser(m_remotePane);
+    connect(m_remotePane, &browse::CManFtpView::logLine, this, &CMainFrame::onLogLine);
+    connect(m_remotePane, &browse::CManFtpView::connectionChanged, this, &CMainFrame::updateCommandStates);
     for (CCtrlListView *pane : {m_localView, m_remoteView}) {
-        TiledListCtrl *list = pane->list();
-        // The file panes show their own columns instead of the log column.
-        list->insertColumn(1, QStringLiteral("Filename"), 150);
-        list->insertColumn(2, QStringLiteral("Size"), 100);
-        list->insertColumn(3, QStringLiteral("Date"), 125);
-        list->setColumnHidden(0, true);
+        connect(pane->list()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CMainFrame::updateCommandStates);
+        connect(pane->list()->listModel(), &QAbstractItemModel::rowsRemoved, this,
+            &CMainFrame::updateCommandStates);
     }
     m_subFrame->addWidget(m_queueView);
     m_subFrame->addWidget(m_localView);
@@ -415,7 +436,9 @@ void CMainFrame::updateCommandStates()
     action(QStringLiteral("delete"))->setEnabled(m_queueView->canDelete());
     QAction *go = action(QStringLiteral("go"));
     go->setChecked(m_context.scheduler.isRunning());
-    action(QStringLiteral("connect"))->setEnabled(m_remote != nullptr);
+    action(QStringLiteral("connect"))->setEnabled(true);
+    action(QStringLiteral("download"))->setEnabled(m_remotePane && m_remotePane->canDownload());
+    action(QStringLiteral("upload"))->setEnabled(m_localPane && m_localPane->canUpload());
     for (const char *name : {"disconnect", "temporaryDisconnect", "createRemoteFolder"})
         action(QString::fromLatin1(name))->setEnabled(remoteConnected);
     action(QStringLiteral("remoteDelete"))->setEnabled(remoteConnected && m_remote->hasSelection());
@@ -509,6 +532,30 @@ void CMainFrame::dropEvent(QDropEvent *event)
     }
     event->acceptProposedAction();
     m_queueView->queueRefresh(0);
+}
+
+void CMainFrame::connectCommand()
+{
+    const std::int32_t id = browse::runConnectCommand(
+        this, *m_connect, m_context.settingsStore, m_context.queue, m_options.runSiteDialog);
+    if (id == 0)
+        return;
+    m_pathPane->setText(QStringLiteral("Connecting..."));
+    onQueueChanged(true, 0);
+}
+
+void CMainFrame::downloadCommand()
+{
+    if (m_remotePane && m_remotePane->canDownload())
+        m_remotePane->downloadSelection();
+    updateCommandStates();
+}
+
+void CMainFrame::uploadCommand()
+{
+    if (m_localPane && m_localPane->canUpload())
+        m_localPane->uploadSelection();
+    updateCommandStates();
 }
 
 } // namespace bw::ui

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include <QMainWindow>
 #include <QString>
@@ -30,6 +32,13 @@ namespace bw::engine {
 class Scheduler;
 class SettingsStore;
 } // namespace bw::engine
+
+namespace bw::browse {
+class CLocalView;
+class CManFtpView;
+class CSiteDialog;
+struct ConnectState;
+} // namespace bw::browse
 
 namespace bw::ui {
 
@@ -63,6 +72,9 @@ struct MainFrameOptions
     QString autostartEntryPath; // empty: the user's autostart folder
     QString programPath; // what the autostart entry starts; empty: this program
     QString manualPath; // opened by Help Topics
+    QString siteFilePath; // the saved sites; empty: "database.usr" in the user's data folder
+    // Runs Connect's "Connection Entries" dialog and returns its result; empty: the modal dialog.
+    std::function<int(browse::CSiteDialog &)> runSiteDialog;
 
     static MainFrameOptions defaults();
 };
@@ -104,6 +116,11 @@ public:
     void toggleTray();
     void helpTopics();
     void aboutCommand();
+    // Manual browsing: the site dialog and the manual connection it asks for; the remote browser's
+    // download of its selection and the local pane's upload of its selection.
+    void connectCommand();
+    void downloadCommand();
+    void uploadCommand();
 
     // The tray icon and tooltip for the current engine state (also when not in the tray).
     TrayStatus currentTrayStatus() const;
@@ -131,6 +148,9 @@ public:
     CCtrlListView *localView() const { return m_localView; }
 
     CCtrlListView *remoteView() const { return m_remoteView; }
+    browse::CLocalView *localPane() const { return m_localPane; }
+    browse::CManFtpView *remotePane() const { return m_remotePane; }
+    const browse::ConnectState &connectState() const { return *m_connect; }
 
     QSplitter *mainSplitter() const { return m_mainSplitter; }
 
@@ -203,6 +223,9 @@ private:
     CFtpTreeView *m_queueView = nullptr;
     CCtrlListView *m_localView = nullptr;
     CCtrlListView *m_remoteView = nullptr;
+    browse::CLocalView *m_localPane = nullptr;
+    browse::CManFtpView *m_remotePane = nullptr;
+    std::unique_ptr<browse::ConnectState> m_connect;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
 };

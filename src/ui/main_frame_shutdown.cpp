@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QTimer>
 
+#include "browse/local_view.h"
 #include "engine/scheduler.h"
 #include "ui/bellwick_doc.h"
 #include "ui/main_frame.h"
@@ -59,6 +60,8 @@ void CMainFrame::runShutdown()
     // Items that ended while we waited are saved in their final state.
     m_context.document.save();
 
+    if (m_localPane)
+        m_localPane->clearRows();
     m_queueView->clear();
     QApplication::restoreOverrideCursor();
     if (m_inTray) {

@@ -26,6 +26,10 @@ struct FrameBundle
         options.diagnosticLogPath = path("Bellwick.log");
         options.autostartEntryPath = path("autostart/Bellwick.desktop");
         options.programPath = QStringLiteral("/usr/bin/bellwick");
+        options.siteFilePath = path("database.usr");
+        // Connect's site dialog (also run at the first paint) closes without connecting unless a
+        // test answers it.
+        options.runSiteDialog = [](browse::CSiteDialog &) { return 0; };
         // Downloads go to the test's folder: the frame loads its settings from the store.
         engine.store.writeInt("Options", "UseDownloadPath", 1);
         engine.store.writeString("Paths", "DownloadPath", engine.downloads().string());

@@ -61,7 +61,7 @@ void MainFrameTest::windowLayout()
     for (QAction *action : frame.toolBar()->actions())
         tools << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
     QCOMPARE(tools.join(u' '),
-        QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete | "
+        QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete download upload | "
                        "go delete | about contextHelp"));
     QVERIFY(frame.toolBar()->isMovable());
     QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
@@ -187,9 +187,10 @@ void MainFrameTest::deleteFollowsSelection()
     frame.action("delete")->trigger();
     QVERIFY(!b.engine.queue.contains(id));
     QVERIFY(!frame.action("delete")->isEnabled());
-    // Manual browsing is not attached: its commands are there but disabled.
+    // Manual browsing is not attached: Connect is always there, the others are disabled.
+    QVERIFY(frame.action("connect")->isEnabled());
     for (const char *name :
-        {"connect", "disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete"})
+        {"disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete", "download", "upload"})
         QVERIFY2(!frame.action(name)->isEnabled(), name);
 }
 
