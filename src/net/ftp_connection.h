@@ -125,6 +125,9 @@ private:
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void closeDataConnections();
     bool setUpDataConnection(bool passive);
+    bool prepareFileTransfer(bool binary, bool passive);
+    bool openTransfer(const std::string &command, const std::string &localPath, int state);
+    bool completeTransfer();
     bool acceptActiveConnection();
     std::int64_t nowSeconds() const;
 

@@ -137,10 +137,9 @@ bool FtpConnection::acceptActiveConnection()
     return true;
 }
 
-bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
-    bool passive, std::int64_t knownSize, bool resume, bool wait)
+// The steps every file transfer starts with: note the start time, set the type, open the data path.
+bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 {
-    log("Downloading File: " + remoteName, 6);
     {
         std::lock_guard lock{m_ftpLock};
         m_transferStart = nowSeconds();
@@ -151,7 +150,37 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
         setProtocolError(UnexpectedResponse, true);
         return false;
     }
-    if (!setUpDataConnection(passive))
+    return setUpDataConnection(passive);
+}
+
+// Sends RETR or STOR; a preliminary 125 or 150 means the server opens (or accepts) the data connection.
+bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, int state)
+{
+    sendCommand(command);
+    const int code = readReply();
+    if (code != 125 && code != 150) {
+        setProtocolError(PermissionDenied, true);
+        return false;
+    }
+    if (!acceptActiveConnection())
+        return false;
+    m_transferPath = localPath;
+    setFtpState(state);
+    return true;
+}
+
+bool FtpConnection::completeTransfer()
+{
+    const bool ok = waitTransfer(0);
+    finishTransfer();
+    return ok;
+}
+
+bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
+    bool passive, std::int64_t knownSize, bool resume, bool wait)
+{
+    log("Downloading File: " + remoteName, 6);
+    if (!prepareFileTransfer(binary, passive))
         return false;
     m_data.setAppendMode(false);
     if (resume) {
@@ -162,57 +191,23 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
             m_data.setAppendMode(readReply() == 350);
         }
     }
-    sendCommand("RETR " + remoteName + "\r\n");
-    const int code = readReply();
-    if (code != 125 && code != 150) {
-        setProtocolError(PermissionDenied, true);
+    if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpDownloading))
         return false;
-    }
-    if (!acceptActiveConnection())
-        return false;
-    m_transferPath = localPath;
-    setFtpState(FtpDownloading);
     m_data.setTotalSize(knownSize);
     m_data.beginReceiveFile(localPath, binary, true);
-    if (!wait)
-        return true;
-    const bool ok = waitTransfer(0);
-    finishTransfer();
-    return ok;
+    return wait ? completeTransfer() : true;
 }
 
 bool FtpConnection::upload(
     const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait)
 {
     log("Uploading File: " + remoteName, 6);
-    {
-        std::lock_guard lock{m_ftpLock};
-        m_transferStart = nowSeconds();
-    }
-    m_passive = passive;
-    sendCommand(binary ? "TYPE I\r\n" : "TYPE A\r\n");
-    if (readReply() != 200) {
-        setProtocolError(UnexpectedResponse, true);
+    if (!prepareFileTransfer(binary, passive))
         return false;
-    }
-    if (!setUpDataConnection(passive))
+    if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpUploading))
         return false;
-    sendCommand("STOR " + remoteName + "\r\n");
-    const int code = readReply();
-    if (code != 125 && code != 150) {
-        setProtocolError(PermissionDenied, true);
-        return false;
-    }
-    if (!acceptActiveConnection())
-        return false;
-    m_transferPath = localPath;
-    setFtpState(FtpUploading);
     m_data.beginSendFile(localPath, binary, 0, true);
-    if (!wait)
-        return true;
-    const bool ok = waitTransfer(0);
-    finishTransfer();
-    return ok;
+    return wait ? completeTransfer() : true;
 }
 
 bool FtpConnection::list(const std::string &path, bool full, bool passive)
