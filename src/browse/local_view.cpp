@@ -8,17 +8,11 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QDateTime>
-#include <QDrag>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QStorageInfo>
 
 #include "browse/drag_text.h"
@@ -41,9 +35,8 @@ QString currentDirectoryText()
 } // namespace
 
 CLocalView::CLocalView(QWidget *parent)
-    : CCtrlListView(parent)
+    : FilePaneView(parent)
     , m_prompts(BrowsePrompts::modalDialogs())
-    , m_images(std::make_unique<ui::FileIconList>())
     , m_drives(new QComboBox)
     , m_directoryBox(new QLineEdit)
 {
@@ -59,18 +52,6 @@ CLocalView::CLocalView(QWidget *parent)
     stripLayout->addWidget(m_directoryBox, 1);
     setControlStrip(strip, m_directoryBox);
     connect(m_drives, &QComboBox::textActivated, this, [this](const QString &root) { changeDrive(root); });
-
-    m_images->preloadPaneImages();
-    ui::TiledListCtrl *rows = list();
-    rows->setImageList(m_images.get());
-    rows->insertColumn(0, QStringLiteral("Filename"), 150);
-    rows->insertColumn(1, QStringLiteral("Size"), 100);
-    rows->insertColumn(2, QStringLiteral("Date"), 125);
-    rows->setColumnHidden(3, true);
-    rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    rows->setDragEnabled(false);
-    rows->viewport()->setAcceptDrops(true);
-    rows->viewport()->installEventFilter(this);
 }
 
 // The rows go with the list; removing them one by one here would notify a window that is being torn down.
@@ -78,7 +59,7 @@ CLocalView::~CLocalView() = default;
 
 void CLocalView::showEvent(QShowEvent *event)
 {
-    CCtrlListView::showEvent(event);
+    FilePaneView::showEvent(event);
     if (!m_firstUpdate)
         return;
     listDirectory();
@@ -134,20 +115,6 @@ std::string CLocalView::directoryPrefix()
     return directory + "/";
 }
 
-ListEntry CLocalView::entry(int row) const
-{
-    return list()->record(row).data.value<ListEntry>();
-}
-
-int CLocalView::rowOf(const QString &name) const
-{
-    for (int row = 0; row < list()->rowCount(); ++row) {
-        if (list()->itemText(row, 0) == name)
-            return row;
-    }
-    return -1;
-}
-
 void CLocalView::listDirectory()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -192,7 +159,7 @@ void CLocalView::listDirectory()
                 ui::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
                 modified.isValid() ? dateText(day.year(), day.month(), day.day(), time.hour(), time.minute())
                                    : QString()};
-            row.image = m_images->iconForLocalPath(info.absoluteFilePath(), false);
+            row.image = images()->iconForLocalPath(info.absoluteFilePath(), false);
         }
         rowsToShow.push_back(std::move(row));
     }
@@ -310,11 +277,7 @@ void CLocalView::startDrag()
     const QString text = dragText();
     if (text.isEmpty())
         return;
-    auto *drag = new QDrag(this);
-    auto *mime = new QMimeData;
-    mime->setText(text);
-    drag->setMimeData(mime);
-    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+    execTextDrag(text);
 }
 
 void CLocalView::dropText(const QString &text)
@@ -367,75 +330,6 @@ void CLocalView::runCommand(int command)
     default:
         break;
     }
-}
-
-void CLocalView::showContextMenu(const QPoint &viewportPos)
-{
-    const int row = list()->rowAt(viewportPos);
-    if (row >= 0)
-        list()->selectRow(row, false);
-    QMenu *menu = buildContextMenu(row);
-    QAction *chosen = menu->exec(list()->viewport()->mapToGlobal(viewportPos));
-    const int command = chosen ? chosen->data().toInt() : 0;
-    menu->deleteLater();
-    runCommand(command);
-}
-
-bool CLocalView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched != list()->viewport())
-        return CCtrlListView::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::MouseButtonDblClick:
-        openDirectory();
-        return true;
-    case QEvent::ContextMenu:
-        showContextMenu(static_cast<QContextMenuEvent *>(event)->pos());
-        return true;
-    case QEvent::MouseButtonPress: {
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton)
-            m_pressPos = mouse->position().toPoint();
-        break;
-    }
-    case QEvent::MouseMove: {
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        if ((mouse->buttons() & Qt::LeftButton)
-            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
-                >= QApplication::startDragDistance()
-            && list()->rowAt(m_pressPos) >= 0) {
-            startDrag();
-            return true;
-        }
-        break;
-    }
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
-        auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (m_dropTarget) {
-            drag->setDropAction(Qt::CopyAction);
-            drag->accept();
-        } else {
-            drag->ignore();
-        }
-        return true;
-    }
-    case QEvent::Drop: {
-        auto *drop = static_cast<QDropEvent *>(event);
-        if (!m_dropTarget) {
-            drop->ignore();
-            return true;
-        }
-        const QString text = drop->mimeData()->text();
-        drop->setDropAction(Qt::CopyAction);
-        drop->accept();
-        dropText(text);
-        return true;
-    }
-    default:
-        break;
-    }
-    return CCtrlListView::eventFilter(watched, event);
 }
 
 } // namespace bw::browse

@@ -6,15 +6,9 @@
 #include <system_error>
 
 #include <QApplication>
-#include <QContextMenuEvent>
-#include <QDrag>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
 
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
@@ -60,10 +54,9 @@ public:
 } // namespace
 
 CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
-    : CCtrlListView(parent)
+    : FilePaneView(parent)
     , m_queue(queue)
     , m_prompts(BrowsePrompts::modalDialogs())
-    , m_images(std::make_unique<ui::FileIconList>())
     , m_directoryBox(new QLineEdit)
 {
     setObjectName(QStringLiteral("remoteView"));
@@ -75,19 +68,6 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
     stripLayout->addWidget(m_directoryBox);
     setControlStrip(strip, m_directoryBox);
-
-    m_images->preloadPaneImages();
-    ui::TiledListCtrl *rows = list();
-    rows->setImageList(m_images.get());
-    // The file columns go in front of the log column, which stays hidden.
-    rows->insertColumn(0, QStringLiteral("Filename"), 150);
-    rows->insertColumn(1, QStringLiteral("Size"), 100);
-    rows->insertColumn(2, QStringLiteral("Date"), 125);
-    rows->setColumnHidden(3, true);
-    rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    rows->setDragEnabled(false);
-    rows->viewport()->setAcceptDrops(true);
-    rows->viewport()->installEventFilter(this);
 }
 
 CManFtpView::~CManFtpView()
@@ -193,20 +173,6 @@ void CManFtpView::disconnect(bool temporary)
     refreshListing(false);
 }
 
-ListEntry CManFtpView::entry(int row) const
-{
-    return list()->record(row).data.value<ListEntry>();
-}
-
-int CManFtpView::rowOf(const QString &name) const
-{
-    for (int row = 0; row < list()->rowCount(); ++row) {
-        if (list()->itemText(row, 0) == name)
-            return row;
-    }
-    return -1;
-}
-
 bool CManFtpView::refreshListing(bool force)
 {
     check();
@@ -274,7 +240,7 @@ bool CManFtpView::refreshListing(bool force)
             row.image = ui::FileIconList::kFolderImage;
         } else {
             row.texts = {name, QString::number(item.size), QString::fromStdString(item.dateText)};
-            row.image = m_images->iconForRemoteName(name, false);
+            row.image = images()->iconForRemoteName(name, false);
         }
         rowsToShow.push_back(std::move(row));
     }
@@ -522,11 +488,7 @@ void CManFtpView::startDrag()
         return;
     if (m_localView)
         m_localView->setDropEnabled(true);
-    auto *drag = new QDrag(this);
-    auto *mime = new QMimeData;
-    mime->setText(text);
-    drag->setMimeData(mime);
-    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+    execTextDrag(text);
     if (m_localView)
         m_localView->setDropEnabled(false);
 }
@@ -597,67 +559,6 @@ void CManFtpView::runCommand(int command)
     default:
         break;
     }
-}
-
-void CManFtpView::showContextMenu(const QPoint &viewportPos)
-{
-    const int row = list()->rowAt(viewportPos);
-    if (row >= 0)
-        list()->selectRow(row, false);
-    QMenu *menu = buildContextMenu(row);
-    QAction *chosen = menu->exec(list()->viewport()->mapToGlobal(viewportPos));
-    const int command = chosen ? chosen->data().toInt() : 0;
-    menu->deleteLater();
-    runCommand(command);
-}
-
-bool CManFtpView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched != list()->viewport())
-        return CCtrlListView::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::MouseButtonDblClick:
-        openDirectory();
-        return true;
-    case QEvent::ContextMenu:
-        showContextMenu(static_cast<QContextMenuEvent *>(event)->pos());
-        return true;
-    case QEvent::MouseButtonPress: {
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton)
-            m_pressPos = mouse->position().toPoint();
-        break;
-    }
-    case QEvent::MouseMove: {
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        if ((mouse->buttons() & Qt::LeftButton)
-            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
-                >= QApplication::startDragDistance()
-            && list()->rowAt(m_pressPos) >= 0) {
-            startDrag();
-            return true;
-        }
-        break;
-    }
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
-        auto *drag = static_cast<QDragMoveEvent *>(event);
-        drag->setDropAction(Qt::CopyAction);
-        drag->accept();
-        return true;
-    }
-    case QEvent::Drop: {
-        auto *drop = static_cast<QDropEvent *>(event);
-        const QString text = drop->mimeData()->text();
-        drop->setDropAction(Qt::CopyAction);
-        drop->accept();
-        dropText(text);
-        return true;
-    }
-    default:
-        break;
-    }
-    return CCtrlListView::eventFilter(watched, event);
 }
 
 } // namespace bw::browse

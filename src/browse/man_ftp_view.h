@@ -6,15 +6,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <QPointer>
 
 #include "browse/browse_prompts.h"
-#include "browse/list_entry.h"
-#include "ui/ctrl_list_view.h"
+#include "browse/file_pane_view.h"
 #include "ui/remote_browser_link.h"
 #include "ui/transfer_progress_dialog.h"
 
@@ -30,27 +28,18 @@ class FtpConnection;
 struct ConnectionNotification;
 } // namespace bw::net
 
-namespace bw::ui {
-class FileIconList;
-}
-
 namespace bw::browse {
 
 class CLocalView;
 
-class CManFtpView : public ui::CCtrlListView, public ui::RemoteBrowserLink
+class CManFtpView : public FilePaneView, public ui::RemoteBrowserLink
 {
     Q_OBJECT
 
 public:
-    // Context menu commands.
-    enum Command
+    // The context menu command of the remote browser alone.
+    enum RemoteCommand
     {
-        CommandDelete = 300,
-        CommandRename = 301,
-        CommandMakeDir = 302,
-        CommandRefresh = 303,
-        CommandViewFile = 304,
         CommandChangeDir = 305,
     };
 
@@ -74,7 +63,7 @@ public:
     // Drops a connection that is no longer logged in (the item fails); then true when attached.
     bool check();
     bool refreshListing(bool force);
-    void openDirectory();
+    void openDirectory() override;
     void renameSelection();
     void changeDirectory();
     void viewSelection();
@@ -88,7 +77,7 @@ public:
 
     // Drag and drop.
     QString dragText() const;
-    void dropText(const QString &text);
+    void dropText(const QString &text) override;
 
     void setLocalView(CLocalView *view) { m_localView = view; }
 
@@ -102,17 +91,12 @@ public:
 
     QLineEdit *directoryBox() const { return m_directoryBox; }
 
-    // The entry of a row (the ".." row included).
-    ListEntry entry(int row) const;
-    int rowOf(const QString &name) const;
-
     // The "File Transfer" window of the running direct transfer, or null.
     ui::TransferProgressDialog *progressWindow() const { return m_progress; }
 
     bool isTransferring() const { return m_transferRunning; }
 
-    // The context menu for a click on `row` (-1: no row), built but not shown.
-    QMenu *buildContextMenu(int row);
+    QMenu *buildContextMenu(int row) override;
 
 signals:
     // A protocol line (WM_LOG_SENT or WM_LOG_RECEIVED) or a status line (WM_LOG_STATUS); thread id 0.
@@ -122,9 +106,6 @@ signals:
     // A direct transfer is running; tests and the window follow it.
     void transferStarted(const QString &name);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
     void giveBack(std::int32_t status);
@@ -132,9 +113,8 @@ private:
     // Follows a started direct transfer until it completes, fails or is aborted.
     bool runTransfer(bool started, const std::string &localPath, bool download);
     void beginTransfer(const QString &name, std::uint64_t size);
-    void startDrag();
-    void showContextMenu(const QPoint &viewportPos);
-    void runCommand(int command);
+    void startDrag() override;
+    void runCommand(int command) override;
 
     core::QueueList &m_queue;
     BrowsePrompts m_prompts;
@@ -146,11 +126,9 @@ private:
     bool m_transferRunning = false;
     std::int32_t m_pendingGiveBack = 0;
     std::string m_currentDirectory;
-    std::unique_ptr<ui::FileIconList> m_images;
     QLineEdit *m_directoryBox;
     QPointer<ui::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
-    QPoint m_pressPos;
 };
 
 } // namespace bw::browse

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+#include "browse/file_pane_view.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+
+#include "ui/file_icon_list.h"
+
+namespace bw::browse {
+
+FilePaneView::FilePaneView(QWidget *parent)
+    : CCtrlListView(parent)
+    , m_images(std::make_unique<ui::FileIconList>())
+{
+    m_images->preloadPaneImages();
+    ui::TiledListCtrl *rows = list();
+    rows->setImageList(m_images.get());
+    // The file columns go in front of the log column, which stays hidden.
+    rows->insertColumn(0, QStringLiteral("Filename"), 150);
+    rows->insertColumn(1, QStringLiteral("Size"), 100);
+    rows->insertColumn(2, QStringLiteral("Date"), 125);
+    rows->setColumnHidden(3, true);
+    rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rows->setDragEnabled(false);
+    rows->viewport()->setAcceptDrops(true);
+    rows->viewport()->installEventFilter(this);
+}
+
+FilePaneView::~FilePaneView() = default;
+
+ListEntry FilePaneView::entry(int row) const
+{
+    return list()->record(row).data.value<ListEntry>();
+}
+
+int FilePaneView::rowOf(const QString &name) const
+{
+    for (int row = 0; row < list()->rowCount(); ++row) {
+        if (list()->itemText(row, 0) == name)
+            return row;
+    }
+    return -1;
+}
+
+void FilePaneView::execTextDrag(const QString &text)
+{
+    auto *drag = new QDrag(this);
+    auto *mime = new QMimeData;
+    mime->setText(text);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+void FilePaneView::showContextMenu(const QPoint &viewportPos)
+{
+    const int row = list()->rowAt(viewportPos);
+    if (row >= 0)
+        list()->selectRow(row, false);
+    QMenu *menu = buildContextMenu(row);
+    QAction *chosen = menu->exec(list()->viewport()->mapToGlobal(viewportPos));
+    const int command = chosen ? chosen->data().toInt() : 0;
+    menu->deleteLater();
+    runCommand(command);
+}
+
+bool FilePaneView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != list()->viewport())
+        return CCtrlListView::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        openDirectory();
+        return true;
+    case QEvent::ContextMenu:
+        showContextMenu(static_cast<QContextMenuEvent *>(event)->pos());
+        return true;
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton)
+            m_pressPos = mouse->position().toPoint();
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if ((mouse->buttons() & Qt::LeftButton)
+            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
+                >= QApplication::startDragDistance()
+            && list()->rowAt(m_pressPos) >= 0) {
+            startDrag();
+            return true;
+        }
+        break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (acceptsDrop()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (!acceptsDrop()) {
+            drop->ignore();
+            return true;
+        }
+        const QString text = drop->mimeData()->text();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        dropText(text);
+        return true;
+    }
+    default:
+        break;
+    }
+    return CCtrlListView::eventFilter(watched, event);
+}
+
+} // namespace bw::browse

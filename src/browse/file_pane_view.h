@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+// What the local pane and the remote browser share: the Filename, Size and Date columns with their
+// icons, the entry behind a row, and the mouse plumbing of the list (a double click opens, the context
+// menu runs a command, a press and move starts a drag, drops are taken or refused). Each pane fills in
+// the hooks. GUI thread only.
+#pragma once
+
+#include <memory>
+
+#include <QPoint>
+#include <QString>
+
+#include "browse/list_entry.h"
+#include "ui/ctrl_list_view.h"
+
+class QMenu;
+
+namespace bw::ui {
+class FileIconList;
+}
+
+namespace bw::browse {
+
+class FilePaneView : public ui::CCtrlListView
+{
+    Q_OBJECT
+
+public:
+    // Context menu commands.
+    enum Command
+    {
+        CommandDelete = 300,
+        CommandRename = 301,
+        CommandMakeDir = 302,
+        CommandRefresh = 303,
+        CommandViewFile = 304,
+    };
+
+    explicit FilePaneView(QWidget *parent = nullptr);
+    ~FilePaneView() override;
+
+    // The entry of a row (the ".." row included).
+    ListEntry entry(int row) const;
+    int rowOf(const QString &name) const;
+
+    // The context menu for a click on `row` (-1: no row), built but not shown.
+    virtual QMenu *buildContextMenu(int row) = 0;
+    // Goes into the selected folder (a double click).
+    virtual void openDirectory() = 0;
+    // Takes the text of a drop on the list.
+    virtual void dropText(const QString &text) = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    ui::FileIconList *images() const { return m_images.get(); }
+
+    // Runs a drag of `text` out of this pane until it is dropped or given up.
+    void execTextDrag(const QString &text);
+
+private:
+    // Carries out a command of the context menu (0: none chosen).
+    virtual void runCommand(int command) = 0;
+    // The left button moved far enough from a press on a row.
+    virtual void startDrag() = 0;
+
+    // Whether a drag over the list may be dropped here now.
+    virtual bool acceptsDrop() const { return true; }
+
+    void showContextMenu(const QPoint &viewportPos);
+
+    std::unique_ptr<ui::FileIconList> m_images;
+    QPoint m_pressPos;
+};
+
+} // namespace bw::browse
