@@ -11,6 +11,7 @@
 #include "engine/queue_file.h"
 #include "frame_fixture.h"
 #include "support/temp_dir.h"
+#include "support/test_servers.h"
 #include "ui/queue_view.h"
 #include "ui/tiled_list_ctrl.h"
 
@@ -27,17 +28,14 @@ private slots:
 
 void MainFrameFtpTest::addUrlDownloadsFromServer()
 {
-    const QByteArray port = qgetenv("BW_TEST_FTP_PORT");
-    const QByteArray user = qgetenv("BW_TEST_FTP_USER");
-    const QByteArray password = qgetenv("BW_TEST_FTP_PASSWORD");
-    const QByteArray root = qgetenv("BW_TEST_FTP_ROOT");
-    if (port.isEmpty() || user.isEmpty() || root.isEmpty())
-        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
-              "tests/servers/start.sh");
+    const test::FtpServer server = test::ftpServer();
+    QVERIFY2(server.port != 0 && !server.root.empty(),
+        "BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
+        "tests/servers/start.sh");
 
     // Our own folder on the server.
     const std::filesystem::path folder =
-        std::filesystem::path(root.toStdString()) / ("window-" + std::to_string(::getpid()));
+        std::filesystem::path(server.root) / ("window-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string content = test::patternBytes(3 * 1024 * 1024 + 17, 6);
     test::writeFile(folder / "payload.bin", content);
@@ -55,9 +53,10 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
 
     test::FrameBundle b;
     CMainFrame &frame = b.create();
-    const QString url = QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4/payload.bin")
-                            .arg(QString::fromUtf8(user), QString::fromUtf8(password),
-                                QString::fromUtf8(port), QString::fromStdString(folder.filename().string()));
+    const QString url =
+        QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4/payload.bin")
+            .arg(QString::fromStdString(server.user), QString::fromStdString(server.password),
+                QString::number(server.port), QString::fromStdString(folder.filename().string()));
     UserPrompts prompts = UserPrompts::modalDialogs();
     QString offered;
     prompts.askText = [&](QWidget *, const QString &, const QString &, const QString &text) {

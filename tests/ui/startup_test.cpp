@@ -15,6 +15,7 @@
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
 #include "support/temp_dir.h"
+#include "support/test_servers.h"
 
 using namespace bw;
 
@@ -136,15 +137,12 @@ void StartupTest::namedQueueFileIsUsedInstead()
 
 void StartupTest::automationRunsQueueWithoutWindow()
 {
-    const QByteArray port = qgetenv("BW_TEST_FTP_PORT");
-    const QByteArray user = qgetenv("BW_TEST_FTP_USER");
-    const QByteArray password = qgetenv("BW_TEST_FTP_PASSWORD");
-    const QByteArray root = qgetenv("BW_TEST_FTP_ROOT");
-    if (port.isEmpty() || user.isEmpty() || root.isEmpty())
-        QFAIL("BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
-              "tests/servers/start.sh");
+    const test::FtpServer server = test::ftpServer();
+    QVERIFY2(server.port != 0 && !server.root.empty(),
+        "BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
+        "tests/servers/start.sh");
     const std::filesystem::path folder =
-        std::filesystem::path(root.toStdString()) / ("automation-" + std::to_string(::getpid()));
+        std::filesystem::path(server.root) / ("automation-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string content = test::patternBytes(512 * 1024 + 3, 9);
     test::writeFile(folder / "data.bin", content);
@@ -163,8 +161,8 @@ void StartupTest::automationRunsQueueWithoutWindow()
     ProgramRun run;
     const std::filesystem::path target = run.dir / "data.bin";
     core::QueueList source;
-    source.addItem("ftp://" + user.toStdString() + ":" + password.toStdString()
-            + "@127.0.0.1:" + port.toStdString() + "/" + folder.filename().string() + "/data.bin",
+    source.addItem("ftp://" + server.user + ":" + server.password
+            + "@127.0.0.1:" + std::to_string(server.port) + "/" + folder.filename().string() + "/data.bin",
         target.string());
     QVERIFY(engine::saveQueueFile(run.dir / "run" / "batch.ftp", source));
 
