@@ -25,6 +25,9 @@ BrowsePrompts BrowsePrompts::modalDialogs()
     prompts.openUrl = [](const QUrl &url) {
         QDesktopServices::openUrl(url);
     };
+    prompts.showError = [](QWidget *parent, const QString &text, const QString &caption) {
+        QMessageBox::warning(parent, caption, text);
+    };
     return prompts;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // How the file panes ask the user and reach the desktop: the "Name" dialog, the "Are you sure?"
-// question, and opening a file or URL with its default program. Tests put their own answers in.
+// question, the warning about a refused command, and opening a file or URL with its default program. Tests
+// put their own answers in.
 #pragma once
 
 #include <functional>
@@ -20,6 +21,8 @@ struct BrowsePrompts
     // A Yes/No question; true only for Yes.
     std::function<bool(QWidget *parent, const QString &text, const QString &caption)> confirm;
     std::function<void(const QUrl &url)> openUrl;
+    // A warning about what the user just asked for; may be left empty (nothing is shown then).
+    std::function<void(QWidget *parent, const QString &text, const QString &caption)> showError;
 
     static BrowsePrompts modalDialogs();
 };

@@ -2,9 +2,14 @@
 #include "browse/local_view.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,6 +35,30 @@ QString currentDirectoryText()
 {
     std::error_code error;
     return QString::fromStdString(fs::current_path(error).string());
+}
+
+enum class RenameOutcome
+{
+    Renamed,
+    TargetExists,
+    Failed,
+};
+
+// rename() would silently replace a file already called `to`; RENAME_NOREPLACE makes the kernel refuse
+// instead, with no window between a check and the move.
+RenameOutcome renameWithoutReplacing(const std::string &from, const std::string &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return RenameOutcome::Renamed;
+    if (errno == EEXIST)
+        return RenameOutcome::TargetExists;
+    if (errno != EINVAL && errno != ENOSYS)
+        return RenameOutcome::Failed;
+    // A file system without the flag: check first, then move.
+    struct stat target;
+    if (::lstat(to.c_str(), &target) == 0)
+        return RenameOutcome::TargetExists;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? RenameOutcome::Renamed : RenameOutcome::Failed;
 }
 
 } // namespace
@@ -217,10 +246,14 @@ void CLocalView::renameSelection()
         if (item.name == "..")
             continue;
         const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
-        if (!name || name->isEmpty())
+        if (!name || name->isEmpty() || name->toStdString() == item.name)
             continue;
-        std::error_code error;
-        fs::rename(prefix + item.name, prefix + name->toStdString(), error);
+        const RenameOutcome outcome =
+            renameWithoutReplacing(prefix + item.name, prefix + name->toStdString());
+        if (outcome == RenameOutcome::TargetExists && m_prompts.showError)
+            m_prompts.showError(this,
+                QStringLiteral("\"%1\" already exists. Choose another name; nothing was renamed.").arg(*name),
+                QStringLiteral("Rename"));
     }
     listDirectory();
 }

@@ -326,7 +326,9 @@ void ConnectState::take(const SiteFields &fields)
 std::int32_t queueManualConnection(core::QueueList &queue, const std::string &user,
     const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options)
 {
-    const std::string url = "ftp://" + user + ":" + password + "@" + host + ":" + std::to_string(port);
+    // Escaped, or a "%41" in a password would log in as "A" and a ":" in a user name would end it.
+    const std::string url = "ftp://" + core::escapeUserInfo(user) + ":" + core::escapeUserInfo(password) + "@"
+        + host + ":" + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
 }
 

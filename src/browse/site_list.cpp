@@ -2,6 +2,7 @@
 #include "browse/site_list.h"
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -142,25 +143,89 @@ bool SiteList::parse(std::string_view bytes, const SiteOptions &olderFileOptions
 
 bool SiteList::load(const std::filesystem::path &path, const SiteOptions &olderFileOptions)
 {
+    m_damagedFile.clear();
+    m_loadProblem.clear();
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
+        std::error_code error;
+        const bool present = std::filesystem::exists(path, error) || error;
+        m_fileState = present ? SiteFileState::Unreadable : SiteFileState::Missing;
+        if (present) {
+            m_loadProblem = "it cannot be read";
+            m_damagedFile = path;
+        }
+        m_savedBytes = serialize();
         return false;
+    }
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    parse(bytes, olderFileOptions);
+    m_fileState = SiteFileState::Loaded;
+    if (in.bad()) {
+        m_fileState = SiteFileState::Unreadable;
+        m_loadProblem = "it cannot be read to its end";
+    }
+    // An empty file holds no sites and nothing worth keeping.
+    if (!parse(bytes, olderFileOptions) && !bytes.empty() && m_fileState == SiteFileState::Loaded) {
+        m_fileState = SiteFileState::Damaged;
+        m_loadProblem = "it is damaged; only its complete entries were loaded";
+    }
+    if (m_fileState != SiteFileState::Loaded)
+        m_damagedFile = path;
+    m_savedBytes = serialize();
     return true;
 }
 
-bool SiteList::save(const std::filesystem::path &path) const
+bool SiteList::setDamagedFileAside()
 {
     std::error_code error;
+    if (!std::filesystem::exists(m_damagedFile, error)) {
+        m_damagedFile.clear(); // gone meanwhile: nothing left to keep
+        return true;
+    }
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = m_damagedFile.string() + ".damaged-" + stamp;
+    std::filesystem::path aside = base;
+    for (int n = 2; std::filesystem::exists(aside, error) || error; ++n) {
+        if (n > 100)
+            return false;
+        aside = base + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(m_damagedFile, aside, error);
+    if (error)
+        return false;
+    if (m_notice)
+        m_notice("The site file " + m_damagedFile.string() + " could not be read whole; it was kept as "
+            + aside.string() + " and a new one is written.");
+    m_damagedFile.clear();
+    return true;
+}
+
+bool SiteList::save(const std::filesystem::path &path)
+{
+    std::error_code error;
+    // Writing over a file that could not be read would lose the sites it still holds.
+    if (!m_damagedFile.empty() && std::filesystem::equivalent(path, m_damagedFile, error)
+        && !setDamagedFileAside())
+        return false;
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path(), error);
     const std::string bytes = serialize();
-    return platform::writeFileAtomically(
+    const bool written = platform::writeFileAtomically(
         path,
         [&bytes](
             std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
         0600);
+    if (written)
+        m_savedBytes = bytes;
+    return written;
+}
+
+bool SiteList::saveIfModified(const std::filesystem::path &path)
+{
+    return !isModified() || save(path);
 }
 
 } // namespace bw::browse

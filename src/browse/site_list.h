@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,15 @@ struct SiteEntry
     bool operator==(const SiteEntry &) const = default;
 };
 
+// What the last load found where the site file should be.
+enum class SiteFileState
+{
+    Missing, // no file yet: nothing to keep
+    Loaded,
+    Damaged, // cut short or garbled: the complete entries were loaded
+    Unreadable, // there, but it could not be read
+};
+
 class SiteList
 {
 public:
@@ -72,12 +82,35 @@ public:
     // Loads the file; when it cannot be opened the list stays as it is and false is returned.
     bool load(const std::filesystem::path &path, const SiteOptions &olderFileOptions);
     // Writes the file through a temporary file renamed over the old one, readable by the user only
-    // (it holds passwords). Creates the folder when needed. False when nothing could be written; the old
-    // file then stays as it was.
-    bool save(const std::filesystem::path &path) const;
+    // (it holds passwords). Creates the folder when needed. A file that was damaged or unreadable at
+    // load is first renamed aside ("database.usr.damaged-<time>") so its bytes are never lost. False when
+    // nothing could be written; the old file then stays as it was.
+    bool save(const std::filesystem::path &path);
+    // Saves only when the entries differ from what was loaded or last saved (the exit save).
+    bool saveIfModified(const std::filesystem::path &path);
+
+    bool isModified() const { return serialize() != m_savedBytes; }
+
+    SiteFileState fileState() const { return m_fileState; }
+
+    // What was wrong with the file at load; empty when nothing was.
+    const std::string &loadProblem() const { return m_loadProblem; }
+
+    // Receives one line for the log when a damaged file has been set aside.
+    void setNoticeHandler(std::function<void(const std::string &line)> handler)
+    {
+        m_notice = std::move(handler);
+    }
 
 private:
+    bool setDamagedFileAside();
+
     std::vector<SiteEntry> m_entries;
+    std::string m_savedBytes = serialize(); // the entries as the file holds them
+    SiteFileState m_fileState = SiteFileState::Missing;
+    std::string m_loadProblem;
+    std::filesystem::path m_damagedFile; // set aside before anything is written over it
+    std::function<void(const std::string &)> m_notice;
 };
 
 } // namespace bw::browse

@@ -152,4 +152,21 @@ std::string escapeAt(std::string_view text)
     return result;
 }
 
+std::string escapeUserInfo(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        if (c == '%')
+            result += "%25";
+        else if (c == ':')
+            result += "%3A";
+        else if (c == '@')
+            result += "%40";
+        else
+            result.push_back(c);
+    }
+    return result;
+}
+
 } // namespace bw::core

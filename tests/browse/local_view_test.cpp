@@ -49,6 +49,7 @@ private:
     QStringList m_asked;
     QString m_answer;
     QList<QUrl> m_opened;
+    QStringList m_errors;
 
     BrowsePrompts prompts()
     {
@@ -65,6 +66,9 @@ private:
         };
         p.openUrl = [this](const QUrl &url) {
             m_opened << url;
+        };
+        p.showError = [this](QWidget *, const QString &text, const QString &caption) {
+            m_errors << caption + QLatin1Char('|') + text;
         };
         return p;
     }
@@ -90,6 +94,7 @@ private slots:
         m_asked.clear();
         m_answer.clear();
         m_opened.clear();
+        m_errors.clear();
     }
 
     void listingRowsSizesAndDates()
@@ -203,6 +208,41 @@ private slots:
         m_answer.clear(); // Cancel
         view.makeFolder();
         QCOMPARE(rowNames(view), QStringList({"..", "made", "new.txt"}));
+    }
+
+    void renameOntoAnExistingNameIsRefused()
+    {
+        bw::test::writeFile(m_home / "keep.txt", "precious");
+        bw::test::writeFile(m_home / "other.txt", "other");
+        fs::create_directories(m_home / "full");
+        fs::create_directories(m_home / "empty");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.listDirectory();
+
+        // A file onto a file, and a folder onto an empty folder (which rename() would also replace).
+        const QList<QPair<QString, QString>> cases{{"other.txt", "keep.txt"}, {"full", "empty"}};
+        for (const auto &[from, onto] : cases) {
+            m_errors.clear();
+            selectNames(view, {from});
+            m_answer = onto;
+            view.renameSelection();
+            QCOMPARE(m_errors.size(), 1);
+            QVERIFY2(m_errors.first().startsWith(QStringLiteral("Rename|")), qPrintable(m_errors.first()));
+            QVERIFY2(m_errors.first().contains(onto), qPrintable(m_errors.first()));
+            QVERIFY(fs::exists(m_home / from.toStdString()));
+            QVERIFY(fs::exists(m_home / onto.toStdString()));
+        }
+        QCOMPARE(bw::test::readFile(m_home / "keep.txt"), std::string("precious"));
+        QCOMPARE(bw::test::readFile(m_home / "other.txt"), std::string("other"));
+        QCOMPARE(rowNames(view), QStringList({"..", "empty", "full", "keep.txt", "other.txt"}));
+
+        // Keeping the name is no rename and no error.
+        m_errors.clear();
+        selectNames(view, {"keep.txt"});
+        m_answer = QStringLiteral("keep.txt");
+        view.renameSelection();
+        QVERIFY(m_errors.isEmpty());
     }
 
     void viewOpensTheFile()

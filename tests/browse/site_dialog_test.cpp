@@ -259,6 +259,51 @@ private slots:
         QCOMPARE(runConnectCommand(nullptr, state, f.store, queue, [](CSiteDialog &) { return 0; }), 0);
         QCOMPARE(queue.count(), before);
     }
+
+    void manualConnectionLoginRoundTrips_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("escape-like password") << "joe"
+                                              << "%41";
+        QTest::newRow("percent alone") << "joe"
+                                       << "100%";
+        QTest::newRow("escaped percent") << "joe"
+                                         << "%2541%";
+        QTest::newRow("colon in password") << "joe"
+                                           << "a:b:c";
+        QTest::newRow("at in password") << "joe"
+                                        << "p@ss@";
+        QTest::newRow("colon and at in user") << "dom:joe@corp"
+                                              << "pw";
+        QTest::newRow("user shaped like a prefix") << "http://x"
+                                                   << "ftp://y";
+        QTest::newRow("everything") << "%:@"
+                                    << ":@%00%zz/\\ #?";
+        QTest::newRow("empty password") << "joe"
+                                        << "";
+        QTest::newRow("non-ASCII") << QString::fromUtf8("j\u00f6") << QString::fromUtf8("p\u00e4%3A");
+    }
+
+    void manualConnectionLoginRoundTrips()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        bw::core::QueueList queue;
+        const std::int32_t id = queueManualConnection(
+            queue, user.toStdString(), password.toStdString(), "ftp.example.org", 2121, SiteOptions{});
+        QVERIFY(id != 0);
+        bw::core::Url parsed;
+        QVERIFY(bw::core::parseUrl(queue.url(id), parsed));
+        QCOMPARE(QString::fromStdString(parsed.user), user);
+        QCOMPARE(QString::fromStdString(parsed.password), password);
+        QCOMPARE(parsed.host, std::string("ftp.example.org"));
+        QCOMPARE(parsed.port, 2121);
+        QCOMPARE(parsed.scheme, bw::core::SchemeFtp);
+        // What the item logs in with.
+        QCOMPARE(QString::fromStdString(queue.user(id)), user);
+        QCOMPARE(QString::fromStdString(queue.password(id)), password);
+    }
 };
 
 QTEST_MAIN(SiteDialogTest)

@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 
 using bw::browse::SiteEntry;
+using bw::browse::SiteFileState;
 using bw::browse::SiteList;
 using bw::browse::SiteOptions;
 
@@ -193,6 +194,70 @@ private slots:
         QVERIFY(!list.save(blocked / "database.usr"));
         QVERIFY(std::filesystem::is_directory(blocked / "database.usr"));
         QCOMPARE(bw::test::readFile(path), list.serialize());
+    }
+
+    void damagedFileIsSetAsideBeforeANewOneIsWritten()
+    {
+        bw::test::TempDir dir;
+        const auto path = dir / "database.usr";
+        SiteList whole;
+        whole.append(exampleEntry());
+        whole.append(exampleEntry());
+        const std::string damaged = whole.serialize().substr(0, 12 + 60); // the second entry is cut
+        bw::test::writeFile(path, damaged);
+
+        SiteList list;
+        std::vector<std::string> notices;
+        list.setNoticeHandler([&](const std::string &line) { notices.push_back(line); });
+        QVERIFY(list.load(path, {}));
+        QVERIFY(list.fileState() == SiteFileState::Damaged);
+        QVERIFY(!list.loadProblem().empty());
+        QCOMPARE(list.count(), std::size_t(1));
+
+        // Nothing changed: the exit save writes nothing and the file keeps every byte.
+        QVERIFY(list.saveIfModified(path));
+        QCOMPARE(bw::test::readFile(path), damaged);
+        QVERIFY(notices.empty());
+
+        // A change: the damaged file is kept beside the new one, and a line says where.
+        list.append(exampleEntry());
+        QVERIFY(list.isModified());
+        QVERIFY(list.saveIfModified(path));
+        QCOMPARE(bw::test::readFile(path), list.serialize());
+        std::vector<std::filesystem::path> aside;
+        for (const auto &item : std::filesystem::directory_iterator(dir.path()))
+            if (item.path().filename().string().starts_with("database.usr.damaged-"))
+                aside.push_back(item.path());
+        QCOMPARE(aside.size(), std::size_t(1));
+        QCOMPARE(bw::test::readFile(aside.front()), damaged);
+        QCOMPARE(notices.size(), std::size_t(1));
+        QVERIFY(notices.front().find(aside.front().string()) != std::string::npos);
+
+        // Set aside once: later saves just replace the new file.
+        list.append(exampleEntry());
+        QVERIFY(list.save(path));
+        QCOMPARE(notices.size(), std::size_t(1));
+        QVERIFY(!list.isModified());
+    }
+
+    void unchangedListsAreNotWrittenAtExit()
+    {
+        bw::test::TempDir dir;
+        // A missing file stays missing.
+        SiteList empty;
+        QVERIFY(!empty.load(dir / "absent.usr", {}));
+        QVERIFY(empty.fileState() == SiteFileState::Missing);
+        QVERIFY(empty.saveIfModified(dir / "absent.usr"));
+        QVERIFY(!std::filesystem::exists(dir / "absent.usr"));
+        // An older file is not rewritten in the new layout when nothing changed.
+        const auto path = dir / "database.usr";
+        const std::string older = le(1) + str("one") + str("pw") + str("u") + le(0) + le(21) + str("host1");
+        bw::test::writeFile(path, older);
+        SiteList list;
+        QVERIFY(list.load(path, {}));
+        QVERIFY(list.fileState() == SiteFileState::Loaded);
+        QVERIFY(list.saveIfModified(path));
+        QCOMPARE(bw::test::readFile(path), older);
     }
 };
 
