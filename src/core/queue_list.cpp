@@ -261,6 +261,24 @@ bool QueueList::setUrl(std::int32_t id, std::string_view url)
     });
 }
 
+bool QueueList::setUrl(std::int32_t id, std::string_view url, std::string_view localPath)
+{
+    Url parsed;
+    if (!parseUrl(url, parsed))
+        return false;
+    return change(id, [&](QueueItem &item) {
+        item.scheme = parsed.scheme;
+        item.host = parsed.host;
+        item.user = parsed.user;
+        item.password = parsed.password;
+        item.path = parsed.path;
+        item.fileName = parsed.fileName;
+        item.port = parsed.port;
+        item.url = url;
+        item.localPath = localPath;
+    });
+}
+
 void QueueList::setRetryTime(std::int32_t id, std::int32_t seconds)
 {
     change(id, [seconds](QueueItem &item) { item.retryTime = seconds; });

@@ -110,6 +110,9 @@ public:
     // Re-parses the URL into the item's URL parts; localPath and automatic stay. False when the URL does
     // not parse (the item is untouched) or the id is unknown.
     bool setUrl(std::int32_t id, std::string_view url);
+    // As above, and the local path becomes `localPath` in the same step, so no worker sees the new URL
+    // with the old file.
+    bool setUrl(std::int32_t id, std::string_view url, std::string_view localPath);
     void setRetryTime(std::int32_t id, std::int32_t seconds);
     void setRetryCount(std::int32_t id, std::int32_t count);
     void setAttempts(std::int32_t id, std::int32_t attempts);

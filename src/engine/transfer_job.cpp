@@ -187,12 +187,14 @@ int TransferJob::Run()
             runHttpItem(id);
             selection = selectFollowing();
             finishItem(id, m_result);
+            changed(0, id); // the final status, so its row moves to its tab now
         } else if ((scheme == core::SchemeFtp || scheme == core::SchemeFtpUpload) && !hasUnsafeFtpText(id)) {
             runFtpItem(id);
             selection = endFtpItem(id);
         } else {
             selection = selectFollowing();
             finishItem(id, core::StatusBadUrl);
+            changed(0, id);
         }
         if (m_stop)
             break;

@@ -263,8 +263,11 @@ int FtpConnection::pollTransfer()
     const int state = ftpState();
     if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
         return -1;
+    // Idleness first, then the counters: a job seen idle has its final counts, so the last notice
+    // carries the whole file even when it arrived between two ticks.
+    const bool idle = m_data.isIdle();
     notify(NotifyProgress, m_data.bytesDone(), m_data.totalSize(), {});
-    if (!m_data.isIdle())
+    if (!idle)
         return -1;
 
     std::int64_t started;

@@ -212,6 +212,8 @@ void HttpConnection::waitForReceiveJob()
     do {
         notify(NotifyProgress, bytesDone(), totalSize(), {});
     } while (!waitIdle(kProgressTickMs));
+    // The final counts: a body that arrived within one tick would otherwise stay at 0.
+    notify(NotifyProgress, bytesDone(), totalSize(), {});
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)

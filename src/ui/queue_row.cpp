@@ -20,7 +20,8 @@ bool belongsInTab(QueueTab tab, int status, bool removeWhenDone)
     case QueueTab::Complete:
         return isCompletedStatus(status);
     case QueueTab::Errors:
-        return (status >= 3 && status <= 10) || (status >= 14 && status <= 16);
+        // A bad URL (11) and a failed manual connection (12) are failures the user has to see.
+        return (status >= 3 && status <= 12) || (status >= 14 && status <= 16);
     }
     return false;
 }
@@ -49,6 +50,8 @@ RowAction rowAction(int status, bool upload, std::int64_t totalBytes, int percen
     case 3:
     case 4:
     case 9:
+    case 11:
+    case 12:
     case 14:
     case 15:
     case 16:

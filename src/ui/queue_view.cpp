@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QSet>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -20,6 +21,7 @@
 #include "ui/caption_bar.h"
 #include "ui/remote_browser_link.h"
 #include "ui/tiled_list_ctrl.h"
+#include "ui/url_password_mask.h"
 
 namespace bw::ui {
 
@@ -228,32 +230,56 @@ void CFtpTreeView::fullRefresh()
         bool removeWhenDone;
     };
 
-    int walked = 0;
+    // One pass under the lock copies what the walk needs; rows are then updated without the lock,
+    // while workers may reorder or remove items. Reading every item by id instead would cost a scan of
+    // the queue per item.
+    std::vector<Entry> entries;
+    {
+        core::QueueList::BulkLock lock(m_queue);
+        const std::vector<core::QueueItem> &items = m_queue.items(lock);
+        entries.reserve(items.size());
+        for (const core::QueueItem &item : items)
+            entries.push_back({item.id, item.status, item.removeWhenDone});
+    }
+
+    int index = 0;
+    for (const Entry &entry : entries) {
+        const bool inBatch = index >= m_rotationStart && index < m_rotationStart + kRefreshBatch;
+        ++index;
+        // An item about to leave the queue gets its last look in every tab first, wherever it stands:
+        // once it is gone no refresh reaches its rows again.
+        const bool leaving = entry.removeWhenDone || isCompletedStatus(entry.status);
+        if (!inBatch && !leaving && entry.status != kStatusTransferring)
+            continue;
+        // All four tabs from one copy, so a change between two tabs cannot put the item in both or neither.
+        const std::optional<core::QueueItem> item = m_queue.snapshot(entry.id);
+        for (int tab = 0; tab < kQueueTabCount; ++tab)
+            updateRow(static_cast<QueueTab>(tab), entry.id, item);
+        // Decided from the copy the rows show, so a row never says less than the item went through.
+        if (item && (item->removeWhenDone || isCompletedStatus(item->status)))
+            m_queue.removeItem(entry.id);
+    }
+    dropRowsOfVanishedItems();
+
+    m_rotationStart += kRefreshBatch;
+    if (m_rotationStart >= index)
+        m_rotationStart = 0;
+}
+
+void CFtpTreeView::dropRowsOfVanishedItems()
+{
+    const std::vector<std::int32_t> ids = m_queue.ids();
+    const QSet<std::int64_t> known(ids.begin(), ids.end());
     for (int tab = 0; tab < kQueueTabCount; ++tab) {
-        // One pass under the lock copies what the walk needs; rows are then updated without the lock,
-        // while workers may reorder or remove items. Reading every item by id instead would cost a
-        // scan of the queue per item.
-        std::vector<Entry> entries;
-        {
-            core::QueueList::BulkLock lock(m_queue);
-            const std::vector<core::QueueItem> &items = m_queue.items(lock);
-            entries.reserve(items.size());
-            for (const core::QueueItem &item : items)
-                entries.push_back({item.id, item.status, item.removeWhenDone});
-        }
-        walked = 0;
-        for (const Entry &entry : entries) {
-            const int index = walked++;
-            if (entry.status == kStatusTransferring
-                || (index >= m_rotationStart && index < m_rotationStart + kRefreshBatch))
-                updateRow(static_cast<QueueTab>(tab), entry.id, m_queue.snapshot(entry.id));
-            if (entry.removeWhenDone || isCompletedStatus(entry.status))
-                m_queue.removeItem(entry.id);
+        // "Complete" goes on listing what completed since start-up.
+        if (static_cast<QueueTab>(tab) == QueueTab::Complete)
+            continue;
+        TiledListCtrl *list = m_lists[tab];
+        for (int row = list->rowCount() - 1; row >= 0; --row) {
+            if (!known.contains(list->record(row).itemId))
+                list->deleteItem(row);
         }
     }
-    m_rotationStart += kRefreshBatch;
-    if (m_rotationStart >= walked)
-        m_rotationStart = 0;
 }
 
 std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
@@ -367,18 +393,39 @@ void CFtpTreeView::editUrl()
     if (ids.isEmpty())
         return;
     const std::int32_t id = ids.first();
-    const std::optional<QString> text =
-        m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, fromStd(m_queue.url(id)));
+    const std::optional<core::QueueItem> item = m_queue.snapshot(id);
+    if (!item)
+        return;
+    const QString current = fromStd(item->url);
+    const bool hidePassword = m_scheduler.hidePassword();
+    const std::optional<QString> text = m_prompts.askText(
+        this, kAddEditUrlCaption, kUrlLabel, hidePassword ? maskUrlPassword(current) : current);
     if (!text)
         return;
-    if (!m_queue.setUrl(id, text->toStdString())) {
+    const std::string url = (hidePassword ? unmaskUrlPassword(*text, current) : *text).toStdString();
+    if (url == item->url)
+        return;
+    if (!m_queue.setUrl(id, url, localPathForEditedUrl(*item, url))) {
         m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
         return;
     }
-    // Rebuild the rows so host, file and path show the new URL.
+    // Rebuild the rows so host, file, path and local path show the new URL.
     removeRows(id);
     refreshItem(id);
     saveDocument();
+}
+
+std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, const std::string &url) const
+{
+    // A manual connection has no file; an upload keeps the file it sends, wherever it now goes.
+    if (item.localPath.empty())
+        return {};
+    core::Url parsed;
+    if (core::parseUrl(url, parsed) && parsed.scheme == core::SchemeFtpUpload)
+        return item.localPath;
+    // A download gets the file Add URL would give it: keeping the old one would resume the new file
+    // from the old file's length.
+    return engine::buildLocalPath(m_scheduler.localPathOptions(), url);
 }
 
 void CFtpTreeView::editRetryDelay()

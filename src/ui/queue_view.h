@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include <QWidget>
 
@@ -121,6 +122,9 @@ private:
     void showContextMenu(TiledListCtrl *list, const QPoint &pos);
     void handleDoubleClick(TiledListCtrl *list, const QPoint &pos);
     void saveDocument();
+    // Rows whose item left the queue without a refresh of its own; "Complete" keeps its rows.
+    void dropRowsOfVanishedItems();
+    std::string localPathForEditedUrl(const core::QueueItem &item, const std::string &url) const;
 
     core::QueueList &m_queue;
     engine::Scheduler &m_scheduler;

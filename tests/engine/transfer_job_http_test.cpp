@@ -55,6 +55,9 @@ TEST_F(HttpJobTest, DownloadsAFileAndFinishes)
     start();
     ASSERT_TRUE(waitStatus(id, core::StatusFinished));
     EXPECT_EQ(readFile(local / "sub/f.bin"), body);
+    // The item keeps the final count, also when the body arrived within one progress tick.
+    EXPECT_EQ(queue.bytesDone(id), static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(queue.totalSize(id), static_cast<std::int64_t>(body.size()));
     EXPECT_TRUE(notifier.sawLine("Creating socket..."));
     EXPECT_TRUE(notifier.sawLine("Connecting..."));
     EXPECT_TRUE(notifier.sawLine("Receiving f.bin at " + (local / "sub/f.bin").string() + "..."));

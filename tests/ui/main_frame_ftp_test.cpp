@@ -82,6 +82,10 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0 || failed(), 30000);
     QVERIFY2(complete->findItemId(id) >= 0, core::statusText(b.engine.queue.status(id)).c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
+    // The row shows what arrived: the whole file.
+    const QString size = QString::number(content.size());
+    QCOMPARE(complete->itemText(complete->findItemId(id), ColumnBytes), size + QStringLiteral(" (100%)"));
+    QCOMPARE(complete->itemText(complete->findItemId(id), ColumnTotal), size);
     QVERIFY(test::readFile(b.engine.downloads() / "payload.bin") == content);
 
     // The finished item leaves the queue at the next full refresh, and the autosave drops it from the file.

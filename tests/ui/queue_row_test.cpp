@@ -42,8 +42,8 @@ void QueueRowTest::membership_data()
         {8, "CE"},
         {9, "QE"},
         {10, "QE"},
-        {11, "Q"},
-        {12, "Q"},
+        {11, "QE"},
+        {12, "QE"},
         {13, "C"},
         {14, "QE"},
         {15, "QE"},
@@ -129,8 +129,8 @@ void QueueRowTest::action_data()
     QTest::newRow("manual active") << 135 << false << qint64(0) << 0 << "Manual - Active"
                                    << kImageManualActive;
     QTest::newRow("active") << 129 << false << qint64(0) << 0 << "Active" << kImageActiveDownload;
-    QTest::newRow("bad url") << 11 << false << qint64(0) << 0 << "Active" << kImageActiveDownload;
-    QTest::newRow("failed manual") << 12 << true << qint64(0) << 0 << "Active" << kImageActiveUpload;
+    QTest::newRow("bad url") << 11 << false << qint64(0) << 0 << "Idle - Error" << kImageIdleDownload;
+    QTest::newRow("failed manual") << 12 << true << qint64(0) << 0 << "Idle - Error" << kImageIdleUpload;
     QTest::newRow("ratio active") << 136 << false << qint64(0) << 0 << "Active" << kImageActiveDownload;
 }
 
