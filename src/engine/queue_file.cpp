@@ -181,6 +181,7 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
         loaded.push_back(std::move(item));
     }
 
+    result.unreadBytes = reader.remaining();
     core::QueueList::BulkLock lock(queue);
     for (core::QueueItem &item : loaded)
         queue.appendItem(lock, std::move(item));

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include "core/diagnostic_log.h"
+#include "core/queue_list.h"
 #include "engine/queue_file.h"
 #include "platform/file_util.h"
 
@@ -64,6 +65,25 @@ bool CBellwickDoc::save()
     if (m_filePath.isEmpty())
         return false;
     return saveDocument(m_filePath);
+}
+
+QString CBellwickDoc::queueFileProblem(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read");
+    const QByteArray bytes = file.readAll();
+    if (bytes.isEmpty())
+        return QStringLiteral("it is empty");
+    // Decoded into a queue of its own, so nothing reaches the real one unless the whole file is good.
+    core::QueueList scratch;
+    const engine::QueueFileLoadResult result = engine::decodeQueue(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), scratch);
+    if (result.damaged)
+        return QString::fromStdString(result.problem);
+    if (result.unreadBytes != 0)
+        return QStringLiteral("%1 bytes follow the last record").arg(result.unreadBytes);
+    return {};
 }
 
 QString CBellwickDoc::ensureDefaultQueueFile(const QString &directory)

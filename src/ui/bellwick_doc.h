@@ -39,6 +39,10 @@ public:
     // What the last open found wrong with the file (empty when nothing).
     QString lastLoadProblem() const { return m_lastLoadProblem; }
 
+    // Why `path` is no queue file to open (empty, damaged, or something else such as a picture), for a
+    // file the user dropped on the window; empty when it reads as a queue file to its last byte.
+    static QString queueFileProblem(const QString &path);
+
     // The queue file used when the command line names none: created empty when missing, so the next
     // start finds it. Returns the absolute path.
     static QString ensureDefaultQueueFile(const QString &directory);

@@ -12,8 +12,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -28,6 +28,7 @@
 #include "core/queue_list.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
+#include "platform/thread_util.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icons.h"
 #include "ui/autostart.h"
@@ -72,7 +73,11 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     m_connect = std::make_unique<browse::ConnectState>();
     if (!m_options.siteFilePath.isEmpty())
         m_connect->sitesFile = m_options.siteFilePath.toStdString();
+    m_connect->sites.setNoticeHandler([this](const std::string &line) { logSiteFileNotice(line); });
     m_connect->sites.load(m_connect->sitesFile, browse::siteOptionsFromSettings(m_context.settingsStore));
+    if (!m_connect->sites.loadProblem().empty())
+        core::DiagnosticLog::instance().write(
+            "Site file " + m_connect->sitesFile.string() + ": " + m_connect->sites.loadProblem(), 2);
 
     // Window creation.
     setObjectName(QStringLiteral("mainFrame"));
@@ -101,14 +106,18 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     connect(qApp, &QGuiApplication::commitDataRequest, this, &CMainFrame::writeAutostartEntry);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &CMainFrame::repaintCaptions);
     connect(m_queueView, &CFtpTreeView::manualHandover, this, &CMainFrame::onManualHandover);
+    // Delete follows the focus from pane to pane.
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::updateCommandStates);
     updateCommandStates();
 }
 
 CMainFrame::~CMainFrame()
 {
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     if (m_context.notifier)
         m_context.queue.setNotifier(nullptr);
-    m_connect->sites.save(m_connect->sitesFile);
+    // Only what changed is written: a file that could not be read stays as it is.
+    m_connect->sites.saveIfModified(m_connect->sitesFile);
     engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
     core::DiagnosticLog::instance().close();
 }
@@ -365,6 +374,9 @@ void CMainFrame::firstPaint()
     m_mainSplitter->setSizes({kLogRowHeight, qMax(0, height - kLogRowHeight)});
     setWindowTitle(QString::fromLatin1(kTitle));
     m_queueView->queueRefresh(0);
+    if (!m_connect->sites.loadProblem().empty())
+        logSiteFileNotice("The site file " + m_connect->sitesFile.string() + " was not read whole ("
+            + m_connect->sites.loadProblem() + "); it is kept until the sites change.");
     if (m_context.scheduler.showSiteStart() && action(QStringLiteral("connect"))->isEnabled())
         action(QStringLiteral("connect"))->trigger();
 }
@@ -397,6 +409,12 @@ void CMainFrame::onLogLine(unsigned message, quint64 threadId, const QString &te
     if (!m_panesReady)
         return;
     m_logFrame->addLine(text, static_cast<unsigned long>(threadId));
+}
+
+void CMainFrame::logSiteFileNotice(const std::string &line)
+{
+    core::DiagnosticLog::instance().write(line, 2);
+    onLogLine(core::kWmLogStatus, platform::currentThreadId(), QString::fromStdString(line));
 }
 
 void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
@@ -433,7 +451,7 @@ void CMainFrame::autosaveTick()
 void CMainFrame::updateCommandStates()
 {
     const bool remoteConnected = m_remote && m_remote->isConnected();
-    action(QStringLiteral("delete"))->setEnabled(m_queueView->canDelete());
+    action(QStringLiteral("delete"))->setEnabled(canDeleteInFocus());
     QAction *go = action(QStringLiteral("go"));
     go->setChecked(m_context.scheduler.isRunning());
     action(QStringLiteral("connect"))->setEnabled(true);
@@ -482,9 +500,48 @@ void CMainFrame::pathCommand()
     showDownloadPath();
 }
 
+CMainFrame::DeleteTarget CMainFrame::deleteTarget() const
+{
+    // Delete goes to the pane that has the keyboard focus; from anywhere else it acts on the queue.
+    const QWidget *focus = QApplication::focusWidget();
+    auto holds = [focus](const QWidget *pane) {
+        return pane && focus && (pane == focus || pane->isAncestorOf(focus));
+    };
+    if (holds(m_localPane))
+        return DeleteTarget::LocalFiles;
+    if (holds(m_remotePane))
+        return DeleteTarget::RemoteFiles;
+    return DeleteTarget::QueueItems;
+}
+
+bool CMainFrame::canDeleteInFocus() const
+{
+    switch (deleteTarget()) {
+    case DeleteTarget::LocalFiles:
+        return !m_localPane->list()->selectedRows().isEmpty();
+    case DeleteTarget::RemoteFiles:
+        return m_remote && m_remote->isConnected() && m_remote->hasSelection();
+    case DeleteTarget::QueueItems:
+        break;
+    }
+    return m_queueView->canDelete();
+}
+
 void CMainFrame::deleteCommand()
 {
-    m_queueView->deleteSelection();
+    if (!canDeleteInFocus())
+        return;
+    switch (deleteTarget()) {
+    case DeleteTarget::LocalFiles:
+        m_localPane->deleteSelection(); // asks "Are you sure?" first
+        break;
+    case DeleteTarget::RemoteFiles:
+        m_remote->deleteSelection(); // asks "Are you sure?" first
+        break;
+    case DeleteTarget::QueueItems:
+        m_queueView->deleteSelection();
+        break;
+    }
     updateCommandStates();
 }
 
@@ -523,14 +580,30 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent *event)
 
 void CMainFrame::dropEvent(QDropEvent *event)
 {
-    // Queue files dropped on the window's frame are opened, each in turn; text dropped on the panes is
-    // handled by the panes.
-    const QList<QUrl> urls = event->mimeData()->urls();
-    for (const QUrl &url : urls) {
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
-            m_context.document.openDocument(url.toLocalFile());
-    }
+    // Queue files dropped on the window's frame are opened; text dropped on the panes is handled by the
+    // panes.
+    openDroppedFiles(event->mimeData()->urls());
     event->acceptProposedAction();
+}
+
+void CMainFrame::openDroppedFiles(const QList<QUrl> &urls)
+{
+    // Each in turn. Any file that is not a queue file is refused: opening it would make it the queue
+    // file, and the next autosave would overwrite it with the queue.
+    for (const QUrl &url : urls) {
+        const QString path = url.toLocalFile();
+        if (!url.isLocalFile() || !QFileInfo(path).isFile())
+            continue;
+        const QString problem = CBellwickDoc::queueFileProblem(path);
+        if (problem.isEmpty()) {
+            m_context.document.openDocument(path);
+            continue;
+        }
+        m_prompts.showError(this,
+            QStringLiteral("\"%1\" is not a queue file (%2). The queue stays in \"%3\".")
+                .arg(path, problem, m_context.document.filePath()),
+            QStringLiteral("Error"));
+    }
     m_queueView->queueRefresh(0);
 }
 

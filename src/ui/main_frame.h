@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QUrl>
 
 #include "ui/text_entry_dialog.h"
 #include "ui/tray_status.h"
@@ -121,6 +124,8 @@ public:
     void connectCommand();
     void downloadCommand();
     void uploadCommand();
+    // Files dropped on the window: each queue file among them is opened as the queue document.
+    void openDroppedFiles(const QList<QUrl> &urls);
 
     // The tray icon and tooltip for the current engine state (also when not in the tray).
     TrayStatus currentTrayStatus() const;
@@ -148,8 +153,11 @@ public:
     CCtrlListView *localView() const { return m_localView; }
 
     CCtrlListView *remoteView() const { return m_remoteView; }
+
     browse::CLocalView *localPane() const { return m_localPane; }
+
     browse::CManFtpView *remotePane() const { return m_remotePane; }
+
     const browse::ConnectState &connectState() const { return *m_connect; }
 
     QSplitter *mainSplitter() const { return m_mainSplitter; }
@@ -198,6 +206,18 @@ private:
     void repaintCaptions();
     void writeAutostartEntry();
     void runShutdown();
+    // A line about the site file, for the "Batch Log" and the diagnostic log.
+    void logSiteFileNotice(const std::string &line);
+
+    enum class DeleteTarget
+    {
+        QueueItems,
+        LocalFiles,
+        RemoteFiles,
+    };
+
+    DeleteTarget deleteTarget() const;
+    bool canDeleteInFocus() const;
 
     MainFrameContext m_context;
     MainFrameOptions m_options;

@@ -17,6 +17,8 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include "browse/browse_prompts.h"
+#include "browse/local_view.h"
 #include "engine/queue_file.h"
 #include "frame_fixture.h"
 #include "support/scripted_server.h"
@@ -42,6 +44,9 @@ private slots:
     void logLinesRouteAfterFirstPaint();
     void changeNotificationsRefreshAndAutosave();
     void deleteFollowsSelection();
+    void droppedFileOpensOnlyAQueue();
+    void deleteKeyActsOnTheFocusedPane();
+    void damagedSiteFileIsNotOverwrittenAtExit();
     void goStopsAndStartsScheduler();
     void trayStatusFollowsScheduler();
     void trayStartAndHandover();
@@ -61,8 +66,9 @@ void MainFrameTest::windowLayout()
     for (QAction *action : frame.toolBar()->actions())
         tools << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
     QCOMPARE(tools.join(u' '),
-        QStringLiteral("connect temporaryDisconnect disconnect createRemoteFolder remoteDelete download upload | "
-                       "go delete | about contextHelp"));
+        QStringLiteral(
+            "connect temporaryDisconnect disconnect createRemoteFolder remoteDelete download upload | "
+            "go delete | about contextHelp"));
     QVERIFY(frame.toolBar()->isMovable());
     QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
 
@@ -192,6 +198,157 @@ void MainFrameTest::deleteFollowsSelection()
     for (const char *name :
         {"disconnect", "temporaryDisconnect", "createRemoteFolder", "remoteDelete", "download", "upload"})
         QVERIFY2(!frame.action(name)->isEnabled(), name);
+}
+
+namespace {
+
+void dropFiles(CMainFrame &frame, const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    frame.openDroppedFiles(urls);
+}
+
+} // namespace
+
+void MainFrameTest::droppedFileOpensOnlyAQueue()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    QStringList errors;
+    UserPrompts prompts = UserPrompts::modalDialogs();
+    prompts.showError = [&](QWidget *, const QString &text, const QString &caption) {
+        errors << caption + u'|' + text;
+    };
+    frame.setPrompts(prompts);
+    const QString queueFile = b.engine.document.filePath();
+    b.engine.queue.addItem("ftp://host.example/pub/kept.bin", "/tmp/kept.bin");
+
+    const std::string gif(
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00,\x00\x00\x00\x00\x01\x00"
+        "\x01\x00\x00;",
+        27);
+    const std::vector<std::pair<std::string, std::string>> refused{
+        {"picture.gif", gif},
+        {"notes.txt", "not a queue at all\n"},
+        {"empty.ftp", ""},
+        // A record count of 0 and bytes behind it, as the start of a small bitmap reads.
+        {"bitmap.bmp", std::string("BM\x3a\x00\x00\x00\x00\x00", 8) + "pixels"},
+        // A queue cut inside its only record.
+        {"cut.ftp",
+            std::string("\x01\x00\x00\x00\x01\x00\x00\x00\x10\x00\x00\x00"
+                        "ftp://h",
+                19)},
+    };
+    for (const auto &[name, bytes] : refused) {
+        const std::filesystem::path path = b.engine.dir / name;
+        test::writeFile(path, bytes);
+        errors.clear();
+        dropFiles(frame, {QString::fromStdString(path.string())});
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith(QStringLiteral("Error|")), qPrintable(errors.first()));
+        QVERIFY2(errors.first().contains(QString::fromStdString(name)), qPrintable(errors.first()));
+        QCOMPARE(b.engine.document.filePath(), queueFile);
+        QVERIFY(b.engine.document.save());
+        QCOMPARE(test::readFile(path), bytes);
+    }
+    QCOMPARE(b.engine.queue.count(), std::size_t(1));
+    core::QueueList reloaded;
+    QCOMPARE(engine::loadQueueFile(b.engine.queueFile(), reloaded).loadedCount, 1);
+
+    // A real queue file still opens: its items follow the current ones and it becomes the queue file.
+    core::QueueList other;
+    other.addItem("ftp://host.example/pub/other.bin", "/tmp/other.bin");
+    const std::filesystem::path otherFile = b.engine.dir / "other.ftp";
+    test::writeFile(otherFile, engine::encodeQueue(other));
+    errors.clear();
+    dropFiles(frame, {QString::fromStdString(otherFile.string())});
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(b.engine.queue.count(), std::size_t(2));
+    QCOMPARE(b.engine.document.filePath(), QString::fromStdString(otherFile.string()));
+}
+
+void MainFrameTest::deleteKeyActsOnTheFocusedPane()
+{
+    // The local pane lists the working directory: a folder of the test's own, given back at the end.
+    struct WorkingDirectory
+    {
+        std::filesystem::path saved = std::filesystem::current_path();
+
+        ~WorkingDirectory() { std::filesystem::current_path(saved); }
+    } restore;
+
+    test::FrameBundle b;
+    const std::filesystem::path folder = b.engine.dir / "local";
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder / "victim.txt", "x");
+    std::filesystem::current_path(folder);
+
+    CMainFrame &frame = b.create();
+    const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
+    frame.queueView()->refreshItem(id);
+    TiledListCtrl *queue = frame.queueView()->list(QueueTab::Queue);
+    queue->selectRow(queue->findItemId(id));
+    QStringList asked;
+    browse::BrowsePrompts prompts = browse::BrowsePrompts::modalDialogs();
+    prompts.confirm = [&](QWidget *, const QString &, const QString &caption) {
+        asked << caption;
+        return true;
+    };
+    frame.localPane()->setPrompts(prompts);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    frame.activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(frame.isActiveWindow(), 5000);
+
+    // Del in the local pane deletes its selected file, after its question, and leaves the queue alone.
+    TiledListCtrl *files = frame.localPane()->list();
+    frame.localPane()->listDirectory();
+    files->selectRow(frame.localPane()->rowOf(QStringLiteral("victim.txt")));
+    files->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(files->hasFocus(), 5000);
+    QTest::keyClick(files, Qt::Key_Delete);
+    QCOMPARE(asked, QStringList{QStringLiteral("Delete")});
+    QVERIFY(!std::filesystem::exists(folder / "victim.txt"));
+    QVERIFY(b.engine.queue.contains(id));
+
+    // With nothing selected in the focused pane Delete has nothing to do, whatever the queue holds.
+    files->clearSelection();
+    QTRY_VERIFY_WITH_TIMEOUT(!frame.action("delete")->isEnabled(), 5000);
+
+    // Del in the queue view deletes the queue row.
+    queue->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(queue->hasFocus(), 5000);
+    queue->selectRow(queue->findItemId(id));
+    QTest::keyClick(queue, Qt::Key_Delete);
+    QVERIFY(!b.engine.queue.contains(id));
+    QCOMPARE(asked.size(), 1);
+}
+
+void MainFrameTest::damagedSiteFileIsNotOverwrittenAtExit()
+{
+    test::FrameBundle b;
+    const std::filesystem::path sites = b.path("database.usr").toStdString();
+    // A marker, version 1, two entries promised and one cut short.
+    const std::string damaged =
+        std::string("\xff\xff\xff\xff\x01\x00\x00\x00\x02\x00\x00\x00\x04\x00\x00\x00", 16) + "ho";
+    test::writeFile(sites, damaged);
+    CMainFrame &frame = b.create();
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(frame.panesReady());
+    // The Batch Log says what happened to the file.
+    TiledListCtrl *log = frame.batchLog()->list();
+    QTRY_VERIFY_WITH_TIMEOUT(log->rowCount() > 0, 5000);
+    bool told = false;
+    for (int row = 0; row < log->rowCount(); ++row)
+        told = told || log->itemText(row, 0).contains(QStringLiteral("database.usr"));
+    QVERIFY(told);
+    frame.close();
+    QTRY_VERIFY_WITH_TIMEOUT(frame.isClosed(), 10000);
+    b.frame.reset();
+    QCOMPARE(test::readFile(sites), damaged);
 }
 
 void MainFrameTest::goStopsAndStartsScheduler()
