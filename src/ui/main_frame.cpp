@@ -12,8 +12,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -29,18 +29,27 @@
 #include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "ui/about_dialog.h"
-#include "ui/app_icons.h"
 #include "ui/autostart.h"
-#include "ui/bellwick_doc.h"
-#include "ui/caption_bar.h"
-#include "ui/ctrl_list_view.h"
 #include "ui/log_sub_frame.h"
-#include "ui/options_sheet.h"
+#include "ui/queue_document.h"
 #include "ui/queue_view.h"
-#include "ui/remote_browser_link.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/app_icons.h"
+#include "widgets/caption_bar.h"
+#include "widgets/ctrl_list_view.h"
+#include "widgets/options_sheet.h"
+#include "widgets/remote_browser_link.h"
+#include "widgets/tiled_list_ctrl.h"
 
 namespace bw::ui {
+
+using widgets::editOptions;
+using widgets::kAddEditUrlCaption;
+using widgets::kUrlLabel;
+using widgets::OptionsSheet;
+using widgets::pickDownloadFolder;
+using widgets::programIcon;
+using widgets::ToolIcon;
+using widgets::toolIcon;
 
 MainFrameOptions MainFrameOptions::defaults()
 {
