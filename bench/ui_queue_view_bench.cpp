@@ -7,9 +7,9 @@
 
 #include <QApplication>
 
+#include "app/glue/bellwick_doc.h"
 #include "core/queue_list.h"
 #include "engine/scheduler.h"
-#include "ui/bellwick_doc.h"
 #include "ui/queue_view.h"
 
 namespace {
@@ -38,7 +38,7 @@ void BM_FullRefresh(benchmark::State &state)
     ensureApplication();
     bw::core::QueueList queue;
     bw::engine::Scheduler scheduler;
-    bw::ui::CBellwickDoc document(queue);
+    bw::app::CBellwickDoc document(queue);
     bw::ui::CFtpTreeView view(queue, scheduler, document);
     const int count = static_cast<int>(state.range(0));
     fill(queue, count);
@@ -54,7 +54,7 @@ void BM_ProgressRowRefresh(benchmark::State &state)
     ensureApplication();
     bw::core::QueueList queue;
     bw::engine::Scheduler scheduler;
-    bw::ui::CBellwickDoc document(queue);
+    bw::app::CBellwickDoc document(queue);
     bw::ui::CFtpTreeView view(queue, scheduler, document);
     const int count = static_cast<int>(state.range(0));
     fill(queue, count);

@@ -4,7 +4,7 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 
-#include "ui/text_entry_dialog.h"
+#include "widgets/text_entry_dialog.h"
 
 namespace bw::browse {
 
@@ -12,7 +12,7 @@ BrowsePrompts BrowsePrompts::modalDialogs()
 {
     BrowsePrompts prompts;
     prompts.askName = [](QWidget *parent, const QString &text) -> std::optional<QString> {
-        ui::TextEntryDialog dialog(QStringLiteral("Name"), QString(), text, parent);
+        widgets::TextEntryDialog dialog(QStringLiteral("Name"), QString(), text, parent);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         return dialog.text();

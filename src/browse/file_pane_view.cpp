@@ -10,16 +10,16 @@
 #include <QMimeData>
 #include <QMouseEvent>
 
-#include "ui/file_icon_list.h"
+#include "widgets/file_icon_list.h"
 
 namespace bw::browse {
 
 FilePaneView::FilePaneView(QWidget *parent)
     : CCtrlListView(parent)
-    , m_images(std::make_unique<ui::FileIconList>())
+    , m_images(std::make_unique<widgets::FileIconList>())
 {
     m_images->preloadPaneImages();
-    ui::TiledListCtrl *rows = list();
+    widgets::TiledListCtrl *rows = list();
     rows->setImageList(m_images.get());
     // The file columns go in front of the log column, which stays hidden.
     rows->insertColumn(0, QStringLiteral("Filename"), 150);

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/browse (bw_browse): the site list, the local and remote file panes and the manual connection.
+// May use the engine layers, widgets and Qt; never ui or app.
+//
 // What the local pane and the remote browser share: the Filename, Size and Date columns with their
 // icons, the entry behind a row, and the mouse plumbing of the list (a double click opens, the context
 // menu runs a command, a press and move starts a drag, drops are taken or refused). Each pane fills in
@@ -11,17 +14,17 @@
 #include <QString>
 
 #include "browse/list_entry.h"
-#include "ui/ctrl_list_view.h"
+#include "widgets/ctrl_list_view.h"
 
 class QMenu;
 
-namespace bw::ui {
+namespace bw::widgets {
 class FileIconList;
 }
 
 namespace bw::browse {
 
-class FilePaneView : public ui::CCtrlListView
+class FilePaneView : public widgets::CCtrlListView
 {
     Q_OBJECT
 
@@ -53,7 +56,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    ui::FileIconList *images() const { return m_images.get(); }
+    widgets::FileIconList *images() const { return m_images.get(); }
 
     // Runs a drag of `text` out of this pane until it is dropped or given up.
     void execTextDrag(const QString &text);
@@ -69,7 +72,7 @@ private:
 
     void showContextMenu(const QPoint &viewportPos);
 
-    std::unique_ptr<ui::FileIconList> m_images;
+    std::unique_ptr<widgets::FileIconList> m_images;
     QPoint m_pressPos;
 };
 

@@ -22,8 +22,8 @@
 
 #include "browse/drag_text.h"
 #include "browse/man_ftp_view.h"
-#include "ui/file_icon_list.h"
-#include "ui/format_grouped_number.h"
+#include "widgets/file_icon_list.h"
+#include "widgets/format_grouped_number.h"
 
 namespace bw::browse {
 
@@ -147,7 +147,7 @@ std::string CLocalView::directoryPrefix()
 void CLocalView::listDirectory()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ui::TiledListCtrl *rows = list();
+    widgets::TiledListCtrl *rows = list();
     rows->setRedraw(false);
     clearRows();
     const QString directory = currentDirectoryText();
@@ -163,7 +163,7 @@ void CLocalView::listDirectory()
 
     std::vector<Row> rowsToShow;
     rowsToShow.push_back({ListEntry{"..", true, 0, 0}, {QStringLiteral(".."), QString(), QString()},
-        ui::FileIconList::kParentImage});
+        widgets::FileIconList::kParentImage});
     std::error_code error;
     const std::string prefix = directoryPrefix();
     for (fs::directory_iterator
@@ -178,14 +178,14 @@ void CLocalView::listDirectory()
         const QString qName = QString::fromStdString(name);
         if (isDirectory) {
             row.texts = {qName, QString(), QString()};
-            row.image = ui::FileIconList::kFolderImage;
+            row.image = widgets::FileIconList::kFolderImage;
         } else {
             const QFileInfo info(QString::fromStdString(prefix + name));
             const QDateTime modified = info.lastModified().toLocalTime();
             const QDate day = modified.date();
             const QTime time = modified.time();
             row.texts = {qName,
-                ui::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
+                widgets::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
                 modified.isValid() ? dateText(day.year(), day.month(), day.day(), time.hour(), time.minute())
                                    : QString()};
             row.image = images()->iconForLocalPath(info.absoluteFilePath(), false);
@@ -196,7 +196,7 @@ void CLocalView::listDirectory()
         [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
     for (const Row &row : rowsToShow) {
         const int index = rows->appendItem(row.texts, row.image);
-        rows->setRecord(index, ui::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
+        rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
     }
     rows->setRedraw(true);
     QApplication::restoreOverrideCursor();

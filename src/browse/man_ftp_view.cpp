@@ -18,8 +18,8 @@
 #include "engine/local_path.h"
 #include "net/ftp_connection.h"
 #include "platform/file_util.h"
-#include "ui/file_icon_list.h"
-#include "ui/transfer_progress_dialog.h"
+#include "widgets/file_icon_list.h"
+#include "widgets/transfer_progress_dialog.h"
 
 namespace bw::browse {
 
@@ -176,7 +176,7 @@ void CManFtpView::disconnect(bool temporary)
 bool CManFtpView::refreshListing(bool force)
 {
     check();
-    ui::TiledListCtrl *rows = list();
+    widgets::TiledListCtrl *rows = list();
     rows->setRedraw(false);
     WaitCursor waitCursor;
     rows->deleteAllItems();
@@ -228,7 +228,7 @@ bool CManFtpView::refreshListing(bool force)
 
     std::vector<Row> rowsToShow;
     rowsToShow.push_back(
-        {ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, ui::FileIconList::kParentImage});
+        {ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, widgets::FileIconList::kParentImage});
     for (const CachedEntry &item : source) {
         if (item.name == "." || item.name == "..")
             continue;
@@ -237,7 +237,7 @@ bool CManFtpView::refreshListing(bool force)
         const QString name = QString::fromStdString(item.name);
         if (item.isDirectory) {
             row.texts = {name, QString(), QString()};
-            row.image = ui::FileIconList::kFolderImage;
+            row.image = widgets::FileIconList::kFolderImage;
         } else {
             row.texts = {name, QString::number(item.size), QString::fromStdString(item.dateText)};
             row.image = images()->iconForRemoteName(name, false);
@@ -251,7 +251,7 @@ bool CManFtpView::refreshListing(bool force)
         [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
     for (const Row &row : rowsToShow) {
         const int index = rows->appendItem(row.texts, row.image);
-        rows->setRecord(index, ui::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
+        rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
     }
     rows->setRedraw(true);
     return true;
@@ -358,7 +358,7 @@ void CManFtpView::beginTransfer(const QString &name, std::uint64_t size)
 {
     m_abortFlag = false;
     m_transferRunning = true;
-    m_progress = new ui::TransferProgressDialog(window());
+    m_progress = new widgets::TransferProgressDialog(window());
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
     m_progress->setTotal(size);
     m_progress->start(name, &m_abortFlag);

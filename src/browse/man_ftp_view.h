@@ -13,8 +13,8 @@
 
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
-#include "ui/remote_browser_link.h"
-#include "ui/transfer_progress_dialog.h"
+#include "widgets/remote_browser_link.h"
+#include "widgets/transfer_progress_dialog.h"
 
 class QLineEdit;
 class QMenu;
@@ -32,7 +32,7 @@ namespace bw::browse {
 
 class CLocalView;
 
-class CManFtpView : public FilePaneView, public ui::RemoteBrowserLink
+class CManFtpView : public FilePaneView, public widgets::RemoteBrowserLink
 {
     Q_OBJECT
 
@@ -92,7 +92,7 @@ public:
     QLineEdit *directoryBox() const { return m_directoryBox; }
 
     // The "File Transfer" window of the running direct transfer, or null.
-    ui::TransferProgressDialog *progressWindow() const { return m_progress; }
+    widgets::TransferProgressDialog *progressWindow() const { return m_progress; }
 
     bool isTransferring() const { return m_transferRunning; }
 
@@ -127,7 +127,7 @@ private:
     std::int32_t m_pendingGiveBack = 0;
     std::string m_currentDirectory;
     QLineEdit *m_directoryBox;
-    QPointer<ui::TransferProgressDialog> m_progress;
+    QPointer<widgets::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
 };
 

@@ -17,10 +17,10 @@
 #include "core/url.h"
 #include "engine/settings.h"
 #include "engine/settings_store.h"
-#include "ui/general_page.h"
-#include "ui/options_sheet.h"
-#include "ui/tiled_list_ctrl.h"
-#include "ui/toggles_page.h"
+#include "widgets/general_page.h"
+#include "widgets/options_sheet.h"
+#include "widgets/tiled_list_ctrl.h"
+#include "widgets/toggles_page.h"
 
 namespace bw::browse {
 
@@ -42,14 +42,14 @@ QLineEdit *addEdit(QGridLayout *grid, int row, const QString &label, const char 
 
 bool runAdvancedSheet(QWidget *parent, SiteOptions &options, const engine::SettingsStore &settings)
 {
-    ui::OptionsSheet sheet(ui::OptionsSheet::Mode::PerSite, parent);
+    widgets::OptionsSheet sheet(widgets::OptionsSheet::Mode::PerSite, parent);
     sheet.fill(engine::loadSettings(settings));
-    ui::GeneralValues general = sheet.generalPage()->values();
+    widgets::GeneralValues general = sheet.generalPage()->values();
     general.timeout = options.timeout;
     general.retryTime = options.retryTime;
     general.maxRetries = options.retryCount;
     sheet.generalPage()->setValues(general);
-    ui::TogglesValues toggles = sheet.togglesPage()->values();
+    widgets::TogglesValues toggles = sheet.togglesPage()->values();
     toggles.passive = options.passive != 0;
     sheet.togglesPage()->setValues(toggles);
     const bool accepted = sheet.exec() == QDialog::Accepted;
@@ -85,7 +85,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     , m_anonymous(new QCheckBox(QStringLiteral("Anonymous")))
     , m_user(nullptr)
     , m_password(nullptr)
-    , m_list(new ui::TiledListCtrl)
+    , m_list(new widgets::TiledListCtrl)
 {
     setWindowTitle(QString::fromLatin1(kCaption));
     setObjectName(QStringLiteral("siteDialog"));

@@ -25,7 +25,7 @@ namespace bw::engine {
 class SettingsStore;
 }
 
-namespace bw::ui {
+namespace bw::widgets {
 class TiledListCtrl;
 }
 
@@ -94,7 +94,7 @@ public:
 
     QLineEdit *passwordEdit() const { return m_password; }
 
-    ui::TiledListCtrl *siteList() const { return m_list; }
+    widgets::TiledListCtrl *siteList() const { return m_list; }
 
     QPushButton *button(const QString &objectName) const;
 
@@ -121,7 +121,7 @@ private:
     QCheckBox *m_anonymous;
     QLineEdit *m_user;
     QLineEdit *m_password;
-    ui::TiledListCtrl *m_list;
+    widgets::TiledListCtrl *m_list;
 };
 
 // The Connect command's memory of the last manual connection and the saved sites, held by the window.

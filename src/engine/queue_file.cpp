@@ -222,4 +222,20 @@ bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue)
         0600);
 }
 
+std::string queueFileProblem(const std::filesystem::path &path)
+{
+    core::QueueList scratch;
+    const QueueFileLoadResult result = loadQueueFile(path, scratch);
+    if (!result.opened)
+        return "it cannot be read";
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) == 0 && !error)
+        return "it is empty";
+    if (result.damaged)
+        return result.problem;
+    if (result.unreadBytes != 0)
+        return std::to_string(result.unreadBytes) + " bytes follow the last record";
+    return {};
+}
+
 } // namespace bw::engine

@@ -38,6 +38,11 @@ QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::Queue
 // was and false is returned.
 bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue);
 
+// Why `path` is no queue file to open (unreadable, empty, damaged, or something else such as a picture);
+// empty when it reads as a queue file to its last byte. Loads into a scratch queue, so nothing reaches a
+// real one.
+std::string queueFileProblem(const std::filesystem::path &path);
+
 // The file's bytes for the queue's items to keep, and the reverse; what the two functions above use.
 std::string encodeQueue(core::QueueList &queue);
 QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue);

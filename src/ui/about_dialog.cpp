@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "ui/app_icons.h"
+#include "widgets/app_icons.h"
 
 namespace bw::ui {
+
+using widgets::programIcon;
 
 CAboutDlg::CAboutDlg(QWidget *parent)
     : QDialog(parent)

@@ -3,7 +3,7 @@
 
 #include <QShowEvent>
 
-#include "ui/ctrl_list_view.h"
+#include "widgets/ctrl_list_view.h"
 
 namespace bw::ui {
 

@@ -5,9 +5,13 @@
 
 #include <QSplitter>
 
+namespace bw::widgets {
+class CCtrlListView;
+} // namespace bw::widgets
+
 namespace bw::ui {
 
-class CCtrlListView;
+using widgets::CCtrlListView;
 
 class CLogSubFrame : public QSplitter
 {

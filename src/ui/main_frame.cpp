@@ -26,22 +26,32 @@
 #include "browse/site_dialog.h"
 #include "core/diagnostic_log.h"
 #include "core/queue_list.h"
+#include "engine/queue_file.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "platform/thread_util.h"
 #include "ui/about_dialog.h"
-#include "ui/app_icons.h"
 #include "ui/autostart.h"
-#include "ui/bellwick_doc.h"
-#include "ui/caption_bar.h"
-#include "ui/ctrl_list_view.h"
 #include "ui/log_sub_frame.h"
-#include "ui/options_sheet.h"
+#include "ui/queue_document.h"
 #include "ui/queue_view.h"
-#include "ui/remote_browser_link.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/app_icons.h"
+#include "widgets/caption_bar.h"
+#include "widgets/ctrl_list_view.h"
+#include "widgets/options_sheet.h"
+#include "widgets/remote_browser_link.h"
+#include "widgets/tiled_list_ctrl.h"
 
 namespace bw::ui {
+
+using widgets::editOptions;
+using widgets::kAddEditUrlCaption;
+using widgets::kUrlLabel;
+using widgets::OptionsSheet;
+using widgets::pickDownloadFolder;
+using widgets::programIcon;
+using widgets::ToolIcon;
+using widgets::toolIcon;
 
 MainFrameOptions MainFrameOptions::defaults()
 {
@@ -594,7 +604,7 @@ void CMainFrame::openDroppedFiles(const QList<QUrl> &urls)
         const QString path = url.toLocalFile();
         if (!url.isLocalFile() || !QFileInfo(path).isFile())
             continue;
-        const QString problem = CBellwickDoc::queueFileProblem(path);
+        const QString problem = QString::fromStdString(engine::queueFileProblem(path.toStdString()));
         if (problem.isEmpty()) {
             m_context.document.openDocument(path);
             continue;

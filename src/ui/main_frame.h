@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/ui (bw_ui): the main window, the queue view, the log panes and the tray. May use the engine
+// layers, widgets, browse and Qt; never app (the program hands in its document through QueueDocument).
+//
 // Bellwick's one top-level window: menus, toolbar and status bar, the log panes above the queue, local
 // and remote panes, the refresh and autosave timers, the notification-area icon, the log-on start entry
 // and the orderly shutdown that waits for the transfer engine. GUI thread only; the engine reaches it
@@ -15,8 +18,8 @@
 #include <QString>
 #include <QUrl>
 
-#include "ui/text_entry_dialog.h"
 #include "ui/tray_status.h"
+#include "widgets/text_entry_dialog.h"
 
 class QAction;
 class QLabel;
@@ -43,14 +46,20 @@ class CSiteDialog;
 struct ConnectState;
 } // namespace bw::browse
 
+namespace bw::widgets {
+class CCtrlListView;
+class RemoteBrowserLink;
+} // namespace bw::widgets
+
 namespace bw::ui {
 
-class CBellwickDoc;
-class CCtrlListView;
 class CFtpTreeView;
 class CLogSubFrame;
 class CSubFrame;
-class RemoteBrowserLink;
+class QueueDocument;
+using widgets::CCtrlListView;
+using widgets::RemoteBrowserLink;
+using widgets::UserPrompts;
 
 // What the frame works with. The queue, scheduler, store and document outlive the frame.
 struct MainFrameContext
@@ -58,7 +67,7 @@ struct MainFrameContext
     core::QueueList &queue;
     engine::Scheduler &scheduler;
     engine::SettingsStore &settingsStore;
-    CBellwickDoc &document;
+    QueueDocument &document;
     // Receives the queue's notifications and forwards them to onLogLine / onQueueChanged; registered
     // with the queue when the window is created. May be null (no notifications).
     core::QueueNotifier *notifier = nullptr;

@@ -7,10 +7,10 @@
 
 #include "browse/local_view.h"
 #include "engine/scheduler.h"
-#include "ui/bellwick_doc.h"
 #include "ui/main_frame.h"
+#include "ui/queue_document.h"
 #include "ui/queue_view.h"
-#include "ui/remote_browser_link.h"
+#include "widgets/remote_browser_link.h"
 
 namespace bw::ui {
 

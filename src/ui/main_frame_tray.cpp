@@ -7,11 +7,13 @@
 #include <QSystemTrayIcon>
 
 #include "engine/scheduler.h"
-#include "ui/app_icons.h"
 #include "ui/main_frame.h"
-#include "ui/remote_browser_link.h"
+#include "widgets/app_icons.h"
+#include "widgets/remote_browser_link.h"
 
 namespace bw::ui {
+
+using widgets::trayIcon;
 
 void CMainFrame::createTray()
 {

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "widgets/image_list.h"
+
 namespace bw::ui {
 
 // The four tabs of the queue view, in tab order.
@@ -21,13 +23,13 @@ enum class QueueTab
 constexpr int kQueueTabCount = 4;
 
 // Row images of the shared list image strip.
-constexpr int kImageFresh = 1;
-constexpr int kImageIdleDownload = 21;
-constexpr int kImageIdleUpload = 22;
-constexpr int kImageActiveDownload = 23;
-constexpr int kImageActiveUpload = 24;
-constexpr int kImageManualActive = 25;
-constexpr int kImageManualPending = 26;
+using widgets::kImageActiveDownload;
+using widgets::kImageActiveUpload;
+using widgets::kImageFresh;
+using widgets::kImageIdleDownload;
+using widgets::kImageIdleUpload;
+using widgets::kImageManualActive;
+using widgets::kImageManualPending;
 
 // Statuses the queue view treats specially.
 constexpr int kStatusInactiveManual = 133;

@@ -17,13 +17,17 @@
 #include "core/queue_list.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
-#include "ui/bellwick_doc.h"
-#include "ui/caption_bar.h"
-#include "ui/remote_browser_link.h"
-#include "ui/tiled_list_ctrl.h"
+#include "ui/queue_document.h"
 #include "ui/url_password_mask.h"
+#include "widgets/caption_bar.h"
+#include "widgets/remote_browser_link.h"
+#include "widgets/tiled_list_ctrl.h"
 
 namespace bw::ui {
+
+using widgets::kAddEditUrlCaption;
+using widgets::kUrlLabel;
+using widgets::RowRecord;
 
 namespace {
 
@@ -74,7 +78,7 @@ QString fromStd(const std::string &text)
 } // namespace
 
 CFtpTreeView::CFtpTreeView(
-    core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document, QWidget *parent)
+    core::QueueList &queue, engine::Scheduler &scheduler, QueueDocument &document, QWidget *parent)
     : QWidget(parent)
     , m_queue(queue)
     , m_scheduler(scheduler)

@@ -13,7 +13,7 @@
 
 #include "core/queue_item.h"
 #include "ui/queue_row.h"
-#include "ui/text_entry_dialog.h"
+#include "widgets/text_entry_dialog.h"
 
 class QAction;
 class QTabWidget;
@@ -26,12 +26,19 @@ namespace bw::engine {
 class Scheduler;
 }
 
-namespace bw::ui {
-
+namespace bw::widgets {
 class CaptionBar;
-class CBellwickDoc;
 class RemoteBrowserLink;
 class TiledListCtrl;
+} // namespace bw::widgets
+
+namespace bw::ui {
+
+class QueueDocument;
+using widgets::CaptionBar;
+using widgets::RemoteBrowserLink;
+using widgets::TiledListCtrl;
+using widgets::UserPrompts;
 
 // The twelve columns of every queue list.
 enum QueueColumn
@@ -59,7 +66,7 @@ public:
     // Items redrawn per tab on each full refresh, besides the transferring ones.
     static constexpr int kRefreshBatch = 25;
 
-    CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, CBellwickDoc &document,
+    CFtpTreeView(core::QueueList &queue, engine::Scheduler &scheduler, QueueDocument &document,
         QWidget *parent = nullptr);
     ~CFtpTreeView() override;
 
@@ -128,7 +135,7 @@ private:
 
     core::QueueList &m_queue;
     engine::Scheduler &m_scheduler;
-    CBellwickDoc &m_document;
+    QueueDocument &m_document;
     RemoteBrowserLink *m_remote = nullptr;
     UserPrompts m_prompts;
     CaptionBar *m_caption;

@@ -4,17 +4,11 @@
 
 #include <QString>
 
+#include "widgets/tray_image.h"
+
 namespace bw::ui {
 
-enum class TrayImage
-{
-    Idle = 0,
-    Load1 = 1,
-    Load2 = 2,
-    Load3 = 3,
-    Load4 = 4,
-    Manual = 5,
-};
+using widgets::TrayImage;
 
 struct TrayStatus
 {

@@ -18,7 +18,7 @@
 #include "support/test_servers.h"
 #include "ui/frame_fixture.h"
 #include "ui/queue_view.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/tiled_list_ctrl.h"
 
 using namespace bw;
 using namespace bw::browse;

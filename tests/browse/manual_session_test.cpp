@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "app/glue/bellwick_doc.h"
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
@@ -22,9 +23,8 @@
 #include "net/ftp_connection.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
-#include "ui/bellwick_doc.h"
 #include "ui/queue_view.h"
-#include "ui/transfer_progress_dialog.h"
+#include "widgets/transfer_progress_dialog.h"
 
 using namespace bw::browse;
 namespace fs = std::filesystem;
@@ -48,7 +48,7 @@ bw::engine::TransferJobTiming fastPolls()
     return timing;
 }
 
-QStringList rowNames(const bw::ui::CCtrlListView &view)
+QStringList rowNames(const bw::widgets::CCtrlListView &view)
 {
     QStringList names;
     for (int row = 0; row < view.list()->rowCount(); ++row)
@@ -74,7 +74,7 @@ private:
     std::string m_remoteName; // and as the server names it
     bw::core::QueueList m_queue;
     bw::engine::Scheduler m_scheduler{fastPasses(), fastPolls()};
-    std::unique_ptr<bw::ui::CBellwickDoc> m_document;
+    std::unique_ptr<bw::app::CBellwickDoc> m_document;
     std::unique_ptr<bw::ui::CFtpTreeView> m_queueView;
     std::unique_ptr<CManFtpView> m_remote;
     std::unique_ptr<CLocalView> m_local;
@@ -154,7 +154,7 @@ private slots:
         fs::current_path(m_dir / "local");
 
         m_scheduler.setQueue(&m_queue);
-        m_document = std::make_unique<bw::ui::CBellwickDoc>(m_queue);
+        m_document = std::make_unique<bw::app::CBellwickDoc>(m_queue);
         m_queueView = std::make_unique<bw::ui::CFtpTreeView>(m_queue, m_scheduler, *m_document);
         m_remote = std::make_unique<CManFtpView>(m_queue);
         m_local = std::make_unique<CLocalView>();

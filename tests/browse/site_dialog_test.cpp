@@ -11,7 +11,7 @@
 #include "core/url.h"
 #include "engine/memory_settings_store.h"
 #include "support/temp_dir.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/tiled_list_ctrl.h"
 
 using namespace bw::browse;
 

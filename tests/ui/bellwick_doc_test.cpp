@@ -8,13 +8,13 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "app/glue/bellwick_doc.h"
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
 #include "support/temp_dir.h"
-#include "ui/bellwick_doc.h"
 
 using namespace bw;
-using namespace bw::ui;
+using namespace bw::app;
 
 namespace {
 

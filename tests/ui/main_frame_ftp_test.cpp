@@ -13,7 +13,7 @@
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "ui/queue_view.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/tiled_list_ctrl.h"
 
 using namespace bw;
 using namespace bw::ui;

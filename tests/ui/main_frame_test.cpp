@@ -23,16 +23,17 @@
 #include "frame_fixture.h"
 #include "support/scripted_server.h"
 #include "ui/autostart.h"
-#include "ui/caption_bar.h"
-#include "ui/ctrl_list_view.h"
-#include "ui/general_page.h"
 #include "ui/log_sub_frame.h"
-#include "ui/options_sheet.h"
 #include "ui/queue_view.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/caption_bar.h"
+#include "widgets/ctrl_list_view.h"
+#include "widgets/general_page.h"
+#include "widgets/options_sheet.h"
+#include "widgets/tiled_list_ctrl.h"
 
 using namespace bw;
 using namespace bw::ui;
+using namespace bw::widgets;
 
 class MainFrameTest : public QObject
 {
@@ -151,7 +152,7 @@ void MainFrameTest::changeNotificationsRefreshAndAutosave()
     CMainFrame &frame = b.create();
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
 
     // A change without an item waits for the refresh tick; one without "save" schedules no save.
     const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
@@ -423,7 +424,7 @@ void MainFrameTest::closeDuringShutdownIsIgnored()
     frame.show();
     frame.startEngine();
     QSignalSpy closed(&frame, &CMainFrame::closed);
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
     int rounds = 0;
     bool nestedEventAccepted = true;
     connect(&frame, &CMainFrame::shutdownWaiting, this, [&] {

@@ -10,8 +10,8 @@
 
 #include "engine/queue_file.h"
 #include "ui/queue_view.h"
-#include "ui/remote_browser_link.h"
-#include "ui/tiled_list_ctrl.h"
+#include "widgets/remote_browser_link.h"
+#include "widgets/tiled_list_ctrl.h"
 #include "window_fixture.h"
 
 using namespace bw;
@@ -121,7 +121,7 @@ void QueueViewTest::addUrlTakesTemplateFromPrefix()
     b.engine.queue.setRetryCount(7, 5);
     b.engine.queue.setAttempts(7, 2);
 
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
     const std::int32_t added = b.view.addUrl(QStringLiteral("{7}ftp://host.example/dir/new.bin"), true);
     QVERIFY(added > 7);
     QCOMPARE(b.engine.queue.url(added), std::string("ftp://host.example/dir/new.bin"));
@@ -148,7 +148,7 @@ void QueueViewTest::addUrlTakesTemplateFromPrefix()
 void QueueViewTest::badUrlShowsErrorAndAddsNothing()
 {
     ViewBundle b;
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
     test::MessageBoxCatcher catcher;
     catcher.arm();
     QCOMPARE(b.view.addUrl(QStringLiteral("not a url"), true), 0);
@@ -163,7 +163,7 @@ void QueueViewTest::badUrlShowsErrorAndAddsNothing()
 void QueueViewTest::dropAddsEachPieceInOrderAndSaves()
 {
     ViewBundle b;
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
     QMimeData data;
     data.setText(
         QStringLiteral("ftp://one.example/a.bin") + QChar(8) + QStringLiteral("http://two.example/b/c.txt"));
@@ -544,7 +544,7 @@ void QueueViewTest::editRetryDelayAppliesToSelection()
     TiledListCtrl *queue = b.list(QueueTab::Queue);
     queue->selectRow(b.row(QueueTab::Queue, first));
     queue->selectRow(b.row(QueueTab::Queue, second), false);
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
     b.view.editRetryDelay();
 
     QCOMPARE(shownCaption, QStringLiteral("Edit Retry Delay"));
@@ -647,7 +647,7 @@ void QueueViewTest::editUrlRewritesRow()
         error = text;
     };
     b.view.setPrompts(prompts);
-    QSignalSpy saved(&b.engine.document, &CBellwickDoc::saved);
+    QSignalSpy saved(&b.engine.document, &bw::app::CBellwickDoc::saved);
 
     b.view.editUrl();
     QCOMPARE(offered, QStringLiteral("Add/Edit URL|URL:|ftp://old.example/pub/a.bin"));

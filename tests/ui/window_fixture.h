@@ -12,11 +12,11 @@
 #include <QString>
 #include <QTimer>
 
+#include "app/glue/bellwick_doc.h"
 #include "core/queue_list.h"
 #include "engine/memory_settings_store.h"
 #include "engine/scheduler.h"
 #include "support/temp_dir.h"
-#include "ui/bellwick_doc.h"
 
 namespace bw::test {
 
@@ -34,7 +34,7 @@ struct EngineBundle
     core::QueueList queue;
     engine::Scheduler scheduler{fastSchedulerTiming()};
     engine::MemorySettingsStore store;
-    ui::CBellwickDoc document{queue};
+    app::CBellwickDoc document{queue};
 
     EngineBundle()
     {

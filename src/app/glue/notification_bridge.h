@@ -1,4 +1,8 @@
 // SPDX-License-Identifier: MIT
+// src/app/glue (bw_glue): what joins the engine to the window program: the queue document, the settings
+// store on QSettings and this bridge. May use every layer, but links only the engine and Qt Core, so the
+// windowless mode carries no window code.
+//
 // Carries the queue's synchronous notifications to the window's thread. A worker thread's call
 // blocks until the window has handled it; a call on the window's thread is handled at once. Once
 // closed (at shutdown), notifications are dropped instead of waiting for a window that is gone.

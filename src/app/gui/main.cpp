@@ -14,15 +14,15 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
 #include "app/glue/qt_settings_store.h"
 #include "core/diagnostic_log.h"
 #include "core/queue_list.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
-#include "ui/app_icons.h"
-#include "ui/bellwick_doc.h"
 #include "ui/main_frame.h"
+#include "widgets/app_icons.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ QString queueFilePath(const CommandLine &line)
 {
     if (!line.queueFile.isEmpty())
         return line.queueFile;
-    return bw::ui::CBellwickDoc::ensureDefaultQueueFile(QDir::currentPath());
+    return bw::app::CBellwickDoc::ensureDefaultQueueFile(QDir::currentPath());
 }
 
 QString manualPath()
@@ -116,7 +116,7 @@ int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNoti
     bw::core::DiagnosticLog::instance().open("Bellwick.log", 3);
     scheduler.setQueue(&queue);
     bw::engine::loadSettings(store, scheduler, queue);
-    bw::ui::CBellwickDoc document(queue);
+    bw::app::CBellwickDoc document(queue);
     document.openDocument(queueFilePath(line));
 
     QTimer autosave;
@@ -142,7 +142,7 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
     bw::engine::Scheduler scheduler;
     bw::app::QtSettingsStore store;
     bw::app::NotificationBridge bridge;
-    bw::ui::CBellwickDoc document(queue);
+    bw::app::CBellwickDoc document(queue);
     const QString queueFile = queueFilePath(line);
 
     bw::ui::MainFrameOptions options = bw::ui::MainFrameOptions::defaults();
@@ -192,7 +192,7 @@ int main(int argc, char **argv)
     app.setOrganizationName(QStringLiteral("Tolvenby"));
     app.setApplicationName(QStringLiteral("Bellwick"));
     app.setDesktopFileName(QStringLiteral("bellwick"));
-    app.setWindowIcon(bw::ui::programIcon());
+    app.setWindowIcon(bw::widgets::programIcon());
     // Signals that arrive before the window exists wait in the pipe until the event loop runs.
     QSocketNotifier *stopSignals = watchTerminationSignals(&app);
     return runWindow(app, parseCommandLine(app.arguments()), stopSignals);

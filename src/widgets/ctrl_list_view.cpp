@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+#include "widgets/ctrl_list_view.h"
+
+#include <algorithm>
+
+#include <QResizeEvent>
+#include <QTime>
+
+#include "platform/thread_util.h"
+#include "widgets/caption_bar.h"
+#include "widgets/image_list.h"
+#include "widgets/log_line.h"
+
+namespace bw::widgets {
+
+CCtrlListView::CCtrlListView(QWidget *parent)
+    : QWidget(parent)
+    , m_caption(new CaptionBar(QStringLiteral("NoName"), this))
+    , m_list(new TiledListCtrl(this))
+{
+    m_list->insertColumn(0, QStringLiteral("Entry"), 500);
+    m_list->show();
+    layoutChildren();
+}
+
+QString CCtrlListView::caption() const
+{
+    return m_caption->text();
+}
+
+void CCtrlListView::setCaption(const QString &caption)
+{
+    m_caption->setText(caption);
+}
+
+void CCtrlListView::repaintCaption()
+{
+    m_caption->update();
+}
+
+int CCtrlListView::captionHeight()
+{
+    return CaptionBar::captionHeight();
+}
+
+void CCtrlListView::setControlStrip(QWidget *strip, QWidget *stretchControl)
+{
+    if (m_strip && m_strip != strip)
+        m_strip->deleteLater();
+    m_strip = strip;
+    m_stretchControl = stretchControl;
+    if (m_strip) {
+        m_strip->setParent(this);
+        m_strip->show();
+    }
+    layoutChildren();
+}
+
+void CCtrlListView::addLine(const QString &text, unsigned long threadId)
+{
+    if (threadId == 0)
+        threadId = platform::currentThreadId();
+    // One repaint for the trimmed lines and the new one together.
+    m_list->setRedraw(false);
+    while (m_list->rowCount() > 0 && m_list->rowCount() >= m_maxLines)
+        m_list->deleteItem(0);
+    const QString line =
+        formatLogLine(maskPassword(text), threadId, QTime::currentTime(), m_timestamp, m_showThread);
+    const int row = m_list->insertItem(m_list->rowCount(), line, kImageLogLine);
+    m_list->ensureRowVisible(row);
+    m_list->setRedraw(true);
+}
+
+QSize CCtrlListView::minimumSizeHint() const
+{
+    return {0, captionHeight()};
+}
+
+void CCtrlListView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutChildren();
+    m_caption->update();
+}
+
+void CCtrlListView::layoutChildren()
+{
+    const int captionBottom = captionHeight();
+    m_caption->setGeometry(0, 0, width(), captionBottom);
+    int top = captionBottom;
+    if (m_strip) {
+        const int stripHeight = std::max({m_strip->sizeHint().height(), m_strip->minimumHeight(), 0});
+        m_strip->setGeometry(0, top, width(), stripHeight);
+        if (m_stretchControl) {
+            const QRect control = m_stretchControl->geometry();
+            m_stretchControl->setGeometry(
+                control.x(), control.y(), std::max(0, width() - 4 - control.x()), control.height());
+        }
+        top += stripHeight;
+    }
+    m_list->setGeometry(0, top, width(), std::max(0, height() - top));
+}
+
+} // namespace bw::widgets

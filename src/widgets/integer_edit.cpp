@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+#include "widgets/integer_edit.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace bw::widgets {
+
+std::optional<int> parseInteger(const QString &text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+void reportNotInteger(QWidget *parent, QLineEdit *box)
+{
+    QMessageBox::warning(parent, QStringLiteral("Bellwick"), QString::fromLatin1(kNotIntegerMessage));
+    if (box) {
+        box->setFocus(Qt::OtherFocusReason);
+        box->selectAll();
+    }
+}
+
+} // namespace bw::widgets

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+// The integer boxes of the dialogs: what counts as an integer, and the message when it is not.
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+class QLineEdit;
+class QWidget;
+
+namespace bw::widgets {
+
+inline constexpr const char *kNotIntegerMessage = "Please enter an integer.";
+
+// An optional sign and decimal digits, blanks around them allowed, within the int range.
+std::optional<int> parseInteger(const QString &text);
+
+// Shows "Please enter an integer." and puts the focus back into the box with its text selected.
+void reportNotInteger(QWidget *parent, QLineEdit *box);
+
+} // namespace bw::widgets

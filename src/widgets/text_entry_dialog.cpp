@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+#include "widgets/text_entry_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace bw::widgets {
+
+TextEntryDialog::TextEntryDialog(
+    const QString &caption, const QString &label, const QString &text, QWidget *parent)
+    : QDialog(parent)
+    , m_edit(new QLineEdit(text, this))
+{
+    setWindowTitle(caption);
+    auto *layout = new QVBoxLayout(this);
+    auto *prompt = new QLabel(label, this);
+    prompt->setBuddy(m_edit);
+    layout->addWidget(prompt);
+    m_edit->setMinimumWidth(380);
+    m_edit->selectAll();
+    layout->addWidget(m_edit);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+QString TextEntryDialog::text() const
+{
+    return m_edit->text();
+}
+
+UserPrompts UserPrompts::modalDialogs()
+{
+    UserPrompts prompts;
+    prompts.askText = [](QWidget *parent, const QString &caption, const QString &label,
+                          const QString &text) -> std::optional<QString> {
+        TextEntryDialog dialog(caption, label, text, parent);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.text();
+    };
+    prompts.showError = [](QWidget *parent, const QString &text, const QString &caption) {
+        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+        box.exec();
+    };
+    return prompts;
+}
+
+} // namespace bw::widgets

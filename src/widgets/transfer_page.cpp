@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "widgets/transfer_page.h"
+
+#include <QButtonGroup>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "widgets/integer_edit.h"
+
+namespace bw::widgets {
+
+CTransferPage::CTransferPage(QWidget *parent)
+    : QWidget(parent)
+    , m_maxSpeed(new QLineEdit(this))
+    , m_minSpeed(new QLineEdit(this))
+    , m_conversion(new QButtonGroup(this))
+{
+    setObjectName(QStringLiteral("Transfer"));
+    m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
+    m_minSpeed->setObjectName(QStringLiteral("minSpeed"));
+    auto *form = new QFormLayout(this);
+    form->addRow(tr("Max. Transfer Speed (kBps):"), m_maxSpeed);
+    form->addRow(tr("Min. Transfer Speed (kBps):"), m_minSpeed);
+    auto *group = new QGroupBox(this);
+    auto *groupLayout = new QVBoxLayout(group);
+    const QString names[] = {tr("None"), tr("Uppercase"), tr("Lowercase")};
+    for (int i = 0; i < 3; ++i) {
+        auto *button = new QRadioButton(names[i], group);
+        m_conversion->addButton(button, i);
+        groupLayout->addWidget(button);
+    }
+    form->addRow(tr("Filename Conversion:"), group);
+    fillControls();
+}
+
+void CTransferPage::setValues(const TransferValues &values)
+{
+    m_values = values;
+}
+
+void CTransferPage::fillControls()
+{
+    m_maxSpeed->setText(QString::number(m_values.maxSpeed));
+    m_minSpeed->setText(QString::number(m_values.minSpeed));
+    // No button selected is a state an exclusive group cannot show; lift exclusivity to clear them.
+    m_conversion->setExclusive(false);
+    for (QAbstractButton *button : m_conversion->buttons())
+        button->setChecked(m_conversion->id(button) == m_values.conversion);
+    m_conversion->setExclusive(true);
+}
+
+QLineEdit *CTransferPage::readControls()
+{
+    const std::optional<int> maxSpeed = parseInteger(m_maxSpeed->text());
+    if (!maxSpeed)
+        return m_maxSpeed;
+    const std::optional<int> minSpeed = parseInteger(m_minSpeed->text());
+    if (!minSpeed)
+        return m_minSpeed;
+    m_values.maxSpeed = *maxSpeed;
+    m_values.minSpeed = *minSpeed;
+    m_values.conversion = m_conversion->checkedId();
+    return nullptr;
+}
+
+} // namespace bw::widgets

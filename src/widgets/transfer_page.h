@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// The "Transfer" options page: speed limits and file-name conversion. Its values are shown and kept
+// while the sheet is open but drive nothing. GUI thread only.
+#pragma once
+
+#include <QWidget>
+
+class QButtonGroup;
+class QLineEdit;
+
+namespace bw::widgets {
+
+struct TransferValues
+{
+    int maxSpeed = 0; // kB/s
+    int minSpeed = 0; // kB/s
+    int conversion = -1; // 0 "None", 1 "Uppercase", 2 "Lowercase", -1 none selected
+
+    bool operator==(const TransferValues &) const = default;
+};
+
+class CTransferPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CTransferPage(QWidget *parent = nullptr);
+
+    TransferValues values() const { return m_values; }
+
+    void setValues(const TransferValues &values);
+
+    void fillControls();
+    // Returns the first box that does not hold an integer (fields unchanged), or null.
+    QLineEdit *readControls();
+
+    QLineEdit *maxSpeedEdit() const { return m_maxSpeed; }
+
+    QLineEdit *minSpeedEdit() const { return m_minSpeed; }
+
+    QButtonGroup *conversionGroup() const { return m_conversion; }
+
+private:
+    TransferValues m_values;
+    QLineEdit *m_maxSpeed;
+    QLineEdit *m_minSpeed;
+    QButtonGroup *m_conversion;
+};
+
+} // namespace bw::widgets

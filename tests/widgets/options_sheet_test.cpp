@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+#include <functional>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/glue/qt_settings_store.h"
+#include "engine/memory_settings_store.h"
+#include "engine/settings.h"
+#include "widgets/general_page.h"
+#include "widgets/integer_edit.h"
+#include "widgets/options_sheet.h"
+#include "widgets/toggles_page.h"
+#include "widgets/transfer_page.h"
+
+using namespace bw;
+using namespace bw::widgets;
+
+namespace {
+
+// Records the integer complaints instead of showing a message box.
+class RecordingSheet : public OptionsSheet
+{
+public:
+    using OptionsSheet::OptionsSheet;
+
+    void reportNotInteger(QLineEdit *box) override
+    {
+        complaints.append(box);
+        box->setFocus();
+    }
+
+    QList<QLineEdit *> complaints;
+};
+
+// Runs `steps` once the sheet's modal loop is running.
+void whenShown(QDialog &sheet, std::function<void()> steps)
+{
+    QTimer::singleShot(0, &sheet, [&sheet, steps = std::move(steps)] {
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.isVisible(), 5000);
+        steps();
+    });
+}
+
+QPushButton *button(QDialog &sheet, QDialogButtonBox::StandardButton which)
+{
+    return sheet.findChild<QDialogButtonBox *>()->button(which);
+}
+
+engine::Settings customSettings()
+{
+    engine::Settings settings;
+    settings.timeout = 45;
+    settings.retryTime = 12;
+    settings.maxThreads = 4;
+    settings.maxThreadsPerSite = 2;
+    settings.retryCount = 7;
+    settings.hidePassword = false;
+    settings.minimizeTray = true;
+    settings.passive = true;
+    settings.showSiteStart = false;
+    settings.timeStamp = true;
+    settings.useDownloadPath = true;
+    settings.longLocalPaths = false;
+    settings.downloadPath = "/home/u/dl";
+    return settings;
+}
+
+} // namespace
+
+class OptionsSheetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void okAppliesAndSavesEveryPageValue()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        app::QtSettingsStore store(dir.filePath(QStringLiteral("Bellwick.conf")));
+        engine::Settings settings = customSettings();
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            QCOMPARE(sheet.generalPage()->timeoutEdit()->text(), QStringLiteral("45"));
+            QCOMPARE(sheet.generalPage()->maxRetriesEdit()->text(), QStringLiteral("7"));
+            QVERIFY(sheet.togglesPage()->box(CTogglesPage::Passive)->isChecked());
+            QVERIFY(!sheet.togglesPage()->box(CTogglesPage::HidePassword)->isChecked());
+            sheet.generalPage()->maxThreadsEdit()->setText(QStringLiteral("0")); // accepted: no job starts
+            sheet.generalPage()->retryTimeEdit()->setText(QStringLiteral(" -5 ")); // negatives too
+            sheet.generalPage()->maxRetriesEdit()->setText(QStringLiteral("99"));
+            sheet.tabs()->setCurrentIndex(1);
+            sheet.togglesPage()->box(CTogglesPage::HidePassword)->setChecked(true);
+            sheet.togglesPage()->box(CTogglesPage::TimeStamp)->setChecked(false);
+            sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->setChecked(true);
+            button(sheet, QDialogButtonBox::Ok)->click();
+        });
+        QVERIFY(editOptions(sheet, settings, store));
+        QVERIFY(sheet.complaints.isEmpty());
+
+        engine::Settings expected = customSettings();
+        expected.maxThreads = 0;
+        expected.retryTime = -5;
+        expected.retryCount = 99;
+        expected.hidePassword = true;
+        expected.timeStamp = false;
+        QCOMPARE(settings == expected, true);
+        QVERIFY(store.sync());
+        QCOMPARE(store.readInt("Options", "MaxThreads", 10), 0);
+        QCOMPARE(store.readInt("Options", "RetryTime", 30), -5);
+        QCOMPARE(store.readInt("Options", "RetryCount", 10), 99);
+        QCOMPARE(store.readInt("Options", "HidePassword", 0), 1);
+        QCOMPARE(store.readInt("Options", "TimeStamp", 1), 0);
+        QCOMPARE(store.readString("Paths", "DownloadPath", ""), std::string("/home/u/dl"));
+        QCOMPARE(store.readInt("Options", "SystemTray", -1), -1); // never written
+
+        // A fresh store on the same file reads what was saved.
+        app::QtSettingsStore reread(dir.filePath(QStringLiteral("Bellwick.conf")));
+        QCOMPARE(engine::loadSettings(reread) == expected, true);
+
+        // The clipboard boxes change nothing and are unchecked the next time.
+        whenShown(sheet, [&] {
+            QVERIFY(!sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->isChecked());
+            button(sheet, QDialogButtonBox::Cancel)->click();
+        });
+        QVERIFY(!editOptions(sheet, settings, store));
+    }
+
+    void cancelKeepsEveryValueEvenOfPagesLeft()
+    {
+        engine::MemorySettingsStore store;
+        engine::Settings settings = customSettings();
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            sheet.generalPage()->timeoutEdit()->setText(QStringLiteral("1"));
+            sheet.tabs()->setCurrentIndex(1); // leaving General reads it back
+            QCOMPARE(sheet.tabs()->currentIndex(), 1);
+            sheet.togglesPage()->box(CTogglesPage::Passive)->setChecked(false);
+            sheet.tabs()->setCurrentIndex(2);
+            sheet.transferPage()->maxSpeedEdit()->setText(QStringLiteral("300"));
+            sheet.tabs()->setCurrentIndex(0);
+            button(sheet, QDialogButtonBox::Cancel)->click();
+        });
+        QVERIFY(!editOptions(sheet, settings, store));
+        QCOMPARE(settings == customSettings(), true);
+        QCOMPARE(store.size(), std::size_t(0));
+        QCOMPARE(sheet.generalPage()->values().timeout, 45);
+        QVERIFY(sheet.togglesPage()->values().passive);
+        QCOMPARE(sheet.transferPage()->values().maxSpeed, 0);
+    }
+
+    void notAnIntegerKeepsThePageOpen_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("word") << QStringLiteral("ten");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("trailing letters") << QStringLiteral("12s");
+        QTest::newRow("fraction") << QStringLiteral("1.5");
+        QTest::newRow("too large") << QStringLiteral("99999999999");
+    }
+
+    void notAnIntegerKeepsThePageOpen()
+    {
+        QFETCH(QString, text);
+        engine::MemorySettingsStore store;
+        engine::Settings settings = customSettings();
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            QLineEdit *timeout = sheet.generalPage()->timeoutEdit();
+            timeout->setText(text);
+            sheet.tabs()->setCurrentIndex(1);
+            QCOMPARE(sheet.tabs()->currentIndex(), 0); // leaving is refused
+            QCOMPARE(sheet.complaints, QList<QLineEdit *>{timeout});
+            button(sheet, QDialogButtonBox::Ok)->click();
+            QVERIFY(sheet.isVisible()); // so is OK
+            QCOMPARE(sheet.complaints.size(), 2);
+            timeout->setText(QStringLiteral("60"));
+            button(sheet, QDialogButtonBox::Ok)->click();
+        });
+        QVERIFY(editOptions(sheet, settings, store));
+        QCOMPARE(settings.timeout, 60);
+    }
+
+    void okFindsABadBoxOnAnotherPage()
+    {
+        engine::MemorySettingsStore store;
+        engine::Settings settings = customSettings();
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            sheet.transferPage()->minSpeedEdit()->setText(QStringLiteral("fast"));
+            button(sheet, QDialogButtonBox::Ok)->click();
+            QCOMPARE(sheet.tabs()->currentWidget(), sheet.transferPage());
+            QCOMPARE(sheet.complaints, QList<QLineEdit *>{sheet.transferPage()->minSpeedEdit()});
+            button(sheet, QDialogButtonBox::Cancel)->click();
+        });
+        QVERIFY(!editOptions(sheet, settings, store));
+        QCOMPARE(store.size(), std::size_t(0));
+    }
+
+    void messageSaysPleaseEnterAnInteger()
+    {
+        OptionsSheet sheet;
+        QString shown;
+        bool focusBack = false;
+        whenShown(sheet, [&] {
+            QLineEdit *retries = sheet.generalPage()->maxRetriesEdit();
+            retries->setText(QStringLiteral("many"));
+            // The message box is modal: read and close it from the event loop it runs.
+            QTimer::singleShot(0, &sheet, [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), 5000);
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                shown = box->text();
+                box->accept();
+            });
+            button(sheet, QDialogButtonBox::Ok)->click();
+            focusBack = sheet.focusWidget() == retries;
+            QVERIFY(sheet.isVisible());
+            sheet.reject();
+        });
+        sheet.exec();
+        QCOMPARE(shown, QStringLiteral("Please enter an integer."));
+        QVERIFY(focusBack);
+    }
+
+    void perSiteModeDisablesWhatSitesDoNotHave()
+    {
+        OptionsSheet site(OptionsSheet::Mode::PerSite);
+        QCOMPARE(site.tabs()->count(), 2);
+        QVERIFY(!site.transferPage());
+        QVERIFY(!site.generalPage()->maxThreadsEdit()->isEnabled());
+        QVERIFY(!site.generalPage()->maxThreadsPerSiteEdit()->isEnabled());
+        QVERIFY(site.generalPage()->timeoutEdit()->isEnabled());
+        QVERIFY(site.generalPage()->retryTimeEdit()->isEnabled());
+        QVERIFY(site.generalPage()->maxRetriesEdit()->isEnabled());
+        for (int box = 0; box < CTogglesPage::BoxCount; ++box)
+            QCOMPARE(
+                site.togglesPage()->box(CTogglesPage::Box(box))->isEnabled(), box == CTogglesPage::Passive);
+
+        OptionsSheet program;
+        QCOMPARE(program.tabs()->count(), 3);
+        QCOMPARE(program.tabs()->tabText(0), QStringLiteral("General"));
+        QCOMPARE(program.tabs()->tabText(1), QStringLiteral("Toggles"));
+        QCOMPARE(program.tabs()->tabText(2), QStringLiteral("Transfer"));
+        QVERIFY(program.generalPage()->maxThreadsEdit()->isEnabled());
+        for (int box = 0; box < CTogglesPage::BoxCount; ++box)
+            QVERIFY(program.togglesPage()->box(CTogglesPage::Box(box))->isEnabled());
+    }
+
+    void transferPageStartsWithNoConversion()
+    {
+        CTransferPage page;
+        QCOMPARE(page.values() == TransferValues{}, true);
+        QCOMPARE(page.conversionGroup()->checkedId(), -1);
+        page.conversionGroup()->button(2)->setChecked(true);
+        page.maxSpeedEdit()->setText(QStringLiteral("120"));
+        QCOMPARE(page.readControls(), nullptr);
+        QCOMPARE(page.values().conversion, 2);
+        QCOMPARE(page.values().maxSpeed, 120);
+        page.setValues(TransferValues{});
+        page.fillControls();
+        QCOMPARE(page.conversionGroup()->checkedId(), -1);
+    }
+
+    void integerRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << QStringLiteral("30") << true << 30;
+        QTest::newRow("blanks") << QStringLiteral("  30 ") << true << 30;
+        QTest::newRow("negative") << QStringLiteral("-1") << true << -1;
+        QTest::newRow("plus") << QStringLiteral("+8") << true << 8;
+        QTest::newRow("zero") << QStringLiteral("0") << true << 0;
+        QTest::newRow("int max") << QStringLiteral("2147483647") << true << 2147483647;
+        QTest::newRow("past int") << QStringLiteral("2147483648") << false << 0;
+        QTest::newRow("hex") << QStringLiteral("0x10") << false << 0;
+        QTest::newRow("inner blank") << QStringLiteral("1 0") << false << 0;
+        QTest::newRow("empty") << QString() << false << 0;
+    }
+
+    void integerRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(int, value);
+        const std::optional<int> parsed = parseInteger(text);
+        QCOMPARE(parsed.has_value(), valid);
+        if (valid)
+            QCOMPARE(*parsed, value);
+    }
+};
+
+QTEST_MAIN(OptionsSheetTest)
+#include "options_sheet_test.moc"
