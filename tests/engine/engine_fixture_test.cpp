@@ -35,8 +35,9 @@ TEST(WaitUntilUnless, EndsHowTheStateSays)
         const auto start = std::chrono::steady_clock::now();
         const WaitEnd end = waitUntilUnless([&] { return c.reached; }, [&] { return c.wrong; }, 200ms);
         EXPECT_EQ(end, c.expected) << c.name;
-        if (c.expected != WaitEnd::TimedOut)
+        if (c.expected != WaitEnd::TimedOut) {
             EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << c.name;
+        }
     }
 }
 
