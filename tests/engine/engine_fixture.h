@@ -103,9 +103,26 @@ protected:
             limit);
     }
 
-    bool waitStatus(int id, int status, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    // Waits until item `id` has `status`; ends at once when the item reaches a final status that cannot
+    // lead there (a login the server refused fails the test now, not after the limit).
+    ::testing::AssertionResult waitStatus(
+        int id, int status, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
-        return waitUntil([&] { return queue.status(id) == status; }, limit);
+        int last = queue.status(id);
+        const WaitEnd end = waitUntilUnless([&] { return (last = queue.status(id)) == status; },
+            [&] { return isDeadEndStatus(last = queue.status(id)); }, limit);
+        if (end == WaitEnd::Reached)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+            << "item " << id << (end == WaitEnd::WrongState ? " ended " : " still ") << core::statusText(last)
+            << " (" << last << ") while waiting for " << core::statusText(status) << " (" << status << ")";
+    }
+
+    // Final statuses that no retry changes: done ones, and those where the URL or the login is wrong.
+    static bool isDeadEndStatus(int status)
+    {
+        return core::isDoneStatus(status) || status == core::StatusBadUrl || status == core::StatusInvalidUser
+            || status == core::StatusInvalidPassword;
     }
 
     // Item ids whose URL text ends with `tail`.

@@ -34,8 +34,17 @@ for _ in $(seq 1 20); do
 done
 
 mkdir -p "$root" "$state/empty"
+# The test user passes through the state folder to its root but lists nothing else in it.
+chmod 0711 "$state"
 chown "$user:" "$root"
 chmod 0777 "$root"
+# Every folder above the root must let the test user through, or every login ends in
+# "500 OOPS: cannot change directory" (a checkout in a 0700 home, for instance).
+if ! runuser -u "$user" -- test -x "$root"; then
+    echo "vsftpd: the test user $user cannot enter $root; a folder above it is closed to others." >&2
+    echo "Use a state folder others may pass through (scripts/test makes one with mktemp -d)." >&2
+    exit 1
+fi
 chown root: "$state/empty"
 chmod 0755 "$state/empty"
 
