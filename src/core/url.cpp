@@ -36,6 +36,9 @@ int hexValue(char c)
     return -1;
 }
 
+constexpr std::int32_t kMinPort = 1;
+constexpr std::int32_t kMaxPort = 65535;
+
 // The leading decimal digits of `text`; no digits give 0, and a number past the 32-bit range stops
 // growing rather than overflowing.
 std::int32_t leadingNumber(std::string_view text)
@@ -105,8 +108,13 @@ bool parseUrl(std::string_view input, Url &url)
     }
 
     if (std::size_t colon = text.find(':'); colon != std::string::npos) {
-        if (colon + 1 < text.size())
+        if (colon + 1 < text.size()) {
             url.port = leadingNumber(std::string_view(text).substr(colon + 1));
+            // A port the network cannot carry is a typing error, never a silent wrap to another port.
+            // Local URLs connect nowhere: whatever follows a colon there is not checked.
+            if (url.scheme != SchemeLocal && (url.port < kMinPort || url.port > kMaxPort))
+                return false;
+        }
         // "host:" with nothing after the colon keeps the default port and names the host "host".
         text.erase(colon);
     }

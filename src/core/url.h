@@ -39,7 +39,8 @@ struct Url
 };
 
 // Splits `text` into `url` (which is reset to the defaults first). Returns false when no known prefix
-// starts the text or nothing follows the last "@"; the fields are then not meant to be used.
+// starts the text, nothing follows the last "@", or a network URL gives a port outside 1 to 65535
+// (one without digits reads as 0); the fields are then not meant to be used.
 bool parseUrl(std::string_view text, Url &url);
 
 // Decodes "%hh" escapes (two hexadecimal digits). A "%" not followed by two hexadecimal digits, and

@@ -32,6 +32,9 @@ public:
     void writeInt(const std::string &group, const std::string &key, int value) override;
     void writeString(const std::string &group, const std::string &key, const std::string &value) override;
 
+    // The values in the file's format, group by group; reading it back gives the same values.
+    std::string toText() const;
+
 private:
     void parse(const std::string &text);
 
@@ -39,6 +42,10 @@ private:
 };
 
 // Undoes the quoting and escapes of a stored value ("a, b" in quotes, \\, \", \n, \t, \xHHHH, @String()).
+// "\xHHHH" escapes are UTF-16 units: a surrogate pair makes one character, and a lone surrogate becomes
+// U+FFFD, so valid UTF-8 in gives valid UTF-8 out.
 std::string unescapeIniValue(const std::string &raw);
+// The reverse: escapes what reading would change, quotes what it would trim or split; UTF-8 stays.
+std::string escapeIniValue(const std::string &value);
 
 } // namespace bw::engine

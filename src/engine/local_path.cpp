@@ -78,7 +78,9 @@ std::string buildLocalPath(
 
     std::string relative = options.longLocalPaths ? url.host + "/" + path + "/" + url.fileName : url.fileName;
     for (char &c : relative) {
-        if (kReplacedCharacters.find(c) != std::string_view::npos)
+        // A NUL byte (a raw one can come from a queue file) would end the name early for the file
+        // system: "..<NUL>" would climb out of the folder.
+        if (c == '\0' || kReplacedCharacters.find(c) != std::string_view::npos)
             c = '_';
     }
     relative = neutraliseDotComponents(relative);

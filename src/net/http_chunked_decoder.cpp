@@ -19,8 +19,10 @@ int hexValue(char c)
     return -1;
 }
 
-// Sizes beyond this cannot be a real chunk; refusing them keeps the arithmetic from overflowing.
+// Sizes above this cannot be a real chunk; refusing them keeps the arithmetic from overflowing.
 constexpr std::int64_t kMaxChunkBytes = std::int64_t{1} << 56;
+// Sixteen hexadecimal digits hold every size up to the limit above, with room for leading zeros.
+constexpr int kMaxSizeDigits = 16;
 
 } // namespace
 
@@ -33,12 +35,14 @@ HttpChunkedDecoder::Result HttpChunkedDecoder::decode(char *data, std::int64_t &
         switch (m_state) {
         case State::Size:
             if (const int v = hexValue(c); v >= 0) {
-                if (m_chunkLeft > kMaxChunkBytes / 16) {
+                // Leading zeros count too: a size line of endless zeros is no chunk size.
+                if (m_digits == kMaxSizeDigits || m_chunkLeft > (kMaxChunkBytes - v) / 16) {
                     m_state = State::Malformed;
                     break;
                 }
                 m_chunkLeft = m_chunkLeft * 16 + v;
                 ++m_digits;
+                ++m_lineBytes;
                 ++in;
             } else if (m_digits > 0 && (c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
                 m_state = State::Extension; // the line break is read there

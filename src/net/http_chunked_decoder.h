@@ -17,7 +17,8 @@ public:
         Malformed, // not a chunked body: the transfer must fail
     };
 
-    // A chunk-size line (with extensions) or trailer line longer than this is refused.
+    // A chunk-size line (with extensions) or trailer line longer than this is refused, and so is a size
+    // of more than 16 hexadecimal digits (leading zeros included) or above 2^56 bytes.
     static constexpr int kMaxLineBytes = 4096;
 
     void reset() { *this = HttpChunkedDecoder{}; }
@@ -42,8 +43,8 @@ private:
 
     State m_state = State::Size;
     std::int64_t m_chunkLeft = 0; // bytes of the current chunk still to come
-    int m_digits = 0; // hex digits of the size line so far
-    int m_lineBytes = 0; // bytes of the current size, extension or trailer line
+    int m_digits = 0; // hex digits of the size line so far, at most 16
+    int m_lineBytes = 0; // bytes of the current size, extension or trailer line, at most kMaxLineBytes
 };
 
 } // namespace bw::net

@@ -106,15 +106,26 @@ int HttpHeaderParser::parseChunk(std::string &chunk, bool &headerOpen)
         const auto end = chunk.find_first_of("\r\n", consumed);
         if (end == std::string::npos)
             break;
-        // A CR as the last byte may be the first half of CR LF: wait for the next byte rather than
-        // mistaking the LF for a blank line that ends the header.
-        if (chunk[end] == '\r' && end + 1 == chunk.size())
-            break;
         const std::string_view line(chunk.data() + consumed, end - consumed);
+        // The blank line that ends the header ends like the line before it: with two bytes only when
+        // that one had two. So a server with bare line ends need not send another byte before its
+        // header counts as complete, and a body that begins with CR or LF keeps that byte.
+        const bool mayPair = !line.empty() || m_lastEndWasPair;
         std::size_t next = end + 1;
-        const char pair = chunk[end] == '\r' ? '\n' : '\r';
-        if (next < chunk.size() && chunk[next] == pair)
-            ++next;
+        if (mayPair) {
+            // A line end as the last byte may be the first half of a pair (CR LF or LF CR): wait for
+            // the next byte, so the result never depends on where a read happened to stop.
+            if (next == chunk.size())
+                break;
+            const char pair = chunk[end] == '\r' ? '\n' : '\r';
+            if (chunk[next] == pair)
+                ++next;
+        }
+        if (m_headerBytes + next > kMaxHeaderBytes) {
+            m_tooLong = true; // the header stays open: its end is never reported
+            break;
+        }
+        m_lastEndWasPair = next - end == 2;
         takeLine(line, headerOpen, chunkStatus);
         consumed = next;
     }

@@ -20,10 +20,12 @@ public:
     // Forgets everything for a new response.
     void reset();
 
-    // Consumes whole header lines from the front of `chunk` (CR LF, LF, CR and LF CR each end a line).
-    // A partial line stays in `chunk` for the next call, and so do the body bytes after the blank line,
-    // which clears `headerOpen`. Returns the status of a status line in this chunk (the last one when
-    // there are several), or -1.
+    // Consumes whole header lines from the front of `chunk` (CR LF, LF CR, CR and LF each end a line;
+    // the blank line takes a two-byte end only when the line before it had one). A partial line stays
+    // in `chunk` for the next call, and so do the body bytes after the blank line, which clears
+    // `headerOpen`. However the bytes are split between calls, the fields, the end of the header and
+    // the body bytes come out the same. Returns the status of a status line in this chunk (the last
+    // one when there are several), or -1.
     int parseChunk(std::string &chunk, bool &headerOpen);
 
     // Content-Length of the response; -1 while none above 0 was seen.
@@ -43,7 +45,8 @@ public:
     // The first status seen, -1 before any status line.
     int status() const { return m_status; }
 
-    // The header has passed kMaxHeaderBytes without ending; parseChunk consumes nothing more.
+    // The header (up to and including its blank line) is longer than kMaxHeaderBytes; it is then never
+    // reported complete, and parseChunk consumes nothing more.
     bool isTooLong() const { return m_tooLong; }
 
     std::size_t headerBytes() const { return m_headerBytes; }
@@ -64,6 +67,7 @@ private:
     std::string m_location;
     std::size_t m_headerBytes = 0;
     bool m_tooLong = false;
+    bool m_lastEndWasPair = false; // the last line consumed ended with CR LF or LF CR
 };
 
 } // namespace bw::net

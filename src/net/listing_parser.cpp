@@ -16,6 +16,9 @@ namespace {
 // Lines shorter than this in a full listing carry no entry ("total 42").
 constexpr std::size_t kMinimumEntryLine = 40;
 
+// The time of an entry whose line gives an impossible date or time: every field 0.
+constexpr EntryTime kUnknownTime{};
+
 bool isBlankOrTab(char c)
 {
     return c == ' ' || c == '\t';
@@ -110,6 +113,21 @@ std::uint16_t weekdayOf(const EntryTime &t, std::uint16_t fallback)
     return static_cast<std::uint16_t>(weekday{sys_days{date}}.c_encoding());
 }
 
+bool inRange(std::int64_t value, std::int64_t low, std::int64_t high)
+{
+    return value >= low && value <= high;
+}
+
+// Whether the day exists in its month and year; a month of 0 (a name not recognised) leaves only the
+// day's own range to check.
+bool isPossibleDate(const EntryTime &t)
+{
+    using namespace std::chrono;
+    if (t.month == 0)
+        return inRange(t.day, 1, 31);
+    return year_month_day{year{t.year}, month{t.month}, day{t.day}}.ok();
+}
+
 // Two-digit DOS years: 70-99 are 19xx, 00-69 are 20xx.
 std::uint16_t widenYear(std::int64_t year)
 {
@@ -199,20 +217,34 @@ ListingEntry parseUnixListingLine(std::string_view line, const EntryTime &now)
     const std::string_view timeOrYear = fields[7];
     if (timeOrYear.size() > 3 && monthField.size() > 2) {
         EntryTime &t = entry.time;
-        t.month = small(monthFromName(monthField));
-        t.day = small(leadingNumber(fields[6]));
+        const std::int64_t day = leadingNumber(fields[6]);
+        std::int64_t year = t.year;
+        std::int64_t hour = 0;
+        std::int64_t minute = 0;
         const auto colon = timeOrYear.find(':');
         if (colon == std::string_view::npos) {
-            t.year = small(leadingNumber(timeOrYear));
-            t.hour = 0;
-            t.minute = 0;
+            year = leadingNumber(timeOrYear);
         } else {
-            t.hour = small(leadingNumber(timeOrYear.substr(0, colon)));
-            t.minute = small(leadingNumber(timeOrYear.substr(colon + 1)));
-            // A time instead of a year means the last twelve months: a date ahead of today belongs to
-            // last year (a December file listed in January).
-            if (t.month != 0 && daysOf(t) > daysOf(now) + 1)
-                t.year = small(t.year - 1);
+            hour = leadingNumber(timeOrYear.substr(0, colon));
+            minute = leadingNumber(timeOrYear.substr(colon + 1));
+        }
+        if (!inRange(day, 1, 31) || !inRange(year, 0, 9999) || !inRange(hour, 0, 23)
+            || !inRange(minute, 0, 59)) {
+            entry.time = kUnknownTime;
+            return entry;
+        }
+        t.month = small(monthFromName(monthField));
+        t.day = small(day);
+        t.year = small(year);
+        t.hour = small(hour);
+        t.minute = small(minute);
+        // A time instead of a year means the last twelve months: a date ahead of today belongs to
+        // last year (a December file listed in January).
+        if (colon != std::string_view::npos && t.month != 0 && daysOf(t) > daysOf(now) + 1)
+            t.year = small(t.year - 1);
+        if (!isPossibleDate(t)) {
+            entry.time = kUnknownTime;
+            return entry;
         }
         t.dayOfWeek = weekdayOf(t, now.dayOfWeek);
     }
@@ -230,34 +262,46 @@ ListingEntry parseDosListingLine(std::string_view line, const EntryTime &now)
         ++count;
 
     EntryTime &t = entry.time;
+    bool possible = true;
     if (count > 0) {
         // month-day-year
         const std::string_view date = fields[0];
         const auto dash1 = date.find('-');
         const auto dash2 = dash1 == std::string_view::npos ? dash1 : date.find('-', dash1 + 1);
-        t.month = small(leadingNumber(date.substr(0, dash1)));
-        t.day = dash1 == std::string_view::npos ? 0 : small(leadingNumber(date.substr(dash1 + 1)));
-        t.year = dash2 == std::string_view::npos ? 0 : widenYear(leadingNumber(date.substr(dash2 + 1)));
+        const std::int64_t month = leadingNumber(date.substr(0, dash1));
+        const std::int64_t day = dash1 == std::string_view::npos ? 0 : leadingNumber(date.substr(dash1 + 1));
+        const std::int64_t year =
+            dash2 == std::string_view::npos ? -1 : leadingNumber(date.substr(dash2 + 1));
+        possible = inRange(month, 1, 12) && inRange(day, 1, 31) && inRange(year, 0, 9999);
+        t.month = small(month);
+        t.day = small(day);
+        t.year = widenYear(year);
     }
-    if (count > 1) {
+    if (count > 1 && possible) {
         const std::string_view time = fields[1];
         const auto colon = time.find(':');
-        int hour = static_cast<int>(leadingNumber(time.substr(0, colon)));
-        int minute = 0;
+        std::int64_t hour = leadingNumber(time.substr(0, colon));
+        std::int64_t minute = 0;
         if (colon != std::string_view::npos) {
             const std::string_view tail = time.substr(colon + 1);
-            minute = static_cast<int>(leadingNumber(tail));
+            minute = leadingNumber(tail);
             const auto marker = tail.find_first_of("APap");
             if (marker != std::string_view::npos) {
                 // 12 AM is midnight and 12 PM noon on a 24-hour clock.
                 const bool pm = tail[marker] == 'P' || tail[marker] == 'p';
+                possible = inRange(hour, 0, 12);
                 hour = hour % 12 + (pm ? 12 : 0);
             }
         }
+        possible = possible && inRange(hour, 0, 23) && inRange(minute, 0, 59);
         t.hour = small(hour);
         t.minute = small(minute);
     }
-    t.dayOfWeek = weekdayOf(t, now.dayOfWeek);
+    // A date or time out of range (month 22, minute 99) is not shown as if it were one.
+    if (!possible || !isPossibleDate(t))
+        t = kUnknownTime;
+    else
+        t.dayOfWeek = weekdayOf(t, now.dayOfWeek);
     if (count > 2) {
         if (equalsIgnoringCase(fields[2], "<DIR>"))
             entry.isDirectory = true;

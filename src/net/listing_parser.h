@@ -12,7 +12,8 @@
 
 namespace bw::net {
 
-// The date and time of an entry, as far as the listing line gives it.
+// The date and time of an entry, as far as the listing line gives it. A line whose date or time is out
+// of range (month 22, minute 99, 31 February) leaves every field 0: the date is unknown.
 struct EntryTime
 {
     std::uint16_t year = 0;

@@ -115,11 +115,19 @@ TEST_F(CliTest, HelpAndBadUsage)
 
 TEST_F(CliTest, ABadUrlStopsBeforeAnythingRunsAndTheQueueFileIsUntouched)
 {
-    const CliRun result = run({"--queue", "q.ftp", "http://127.0.0.1:1/x", "gopher://nowhere/x"});
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_NE(result.err.find("URL parsing error"), std::string::npos);
-    EXPECT_NE(result.err.find("gopher://nowhere/x"), std::string::npos);
-    EXPECT_FALSE(fs::exists(dir / "work/q.ftp"));
+    const char *const badUrls[] = {
+        "gopher://nowhere/x",
+        "ftp://127.0.0.1:70000/x", // would wrap to port 4464
+        "http://127.0.0.1:0/x",
+    };
+    for (const char *bad : badUrls) {
+        SCOPED_TRACE(bad);
+        const CliRun result = run({"--queue", "q.ftp", "http://127.0.0.1:1/x", bad});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find("URL parsing error"), std::string::npos);
+        EXPECT_NE(result.err.find(bad), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "work/q.ftp"));
+    }
 }
 
 TEST_F(CliTest, DownloadsEverythingAndExitsZero)

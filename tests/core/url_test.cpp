@@ -45,9 +45,13 @@ TEST(UrlTest, ParsesEveryForm)
         {"colon without port", "ftp://host:", true, make(SchemeFtp, "host", 21, kAnon, kPass, "/", "")},
         {"port stops at non-digit", "ftp://host:99x/f", true,
             make(SchemeFtp, "host", 99, kAnon, kPass, "/", "f")},
-        {"port without digits", "ftp://host:x", true, make(SchemeFtp, "host", 0, kAnon, kPass, "/", "")},
-        {"huge port does not overflow", "ftp://host:99999999999", true,
-            make(SchemeFtp, "host", 2147483647, kAnon, kPass, "/", "")},
+        {"lowest port", "ftp://host:1/f", true, make(SchemeFtp, "host", 1, kAnon, kPass, "/", "f")},
+        {"highest port", "http://host:65535/f", true,
+            make(SchemeHttp, "host", 65535, kAnon, kPass, "/", "f")},
+        {"leading zeros in the port", "ftp://host:0021", true,
+            make(SchemeFtp, "host", 21, kAnon, kPass, "/", "")},
+        {"local url without a slash keeps port 0", "file://c:x", true,
+            make(SchemeLocal, "c", 0, kAnon, kPass, "/", "")},
         {"http default port", "http://www.example.com/a%20b.txt", true,
             make(SchemeHttp, "www.example.com", 80, kAnon, kPass, "/", "a b.txt")},
         {"host is never unescaped", "http://ho%41st/p%41th/", true,
@@ -82,10 +86,13 @@ TEST(UrlTest, ParsesEveryForm)
     }
 }
 
-TEST(UrlTest, RefusesUnknownPrefixesAndEmptyHosts)
+TEST(UrlTest, RefusesUnknownPrefixesEmptyHostsAndImpossiblePorts)
 {
-    const char *bad[] = {
-        "FTP://host", "host/file", "", "ftp:/host", "ftp://user@", "ftp://u:p@", "gopher://x"};
+    const char *bad[] = {"FTP://host", "host/file", "", "ftp:/host", "ftp://user@", "ftp://u:p@",
+        "gopher://x",
+        // Ports outside 1 to 65535 used to wrap (70000 connected to 4464) or read as 0.
+        "ftp://host:70000/f", "http://host:65536", "ftp://host:0", "ftp://host:x", "ftp://host:99999999999",
+        "ftpu://u:p@host:4294967317/in/f", "http://h:-80/"};
     for (const char *text : bad) {
         SCOPED_TRACE(text);
         Url url;

@@ -13,7 +13,7 @@ struct LocalPathCase
 {
     const char *name;
     LocalPathOptions options;
-    const char *url;
+    std::string url;
     std::optional<std::string> directory;
     const char *expected;
 };
@@ -42,6 +42,11 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
         {"dot-dot in a URL cannot climb out", longPaths, "ftp://h/../../etc/passwd", std::nullopt,
             "/dl/h/__/__/etc/passwd"},
         {"a dot-dot file name cannot climb out", plain, "ftp://h/a/..", "/d", "/d/__"},
+        // The file system ends a name at a NUL byte: "..<NUL>" would be "..".
+        {"a NUL byte cannot make a dot-dot file name", plain, std::string("ftp://h/a/..\0", 13), "/d",
+            "/d/.._"},
+        {"a NUL byte cannot make a dot-dot host", longPaths, std::string("ftp://..\0\0../x", 14),
+            std::nullopt, "/dl/..__..//x"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;

@@ -48,6 +48,12 @@ TEST(HttpChunkedDecoderTest, DecodesBodiesInEverySplitting)
         {"NoCrLfAfterData", "2\r\nabX", Result::Malformed, "ab"},
         {"EmptySizeLine", "\r\n", Result::Malformed, ""},
         {"HugeSize", "fffffffffffffffffff\r\n", Result::Malformed, ""},
+        {"SixteenDigitsWithLeadingZeros", "0000000000000003\r\nabc\r\n0\r\n\r\n", Result::Done, "abc"},
+        {"SeventeenDigits", "00000000000000003\r\nabc\r\n0\r\n\r\n", Result::Malformed, ""},
+        {"EndlessLeadingZeros", std::string(5000, '0') + "3\r\nabc\r\n0\r\n\r\n", Result::Malformed, ""},
+        {"ZerosInTheLastChunkSize", std::string(20, '0') + "\r\n\r\n", Result::Malformed, ""},
+        {"SizeOfTwoToThe56", "100000000000000\r\nab", Result::More, "ab"},
+        {"SizeAboveTwoToThe56", "100000000000001\r\nab", Result::Malformed, ""},
     };
     for (const auto &c : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, c.encoded.size()}) {

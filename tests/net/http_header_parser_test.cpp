@@ -76,6 +76,95 @@ TEST(HttpHeaderParserTest, ParsesCompleteHeadersInAnyChunking)
     }
 }
 
+// What a whole response leaves behind: the header's fields and the body bytes after it.
+struct Outcome
+{
+    bool headerOpen = true;
+    int status = -1;
+    std::int64_t contentLength = -1;
+    std::string location;
+    bool chunked = false;
+    std::string body;
+
+    bool operator==(const Outcome &) const = default;
+};
+
+void PrintTo(const Outcome &o, std::ostream *out)
+{
+    *out << (o.headerOpen ? "open" : "complete") << ", status " << o.status << ", length " << o.contentLength
+         << ", location \"" << o.location << "\"" << (o.chunked ? ", chunked" : "") << ", body "
+         << ::testing::PrintToString(o.body);
+}
+
+Outcome outcomeOf(const std::vector<std::string> &pieces)
+{
+    HttpHeaderParser parser;
+    const Feed result = feed(parser, pieces);
+    return {result.headerOpen, parser.status(), parser.contentLength(), parser.location(), parser.isChunked(),
+        result.left};
+}
+
+TEST(HttpHeaderParserTest, EverySplitPointGivesTheSameHeaderAndBody)
+{
+    struct Case
+    {
+        const char *name;
+        std::string response;
+        Outcome expected;
+    };
+
+    const Case cases[] = {
+        {"CrLf", "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 2\r\n\r\nok",
+            {false, 302, 2, "/next", false, "ok"}},
+        // A read ending between LF and CR used to lose the next field or end the header early.
+        {"LfCr", "HTTP/1.1 301 Moved\n\rLocation: /new\n\rContent-Length: 4\n\r\n\rbody",
+            {false, 301, 4, "/new", false, "body"}},
+        {"BareLfBodyStartsWithCr", "HTTP/1.0 200 OK\nContent-Length: 5\n\n\rbody",
+            {false, 200, 5, "", false, "\rbody"}},
+        {"BareLfBodyStartsWithLf", "HTTP/1.0 200 OK\nContent-Length: 5\n\n\nbody",
+            {false, 200, 5, "", false, "\nbody"}},
+        {"BareCr", "HTTP/1.0 200 OK\rTransfer-Encoding: chunked\r\r\n0\r\n\r\n",
+            {false, 200, -1, "", true, "\n0\r\n\r\n"}},
+        {"MixedEnds", "HTTP/1.1 200 OK\r\nContent-Length: 3\nX-A: 1\n\r\r\nabc",
+            {false, 200, 3, "", false, "abc"}},
+        {"CrLfBodyStartsWithLf", "HTTP/1.1 200 OK\r\n\r\n\n\r", {false, 200, -1, "", false, "\n\r"}},
+        {"HeaderNotFinished", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", {true, 200, 9, "", false, ""}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcomeOf({c.response}), c.expected);
+        for (std::size_t split = 0; split <= c.response.size(); ++split) {
+            SCOPED_TRACE("split at " + std::to_string(split));
+            EXPECT_EQ(outcomeOf({c.response.substr(0, split), c.response.substr(split)}), c.expected);
+        }
+        std::vector<std::string> bytes;
+        for (const char b : c.response)
+            bytes.emplace_back(1, b);
+        EXPECT_EQ(outcomeOf(bytes), c.expected) << "byte by byte";
+    }
+}
+
+TEST(HttpHeaderParserTest, TheSizeLimitDoesNotDependOnTheSplitting)
+{
+    // A header of exactly the limit, blank line included, and one a byte longer.
+    const std::string start = "HTTP/1.1 200 OK\r\nX-Pad: ";
+    const std::size_t pad = HttpHeaderParser::kMaxHeaderBytes - start.size() - 4;
+    const std::string atLimit = start + std::string(pad, 'p') + "\r\n\r\nbody";
+    const std::string pastLimit = start + std::string(pad + 1, 'p') + "\r\n\r\nbody";
+    for (const std::size_t piece : {std::size_t{1000}, std::size_t{4096}, pastLimit.size()}) {
+        for (const auto &[text, tooLong] : {std::pair{atLimit, false}, std::pair{pastLimit, true}}) {
+            SCOPED_TRACE(std::to_string(piece) + (tooLong ? " past the limit" : " at the limit"));
+            HttpHeaderParser parser;
+            std::vector<std::string> pieces;
+            for (std::size_t at = 0; at < text.size(); at += piece)
+                pieces.push_back(text.substr(at, piece));
+            const Feed result = feed(parser, pieces);
+            EXPECT_EQ(parser.isTooLong(), tooLong);
+            EXPECT_EQ(result.headerOpen, tooLong);
+        }
+    }
+}
+
 TEST(HttpHeaderParserTest, TellsAnEmptyBodyFromAMissingLength)
 {
     HttpHeaderParser parser;

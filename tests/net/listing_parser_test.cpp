@@ -87,6 +87,44 @@ TEST(ListingLineTest, ParsesUnixAndDosLines)
     }
 }
 
+TEST(ListingLineTest, OutOfRangeDatesAndTimesAreUnknown)
+{
+    const struct
+    {
+        const char *name;
+        const char *line;
+        const char *entryName;
+        std::int64_t size;
+    } cases[] = {
+        {"DosMonth22", "22-15-01  10:30AM                 1234 a.txt", "a.txt", 1234},
+        {"DosMonth0", "00-15-01  10:30AM                 1234 a.txt", "a.txt", 1234},
+        {"DosMinute99", "01-15-01  10:99AM                 1234 a.txt", "a.txt", 1234},
+        {"DosHour13Pm", "01-15-01  13:30PM                 1234 a.txt", "a.txt", 1234},
+        {"DosHour24", "01-15-2001  24:00       <DIR>          dir", "dir", 0},
+        {"DosFebruary30", "02-30-24  10:30AM                 1234 a.txt", "a.txt", 1234},
+        {"DosDay0", "01-00-01  10:30AM                 1234 a.txt", "a.txt", 1234},
+        {"DosNoYear", "01-15  10:30AM                      1234 a.txt", "a.txt", 1234},
+        {"DosHugeHourDoesNotWrap", "01-15-01  4294967298:30               1234 a.txt", "a.txt", 1234},
+        {"DosYear5Digits", "01-15-20001  10:30AM               1234 a.txt", "a.txt", 1234},
+        {"UnixDay32", "-rw-r--r--    1 ftp      ftp          10 Jan 32  2024 x", "x", 10},
+        {"UnixHour25", "-rw-r--r--    1 ftp      ftp          10 Jan  3 25:00 x", "x", 10},
+        {"UnixMinute60", "-rw-r--r--    1 ftp      ftp          10 Jan  3 12:60 x", "x", 10},
+        {"UnixFebruary30", "-rw-r--r--    1 ftp      ftp          10 Feb 30  2024 x", "x", 10},
+    };
+
+    const EntryTime now = EntryTime::fromUtc(kNow);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ListingEntry entry = parseListingLine(c.line, now);
+        EXPECT_EQ(entry.name, c.entryName);
+        EXPECT_EQ(entry.sizeBytes, c.size);
+        EXPECT_EQ(entry.time, EntryTime{});
+    }
+    // The last day of a month and a leap day stay.
+    EXPECT_EQ(parseListingLine("02-29-24  11:59PM                 1 leap", now).time.day, 29);
+    EXPECT_EQ(parseListingLine("-rw-r--r--    1 ftp      ftp    1 Dec 31  2023 x", now).time.month, 12);
+}
+
 TEST(ListingLineTest, DayOfWeekFollowsTheDate)
 {
     const EntryTime now = EntryTime::fromUtc(kNow);

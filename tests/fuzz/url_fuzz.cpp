@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// The URL splitter on any text: it never crashes, resets what it fills, and what it accepts has a
+// port the network can carry and a host without separators.
+#include "core/url.h"
+#include "fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    using namespace bw::core;
+    const std::string_view text = bw::fuzz::bytesOf(data, size);
+
+    Url url;
+    const bool ok = parseUrl(text, url);
+    Url again{SchemeHttp, "old", 8080, "u", "p", "/old/", "f"};
+    BW_FUZZ_CHECK(parseUrl(text, again) == ok);
+    if (!ok)
+        return 0;
+    BW_FUZZ_CHECK(again == url); // nothing of an earlier URL survives
+    if (url.scheme != SchemeLocal) {
+        BW_FUZZ_CHECK(url.port >= 1 && url.port <= 65535);
+        BW_FUZZ_CHECK(!url.path.empty() && url.path.front() == '/');
+        BW_FUZZ_CHECK(url.host.find_first_of("@/\\:") == std::string::npos);
+    }
+    if (!url.path.empty())
+        BW_FUZZ_CHECK(url.path.back() == '/' || url.fileName.empty());
+
+    // A name holding "@" appended to the URL stays one name.
+    const std::string escaped = escapeAt(url.fileName);
+    BW_FUZZ_CHECK(escaped.find('@') == std::string::npos);
+    BW_FUZZ_CHECK(unescapeUrlPart(url.user).size() <= url.user.size());
+    return 0;
+}
