@@ -99,7 +99,8 @@ CFtpTreeView::CFtpTreeView(
             list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
         list->setStatusTips(true);
         list->setStatusTipProvider([this](std::int64_t itemId) {
-            return fromStd(core::statusText(m_queue.status(static_cast<std::int32_t>(itemId))));
+            return fromStd(core::statusText(
+                core::snapshotOrVanished(m_queue, static_cast<std::int32_t>(itemId)).status));
         });
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setContextMenuPolicy(Qt::NoContextMenu);
@@ -187,7 +188,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     int row = list->findItemId(itemId);
     // An id the queue no longer holds belongs in no tab, so a row left behind by a vanished item goes
     // instead of lingering as a ghost.
-    const bool belongs = item && belongsInTab(tab, item->status, item->removeWhenDone);
+    const bool belongs = item && belongsInTab(tab, static_cast<int>(item->status), item->removeWhenDone);
     if (!belongs) {
         if (row >= 0)
             list->deleteItem(row);
@@ -200,8 +201,9 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     const std::int64_t total = item->totalSize;
     const std::int64_t done = item->bytesDone;
     const int percent = progressPercent(done, total);
-    RowAction action = rowAction(item->status, upload, total, percent);
-    if (item->status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
+    const int status = static_cast<int>(item->status);
+    RowAction action = rowAction(status, upload, total, percent);
+    if (status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
         m_remote->takeOver(itemId);
         emit manualHandover(itemId);
         action = {QStringLiteral("Manual - Active"), kImageManualActive};
@@ -221,33 +223,20 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
 
 void CFtpTreeView::fullRefresh()
 {
-    struct Entry
-    {
-        std::int32_t id;
-        std::int32_t status;
-        bool removeWhenDone;
-    };
-
     int walked = 0;
     for (int tab = 0; tab < kQueueTabCount; ++tab) {
-        // One pass under the lock copies what the walk needs; rows are then updated without the lock,
-        // while workers may reorder or remove items. Reading every item by id instead would cost a
-        // scan of the queue per item.
-        std::vector<Entry> entries;
-        {
-            core::QueueList::BulkLock lock(m_queue);
-            const std::vector<core::QueueItem> &items = m_queue.items(lock);
-            entries.reserve(items.size());
-            for (const core::QueueItem &item : items)
-                entries.push_back({item.id, item.status, item.removeWhenDone});
-        }
+        // One locked pass copies what the walk needs; rows are then updated without the lock, while
+        // workers may reorder or remove items. Reading every item by id instead would cost a scan of
+        // the queue per item.
+        const std::vector<core::ItemState> entries = m_queue.states();
         walked = 0;
-        for (const Entry &entry : entries) {
+        for (const core::ItemState &entry : entries) {
             const int index = walked++;
-            if (entry.status == kStatusTransferring
+            const int status = static_cast<int>(entry.status);
+            if (status == kStatusTransferring
                 || (index >= m_rotationStart && index < m_rotationStart + kRefreshBatch))
                 updateRow(static_cast<QueueTab>(tab), entry.id, m_queue.snapshot(entry.id));
-            if (entry.removeWhenDone || isCompletedStatus(entry.status))
+            if (entry.removeWhenDone || isCompletedStatus(status))
                 m_queue.removeItem(entry.id);
         }
     }
@@ -277,7 +266,7 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
     const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
     if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
         // A local file dropped while browsing a server: upload it into the browsed folder.
-        QString target = fromStd(m_queue.url(browsedItem));
+        QString target = fromStd(core::snapshotOrVanished(m_queue, browsedItem).url);
         target.replace(QStringLiteral("ftp:"), QStringLiteral("ftpu:"));
         while (target.endsWith(u'/'))
             target.chop(1);
@@ -367,8 +356,8 @@ void CFtpTreeView::editUrl()
     if (ids.isEmpty())
         return;
     const std::int32_t id = ids.first();
-    const std::optional<QString> text =
-        m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, fromStd(m_queue.url(id)));
+    const std::optional<QString> text = m_prompts.askText(
+        this, kAddEditUrlCaption, kUrlLabel, fromStd(core::snapshotOrVanished(m_queue, id).url));
     if (!text)
         return;
     if (!m_queue.setUrl(id, text->toStdString())) {
@@ -397,7 +386,8 @@ void CFtpTreeView::editRetryValue(bool retryDelay)
     if (ids.isEmpty())
         return;
     const std::int32_t first = ids.first();
-    const int current = retryDelay ? m_queue.retryTime(first) : m_queue.retryCount(first);
+    const core::QueueItem firstItem = core::snapshotOrVanished(m_queue, first);
+    const int current = retryDelay ? firstItem.retryTime : firstItem.retryCount;
     const std::optional<QString> text = m_prompts.askText(
         this, QStringLiteral("Edit Retry Delay"), QStringLiteral("Value: "), QString::number(current));
     if (!text)
@@ -448,7 +438,7 @@ void CFtpTreeView::handleDoubleClick(TiledListCtrl *list, const QPoint &pos)
         return;
     list->selectRow(row);
     const auto id = static_cast<std::int32_t>(list->record(row).itemId);
-    if (!m_remote || m_queue.status(id) != kStatusInactiveManual)
+    if (!m_remote || static_cast<int>(core::snapshotOrVanished(m_queue, id).status) != kStatusInactiveManual)
         return;
     const std::int32_t previous = m_remote->itemId();
     m_remote->takeOver(id);

@@ -15,6 +15,7 @@
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
 #include "engine/scheduler.h"
+#include "support/queue_defaults.h"
 #include "support/wait_until.h"
 
 namespace bw::test {
@@ -73,8 +74,8 @@ protected:
     EngineTest()
     {
         // Sites rest no time at all, so that retries and redirects start at once.
-        queue.setRetryTimeDefault(-1);
-        queue.setTimeoutDefault(10);
+        test::setQueueDefault(queue, &core::QueueDefaults::retryTime, -1);
+        test::setQueueDefault(queue, &core::QueueDefaults::timeout, 10);
         queue.setNotifier(&notifier);
         scheduler.setQueue(&queue);
     }
@@ -94,8 +95,8 @@ protected:
         return waitUntil(
             [this] {
                 for (const auto id : queue.ids()) {
-                    const int s = queue.status(id);
-                    if (core::isInProgressStatus(s) || s == core::StatusIdle)
+                    const core::ItemStatus s = core::snapshotOrVanished(queue, id).status;
+                    if (core::isInProgressStatus(s) || s == core::ItemStatus::StatusIdle)
                         return false;
                 }
                 return true;
@@ -103,9 +104,10 @@ protected:
             limit);
     }
 
-    bool waitStatus(int id, int status, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    bool waitStatus(
+        int id, core::ItemStatus status, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
-        return waitUntil([&] { return queue.status(id) == status; }, limit);
+        return waitUntil([&] { return core::snapshotOrVanished(queue, id).status == status; }, limit);
     }
 
     // Item ids whose URL text ends with `tail`.
@@ -113,7 +115,7 @@ protected:
     {
         std::vector<std::int32_t> out;
         for (const auto id : queue.ids()) {
-            if (queue.url(id).ends_with(tail))
+            if (core::snapshotOrVanished(queue, id).url.ends_with(tail))
                 out.push_back(id);
         }
         return out;
