@@ -41,46 +41,85 @@ BENCHMARK(BM_ParseUrl);
 void BM_SelectNextFreshWorker(benchmark::State &state)
 {
     QueueList queue;
-    queue.setPerSiteLimit(1);
+    queue.setDefaults({.perSiteLimit = 1});
     fillQueue(queue, static_cast<int>(state.range(0)), 100);
     for (auto _ : state) {
         bw::core::Selection selection = queue.selectNext("", 0, "", false);
         benchmark::DoNotOptimize(selection.id);
-        queue.setStatus(selection.id, bw::core::StatusIdle);
+        queue.setStatus(selection.id, bw::core::ItemStatus::StatusIdle);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-BENCHMARK(BM_SelectNextFreshWorker)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SelectNextFreshWorker)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 // A worker connected to a site in the middle of the list continues there.
 void BM_SelectNextContinuing(benchmark::State &state)
 {
     QueueList queue;
-    queue.setPerSiteLimit(1);
+    queue.setDefaults({.perSiteLimit = 1});
     fillQueue(queue, static_cast<int>(state.range(0)), 100);
     for (auto _ : state) {
         bw::core::Selection selection = queue.selectNext("host50.example.org", 21, "user50", true);
         benchmark::DoNotOptimize(selection.id);
-        queue.setStatus(selection.id, bw::core::StatusIdle);
+        queue.setStatus(selection.id, bw::core::ItemStatus::StatusIdle);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-BENCHMARK(BM_SelectNextContinuing)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SelectNextContinuing)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// A worker whose site has nothing left: it judges every other site and changes to the first ready one.
+void BM_SelectNextContinuingSiteDone(benchmark::State &state)
+{
+    QueueList queue;
+    queue.setDefaults({.perSiteLimit = 1});
+    fillQueue(queue, static_cast<int>(state.range(0)), 100);
+    for (auto _ : state) {
+        bw::core::Selection selection = queue.selectNext("elsewhere.example.org", 21, "user", true);
+        benchmark::DoNotOptimize(selection.id);
+        queue.setStatus(selection.id, bw::core::ItemStatus::StatusIdle);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SelectNextContinuingSiteDone)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// The copies a window or the command-line runner takes of a large queue.
+void BM_SnapshotAll(benchmark::State &state)
+{
+    QueueList queue;
+    fillQueue(queue, static_cast<int>(state.range(0)), 100);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(queue.snapshot().size());
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SnapshotAll)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_StatesAll(benchmark::State &state)
+{
+    QueueList queue;
+    fillQueue(queue, static_cast<int>(state.range(0)), 100);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(queue.states().size());
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_StatesAll)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // Nothing can start: every site is at its limit, so every pass walks everything.
 void BM_AnyEligibleAllBlocked(benchmark::State &state)
 {
     QueueList queue;
-    queue.setPerSiteLimit(1);
+    queue.setDefaults({.perSiteLimit = 1});
     fillQueue(queue, static_cast<int>(state.range(0)), 100);
     while (queue.selectNext("", 0, "", false).found) {}
     for (auto _ : state)
         benchmark::DoNotOptimize(queue.anyEligible());
 }
 
-BENCHMARK(BM_AnyEligibleAllBlocked)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AnyEligibleAllBlocked)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 class QueueFileFixture
 {

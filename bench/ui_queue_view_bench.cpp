@@ -59,7 +59,7 @@ void BM_ProgressRowRefresh(benchmark::State &state)
     const int count = static_cast<int>(state.range(0));
     fill(queue, count);
     const std::int32_t id = queue.ids().back();
-    queue.setStatus(id, 132);
+    queue.setStatus(id, bw::core::ItemStatus::StatusTransferring);
     std::int64_t done = 0;
     for (auto _ : state) {
         done += 16384;

@@ -75,7 +75,7 @@ CManFtpView::~CManFtpView()
     // The window around may be half gone already: tell nobody.
     blockSignals(true);
     if (m_connection)
-        giveBack(core::StatusInactiveManualConnection);
+        giveBack(core::ItemStatus::StatusInactiveManualConnection);
 }
 
 bool CManFtpView::isConnected() const
@@ -109,7 +109,7 @@ void CManFtpView::onConnectionEvent(void *context, const net::ConnectionNotifica
         view, [view, message, text] { view->log(message, text); }, Qt::AutoConnection);
 }
 
-void CManFtpView::giveBack(std::int32_t status)
+void CManFtpView::giveBack(core::ItemStatus status)
 {
     ListingCache::instance().clear();
     m_attached = false;
@@ -129,7 +129,7 @@ bool CManFtpView::check()
         const int state = m_connection->ftpState();
         if (state == net::FtpConnection::FtpFresh || state == net::FtpConnection::FtpClosed) {
             log(core::kWmLogStatus, QStringLiteral("The manual connection was lost."));
-            giveBack(core::StatusFailedManualConnection);
+            giveBack(core::ItemStatus::StatusFailedManualConnection);
         }
     }
     return m_attached && m_connection && !m_transferRunning;
@@ -137,8 +137,8 @@ bool CManFtpView::check()
 
 void CManFtpView::takeOver(std::int32_t itemId)
 {
-    if (m_itemId != 0 && m_queue.status(m_itemId) > 128)
-        m_queue.setStatus(m_itemId, core::StatusInactiveManualConnection);
+    if (m_itemId != 0 && core::isInProgressStatus(core::snapshotOrVanished(m_queue, m_itemId).status))
+        m_queue.setStatus(m_itemId, core::ItemStatus::StatusInactiveManualConnection);
     // The earlier item keeps its lent connection, but no longer reports to this view.
     if (m_connection)
         m_connection->setObserver(nullptr, nullptr);
@@ -152,15 +152,15 @@ void CManFtpView::takeOver(std::int32_t itemId)
     ListingCache::instance().clear();
     m_attached = true;
     m_connection->setObserver(&CManFtpView::onConnectionEvent, this);
-    m_queue.setStatus(itemId, core::StatusActiveManualConnection);
+    m_queue.setStatus(itemId, core::ItemStatus::StatusActiveManualConnection);
     emit connectionChanged(true);
     refreshListing(false);
 }
 
 void CManFtpView::disconnect(bool temporary)
 {
-    const std::int32_t status =
-        temporary ? core::StatusReconnectAfterTransfers : core::StatusInactiveManualConnection;
+    const core::ItemStatus status = temporary ? core::ItemStatus::StatusReconnectAfterTransfers
+                                              : core::ItemStatus::StatusInactiveManualConnection;
     if (m_transferRunning) {
         // The running transfer still uses the connection: stop it, and give it back once it ended.
         m_pendingGiveBack = status;
@@ -203,7 +203,7 @@ bool CManFtpView::refreshListing(bool force)
     bool listed = false;
     if (!cached || force) {
         live = true;
-        listed = m_connection->list("", true, m_queue.passive(m_itemId));
+        listed = m_connection->list("", true, core::snapshotOrVanished(m_queue, m_itemId).passive);
         if (listed) {
             while (m_connection->parseNextEntry("*")) {
                 const net::EntryTime &time = m_connection->entryTime();
@@ -328,10 +328,11 @@ void CManFtpView::viewSelection()
 {
     if (m_itemId == 0)
         return;
-    const std::string user = m_queue.user(m_itemId);
-    const std::string password = m_queue.password(m_itemId);
-    const std::string host = m_queue.host(m_itemId);
-    const std::int32_t port = m_queue.port(m_itemId);
+    const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
+    const std::string &user = item.user;
+    const std::string &password = item.password;
+    const std::string &host = item.host;
+    const std::int32_t port = item.port;
     for (int row : list()->selectedRows())
         m_prompts.openUrl(QUrl(viewFileUrl(user, password, host, port, m_currentDirectory, entry(row).name)));
 }
@@ -407,9 +408,9 @@ bool CManFtpView::runTransfer(bool started, const std::string &localPath, bool d
     list()->setEnabled(true);
     m_transferRunning = false;
     m_directoryBox->setText(QString::fromStdString(m_currentDirectory));
-    if (m_pendingGiveBack != 0) {
-        const std::int32_t status = m_pendingGiveBack;
-        m_pendingGiveBack = 0;
+    if (m_pendingGiveBack) {
+        const core::ItemStatus status = *m_pendingGiveBack;
+        m_pendingGiveBack.reset();
         giveBack(status);
         refreshListing(false);
     }
@@ -442,8 +443,8 @@ bool CManFtpView::downloadFile(const std::string &name, const std::string &local
     }
     const std::string localPath = directory + name;
     beginTransfer(QString::fromStdString(name), size);
-    const bool started = m_connection->download(
-        localPath, name, true, m_queue.passive(m_itemId), static_cast<std::int64_t>(size), false, false);
+    const bool started = m_connection->download(localPath, name, true,
+        core::snapshotOrVanished(m_queue, m_itemId).passive, static_cast<std::int64_t>(size), false, false);
     return runTransfer(started, localPath, true);
 }
 
@@ -465,16 +466,18 @@ bool CManFtpView::uploadFile(const std::string &localPath)
         return false;
     }
     beginTransfer(QString::fromStdString(name), static_cast<std::uint64_t>(size));
-    const bool started = m_connection->upload(localPath, name, true, m_queue.passive(m_itemId), false);
+    const bool started = m_connection->upload(
+        localPath, name, true, core::snapshotOrVanished(m_queue, m_itemId).passive, false);
     return runTransfer(started, localPath, false);
 }
 
 QString CManFtpView::dragText() const
 {
-    const std::string user = m_queue.user(m_itemId);
-    const std::string password = m_queue.password(m_itemId);
-    const std::string host = m_queue.host(m_itemId);
-    const std::int32_t port = m_queue.port(m_itemId);
+    const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
+    const std::string &user = item.user;
+    const std::string &password = item.password;
+    const std::string &host = item.host;
+    const std::int32_t port = item.port;
     QStringList entries;
     for (int row : list()->selectedRows())
         entries << remoteDragEntry(m_itemId, user, password, host, port, m_currentDirectory, entry(row).name);

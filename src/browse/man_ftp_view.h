@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
+#include "core/queue_item.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/transfer_progress_dialog.h"
 
@@ -108,7 +110,7 @@ signals:
 
 private:
     static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
-    void giveBack(std::int32_t status);
+    void giveBack(core::ItemStatus status);
     void log(unsigned message, const QString &text);
     // Follows a started direct transfer until it completes, fails or is aborted.
     bool runTransfer(bool started, const std::string &localPath, bool download);
@@ -124,7 +126,7 @@ private:
     bool m_abortFlag = false;
     // A direct transfer runs: commands wait, and a disconnect is carried out when it has ended.
     bool m_transferRunning = false;
-    std::int32_t m_pendingGiveBack = 0;
+    std::optional<core::ItemStatus> m_pendingGiveBack;
     std::string m_currentDirectory;
     QLineEdit *m_directoryBox;
     QPointer<widgets::TransferProgressDialog> m_progress;

@@ -3,8 +3,9 @@
 
 namespace bw::core {
 
-std::string statusText(std::int32_t status)
+std::string statusText(ItemStatus status)
 {
+    using enum ItemStatus;
     switch (status) {
     case StatusUnknown:
         return "Unknown";
@@ -60,21 +61,22 @@ std::string statusText(std::int32_t status)
     }
 }
 
-bool isDoneStatus(std::int32_t status)
+bool isDoneStatus(ItemStatus status)
 {
+    using enum ItemStatus;
     return status == StatusFinished || status == StatusQueuedForRemoval
         || status == StatusManualConnectionComplete;
 }
 
-bool isInProgressStatus(std::int32_t status)
+bool isInProgressStatus(ItemStatus status)
 {
-    return status > 128;
+    return static_cast<std::int32_t>(status) > 128;
 }
 
-bool isEligibleStatus(std::int32_t status)
+bool isEligibleStatus(ItemStatus status)
 {
-    return !isInProgressStatus(status) && !isDoneStatus(status) && status != StatusBadUrl
-        && status != StatusTooManyConnections;
+    return !isInProgressStatus(status) && !isDoneStatus(status) && status != ItemStatus::StatusBadUrl
+        && status != ItemStatus::StatusTooManyConnections;
 }
 
 bool QueueItem::setUrl(std::string_view text, std::string_view newLocalPath)
@@ -96,7 +98,7 @@ bool QueueItem::setUrl(std::string_view text, std::string_view newLocalPath)
     return true;
 }
 
-void QueueItem::setStatus(std::int32_t newStatus, std::int64_t now)
+void QueueItem::setStatus(ItemStatus newStatus, std::int64_t now)
 {
     status = newStatus;
     statusTime = now;
@@ -113,16 +115,16 @@ void QueueItem::transferStarted(std::int64_t now)
 {
     transferring = true;
     transferStart = now;
-    status = StatusTransferring;
+    status = ItemStatus::StatusTransferring;
 }
 
 void QueueItem::transferEnded()
 {
     transferring = false;
-    if (status == StatusTransferring)
-        status = StatusActive;
+    if (status == ItemStatus::StatusTransferring)
+        status = ItemStatus::StatusActive;
     if (removeWhenDone)
-        status = StatusQueuedForRemoval;
+        status = ItemStatus::StatusQueuedForRemoval;
 }
 
 void QueueItem::setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize, std::int64_t now)
@@ -137,7 +139,7 @@ void QueueItem::lendConnection(net::FtpConnection *connection)
 {
     manualConnection = connection;
     if (connection)
-        status = StatusInactiveManualConnection;
+        status = ItemStatus::StatusInactiveManualConnection;
 }
 
 void QueueItem::inheritSettings(const QueueItem &parent)

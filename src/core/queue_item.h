@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // One entry of the transfer queue: the parsed URL, the local file it maps to, its own retry and
 // connection settings, its status and the progress of a running transfer. Items live by value inside
-// the QueueList and are touched only under its lock; no operation here locks by itself.
+// the QueueList and are touched only under its lock; callers outside it read copies. No operation here
+// locks by itself.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,9 @@ class FtpConnection;
 
 namespace bw::core {
 
-// Values above 128 mean a worker holds the item. Stored nowhere; any other value has an empty text.
-enum ItemStatus : std::int32_t
+// Values above 128 mean a worker holds the item. The numbers are fixed: other programs and files read
+// them. A value without a name (134, say) is possible and has an empty text.
+enum class ItemStatus : std::int32_t
 {
     StatusUnknown = 0,
     StatusIdle = 1,
@@ -47,37 +49,14 @@ enum ItemStatus : std::int32_t
 };
 
 // The display text of a status; empty for values without one.
-std::string statusText(std::int32_t status);
+std::string statusText(ItemStatus status);
 
 // Finished, queued for removal or manual connection complete: neither started nor saved.
-bool isDoneStatus(std::int32_t status);
+bool isDoneStatus(ItemStatus status);
 // A worker holds the item.
-bool isInProgressStatus(std::int32_t status);
+bool isInProgressStatus(ItemStatus status);
 // Neither in progress nor done, and not a bad URL or "too many connections".
-bool isEligibleStatus(std::int32_t status);
-
-// Results of one selection pass of the QueueList. Never copied with the item: a copy starts clear.
-struct SelectionScratch
-{
-    bool siteLimitKnown = false;
-    bool siteLimitReached = false;
-    bool siteReadyKnown = false;
-    bool siteReady = false;
-
-    SelectionScratch() = default;
-
-    SelectionScratch(const SelectionScratch &) {}
-
-    SelectionScratch &operator=(const SelectionScratch &) { return *this; }
-
-    void clear()
-    {
-        siteLimitKnown = false;
-        siteLimitReached = false;
-        siteReadyKnown = false;
-        siteReady = false;
-    }
-};
+bool isEligibleStatus(ItemStatus status);
 
 class QueueItem
 {
@@ -86,9 +65,9 @@ public:
     // text as given, then `localPath`; an empty local path makes the item a manual-connection request.
     bool setUrl(std::string_view url, std::string_view localPath);
     // A final status: also stamps statusTime.
-    void setStatus(std::int32_t newStatus, std::int64_t now);
+    void setStatus(ItemStatus newStatus, std::int64_t now);
 
-    void setActive() { status = StatusActive; }
+    void setActive() { status = ItemStatus::StatusActive; }
 
     // True when the item rested longer than retryTime since its last final status.
     bool retryDelayPassed(std::int64_t now) const;
@@ -129,7 +108,7 @@ public:
     std::string url;
     bool selected = false;
     net::FtpConnection *manualConnection = nullptr; // lent to the remote browser, not owned
-    std::int32_t status = StatusIdle;
+    ItemStatus status = ItemStatus::StatusIdle;
     std::int32_t id = 0;
     bool automatic = true;
     std::int64_t bytesDone = 0;
@@ -137,7 +116,6 @@ public:
     std::int64_t rateKBps = 0;
     std::int64_t transferStart = -1;
     bool transferring = false;
-    SelectionScratch scratch;
 };
 
 } // namespace bw::core

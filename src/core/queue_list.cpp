@@ -15,21 +15,22 @@ std::atomic<std::int32_t> g_nextId{1};
 
 constexpr std::size_t kInitialCapacity = 25;
 
-} // namespace
+// The site table keeps sites of erased items until it holds this many more than the queue has items.
+constexpr std::size_t kSpareSites = 64;
 
-QueueList::BulkLock::BulkLock(QueueList &list)
-    : m_lock(list.m_mutex)
-{}
+std::int32_t nextId()
+{
+    return g_nextId.fetch_add(1);
+}
+
+} // namespace
 
 QueueList::QueueList(const platform::Clock &clock)
     : m_clock(clock)
 {
     m_items.reserve(kInitialCapacity);
-    setRetryTimeDefault(30);
-    setPerSiteLimit(1);
-    setTimeoutDefault(30);
-    setRetryCountDefault(10);
-    setPassiveDefault(false);
+    m_ids.reserve(kInitialCapacity);
+    m_siteOf.reserve(kInitialCapacity);
 }
 
 // ---- defaults ----
@@ -46,88 +47,64 @@ void QueueList::setDefaults(const QueueDefaults &defaults)
     m_defaults = defaults;
 }
 
-std::int32_t QueueList::retryTimeDefault() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_defaults.retryTime;
-}
+// ---- the list and its index ----
 
-void QueueList::setRetryTimeDefault(std::int32_t seconds)
+std::size_t QueueList::indexOf(std::int32_t id) const
 {
-    std::lock_guard lock{m_mutex};
-    m_defaults.retryTime = seconds;
+    if (id == 0)
+        return kMissing;
+    const auto it = std::find(m_ids.begin(), m_ids.end(), id);
+    return it == m_ids.end() ? kMissing : static_cast<std::size_t>(it - m_ids.begin());
 }
-
-std::int32_t QueueList::perSiteLimit() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_defaults.perSiteLimit;
-}
-
-void QueueList::setPerSiteLimit(std::int32_t limit)
-{
-    std::lock_guard lock{m_mutex};
-    m_defaults.perSiteLimit = limit;
-}
-
-std::int32_t QueueList::timeoutDefault() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_defaults.timeout;
-}
-
-void QueueList::setTimeoutDefault(std::int32_t seconds)
-{
-    std::lock_guard lock{m_mutex};
-    m_defaults.timeout = seconds;
-}
-
-std::int32_t QueueList::retryCountDefault() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_defaults.retryCount;
-}
-
-void QueueList::setRetryCountDefault(std::int32_t count)
-{
-    std::lock_guard lock{m_mutex};
-    m_defaults.retryCount = count;
-}
-
-bool QueueList::passiveDefault() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_defaults.passive;
-}
-
-void QueueList::setPassiveDefault(bool passive)
-{
-    std::lock_guard lock{m_mutex};
-    m_defaults.passive = passive;
-}
-
-// ---- lookup helpers ----
 
 QueueItem *QueueList::find(std::int32_t id)
 {
-    if (id == 0)
-        return nullptr;
-    auto it =
-        std::find_if(m_items.begin(), m_items.end(), [id](const QueueItem &item) { return item.id == id; });
-    return it == m_items.end() ? nullptr : &*it;
+    const std::size_t index = indexOf(id);
+    return index == kMissing ? nullptr : &m_items[index];
 }
 
 const QueueItem *QueueList::find(std::int32_t id) const
 {
-    return const_cast<QueueList *>(this)->find(id);
+    const std::size_t index = indexOf(id);
+    return index == kMissing ? nullptr : &m_items[index];
 }
 
-template <typename T, typename Get>
-T QueueList::read(std::int32_t id, T missing, Get get) const
+void QueueList::append(QueueItem item)
 {
-    std::lock_guard lock{m_mutex};
-    const QueueItem *item = find(id);
-    return item ? T(get(*item)) : missing;
+    m_ids.push_back(item.id);
+    m_siteOf.push_back(siteNumber(item));
+    m_items.push_back(std::move(item));
+}
+
+void QueueList::eraseAt(std::size_t index)
+{
+    const auto offset = static_cast<std::ptrdiff_t>(index);
+    m_items.erase(m_items.begin() + offset);
+    m_ids.erase(m_ids.begin() + offset);
+    m_siteOf.erase(m_siteOf.begin() + offset);
+}
+
+void QueueList::moveToEnd(std::size_t index)
+{
+    const auto offset = static_cast<std::ptrdiff_t>(index);
+    std::rotate(m_items.begin() + offset, m_items.begin() + offset + 1, m_items.end());
+    std::rotate(m_ids.begin() + offset, m_ids.begin() + offset + 1, m_ids.end());
+    std::rotate(m_siteOf.begin() + offset, m_siteOf.begin() + offset + 1, m_siteOf.end());
+}
+
+std::uint32_t QueueList::siteNumber(const QueueItem &item)
+{
+    return m_sites.number(item.host, item.port, item.user);
+}
+
+// Sites whose items are gone keep their numbers; once they are many, number the sites afresh.
+void QueueList::renumberSitesIfSparse()
+{
+    if (m_sites.size() <= 2 * m_items.size() + kSpareSites)
+        return;
+    m_sites.clear();
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        m_siteOf[i] = siteNumber(m_items[i]);
 }
 
 template <typename Change>
@@ -139,11 +116,6 @@ bool QueueList::change(std::int32_t id, Change change)
         return false;
     change(*item);
     return true;
-}
-
-std::int32_t QueueList::nextId()
-{
-    return g_nextId.fetch_add(1);
 }
 
 // ---- items ----
@@ -164,52 +136,62 @@ std::int32_t QueueList::addItem(std::string_view url, std::string_view localPath
     if (!item.setUrl(url, localPath))
         return 0;
     item.id = nextId();
-    m_items.push_back(std::move(item));
-    return m_items.back().id;
+    const std::int32_t id = item.id;
+    append(std::move(item));
+    renumberSitesIfSparse();
+    return id;
 }
 
-std::int32_t QueueList::appendItem(const BulkLock &, QueueItem item)
+void QueueList::appendItems(std::vector<QueueItem> items)
 {
     std::lock_guard lock{m_mutex};
-    item.id = nextId();
-    m_items.push_back(std::move(item));
-    return m_items.back().id;
+    m_items.reserve(m_items.size() + items.size());
+    m_ids.reserve(m_ids.size() + items.size());
+    m_siteOf.reserve(m_siteOf.size() + items.size());
+    for (QueueItem &item : items) {
+        item.id = nextId();
+        append(std::move(item));
+    }
+    renumberSitesIfSparse();
 }
 
 bool QueueList::removeItem(std::int32_t id)
 {
     std::lock_guard lock{m_mutex};
-    QueueItem *item = find(id);
-    if (!item)
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
         return true;
-    if (item->isInProgress()) {
-        item->abortRequested = true;
-        item->removeWhenDone = true;
+    QueueItem &item = m_items[index];
+    if (item.isInProgress()) {
+        item.abortRequested = true;
+        item.removeWhenDone = true;
         return false;
     }
-    m_items.erase(m_items.begin() + (item - m_items.data()));
+    eraseAt(index);
     return true;
 }
 
-void QueueList::finishItem(std::int32_t id, std::int32_t finalStatus)
+void QueueList::finishItem(std::int32_t id, ItemStatus finalStatus)
 {
     std::lock_guard lock{m_mutex};
-    QueueItem *item = find(id);
-    if (!item)
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
         return;
-    item->setStatus(finalStatus, m_clock.nowSeconds());
-    auto it = m_items.begin() + (item - m_items.data());
-    std::rotate(it, it + 1, m_items.end());
+    m_items[index].setStatus(finalStatus, m_clock.nowSeconds());
+    moveToEnd(index);
 }
 
 bool QueueList::contains(std::int32_t id) const
 {
-    return read(id, false, [](const QueueItem &) { return true; });
+    std::lock_guard lock{m_mutex};
+    return indexOf(id) != kMissing;
 }
 
 bool QueueList::isDone(std::int32_t id) const
 {
-    return read(id, false, [](const QueueItem &item) { return item.isDone(); });
+    std::lock_guard lock{m_mutex};
+    const QueueItem *item = find(id);
+    return item && item->isDone();
 }
 
 std::size_t QueueList::count() const
@@ -218,15 +200,7 @@ std::size_t QueueList::count() const
     return m_items.size();
 }
 
-std::vector<std::int32_t> QueueList::ids() const
-{
-    std::lock_guard lock{m_mutex};
-    std::vector<std::int32_t> result;
-    result.reserve(m_items.size());
-    for (const QueueItem &item : m_items)
-        result.push_back(item.id);
-    return result;
-}
+// ---- reads ----
 
 std::optional<QueueItem> QueueList::snapshot(std::int32_t id) const
 {
@@ -237,9 +211,31 @@ std::optional<QueueItem> QueueList::snapshot(std::int32_t id) const
     return *item;
 }
 
+std::vector<QueueItem> QueueList::snapshot() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_items;
+}
+
+std::vector<ItemState> QueueList::states() const
+{
+    std::lock_guard lock{m_mutex};
+    std::vector<ItemState> result;
+    result.reserve(m_items.size());
+    for (const QueueItem &item : m_items)
+        result.push_back({item.id, item.status, item.removeWhenDone, item.statusTime, item.retryCount});
+    return result;
+}
+
+std::vector<std::int32_t> QueueList::ids() const
+{
+    std::lock_guard lock{m_mutex};
+    return m_ids;
+}
+
 // ---- setters ----
 
-void QueueList::setStatus(std::int32_t id, std::int32_t status)
+void QueueList::setStatus(std::int32_t id, ItemStatus status)
 {
     change(id, [status](QueueItem &item) { item.status = status; });
 }
@@ -249,16 +245,22 @@ bool QueueList::setUrl(std::int32_t id, std::string_view url)
     Url parsed;
     if (!parseUrl(url, parsed))
         return false;
-    return change(id, [&](QueueItem &item) {
-        item.scheme = parsed.scheme;
-        item.host = parsed.host;
-        item.user = parsed.user;
-        item.password = parsed.password;
-        item.path = parsed.path;
-        item.fileName = parsed.fileName;
-        item.port = parsed.port;
-        item.url = url;
-    });
+    std::lock_guard lock{m_mutex};
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
+        return false;
+    QueueItem &item = m_items[index];
+    item.scheme = parsed.scheme;
+    item.host = parsed.host;
+    item.user = parsed.user;
+    item.password = parsed.password;
+    item.path = parsed.path;
+    item.fileName = parsed.fileName;
+    item.port = parsed.port;
+    item.url = url;
+    m_siteOf[index] = siteNumber(item);
+    renumberSitesIfSparse();
+    return true;
 }
 
 bool QueueList::setUrl(std::int32_t id, std::string_view url, std::string_view localPath)
@@ -311,122 +313,6 @@ void QueueList::setAllSelected(bool selected)
         item.selected = selected;
 }
 
-// ---- getters ----
-
-std::string QueueList::host(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.host; });
-}
-
-std::string QueueList::user(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.user; });
-}
-
-std::string QueueList::password(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.password; });
-}
-
-std::string QueueList::path(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.path; });
-}
-
-std::string QueueList::fileName(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.fileName; });
-}
-
-std::string QueueList::localPath(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.localPath; });
-}
-
-std::string QueueList::url(std::int32_t id) const
-{
-    return read(id, std::string(), [](const QueueItem &item) { return item.url; });
-}
-
-std::int32_t QueueList::port(std::int32_t id) const
-{
-    return read(id, std::int32_t{0}, [](const QueueItem &item) { return item.port; });
-}
-
-UrlScheme QueueList::scheme(std::int32_t id) const
-{
-    return read(id, SchemeNone, [](const QueueItem &item) { return item.scheme; });
-}
-
-std::int32_t QueueList::attempts(std::int32_t id) const
-{
-    return read(id, std::int32_t{0}, [](const QueueItem &item) { return item.attempts; });
-}
-
-std::int64_t QueueList::bytesDone(std::int32_t id) const
-{
-    return read(id, std::int64_t{0}, [](const QueueItem &item) { return item.bytesDone; });
-}
-
-std::int64_t QueueList::totalSize(std::int32_t id) const
-{
-    return read(id, std::int64_t{0}, [](const QueueItem &item) { return item.totalSize; });
-}
-
-std::int64_t QueueList::rateKBps(std::int32_t id) const
-{
-    return read(id, std::int64_t{0}, [](const QueueItem &item) { return item.rateKBps; });
-}
-
-std::int32_t QueueList::status(std::int32_t id) const
-{
-    return read(id, std::int32_t{StatusUnknown}, [](const QueueItem &item) { return item.status; });
-}
-
-std::int32_t QueueList::retryTime(std::int32_t id) const
-{
-    std::lock_guard lock{m_mutex};
-    return read(id, m_defaults.retryTime, [](const QueueItem &item) { return item.retryTime; });
-}
-
-std::int32_t QueueList::retryCount(std::int32_t id) const
-{
-    std::lock_guard lock{m_mutex};
-    return read(id, m_defaults.retryCount, [](const QueueItem &item) { return item.retryCount; });
-}
-
-std::int32_t QueueList::timeout(std::int32_t id) const
-{
-    std::lock_guard lock{m_mutex};
-    return read(id, m_defaults.timeout, [](const QueueItem &item) { return item.timeout; });
-}
-
-bool QueueList::passive(std::int32_t id) const
-{
-    std::lock_guard lock{m_mutex};
-    return read(id, m_defaults.passive, [](const QueueItem &item) { return item.passive; });
-}
-
-bool QueueList::automatic(std::int32_t id) const
-{
-    return read(id, false, [](const QueueItem &item) { return item.automatic; });
-}
-
-bool QueueList::abortRequested(std::int32_t id) const
-{
-    return read(id, true, [](const QueueItem &item) { return item.abortRequested; });
-}
-
-bool QueueList::removeWhenDone(std::int32_t id) const
-{
-    return read(id, false, [](const QueueItem &item) { return item.removeWhenDone; });
-}
-
-bool QueueList::isSelected(std::int32_t id) const
-{
-    return read(id, false, [](const QueueItem &item) { return item.selected; });
-}
-
 // ---- transfers ----
 
 void QueueList::transferStarted(std::int32_t id)
@@ -446,8 +332,9 @@ void QueueList::lendConnection(std::int32_t id, net::FtpConnection *connection)
 
 net::FtpConnection *QueueList::lentConnection(std::int32_t id) const
 {
-    return read(id, static_cast<net::FtpConnection *>(nullptr),
-        [](const QueueItem &item) { return item.manualConnection; });
+    std::lock_guard lock{m_mutex};
+    const QueueItem *item = find(id);
+    return item ? item->manualConnection : nullptr;
 }
 
 void QueueList::setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_t totalSize)
@@ -456,51 +343,6 @@ void QueueList::setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_
         change(id, [&](QueueItem &item) { item.setProgress(bytesDone, totalSize, m_clock.nowSeconds()); });
     if (found)
         notifyQueueChanged(false, id);
-}
-
-// ---- enumerations ----
-
-std::int32_t QueueList::firstSelectedId()
-{
-    std::lock_guard lock{m_mutex};
-    m_cursor = 0;
-    return nextSelectedId();
-}
-
-std::int32_t QueueList::nextSelectedId()
-{
-    std::lock_guard lock{m_mutex};
-    while (m_cursor < m_items.size()) {
-        const QueueItem &item = m_items[m_cursor++];
-        if (item.selected)
-            return item.id;
-    }
-    return 0;
-}
-
-std::optional<std::string> QueueList::firstUrl()
-{
-    std::lock_guard lock{m_mutex};
-    m_cursor = 0;
-    return nextUrl();
-}
-
-std::optional<std::string> QueueList::nextUrl()
-{
-    std::lock_guard lock{m_mutex};
-    if (m_cursor >= m_items.size())
-        return std::nullopt;
-    return m_items[m_cursor++].url;
-}
-
-std::int32_t QueueList::findIdByUrl(std::string_view url) const
-{
-    std::lock_guard lock{m_mutex};
-    for (const QueueItem &item : m_items) {
-        if (item.url == url)
-            return item.id;
-    }
-    return 0;
 }
 
 // ---- notifications ----
@@ -545,6 +387,22 @@ void QueueList::notifyLogStatus(const std::string &text)
 void QueueList::notifyQueueChanged(bool mustSave, std::int32_t id)
 {
     send(&Receiver::queueChanged, mustSave ? 1 : 0, id, std::string());
+}
+
+QueueItem snapshotOrVanished(const QueueList &queue, std::int32_t id)
+{
+    if (std::optional<QueueItem> item = queue.snapshot(id))
+        return std::move(*item);
+    const QueueDefaults defaults = queue.defaults();
+    QueueItem vanished;
+    vanished.status = ItemStatus::StatusUnknown;
+    vanished.automatic = false;
+    vanished.abortRequested = true;
+    vanished.retryTime = defaults.retryTime;
+    vanished.retryCount = defaults.retryCount;
+    vanished.timeout = defaults.timeout;
+    vanished.passive = defaults.passive;
+    return vanished;
 }
 
 } // namespace bw::core

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Which item a worker runs next: the QueueList's selection rules, kept apart from its plain accessors.
 #include <algorithm>
+#include <array>
 #include <string_view>
-#include <unordered_map>
 
 #include "core/queue_list.h"
 
@@ -10,187 +10,160 @@ namespace bw::core {
 
 namespace {
 
-struct SiteKey
+// The three walks of a selection: manual-connection requests, then ordinary items, then both with the
+// items parked for a manual reconnect.
+struct Pass
 {
-    std::string_view host;
-    std::string_view user;
-    std::int32_t port;
-
-    bool operator==(const SiteKey &) const = default;
+    bool preferManual;
+    bool takeReconnect;
 };
 
-struct SiteKeyHash
-{
-    std::size_t operator()(const SiteKey &key) const
-    {
-        const std::hash<std::string_view> hash;
-        return hash(key.host) ^ (hash(key.user) * 31)
-            ^ (static_cast<std::size_t>(key.port) * 0x9E3779B97F4A7C15ULL);
-    }
-};
+constexpr std::array<Pass, 3> kPasses{{{true, false}, {false, false}, {true, true}}};
 
 // A request for a manual connection that has not been parked for a reconnect.
 bool isManualRequest(const QueueItem &item)
 {
-    return item.localPath.empty() && !item.automatic && item.status != StatusReconnectAfterTransfers;
+    return item.localPath.empty() && !item.automatic
+        && item.status != ItemStatus::StatusReconnectAfterTransfers;
 }
+
+// Whether an eligible item may be taken in the pass.
+bool qualifies(const QueueItem &item, Pass pass)
+{
+    const bool reconnect = item.status == ItemStatus::StatusReconnectAfterTransfers;
+    return (pass.preferManual && isManualRequest(item)) || (!pass.preferManual && !reconnect)
+        || (pass.takeReconnect && reconnect);
+}
+
+// 0 means no limit; a negative limit cannot be met either, so it blocks nothing rather than everything.
+// `continuing`: the caller's own item is among the running ones and may be followed by one more.
+bool limitReached(std::int32_t running, std::int32_t limit, bool continuing)
+{
+    if (limit <= 0)
+        return false;
+    return continuing ? running > limit : running >= limit;
+}
+
+// What one selection pass knows about every site, from one walk over the items: how many of its items
+// are in progress, and whether every one of them has rested longer than its own retry time since its
+// last final status (a site is ready only as a whole, wherever its items stand in the list).
+struct SiteVerdicts
+{
+    std::vector<std::int32_t> running;
+    std::vector<char> ready;
+
+    SiteVerdicts(const std::vector<QueueItem> &items, const std::vector<std::uint32_t> &siteOf,
+        std::size_t sites, std::int64_t now)
+        : running(sites, 0)
+        , ready(sites, 1)
+    {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const std::uint32_t site = siteOf[i];
+            running[site] += items[i].isInProgress() ? 1 : 0;
+            if (ready[site] && !items[i].retryDelayPassed(now))
+                ready[site] = 0;
+        }
+    }
+
+    // Whether a new worker may start on the site now.
+    bool open(std::uint32_t site, std::int32_t limit) const
+    {
+        return ready[site] && !limitReached(running[site], limit, false);
+    }
+};
 
 } // namespace
 
-// Clears the scratch flags and groups the items by site, once per pass.
-void QueueList::beginPass()
+// The caller's own site needs no rest time and counts the caller's item as its own. Only the site's own
+// items are looked at, so a worker that goes on with its site costs one walk over the site numbers.
+std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) const
 {
-    std::unordered_map<SiteKey, std::uint32_t, SiteKeyHash> siteNumbers;
-    m_siteOf.resize(m_items.size());
-    std::uint32_t sites = 0;
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        QueueItem &item = m_items[i];
-        item.scratch.clear();
-        auto [it, added] = siteNumbers.try_emplace(SiteKey{item.host, item.user, item.port}, sites);
-        if (added)
-            ++sites;
-        m_siteOf[i] = it->second;
-    }
-    m_siteStart.assign(sites + 1, 0);
-    for (std::uint32_t site : m_siteOf)
-        ++m_siteStart[site + 1];
-    for (std::uint32_t k = 0; k < sites; ++k)
-        m_siteStart[k + 1] += m_siteStart[k];
-    m_siteMembers.resize(m_items.size());
-    std::vector<std::uint32_t> next(m_siteStart.begin(), m_siteStart.end() - 1);
-    for (std::size_t i = 0; i < m_items.size(); ++i)
-        m_siteMembers[next[m_siteOf[i]]++] = static_cast<std::uint32_t>(i);
-}
-
-// Whether one more worker may start on the item's site (or, continuing, whether the caller may keep
-// going there while its own item still counts as in progress). Computed once per site and pass.
-bool QueueList::siteLimitReached(std::size_t index, bool continuing)
-{
-    if (m_items[index].scratch.siteLimitKnown)
-        return m_items[index].scratch.siteLimitReached;
-    const std::uint32_t site = m_siteOf[index];
-    const auto first = m_siteMembers.begin() + m_siteStart[site];
-    const auto last = m_siteMembers.begin() + m_siteStart[site + 1];
-    const std::int32_t limit = m_defaults.perSiteLimit;
-    bool reached = false;
-    // 0 means no limit; a negative limit cannot be met either, so it blocks nothing rather than everything.
-    if (limit > 0) {
-        std::int32_t running = 0;
-        for (auto it = first; it != last; ++it)
-            running += m_items[*it].isInProgress() ? 1 : 0;
-        reached = continuing ? running > limit : running >= limit;
-    }
-    for (auto it = first; it != last; ++it) {
-        m_items[*it].scratch.siteLimitKnown = true;
-        m_items[*it].scratch.siteLimitReached = reached;
-    }
-    return reached;
-}
-
-// A site is ready only when every item of it has rested longer than its own retry time since its last
-// final status. The verdict is cached on every item of the site, so that no item of a resting site can
-// read as ready later in the same pass.
-bool QueueList::siteReady(std::size_t index, std::int64_t now)
-{
-    if (m_items[index].scratch.siteReadyKnown)
-        return m_items[index].scratch.siteReady;
-    const std::uint32_t site = m_siteOf[index];
-    const auto first = m_siteMembers.begin() + m_siteStart[site];
-    const auto last = m_siteMembers.begin() + m_siteStart[site + 1];
-    const bool ready =
-        std::all_of(first, last, [&](std::uint32_t member) { return m_items[member].retryDelayPassed(now); });
-    for (auto it = first; it != last; ++it) {
-        m_items[*it].scratch.siteReadyKnown = true;
-        m_items[*it].scratch.siteReady = ready;
-    }
-    return ready;
-}
-
-bool QueueList::anyEligible()
-{
-    std::lock_guard lock{m_mutex};
-    beginPass();
-    const std::int64_t now = m_clock.nowSeconds();
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        const QueueItem &item = m_items[i];
-        // A site already judged in this pass was found wanting: the first eligible item of a good
-        // site would have ended the walk.
-        if (item.scratch.siteReadyKnown || item.scratch.siteLimitKnown)
+    std::vector<std::size_t> members;
+    std::int32_t running = 0;
+    for (std::size_t i = 0; i < m_siteOf.size(); ++i) {
+        if (m_siteOf[i] != site)
             continue;
-        if (!item.isEligible())
-            continue;
-        if (siteLimitReached(i, false))
-            continue;
-        if (siteReady(i, now))
-            return true;
+        members.push_back(i);
+        running += m_items[i].isInProgress() ? 1 : 0;
     }
-    return false;
-}
-
-void QueueList::scan(Candidates &candidates, std::string_view host, std::int32_t port, std::string_view user,
-    bool continuing, bool preferManual, bool takeReconnect, std::int64_t now)
-{
-    bool looksLikeRatioSite = false;
-    std::ptrdiff_t upload = -1;
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        const bool ready = siteReady(i, now);
-        const QueueItem &item = m_items[i];
-        if (!item.isEligible())
-            continue;
-        const bool manual = isManualRequest(item);
-        const bool reconnect = item.status == StatusReconnectAfterTransfers;
-        const auto index = static_cast<std::ptrdiff_t>(i);
-        if (item.isSameSite(host, port, user)) {
-            // The caller's own site needs no rest time and counts the caller's item as its own.
-            if (siteLimitReached(i, continuing))
+    if (limitReached(running, m_defaults.perSiteLimit, continuing))
+        return -1;
+    for (const Pass pass : kPasses) {
+        bool looksLikeRatioSite = false;
+        std::ptrdiff_t first = -1;
+        std::ptrdiff_t upload = -1;
+        for (const std::size_t i : members) {
+            const QueueItem &item = m_items[i];
+            if (!item.isEligible() || !qualifies(item, pass))
                 continue;
-            const bool qualifies =
-                (preferManual && manual) || (!preferManual && !reconnect) || (takeReconnect && reconnect);
-            if (!qualifies)
-                continue;
-            if (item.status == StatusRatioNeedsUpload || item.status == StatusRatioActive) {
+            // A refused download is never retried on its own site.
+            if (item.status == ItemStatus::StatusRatioNeedsUpload
+                || item.status == ItemStatus::StatusRatioActive) {
                 looksLikeRatioSite = true;
                 continue;
             }
-            if (item.status == StatusRatioRecheck)
+            if (item.status == ItemStatus::StatusRatioRecheck)
                 looksLikeRatioSite = true;
-            if (candidates.sameSite == -1)
-                candidates.sameSite = index;
+            const auto index = static_cast<std::ptrdiff_t>(i);
+            if (first == -1)
+                first = index;
             if (upload == -1 && item.scheme == SchemeFtpUpload)
                 upload = index;
-        } else if (ready && candidates.otherSite == -1) {
-            if (siteLimitReached(i, false))
+        }
+        // A site that refuses downloads until something is uploaded: send the upload first.
+        if (!pass.preferManual && !pass.takeReconnect && looksLikeRatioSite && upload != -1)
+            first = upload;
+        if (first != -1)
+            return first;
+    }
+    return -1;
+}
+
+// A worker that has to change site takes the first item, in list order, of a site that has rested and
+// is below its limit.
+std::ptrdiff_t QueueList::chooseOtherSite(std::optional<std::uint32_t> callerSite) const
+{
+    const SiteVerdicts sites(m_items, m_siteOf, m_sites.size(), m_clock.nowSeconds());
+    for (const Pass pass : kPasses) {
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            const std::uint32_t site = m_siteOf[i];
+            const QueueItem &item = m_items[i];
+            if (site == callerSite || !item.isEligible() || !qualifies(item, pass))
                 continue;
-            if (preferManual && manual)
-                candidates.otherSite = index;
-            else if ((!preferManual && !reconnect) || (takeReconnect && reconnect))
-                candidates.otherSite = index;
+            if (sites.open(site, m_defaults.perSiteLimit))
+                return static_cast<std::ptrdiff_t>(i);
         }
     }
-    // A site that refuses downloads until something is uploaded: send the upload first.
-    if (!preferManual && !takeReconnect && looksLikeRatioSite && upload != -1)
-        candidates.sameSite = upload;
+    return -1;
+}
+
+bool QueueList::anyEligible() const
+{
+    std::lock_guard lock{m_mutex};
+    const SiteVerdicts sites(m_items, m_siteOf, m_sites.size(), m_clock.nowSeconds());
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].isEligible() && sites.open(m_siteOf[i], m_defaults.perSiteLimit))
+            return true;
+    }
+    return false;
 }
 
 Selection QueueList::selectNext(
     std::string_view host, std::int32_t port, std::string_view user, bool continuing)
 {
     std::lock_guard lock{m_mutex};
-    beginPass();
-    const std::int64_t now = m_clock.nowSeconds();
-    Candidates candidates;
-    // Manual-connection requests first, then ordinary items, and items parked for a manual reconnect last.
-    scan(candidates, host, port, user, continuing, true, false, now);
-    if (candidates.sameSite == -1)
-        scan(candidates, host, port, user, continuing, false, false, now);
-    if (candidates.sameSite == -1)
-        scan(candidates, host, port, user, continuing, true, true, now);
-    const std::ptrdiff_t chosen = candidates.sameSite != -1 ? candidates.sameSite : candidates.otherSite;
+    // An item of the caller's own site wins in every pass; another site's item only when the caller's
+    // site has none left.
+    const std::optional<std::uint32_t> callerSite = m_sites.find(host, port, user);
+    std::ptrdiff_t chosen = callerSite ? chooseSameSite(*callerSite, continuing) : -1;
+    if (chosen == -1)
+        chosen = chooseOtherSite(callerSite);
 
     Selection selection;
     if (chosen == -1)
         return selection;
-    QueueItem &item = m_items[static_cast<std::size_t>(chosen)];
+    const auto index = static_cast<std::size_t>(chosen);
+    QueueItem &item = m_items[index];
     item.setActive();
     selection.found = true;
     selection.id = item.id;
@@ -200,16 +173,17 @@ Selection QueueList::selectNext(
     selection.password = item.password;
     if (!continuing) {
         // A new login on the site: every item of the site counts one more attempt.
+        const std::uint32_t site = m_siteOf[index];
         std::int32_t attempts = item.attempts;
         if (attempts != 0) {
-            for (const QueueItem &other : m_items) {
-                if (other.isSameSite(selection.host, selection.port, selection.user))
-                    attempts = std::max(attempts, other.attempts);
+            for (std::size_t i = 0; i < m_items.size(); ++i) {
+                if (m_siteOf[i] == site)
+                    attempts = std::max(attempts, m_items[i].attempts);
             }
         }
-        for (QueueItem &other : m_items) {
-            if (other.isSameSite(selection.host, selection.port, selection.user))
-                other.attempts = attempts + 1;
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (m_siteOf[i] == site)
+                m_items[i].attempts = attempts + 1;
         }
     }
     return selection;
@@ -219,8 +193,8 @@ void QueueList::markRatioRecheck(std::string_view host, std::int32_t port, std::
 {
     std::lock_guard lock{m_mutex};
     for (QueueItem &item : m_items) {
-        if (item.status == StatusRatioNeedsUpload && item.isSameSite(host, port, user))
-            item.status = StatusRatioRecheck;
+        if (item.status == ItemStatus::StatusRatioNeedsUpload && item.isSameSite(host, port, user))
+            item.status = ItemStatus::StatusRatioRecheck;
     }
 }
 

@@ -129,8 +129,8 @@ constexpr std::size_t kMinRecordSize = 9 * 4;
 
 std::string encodeQueue(core::QueueList &queue)
 {
-    core::QueueList::BulkLock lock(queue);
-    const std::vector<core::QueueItem> &items = queue.items(lock);
+    // One copy taken under the lock: the bytes are then built while workers go on.
+    const std::vector<core::QueueItem> items = queue.snapshot();
     std::int32_t kept = 0;
     for (const core::QueueItem &item : items) {
         if (!item.isDone() && !item.removeWhenDone)
@@ -182,10 +182,8 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
     }
 
     result.unreadBytes = reader.remaining();
-    core::QueueList::BulkLock lock(queue);
-    for (core::QueueItem &item : loaded)
-        queue.appendItem(lock, std::move(item));
     result.loadedCount = static_cast<std::int32_t>(loaded.size());
+    queue.appendItems(std::move(loaded));
     return result;
 }
 

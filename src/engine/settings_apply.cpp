@@ -9,13 +9,9 @@ void applySettings(const Settings &s, Scheduler &scheduler, core::QueueList &que
 {
     scheduler.setDownloadPath(s.downloadPath);
     scheduler.setMaxThreads(s.maxThreads);
-    queue.setPerSiteLimit(s.maxThreadsPerSite);
-    queue.setRetryTimeDefault(s.retryTime);
-    queue.setRetryCountDefault(s.retryCount);
-    queue.setTimeoutDefault(s.timeout);
+    queue.setDefaults({s.retryTime, s.maxThreadsPerSite, s.timeout, s.retryCount, s.passive});
     scheduler.setHidePassword(s.hidePassword);
     scheduler.setMinimizeTray(s.minimizeTray);
-    queue.setPassiveDefault(s.passive);
     scheduler.setShowSiteStart(s.showSiteStart);
     scheduler.setTimeStamp(s.timeStamp);
     scheduler.setUseDownloadPath(s.useDownloadPath);
@@ -31,17 +27,18 @@ Settings loadSettings(const SettingsStore &store, Scheduler &scheduler, core::Qu
 
 Settings currentSettings(const Scheduler &scheduler, const core::QueueList &queue)
 {
+    const core::QueueDefaults defaults = queue.defaults();
     Settings s;
     s.systemTray = false;
     s.downloadPath = scheduler.downloadPath();
     s.maxThreads = scheduler.maxThreads();
-    s.maxThreadsPerSite = queue.perSiteLimit();
-    s.retryTime = queue.retryTimeDefault();
-    s.retryCount = queue.retryCountDefault();
-    s.timeout = queue.timeoutDefault();
+    s.maxThreadsPerSite = defaults.perSiteLimit;
+    s.retryTime = defaults.retryTime;
+    s.retryCount = defaults.retryCount;
+    s.timeout = defaults.timeout;
     s.hidePassword = scheduler.hidePassword();
     s.minimizeTray = scheduler.minimizeTray();
-    s.passive = queue.passiveDefault();
+    s.passive = defaults.passive;
     s.showSiteStart = scheduler.showSiteStart();
     s.timeStamp = scheduler.timeStamp();
     s.useDownloadPath = scheduler.useDownloadPath();

@@ -56,7 +56,7 @@ void TransferJob::checkItem()
         id = m_currentItem;
     }
     // The queue is asked outside the job lock: the job thread takes the two in the other order.
-    if (id != 0 && m_queue && m_queue->abortRequested(id))
+    if (id != 0 && m_queue && core::snapshotOrVanished(*m_queue, id).abortRequested)
         abort(net::StopByItem);
 }
 
@@ -124,8 +124,8 @@ bool TransferJob::stopCheck(int id)
 {
     if (m_stop)
         return true;
-    if (stopRequested() || m_queue->abortRequested(id)) {
-        m_result = core::StatusIdle;
+    if (stopRequested() || core::snapshotOrVanished(*m_queue, id).abortRequested) {
+        m_result = core::ItemStatus::StatusIdle;
         forgetSites();
         m_stop = true;
     }
@@ -135,15 +135,15 @@ bool TransferJob::stopCheck(int id)
 bool TransferJob::stoppedMidway(int id)
 {
     // A step that failed because the job or the item was stopped ends the item Idle, not failed.
-    if (!stopRequested() && !m_queue->abortRequested(id))
+    if (!stopRequested() && !core::snapshotOrVanished(*m_queue, id).abortRequested)
         return false;
-    m_result = 0;
+    m_result = kNoResult;
     return stopCheck(id);
 }
 
 bool TransferJob::mayContinue(int id)
 {
-    return m_result == 0 && !stopCheck(id);
+    return m_result == kNoResult && !stopCheck(id);
 }
 
 void TransferJob::takeSelection(const core::Selection &selection)
@@ -172,9 +172,10 @@ int TransferJob::Run()
     while (selection.found) {
         id = selection.id;
         takeSelection(selection);
-        m_result = 0;
+        m_result = kNoResult;
         m_context.itemId.store(id);
-        const int timeout = m_queue->timeout(id);
+        const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+        const int timeout = item.timeout;
         m_ftp->setConnectionId(id);
         m_ftp->setTimeout(timeout);
         m_http->setConnectionId(id);
@@ -182,7 +183,7 @@ int TransferJob::Run()
         setCurrentItem(id);
         stopCheck(id);
 
-        const int scheme = m_queue->scheme(id);
+        const core::UrlScheme scheme = item.scheme;
         if (scheme == core::SchemeHttp) {
             runHttpItem(id);
             selection = selectFollowing();
@@ -193,16 +194,17 @@ int TransferJob::Run()
             selection = endFtpItem(id);
         } else {
             selection = selectFollowing();
-            finishItem(id, core::StatusBadUrl);
+            finishItem(id, core::ItemStatus::StatusBadUrl);
             changed(0, id);
         }
         if (m_stop)
             break;
     }
 
-    if (id != 0 && m_queue->contains(id) && m_queue->abortRequested(id)) {
+    const std::optional<core::QueueItem> last = m_queue->snapshot(id);
+    if (id != 0 && last && last->abortRequested) {
         m_queue->setAbortRequested(id, false);
-        m_queue->setStatus(id, core::StatusQueuedForRemoval);
+        m_queue->setStatus(id, core::ItemStatus::StatusQueuedForRemoval);
         changed(1, id);
     }
     setCurrentItem(0);
@@ -242,7 +244,7 @@ core::Selection TransferJob::endFtpItem(int id)
     return next;
 }
 
-void TransferJob::finishItem(int id, int result)
+void TransferJob::finishItem(int id, core::ItemStatus result)
 {
     m_queue->finishItem(id, result);
     if (core::isDoneStatus(result))

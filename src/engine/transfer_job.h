@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/queue_item.h"
 #include "core/worker_thread.h"
 #include "platform/auto_reset_event.h"
 
@@ -64,6 +65,9 @@ protected:
     int Run() override;
 
 private:
+    // The item's result while it has none yet.
+    static constexpr core::ItemStatus kNoResult = core::ItemStatus::StatusUnknown;
+
     struct Site
     {
         std::string host;
@@ -101,10 +105,10 @@ private:
     void takeSelection(const core::Selection &selection);
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
-    void finishItem(int id, int result);
+    void finishItem(int id, core::ItemStatus result);
 
     void runHttpItem(int id);
-    int queueRedirect(int id, const std::string &location);
+    core::ItemStatus queueRedirect(int id, const std::string &location);
     int redirectDepth(int id) const;
     static void forgetRedirectDepth(int id);
 
@@ -115,8 +119,8 @@ private:
     void makeRemoteDirectories(const std::string &path);
     // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
     std::int64_t inspectRemoteName(int id, std::string &fileName);
-    void transferFile(int id, int scheme, const std::string &fileName, const std::string &localPath,
-        std::int64_t listedSize);
+    void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
+        const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);
     void waitForConnectionBack(int id);
     void expandRemoteDirectory(int id);
@@ -137,7 +141,7 @@ private:
     // Run-loop state, job thread only.
     Site m_selected;
     Site m_open;
-    int m_result = 0;
+    core::ItemStatus m_result = kNoResult;
     bool m_stop = false;
 };
 

@@ -54,35 +54,36 @@ void TransferJob::expandRemoteDirectory(int id)
 {
     status("Getting listing...");
     changed(0, id);
-    if (!m_ftp->list("", true, m_queue->passive(id))) {
+    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+    if (!m_ftp->list("", true, item.passive)) {
         if (stoppedMidway(id))
             return;
         status(m_ftp->error().text());
         forgetSites();
-        m_result = core::StatusTransferFailed;
+        m_result = core::ItemStatus::StatusTransferFailed;
         return;
     }
     status("Adding files to the queue...");
-    const std::string url = m_queue->url(id);
-    const std::string localPath = m_queue->localPath(id);
+    const std::string &url = item.url;
+    const std::string &localPath = item.localPath;
     // The folder itself, so that an empty remote folder arrives too.
     std::error_code ignored;
     std::filesystem::create_directories(withoutTrailingSeparators(localPath), ignored);
     while (m_ftp->parseNextEntry("*"))
         addChild(id, url, localPath, m_ftp->entryName());
-    m_result = core::StatusFinished;
+    m_result = core::ItemStatus::StatusFinished;
     changed(1, id);
 }
 
 void TransferJob::expandLocalDirectory(int id, const std::string &localPath)
 {
-    const std::string url = m_queue->url(id);
+    const std::string url = core::snapshotOrVanished(*m_queue, id).url;
     std::error_code error;
     for (std::filesystem::directory_iterator it(localPath, error), end; !error && it != end;
          it.increment(error))
         addChild(id, url, localPath, it->path().filename().string());
     changed(1, id);
-    m_result = core::StatusFinished;
+    m_result = core::ItemStatus::StatusFinished;
 }
 
 } // namespace bw::engine

@@ -20,9 +20,9 @@ bool TransferJob::openFtpSite(int id)
     if (mayContinue(id)) {
         m_ftp->reset();
         status("Creating socket...");
-        m_queue->setStatus(id, core::StatusConnecting);
+        m_queue->setStatus(id, core::ItemStatus::StatusConnecting);
         if (!m_ftp->createAndBind(0)) {
-            m_result = core::StatusError;
+            m_result = core::ItemStatus::StatusError;
             forgetSites();
         }
     }
@@ -38,16 +38,16 @@ bool TransferJob::openFtpSite(int id)
         if (!m_ftp->login(site) && !stoppedMidway(id)) {
             const net::ErrorCode error = m_ftp->error();
             if (error.code() == net::UsernameInvalid)
-                m_result = core::StatusInvalidUser;
+                m_result = core::ItemStatus::StatusInvalidUser;
             else if (error.code() == net::PasswordInvalid)
-                m_result = core::StatusInvalidPassword;
+                m_result = core::ItemStatus::StatusInvalidPassword;
             else
-                m_result = core::StatusFailedToConnect;
+                m_result = core::ItemStatus::StatusFailedToConnect;
             status(error.text());
             forgetSites();
         }
     }
-    return m_result == 0;
+    return m_result == kNoResult;
 }
 
 void TransferJob::runFtpItem(int id)
@@ -56,21 +56,22 @@ void TransferJob::runFtpItem(int id)
     if (!mayContinue(id))
         return;
     setBusy(true);
-    m_queue->setStatus(id, core::StatusSearching);
+    m_queue->setStatus(id, core::ItemStatus::StatusSearching);
 
-    std::string localPath = m_queue->localPath(id);
+    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+    const std::string &localPath = item.localPath;
     if (localPath.empty()) {
         runManualConnection(id);
         return;
     }
 
-    const int scheme = m_queue->scheme(id);
-    const std::string path = m_queue->path(id);
-    std::string fileName = m_queue->fileName(id);
+    const core::UrlScheme scheme = item.scheme;
+    const std::string &path = item.path;
+    std::string fileName = item.fileName;
     std::string originalDirectory;
     status("Getting current directory...");
     if (!m_ftp->printWorkingDirectory(originalDirectory)) {
-        m_result = core::StatusError;
+        m_result = core::ItemStatus::StatusError;
         status(m_ftp->error().text());
     }
     if (mayContinue(id)) {
@@ -80,7 +81,7 @@ void TransferJob::runFtpItem(int id)
             if (scheme == core::SchemeFtpUpload)
                 makeRemoteDirectories(path);
             else
-                m_result = core::StatusError;
+                m_result = core::ItemStatus::StatusError;
         }
     }
 
@@ -97,7 +98,7 @@ void TransferJob::runFtpItem(int id)
         listedSize = inspectRemoteName(id, fileName);
 
     if (mayContinue(id)) {
-        m_queue->setStatus(id, core::StatusTransferring);
+        m_queue->setStatus(id, core::ItemStatus::StatusTransferring);
         if (!fileName.empty())
             transferFile(id, scheme, fileName, localPath, listedSize);
         else if (scheme == core::SchemeFtp)
@@ -120,7 +121,7 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
     std::string rest = path;
     if (rest.starts_with("/")) {
         if (!m_ftp->changeDirectory("/")) {
-            m_result = core::StatusError;
+            m_result = core::ItemStatus::StatusError;
             return;
         }
     }
@@ -136,7 +137,7 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
         m_ftp->clearError();
         if (!m_ftp->makeDirectory(component) || !m_ftp->changeDirectory(component)) {
             status(m_ftp->error().text());
-            m_result = core::StatusError;
+            m_result = core::ItemStatus::StatusError;
             return;
         }
     }
@@ -144,7 +145,7 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
 
 std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
 {
-    const bool passive = m_queue->passive(id);
+    const bool passive = core::snapshotOrVanished(*m_queue, id).passive;
     status("Getting listing...");
     changed(0, id);
     if (!m_ftp->list(fileName, true, passive)) {
@@ -167,11 +168,11 @@ std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
     return namedEntry ? m_ftp->entrySize() : 0;
 }
 
-void TransferJob::transferFile(
-    int id, int scheme, const std::string &fileName, const std::string &localPath, std::int64_t listedSize)
+void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
+    const std::string &localPath, std::int64_t listedSize)
 {
     const bool download = scheme == core::SchemeFtp;
-    const bool passive = m_queue->passive(id);
+    const bool passive = core::snapshotOrVanished(*m_queue, id).passive;
     if (download) {
         status(receivingText(fileName, localPath));
         createLocalDirectories(localPath);
@@ -188,23 +189,23 @@ void TransferJob::transferFile(
             status("File sent.");
             m_queue->markRatioRecheck(m_open.host, m_open.port, m_open.user);
         }
-        if (!m_queue->automatic(id)) {
+        if (!core::snapshotOrVanished(*m_queue, id).automatic) {
             m_queue->lendConnection(id, m_ftp.get());
             changed(0, id);
             waitForConnectionBack(id);
         }
-        m_result = core::StatusFinished;
+        m_result = core::ItemStatus::StatusFinished;
         changed(1, id);
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
     } else if (!stoppedMidway(id)) {
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
-        m_result = core::StatusTransferFailed;
+        m_result = core::ItemStatus::StatusTransferFailed;
         // A site that refuses downloads until something is uploaded answers on a live connection; a
         // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.
         if (error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
-            m_result = core::StatusRatioNeedsUpload;
-            m_queue->setStatus(id, core::StatusRatioActive);
+            m_result = core::ItemStatus::StatusRatioNeedsUpload;
+            m_queue->setStatus(id, core::ItemStatus::StatusRatioActive);
         } else {
             forgetSites();
         }
@@ -214,7 +215,7 @@ void TransferJob::transferFile(
 
 void TransferJob::runManualConnection(int id)
 {
-    if (!m_queue->automatic(id)) {
+    if (!core::snapshotOrVanished(*m_queue, id).automatic) {
         m_queue->lendConnection(id, m_ftp.get());
         changed(0, id);
         waitForConnectionBack(id);
@@ -224,14 +225,14 @@ void TransferJob::runManualConnection(int id)
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
         return;
     }
-    const int itemStatus = m_queue->status(id);
-    if (itemStatus == core::StatusFailedManualConnection) {
-        m_result = core::StatusFailedManualConnection;
+    const core::ItemStatus itemStatus = core::snapshotOrVanished(*m_queue, id).status;
+    if (itemStatus == core::ItemStatus::StatusFailedManualConnection) {
+        m_result = core::ItemStatus::StatusFailedManualConnection;
         forgetSites();
-    } else if (itemStatus == core::StatusReconnectAfterTransfers) {
-        m_result = core::StatusReconnectAfterTransfers;
+    } else if (itemStatus == core::ItemStatus::StatusReconnectAfterTransfers) {
+        m_result = core::ItemStatus::StatusReconnectAfterTransfers;
     } else {
-        m_result = core::StatusManualConnectionComplete;
+        m_result = core::ItemStatus::StatusManualConnectionComplete;
     }
     m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
 }
@@ -239,7 +240,8 @@ void TransferJob::runManualConnection(int id)
 void TransferJob::waitForConnectionBack(int id)
 {
     const int pollMs = static_cast<int>(m_timing.manualPoll.count());
-    while (m_queue->lentConnection(id) != nullptr && !stopRequested() && !m_queue->abortRequested(id))
+    while (m_queue->lentConnection(id) != nullptr && !stopRequested()
+        && !core::snapshotOrVanished(*m_queue, id).abortRequested)
         m_wake.waitFor(pollMs);
     // Stopped while lent: take the connection back, so the item never points at a connection that
     // is about to be closed.

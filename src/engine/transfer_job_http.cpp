@@ -96,7 +96,7 @@ void TransferJob::runHttpItem(int id)
         m_http->reset();
         status("Creating socket...");
         if (!m_http->createSocket()) {
-            m_result = core::StatusError;
+            m_result = core::ItemStatus::StatusError;
             forgetSites();
         }
     }
@@ -105,23 +105,24 @@ void TransferJob::runHttpItem(int id)
         changed(0, id);
         if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
             && !stoppedMidway(id)) {
-            m_result = core::StatusFailedToConnect;
+            m_result = core::ItemStatus::StatusFailedToConnect;
             forgetSites();
         }
     }
-    const std::string localPath = m_queue->localPath(id);
+    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+    const std::string &localPath = item.localPath;
     if (mayContinue(id)) {
         setBusy(true);
-        status(receivingText(m_queue->fileName(id), localPath));
+        status(receivingText(item.fileName, localPath));
         createLocalDirectories(localPath);
         m_queue->transferStarted(id);
         changed(0, id);
     }
     if (mayContinue(id)) {
-        const std::string target = requestTarget(m_queue->path(id) + m_queue->fileName(id));
+        const std::string target = requestTarget(item.path + item.fileName);
         if (m_http->download(localPath, target)) {
             status("File retrieved.");
-            m_result = core::StatusFinished;
+            m_result = core::ItemStatus::StatusFinished;
             changed(1, id);
         } else if (!stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
@@ -130,7 +131,7 @@ void TransferJob::runHttpItem(int id)
             if (error.is(net::CatProtocol, net::UrlRedirected))
                 m_result = queueRedirect(id, error.detail());
             else
-                m_result = core::StatusTransferFailed;
+                m_result = core::ItemStatus::StatusTransferFailed;
         }
     }
     m_queue->transferEnded(id);
@@ -140,11 +141,11 @@ void TransferJob::runHttpItem(int id)
     m_http->disconnect(net::StopByEngine);
 }
 
-int TransferJob::queueRedirect(int id, const std::string &location)
+core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
 {
     const auto item = m_queue->snapshot(id);
     if (!item)
-        return core::StatusTransferFailed;
+        return core::ItemStatus::StatusTransferFailed;
     core::Url request;
     request.scheme = item->scheme;
     request.host = item->host;
@@ -157,24 +158,24 @@ int TransferJob::queueRedirect(int id, const std::string &location)
         && (parsed.scheme == core::SchemeHttp || parsed.scheme == core::SchemeFtp);
     if (!understood) {
         status("Cannot follow the redirect to " + target);
-        return core::StatusTransferFailed;
+        return core::ItemStatus::StatusTransferFailed;
     }
     const int depth = redirectDepth(id) + 1;
     if (depth > m_timing.maxRedirects) {
         status("Too many redirects; stopped at " + target);
-        return core::StatusTransferFailed;
+        return core::ItemStatus::StatusTransferFailed;
     }
     const int newId = m_queue->addItem(target, item->localPath, id, -1, -1, -1, -1);
     if (newId == 0) {
         status("Cannot follow the redirect to " + target);
-        return core::StatusTransferFailed;
+        return core::ItemStatus::StatusTransferFailed;
     }
     {
         std::lock_guard lock{g_redirectMutex};
         g_redirectDepth[newId] = depth;
     }
     changed(1, id);
-    return core::StatusFinished;
+    return core::ItemStatus::StatusFinished;
 }
 
 } // namespace bw::engine

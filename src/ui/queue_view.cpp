@@ -105,7 +105,8 @@ CFtpTreeView::CFtpTreeView(
             list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
         list->setStatusTips(true);
         list->setStatusTipProvider([this](std::int64_t itemId) {
-            return fromStd(core::statusText(m_queue.status(static_cast<std::int32_t>(itemId))));
+            return fromStd(core::statusText(
+                core::snapshotOrVanished(m_queue, static_cast<std::int32_t>(itemId)).status));
         });
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setContextMenuPolicy(Qt::NoContextMenu);
@@ -193,7 +194,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     int row = list->findItemId(itemId);
     // An id the queue no longer holds belongs in no tab, so a row left behind by a vanished item goes
     // instead of lingering as a ghost.
-    const bool belongs = item && belongsInTab(tab, item->status, item->removeWhenDone);
+    const bool belongs = item && belongsInTab(tab, static_cast<int>(item->status), item->removeWhenDone);
     if (!belongs) {
         if (row >= 0)
             list->deleteItem(row);
@@ -206,8 +207,9 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     const std::int64_t total = item->totalSize;
     const std::int64_t done = item->bytesDone;
     const int percent = progressPercent(done, total);
-    RowAction action = rowAction(item->status, upload, total, percent);
-    if (item->status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
+    const int status = static_cast<int>(item->status);
+    RowAction action = rowAction(status, upload, total, percent);
+    if (status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
         m_remote->takeOver(itemId);
         emit manualHandover(itemId);
         action = {QStringLiteral("Manual - Active"), kImageManualActive};
@@ -227,40 +229,27 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
 
 void CFtpTreeView::fullRefresh()
 {
-    struct Entry
-    {
-        std::int32_t id;
-        std::int32_t status;
-        bool removeWhenDone;
-    };
-
-    // One pass under the lock copies what the walk needs; rows are then updated without the lock,
-    // while workers may reorder or remove items. Reading every item by id instead would cost a scan of
-    // the queue per item.
-    std::vector<Entry> entries;
-    {
-        core::QueueList::BulkLock lock(m_queue);
-        const std::vector<core::QueueItem> &items = m_queue.items(lock);
-        entries.reserve(items.size());
-        for (const core::QueueItem &item : items)
-            entries.push_back({item.id, item.status, item.removeWhenDone});
-    }
+    // One locked pass copies what the walk needs; rows are then updated without the lock, while workers
+    // may reorder or remove items. Reading every item by id instead would cost a scan of the queue per
+    // item.
+    const std::vector<core::ItemState> entries = m_queue.states();
 
     int index = 0;
-    for (const Entry &entry : entries) {
+    for (const core::ItemState &entry : entries) {
         const bool inBatch = index >= m_rotationStart && index < m_rotationStart + kRefreshBatch;
         ++index;
         // An item about to leave the queue gets its last look in every tab first, wherever it stands:
         // once it is gone no refresh reaches its rows again.
-        const bool leaving = entry.removeWhenDone || isCompletedStatus(entry.status);
-        if (!inBatch && !leaving && entry.status != kStatusTransferring)
+        const int status = static_cast<int>(entry.status);
+        const bool leaving = entry.removeWhenDone || isCompletedStatus(status);
+        if (!inBatch && !leaving && status != kStatusTransferring)
             continue;
         // All four tabs from one copy, so a change between two tabs cannot put the item in both or neither.
         const std::optional<core::QueueItem> item = m_queue.snapshot(entry.id);
         for (int tab = 0; tab < kQueueTabCount; ++tab)
             updateRow(static_cast<QueueTab>(tab), entry.id, item);
         // Decided from the copy the rows show, so a row never says less than the item went through.
-        if (item && (item->removeWhenDone || isCompletedStatus(item->status)))
+        if (item && (item->removeWhenDone || isCompletedStatus(static_cast<int>(item->status))))
             m_queue.removeItem(entry.id);
     }
     dropRowsOfVanishedItems();
@@ -307,7 +296,7 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
     const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
     if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
         // A local file dropped while browsing a server: upload it into the browsed folder.
-        QString target = fromStd(m_queue.url(browsedItem));
+        QString target = fromStd(core::snapshotOrVanished(m_queue, browsedItem).url);
         target.replace(QStringLiteral("ftp:"), QStringLiteral("ftpu:"));
         while (target.endsWith(u'/'))
             target.chop(1);
@@ -448,7 +437,8 @@ void CFtpTreeView::editRetryValue(bool retryDelay)
     if (ids.isEmpty())
         return;
     const std::int32_t first = ids.first();
-    const int current = retryDelay ? m_queue.retryTime(first) : m_queue.retryCount(first);
+    const core::QueueItem firstItem = core::snapshotOrVanished(m_queue, first);
+    const int current = retryDelay ? firstItem.retryTime : firstItem.retryCount;
     const std::optional<QString> text = m_prompts.askText(
         this, QStringLiteral("Edit Retry Delay"), QStringLiteral("Value: "), QString::number(current));
     if (!text)
@@ -499,7 +489,7 @@ void CFtpTreeView::handleDoubleClick(TiledListCtrl *list, const QPoint &pos)
         return;
     list->selectRow(row);
     const auto id = static_cast<std::int32_t>(list->record(row).itemId);
-    if (!m_remote || m_queue.status(id) != kStatusInactiveManual)
+    if (!m_remote || static_cast<int>(core::snapshotOrVanished(m_queue, id).status) != kStatusInactiveManual)
         return;
     const std::int32_t previous = m_remote->itemId();
     m_remote->takeOver(id);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // bellwick-cli as a user runs it: exit codes, the summary, bad URLs and the saved queue file.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -161,8 +162,8 @@ TEST_F(CliTest, ReportsWhatDidNotFinishSavesItAndExitsOne)
     const auto loaded = engine::loadQueueFile(dir / "work/q.ftp", queue);
     EXPECT_TRUE(loaded.ok());
     ASSERT_EQ(queue.count(), 1u);
-    EXPECT_EQ(queue.url(queue.ids().front()), missing);
-    EXPECT_EQ(queue.localPath(queue.ids().front()), (dir / "work/file.bin").string());
+    EXPECT_EQ(queue.snapshot().front().url, missing);
+    EXPECT_EQ(queue.snapshot().front().localPath, (dir / "work/file.bin").string());
 }
 
 TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
@@ -233,13 +234,15 @@ TEST_F(CliTest, ABracedPrefixTakesTheSettingsOfThatItem)
         << result.err;
     core::QueueList saved;
     engine::loadQueueFile(dir / "work/q.ftp", saved);
-    const auto second = saved.findIdByUrl("ftp://other@127.0.0.1:1/second");
-    ASSERT_NE(second, 0);
-    EXPECT_EQ(saved.retryTime(second), 77);
-    EXPECT_EQ(saved.retryCount(second), 5);
-    EXPECT_EQ(saved.timeout(second), 9);
-    EXPECT_TRUE(saved.passive(second));
-    EXPECT_EQ(saved.localPath(second), (dir / "work/second").string());
+    const std::vector<core::QueueItem> items = saved.snapshot();
+    const auto second = std::find_if(items.begin(), items.end(),
+        [](const core::QueueItem &item) { return item.url == "ftp://other@127.0.0.1:1/second"; });
+    ASSERT_NE(second, items.end());
+    EXPECT_EQ(second->retryTime, 77);
+    EXPECT_EQ(second->retryCount, 5);
+    EXPECT_EQ(second->timeout, 9);
+    EXPECT_TRUE(second->passive);
+    EXPECT_EQ(second->localPath, (dir / "work/second").string());
 }
 
 TEST_F(CliTest, AManualConnectionRequestStaysQueuedForTheWindow)
@@ -260,8 +263,8 @@ TEST_F(CliTest, AManualConnectionRequestStaysQueuedForTheWindow)
     core::QueueList saved;
     engine::loadQueueFile(dir / "work/manual.ftp", saved);
     ASSERT_EQ(saved.count(), 1u);
-    EXPECT_EQ(saved.url(saved.ids().front()), url);
-    EXPECT_EQ(saved.localPath(saved.ids().front()), "");
+    EXPECT_EQ(saved.snapshot().front().url, url);
+    EXPECT_EQ(saved.snapshot().front().localPath, "");
 }
 
 TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
@@ -290,7 +293,7 @@ TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
     core::QueueList queue;
     engine::loadQueueFile(dir / "work/q.ftp", queue);
     ASSERT_EQ(queue.count(), 1u);
-    EXPECT_EQ(queue.url(queue.ids().front()), url);
+    EXPECT_EQ(queue.snapshot().front().url, url);
     EXPECT_NE(result.err.find(url + ": Idle"), std::string::npos) << result.err;
 }
 

@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(frame.pathPane()->text(), QStringLiteral("Connecting..."));
         QCOMPARE(b.engine.queue.count(), std::size_t(1));
         const std::int32_t id = b.engine.queue.ids().front();
-        QCOMPARE(b.engine.queue.localPath(id), std::string());
+        QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).localPath, std::string());
         SiteList saved;
         QVERIFY(saved.load(b.path("database.usr").toStdString(), {}));
         QCOMPARE(saved.count(), std::size_t(1));
@@ -94,7 +94,8 @@ private slots:
 
         frame.startEngine();
         QTRY_VERIFY_WITH_TIMEOUT(remote->isConnected(), 20000);
-        QCOMPARE(b.engine.queue.status(id), int(core::StatusActiveManualConnection));
+        QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).status,
+            core::ItemStatus::StatusActiveManualConnection);
         QTRY_VERIFY_WITH_TIMEOUT(frame.action("disconnect")->isEnabled(), 5000);
         QVERIFY(frame.action("temporaryDisconnect")->isEnabled());
         QVERIFY(frame.action("createRemoteFolder")->isEnabled());
@@ -136,19 +137,21 @@ private slots:
         QVERIFY(!frame.action("download")->isEnabled());
         // The worker ends the item as a completed manual connection; the window's next full refresh then
         // takes it out of the queue (its "Complete" row may go with a later refresh of the same id).
-        QList<int> seen;
+        QList<core::ItemStatus> seen;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                const int status = b.engine.queue.status(id);
+                const core::ItemStatus status = core::snapshotOrVanished(b.engine.queue, id).status;
                 if (seen.isEmpty() || seen.last() != status)
                     seen << status;
-                return status == core::StatusManualConnectionComplete || !b.engine.queue.contains(id);
+                return status == core::ItemStatus::StatusManualConnectionComplete
+                    || !b.engine.queue.contains(id);
             }(),
             20000);
-        for (int status : seen)
-            QVERIFY2(status == core::StatusInactiveManualConnection
-                    || status == core::StatusManualConnectionComplete || status == core::StatusUnknown,
-                qPrintable(QString::number(status)));
+        for (const core::ItemStatus status : seen)
+            QVERIFY2(status == core::ItemStatus::StatusInactiveManualConnection
+                    || status == core::ItemStatus::StatusManualConnectionComplete
+                    || status == core::ItemStatus::StatusUnknown,
+                qPrintable(QString::number(static_cast<int>(status))));
     }
 };
 

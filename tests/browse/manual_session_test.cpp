@@ -187,7 +187,8 @@ private slots:
     {
         m_item = connectAndHandOver();
         QVERIFY(m_item != 0);
-        QCOMPARE(m_queue.status(m_item), int(bw::core::StatusActiveManualConnection));
+        QCOMPARE(bw::core::snapshotOrVanished(m_queue, m_item).status,
+            bw::core::ItemStatus::StatusActiveManualConnection);
         QVERIFY(m_remote->connection() == m_queue.lentConnection(m_item));
         QCOMPARE(m_remote->list()->itemText(0, 0), QStringLiteral(".."));
         QCOMPARE(m_remote->directoryBox()->text(), QStringLiteral("/"));
@@ -381,23 +382,32 @@ private slots:
         QVERIFY(m_remote->isConnected());
         m_remote->disconnect(true);
         QVERIFY(!m_remote->isConnected());
-        QCOMPARE(m_queue.status(m_item), int(bw::core::StatusReconnectAfterTransfers));
+        QCOMPARE(bw::core::snapshotOrVanished(m_queue, m_item).status,
+            bw::core::ItemStatus::StatusReconnectAfterTransfers);
         QVERIFY(m_queue.lentConnection(m_item) == nullptr);
         QCOMPARE(m_remote->list()->rowCount(), 0);
         QVERIFY(m_remote->directoryBox()->text().isEmpty());
         // The job ends the item where the browser left it, and then no longer holds it.
-        QVERIFY(
-            QTest::qWaitFor([&] { return !bw::core::isInProgressStatus(m_queue.status(m_item)); }, kLimitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !bw::core::isInProgressStatus(bw::core::snapshotOrVanished(m_queue, m_item).status);
+            },
+            kLimitMs));
         QVERIFY(QTest::qWaitFor([&] { return m_queue.removeItem(m_item); }, kLimitMs));
 
         const std::int32_t second = connectAndHandOver();
         QVERIFY(second != 0);
         QVERIFY(second != m_item);
         m_remote->disconnect(false);
-        QCOMPARE(m_queue.status(second), int(bw::core::StatusInactiveManualConnection));
+        QCOMPARE(bw::core::snapshotOrVanished(m_queue, second).status,
+            bw::core::ItemStatus::StatusInactiveManualConnection);
         QVERIFY(m_queue.lentConnection(second) == nullptr);
         QVERIFY(QTest::qWaitFor(
-            [&] { return m_queue.status(second) == bw::core::StatusManualConnectionComplete; }, kLimitMs));
+            [&] {
+                return bw::core::snapshotOrVanished(m_queue, second).status
+                    == bw::core::ItemStatus::StatusManualConnectionComplete;
+            },
+            kLimitMs));
     }
 
     void lostConnectionFailsTheItem()
@@ -410,7 +420,11 @@ private slots:
         QVERIFY(!m_remote->isConnected());
         QCOMPARE(m_remote->list()->rowCount(), 0);
         QVERIFY(QTest::qWaitFor(
-            [&] { return m_queue.status(id) == bw::core::StatusFailedManualConnection; }, kLimitMs));
+            [&] {
+                return bw::core::snapshotOrVanished(m_queue, id).status
+                    == bw::core::ItemStatus::StatusFailedManualConnection;
+            },
+            kLimitMs));
     }
 
     void detachedDropQueuesAManualConnection()
@@ -423,8 +437,9 @@ private slots:
             + QStringLiteral("ftp://x:y@other:21/b.txt"));
         QCOMPARE(m_queue.count(), before + 1);
         const std::int32_t id = m_queue.ids().back();
-        QCOMPARE(m_queue.url(id), std::string("ftp://u:p@nowhere.invalid:2100"));
-        QCOMPARE(m_queue.localPath(id), std::string());
+        QCOMPARE(
+            bw::core::snapshotOrVanished(m_queue, id).url, std::string("ftp://u:p@nowhere.invalid:2100"));
+        QCOMPARE(bw::core::snapshotOrVanished(m_queue, id).localPath, std::string());
         m_queue.removeItem(id);
     }
 };

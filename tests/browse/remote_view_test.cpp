@@ -84,7 +84,8 @@ private slots:
             QVERIFY(ftp.createAndBind(0));
             QVERIFY(ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", "p", 1}));
             queue.lendConnection(id, &ftp);
-            QCOMPARE(queue.status(id), int(bw::core::StatusInactiveManualConnection));
+            QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
+                bw::core::ItemStatus::StatusInactiveManualConnection);
 
             ListingCache::instance().store("/stale/", {});
             CManFtpView view(queue);
@@ -93,7 +94,8 @@ private slots:
                 [&](unsigned, quint64, const QString &text) { log << text; });
             view.takeOver(id);
             QVERIFY(view.isConnected());
-            QCOMPARE(queue.status(id), int(bw::core::StatusActiveManualConnection));
+            QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
+                bw::core::ItemStatus::StatusActiveManualConnection);
             QCOMPARE(view.directoryBox()->text(), QStringLiteral("/"));
             QCOMPARE(view.currentDirectoryPath(), std::string("/"));
             QCOMPARE(view.list()->rowCount(), 1);
@@ -105,7 +107,8 @@ private slots:
             QVERIFY(log.contains(QStringLiteral("550 Listing refused")));
 
             view.disconnect(false);
-            QCOMPARE(queue.status(id), int(bw::core::StatusInactiveManualConnection));
+            QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
+                bw::core::ItemStatus::StatusInactiveManualConnection);
             QVERIFY(queue.lentConnection(id) == nullptr);
             QCOMPARE(view.list()->rowCount(), 0);
             ftp.quit();
@@ -152,12 +155,15 @@ private slots:
             QCOMPARE(view.list()->itemText(1, 2), QStringLiteral("3/3/2001 12:00 AM"));
 
             view.takeOver(idTwo);
-            QCOMPARE(queue.status(idOne), int(bw::core::StatusInactiveManualConnection));
-            QCOMPARE(queue.status(idTwo), int(bw::core::StatusActiveManualConnection));
+            QCOMPARE(bw::core::snapshotOrVanished(queue, idOne).status,
+                bw::core::ItemStatus::StatusInactiveManualConnection);
+            QCOMPARE(bw::core::snapshotOrVanished(queue, idTwo).status,
+                bw::core::ItemStatus::StatusActiveManualConnection);
             QVERIFY(queue.lentConnection(idOne) == &one); // still lent: its worker waits for it
             QCOMPARE(view.itemId(), idTwo);
         } // destruction gives the held connection back
-        QCOMPARE(queue.status(idTwo), int(bw::core::StatusInactiveManualConnection));
+        QCOMPARE(bw::core::snapshotOrVanished(queue, idTwo).status,
+            bw::core::ItemStatus::StatusInactiveManualConnection);
         QVERIFY(queue.lentConnection(idTwo) == nullptr);
         one.quit();
         two.quit();

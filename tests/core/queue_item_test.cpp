@@ -6,6 +6,8 @@
 namespace bw::core {
 namespace {
 
+using enum ItemStatus;
+
 TEST(QueueItemTest, StatusTextsAndClasses)
 {
     struct Case
@@ -18,44 +20,79 @@ TEST(QueueItemTest, StatusTextsAndClasses)
     };
 
     const Case cases[] = {
-        {StatusUnknown, "Unknown", false, false, true},
-        {StatusIdle, "Idle", false, false, true},
-        {StatusFinished, "Finished", true, false, false},
-        {StatusError, "Error", false, false, true},
-        {StatusTransferFailed, "Transfer failed", false, false, true},
-        {StatusTimeout, "Timeout", false, false, true},
-        {StatusRatioNeedsUpload, "Probable ratio site.  May need to upload.", false, false, true},
-        {StatusMissingTarget, "Missing target", false, false, true},
-        {StatusQueuedForRemoval, "Queued for removal", true, false, false},
-        {StatusTooManyConnections, "Too many connections", false, false, false},
-        {StatusRatioRecheck, "Probable ratio site.  Ready to recheck.", false, false, true},
-        {StatusBadUrl, "Bad URL", false, false, false},
-        {StatusFailedManualConnection, "Failed manual connection", false, false, true},
-        {StatusManualConnectionComplete, "Manual connection complete", true, false, false},
-        {StatusFailedToConnect, "Failed to connect", false, false, true},
-        {StatusInvalidUser, "Invalid user", false, false, true},
-        {StatusInvalidPassword, "Invalid password", false, false, true},
-        {StatusReconnectAfterTransfers, "Manually reconnect after transfers", false, false, true},
+        {0, "Unknown", false, false, true},
+        {1, "Idle", false, false, true},
+        {2, "Finished", true, false, false},
+        {3, "Error", false, false, true},
+        {4, "Transfer failed", false, false, true},
+        {5, "Timeout", false, false, true},
+        {6, "Probable ratio site.  May need to upload.", false, false, true},
+        {7, "Missing target", false, false, true},
+        {8, "Queued for removal", true, false, false},
+        {9, "Too many connections", false, false, false},
+        {10, "Probable ratio site.  Ready to recheck.", false, false, true},
+        {11, "Bad URL", false, false, false},
+        {12, "Failed manual connection", false, false, true},
+        {13, "Manual connection complete", true, false, false},
+        {14, "Failed to connect", false, false, true},
+        {15, "Invalid user", false, false, true},
+        {16, "Invalid password", false, false, true},
+        {17, "Manually reconnect after transfers", false, false, true},
         {18, "", false, false, true},
         {128, "", false, false, true},
-        {StatusActive, "Active", false, true, false},
-        {StatusConnecting, "Connecting", false, true, false},
-        {StatusSearching, "Searching", false, true, false},
-        {StatusTransferring, "Transferring", false, true, false},
-        {StatusInactiveManualConnection, "Inactive manual connection", false, true, false},
+        {129, "Active", false, true, false},
+        {130, "Connecting", false, true, false},
+        {131, "Searching", false, true, false},
+        {132, "Transferring", false, true, false},
+        {133, "Inactive manual connection", false, true, false},
         {134, "", false, true, false},
-        {StatusActiveManualConnection, "Active manual connection", false, true, false},
-        {StatusRatioActive, "Probable ratio site.  May need to upload.", false, true, false},
+        {135, "Active manual connection", false, true, false},
+        {136, "Probable ratio site.  May need to upload.", false, true, false},
         {200, "", false, true, false},
         {-1, "", false, false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.status);
-        EXPECT_EQ(statusText(c.status), c.text);
-        EXPECT_EQ(isDoneStatus(c.status), c.done);
-        EXPECT_EQ(isInProgressStatus(c.status), c.inProgress);
-        EXPECT_EQ(isEligibleStatus(c.status), c.eligible);
+        const ItemStatus status{c.status};
+        EXPECT_EQ(statusText(status), c.text);
+        EXPECT_EQ(isDoneStatus(status), c.done);
+        EXPECT_EQ(isInProgressStatus(status), c.inProgress);
+        EXPECT_EQ(isEligibleStatus(status), c.eligible);
     }
+}
+
+// Other programs and files know the statuses by number: the names must keep them.
+TEST(QueueItemTest, StatusNumbersAreFixed)
+{
+    const std::pair<ItemStatus, std::int32_t> cases[] = {
+        {StatusUnknown, 0},
+        {StatusIdle, 1},
+        {StatusFinished, 2},
+        {StatusError, 3},
+        {StatusTransferFailed, 4},
+        {StatusTimeout, 5},
+        {StatusRatioNeedsUpload, 6},
+        {StatusMissingTarget, 7},
+        {StatusQueuedForRemoval, 8},
+        {StatusTooManyConnections, 9},
+        {StatusRatioRecheck, 10},
+        {StatusBadUrl, 11},
+        {StatusFailedManualConnection, 12},
+        {StatusManualConnectionComplete, 13},
+        {StatusFailedToConnect, 14},
+        {StatusInvalidUser, 15},
+        {StatusInvalidPassword, 16},
+        {StatusReconnectAfterTransfers, 17},
+        {StatusActive, 129},
+        {StatusConnecting, 130},
+        {StatusSearching, 131},
+        {StatusTransferring, 132},
+        {StatusInactiveManualConnection, 133},
+        {StatusActiveManualConnection, 135},
+        {StatusRatioActive, 136},
+    };
+    for (const auto &[status, number] : cases)
+        EXPECT_EQ(static_cast<std::int32_t>(status), number) << statusText(status);
 }
 
 TEST(QueueItemTest, FreshItemDefaults)
@@ -173,7 +210,7 @@ TEST(QueueItemTest, LendingAConnectionMarksTheItem)
     EXPECT_EQ(item.status, StatusReconnectAfterTransfers);
 }
 
-TEST(QueueItemTest, InheritsSettingsAndCopiesWithoutScratch)
+TEST(QueueItemTest, InheritsSettings)
 {
     QueueItem parent;
     parent.retryTime = 7;
@@ -191,17 +228,8 @@ TEST(QueueItemTest, InheritsSettingsAndCopiesWithoutScratch)
     EXPECT_TRUE(child.reservedFlag);
     EXPECT_EQ(child.attempts, 4);
 
-    parent.scratch.siteReadyKnown = true;
-    parent.scratch.siteReady = true;
     QueueItem copy = parent;
-    EXPECT_FALSE(copy.scratch.siteReadyKnown);
-    EXPECT_FALSE(copy.scratch.siteReady);
     EXPECT_EQ(copy.retryTime, 7);
-    child = parent;
-    EXPECT_FALSE(child.scratch.siteReadyKnown);
-    parent.scratch.clear();
-    EXPECT_FALSE(parent.scratch.siteReadyKnown);
-    EXPECT_FALSE(parent.scratch.siteReady);
 }
 
 } // namespace

@@ -17,6 +17,7 @@ namespace bw::core {
 namespace {
 
 using namespace std::chrono_literals;
+using enum ItemStatus;
 
 class QueueListTest : public ::testing::Test
 {
@@ -34,6 +35,23 @@ protected:
         return id;
     }
 
+    // The item as the queue holds it, or what an unknown id reads as.
+    QueueItem item(std::int32_t id) const { return snapshotOrVanished(queue, id); }
+
+    void setPerSiteLimit(std::int32_t limit)
+    {
+        QueueDefaults defaults = queue.defaults();
+        defaults.perSiteLimit = limit;
+        queue.setDefaults(defaults);
+    }
+
+    void setRetryTimeDefault(std::int32_t seconds)
+    {
+        QueueDefaults defaults = queue.defaults();
+        defaults.retryTime = seconds;
+        queue.setDefaults(defaults);
+    }
+
     platform::ManualClock clock{1'000'000};
     QueueList queue{clock};
 };
@@ -43,11 +61,12 @@ TEST_F(QueueListTest, ConstructorDefaults)
     const QueueDefaults expected{30, 1, 30, 10, false};
     EXPECT_EQ(queue.defaults(), expected);
     queue.setDefaults({5, 0, 60, 3, true});
-    EXPECT_EQ(queue.retryTimeDefault(), 5);
-    EXPECT_EQ(queue.perSiteLimit(), 0);
-    EXPECT_EQ(queue.timeoutDefault(), 60);
-    EXPECT_EQ(queue.retryCountDefault(), 3);
-    EXPECT_TRUE(queue.passiveDefault());
+    const QueueDefaults changed = queue.defaults();
+    EXPECT_EQ(changed.retryTime, 5);
+    EXPECT_EQ(changed.perSiteLimit, 0);
+    EXPECT_EQ(changed.timeout, 60);
+    EXPECT_EQ(changed.retryCount, 3);
+    EXPECT_TRUE(changed.passive);
 }
 
 TEST_F(QueueListTest, AddTakesDefaultsOrExplicitValues)
@@ -58,24 +77,24 @@ TEST_F(QueueListTest, AddTakesDefaultsOrExplicitValues)
     std::int32_t passiveOn = queue.addItem("ftp://h/c", "/c", 0, -1, -1, -1, 7);
     ASSERT_NE(byDefault, 0);
     EXPECT_NE(byDefault, explicitOnes);
-    EXPECT_EQ(queue.retryTime(byDefault), 12);
-    EXPECT_EQ(queue.retryCount(byDefault), 4);
-    EXPECT_EQ(queue.timeout(byDefault), 45);
-    EXPECT_TRUE(queue.passive(byDefault));
-    EXPECT_EQ(queue.retryTime(explicitOnes), 1);
-    EXPECT_EQ(queue.retryCount(explicitOnes), 2);
-    EXPECT_EQ(queue.timeout(explicitOnes), 3);
-    EXPECT_FALSE(queue.passive(explicitOnes));
-    EXPECT_TRUE(queue.passive(passiveOn));
-    EXPECT_EQ(queue.status(byDefault), StatusIdle);
-    EXPECT_TRUE(queue.automatic(byDefault));
+    EXPECT_EQ(item(byDefault).retryTime, 12);
+    EXPECT_EQ(item(byDefault).retryCount, 4);
+    EXPECT_EQ(item(byDefault).timeout, 45);
+    EXPECT_TRUE(item(byDefault).passive);
+    EXPECT_EQ(item(explicitOnes).retryTime, 1);
+    EXPECT_EQ(item(explicitOnes).retryCount, 2);
+    EXPECT_EQ(item(explicitOnes).timeout, 3);
+    EXPECT_FALSE(item(explicitOnes).passive);
+    EXPECT_TRUE(item(passiveOn).passive);
+    EXPECT_EQ(item(byDefault).status, StatusIdle);
+    EXPECT_TRUE(item(byDefault).automatic);
 
     EXPECT_EQ(queue.addItem("not a url", "/x"), 0);
     EXPECT_EQ(queue.addItem("ftp://user@", "/x"), 0);
     EXPECT_EQ(queue.count(), 3u);
 
     std::int32_t manual = queue.addItem("ftp://u:p@h:21", "");
-    EXPECT_FALSE(queue.automatic(manual));
+    EXPECT_FALSE(item(manual).automatic);
 }
 
 TEST_F(QueueListTest, AddWithParentInheritsWhateverWasPassed)
@@ -83,16 +102,16 @@ TEST_F(QueueListTest, AddWithParentInheritsWhateverWasPassed)
     std::int32_t parent = queue.addItem("ftp://h/dir/", "/dl/dir", 0, 7, 3, 99, 1);
     queue.setAttempts(parent, 4);
     std::int32_t child = queue.addItem("ftp://h/dir/f", "/dl/dir/f", parent, 100, 200, 300, 0);
-    EXPECT_EQ(queue.retryTime(child), 7);
-    EXPECT_EQ(queue.retryCount(child), 3);
-    EXPECT_EQ(queue.timeout(child), 99);
-    EXPECT_TRUE(queue.passive(child));
-    EXPECT_EQ(queue.attempts(child), 4);
+    EXPECT_EQ(item(child).retryTime, 7);
+    EXPECT_EQ(item(child).retryCount, 3);
+    EXPECT_EQ(item(child).timeout, 99);
+    EXPECT_TRUE(item(child).passive);
+    EXPECT_EQ(item(child).attempts, 4);
 
     // An unknown parent leaves the values passed.
     std::int32_t orphan = queue.addItem("ftp://h/g", "/g", 987654321, 100, 200, 300, 0);
-    EXPECT_EQ(queue.retryTime(orphan), 100);
-    EXPECT_EQ(queue.attempts(orphan), 0);
+    EXPECT_EQ(item(orphan).retryTime, 100);
+    EXPECT_EQ(item(orphan).attempts, 0);
 }
 
 TEST_F(QueueListTest, UnknownIdsGiveNeutralValues)
@@ -102,19 +121,19 @@ TEST_F(QueueListTest, UnknownIdsGiveNeutralValues)
     EXPECT_FALSE(queue.contains(missing));
     EXPECT_FALSE(queue.contains(0));
     EXPECT_FALSE(queue.isDone(missing));
-    EXPECT_EQ(queue.host(missing), "");
-    EXPECT_EQ(queue.url(missing), "");
-    EXPECT_EQ(queue.localPath(missing), "");
-    EXPECT_EQ(queue.port(missing), 0);
-    EXPECT_EQ(queue.scheme(missing), SchemeNone);
-    EXPECT_EQ(queue.bytesDone(missing), 0);
-    EXPECT_EQ(queue.status(missing), StatusUnknown);
-    EXPECT_EQ(queue.retryTime(missing), 11);
-    EXPECT_EQ(queue.timeout(missing), 22);
-    EXPECT_EQ(queue.retryCount(missing), 33);
-    EXPECT_TRUE(queue.passive(missing));
-    EXPECT_FALSE(queue.automatic(missing));
-    EXPECT_TRUE(queue.abortRequested(missing));
+    EXPECT_EQ(item(missing).host, "");
+    EXPECT_EQ(item(missing).url, "");
+    EXPECT_EQ(item(missing).localPath, "");
+    EXPECT_EQ(item(missing).port, 0);
+    EXPECT_EQ(item(missing).scheme, SchemeNone);
+    EXPECT_EQ(item(missing).bytesDone, 0);
+    EXPECT_EQ(item(missing).status, StatusUnknown);
+    EXPECT_EQ(item(missing).retryTime, 11);
+    EXPECT_EQ(item(missing).timeout, 22);
+    EXPECT_EQ(item(missing).retryCount, 33);
+    EXPECT_TRUE(item(missing).passive);
+    EXPECT_FALSE(item(missing).automatic);
+    EXPECT_TRUE(item(missing).abortRequested);
     EXPECT_EQ(queue.lentConnection(missing), nullptr);
     EXPECT_FALSE(queue.snapshot(missing).has_value());
     EXPECT_FALSE(queue.setUrl(missing, "ftp://h/f"));
@@ -127,16 +146,16 @@ TEST_F(QueueListTest, SetUrlByIdKeepsLocalPathAndAutomatic)
 {
     std::int32_t id = add("ftp://h/old", "/dl/old");
     EXPECT_FALSE(queue.setUrl(id, "garbage"));
-    EXPECT_EQ(queue.url(id), "ftp://h/old");
+    EXPECT_EQ(item(id).url, "ftp://h/old");
     ASSERT_TRUE(queue.setUrl(id, "http://u:p@web:8080/new/file"));
-    EXPECT_EQ(queue.url(id), "http://u:p@web:8080/new/file");
-    EXPECT_EQ(queue.host(id), "web");
-    EXPECT_EQ(queue.port(id), 8080);
-    EXPECT_EQ(queue.scheme(id), SchemeHttp);
-    EXPECT_EQ(queue.path(id), "/new/");
-    EXPECT_EQ(queue.fileName(id), "file");
-    EXPECT_EQ(queue.localPath(id), "/dl/old");
-    EXPECT_TRUE(queue.automatic(id));
+    EXPECT_EQ(item(id).url, "http://u:p@web:8080/new/file");
+    EXPECT_EQ(item(id).host, "web");
+    EXPECT_EQ(item(id).port, 8080);
+    EXPECT_EQ(item(id).scheme, SchemeHttp);
+    EXPECT_EQ(item(id).path, "/new/");
+    EXPECT_EQ(item(id).fileName, "file");
+    EXPECT_EQ(item(id).localPath, "/dl/old");
+    EXPECT_TRUE(item(id).automatic);
 }
 
 TEST_F(QueueListTest, RemoveErasesIdleItemsAndMarksRunningOnes)
@@ -150,11 +169,11 @@ TEST_F(QueueListTest, RemoveErasesIdleItemsAndMarksRunningOnes)
 
     EXPECT_FALSE(queue.removeItem(running));
     EXPECT_TRUE(queue.contains(running));
-    EXPECT_TRUE(queue.abortRequested(running));
-    EXPECT_TRUE(queue.removeWhenDone(running));
+    EXPECT_TRUE(item(running).abortRequested);
+    EXPECT_TRUE(item(running).removeWhenDone);
     queue.transferStarted(running);
     queue.transferEnded(running);
-    EXPECT_EQ(statusText(queue.status(running)), "Queued for removal");
+    EXPECT_EQ(statusText(item(running).status), "Queued for removal");
     EXPECT_TRUE(queue.isDone(running));
 
     EXPECT_TRUE(queue.removeItem(running)); // no longer in progress
@@ -170,7 +189,7 @@ TEST_F(QueueListTest, FinishMovesItemToTheEndKeepingTheOthersInOrder)
     clock.set(2'000'000);
     queue.finishItem(ids[1], StatusError);
     EXPECT_EQ(queue.ids(), (std::vector<std::int32_t>{ids[0], ids[2], ids[3], ids[4], ids[1]}));
-    EXPECT_EQ(queue.status(ids[1]), StatusError);
+    EXPECT_EQ(item(ids[1]).status, StatusError);
     EXPECT_EQ(queue.snapshot(ids[1])->statusTime, 2'000'000);
     queue.finishItem(ids[0], StatusFinished);
     EXPECT_EQ(queue.ids(), (std::vector<std::int32_t>{ids[2], ids[3], ids[4], ids[1], ids[0]}));
@@ -190,7 +209,7 @@ TEST_F(QueueListTest, SiteLimitOneLetsOnlyTheConnectedWorkerContinue)
     EXPECT_EQ(first.port, 21);
     EXPECT_EQ(first.user, kAnonymousUser);
     EXPECT_EQ(first.password, kDefaultAnonymousPassword);
-    EXPECT_EQ(queue.status(a1), StatusActive);
+    EXPECT_EQ(item(a1).status, StatusActive);
 
     EXPECT_TRUE(queue.anyEligible()); // b1
     EXPECT_EQ(fresh().id, b1);
@@ -204,7 +223,7 @@ TEST_F(QueueListTest, SiteLimitOneLetsOnlyTheConnectedWorkerContinue)
 
 TEST_F(QueueListTest, SiteLimitZeroNeverBlocks)
 {
-    queue.setPerSiteLimit(0);
+    setPerSiteLimit(0);
     std::set<std::int32_t> added;
     for (int i = 0; i < 4; ++i)
         added.insert(add("ftp://a/" + std::to_string(i)));
@@ -221,7 +240,7 @@ TEST_F(QueueListTest, SiteLimitZeroNeverBlocks)
 
 TEST_F(QueueListTest, SiteLimitTwoCountsWorkersOnTheSite)
 {
-    queue.setPerSiteLimit(2);
+    setPerSiteLimit(2);
     for (int i = 0; i < 4; ++i)
         add("ftp://a/" + std::to_string(i));
     EXPECT_TRUE(fresh().found);
@@ -234,7 +253,7 @@ TEST_F(QueueListTest, SiteLimitTwoCountsWorkersOnTheSite)
 
 TEST_F(QueueListTest, RestingSiteBlocksNewWorkersButNotTheConnectedOne)
 {
-    queue.setRetryTimeDefault(30);
+    setRetryTimeDefault(30);
     std::int32_t a1 = add("ftp://a/1");
     std::int32_t a2 = add("ftp://a/2");
     std::int32_t a3 = add("ftp://a/3");
@@ -262,7 +281,7 @@ TEST_F(QueueListTest, RestingSiteBlocksNewWorkersButNotTheConnectedOne)
 
 TEST_F(QueueListTest, RestTimeIsStrictlyLongerThanRetryTime)
 {
-    queue.setRetryTimeDefault(30);
+    setRetryTimeDefault(30);
     std::int32_t a1 = add("ftp://a/1");
     ASSERT_EQ(fresh().id, a1);
     queue.finishItem(a1, StatusError);
@@ -282,7 +301,7 @@ TEST_F(QueueListTest, ManualRequestsFirstAndParkedReconnectsLast)
     // Make the worker "connected" to a with some other item of its own still running.
     std::int32_t own = add("ftp://a/own");
     queue.setStatus(own, StatusActive);
-    queue.setPerSiteLimit(0);
+    setPerSiteLimit(0);
 
     EXPECT_EQ(continueOn("a").id, manual);
     EXPECT_EQ(continueOn("a").id, ordinary);
@@ -300,7 +319,7 @@ TEST_F(QueueListTest, NewWorkerTakesAManualRequestOfAnotherSiteFirst)
 
 TEST_F(QueueListTest, RatioSitePrefersAnUpload)
 {
-    queue.setPerSiteLimit(0);
+    setPerSiteLimit(0);
     std::int32_t refused = add("ftp://a/d1");
     std::int32_t download = add("ftp://a/d2");
     std::int32_t upload = add("ftpu://a/in/u1", "/home/u/u1");
@@ -313,7 +332,7 @@ TEST_F(QueueListTest, RatioSitePrefersAnUpload)
 
     // A successful upload makes it worth another try.
     queue.markRatioRecheck("a", 21, kAnonymousUser);
-    EXPECT_EQ(queue.status(refused), StatusRatioRecheck);
+    EXPECT_EQ(item(refused).status, StatusRatioRecheck);
     EXPECT_EQ(continueOn("a").id, refused);
 }
 
@@ -332,19 +351,19 @@ TEST_F(QueueListTest, MarkRatioRecheckTouchesOnlyThatSite)
     for (std::int32_t id : {here, otherUser, otherPort})
         queue.setStatus(id, StatusRatioNeedsUpload);
     queue.markRatioRecheck("a", 21, kAnonymousUser);
-    EXPECT_EQ(queue.status(here), StatusRatioRecheck);
-    EXPECT_EQ(queue.status(otherUser), StatusRatioNeedsUpload);
-    EXPECT_EQ(queue.status(otherPort), StatusRatioNeedsUpload);
+    EXPECT_EQ(item(here).status, StatusRatioRecheck);
+    EXPECT_EQ(item(otherUser).status, StatusRatioNeedsUpload);
+    EXPECT_EQ(item(otherPort).status, StatusRatioNeedsUpload);
 }
 
 TEST_F(QueueListTest, NotEligibleItemsAreNeverChosen)
 {
-    for (std::int32_t status : {StatusFinished, StatusQueuedForRemoval, StatusManualConnectionComplete,
+    for (ItemStatus status : {StatusFinished, StatusQueuedForRemoval, StatusManualConnectionComplete,
              StatusBadUrl, StatusTooManyConnections, StatusActive, StatusRatioActive}) {
-        std::int32_t id = add("ftp://s" + std::to_string(status) + "/f");
+        std::int32_t id = add("ftp://s" + std::to_string(static_cast<int>(status)) + "/f");
         queue.setStatus(id, status);
     }
-    queue.setPerSiteLimit(0);
+    setPerSiteLimit(0);
     EXPECT_FALSE(queue.anyEligible());
     EXPECT_FALSE(fresh().found);
 }
@@ -355,13 +374,13 @@ TEST_F(QueueListTest, NewLoginCountsAnAttemptOnEveryItemOfTheSite)
     std::int32_t a2 = add("ftp://a/2");
     std::int32_t b1 = add("ftp://b/1");
     ASSERT_EQ(fresh().id, a1);
-    EXPECT_EQ(queue.attempts(a1), 1);
-    EXPECT_EQ(queue.attempts(a2), 1);
-    EXPECT_EQ(queue.attempts(b1), 0);
+    EXPECT_EQ(item(a1).attempts, 1);
+    EXPECT_EQ(item(a2).attempts, 1);
+    EXPECT_EQ(item(b1).attempts, 0);
 
     // Continuing on the same login counts nothing.
     ASSERT_EQ(continueOn("a").id, a2);
-    EXPECT_EQ(queue.attempts(a2), 1);
+    EXPECT_EQ(item(a2).attempts, 1);
 
     queue.setAttempts(a1, 5);
     queue.finishItem(a2, StatusError);
@@ -370,33 +389,80 @@ TEST_F(QueueListTest, NewLoginCountsAnAttemptOnEveryItemOfTheSite)
     ASSERT_EQ(fresh().id, b1);
     Selection again = fresh();
     ASSERT_EQ(again.id, a2);
-    EXPECT_EQ(queue.attempts(a1), 6);
-    EXPECT_EQ(queue.attempts(a2), 6);
+    EXPECT_EQ(item(a1).attempts, 6);
+    EXPECT_EQ(item(a2).attempts, 6);
 }
 
-TEST_F(QueueListTest, EnumerationsShareOneCursor)
+TEST_F(QueueListTest, SelectionMarksAndUrlsReadInListOrder)
 {
     std::int32_t a = add("ftp://h/a");
     std::int32_t b = add("ftp://h/b");
     std::int32_t c = add("ftp://h/c");
     queue.setSelected(a, true);
     queue.setSelected(c, true);
-    {
-        QueueList::BulkLock lock(queue);
-        EXPECT_EQ(queue.firstSelectedId(), a);
-        EXPECT_EQ(queue.nextSelectedId(), c);
-        EXPECT_EQ(queue.nextSelectedId(), 0);
-        EXPECT_EQ(queue.firstUrl(), "ftp://h/a");
-        EXPECT_EQ(queue.nextUrl(), "ftp://h/b");
-        EXPECT_EQ(queue.nextUrl(), "ftp://h/c");
-        EXPECT_EQ(queue.nextUrl(), std::nullopt);
-    }
+    auto selectedIds = [this] {
+        std::vector<std::int32_t> ids;
+        for (const QueueItem &each : queue.snapshot()) {
+            if (each.selected)
+                ids.push_back(each.id);
+        }
+        return ids;
+    };
+    EXPECT_EQ(selectedIds(), (std::vector<std::int32_t>{a, c}));
+    std::vector<std::string> urls;
+    for (const QueueItem &each : queue.snapshot())
+        urls.push_back(each.url);
+    EXPECT_EQ(urls, (std::vector<std::string>{"ftp://h/a", "ftp://h/b", "ftp://h/c"}));
+
     queue.setAllSelected(false);
-    EXPECT_EQ(queue.firstSelectedId(), 0);
+    EXPECT_TRUE(selectedIds().empty());
     queue.setAllSelected(true);
-    EXPECT_TRUE(queue.isSelected(b));
-    EXPECT_EQ(queue.findIdByUrl("ftp://h/b"), b);
-    EXPECT_EQ(queue.findIdByUrl("ftp://h/z"), 0);
+    EXPECT_TRUE(item(b).selected);
+    EXPECT_EQ(selectedIds(), (std::vector<std::int32_t>{a, b, c}));
+}
+
+TEST_F(QueueListTest, SelectionFollowsChangedUrlsAndForgetsRemovedSites)
+{
+    // Many sites come and go, so the queue numbers its sites afresh on the way.
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::int32_t> lone;
+        for (int i = 0; i < 200; ++i)
+            lone.push_back(add("ftp://lone" + std::to_string(round * 1000 + i) + "/f"));
+        for (std::int32_t id : lone)
+            EXPECT_TRUE(queue.removeItem(id));
+    }
+    std::int32_t a1 = add("ftp://a/1");
+    std::int32_t b1 = add("ftp://b/1");
+    std::int32_t moved = add("ftp://c/1");
+    setPerSiteLimit(0);
+    ASSERT_TRUE(queue.setUrl(moved, "ftp://a/2"));
+    EXPECT_EQ(continueOn("b").id, b1);
+    EXPECT_EQ(continueOn("a").id, a1);
+    EXPECT_EQ(continueOn("a").id, moved);
+    EXPECT_FALSE(continueOn("c").found);
+    EXPECT_FALSE(continueOn("a").found);
+}
+
+TEST_F(QueueListTest, StatesMatchTheItems)
+{
+    std::int32_t first = add("ftp://h/1");
+    std::int32_t second = add("ftp://h/2");
+    queue.setRetryCount(second, 4);
+    ASSERT_EQ(fresh().id, first);
+    EXPECT_FALSE(queue.removeItem(first));
+    clock.set(2'000'000);
+    queue.finishItem(second, StatusError);
+    const std::vector<ItemState> states = queue.states();
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].id, first);
+    EXPECT_EQ(states[0].status, StatusActive);
+    EXPECT_TRUE(states[0].removeWhenDone);
+    EXPECT_EQ(states[0].statusTime, -1);
+    EXPECT_EQ(states[1].id, second);
+    EXPECT_EQ(states[1].status, StatusError);
+    EXPECT_FALSE(states[1].removeWhenDone);
+    EXPECT_EQ(states[1].statusTime, 2'000'000);
+    EXPECT_EQ(states[1].retryCount, 4);
 }
 
 struct Sent
@@ -480,8 +546,8 @@ TEST_F(QueueListTest, NotificationsCarryTheRegisteredNumbersWithoutTheLock)
     };
     EXPECT_EQ(notifier.sent(), expected);
     EXPECT_TRUE(notifier.lockWasFree());
-    EXPECT_EQ(queue.bytesDone(id), 5000);
-    EXPECT_EQ(queue.totalSize(id), 10000);
+    EXPECT_EQ(item(id).bytesDone, 5000);
+    EXPECT_EQ(item(id).totalSize, 10000);
 
     queue.setNotifier(&notifier, 1, 2, 3, 4);
     queue.notifyLogStatus("x");
@@ -493,7 +559,7 @@ TEST_F(QueueListTest, NotificationsCarryTheRegisteredNumbersWithoutTheLock)
     queue.setProgress(id, 7000, 10000);
     queue.notifyLogStatus("y");
     EXPECT_EQ(notifier.sent().size(), 7u);
-    EXPECT_EQ(queue.bytesDone(id), 7000);
+    EXPECT_EQ(item(id).bytesDone, 7000);
 }
 
 TEST_F(QueueListTest, IdsAreUniqueAndNeverZero)
@@ -513,7 +579,7 @@ TEST_F(QueueListTest, IdsAreUniqueAndNeverZero)
 // by exactly one worker. Run under ThreadSanitizer this also proves the locking.
 TEST_F(QueueListTest, ConcurrentWorkersTakeEachItemOnce)
 {
-    queue.setPerSiteLimit(0);
+    setPerSiteLimit(0);
     const int kSites = 8;
     const int kPerSite = 40;
     for (int s = 0; s < kSites; ++s)
@@ -546,9 +612,10 @@ TEST_F(QueueListTest, ConcurrentWorkersTakeEachItemOnce)
     std::thread observer([&] {
         while (!workersDone) {
             (void)queue.anyEligible();
-            QueueList::BulkLock lock(queue);
-            for (const QueueItem &item : queue.items(lock))
-                (void)item.status;
+            for (const QueueItem &each : queue.snapshot())
+                (void)each.status;
+            for (const ItemState &each : queue.states())
+                (void)each.status;
         }
     });
     for (int round = 0; round < 20 && queue.anyEligible(); ++round) {

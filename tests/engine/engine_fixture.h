@@ -15,6 +15,7 @@
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
 #include "engine/scheduler.h"
+#include "support/queue_defaults.h"
 #include "support/wait_until.h"
 
 namespace bw::test {
@@ -73,8 +74,8 @@ protected:
     EngineTest()
     {
         // Sites rest no time at all, so that retries and redirects start at once.
-        queue.setRetryTimeDefault(-1);
-        queue.setTimeoutDefault(10);
+        test::setQueueDefault(queue, &core::QueueDefaults::retryTime, -1);
+        test::setQueueDefault(queue, &core::QueueDefaults::timeout, 10);
         queue.setNotifier(&notifier);
         scheduler.setQueue(&queue);
     }
@@ -94,8 +95,8 @@ protected:
         return waitUntil(
             [this] {
                 for (const auto id : queue.ids()) {
-                    const int s = queue.status(id);
-                    if (core::isInProgressStatus(s) || s == core::StatusIdle)
+                    const core::ItemStatus s = core::snapshotOrVanished(queue, id).status;
+                    if (core::isInProgressStatus(s) || s == core::ItemStatus::StatusIdle)
                         return false;
                 }
                 return true;
@@ -106,23 +107,26 @@ protected:
     // Waits until item `id` has `status`; ends at once when the item reaches a final status that cannot
     // lead there (a login the server refused fails the test now, not after the limit).
     ::testing::AssertionResult waitStatus(
-        int id, int status, std::chrono::milliseconds limit = std::chrono::seconds(60))
+        int id, core::ItemStatus status, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
-        int last = queue.status(id);
-        const WaitEnd end = waitUntilUnless([&] { return (last = queue.status(id)) == status; },
-            [&] { return isDeadEndStatus(last = queue.status(id)); }, limit);
+        core::ItemStatus last = core::snapshotOrVanished(queue, id).status;
+        const auto current = [&] { return last = core::snapshotOrVanished(queue, id).status; };
+        const WaitEnd end = waitUntilUnless(
+            [&] { return current() == status; }, [&] { return isDeadEndStatus(current()); }, limit);
         if (end == WaitEnd::Reached)
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
             << "item " << id << (end == WaitEnd::WrongState ? " ended " : " still ") << core::statusText(last)
-            << " (" << last << ") while waiting for " << core::statusText(status) << " (" << status << ")";
+            << " (" << static_cast<int>(last) << ") while waiting for " << core::statusText(status) << " ("
+            << static_cast<int>(status) << ")";
     }
 
     // Final statuses that no retry changes: done ones, and those where the URL or the login is wrong.
-    static bool isDeadEndStatus(int status)
+    static bool isDeadEndStatus(core::ItemStatus status)
     {
-        return core::isDoneStatus(status) || status == core::StatusBadUrl || status == core::StatusInvalidUser
-            || status == core::StatusInvalidPassword;
+        using core::ItemStatus;
+        return core::isDoneStatus(status) || status == ItemStatus::StatusBadUrl
+            || status == ItemStatus::StatusInvalidUser || status == ItemStatus::StatusInvalidPassword;
     }
 
     // Item ids whose URL text ends with `tail`.
@@ -130,7 +134,7 @@ protected:
     {
         std::vector<std::int32_t> out;
         for (const auto id : queue.ids()) {
-            if (queue.url(id).ends_with(tail))
+            if (core::snapshotOrVanished(queue, id).url.ends_with(tail))
                 out.push_back(id);
         }
         return out;

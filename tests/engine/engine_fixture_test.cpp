@@ -63,10 +63,10 @@ TEST_F(WaitStatusTest, AFinalWrongStatusEndsTheWaitAtOnce)
     ASSERT_NE(id, 0);
     std::jthread worker([&] {
         std::this_thread::sleep_for(20ms);
-        queue.setStatus(id, core::StatusInvalidPassword);
+        queue.setStatus(id, core::ItemStatus::StatusInvalidPassword);
     });
     const auto start = std::chrono::steady_clock::now();
-    const ::testing::AssertionResult result = waitStatus(id, core::StatusFinished, 60s);
+    const ::testing::AssertionResult result = waitStatus(id, core::ItemStatus::StatusFinished, 60s);
     EXPECT_FALSE(result);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_NE(std::string(result.message()).find("ended Invalid password"), std::string::npos)
@@ -78,12 +78,12 @@ TEST_F(WaitStatusTest, ARetryableFailureKeepsWaiting)
 {
     const auto id = queue.addItem("ftp://127.0.0.1:1/f.bin", "/nowhere/f.bin");
     ASSERT_NE(id, 0);
-    queue.setStatus(id, core::StatusTransferFailed);
+    queue.setStatus(id, core::ItemStatus::StatusTransferFailed);
     std::jthread worker([&] {
         std::this_thread::sleep_for(20ms);
-        queue.setStatus(id, core::StatusFinished);
+        queue.setStatus(id, core::ItemStatus::StatusFinished);
     });
-    EXPECT_TRUE(waitStatus(id, core::StatusFinished, 60s));
+    EXPECT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished, 60s));
 }
 
 } // namespace

@@ -71,8 +71,7 @@ std::string record(const std::string &url, const std::string &local, std::int32_
 
 std::vector<QueueItem> itemsOf(QueueList &queue)
 {
-    QueueList::BulkLock lock(queue);
-    return queue.items(lock);
+    return queue.snapshot();
 }
 
 class QueueFileTest : public ::testing::Test
@@ -115,11 +114,11 @@ TEST_F(QueueFileTest, SavesOnlyWorkStillToDo)
     std::int32_t removing = queue.addItem("ftp://k/rm", "/rm");
     std::int32_t idle2 = queue.addItem("ftp://h/two", "/two");
     std::int32_t complete = queue.addItem("ftp://m", "");
-    queue.setStatus(finished, core::StatusFinished);
-    queue.setStatus(running, core::StatusTransferring);
-    queue.setStatus(removing, core::StatusActive);
+    queue.setStatus(finished, core::ItemStatus::StatusFinished);
+    queue.setStatus(running, core::ItemStatus::StatusTransferring);
+    queue.setStatus(removing, core::ItemStatus::StatusActive);
     ASSERT_FALSE(queue.removeItem(removing));
-    queue.setStatus(complete, core::StatusManualConnectionComplete);
+    queue.setStatus(complete, core::ItemStatus::StatusManualConnectionComplete);
     (void)idle1;
     (void)idle2;
 
@@ -136,7 +135,7 @@ TEST_F(QueueFileTest, SavesOnlyWorkStillToDo)
     EXPECT_EQ(items[1].url, "ftp://g/run");
     EXPECT_EQ(items[2].url, "ftp://h/two");
     for (const QueueItem &item : items) {
-        EXPECT_EQ(item.status, core::StatusIdle);
+        EXPECT_EQ(item.status, core::ItemStatus::StatusIdle);
         EXPECT_EQ(item.attempts, 0);
     }
 }

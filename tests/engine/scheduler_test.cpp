@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine_fixture.h"
+#include "support/queue_defaults.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -60,7 +61,7 @@ protected:
     {
         int count = 0;
         for (const auto id : queue.ids())
-            count += core::isInProgressStatus(queue.status(id)) ? 1 : 0;
+            count += core::isInProgressStatus(core::snapshotOrVanished(queue, id).status) ? 1 : 0;
         return count;
     }
 
@@ -70,7 +71,7 @@ protected:
 TEST_F(SchedulerTest, NeverRunsMoreThanThirtyTwoJobs)
 {
     SilentServer silent;
-    queue.setPerSiteLimit(0);
+    test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 0);
     scheduler.setMaxThreads(40);
     for (int i = 0; i < 40; ++i)
         queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
@@ -86,7 +87,7 @@ TEST_F(SchedulerTest, NeverRunsMoreThanThirtyTwoJobs)
 TEST_F(SchedulerTest, ThePerSiteLimitHolds)
 {
     SilentServer silent;
-    queue.setPerSiteLimit(2);
+    test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 2);
     scheduler.setMaxThreads(10);
     for (int i = 0; i < 6; ++i)
         queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
@@ -112,7 +113,7 @@ TEST_F(SchedulerTest, OneJobWorksThroughManySitesWhenMaxThreadsIsOne)
     }
     start();
     for (const auto id : ids)
-        ASSERT_TRUE(waitStatus(id, core::StatusFinished)) << id;
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished)) << id;
     EXPECT_EQ(scheduler.peakJobCount(), 1);
 }
 
@@ -129,7 +130,7 @@ TEST_F(SchedulerTest, StopsAndStartsAgainWhereTheQueueStands)
         queue.addItem("http://" + server.host + ":" + std::to_string(server.port) + "/files/a.bin",
             (local / "a.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     EXPECT_EQ(readFile(local / "a.bin").size(), 100000u);
 }
 
@@ -138,9 +139,9 @@ class HeldTransferTest : public SchedulerTest
 protected:
     HeldTransferTest()
     {
-        queue.setPassiveDefault(true);
+        test::setQueueDefault(queue, &core::QueueDefaults::passive, true);
         // The held transfer's closing reply never comes: a short time-out ends that wait.
-        queue.setTimeoutDefault(3);
+        test::setQueueDefault(queue, &core::QueueDefaults::timeout, 3);
         scheduler.setMaxThreads(1);
         // A download that sends part of the file and then holds the data connection open.
         server.send("220 scripted");
@@ -178,11 +179,11 @@ TEST_F(HeldTransferTest, RemovingARunningItemEndsItQueuedForRemoval)
 {
     const auto id = queue.addItem(url("held.bin"), (local / "held.bin").string());
     start();
-    ASSERT_TRUE(waitUntil([&] { return queue.bytesDone(id) == 30000; }));
+    ASSERT_TRUE(waitUntil([&] { return core::snapshotOrVanished(queue, id).bytesDone == 30000; }));
     EXPECT_FALSE(queue.removeItem(id));
-    ASSERT_TRUE(waitStatus(id, core::StatusQueuedForRemoval));
-    EXPECT_EQ(core::statusText(queue.status(id)), "Queued for removal");
-    EXPECT_FALSE(queue.abortRequested(id));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusQueuedForRemoval));
+    EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, id).status), "Queued for removal");
+    EXPECT_FALSE(core::snapshotOrVanished(queue, id).abortRequested);
 }
 
 TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
@@ -190,22 +191,22 @@ TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
     const auto held = queue.addItem(url("held.bin"), (local / "held.bin").string());
     const auto next = queue.addItem(url("next.bin"), (local / "next.bin").string());
     std::mutex seenMutex;
-    std::set<int> seenOfNext;
+    std::set<core::ItemStatus> seenOfNext;
     notifier.setOnChange([&](std::int64_t changed) {
         if (changed != next)
             return;
-        const int status = queue.status(next);
+        const core::ItemStatus status = core::snapshotOrVanished(queue, next).status;
         std::lock_guard lock{seenMutex};
         seenOfNext.insert(status);
     });
     start();
-    ASSERT_TRUE(waitUntil([&] { return queue.bytesDone(held) == 30000; }));
+    ASSERT_TRUE(waitUntil([&] { return core::snapshotOrVanished(queue, held).bytesDone == 30000; }));
     scheduler.stop();
     ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
-    EXPECT_EQ(queue.status(held), core::StatusIdle);
-    EXPECT_EQ(queue.status(next), core::StatusIdle);
+    EXPECT_EQ(core::snapshotOrVanished(queue, held).status, core::ItemStatus::StatusIdle);
+    EXPECT_EQ(core::snapshotOrVanished(queue, next).status, core::ItemStatus::StatusIdle);
     std::lock_guard lock{seenMutex};
-    EXPECT_FALSE(seenOfNext.count(core::StatusActive));
+    EXPECT_FALSE(seenOfNext.count(core::ItemStatus::StatusActive));
     // The partial file stays for a later resume.
     EXPECT_EQ(std::filesystem::file_size(local / "held.bin"), 30000u);
 }

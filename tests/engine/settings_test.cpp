@@ -102,9 +102,9 @@ TEST(SettingsHoldersTest, LoadHandsEveryValueToItsHolderAndSaveCollectsThem)
     core::QueueList queue;
     Scheduler scheduler;
     loadSettings(store, scheduler, queue);
-    EXPECT_EQ(queue.perSiteLimit(), 0);
-    EXPECT_EQ(queue.retryTimeDefault(), 5);
-    EXPECT_TRUE(queue.passiveDefault());
+    EXPECT_EQ(queue.defaults().perSiteLimit, 0);
+    EXPECT_EQ(queue.defaults().retryTime, 5);
+    EXPECT_TRUE(queue.defaults().passive);
     EXPECT_EQ(scheduler.maxThreads(), 3);
     EXPECT_EQ(scheduler.localPathOptions().downloadPath, "/dl");
     EXPECT_EQ(currentSettings(scheduler, queue), s);

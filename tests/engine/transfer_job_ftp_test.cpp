@@ -94,8 +94,8 @@ TEST_F(FtpJobTest, TwoFilesOfOneSiteShareOneLogin)
     const auto first = queue.addItem(url("ftp", "/one.bin"), (local / "one.bin").string());
     const auto second = queue.addItem(url("ftp", "/two.bin"), (local / "two.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(first, core::StatusFinished));
-    ASSERT_TRUE(waitStatus(second, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(second, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitUntil([&] { return notifier.count("QUIT") == 1; }));
     EXPECT_EQ(readFile(local / "one.bin"), readFile(remoteRoot / "one.bin"));
     EXPECT_EQ(readFile(local / "two.bin"), readFile(remoteRoot / "two.bin"));
@@ -110,10 +110,11 @@ TEST_F(FtpJobTest, ARemoteDirectoryExpandsLevelByLevelIntoAnIdenticalTree)
     openUp(remoteRoot);
     const auto id = queue.addItem(url("ftp", "/src"), (local / "copy").string());
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitAllSettled());
     for (const auto itemId : queue.ids())
-        EXPECT_EQ(queue.status(itemId), core::StatusFinished) << queue.url(itemId);
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished)
+            << core::snapshotOrVanished(queue, itemId).url;
     EXPECT_EQ(treeOf(local / "copy"), treeOf(remoteRoot / "src"));
     EXPECT_TRUE(notifier.sawLine("File is a directory."));
     EXPECT_TRUE(notifier.sawLine("Adding files to the queue..."));
@@ -126,10 +127,11 @@ TEST_F(FtpJobTest, AnUploadCreatesTheMissingRemoteChainAndArrivesIdentical)
     makeTree(local / "up");
     const auto id = queue.addItem(url("ftpu", "/new/deeper/up"), (local / "up").string());
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitAllSettled());
     for (const auto itemId : queue.ids())
-        EXPECT_EQ(queue.status(itemId), core::StatusFinished) << queue.url(itemId);
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished)
+            << core::snapshotOrVanished(queue, itemId).url;
     EXPECT_EQ(treeOf(remoteRoot / "new/deeper/up"), treeOf(local / "up"));
     EXPECT_EQ(notifier.count("mkd new"), 1);
     EXPECT_TRUE(notifier.sawLine("257 \"/" + folder + "/new/deeper\" created"));
@@ -143,9 +145,9 @@ TEST_F(FtpJobTest, ABadUrlEndsBadUrlAndTheWorkerGoesOn)
     const auto bad = queue.addItem("file:///etc/hostname", (local / "x").string());
     const auto good = queue.addItem(url("ftp", "/after.bin"), (local / "after.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(good, core::StatusFinished));
-    EXPECT_EQ(queue.status(bad), core::StatusBadUrl);
-    EXPECT_EQ(core::statusText(queue.status(bad)), "Bad URL");
+    ASSERT_TRUE(waitStatus(good, core::ItemStatus::StatusFinished));
+    EXPECT_EQ(core::snapshotOrVanished(queue, bad).status, core::ItemStatus::StatusBadUrl);
+    EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, bad).status), "Bad URL");
     EXPECT_EQ(readFile(local / "after.bin"), "after the bad one");
     EXPECT_EQ(scheduler.peakJobCount(), 1);
 }
@@ -159,8 +161,8 @@ TEST_F(FtpJobTest, LoginFailuresEndWithTheirStatus)
     const auto badPassword = queue.addItem(prefix + "/" + folder + "/x", (local / "x").string(), 0, 3600);
     const auto refused = queue.addItem("ftp://127.0.0.1:1/x", (local / "y").string(), 0, 3600);
     start();
-    ASSERT_TRUE(waitStatus(badPassword, core::StatusInvalidPassword));
-    ASSERT_TRUE(waitStatus(refused, core::StatusFailedToConnect));
+    ASSERT_TRUE(waitStatus(badPassword, core::ItemStatus::StatusInvalidPassword));
+    ASSERT_TRUE(waitStatus(refused, core::ItemStatus::StatusFailedToConnect));
 }
 
 TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
@@ -169,9 +171,10 @@ TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
     const std::string site = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":"
         + std::to_string(server.port);
     std::mutex seenMutex;
-    std::map<std::int64_t, std::set<int>> seen;
+    std::map<std::int64_t, std::set<core::ItemStatus>> seen;
     notifier.setOnChange([&](std::int64_t changed) {
-        const int status = queue.status(static_cast<std::int32_t>(changed));
+        const core::ItemStatus status =
+            core::snapshotOrVanished(queue, static_cast<std::int32_t>(changed)).status;
         std::lock_guard lock{seenMutex};
         seen[changed].insert(status);
     });
@@ -180,38 +183,44 @@ TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
     const struct
     {
         const char *name;
-        int givenBack; // what the browser leaves in the item
-        int expected; // how the job ends it
+        core::ItemStatus givenBack; // what the browser leaves in the item
+        core::ItemStatus expected; // how the job ends it
     } cases[] = {
-        {"disconnect", core::StatusInactiveManualConnection, core::StatusManualConnectionComplete},
-        {"failure", core::StatusFailedManualConnection, core::StatusFailedManualConnection},
-        {"temporary disconnect", core::StatusReconnectAfterTransfers, core::StatusReconnectAfterTransfers},
+        {"disconnect", core::ItemStatus::StatusInactiveManualConnection,
+            core::ItemStatus::StatusManualConnectionComplete},
+        {"failure", core::ItemStatus::StatusFailedManualConnection,
+            core::ItemStatus::StatusFailedManualConnection},
+        {"temporary disconnect", core::ItemStatus::StatusReconnectAfterTransfers,
+            core::ItemStatus::StatusReconnectAfterTransfers},
     };
 
     for (const auto &c : cases) {
         // An empty local path asks for a manual connection.
         const auto id = queue.addItem(site, "");
         ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; })) << c.name;
-        EXPECT_EQ(queue.status(id), core::StatusInactiveManualConnection) << c.name;
+        EXPECT_EQ(
+            core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusInactiveManualConnection)
+            << c.name;
         queue.setStatus(id, c.givenBack);
         queue.lendConnection(id, nullptr);
         ASSERT_TRUE(waitUntil([&] {
             std::lock_guard lock{seenMutex};
             return seen[id].count(c.expected) != 0;
         })) << c.name;
-        if (c.expected == core::StatusReconnectAfterTransfers) {
+        if (c.expected == core::ItemStatus::StatusReconnectAfterTransfers) {
             // With nothing else to do the job takes it again at once and lends it anew.
             ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
             // Stopped while lent, the request stays queued rather than complete.
             scheduler.stop();
             ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
-            EXPECT_EQ(queue.status(id), core::StatusIdle);
+            EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle);
             EXPECT_EQ(queue.lentConnection(id), nullptr);
         } else {
             // A failed request would be taken again at once; out of the way for the next case.
             queue.removeItem(id);
             ASSERT_TRUE(waitUntil([&] {
-                return !queue.contains(id) || queue.status(id) == core::StatusQueuedForRemoval;
+                return !queue.contains(id)
+                    || core::snapshotOrVanished(queue, id).status == core::ItemStatus::StatusQueuedForRemoval;
             })) << c.name;
         }
     }

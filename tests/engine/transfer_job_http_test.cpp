@@ -53,11 +53,11 @@ TEST_F(HttpJobTest, DownloadsAFileAndFinishes)
     putRemote("f.bin", body);
     const auto id = queue.addItem(url(remote("f.bin")), (local / "sub/f.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     EXPECT_EQ(readFile(local / "sub/f.bin"), body);
     // The item keeps the final count, also when the body arrived within one progress tick.
-    EXPECT_EQ(queue.bytesDone(id), static_cast<std::int64_t>(body.size()));
-    EXPECT_EQ(queue.totalSize(id), static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).bytesDone, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).totalSize, static_cast<std::int64_t>(body.size()));
     EXPECT_TRUE(notifier.sawLine("Creating socket..."));
     EXPECT_TRUE(notifier.sawLine("Connecting..."));
     EXPECT_TRUE(notifier.sawLine("Receiving f.bin at " + (local / "sub/f.bin").string() + "..."));
@@ -76,8 +76,8 @@ TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
     const auto resumed = queue.addItem(url(remote("r.bin")), (local / "resume.bin").string());
     const auto rewritten = queue.addItem(url("/norange" + remote("r.bin")), (local / "over.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(resumed, core::StatusFinished));
-    ASSERT_TRUE(waitStatus(rewritten, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(resumed, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(rewritten, core::ItemStatus::StatusFinished));
     EXPECT_EQ(readFile(local / "resume.bin"), body);
     EXPECT_EQ(readFile(local / "over.bin"), body);
 }
@@ -103,14 +103,15 @@ TEST_F(HttpJobTest, FollowsAbsoluteAndRelativeRedirects)
     start();
     ASSERT_TRUE(waitAllSettled());
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        EXPECT_EQ(queue.status(ids[i]), core::StatusFinished) << cases[i].path;
+        EXPECT_EQ(core::snapshotOrVanished(queue, ids[i]).status, core::ItemStatus::StatusFinished)
+            << cases[i].path;
         EXPECT_EQ(readFile(local / cases[i].file), body) << cases[i].path;
     }
     const auto targets = idsEndingWith("/files/a.bin");
     ASSERT_EQ(targets.size(), 3u);
     for (const auto id : targets) {
-        EXPECT_EQ(queue.url(id), url("/files/a.bin"));
-        EXPECT_EQ(queue.status(id), core::StatusFinished);
+        EXPECT_EQ(core::snapshotOrVanished(queue, id).url, url("/files/a.bin"));
+        EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished);
     }
 }
 
@@ -124,9 +125,9 @@ TEST_F(HttpJobTest, ARedirectLoopEndsTransferFailedAfterTwentyHops)
     int finished = 0;
     int failed = 0;
     for (const auto itemId : queue.ids()) {
-        const int s = queue.status(itemId);
-        finished += s == core::StatusFinished;
-        failed += s == core::StatusTransferFailed;
+        const core::ItemStatus s = core::snapshotOrVanished(queue, itemId).status;
+        finished += s == core::ItemStatus::StatusFinished;
+        failed += s == core::ItemStatus::StatusTransferFailed;
     }
     EXPECT_EQ(finished, 20);
     EXPECT_EQ(failed, 1);
@@ -139,8 +140,8 @@ TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
     const auto forbidden = queue.addItem(url("/forbidden"), (local / "forbidden.bin").string());
     start();
     ASSERT_TRUE(waitAllSettled());
-    EXPECT_EQ(queue.status(missing), core::StatusTransferFailed);
-    EXPECT_EQ(queue.status(forbidden), core::StatusTransferFailed);
+    EXPECT_EQ(core::snapshotOrVanished(queue, missing).status, core::ItemStatus::StatusTransferFailed);
+    EXPECT_EQ(core::snapshotOrVanished(queue, forbidden).status, core::ItemStatus::StatusTransferFailed);
     EXPECT_TRUE(notifier.sawLine("Permission denied"));
     EXPECT_TRUE(notifier.sawLine("Unexpected response code"));
 }

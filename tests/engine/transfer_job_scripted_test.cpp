@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
+#include "support/queue_defaults.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -27,7 +28,7 @@ class ScriptedJobTest : public EngineTest
 protected:
     ScriptedJobTest()
     {
-        queue.setPassiveDefault(true);
+        test::setQueueDefault(queue, &core::QueueDefaults::passive, true);
         scheduler.setMaxThreads(1);
     }
 
@@ -126,24 +127,24 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
 
     const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
     std::mutex seenMutex;
-    std::set<int> seen;
+    std::set<core::ItemStatus> seen;
     notifier.setOnChange([&](std::int64_t changed) {
         if (changed != id)
             return;
-        const int status = queue.status(id);
+        const core::ItemStatus status = core::snapshotOrVanished(queue, id).status;
         std::lock_guard lock{seenMutex};
         seen.insert(status);
     });
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     expectCleanScript();
     EXPECT_EQ(readFile(local / "f.bin"), body);
     EXPECT_TRUE(receivedLine("REST 4000"));
     // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
     std::lock_guard lock{seenMutex};
-    EXPECT_TRUE(seen.count(core::StatusTransferFailed));
-    EXPECT_FALSE(seen.count(core::StatusRatioActive));
-    EXPECT_FALSE(seen.count(core::StatusRatioNeedsUpload));
+    EXPECT_TRUE(seen.count(core::ItemStatus::StatusTransferFailed));
+    EXPECT_FALSE(seen.count(core::ItemStatus::StatusRatioActive));
+    EXPECT_FALSE(seen.count(core::ItemStatus::StatusRatioNeedsUpload));
 }
 
 TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
@@ -177,11 +178,12 @@ TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
     const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
     const auto upload = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string());
     start();
-    ASSERT_TRUE(waitStatus(download, core::StatusRatioActive));
-    EXPECT_EQ(core::statusText(queue.status(download)), "Probable ratio site.  May need to upload.");
+    ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioActive));
+    EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, download).status),
+        "Probable ratio site.  May need to upload.");
     server.release();
-    ASSERT_TRUE(waitStatus(upload, core::StatusFinished));
-    ASSERT_TRUE(waitStatus(download, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(upload, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusFinished));
     expectCleanScript();
     EXPECT_EQ(readFile(local / "f.bin"), body);
     EXPECT_EQ(server.dataReceived(), readFile(local / "up.bin"));
@@ -204,7 +206,7 @@ TEST_F(ScriptedJobTest, ARefusedDownloadWithNothingToUploadEndsRatioNeedsUpload)
     // A long rest keeps the ended item from being tried again at once.
     const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string(), 0, 3600);
     start();
-    ASSERT_TRUE(waitStatus(download, core::StatusRatioNeedsUpload));
+    ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioNeedsUpload));
     expectCleanScript();
     EXPECT_TRUE(notifier.sawLine("Permission denied"));
 }
@@ -223,14 +225,14 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 
     const auto id = queue.addItem(url("ftp", "/d/"), (local / "dir").string());
     start();
-    ASSERT_TRUE(waitStatus(id, core::StatusFinished));
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     scheduler.stop();
     server.release();
     ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
     std::vector<std::string> children;
     for (const auto itemId : queue.ids()) {
         if (itemId != id)
-            children.push_back(queue.url(itemId));
+            children.push_back(core::snapshotOrVanished(queue, itemId).url);
     }
     EXPECT_EQ(children, std::vector<std::string>{url("ftp", "/d/good.txt")});
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"../escape.txt\""));

@@ -105,7 +105,7 @@ void BellwickDocTest::openAppendsBehindCurrentItems()
     const std::vector<std::int32_t> ids = queue.ids();
     QCOMPARE(ids.size(), std::size_t(3));
     QCOMPARE(ids[0], first);
-    QCOMPARE(queue.url(ids[2]), std::string("ftp://host.example/two.bin"));
+    QCOMPARE(core::snapshotOrVanished(queue, ids[2]).url, std::string("ftp://host.example/two.bin"));
     QVERIFY(ids[1] > first && ids[2] > ids[1]);
 
     // A missing file still opens (the queue stays) and becomes the document's file.

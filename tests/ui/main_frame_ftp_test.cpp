@@ -76,11 +76,12 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     TiledListCtrl *complete = frame.queueView()->list(QueueTab::Complete);
     // Stop waiting as soon as the item ends in a failure, and say which.
     const auto failed = [&] {
-        const std::int32_t status = b.engine.queue.status(id);
+        const int status = static_cast<int>(core::snapshotOrVanished(b.engine.queue, id).status);
         return b.engine.queue.contains(id) && status > 2 && status < 128 && status != 17;
     };
     QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0 || failed(), 30000);
-    QVERIFY2(complete->findItemId(id) >= 0, core::statusText(b.engine.queue.status(id)).c_str());
+    QVERIFY2(complete->findItemId(id) >= 0,
+        core::statusText(core::snapshotOrVanished(b.engine.queue, id).status).c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
     // The row shows what arrived: the whole file.
     const QString size = QString::number(content.size());

@@ -165,12 +165,12 @@ void MainFrameTest::changeNotificationsRefreshAndAutosave()
     QCOMPARE(saved.count(), 0);
 
     // A change with an item id refreshes that row at once.
-    b.engine.queue.setStatus(id, 130);
+    b.engine.queue.setStatus(id, core::ItemStatus::StatusConnecting);
     frame.onQueueChanged(false, id);
     QVERIFY(frame.queueView()->list(QueueTab::Active)->findItemId(id) >= 0);
 
     // A change that must be saved reaches the file on the autosave tick, from a worker thread.
-    b.engine.queue.setStatus(id, 1);
+    b.engine.queue.setStatus(id, core::ItemStatus::StatusIdle);
     std::thread worker([&] { b.engine.queue.notifyQueueChanged(true, 0); });
     QTRY_VERIFY_WITH_TIMEOUT(saved.count() >= 1, 5000);
     worker.join();
@@ -178,7 +178,7 @@ void MainFrameTest::changeNotificationsRefreshAndAutosave()
     core::QueueList reloaded;
     const engine::QueueFileLoadResult result = engine::loadQueueFile(b.engine.queueFile(), reloaded);
     QCOMPARE(result.loadedCount, 1);
-    QCOMPARE(reloaded.url(reloaded.ids().front()), std::string("ftp://host.example/pub/a.bin"));
+    QCOMPARE(reloaded.snapshot().front().url, std::string("ftp://host.example/pub/a.bin"));
 }
 
 void MainFrameTest::deleteFollowsSelection()
@@ -462,8 +462,8 @@ void MainFrameTest::shutdownDuringTransferSavesQueue()
     const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(server.port());
     const std::int32_t id = frame.queueView()->addUrl(url, true);
     QVERIFY(id != 0);
-    QTRY_VERIFY_WITH_TIMEOUT(b.engine.queue.bytesDone(id) >= 5000, 20000);
-    QCOMPARE(b.engine.queue.status(id), 132);
+    QTRY_VERIFY_WITH_TIMEOUT(core::snapshotOrVanished(b.engine.queue, id).bytesDone >= 5000, 20000);
+    QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).status, core::ItemStatus::StatusTransferring);
 
     QElapsedTimer clock;
     clock.start();
@@ -475,9 +475,10 @@ void MainFrameTest::shutdownDuringTransferSavesQueue()
     core::QueueList reloaded;
     QCOMPARE(engine::loadQueueFile(b.engine.queueFile(), reloaded).loadedCount, 1);
     const std::int32_t back = reloaded.ids().front();
-    QCOMPARE(reloaded.url(back), url.toStdString());
-    QCOMPARE(reloaded.status(back), 1);
-    QCOMPARE(QString::fromStdString(core::statusText(reloaded.status(back))), QStringLiteral("Idle"));
+    QCOMPARE(core::snapshotOrVanished(reloaded, back).url, url.toStdString());
+    QCOMPARE(core::snapshotOrVanished(reloaded, back).status, core::ItemStatus::StatusIdle);
+    QCOMPARE(QString::fromStdString(core::statusText(core::snapshotOrVanished(reloaded, back).status)),
+        QStringLiteral("Idle"));
     // The partial file stays for a later resume.
     QCOMPARE(
         QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin").string())).size(), qint64(5000));

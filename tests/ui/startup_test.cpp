@@ -132,7 +132,7 @@ void StartupTest::namedQueueFileIsUsedInstead()
     QVERIFY(!std::filesystem::exists(run.dir / "run" / "filelist.ftp"));
     core::QueueList queue;
     QCOMPARE(engine::loadQueueFile(run.dir / "run" / "mine.ftp", queue).loadedCount, 1);
-    QCOMPARE(queue.url(queue.ids().front()), std::string("ftp://127.0.0.1:1/pub/never.bin"));
+    QCOMPARE(queue.snapshot().front().url, std::string("ftp://127.0.0.1:1/pub/never.bin"));
 }
 
 void StartupTest::automationRunsQueueWithoutWindow()

@@ -28,7 +28,7 @@ void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t it
                 firstTime = m_parked.insert(id).second;
             }
             if (firstTime) {
-                m_queue.setStatus(id, core::StatusReconnectAfterTransfers);
+                m_queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
                 m_queue.lendConnection(id, nullptr);
             }
         }

@@ -93,10 +93,9 @@ public:
         bool allDone = true;
         bool allTried = true;
         const std::set<std::int32_t> parked = notifier.parkedItems();
-        // One walk under the queue's lock, no copies: the queue may hold thousands of items.
-        const core::QueueList::BulkLock lock(queue);
-        for (const core::QueueItem &item : queue.items(lock)) {
-            if (item.isDone())
+        // One small record per item, without the texts: the queue may hold thousands of items.
+        for (const core::ItemState &item : queue.states()) {
+            if (core::isDoneStatus(item.status))
                 continue;
             allDone = false;
             Ends &ends = m_ends[item.id];
@@ -109,7 +108,8 @@ public:
                 continue;
             const int tries = m_options.tries ? *m_options.tries : item.retryCount;
             // Items no worker takes count as tried.
-            if (item.isInProgress() || (item.isEligible() && ends.count < tries))
+            if (core::isInProgressStatus(item.status)
+                || (core::isEligibleStatus(item.status) && ends.count < tries))
                 allTried = false;
         }
         // Nothing in progress is as good as no job alive: a job between two items holds none, and the
@@ -152,11 +152,10 @@ void waitForSignals(CliNotifier *notifier)
 
 void printSummary(core::QueueList &queue)
 {
-    for (const std::int32_t id : queue.ids()) {
-        const auto item = queue.snapshot(id);
-        if (!item || item->isDone())
+    for (const core::QueueItem &item : queue.snapshot()) {
+        if (item.isDone())
             continue;
-        std::fprintf(stderr, "%s: %s\n", item->url.c_str(), core::statusText(item->status).c_str());
+        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusText(item.status).c_str());
     }
 }
 
@@ -229,8 +228,9 @@ int run(const CliOptions &o)
     // A parked request that its job took again ended Idle when the job stopped: it still waits for
     // the window.
     for (const std::int32_t id : notifier.parkedItems()) {
-        if (queue.status(id) == core::StatusIdle)
-            queue.setStatus(id, core::StatusReconnectAfterTransfers);
+        const std::optional<core::QueueItem> item = queue.snapshot(id);
+        if (item && item->status == core::ItemStatus::StatusIdle)
+            queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
     }
 
     if (!queuePath.empty() && !engine::saveQueueFile(queuePath, queue))
@@ -239,8 +239,8 @@ int run(const CliOptions &o)
 
     if (const int signal = g_signal.load(); signal != 0)
         return 128 + signal;
-    for (const std::int32_t id : queue.ids()) {
-        if (!queue.isDone(id))
+    for (const core::ItemState &item : queue.states()) {
+        if (!core::isDoneStatus(item.status))
             return kExitUnfinished;
     }
     return kExitFinished;

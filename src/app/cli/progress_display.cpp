@@ -42,14 +42,18 @@ void ProgressDisplay::update()
     if (!m_enabled)
         return;
     std::vector<std::string> lines;
-    for (const std::int32_t id : m_queue.ids()) {
-        const auto item = m_queue.snapshot(id);
-        if (!item || !item->isInProgress())
+    // Small records for the whole queue, full copies only of the few items in progress.
+    for (const core::ItemState &state : m_queue.states()) {
+        if (!core::isInProgressStatus(state.status))
             continue;
-        std::string name = item->fileName.empty() ? item->url : item->fileName;
-        std::string line = item->transferring
-            ? progressLine(name, item->bytesDone, item->totalSize, item->rateKBps)
-            : name + "  " + core::statusText(item->status);
+        const std::optional<core::QueueItem> copy = m_queue.snapshot(state.id);
+        if (!copy || !copy->isInProgress())
+            continue;
+        const core::QueueItem &item = *copy;
+        std::string name = item.fileName.empty() ? item.url : item.fileName;
+        std::string line = item.transferring
+            ? progressLine(name, item.bytesDone, item.totalSize, item.rateKBps)
+            : name + "  " + core::statusText(item.status);
         if (line.size() > 100)
             line = line.substr(0, 97) + "...";
         lines.push_back(line);
