@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/diagnostic_log.h"
+#include "net/log_levels.h"
 
 namespace bw::net {
 
@@ -34,31 +35,28 @@ FtpConnection::FtpConnection()
     m_lastActivity = nowSeconds();
 }
 
-FtpConnection::~FtpConnection()
-{
-    stopWorker();
-}
+FtpConnection::~FtpConnection() = default;
 
 void FtpConnection::setFtpClock(const platform::Clock *clock)
 {
-    setClock(clock);
+    m_control.setClock(clock);
     m_data.setClock(clock);
     std::lock_guard lock{m_ftpLock};
-    m_lastActivity = this->clock().nowSeconds();
+    m_lastActivity = m_control.clock().nowSeconds();
 }
 
 std::int64_t FtpConnection::nowSeconds() const
 {
-    return clock().nowSeconds();
+    return m_control.clock().nowSeconds();
 }
 
-void FtpConnection::setFtpState(int state)
+void FtpConnection::setFtpState(FtpState state)
 {
     std::lock_guard lock{m_ftpLock};
     m_ftpState = state;
 }
 
-int FtpConnection::ftpState() const
+FtpState FtpConnection::ftpState() const
 {
     std::lock_guard lock{m_ftpLock};
     return m_ftpState;
@@ -111,20 +109,21 @@ void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
 {
     if (closeData)
         closeDataConnections();
-    setError(CatProtocol, code);
+    m_control.setError(CatProtocol, code);
 }
 
 void FtpConnection::closeDataConnections()
 {
     m_listener.close();
-    m_data.shutdown(ShutdownSend);
+    m_data.shutdown(ShutdownDirection::Send);
     m_data.close();
 }
 
 int FtpConnection::progressPercent() const
 {
     std::lock_guard lock{m_ftpLock};
-    if (m_ftpState == FtpListing || m_ftpState == FtpDownloading || m_ftpState == FtpUploading) {
+    if (m_ftpState == FtpState::Listing || m_ftpState == FtpState::Downloading
+        || m_ftpState == FtpState::Uploading) {
         const std::int64_t total = m_data.totalSize();
         return total == 0 ? 0 : static_cast<int>(m_data.bytesDone() * 100 / total);
     }
@@ -140,20 +139,20 @@ bool FtpConnection::sendCommand(const std::string &text)
         // The transfer before was stopped before its closing reply came: read it now, so this
         // command gets its own reply. The stop belonged to that transfer, which is over.
         m_closingReplyOwed = false;
-        clearError();
+        m_control.clearError();
         readReply();
     }
-    const bool sent = sendText(text, false);
+    const bool sent = m_control.sendText(text, false);
     if (std::string shown = withoutLineEnd(text); !shown.empty())
         notify(NotifyCommandSent, 0, 0, shown);
     if (!isConnected())
-        setFtpState(FtpClosed);
+        setFtpState(FtpState::Closed);
     return sent;
 }
 
 int FtpConnection::readReply(std::string *firstLine)
 {
-    const int code = SocketConnection::readReply(timeout(), &m_replyLines);
+    const int code = m_control.readReply(timeout(), &m_replyLines);
     if (firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
     std::deque<std::string> lines;
@@ -161,7 +160,7 @@ int FtpConnection::readReply(std::string *firstLine)
     for (const std::string &line : lines)
         notify(NotifyReplyReceived, 0, 0, line);
     if (!isConnected())
-        setFtpState(FtpClosed);
+        setFtpState(FtpState::Closed);
     return code;
 }
 
@@ -178,16 +177,16 @@ bool FtpConnection::command(const std::string &text, int success, int alsoSucces
 bool FtpConnection::login(const FtpSite &site)
 {
     setConnectionId(site.connectionId);
-    setFtpState(FtpFresh);
+    setFtpState(FtpState::Fresh);
     m_closingReplyOwed = false;
-    clearError();
+    m_control.clearError();
     m_data.clearError();
-    if (!connect(site.host, site.port)) {
+    if (!m_control.connect(site.host, site.port)) {
         setProtocolError(ConnectFailed);
         return false;
     }
     int ownPort = 0;
-    localAddress(m_localAddressText, ownPort);
+    m_control.localAddress(m_localAddressText, ownPort);
 
     const int greeting = readReply();
     if (greeting != 220) {
@@ -196,11 +195,11 @@ bool FtpConnection::login(const FtpSite &site)
                                          : UnexpectedResponse);
         return false;
     }
-    setFtpState(FtpUserSent);
+    setFtpState(FtpState::UserSent);
     sendCommand("USER " + site.user + "\r\n");
     int code = readReply();
     if (code == 331) {
-        setFtpState(FtpPassSent);
+        setFtpState(FtpState::PassSent);
         sendCommand("PASS " + site.password + "\r\n");
         code = readReply();
     } else if (code != 230) {
@@ -211,8 +210,8 @@ bool FtpConnection::login(const FtpSite &site)
         setProtocolError(PasswordInvalid);
         return false;
     }
-    setFtpState(FtpIdle);
-    log("Connection Established", 2);
+    setFtpState(FtpState::Idle);
+    log("Connection Established", kLogConnected);
     return true;
 }
 
@@ -275,29 +274,29 @@ bool FtpConnection::rename(const std::string &from, const std::string &to)
 
 bool FtpConnection::quit()
 {
-    log("Sending QUIT command...", 4);
+    log("Sending QUIT command...", kLogQuit);
     sendCommand("QUIT\r\n");
     const int code = readReply();
     closeDataConnections();
-    shutdown(ShutdownSend);
-    close();
-    setFtpState(FtpClosed);
+    m_control.shutdown(ShutdownDirection::Send);
+    m_control.close();
+    setFtpState(FtpState::Closed);
     return code > 0;
 }
 
 void FtpConnection::disconnect(int reason)
 {
-    const int state = ftpState();
-    if (state == FtpFresh || state == FtpClosed)
+    const FtpState state = ftpState();
+    if (state == FtpState::Fresh || state == FtpState::Closed)
         return;
-    log("Disconnect: " + std::to_string(reason), 3);
+    log("Disconnect: " + std::to_string(reason), kLogOutcome);
     quit();
 }
 
 void FtpConnection::abort(int code)
 {
     m_data.setStopError(code);
-    setStopError(code);
+    m_control.setStopError(code);
     // Also ends an active-mode wait for the server's data connection.
     m_listener.setStopError(code);
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "net/ftp_connection.h"
+#include "net/log_levels.h"
 #include "platform/file_util.h"
 
 namespace bw::net {
@@ -14,6 +15,7 @@ namespace bw::net {
 namespace {
 
 constexpr int kAcceptSeconds = 30;
+constexpr int kListenBacklog = 5;
 constexpr int kListingPollMs = 250;
 constexpr int kFirstPauseMs = 10;
 constexpr int kLongestPauseMs = 1000;
@@ -104,7 +106,7 @@ bool FtpConnection::enterActive()
     char text[128];
     std::snprintf(text, sizeof text, "PORT %s,%u,%u\r\n", address.c_str(), static_cast<unsigned>(port) / 256,
         static_cast<unsigned>(port) % 256);
-    if (!m_listener.listen(5)) {
+    if (!m_listener.listen(kListenBacklog)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
@@ -154,7 +156,7 @@ bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 }
 
 // Sends RETR or STOR; a preliminary 125 or 150 means the server opens (or accepts) the data connection.
-bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, int state)
+bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, FtpState state)
 {
     sendCommand(command);
     const int code = readReply();
@@ -179,7 +181,7 @@ bool FtpConnection::completeTransfer()
 bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
     bool passive, std::int64_t knownSize, bool resume, bool wait)
 {
-    log("Downloading File: " + remoteName, 6);
+    log("Downloading File: " + remoteName, kLogFileName);
     if (!prepareFileTransfer(binary, passive))
         return false;
     m_data.setAppendMode(false);
@@ -191,7 +193,7 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
             m_data.setAppendMode(readReply() == 350);
         }
     }
-    if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpDownloading))
+    if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
     m_data.beginReceiveFile(localPath, binary, true);
@@ -201,10 +203,10 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
 bool FtpConnection::upload(
     const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait)
 {
-    log("Uploading File: " + remoteName, 6);
+    log("Uploading File: " + remoteName, kLogFileName);
     if (!prepareFileTransfer(binary, passive))
         return false;
-    if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpUploading))
+    if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpState::Uploading))
         return false;
     m_data.beginSendFile(localPath, binary, 0, true);
     return wait ? completeTransfer() : true;
@@ -222,7 +224,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
     // The listing goes to a file created exclusively, never to a name another user could predict.
     const std::filesystem::path file = platform::createTempFile("ftp");
     if (file.empty()) {
-        setLocalError(FileOpenError);
+        m_control.setLocalError(FileOpenError);
         closeDataConnections();
         return false;
     }
@@ -239,7 +241,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         return false;
     }
     m_transferPath = file.string();
-    setFtpState(FtpListing);
+    setFtpState(FtpState::Listing);
     m_data.setTotalSize(0);
     m_data.setAppendMode(false);
     m_data.beginReceiveFile(file.string(), true, true);
@@ -260,8 +262,8 @@ int FtpConnection::pollTransfer()
     if (timeout() < stalledSeconds)
         m_data.setStopError(DataIdleTimeout);
 
-    const int state = ftpState();
-    if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+    const FtpState state = ftpState();
+    if (state != FtpState::Listing && state != FtpState::Downloading && state != FtpState::Uploading)
         return -1;
     notify(NotifyProgress, m_data.bytesDone(), m_data.totalSize(), {});
     if (!m_data.isIdle())
@@ -279,26 +281,26 @@ int FtpConnection::pollTransfer()
 
     const bool jobFailed = m_data.result() != 0;
     const ErrorCode jobError = m_data.error();
-    if (!jobFailed && state != FtpListing) {
+    if (!jobFailed && state != FtpState::Listing) {
         char line[1024];
         std::snprintf(line, sizeof line, "%s %s: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
-            state == FtpDownloading ? "[DOWN]" : "[UP]",
-            state == FtpDownloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
+            state == FtpState::Downloading ? "[DOWN]" : "[UP]",
+            state == FtpState::Downloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
             static_cast<long long>(total), static_cast<long long>(seconds), speed);
-        log(line, 3);
+        log(line, kLogOutcome);
     }
     closeDataConnections();
     // The closing reply is read in every case, so the control connection stays in step with the
     // server; a failed data job keeps its own error as the cause.
-    const bool stopped = isStopRequested();
+    const bool stopped = m_control.isStopRequested();
     const int code = readReply();
     // A stop request keeps the reply from being read now; the next command reads it first.
     m_closingReplyOwed = stopped && code == -1;
     int outcome = 0;
     if (jobFailed) {
-        setError(jobError);
+        m_control.setError(jobError);
         m_data.clearError();
-        log(jobError.text(), 3);
+        log(jobError.text(), kLogOutcome);
         outcome = 1;
     } else if (code != 226 && code != 250) {
         setProtocolError(PermissionDenied);
@@ -308,7 +310,7 @@ int FtpConnection::pollTransfer()
     {
         std::lock_guard lock{m_ftpLock};
         m_lastActivity = nowSeconds();
-        m_ftpState = FtpIdle;
+        m_ftpState = FtpState::Idle;
     }
     return outcome;
 }
@@ -318,8 +320,8 @@ bool FtpConnection::waitTransfer(int limitMs)
     int pause = kFirstPauseMs;
     int waited = 0;
     for (;;) {
-        const int state = ftpState();
-        if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+        const FtpState state = ftpState();
+        if (state != FtpState::Listing && state != FtpState::Downloading && state != FtpState::Uploading)
             return false; // nothing runs: there is no outcome to wait for
         const int outcome = pollTransfer();
         if (outcome != -1)

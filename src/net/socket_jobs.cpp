@@ -15,9 +15,12 @@
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
+#include "net/log_levels.h"
+#include "net/rate_limiter.h"
 #include "net/socket_connection.h"
 #include "platform/file_util.h"
 #include "platform/socket_errors.h"
+#include "platform/unique_fd.h"
 
 namespace bw::net {
 
@@ -31,6 +34,7 @@ constexpr int kStallWaitMs = 50;
 constexpr int kIdleWaitMs = 2000;
 constexpr std::size_t kTextPieceBytes = 64 * 1024;
 constexpr int kHeaderWaitSeconds = 60;
+constexpr int kSpeedPauseMs = 100;
 
 struct FileJobShape
 {
@@ -48,46 +52,6 @@ FileJobShape shapeFor(int maxSpeed)
     }
     return shape;
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    {}
-
-    ~FileDescriptor() { reset(); }
-
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    FileDescriptor &operator=(FileDescriptor &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.m_fd;
-            other.m_fd = -1;
-        }
-        return *this;
-    }
-
-    // Gives up ownership without closing.
-    void release() { m_fd = -1; }
-
-    int get() const { return m_fd; }
-
-    bool isOpen() const { return m_fd >= 0; }
-
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 bool writeAll(int fd, const char *data, std::int64_t length)
 {
@@ -119,16 +83,16 @@ int SocketConnection::Run()
             m_currentSpeed = 0;
         }
         switch (m_jobKind.load()) {
-        case JobSendText:
+        case JobKind::SendText:
             runSendText();
             break;
-        case JobSendFile:
+        case JobKind::SendFile:
             runSendFile();
             break;
-        case JobReceiveFile:
+        case JobKind::ReceiveFile:
             runReceiveFile();
             break;
-        default:
+        case JobKind::None:
             break;
         }
         {
@@ -155,10 +119,10 @@ void SocketConnection::release()
 
 bool SocketConnection::beginSendText(const std::string &text, bool closeWhenDone)
 {
-    if (m_state.load() != StateConnected)
+    if (m_state.load() != SocketState::Connected)
         return false;
     m_idleEvent.waitFor(kIdleWaitMs);
-    m_jobKind.store(JobSendText);
+    m_jobKind.store(JobKind::SendText);
     {
         std::lock_guard lock{m_stateLock};
         m_pendingText = text;
@@ -178,8 +142,8 @@ bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
     return result() == 0;
 }
 
-bool SocketConnection::beginFileJob(
-    int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
+bool SocketConnection::beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+    bool closeWhenDone, ResponseFilter *filter)
 {
     m_idleEvent.waitFor(kIdleWaitMs);
     m_jobKind.store(kind);
@@ -189,6 +153,7 @@ bool SocketConnection::beginFileJob(
         m_binaryMode = binary;
         m_resumeOffset = offset;
         m_closeWhenDone = closeWhenDone;
+        m_filter = filter;
     }
     release();
     return true;
@@ -197,13 +162,14 @@ bool SocketConnection::beginFileJob(
 bool SocketConnection::beginSendFile(
     const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
 {
-    return beginFileJob(JobSendFile, path, binary, offset, closeWhenDone);
+    return beginFileJob(JobKind::SendFile, path, binary, offset, closeWhenDone, nullptr);
 }
 
-bool SocketConnection::beginReceiveFile(const std::string &path, bool binary, bool closeWhenDone)
+bool SocketConnection::beginReceiveFile(
+    const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter)
 {
     // The receive job learns its offset from the file it appends to.
-    return beginFileJob(JobReceiveFile, path, binary, 0, closeWhenDone);
+    return beginFileJob(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, filter);
 }
 
 bool SocketConnection::isIdle()
@@ -303,6 +269,12 @@ std::int64_t SocketConnection::resumeOffset() const
     return m_resumeOffset;
 }
 
+void SocketConnection::setRateLimiter(RateLimiter *limiter)
+{
+    std::lock_guard lock{m_stateLock};
+    m_rateLimiter = limiter;
+}
+
 std::string SocketConnection::filePath() const
 {
     std::lock_guard lock{m_stateLock};
@@ -311,9 +283,7 @@ std::string SocketConnection::filePath() const
 
 void SocketConnection::reset()
 {
-    if (int fd = m_sock.exchange(-1); fd >= 0)
-        ::close(fd);
-    m_state.store(StateNone);
+    dropSocket();
     requestStop(false);
     {
         std::lock_guard lock{m_stateLock};
@@ -327,35 +297,47 @@ void SocketConnection::reset()
         m_appendMode = false;
         m_expectHeader = false;
         m_resumeOffset = 0;
+        m_filter = nullptr;
     }
-    {
-        std::lock_guard lock{m_lineLock};
-        m_lineQueue.clear();
-        m_partialLine.clear();
-        m_afterBreak = false;
-    }
+    m_replies.clear();
     clearError();
-}
-
-int SocketConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
-{
-    // Nothing here reads a header: the response counts as one without a status.
-    chunk.clear();
-    headerOpen = false;
-    return -1;
-}
-
-bool SocketConnection::filterResponseBody(char * /*data*/, std::int64_t & /*length*/, bool & /*bodyEnded*/)
-{
-    // Without a header reader the body runs until the peer closes, unchanged.
-    return true;
 }
 
 // ---- job helpers ----
 
 bool SocketConnection::jobStopped() const
 {
-    return m_stopFlag.load() || stopRequested();
+    return m_stop.isSet() || stopRequested();
+}
+
+bool SocketConnection::pauseUnlessStopped(int timeoutMs)
+{
+    // Waits on the wake descriptor, so a stop request ends the pause at once.
+    const int wakeFd = m_stop.wakeFd();
+    pollfd entry{wakeFd, POLLIN, 0};
+    ::poll(&entry, wakeFd >= 0 ? 1 : 0, timeoutMs);
+    if (!jobStopped()) {
+        m_stop.drainIfCleared();
+        return true;
+    }
+    return false;
+}
+
+std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_t wanted)
+{
+    for (;;) {
+        const RateLimiter::Grant grant = ticket.acquire(wanted);
+        if (grant.bytes > 0)
+            return grant.bytes;
+        if (!pauseUnlessStopped(grant.waitMs))
+            return 0;
+    }
+}
+
+RateLimiter::Ticket SocketConnection::joinRateLimiter()
+{
+    std::lock_guard lock{m_stateLock};
+    return RateLimiter::Ticket(m_rateLimiter);
 }
 
 void SocketConnection::setStalled(bool stalled)
@@ -414,9 +396,8 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
     }
     if (maxSpeed > 0) {
         while (speed > maxSpeed && !jobStopped()) {
-            // Slow down: wait on the wake descriptor, so a stop request ends the pause at once.
-            pollfd entry{m_wakeFd, POLLIN, 0};
-            ::poll(&entry, m_wakeFd >= 0 ? 1 : 0, 100);
+            // Slow down; a stop request ends the pause at once.
+            pauseUnlessStopped(kSpeedPauseMs);
             if (int measured = measure(); measured >= 0)
                 speed = measured;
         }
@@ -455,7 +436,7 @@ void SocketConnection::runSendText()
                 break;
             }
             done += static_cast<std::size_t>(sent);
-            if (done < piece && pollSocket(POLLOUT, kStallWaitMs) == -2) {
+            if (done < piece && stream().wait(StreamInterest::Write, kStallWaitMs) == WaitResult::Stopped) {
                 ok = false;
                 break;
             }
@@ -507,9 +488,9 @@ void SocketConnection::runSendFile()
         }
         source = copy.string();
     }
-    FileDescriptor file;
+    platform::UniqueFd file;
     if (ok) {
-        file = FileDescriptor(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+        file.reset(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
         if (!file.isOpen()) {
             setLocalError(FileOpenError);
             ok = false;
@@ -559,7 +540,9 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
     const FileJobShape shape = shapeFor(maxSpeed);
     const auto start = std::chrono::steady_clock::now();
     setStalled(false);
-    bool useSendfile = true;
+    // sendfile needs a plain descriptor; an encrypting stream without kernel TLS takes read and write.
+    bool useSendfile = stream().zeroCopyFd() >= 0;
+    RateLimiter::Ticket ticket = joinRateLimiter();
     std::unique_ptr<char[]> buffer;
     std::int64_t pending = 0; // read-path bytes of the current block not yet sent
     std::int64_t pendingAt = 0;
@@ -568,26 +551,42 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
     for (;;) {
         if (jobStopped())
             return false;
-        const int sock = m_sock.load();
-        if (sock < 0) {
+        if (!m_tcp.isOpen()) {
             setLocalError(SocketWriteError);
             return false;
         }
-        ssize_t n;
+        if (!useSendfile && !buffer)
+            buffer = std::make_unique<char[]>(static_cast<std::size_t>(kBlockBytes));
+        IoResult io;
         if (useSendfile) {
-            n = ::sendfile(sock, fileFd, nullptr, static_cast<std::size_t>(shape.blockBytes));
+            const std::int64_t allowed = throttle(ticket, shape.blockBytes);
+            if (allowed == 0)
+                return false;
+            const ssize_t n =
+                ::sendfile(stream().zeroCopyFd(), fileFd, nullptr, static_cast<std::size_t>(allowed));
             if (n < 0 && (errno == EINVAL || errno == ENOSYS) && blocks == 0) {
+                ticket.refund(allowed);
                 useSendfile = false;
-                buffer = std::make_unique<char[]>(static_cast<std::size_t>(kBlockBytes));
                 continue;
             }
             if (n < 0 && errno == EIO) {
                 setLocalError(FileReadError);
                 return false;
             }
+            ticket.refund(allowed - std::max<std::int64_t>(n, 0));
+            if (n == 0)
+                return true; // end of the file
+            if (n > 0)
+                io = {IoResult::Status::Moved, n, 0};
+            else if (errno == EINTR)
+                continue;
+            else if (errno == EAGAIN || errno == EWOULDBLOCK)
+                io = {IoResult::Status::WouldBlock, 0, 0, StreamInterest::Write};
+            else
+                io = {IoResult::Status::Failed, 0, errno};
         } else {
             if (pending == 0) {
-                ssize_t got = ::read(fileFd, buffer.get(), static_cast<std::size_t>(shape.blockBytes));
+                const ssize_t got = ::read(fileFd, buffer.get(), static_cast<std::size_t>(shape.blockBytes));
                 if (got < 0 && errno == EINTR)
                     continue;
                 if (got < 0) {
@@ -599,38 +598,37 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 pending = got;
                 pendingAt = 0;
             }
-            n = ::send(sock, buffer.get() + pendingAt, static_cast<std::size_t>(pending),
-                MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                pending -= n;
-                pendingAt += n;
+            const std::int64_t allowed = throttle(ticket, pending);
+            if (allowed == 0)
+                return false;
+            io = stream().write(buffer.get() + pendingAt, allowed);
+            ticket.refund(allowed - (io.status == IoResult::Status::Moved ? io.bytes : 0));
+            if (io.status == IoResult::Status::Moved) {
+                pending -= io.bytes;
+                pendingAt += io.bytes;
             }
         }
-        if (n > 0) {
+        if (io.status == IoResult::Status::Moved) {
             if (stalled) {
                 setStalled(false);
                 stalled = false;
             }
-            addBytesDone(n);
+            addBytesDone(io.bytes);
             if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed))
                 return false;
             continue;
         }
-        if (n == 0)
-            return true; // end of the file
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // The peer does not take more yet: a stall until the socket is writable again.
+        if (io.status == IoResult::Status::WouldBlock) {
+            // The peer does not take more yet: a stall until the stream can go on again.
             if (!stalled) {
                 setStalled(true);
                 stalled = true;
             }
-            if (pollSocket(POLLOUT, kStallWaitMs) == -2)
+            if (stream().wait(io.wants, kStallWaitMs) == WaitResult::Stopped)
                 return false;
             continue;
         }
-        closeSocketAfterFailure(platform::socketErrorFromErrno(errno));
+        closeSocketAfterFailure(platform::socketErrorFromErrno(io.errorNumber));
         setLocalError(SocketWriteError);
         return false;
     }
@@ -638,7 +636,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
 
 // ---- receive file ----
 
-bool SocketConnection::receiveHeader(std::string &leftover)
+bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftover)
 {
     int status = -1;
     bool headerOpen = true;
@@ -654,7 +652,7 @@ bool SocketConnection::receiveHeader(std::string &leftover)
             return false;
         }
         leftover.append(chunk, static_cast<std::size_t>(got));
-        int found = parseResponseHeader(leftover, headerOpen);
+        const int found = filter.parseHeader(leftover, headerOpen);
         if (status == -1)
             status = found;
         if (headerOpen && leftover.size() > kMaxHeaderBytes) {
@@ -663,15 +661,25 @@ bool SocketConnection::receiveHeader(std::string &leftover)
             setErrorStatus(status);
             return false;
         }
-        if (status == -1) {
-            std::lock_guard lock{m_lineLock};
-            m_lineQueue.clear();
-        }
     }
     setAppendMode(status == 206);
     setErrorStatus(status);
     return status >= 200 && status <= 299;
 }
+
+// A response read without a filter has no header the job could read: it counts as one without status.
+class NoHeaderFilter final : public ResponseFilter
+{
+public:
+    int parseHeader(std::string &chunk, bool &headerOpen) override
+    {
+        chunk.clear();
+        headerOpen = false;
+        return -1;
+    }
+
+    bool filterBody(char *, std::int64_t &, bool &) override { return true; }
+};
 
 void SocketConnection::runReceiveFile()
 {
@@ -680,6 +688,7 @@ void SocketConnection::runReceiveFile()
     std::string path;
     bool closeWhenDone;
     bool expectHeader;
+    ResponseFilter *filter;
     {
         std::lock_guard lock{m_stateLock};
         maxSpeed = m_maxSpeed;
@@ -687,16 +696,22 @@ void SocketConnection::runReceiveFile()
         path = m_filePath;
         closeWhenDone = m_closeWhenDone;
         expectHeader = m_expectHeader;
+        filter = m_filter;
         m_bytesDone = 0;
     }
+    NoHeaderFilter noHeader;
+    if (expectHeader && !filter)
+        filter = &noHeader;
+    if (!expectHeader)
+        filter = nullptr;
     std::string leftover;
     bool ok = true;
-    if (expectHeader)
-        ok = receiveHeader(leftover);
-    FileDescriptor file;
+    if (filter)
+        ok = receiveHeader(*filter, leftover);
+    platform::UniqueFd file;
     if (ok) {
         const bool append = appendMode();
-        file = FileDescriptor(
+        file.reset(
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644));
         if (!file.isOpen()) {
             setLocalError(FileWriteError);
@@ -708,70 +723,13 @@ void SocketConnection::runReceiveFile()
             m_bytesDone = m_resumeOffset;
         }
     }
-    if (ok) {
-        const FileJobShape shape = shapeFor(maxSpeed);
-        const auto start = std::chrono::steady_clock::now();
-        setStalled(false);
-        bool stalled = false;
-        auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
-        int blocks = 0;
-        while (!jobStopped()) {
-            char *data = buffer.get();
-            std::int64_t got = 0;
-            if (!leftover.empty()) {
-                data = leftover.data();
-                got = static_cast<std::int64_t>(leftover.size());
-            } else if (!receive(buffer.get(), shape.blockBytes, got)) {
-                // The peer closed (the normal end) or the socket failed; a reset also ends the data.
-                ErrorCode record = error();
-                if (record.isSet() && !record.isStop() && !record.is(CatSocket, 10054)) {
-                    setLocalError(SocketReadError);
-                    ok = false;
-                }
-                break;
-            }
-            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed)) {
-                ok = false;
-                break;
-            }
-            if (got > 0) {
-                if (stalled) {
-                    setStalled(false);
-                    stalled = false;
-                }
-                // The HTTP client sees the body first: it undoes a transfer encoding and says where
-                // the body ends (a kept-alive connection would otherwise hold the job).
-                bool bodyEnded = false;
-                if (expectHeader && !filterResponseBody(data, got, bodyEnded)) {
-                    setLocalError(SocketReadError);
-                    ok = false;
-                    break;
-                }
-                if (!writeAll(file.get(), data, got)) {
-                    setLocalError(FileWriteError);
-                    ok = false;
-                    break;
-                }
-                leftover.clear();
-                addBytesDone(got);
-                if (bodyEnded)
-                    break;
-                continue;
-            }
-            if (!stalled) {
-                setStalled(true);
-                stalled = true;
-            }
-            if (pollSocket(POLLIN, kStallWaitMs) == -2)
-                break;
-        }
-    }
+    if (ok)
+        ok = receiveBody(file.get(), filter, leftover, maxSpeed, minSpeed);
     setStalled(false);
-    if (file.isOpen() && ::close(file.get()) != 0 && ok) {
+    if (file.isOpen() && file.reset() != 0 && ok) {
         setLocalError(FileWriteError);
         ok = false;
     }
-    file.release();
     if (jobStopped())
         ok = false;
     {
@@ -782,6 +740,73 @@ void SocketConnection::runReceiveFile()
     if (closeWhenDone)
         closeKeepingError();
     setResult(ok);
+}
+
+bool SocketConnection::receiveBody(
+    int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed)
+{
+    const FileJobShape shape = shapeFor(maxSpeed);
+    const auto start = std::chrono::steady_clock::now();
+    setStalled(false);
+    bool stalled = false;
+    auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
+    int blocks = 0;
+    RateLimiter::Ticket ticket = joinRateLimiter();
+    while (!jobStopped()) {
+        char *data = buffer.get();
+        std::int64_t got = 0;
+        if (!leftover.empty()) {
+            data = leftover.data();
+            got = static_cast<std::int64_t>(leftover.size());
+        } else {
+            const std::int64_t allowed = throttle(ticket, shape.blockBytes);
+            if (allowed == 0)
+                break;
+            const bool received = receive(buffer.get(), allowed, got);
+            ticket.refund(allowed - got);
+            if (!received) {
+                // The peer closed (the normal end) or the socket failed; a reset also ends the data.
+                const ErrorCode record = error();
+                if (record.isSet() && !record.isStop()
+                    && !record.is(CatSocket, platform::kSocketConnectionReset)) {
+                    setLocalError(SocketReadError);
+                    return false;
+                }
+                return true;
+            }
+        }
+        if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed))
+            return false;
+        if (got > 0) {
+            if (stalled) {
+                setStalled(false);
+                stalled = false;
+            }
+            // The HTTP client sees the body first: it undoes a transfer encoding and says where
+            // the body ends (a kept-alive connection would otherwise hold the job).
+            bool bodyEnded = false;
+            if (filter && !filter->filterBody(data, got, bodyEnded)) {
+                setLocalError(SocketReadError);
+                return false;
+            }
+            if (!writeAll(fileFd, data, got)) {
+                setLocalError(FileWriteError);
+                return false;
+            }
+            leftover.clear();
+            addBytesDone(got);
+            if (bodyEnded)
+                return true;
+            continue;
+        }
+        if (!stalled) {
+            setStalled(true);
+            stalled = true;
+        }
+        if (stream().wait(StreamInterest::Read, kStallWaitMs) == WaitResult::Stopped)
+            break;
+    }
+    return true;
 }
 
 } // namespace bw::net

@@ -95,9 +95,9 @@ TEST_F(FtpScripted, UserAnswered230NeedsNoPassword)
         .reply("USER u", "230 Come in")
         .reply("QUIT", "221 Bye");
     logIn();
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     EXPECT_TRUE(ftp.quit());
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     EXPECT_TRUE(server.waitFinished());
     EXPECT_EQ(server.received(), (Lines{"USER u", "QUIT"}));
     EXPECT_TRUE(server.failures().empty());
@@ -245,7 +245,7 @@ TEST_F(FtpScripted, PassiveNumbersGiveHostAndPort)
     EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
     EXPECT_EQ(ftp.pasvPort(), 1025);
     EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
 }
 
 TEST_F(FtpScripted, PassiveReplyWithoutClosingParenthesisFailsTheTransfer)
@@ -317,7 +317,7 @@ TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
     TempDir dir;
     EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false, true));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     // The control connection stays in step: the next command gets its own reply.
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
@@ -426,7 +426,7 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     owner.join();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(ftp.error().is(CatStop, DataIdleTimeout));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
 }
@@ -537,7 +537,7 @@ TEST(FtpControl, OverlongReplyLineClosesTheConnection)
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
     EXPECT_FALSE(ftp.login(siteOf(server)));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     EXPECT_FALSE(ftp.hasSocket());
     server.release();
 }

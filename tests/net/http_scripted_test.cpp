@@ -146,7 +146,7 @@ TEST_F(HttpScriptedTest, MapsStatusesToProtocolErrors)
         if (c.code != UrlRedirected) {
             EXPECT_EQ(record.detail(), ""); // never the target of an earlier response
         }
-        EXPECT_EQ(m_http.httpState(), HttpConnection::HttpIdle);
+        EXPECT_EQ(m_http.httpState(), HttpState::Idle);
     }
 }
 
@@ -371,7 +371,7 @@ TEST_F(HttpScriptedTest, ConnectFailureIsConnectFailed)
     }
     EXPECT_FALSE(m_http.connect("127.0.0.1", port, "", "", 3));
     EXPECT_TRUE(m_http.error().is(CatProtocol, ConnectFailed));
-    EXPECT_EQ(m_http.httpState(), HttpConnection::HttpUnknown);
+    EXPECT_EQ(m_http.httpState(), HttpState::Unknown);
 }
 
 } // namespace
