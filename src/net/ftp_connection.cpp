@@ -3,6 +3,8 @@
 // server, logging and observer notifications. Transfers are in ftp_transfer.cpp.
 #include "net/ftp_connection.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "core/diagnostic_log.h"
@@ -26,6 +28,24 @@ std::string trimBlanks(const std::string &text)
         return {};
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
+}
+
+// The path of a 257 reply: the quoted text, as most servers send it; else the first word that starts
+// with "/"; else all the text after the code. Empty when the reply holds none of these.
+std::string workingDirectoryOf(const std::string &line)
+{
+    const auto open = line.find('"');
+    const auto close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
+    if (close != std::string::npos)
+        return line.substr(open + 1, close - open - 1);
+    const std::string text = line.size() > 4 ? trimBlanks(line.substr(4)) : std::string();
+    for (std::size_t at = 0; at < text.size();) {
+        const auto end = std::min(text.find(' ', at), text.size());
+        if (text[at] == '/')
+            return text.substr(at, end - at);
+        at = end + 1;
+    }
+    return text;
 }
 
 } // namespace
@@ -91,6 +111,12 @@ void FtpConnection::setObserver(ConnectionObserver observer, void *context)
 void FtpConnection::log(const std::string &message, int level) const
 {
     core::DiagnosticLog::instance().write("[" + std::to_string(connectionId()) + "] : " + message, level);
+}
+
+void FtpConnection::logStatus(const std::string &message)
+{
+    log(message, kLogOutcome);
+    notify(NotifyStatus, 0, 0, message);
 }
 
 void FtpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
@@ -188,7 +214,15 @@ bool FtpConnection::login(const FtpSite &site)
     int ownPort = 0;
     m_control.localAddress(m_localAddressText, ownPort);
 
-    const int greeting = readReply();
+    int greeting = readReply();
+    // 120 is preliminary ("Service ready in nnn minutes"): the 220 follows, within the time-out.
+    const auto waitEnds = std::chrono::steady_clock::now() + std::chrono::seconds(timeout());
+    while (greeting == 120 && std::chrono::steady_clock::now() < waitEnds) {
+        const int next = readReply();
+        if (next == -1)
+            break;
+        greeting = next;
+    }
     if (greeting != 220) {
         setProtocolError(greeting == 120 ? ServerNotReady
                 : greeting == 421        ? ServerShutdown
@@ -223,13 +257,11 @@ bool FtpConnection::printWorkingDirectory(std::string &path)
         setProtocolError(UnexpectedResponse);
         return false;
     }
-    const auto open = line.find('"');
-    const auto close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
-    if (close == std::string::npos) {
+    path = workingDirectoryOf(line);
+    if (path.empty()) {
         setProtocolError(MalformedResponse);
         return false;
     }
-    path = line.substr(open + 1, close - open - 1);
     return true;
 }
 

@@ -142,6 +142,8 @@ private:
     bool command(const std::string &text, int success, int alsoSuccess, std::int32_t failure);
     void setFtpState(FtpState state);
     void log(const std::string &message, int level) const;
+    // A line for the diagnostic log and the owner's status log.
+    void logStatus(const std::string &message);
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void closeDataConnections();
     bool setUpDataConnection(bool passive);

@@ -12,6 +12,20 @@ bool isLineBreak(char c)
     return c == '\r' || c == '\n';
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Three digits, not 000, followed by `mark`: the code, else -1.
+int codeFollowedBy(const std::string &line, char mark)
+{
+    if (line.size() < 4 || line[3] != mark || !isDigit(line[0]) || !isDigit(line[1]) || !isDigit(line[2]))
+        return -1;
+    const int value = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    return value == 0 ? -1 : value;
+}
+
 } // namespace
 
 bool FtpReplyReader::feed(const char *chunk, std::size_t length)
@@ -60,6 +74,7 @@ void FtpReplyReader::clear()
     m_lines.clear();
     m_partialLine.clear();
     m_afterBreak = false;
+    m_openCode = -1;
 }
 
 int FtpReplyReader::takeReply(std::deque<std::string> *sink)
@@ -67,7 +82,18 @@ int FtpReplyReader::takeReply(std::deque<std::string> *sink)
     int code = -1;
     while (code == -1 && hasLines()) {
         std::string line = popLine();
-        code = replyCode(line);
+        if (m_openCode != -1) {
+            // RFC 959 4.2: a multi-line reply ends only at a line with its own code and a blank; text
+            // lines inside it may look like other replies ("100 users at most").
+            if (replyCode(line) == m_openCode) {
+                code = m_openCode;
+                m_openCode = -1;
+            }
+        } else if (const int opening = continuationCode(line); opening != -1) {
+            m_openCode = opening;
+        } else {
+            code = replyCode(line);
+        }
         if (sink)
             sink->push_back(std::move(line));
     }
@@ -76,12 +102,12 @@ int FtpReplyReader::takeReply(std::deque<std::string> *sink)
 
 int FtpReplyReader::replyCode(const std::string &line)
 {
-    if (line.size() <= 3 || line[3] != ' ')
-        return -1;
-    int value = 0;
-    for (int i = 0; i < 3 && line[i] >= '0' && line[i] <= '9'; ++i)
-        value = value * 10 + (line[i] - '0');
-    return value == 0 ? -1 : value;
+    return codeFollowedBy(line, ' ');
+}
+
+int FtpReplyReader::continuationCode(const std::string &line)
+{
+    return codeFollowedBy(line, '-');
 }
 
 } // namespace bw::net

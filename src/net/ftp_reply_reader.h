@@ -27,16 +27,21 @@ public:
     void clear();
 
     // Takes queued lines until one ends a reply and returns its code; -1 when the queued lines do not
-    // complete a reply yet. Every line taken goes to `sink` when given; lines after the reply stay.
+    // complete a reply yet (a multi-line reply stays open across calls). Every line taken goes to
+    // `sink` when given; lines after the reply stay.
     int takeReply(std::deque<std::string> *sink);
 
-    // The code of a final reply line ("220 Ready" gives 220), -1 for any other line.
+    // The code of a final reply line: three digits and a blank ("220 Ready" gives 220); -1 for any
+    // other line.
     static int replyCode(const std::string &line);
+    // The code of the first line of a multi-line reply: three digits and a hyphen; -1 otherwise.
+    static int continuationCode(const std::string &line);
 
 private:
     std::deque<std::string> m_lines;
     std::string m_partialLine;
     bool m_afterBreak = false; // the last chunk ended in a line break
+    int m_openCode = -1; // the code of a multi-line reply whose last line has not come yet
 };
 
 } // namespace bw::net

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 
 #include "net/ftp_connection.h"
 #include "net/log_levels.h"
@@ -20,37 +21,26 @@ constexpr int kListingPollMs = 250;
 constexpr int kFirstPauseMs = 10;
 constexpr int kLongestPauseMs = 1000;
 
-bool isDigits(const std::string &text)
+// Finds the six numbers h1,h2,h3,h4,p1,p2 anywhere in a 227 reply: servers put them in
+// parentheses, after "=", or bare at the end. False when there are no six numbers of 0..255.
+bool findPassiveAddress(const std::string &reply, std::string &host, int &port)
 {
-    return !text.empty() && text.size() <= 3
-        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Splits "h1.h2.h3.h4.p1.p2" into the host text and the port; false when it is not six numbers.
-bool splitPassiveAddress(std::string text, std::string &host, int &port)
-{
-    std::replace(text.begin(), text.end(), ',', '.');
-    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
-    int numbers[2] = {};
-    for (int i = 1; i >= 0; --i) {
-        const auto dot = text.rfind('.');
-        if (dot == std::string::npos || !isDigits(text.substr(dot + 1)))
-            return false;
-        numbers[i] = std::stoi(text.substr(dot + 1));
-        text.erase(dot);
-    }
-    int parts = 0;
-    for (std::size_t at = 0; at <= text.size(); ++parts) {
-        const auto dot = std::min(text.find('.', at), text.size());
-        const std::string part = text.substr(at, dot - at);
-        if (!isDigits(part) || std::stoi(part) > 255)
-            return false;
-        at = dot + 1;
-    }
-    if (parts != 4 || numbers[0] > 255 || numbers[1] > 255)
+    static const std::regex sixNumbers(
+        R"((\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3}))");
+    // The code itself is not one of the numbers.
+    const std::string text = reply.size() > 3 ? reply.substr(3) : std::string();
+    std::smatch match;
+    if (!std::regex_search(text, match, sixNumbers))
         return false;
-    host = text;
-    port = numbers[0] * 256 + numbers[1];
+    int numbers[6];
+    for (int i = 0; i < 6; ++i) {
+        numbers[i] = std::stoi(match[i + 1].str());
+        if (numbers[i] > 255)
+            return false;
+    }
+    host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2])
+        + "." + std::to_string(numbers[3]);
+    port = numbers[4] * 256 + numbers[5];
     return true;
 }
 
@@ -64,29 +54,23 @@ bool FtpConnection::enterPassive()
         setProtocolError(UnexpectedResponse);
         return false;
     }
-    const auto open = line.find('(');
-    const auto close = line.find(')', open == std::string::npos ? 0 : open + 1);
-    if (close == std::string::npos) {
-        setProtocolError(MalformedResponse);
-        return false;
-    }
-    std::size_t start = open + 1;
-    if (open == std::string::npos) {
-        // No "(": the numbers are the run of digits and commas that ends at ")".
-        start = close;
-        while (start > 0
-            && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == ','))
-            --start;
-    }
     std::string host;
     int port = 0;
-    if (!splitPassiveAddress(line.substr(start, close - start), host, port)) {
+    if (!findPassiveAddress(line, host, port)) {
         setProtocolError(MalformedResponse);
         return false;
     }
     m_pasvHost = host;
     m_pasvPort = port;
-    if (!m_data.createAndBind(0) || !m_data.connect(m_pasvHost, m_pasvPort)) {
+    // The announced address is not trusted: a server (or whoever rewrote the reply) could point the
+    // data connection at any host. The data comes from the server the control connection talks to.
+    std::string target = host;
+    if (const std::string peer = m_control.peerAddress(); !peer.empty() && peer != host) {
+        logStatus("PASV address " + host + " differs from the server's " + peer + ": connecting to " + peer
+            + " port " + std::to_string(port));
+        target = peer;
+    }
+    if (!m_data.createAndBind(0) || !m_data.connect(target, m_pasvPort)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }

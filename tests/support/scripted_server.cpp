@@ -319,6 +319,8 @@ bool ScriptedServer::runStep(const Step &step)
             "127,0,0,1," + std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
         if (auto at = text.find("{pasv}"); at != std::string::npos)
             text.replace(at, 6, numbers);
+        if (auto at = text.find("{port}"); at != std::string::npos)
+            text.replace(at, 6, std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256));
         return sendAll(m_controlFd, text + "\r\n");
     }
     case Step::DataAccept: {

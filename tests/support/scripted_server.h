@@ -31,6 +31,7 @@ public:
             Drop, // close the control connection
             ExpectClose, // read until the client closes the connection
             PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2
+                           // and "{port}" p1,p2
             DataAccept, // accept the data connection on that listener
             DataConnect, // connect to the address of the last PORT command received
             DataSend, // send `text` on the data connection
