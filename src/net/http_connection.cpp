@@ -331,6 +331,13 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
                     localPath.c_str(), static_cast<long long>(total), static_cast<long long>(elapsed), rate),
                 kLogOutcome);
         }
+    } else if (const ErrorCode record = error();
+               record.is(CatLocal, SocketReadError) && (record.status() == 200 || record.status() == 206)) {
+        // The body broke off (a reset, a failed read): a failure, and the part already written stays
+        // for the next resume.
+        log(formatted("%s: body ended after %lld bytes [%s]", record.text(),
+                static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.
         const int status = error().status();

@@ -655,7 +655,12 @@ bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftov
         const int found = filter.parseHeader(leftover, headerOpen);
         if (status == -1)
             status = found;
-        if (headerOpen && leftover.size() > kMaxHeaderBytes) {
+        if (status == -1 && !headerOpen) {
+            // The header ended without a status line: whatever follows is no response body, and
+            // waiting for a status would buffer all of it.
+            break;
+        }
+        if (leftover.size() > kMaxHeaderBytes && (headerOpen || status == -1)) {
             // A header line without end.
             setLocalError(SocketReadError);
             setErrorStatus(status);
@@ -765,10 +770,12 @@ bool SocketConnection::receiveBody(
             const bool received = receive(buffer.get(), allowed, got);
             ticket.refund(allowed - got);
             if (!received) {
-                // The peer closed (the normal end) or the socket failed; a reset also ends the data.
+                // The peer closed (the normal end) or the socket failed. A reset ends an FTP data
+                // transfer (its closing reply judges it), but an HTTP body that runs to the close is
+                // only whole when the close is orderly.
                 const ErrorCode record = error();
-                if (record.isSet() && !record.isStop()
-                    && !record.is(CatSocket, platform::kSocketConnectionReset)) {
+                const bool resetEndsData = !filter && record.is(CatSocket, platform::kSocketConnectionReset);
+                if (record.isSet() && !record.isStop() && !resetEndsData) {
                     setLocalError(SocketReadError);
                     return false;
                 }

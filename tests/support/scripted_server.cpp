@@ -289,6 +289,13 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::Drop:
         closeFd(m_controlFd);
         return true;
+    case Step::Reset: {
+        // A zero linger time makes close() send RST.
+        const linger abortive{1, 0};
+        ::setsockopt(m_controlFd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        closeFd(m_controlFd);
+        return true;
+    }
     case Step::ExpectClose: {
         for (;;) {
             if (!waitReadable(m_controlFd)) {
