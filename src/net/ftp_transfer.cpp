@@ -276,10 +276,11 @@ int FtpConnection::pollTransfer()
     closeDataConnections();
     // The closing reply is read in every case, so the control connection stays in step with the
     // server; a failed data job keeps its own error as the cause.
-    const bool stopped = m_control.isStopRequested();
     const int code = readReply();
-    // A stop request keeps the reply from being read now; the next command reads it first.
-    m_closingReplyOwed = stopped && code == -1;
+    // A stop request keeps the reply from being read now; the next command reads it first. The stop
+    // is tested after the wait: abort() may stop the data connection first and the control one a
+    // moment later, while this wait already runs.
+    m_closingReplyOwed = code == -1 && m_control.isStopRequested();
     int outcome = 0;
     if (jobFailed) {
         m_control.setError(jobError);
