@@ -31,7 +31,7 @@ std::string trimBlanks(const std::string &text)
 }
 
 // The path of a 257 reply: the quoted text, as most servers send it; else the first word that starts
-// with "/"; else all the text after the code. Empty when the reply holds none of these.
+// with "/"; else the text after the code when it is one word. Empty when the reply holds none.
 std::string workingDirectoryOf(const std::string &line)
 {
     const auto open = line.find('"');
@@ -45,7 +45,8 @@ std::string workingDirectoryOf(const std::string &line)
             return text.substr(at, end - at);
         at = end + 1;
     }
-    return text;
+    // A single word is taken as the path ("257 C:\data"); a sentence without a path is no path.
+    return text.find(' ') == std::string::npos ? text : std::string();
 }
 
 } // namespace

@@ -156,6 +156,7 @@ TEST_F(FtpScripted, WorkingDirectoryIsReadLeniently)
         {"257 is current: /srv/ftp", "/srv/ftp"},
         {"257 C:\\data", "C:\\data"},
         {"257 ", nullptr},
+        {"257 is your current location", nullptr},
     };
     greetAndLogIn(server);
     for (const Case &c : cases)
