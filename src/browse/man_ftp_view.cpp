@@ -126,8 +126,8 @@ void CManFtpView::giveBack(core::ItemStatus status)
 bool CManFtpView::check()
 {
     if (m_connection && !m_transferRunning) {
-        const int state = m_connection->ftpState();
-        if (state == net::FtpConnection::FtpFresh || state == net::FtpConnection::FtpClosed) {
+        const net::FtpState state = m_connection->ftpState();
+        if (state == net::FtpState::Fresh || state == net::FtpState::Closed) {
             log(core::kWmLogStatus, QStringLiteral("The manual connection was lost."));
             giveBack(core::ItemStatus::StatusFailedManualConnection);
         }
@@ -378,8 +378,8 @@ bool CManFtpView::runTransfer(bool started, const std::string &localPath, bool d
             ended = true;
             break;
         }
-        const int state = connection->ftpState();
-        if (state != net::FtpConnection::FtpDownloading && state != net::FtpConnection::FtpUploading) {
+        const net::FtpState state = connection->ftpState();
+        if (state != net::FtpState::Downloading && state != net::FtpState::Uploading) {
             ended = true; // the transfer ended without success: no point waiting for Abort
             break;
         }

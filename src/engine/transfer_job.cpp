@@ -99,6 +99,9 @@ void TransferJob::onConnectionEvent(void *context, const net::ConnectionNotifica
     case net::NotifyReplyReceived:
         events->queue->notifyLogReceived(notification.text);
         break;
+    case net::NotifyStatus:
+        events->queue->notifyLogStatus(notification.text);
+        break;
     default:
         break;
     }

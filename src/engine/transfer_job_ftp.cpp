@@ -71,8 +71,13 @@ void TransferJob::runFtpItem(int id)
     std::string originalDirectory;
     status("Getting current directory...");
     if (!m_ftp->printWorkingDirectory(originalDirectory)) {
-        m_result = core::ItemStatus::StatusError;
         status(m_ftp->error().text());
+        // The directory is only needed to come back to it, and an absolute path does not depend on it.
+        originalDirectory.clear();
+        if (!path.empty() && path[0] == '/')
+            m_ftp->clearError();
+        else
+            m_result = core::ItemStatus::StatusError;
     }
     if (mayContinue(id)) {
         status("Changing directory...");

@@ -8,10 +8,12 @@
 
 namespace bw::net {
 
-enum NotificationKind : int {
-    NotifyProgress = 1,      // first: bytes done, second: total size
-    NotifyCommandSent = 2,   // text: the command or request line without its line break
+enum NotificationKind : int
+{
+    NotifyProgress = 1, // first: bytes done, second: total size
+    NotifyCommandSent = 2, // text: the command or request line without its line break
     NotifyReplyReceived = 3, // text: one reply line
+    NotifyStatus = 4, // text: what the connection did on its own account
 };
 
 struct ConnectionNotification

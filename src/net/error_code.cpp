@@ -26,31 +26,50 @@ bool isKnownSocketError(std::int32_t code)
 const char *localText(std::int32_t code)
 {
     switch (code) {
-    case TransferTooSlow: return "Transfer too slow";
-    case SocketWriteError: return "Socket write error";
-    case SocketReadError: return "Socket read error";
-    case FileWriteError: return "File write error";
-    case FileReadError: return "File read error";
-    case FileOpenError: return "File open error";
-    case FileCopyError: return "File copy error";
-    default: return "Unknown";
+    case TransferTooSlow:
+        return "Transfer too slow";
+    case SocketWriteError:
+        return "Socket write error";
+    case SocketReadError:
+        return "Socket read error";
+    case FileWriteError:
+        return "File write error";
+    case FileReadError:
+        return "File read error";
+    case FileOpenError:
+        return "File open error";
+    case FileCopyError:
+        return "File copy error";
+    default:
+        return "Unknown";
     }
 }
 
 const char *protocolText(std::int32_t code)
 {
     switch (code) {
-    case UnexpectedResponse: return "Unexpected response code";
-    case DataConnectionFailed: return "Data connection failed";
-    case PermissionDenied: return "Permission denied";
-    case MalformedResponse: return "Malformed response";
-    case ConnectFailed: return "Connect failed";
-    case ServerShutdown: return "Server shutdown";
-    case ServerNotReady: return "Server not ready";
-    case UsernameInvalid: return "Username Invalid";
-    case PasswordInvalid: return "Password Invalid";
-    case UrlRedirected: return "URL Redirected";
-    default: return "Unknown";
+    case UnexpectedResponse:
+        return "Unexpected response code";
+    case DataConnectionFailed:
+        return "Data connection failed";
+    case PermissionDenied:
+        return "Permission denied";
+    case MalformedResponse:
+        return "Malformed response";
+    case ConnectFailed:
+        return "Connect failed";
+    case ServerShutdown:
+        return "Server shutdown";
+    case ServerNotReady:
+        return "Server not ready";
+    case UsernameInvalid:
+        return "Username Invalid";
+    case PasswordInvalid:
+        return "Password Invalid";
+    case UrlRedirected:
+        return "URL Redirected";
+    default:
+        return "Unknown";
     }
 }
 
@@ -64,14 +83,19 @@ void ErrorCode::setSocketError(int socketErrorNumber)
         set(CatSocket, socketErrorNumber);
 }
 
-const char *ErrorCode::textFor(std::uint32_t category, std::int32_t code)
+const char *ErrorCode::textFor(ErrorCategory category, std::int32_t code)
 {
     switch (category) {
-    case CatSocket: return isKnownSocketError(code) ? "Winsock Error: " : "Unknown";
-    case CatLocal: return localText(code);
-    case CatProtocol: return protocolText(code);
-    case CatStop: return code == Exiting ? "Exiting" : "Unknown";
-    default: return "Unknown";
+    case CatSocket:
+        return isKnownSocketError(code) ? "Winsock Error: " : "Unknown";
+    case CatLocal:
+        return localText(code);
+    case CatProtocol:
+        return protocolText(code);
+    case CatStop:
+        return code == Exiting ? "Exiting" : "Unknown";
+    default:
+        return "Unknown";
     }
 }
 

@@ -8,15 +8,19 @@
 
 namespace bw::net {
 
-enum ErrorCategory : std::uint32_t {
+// The family of a code; the numbers are stored in queue items and compared, so they stay as they are.
+enum class ErrorCategory : std::uint32_t
+{
     CatNone = 0,
     CatSocket = 256,
     CatLocal = 512,
     CatProtocol = 768,
     CatStop = 1024,
 };
+using enum ErrorCategory;
 
-enum ErrorCodeValue : std::int32_t {
+enum ErrorCodeValue : std::int32_t
+{
     TransferTooSlow = 513,
     SocketWriteError = 514,
     SocketReadError = 515,
@@ -44,11 +48,11 @@ class ErrorCode
 {
 public:
     ErrorCode() = default;
-    ErrorCode(std::uint32_t category, std::int32_t code)
-        : m_category(category),
-          m_code(code)
-    {
-    }
+
+    ErrorCode(ErrorCategory category, std::int32_t code)
+        : m_category(category)
+        , m_code(code)
+    {}
 
     // Category and code become 0; status and detail stay.
     void clear()
@@ -57,7 +61,7 @@ public:
         m_code = 0;
     }
 
-    void set(std::uint32_t category, std::int32_t code)
+    void set(ErrorCategory category, std::int32_t code)
     {
         m_category = category;
         m_code = code;
@@ -67,22 +71,34 @@ public:
     void setSocketError(int socketErrorNumber);
 
     bool isSet() const { return m_category != CatNone; }
+
     bool isStop() const { return m_category == CatStop; }
-    bool is(std::uint32_t category, std::int32_t code) const { return m_category == category && m_code == code; }
-    std::uint32_t category() const { return m_category; }
+
+    bool is(ErrorCategory category, std::int32_t code) const
+    {
+        return m_category == category && m_code == code;
+    }
+
+    ErrorCategory category() const { return m_category; }
+
     std::int32_t code() const { return m_code; }
+
     std::int32_t status() const { return m_status; }
+
     void setStatus(std::int32_t status) { m_status = status; }
+
     const std::string &detail() const { return m_detail; }
+
     void setDetail(std::string detail) { m_detail = std::move(detail); }
 
     const char *text() const { return textFor(m_category, m_code); }
-    static const char *textFor(std::uint32_t category, std::int32_t code);
+
+    static const char *textFor(ErrorCategory category, std::int32_t code);
 
     bool operator==(const ErrorCode &) const = default;
 
 private:
-    std::uint32_t m_category = CatNone;
+    ErrorCategory m_category = CatNone;
     std::int32_t m_code = 0;
     std::int32_t m_status = 0;
     std::string m_detail;

@@ -3,9 +3,12 @@
 // server, logging and observer notifications. Transfers are in ftp_transfer.cpp.
 #include "net/ftp_connection.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "core/diagnostic_log.h"
+#include "net/log_levels.h"
 
 namespace bw::net {
 
@@ -27,6 +30,25 @@ std::string trimBlanks(const std::string &text)
     return text.substr(first, last - first + 1);
 }
 
+// The path of a 257 reply: the quoted text, as most servers send it; else the first word that starts
+// with "/"; else the text after the code when it is one word. Empty when the reply holds none.
+std::string workingDirectoryOf(const std::string &line)
+{
+    const auto open = line.find('"');
+    const auto close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
+    if (close != std::string::npos)
+        return line.substr(open + 1, close - open - 1);
+    const std::string text = line.size() > 4 ? trimBlanks(line.substr(4)) : std::string();
+    for (std::size_t at = 0; at < text.size();) {
+        const auto end = std::min(text.find(' ', at), text.size());
+        if (text[at] == '/')
+            return text.substr(at, end - at);
+        at = end + 1;
+    }
+    // A single word is taken as the path ("257 C:\data"); a sentence without a path is no path.
+    return text.find(' ') == std::string::npos ? text : std::string();
+}
+
 } // namespace
 
 FtpConnection::FtpConnection()
@@ -34,31 +56,28 @@ FtpConnection::FtpConnection()
     m_lastActivity = nowSeconds();
 }
 
-FtpConnection::~FtpConnection()
-{
-    stopWorker();
-}
+FtpConnection::~FtpConnection() = default;
 
 void FtpConnection::setFtpClock(const platform::Clock *clock)
 {
-    setClock(clock);
+    m_control.setClock(clock);
     m_data.setClock(clock);
     std::lock_guard lock{m_ftpLock};
-    m_lastActivity = this->clock().nowSeconds();
+    m_lastActivity = m_control.clock().nowSeconds();
 }
 
 std::int64_t FtpConnection::nowSeconds() const
 {
-    return clock().nowSeconds();
+    return m_control.clock().nowSeconds();
 }
 
-void FtpConnection::setFtpState(int state)
+void FtpConnection::setFtpState(FtpState state)
 {
     std::lock_guard lock{m_ftpLock};
     m_ftpState = state;
 }
 
-int FtpConnection::ftpState() const
+FtpState FtpConnection::ftpState() const
 {
     std::lock_guard lock{m_ftpLock};
     return m_ftpState;
@@ -95,6 +114,12 @@ void FtpConnection::log(const std::string &message, int level) const
     core::DiagnosticLog::instance().write("[" + std::to_string(connectionId()) + "] : " + message, level);
 }
 
+void FtpConnection::logStatus(const std::string &message)
+{
+    log(message, kLogOutcome);
+    notify(NotifyStatus, 0, 0, message);
+}
+
 void FtpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
 {
     if (!m_observer)
@@ -111,20 +136,21 @@ void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
 {
     if (closeData)
         closeDataConnections();
-    setError(CatProtocol, code);
+    m_control.setError(CatProtocol, code);
 }
 
 void FtpConnection::closeDataConnections()
 {
     m_listener.close();
-    m_data.shutdown(ShutdownSend);
+    m_data.shutdown(ShutdownDirection::Send);
     m_data.close();
 }
 
 int FtpConnection::progressPercent() const
 {
     std::lock_guard lock{m_ftpLock};
-    if (m_ftpState == FtpListing || m_ftpState == FtpDownloading || m_ftpState == FtpUploading) {
+    if (m_ftpState == FtpState::Listing || m_ftpState == FtpState::Downloading
+        || m_ftpState == FtpState::Uploading) {
         const std::int64_t total = m_data.totalSize();
         return total == 0 ? 0 : static_cast<int>(m_data.bytesDone() * 100 / total);
     }
@@ -140,20 +166,20 @@ bool FtpConnection::sendCommand(const std::string &text)
         // The transfer before was stopped before its closing reply came: read it now, so this
         // command gets its own reply. The stop belonged to that transfer, which is over.
         m_closingReplyOwed = false;
-        clearError();
+        m_control.clearError();
         readReply();
     }
-    const bool sent = sendText(text, false);
+    const bool sent = m_control.sendText(text, false);
     if (std::string shown = withoutLineEnd(text); !shown.empty())
         notify(NotifyCommandSent, 0, 0, shown);
     if (!isConnected())
-        setFtpState(FtpClosed);
+        setFtpState(FtpState::Closed);
     return sent;
 }
 
 int FtpConnection::readReply(std::string *firstLine)
 {
-    const int code = SocketConnection::readReply(timeout(), &m_replyLines);
+    const int code = m_control.readReply(timeout(), &m_replyLines);
     if (firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
     std::deque<std::string> lines;
@@ -161,7 +187,7 @@ int FtpConnection::readReply(std::string *firstLine)
     for (const std::string &line : lines)
         notify(NotifyReplyReceived, 0, 0, line);
     if (!isConnected())
-        setFtpState(FtpClosed);
+        setFtpState(FtpState::Closed);
     return code;
 }
 
@@ -178,29 +204,37 @@ bool FtpConnection::command(const std::string &text, int success, int alsoSucces
 bool FtpConnection::login(const FtpSite &site)
 {
     setConnectionId(site.connectionId);
-    setFtpState(FtpFresh);
+    setFtpState(FtpState::Fresh);
     m_closingReplyOwed = false;
-    clearError();
+    m_control.clearError();
     m_data.clearError();
-    if (!connect(site.host, site.port)) {
+    if (!m_control.connect(site.host, site.port)) {
         setProtocolError(ConnectFailed);
         return false;
     }
     int ownPort = 0;
-    localAddress(m_localAddressText, ownPort);
+    m_control.localAddress(m_localAddressText, ownPort);
 
-    const int greeting = readReply();
+    int greeting = readReply();
+    // 120 is preliminary ("Service ready in nnn minutes"): the 220 follows, within the time-out.
+    const auto waitEnds = std::chrono::steady_clock::now() + std::chrono::seconds(timeout());
+    while (greeting == 120 && std::chrono::steady_clock::now() < waitEnds) {
+        const int next = readReply();
+        if (next == -1)
+            break;
+        greeting = next;
+    }
     if (greeting != 220) {
         setProtocolError(greeting == 120 ? ServerNotReady
                 : greeting == 421        ? ServerShutdown
                                          : UnexpectedResponse);
         return false;
     }
-    setFtpState(FtpUserSent);
+    setFtpState(FtpState::UserSent);
     sendCommand("USER " + site.user + "\r\n");
     int code = readReply();
     if (code == 331) {
-        setFtpState(FtpPassSent);
+        setFtpState(FtpState::PassSent);
         sendCommand("PASS " + site.password + "\r\n");
         code = readReply();
     } else if (code != 230) {
@@ -211,8 +245,8 @@ bool FtpConnection::login(const FtpSite &site)
         setProtocolError(PasswordInvalid);
         return false;
     }
-    setFtpState(FtpIdle);
-    log("Connection Established", 2);
+    setFtpState(FtpState::Idle);
+    log("Connection Established", kLogConnected);
     return true;
 }
 
@@ -224,13 +258,11 @@ bool FtpConnection::printWorkingDirectory(std::string &path)
         setProtocolError(UnexpectedResponse);
         return false;
     }
-    const auto open = line.find('"');
-    const auto close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
-    if (close == std::string::npos) {
+    path = workingDirectoryOf(line);
+    if (path.empty()) {
         setProtocolError(MalformedResponse);
         return false;
     }
-    path = line.substr(open + 1, close - open - 1);
     return true;
 }
 
@@ -275,29 +307,29 @@ bool FtpConnection::rename(const std::string &from, const std::string &to)
 
 bool FtpConnection::quit()
 {
-    log("Sending QUIT command...", 4);
+    log("Sending QUIT command...", kLogQuit);
     sendCommand("QUIT\r\n");
     const int code = readReply();
     closeDataConnections();
-    shutdown(ShutdownSend);
-    close();
-    setFtpState(FtpClosed);
+    m_control.shutdown(ShutdownDirection::Send);
+    m_control.close();
+    setFtpState(FtpState::Closed);
     return code > 0;
 }
 
 void FtpConnection::disconnect(int reason)
 {
-    const int state = ftpState();
-    if (state == FtpFresh || state == FtpClosed)
+    const FtpState state = ftpState();
+    if (state == FtpState::Fresh || state == FtpState::Closed)
         return;
-    log("Disconnect: " + std::to_string(reason), 3);
+    log("Disconnect: " + std::to_string(reason), kLogOutcome);
     quit();
 }
 
 void FtpConnection::abort(int code)
 {
     m_data.setStopError(code);
-    setStopError(code);
+    m_control.setStopError(code);
     // Also ends an active-mode wait for the server's data connection.
     m_listener.setStopError(code);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The FTP client: the control connection itself, with a data connection and an active-mode listener
-// inside. Login, commands and replies, transfers in passive or active mode, and the listing parser.
+// The FTP client: a control connection, a data connection and an active-mode listener. Login,
+// commands and replies, transfers in passive or active mode, and the listing parser.
 // One owner thread drives it at a time; abort() may come from any thread.
 #pragma once
 
@@ -25,31 +25,49 @@ struct FtpSite
     int connectionId = 0;
 };
 
-class FtpConnection : public SocketConnection
+// Where the FTP exchange stands; the numbers are what the owners have always seen.
+enum class FtpState : int
+{
+    Fresh = 0,
+    Closed = 1,
+    UserSent = 2,
+    PassSent = 3,
+    Idle = 4,
+    Listing = 5,
+    Downloading = 6,
+    Uploading = 7,
+};
+
+class FtpConnection
 {
 public:
-    enum FtpState : int
-    {
-        FtpFresh = 0,
-        FtpClosed = 1,
-        FtpUserSent = 2,
-        FtpPassSent = 3,
-        FtpIdle = 4,
-        FtpListing = 5,
-        FtpDownloading = 6,
-        FtpUploading = 7,
-    };
-
     FtpConnection();
-    ~FtpConnection() override;
+    ~FtpConnection();
+    FtpConnection(const FtpConnection &) = delete;
+    FtpConnection &operator=(const FtpConnection &) = delete;
 
-    // The owner creates the control socket first (createAndBind(0)).
+    // The control socket. The owner creates it first (createAndBind(0)).
+    bool createAndBind(int port) { return m_control.createAndBind(port); }
+
+    bool hasSocket() const { return m_control.hasSocket(); }
+
+    bool close() { return m_control.close(); }
+
+    bool isConnected() const { return m_control.isConnected(); }
+
+    // Back to a fresh control socket state (no socket, no stop).
+    void reset() { m_control.reset(); }
+
+    // The control connection's record, as a copy.
+    ErrorCode error() const { return m_control.error(); }
+
+    void clearError() { m_control.clearError(); }
+
     bool login(const FtpSite &site);
     // Sends a command that already ends in CR LF.
     bool sendCommand(const std::string &text);
     // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given.
     int readReply(std::string *firstLine = nullptr);
-    using SocketConnection::readReply;
 
     bool printWorkingDirectory(std::string &path);
     bool changeDirectory(const std::string &path);
@@ -68,7 +86,7 @@ public:
     void setConnectionId(int id);
     int connectionId() const;
     void setObserver(ConnectionObserver observer, void *context);
-    int ftpState() const;
+    FtpState ftpState() const;
     // Transfer progress in percent, or when idle how much of the time-out has passed.
     int progressPercent() const;
 
@@ -107,6 +125,8 @@ public:
 
     std::string localAddressText() const { return m_localAddressText; }
 
+    SocketConnection &controlConnection() { return m_control; }
+
     SocketConnection &dataConnection() { return m_data; }
 
     SocketConnection &listenerConnection() { return m_listener; }
@@ -120,13 +140,15 @@ public:
 private:
     // A simple command: send it, read the reply, true when the code is one of the two given.
     bool command(const std::string &text, int success, int alsoSuccess, std::int32_t failure);
-    void setFtpState(int state);
+    void setFtpState(FtpState state);
     void log(const std::string &message, int level) const;
+    // A line for the diagnostic log and the owner's status log.
+    void logStatus(const std::string &message);
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void closeDataConnections();
     bool setUpDataConnection(bool passive);
     bool prepareFileTransfer(bool binary, bool passive);
-    bool openTransfer(const std::string &command, const std::string &localPath, int state);
+    bool openTransfer(const std::string &command, const std::string &localPath, FtpState state);
     bool completeTransfer();
     bool acceptActiveConnection();
     std::int64_t nowSeconds() const;
@@ -137,6 +159,7 @@ private:
     ConnectionObserver m_observer = nullptr;
     void *m_observerContext = nullptr;
     std::deque<std::string> m_replyLines;
+    SocketConnection m_control;
     SocketConnection m_data;
     SocketConnection m_listener;
     ListingParser m_parser;
@@ -147,7 +170,7 @@ private:
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
 
     mutable std::mutex m_ftpLock;
-    int m_ftpState = FtpFresh; // guarded by m_ftpLock
+    FtpState m_ftpState = FtpState::Fresh; // guarded by m_ftpLock
     std::int64_t m_transferStart = 0; // guarded by m_ftpLock
     std::int64_t m_lastActivity = 0; // guarded by m_ftpLock
 };

@@ -5,8 +5,10 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 
 #include "net/ftp_connection.h"
+#include "net/log_levels.h"
 #include "platform/file_util.h"
 
 namespace bw::net {
@@ -14,41 +16,31 @@ namespace bw::net {
 namespace {
 
 constexpr int kAcceptSeconds = 30;
+constexpr int kListenBacklog = 5;
 constexpr int kListingPollMs = 250;
 constexpr int kFirstPauseMs = 10;
 constexpr int kLongestPauseMs = 1000;
 
-bool isDigits(const std::string &text)
+// Finds the six numbers h1,h2,h3,h4,p1,p2 anywhere in a 227 reply: servers put them in
+// parentheses, after "=", or bare at the end. False when there are no six numbers of 0..255.
+bool findPassiveAddress(const std::string &reply, std::string &host, int &port)
 {
-    return !text.empty() && text.size() <= 3
-        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Splits "h1.h2.h3.h4.p1.p2" into the host text and the port; false when it is not six numbers.
-bool splitPassiveAddress(std::string text, std::string &host, int &port)
-{
-    std::replace(text.begin(), text.end(), ',', '.');
-    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
-    int numbers[2] = {};
-    for (int i = 1; i >= 0; --i) {
-        const auto dot = text.rfind('.');
-        if (dot == std::string::npos || !isDigits(text.substr(dot + 1)))
-            return false;
-        numbers[i] = std::stoi(text.substr(dot + 1));
-        text.erase(dot);
-    }
-    int parts = 0;
-    for (std::size_t at = 0; at <= text.size(); ++parts) {
-        const auto dot = std::min(text.find('.', at), text.size());
-        const std::string part = text.substr(at, dot - at);
-        if (!isDigits(part) || std::stoi(part) > 255)
-            return false;
-        at = dot + 1;
-    }
-    if (parts != 4 || numbers[0] > 255 || numbers[1] > 255)
+    static const std::regex sixNumbers(
+        R"((\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3}))");
+    // The code itself is not one of the numbers.
+    const std::string text = reply.size() > 3 ? reply.substr(3) : std::string();
+    std::smatch match;
+    if (!std::regex_search(text, match, sixNumbers))
         return false;
-    host = text;
-    port = numbers[0] * 256 + numbers[1];
+    int numbers[6];
+    for (int i = 0; i < 6; ++i) {
+        numbers[i] = std::stoi(match[i + 1].str());
+        if (numbers[i] > 255)
+            return false;
+    }
+    host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2])
+        + "." + std::to_string(numbers[3]);
+    port = numbers[4] * 256 + numbers[5];
     return true;
 }
 
@@ -62,29 +54,23 @@ bool FtpConnection::enterPassive()
         setProtocolError(UnexpectedResponse);
         return false;
     }
-    const auto open = line.find('(');
-    const auto close = line.find(')', open == std::string::npos ? 0 : open + 1);
-    if (close == std::string::npos) {
-        setProtocolError(MalformedResponse);
-        return false;
-    }
-    std::size_t start = open + 1;
-    if (open == std::string::npos) {
-        // No "(": the numbers are the run of digits and commas that ends at ")".
-        start = close;
-        while (start > 0
-            && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == ','))
-            --start;
-    }
     std::string host;
     int port = 0;
-    if (!splitPassiveAddress(line.substr(start, close - start), host, port)) {
+    if (!findPassiveAddress(line, host, port)) {
         setProtocolError(MalformedResponse);
         return false;
     }
     m_pasvHost = host;
     m_pasvPort = port;
-    if (!m_data.createAndBind(0) || !m_data.connect(m_pasvHost, m_pasvPort)) {
+    // The announced address is not trusted: a server (or whoever rewrote the reply) could point the
+    // data connection at any host. The data comes from the server the control connection talks to.
+    std::string target = host;
+    if (const std::string peer = m_control.peerAddress(); !peer.empty() && peer != host) {
+        logStatus("PASV address " + host + " differs from the server's " + peer + ": connecting to " + peer
+            + " port " + std::to_string(port));
+        target = peer;
+    }
+    if (!m_data.createAndBind(0) || !m_data.connect(target, m_pasvPort)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
@@ -104,7 +90,7 @@ bool FtpConnection::enterActive()
     char text[128];
     std::snprintf(text, sizeof text, "PORT %s,%u,%u\r\n", address.c_str(), static_cast<unsigned>(port) / 256,
         static_cast<unsigned>(port) % 256);
-    if (!m_listener.listen(5)) {
+    if (!m_listener.listen(kListenBacklog)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
@@ -154,7 +140,7 @@ bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 }
 
 // Sends RETR or STOR; a preliminary 125 or 150 means the server opens (or accepts) the data connection.
-bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, int state)
+bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, FtpState state)
 {
     sendCommand(command);
     const int code = readReply();
@@ -179,7 +165,7 @@ bool FtpConnection::completeTransfer()
 bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
     bool passive, std::int64_t knownSize, bool resume, bool wait)
 {
-    log("Downloading File: " + remoteName, 6);
+    log("Downloading File: " + remoteName, kLogFileName);
     if (!prepareFileTransfer(binary, passive))
         return false;
     m_data.setAppendMode(false);
@@ -191,7 +177,7 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
             m_data.setAppendMode(readReply() == 350);
         }
     }
-    if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpDownloading))
+    if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
     m_data.beginReceiveFile(localPath, binary, true);
@@ -201,10 +187,10 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
 bool FtpConnection::upload(
     const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait)
 {
-    log("Uploading File: " + remoteName, 6);
+    log("Uploading File: " + remoteName, kLogFileName);
     if (!prepareFileTransfer(binary, passive))
         return false;
-    if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpUploading))
+    if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpState::Uploading))
         return false;
     m_data.beginSendFile(localPath, binary, 0, true);
     return wait ? completeTransfer() : true;
@@ -222,7 +208,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
     // The listing goes to a file created exclusively, never to a name another user could predict.
     const std::filesystem::path file = platform::createTempFile("ftp");
     if (file.empty()) {
-        setLocalError(FileOpenError);
+        m_control.setLocalError(FileOpenError);
         closeDataConnections();
         return false;
     }
@@ -239,7 +225,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         return false;
     }
     m_transferPath = file.string();
-    setFtpState(FtpListing);
+    setFtpState(FtpState::Listing);
     m_data.setTotalSize(0);
     m_data.setAppendMode(false);
     m_data.beginReceiveFile(file.string(), true, true);
@@ -260,8 +246,8 @@ int FtpConnection::pollTransfer()
     if (timeout() < stalledSeconds)
         m_data.setStopError(DataIdleTimeout);
 
-    const int state = ftpState();
-    if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+    const FtpState state = ftpState();
+    if (state != FtpState::Listing && state != FtpState::Downloading && state != FtpState::Uploading)
         return -1;
     // Idleness first, then the counters: a job seen idle has its final counts, so the last notice
     // carries the whole file even when it arrived between two ticks.
@@ -282,26 +268,27 @@ int FtpConnection::pollTransfer()
 
     const bool jobFailed = m_data.result() != 0;
     const ErrorCode jobError = m_data.error();
-    if (!jobFailed && state != FtpListing) {
+    if (!jobFailed && state != FtpState::Listing) {
         char line[1024];
         std::snprintf(line, sizeof line, "%s %s: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
-            state == FtpDownloading ? "[DOWN]" : "[UP]",
-            state == FtpDownloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
+            state == FtpState::Downloading ? "[DOWN]" : "[UP]",
+            state == FtpState::Downloading ? "File Downloaded" : "File Uploaded", m_transferPath.c_str(),
             static_cast<long long>(total), static_cast<long long>(seconds), speed);
-        log(line, 3);
+        log(line, kLogOutcome);
     }
     closeDataConnections();
     // The closing reply is read in every case, so the control connection stays in step with the
     // server; a failed data job keeps its own error as the cause.
-    const bool stopped = isStopRequested();
     const int code = readReply();
-    // A stop request keeps the reply from being read now; the next command reads it first.
-    m_closingReplyOwed = stopped && code == -1;
+    // A stop request keeps the reply from being read now; the next command reads it first. The stop
+    // is tested after the wait: abort() may stop the data connection first and the control one a
+    // moment later, while this wait already runs.
+    m_closingReplyOwed = code == -1 && m_control.isStopRequested();
     int outcome = 0;
     if (jobFailed) {
-        setError(jobError);
+        m_control.setError(jobError);
         m_data.clearError();
-        log(jobError.text(), 3);
+        log(jobError.text(), kLogOutcome);
         outcome = 1;
     } else if (code != 226 && code != 250) {
         setProtocolError(PermissionDenied);
@@ -311,7 +298,7 @@ int FtpConnection::pollTransfer()
     {
         std::lock_guard lock{m_ftpLock};
         m_lastActivity = nowSeconds();
-        m_ftpState = FtpIdle;
+        m_ftpState = FtpState::Idle;
     }
     return outcome;
 }
@@ -321,8 +308,8 @@ bool FtpConnection::waitTransfer(int limitMs)
     int pause = kFirstPauseMs;
     int waited = 0;
     for (;;) {
-        const int state = ftpState();
-        if (state != FtpListing && state != FtpDownloading && state != FtpUploading)
+        const FtpState state = ftpState();
+        if (state != FtpState::Listing && state != FtpState::Downloading && state != FtpState::Uploading)
             return false; // nothing runs: there is no outcome to wait for
         const int outcome = pollTransfer();
         if (outcome != -1)

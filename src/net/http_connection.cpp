@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/diagnostic_log.h"
+#include "net/log_levels.h"
 #include "platform/file_util.h"
 
 namespace bw::net {
@@ -31,8 +32,8 @@ HttpConnection::HttpConnection() = default;
 
 HttpConnection::~HttpConnection()
 {
-    // The worker calls parseResponseHeader: it must end before this object's members go.
-    stopWorker();
+    // The worker calls parseHeader: it must end before this object's members go.
+    m_socket.stopWorker();
 }
 
 void HttpConnection::setObserver(ConnectionObserver observer, void *context)
@@ -61,7 +62,7 @@ int HttpConnection::timeout() const
     return m_timeout.load();
 }
 
-int HttpConnection::httpState() const
+HttpState HttpConnection::httpState() const
 {
     std::lock_guard lock{m_httpLock};
     return m_httpState;
@@ -73,7 +74,7 @@ std::int64_t HttpConnection::transferStart() const
     return m_transferStart;
 }
 
-void HttpConnection::setHttpState(int state)
+void HttpConnection::setHttpState(HttpState state)
 {
     std::lock_guard lock{m_httpLock};
     m_httpState = state;
@@ -100,16 +101,16 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     const std::string & /*password*/, int connectionId)
 {
     setConnectionId(connectionId);
-    setHttpState(HttpUnknown);
-    clearError();
+    setHttpState(HttpState::Unknown);
+    m_socket.clearError();
     m_host = host;
     m_port = port;
-    if (!SocketConnection::connect(host, port)) {
-        setError(CatProtocol, ConnectFailed);
+    if (!m_socket.connect(host, port)) {
+        m_socket.setError(CatProtocol, ConnectFailed);
         return false;
     }
-    setHttpState(HttpIdle);
-    log("Connection Established", 2);
+    setHttpState(HttpState::Idle);
+    log("Connection Established", kLogConnected);
     return true;
 }
 
@@ -128,7 +129,7 @@ std::vector<std::string> HttpConnection::requestLines(
 void HttpConnection::sendLine(const std::string &line)
 {
     // A broken connection shows up as a failed receive, so the send result is not checked here.
-    sendText(line, false);
+    m_socket.sendText(line, false);
     std::string shown = line;
     while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n'))
         shown.pop_back();
@@ -136,7 +137,7 @@ void HttpConnection::sendLine(const std::string &line)
         notify(NotifyCommandSent, 0, 0, shown);
 }
 
-int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
+int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
 {
     int status = -1;
     std::int64_t expectedTotal = -1;
@@ -166,22 +167,22 @@ int HttpConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
         }
     }
     if (expectedTotal > 0)
-        setTotalSize(expectedTotal);
+        m_socket.setTotalSize(expectedTotal);
     if (hasLocation)
-        setErrorDetail(std::move(location));
+        m_socket.setErrorDetail(std::move(location));
     if (tooLong) {
         // Refuse a header without end rather than buffer it: closing ends the receive job at once.
         chunk.clear();
-        close();
+        m_socket.close();
     } else if (emptyBody) {
         // "Content-Length: 0": nothing follows, even if the server keeps the connection open.
         chunk.clear();
-        close();
+        m_socket.close();
     }
     return status;
 }
 
-bool HttpConnection::filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded)
+bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnded)
 {
     std::lock_guard lock{m_httpLock};
     if (m_header.isChunked()) {
@@ -211,7 +212,7 @@ void HttpConnection::waitForReceiveJob()
     // Wait on the end of the job, with the tick as the limit, so a finished download is seen at once.
     do {
         notify(NotifyProgress, bytesDone(), totalSize(), {});
-    } while (!waitIdle(kProgressTickMs));
+    } while (!m_socket.waitIdle(kProgressTickMs));
     // The final counts: a body that arrived within one tick would otherwise stay at 0.
     notify(NotifyProgress, bytesDone(), totalSize(), {});
 }
@@ -227,9 +228,9 @@ void HttpConnection::mapFailure(const std::string &localPath)
     if (tooLong)
         log(formatted("Response header longer than %zu bytes [%s]", HttpHeaderParser::kMaxHeaderBytes,
                 localPath.c_str()),
-            3);
+            kLogOutcome);
     else if (record.isSet())
-        log(std::string(record.text()) + " [" + localPath + "]", 3);
+        log(std::string(record.text()) + " [" + localPath + "]", kLogOutcome);
 
     const int status = record.status();
     std::int32_t code = UnexpectedResponse;
@@ -237,7 +238,7 @@ void HttpConnection::mapFailure(const std::string &localPath)
         code = record.detail().empty() ? UnexpectedResponse : UrlRedirected; // a redirect needs a target
     else if (status >= 400 && status <= 499 && status != 403)
         code = PermissionDenied;
-    setError(CatProtocol, code);
+    m_socket.setError(CatProtocol, code);
 }
 
 void HttpConnection::beginResponse(std::int64_t localSize)
@@ -252,16 +253,16 @@ void HttpConnection::beginResponse(std::int64_t localSize)
         m_requestOffset = localSize;
     }
     // A status or Location of an earlier response must not be taken for this one's.
-    setErrorStatus(-1);
-    setErrorDetail({});
-    setTotalSize(0);
+    m_socket.setErrorStatus(-1);
+    m_socket.setErrorDetail({});
+    m_socket.setTotalSize(0);
 }
 
 bool HttpConnection::download(const std::string &localPath, const std::string &requestPath)
 {
     {
         std::lock_guard lock{m_httpLock};
-        m_transferStart = clock().nowSeconds();
+        m_transferStart = m_socket.clock().nowSeconds();
     }
     const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
     beginResponse(localSize);
@@ -270,21 +271,21 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     // headers of its own: refuse such a request before anything is sent.
     if (requestPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
         || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-        setError(CatProtocol, UnexpectedResponse);
-        log("Request path or host holds a line break [" + localPath + "]", 3);
-        setHttpState(HttpIdle);
+        m_socket.setError(CatProtocol, UnexpectedResponse);
+        log("Request path or host holds a line break [" + localPath + "]", kLogOutcome);
+        setHttpState(HttpState::Idle);
         return false;
     }
 
     for (const auto &line : requestLines(requestPath, m_host, localSize))
         sendLine(line);
 
-    setExpectHeader(true);
-    const bool started = beginReceiveFile(localPath, true, true);
+    m_socket.setExpectHeader(true);
+    const bool started = m_socket.beginReceiveFile(localPath, true, true, this);
     if (started)
         waitForReceiveJob();
-    const bool ok = judgeDownload(localPath, started && result() == 0);
-    setHttpState(HttpIdle);
+    const bool ok = judgeDownload(localPath, started && m_socket.result() == 0);
+    setHttpState(HttpState::Idle);
     return ok;
 }
 
@@ -297,7 +298,7 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
     std::int64_t expectedBytes = -1;
     {
         std::lock_guard lock{m_httpLock};
-        elapsed = clock().nowSeconds() - m_transferStart;
+        elapsed = m_socket.clock().nowSeconds() - m_transferStart;
         bodyBytes = m_bodyReceived;
         bodyMalformed = m_bodyMalformed;
         if (m_header.isChunked()) {
@@ -315,29 +316,36 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
     if (jobSucceeded) {
         const int status = error().status();
         if (status != 200 && status != 206) {
-            setError(CatProtocol, UnexpectedResponse);
-            log(std::string(error().text()) + " [" + localPath + "]", 3);
+            m_socket.setError(CatProtocol, UnexpectedResponse);
+            log(std::string(error().text()) + " [" + localPath + "]", kLogOutcome);
         } else if (!bodyComplete) {
             // The server closed before the whole body came: a failure, and the partial file stays
             // so that the next attempt resumes from its length.
-            setLocalError(SocketReadError);
-            setErrorStatus(status);
+            m_socket.setLocalError(SocketReadError);
+            m_socket.setErrorStatus(status);
             log(formatted("%s: body ended after %lld of %lld bytes [%s]", error().text(),
                     static_cast<long long>(bodyBytes), static_cast<long long>(expectedBytes),
                     localPath.c_str()),
-                3);
+                kLogOutcome);
         } else {
             ok = true;
             log(formatted("[DOWN] File Downloaded: %s - %lld bytes in %lld sec. (%.2f Kb/s)",
                     localPath.c_str(), static_cast<long long>(total), static_cast<long long>(elapsed), rate),
-                3);
+                kLogOutcome);
         }
+    } else if (const ErrorCode record = error();
+               record.is(CatLocal, SocketReadError) && (record.status() == 200 || record.status() == 206)) {
+        // The body broke off (a reset, a failed read): a failure, and the part already written stays
+        // for the next resume.
+        log(formatted("%s: body ended after %lld bytes [%s]", record.text(),
+                static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.
         const int status = error().status();
-        setLocalError(SocketReadError);
-        setErrorStatus(status);
-        log(std::string("Malformed chunked body [") + localPath + "]", 3);
+        m_socket.setLocalError(SocketReadError);
+        m_socket.setErrorStatus(status);
+        log(std::string("Malformed chunked body [") + localPath + "]", kLogOutcome);
     } else {
         mapFailure(localPath);
     }
@@ -346,13 +354,13 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
 
 void HttpConnection::disconnect(int reason)
 {
-    if (httpState() != HttpUnknown)
-        log(std::string("Disconnect: ") + core::DiagnosticLog::disconnectReasonText(reason), 3);
+    if (httpState() != HttpState::Unknown)
+        log(std::string("Disconnect: ") + core::DiagnosticLog::disconnectReasonText(reason), kLogOutcome);
 }
 
 void HttpConnection::abort(int code)
 {
-    setStopError(code);
+    m_socket.setStopError(code);
 }
 
 } // namespace bw::net

@@ -17,17 +17,40 @@
 
 namespace bw::net {
 
-class HttpConnection : public SocketConnection
+// Where the connection stands; the numbers are what the owners have always seen.
+enum class HttpState : int
+{
+    Unknown = 0,
+    Idle = 3,
+};
+
+class HttpConnection final : private ResponseFilter
 {
 public:
-    enum HttpState : int
-    {
-        HttpUnknown = 0,
-        HttpIdle = 3,
-    };
-
     HttpConnection();
     ~HttpConnection() override;
+    HttpConnection(const HttpConnection &) = delete;
+    HttpConnection &operator=(const HttpConnection &) = delete;
+
+    // The socket underneath.
+    bool createSocket() { return m_socket.createSocket(); }
+
+    bool close() { return m_socket.close(); }
+
+    bool hasSocket() const { return m_socket.hasSocket(); }
+
+    void reset() { m_socket.reset(); }
+
+    void setClock(const platform::Clock *clock) { m_socket.setClock(clock); }
+
+    // The record, as a copy.
+    ErrorCode error() const { return m_socket.error(); }
+
+    std::int64_t bytesDone() const { return m_socket.bytesDone(); }
+
+    std::int64_t totalSize() const { return m_socket.totalSize(); }
+
+    SocketConnection &socketConnection() { return m_socket; }
 
     // Notifications are delivered on the thread that runs the operation.
     void setObserver(ConnectionObserver observer, void *context);
@@ -36,7 +59,6 @@ public:
     // does not use them. A failure leaves `ConnectFailed` in the record.
     bool connect(const std::string &host, int port, const std::string &user, const std::string &password,
         int connectionId);
-    using SocketConnection::connect;
 
     // Sends the request for `requestPath` (as given) and receives the body into `localPath`, resuming
     // from the local file's length. True when the whole body arrived with status 200 or 206. On failure
@@ -55,7 +77,7 @@ public:
     // Stored for symmetry with FTP; the HTTP exchange uses the socket layer's own waits.
     void setTimeout(int seconds);
     int timeout() const;
-    int httpState() const;
+    HttpState httpState() const;
     // When the last download started (clock seconds), -1 before the first.
     std::int64_t transferStart() const;
 
@@ -63,12 +85,12 @@ public:
     static std::vector<std::string> requestLines(
         const std::string &requestPath, const std::string &host, std::int64_t localSize);
 
-protected:
-    int parseResponseHeader(std::string &chunk, bool &headerOpen) override;
-    bool filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded) override;
-
 private:
-    void setHttpState(int state);
+    // The receive job's view of the response, called on the socket's worker thread.
+    int parseHeader(std::string &chunk, bool &headerOpen) override;
+    bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) override;
+
+    void setHttpState(HttpState state);
     void log(const std::string &message, int level) const;
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void sendLine(const std::string &line);
@@ -81,7 +103,7 @@ private:
     void mapFailure(const std::string &localPath);
 
     mutable std::mutex m_httpLock;
-    int m_httpState = HttpUnknown; // guarded by m_httpLock
+    HttpState m_httpState = HttpState::Unknown; // guarded by m_httpLock
     std::int64_t m_transferStart = -1; // guarded by m_httpLock
     HttpHeaderParser m_header; // guarded by m_httpLock
     int m_headerStatus = -1; // guarded by m_httpLock
@@ -97,6 +119,9 @@ private:
     std::atomic<int> m_timeout{30};
     ConnectionObserver m_observer = nullptr;
     void *m_observerContext = nullptr;
+
+    // Last, so it goes first: its worker calls back into the members above.
+    SocketConnection m_socket;
 };
 
 } // namespace bw::net

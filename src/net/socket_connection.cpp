@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Socket operations, line reception and the reply reader. The worker jobs live in socket_jobs.cpp.
+// Socket operations, the error record and the reply wait. The worker jobs live in socket_jobs.cpp.
 #include "net/socket_connection.h"
 
 #include <algorithm>
@@ -12,11 +12,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
+#include "net/log_levels.h"
 #include "platform/socket_errors.h"
 
 namespace bw::net {
@@ -25,13 +25,11 @@ namespace {
 
 constexpr int kSliceSeconds = 5;
 constexpr int kConnectLimitMs = 60000;
-constexpr int kSocketInvalid = 10038; // not a socket: the operation needs one
-constexpr int kInvalidArgument = 10022; // also: a host name that cannot be resolved
-constexpr int kMessageTooLong = 10040;
 
 bool isAbortOrReset(int socketError)
 {
-    return socketError == 10053 || socketError == 10054;
+    return socketError == platform::kSocketConnectionAborted
+        || socketError == platform::kSocketConnectionReset;
 }
 
 void setNonBlocking(int fd)
@@ -61,11 +59,6 @@ bool resolveIpv4(const std::string &host, in_addr &address)
 SocketConnection::SocketConnection()
     : m_clock(&platform::SystemClock::instance())
 {
-    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    std::error_code ec;
-    m_tempDir = std::filesystem::temp_directory_path(ec);
-    if (ec)
-        m_tempDir = "/tmp";
     reset();
 }
 
@@ -79,8 +72,6 @@ SocketConnection::~SocketConnection()
         m_pendingText.clear();
     }
     setStopError(Exiting);
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
 }
 
 void SocketConnection::stopWorker()
@@ -99,6 +90,28 @@ void SocketConnection::setClock(const platform::Clock *clock)
     m_clock.store(clock ? clock : &platform::SystemClock::instance());
 }
 
+ByteStream &SocketConnection::stream()
+{
+    if (m_layer)
+        return *m_layer;
+    return m_tcp;
+}
+
+void SocketConnection::setStreamLayer(std::unique_ptr<ByteStream> layer)
+{
+    m_layer = std::move(layer);
+}
+
+void SocketConnection::dropSocket()
+{
+    if (m_layer) {
+        m_layer->close();
+        m_layer.reset();
+    }
+    m_tcp.close();
+    m_state.store(SocketState::None);
+}
+
 // ---- error record ----
 
 ErrorCode SocketConnection::error() const
@@ -111,49 +124,38 @@ void SocketConnection::clearError()
 {
     std::lock_guard lock{m_errorLock};
     m_error.clear();
-    m_stopFlag.store(false);
-    drainWake();
+    m_stop.set(false);
 }
 
 bool SocketConnection::clearErrorUnlessStopped()
 {
     // One step under the lock: a stop written by another thread between a test and a clear would be lost.
     std::lock_guard lock{m_errorLock};
-    if (m_stopFlag.load())
+    if (m_stop.isSet())
         return false;
     m_error.clear();
-    drainWake();
     return true;
 }
 
-void SocketConnection::setError(std::uint32_t category, std::int32_t code)
+void SocketConnection::setError(ErrorCategory category, std::int32_t code)
 {
     std::lock_guard lock{m_errorLock};
     m_error.set(category, code);
-    m_stopFlag.store(category == CatStop);
-    if (category == CatStop)
-        wake();
-    else
-        drainWake();
+    m_stop.set(category == CatStop);
 }
 
 void SocketConnection::setError(const ErrorCode &record)
 {
     std::lock_guard lock{m_errorLock};
     m_error = record;
-    m_stopFlag.store(record.isStop());
-    if (record.isStop())
-        wake();
-    else
-        drainWake();
+    m_stop.set(record.isStop());
 }
 
 void SocketConnection::recordSocketError(int socketErrorNumber)
 {
     std::lock_guard lock{m_errorLock};
     m_error.setSocketError(socketErrorNumber);
-    m_stopFlag.store(false);
-    drainWake();
+    m_stop.set(false);
 }
 
 void SocketConnection::setLocalError(std::int32_t code)
@@ -168,7 +170,7 @@ void SocketConnection::setStopError(std::int32_t code)
 
 bool SocketConnection::isStopRequested() const
 {
-    return m_stopFlag.load();
+    return m_stop.isSet();
 }
 
 void SocketConnection::setErrorStatus(std::int32_t status)
@@ -183,85 +185,24 @@ void SocketConnection::setErrorDetail(std::string detail)
     m_error.setDetail(std::move(detail));
 }
 
-void SocketConnection::wake()
-{
-    if (m_wakeFd < 0)
-        return;
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
-    m_wakePending.store(true);
-}
-
-void SocketConnection::drainWake()
-{
-    // Only after a wake: the hot path clears the record before every block without a system call.
-    if (m_wakeFd < 0 || !m_wakePending.exchange(false))
-        return;
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t n = ::read(m_wakeFd, &count, sizeof count);
-}
-
-int SocketConnection::pollSocket(short events, int timeoutMs)
-{
-    const int fd = m_sock.load();
-    if (fd < 0) {
-        errno = ENOTSOCK;
-        return -1;
-    }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (m_stopFlag.load())
-            return -2;
-        int left = 0;
-        if (timeoutMs > 0) {
-            auto remaining =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            left = static_cast<int>(std::max<long long>(remaining, 0));
-        }
-        pollfd entries[2] = {{fd, events, 0}, {m_wakeFd, POLLIN, 0}};
-        int ready = ::poll(entries, m_wakeFd >= 0 ? 2 : 1, left);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (m_stopFlag.load())
-            return -2;
-        if (entries[0].revents != 0)
-            return 1;
-        if (ready > 0 && entries[1].revents != 0) {
-            // A stop request that was cleared again left the descriptor readable.
-            std::lock_guard lock{m_errorLock};
-            if (!m_stopFlag.load())
-                drainWake();
-        }
-        if (left == 0 || Clock::now() >= deadline)
-            return 0;
-    }
-}
-
 // ---- socket operations ----
 
-bool SocketConnection::createSocket(int type, int protocol)
+bool SocketConnection::createSocket()
 {
     clearError();
-    if (int old = m_sock.exchange(-1); old >= 0)
-        ::close(old);
-    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
-    if (fd < 0) {
-        recordSocketError(platform::socketErrorFromErrno(errno));
-        m_state.store(StateNone);
+    m_layer.reset();
+    if (const int err = m_tcp.open(); err != 0) {
+        recordSocketError(platform::socketErrorFromErrno(err));
+        m_state.store(SocketState::None);
         return false;
     }
-    m_sock.store(fd);
-    m_state.store(StateCreated);
+    m_state.store(SocketState::Created);
     return true;
 }
 
 bool SocketConnection::createAndBind(int port)
 {
-    if (!createSocket(SOCK_STREAM, 0))
+    if (!createSocket())
         return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -269,51 +210,46 @@ bool SocketConnection::createAndBind(int port)
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     if (port != 0) {
         int on = 1;
-        ::setsockopt(m_sock.load(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(m_tcp.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
-    if (::bind(m_sock.load(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
-    m_state.store(StateCreated);
+    m_state.store(SocketState::Created);
     return true;
 }
 
 bool SocketConnection::connect(const std::string &host, int port)
 {
     clearError();
-    if (m_sock.load() < 0 && !createSocket(SOCK_STREAM, 0))
+    if (!m_tcp.isOpen() && !createSocket())
         return false;
-    m_state.store(StateConnecting);
-    {
-        std::lock_guard lock{m_lineLock};
-        m_lineQueue.clear();
-        m_partialLine.clear();
-        m_afterBreak = false;
-    }
+    m_state.store(SocketState::Connecting);
+    m_replies.clear();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     if (!resolveIpv4(host, address.sin_addr)) {
-        recordSocketError(kInvalidArgument);
-        m_state.store(StateCreated);
+        recordSocketError(platform::kSocketInvalidArgument);
+        m_state.store(SocketState::Created);
         return false;
     }
-    const int fd = m_sock.load();
+    const int fd = m_tcp.fd();
     setNonBlocking(fd);
     int socketError = 0;
     if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             socketError = platform::socketErrorFromErrno(errno);
         } else {
-            int ready = pollSocket(POLLOUT, kConnectLimitMs);
-            if (ready == -2) {
-                m_state.store(StateCreated);
+            const WaitResult ready = m_tcp.wait(StreamInterest::Write, kConnectLimitMs);
+            if (ready == WaitResult::Stopped) {
+                m_state.store(SocketState::Created);
                 return false;
             }
-            if (ready == 0) {
+            if (ready == WaitResult::TimedOut) {
                 socketError = platform::socketErrorFromErrno(ETIMEDOUT);
-            } else if (ready < 0) {
+            } else if (ready == WaitResult::Failed) {
                 socketError = platform::socketErrorFromErrno(errno);
             } else {
                 int pending = 0;
@@ -325,25 +261,22 @@ bool SocketConnection::connect(const std::string &host, int port)
     }
     if (socketError != 0) {
         // A failed connect leaves the socket unusable: put a fresh one in its place.
-        if (int old = m_sock.exchange(-1); old >= 0)
-            ::close(old);
-        int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        m_sock.store(fresh);
+        const bool fresh = m_tcp.open() == 0;
         recordSocketError(socketError);
-        m_state.store(fresh >= 0 ? StateCreated : StateNone);
+        m_state.store(fresh ? SocketState::Created : SocketState::None);
         return false;
     }
-    m_state.store(StateConnected);
+    m_state.store(SocketState::Connected);
     return true;
 }
 
 bool SocketConnection::listen(int backlog)
 {
     clearError();
-    m_state.store(StateListening);
-    if (::listen(m_sock.load(), backlog) != 0) {
+    m_state.store(SocketState::Listening);
+    if (::listen(m_tcp.fd(), backlog) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
-        m_state.store(StateCreated);
+        m_state.store(SocketState::Created);
         return false;
     }
     return true;
@@ -353,46 +286,47 @@ bool SocketConnection::acceptInto(SocketConnection &target, int seconds)
 {
     clearError();
     target.close();
-    int ready = pollSocket(POLLIN, seconds * 1000);
-    if (ready == 0 || ready == -2)
+    const WaitResult ready = m_tcp.wait(StreamInterest::Read, seconds * 1000);
+    if (ready == WaitResult::TimedOut || ready == WaitResult::Stopped)
         return false;
-    if (ready < 0) {
+    if (ready == WaitResult::Failed) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
-    int fd = ::accept4(m_sock.load(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = ::accept4(m_tcp.fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
-    target.m_sock.store(fd);
-    target.m_state.store(StateConnected);
+    target.m_tcp.adopt(fd);
+    target.m_state.store(SocketState::Connected);
     return true;
 }
 
 bool SocketConnection::close()
 {
     clearError();
-    int fd = m_sock.exchange(-1);
-    if (fd >= 0) {
-        m_state.store(StateClosing);
-        if (::close(fd) != 0)
-            recordSocketError(platform::socketErrorFromErrno(errno));
+    if (m_tcp.isOpen()) {
+        m_state.store(SocketState::Closing);
+        if (m_layer) {
+            m_layer->close();
+            m_layer.reset();
+        }
+        if (const int err = m_tcp.close(); err != 0)
+            recordSocketError(platform::socketErrorFromErrno(err));
     }
-    m_state.store(StateNone);
+    m_state.store(SocketState::None);
     return !error().isSet();
 }
 
-bool SocketConnection::shutdown(int how)
+bool SocketConnection::shutdown(ShutdownDirection direction)
 {
-    const int fd = m_sock.load();
-    if (m_state.load() == StateNone || fd < 0)
+    if (m_state.load() == SocketState::None || !m_tcp.isOpen())
         return true;
-    int direction = how == ShutdownReceive ? SHUT_RD : how == ShutdownSend ? SHUT_WR : SHUT_RDWR;
-    if (::shutdown(fd, direction) != 0) {
+    if (const int err = stream().shutdown(direction); err != 0) {
         char text[64];
-        std::snprintf(text, sizeof text, "Socket shutdown error %d\n", platform::socketErrorFromErrno(errno));
-        core::DiagnosticLog::instance().write(text, 3);
+        std::snprintf(text, sizeof text, "Socket shutdown error %d\n", platform::socketErrorFromErrno(err));
+        core::DiagnosticLog::instance().write(text, kLogOutcome);
         return false;
     }
     return true;
@@ -402,15 +336,15 @@ bool SocketConnection::waitWritable(int seconds)
 {
     if (!clearErrorUnlessStopped())
         return false;
-    int ready = pollSocket(POLLOUT, seconds * 1000);
-    if (ready == 1)
+    const WaitResult ready = stream().wait(StreamInterest::Write, seconds * 1000);
+    if (ready == WaitResult::Ready)
         return true;
-    if (ready == -1) {
+    if (ready == WaitResult::Failed) {
         recordSocketError(platform::socketErrorFromErrno(errno));
-    } else if (ready == 0) {
+    } else if (ready == WaitResult::TimedOut) {
         int pending = 0;
         socklen_t length = sizeof pending;
-        ::getsockopt(m_sock.load(), SOL_SOCKET, SO_ERROR, &pending, &length);
+        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
         recordSocketError(platform::socketErrorFromErrno(pending));
     }
     return false;
@@ -420,10 +354,10 @@ bool SocketConnection::waitReadable(int seconds)
 {
     if (!clearErrorUnlessStopped())
         return false;
-    int ready = pollSocket(POLLIN, seconds * 1000);
-    if (ready == -1)
+    const WaitResult ready = stream().wait(StreamInterest::Read, seconds * 1000);
+    if (ready == WaitResult::Failed)
         recordSocketError(platform::socketErrorFromErrno(errno));
-    return ready == 1;
+    return ready == WaitResult::Ready;
 }
 
 bool SocketConnection::waitReadableSliced(int seconds)
@@ -432,14 +366,14 @@ bool SocketConnection::waitReadableSliced(int seconds)
         return false;
     int waited = 0;
     for (;;) {
-        int ready = pollSocket(POLLIN, kSliceSeconds * 1000);
-        if (ready == 1)
+        const WaitResult ready = stream().wait(StreamInterest::Read, kSliceSeconds * 1000);
+        if (ready == WaitResult::Ready)
             return true;
-        if (ready == -1) {
+        if (ready == WaitResult::Failed) {
             recordSocketError(platform::socketErrorFromErrno(errno));
             return false;
         }
-        if (ready == -2)
+        if (ready == WaitResult::Stopped)
             return false;
         waited += kSliceSeconds;
         if (seconds > 0 && waited >= seconds)
@@ -449,11 +383,8 @@ bool SocketConnection::waitReadableSliced(int seconds)
 
 void SocketConnection::closeSocketAfterFailure(int socketError)
 {
-    if (isAbortOrReset(socketError)) {
-        if (int fd = m_sock.exchange(-1); fd >= 0)
-            ::close(fd);
-        m_state.store(StateNone);
-    }
+    if (isAbortOrReset(socketError))
+        dropSocket();
     recordSocketError(socketError);
 }
 
@@ -462,12 +393,12 @@ bool SocketConnection::sendWhenWritable(const char *data, std::int64_t len, std:
     sent = 0;
     if (!clearErrorUnlessStopped())
         return false;
-    if (m_sock.load() < 0)
+    if (!m_tcp.isOpen())
         return false;
-    int ready = pollSocket(POLLOUT, 0);
-    if (ready == -2)
+    const WaitResult ready = stream().wait(StreamInterest::Write, 0);
+    if (ready == WaitResult::Stopped)
         return false;
-    if (ready != 1)
+    if (ready != WaitResult::Ready)
         return true;
     return sendDirect(data, len, sent);
 }
@@ -477,22 +408,18 @@ bool SocketConnection::sendDirect(const char *data, std::int64_t len, std::int64
     sent = 0;
     if (!clearErrorUnlessStopped())
         return false;
-    const int fd = m_sock.load();
-    if (fd < 0)
+    if (!m_tcp.isOpen())
         return false;
     if (len < 0)
         len = static_cast<std::int64_t>(std::strlen(data));
-    ssize_t n;
-    do {
-        n = ::send(fd, data, static_cast<std::size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n >= 0) {
-        sent = n;
+    const IoResult io = stream().write(data, len);
+    if (io.status == IoResult::Status::Moved) {
+        sent = io.bytes;
         return true;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
+    if (io.status == IoResult::Status::WouldBlock)
         return true;
-    closeSocketAfterFailure(platform::socketErrorFromErrno(errno));
+    closeSocketAfterFailure(platform::socketErrorFromErrno(io.errorNumber));
     return !error().isSet();
 }
 
@@ -501,28 +428,24 @@ bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &go
     got = 0;
     if (!clearErrorUnlessStopped())
         return false;
-    const int fd = m_sock.load();
-    if (fd < 0)
+    if (!m_tcp.isOpen())
         return false;
-    ssize_t n;
-    do {
-        n = ::recv(fd, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        got = n;
+    const IoResult io = stream().read(buffer, size);
+    switch (io.status) {
+    case IoResult::Status::Moved:
+        got = io.bytes;
         return true;
-    }
-    if (n == 0) {
+    case IoResult::Status::WouldBlock:
+        return true;
+    case IoResult::Status::Closed:
         // The peer closed: the socket goes, and the record stays clear.
-        if (int closing = m_sock.exchange(-1); closing >= 0)
-            ::close(closing);
-        m_state.store(StateNone);
+        dropSocket();
         return false;
+    case IoResult::Status::Failed:
+        break;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
-        return true;
-    int socketError = platform::socketErrorFromErrno(errno);
-    if (socketError == kMessageTooLong)
+    const int socketError = platform::socketErrorFromErrno(io.errorNumber);
+    if (socketError == platform::kSocketMessageTooLong)
         return false;
     closeSocketAfterFailure(socketError);
     return false;
@@ -533,7 +456,7 @@ bool SocketConnection::localAddress(std::string &text, int &port)
     clearError();
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getsockname(m_sock.load(), reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    if (::getsockname(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
@@ -544,79 +467,22 @@ bool SocketConnection::localAddress(std::string &text, int &port)
     return true;
 }
 
-// ---- lines and replies ----
-
-bool SocketConnection::splitLines(const char *chunk, std::size_t length)
+std::string SocketConnection::peerAddress() const
 {
-    std::lock_guard lock{m_lineLock};
-    std::size_t at = 0;
-    if (m_afterBreak) {
-        // The previous chunk ended inside a run of line breaks (a CR LF split across two reads).
-        while (at < length && (chunk[at] == '\r' || chunk[at] == '\n'))
-            ++at;
-    }
-    while (at < length) {
-        const char *start = chunk + at;
-        const char *end = chunk + length;
-        const char *lineBreak = std::find_if(start, end, [](char c) { return c == '\r' || c == '\n'; });
-        m_partialLine.append(start, static_cast<std::size_t>(lineBreak - start));
-        if (m_partialLine.size() > kMaxLineBytes) {
-            m_partialLine.clear();
-            m_afterBreak = false;
-            return false;
-        }
-        if (lineBreak == end) {
-            m_afterBreak = false;
-            return true;
-        }
-        m_lineQueue.push_back(std::move(m_partialLine));
-        m_partialLine.clear();
-        at = static_cast<std::size_t>(lineBreak - chunk);
-        while (at < length && (chunk[at] == '\r' || chunk[at] == '\n'))
-            ++at;
-        m_afterBreak = at == length;
-    }
-    return true;
-}
-
-std::string SocketConnection::popLine()
-{
-    std::lock_guard lock{m_lineLock};
-    if (m_lineQueue.empty())
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return {};
-    std::string line = std::move(m_lineQueue.front());
-    m_lineQueue.pop_front();
-    return line;
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
+    return dotted;
 }
 
-bool SocketConnection::hasLines() const
-{
-    std::lock_guard lock{m_lineLock};
-    return !m_lineQueue.empty();
-}
-
-int SocketConnection::replyCode(const std::string &line)
-{
-    if (line.size() <= 3 || line[3] != ' ')
-        return -1;
-    int value = 0;
-    for (int i = 0; i < 3 && line[i] >= '0' && line[i] <= '9'; ++i)
-        value = value * 10 + (line[i] - '0');
-    return value == 0 ? -1 : value;
-}
+// ---- replies ----
 
 int SocketConnection::readReply(int seconds, std::deque<std::string> *sink)
 {
-    int code = -1;
-    auto takeLines = [&] {
-        while (code == -1 && hasLines()) {
-            std::string line = popLine();
-            code = replyCode(line);
-            if (sink)
-                sink->push_back(std::move(line));
-        }
-    };
-    takeLines();
+    int code = m_replies.takeReply(sink);
     char chunk[4096];
     std::size_t replyBytes = 0;
     while (code == -1) {
@@ -626,15 +492,13 @@ int SocketConnection::readReply(int seconds, std::deque<std::string> *sink)
         if (!receive(chunk, sizeof chunk, got))
             return -1;
         replyBytes += static_cast<std::size_t>(got);
-        if (!splitLines(chunk, static_cast<std::size_t>(got)) || replyBytes > kMaxReplyBytes) {
+        if (!m_replies.feed(chunk, static_cast<std::size_t>(got)) || replyBytes > kMaxReplyBytes) {
             // A line without end, or a reply that never ends: the server is not speaking the protocol.
-            if (int fd = m_sock.exchange(-1); fd >= 0)
-                ::close(fd);
-            m_state.store(StateNone);
-            recordSocketError(kMessageTooLong);
+            dropSocket();
+            recordSocketError(platform::kSocketMessageTooLong);
             return -1;
         }
-        takeLines();
+        code = m_replies.takeReply(sink);
     }
     return code;
 }

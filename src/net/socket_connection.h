@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// One TCP stream socket with deadline-bound calls, line splitting for text protocols, and a private
-// worker thread that moves file data (send a text, send a file, receive into a file) while the owner
-// polls. The owner's thread drives the socket; any thread may write a stop request into the record.
+// One TCP connection with deadline-bound calls over a ByteStream, the FTP reply reader of a control
+// connection, and a private worker thread that moves file data (send a text, send a file, receive into
+// a file) while the owner polls. The owner's thread drives it; any thread may write a stop request.
 #pragma once
 
 #include <atomic>
@@ -9,49 +9,61 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "core/worker_thread.h"
+#include "net/byte_stream.h"
 #include "net/error_code.h"
+#include "net/ftp_reply_reader.h"
+#include "net/rate_limiter.h"
+#include "net/stop_signal.h"
+#include "net/tcp_stream.h"
 #include "platform/auto_reset_event.h"
 #include "platform/clock.h"
 
 namespace bw::net {
 
-class SocketConnection : public core::WorkerThread
+// Stored and reported as these numbers.
+enum class SocketState : int
+{
+    None = 0,
+    Created = 1, // created, bound, or a connect failed
+    Connecting = 2,
+    Connected = 3,
+    Listening = 4,
+    Closing = 5,
+};
+
+enum class JobKind : int
+{
+    None = 0,
+    SendText = 1,
+    SendFile = 2,
+    ReceiveFile = 3,
+};
+
+// Reads a response header and sees the body of a receive job (the HTTP client). Called on the
+// worker thread while the job runs.
+class ResponseFilter
 {
 public:
-    // Connection states.
-    enum SocketState : int
-    {
-        StateNone = 0,
-        StateCreated = 1, // created, bound, or a connect failed
-        StateConnecting = 2,
-        StateConnected = 3,
-        StateListening = 4,
-        StateClosing = 5,
-    };
+    virtual ~ResponseFilter() = default;
+    // Called with the bytes received so far: consumes whole header lines from the front of `chunk`
+    // (a partial line and any body bytes stay), clears `headerOpen` at the blank line, and returns the
+    // status found in this chunk or -1.
+    virtual int parseHeader(std::string &chunk, bool &headerOpen) = 0;
+    // Sees each body block before it is written: may shrink it in place (`length`, e.g. to undo a
+    // transfer encoding), set `bodyEnded` when the body is complete, or return false to fail the job.
+    virtual bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) = 0;
+};
 
-    // Kinds of worker jobs.
-    enum JobKind : int
-    {
-        JobNone = 0,
-        JobSendText = 1,
-        JobSendFile = 2,
-        JobReceiveFile = 3,
-    };
-
-    // Direction arguments of `shutdown`.
-    enum ShutdownHow : int
-    {
-        ShutdownReceive = 0,
-        ShutdownSend = 1,
-        ShutdownBoth = 2,
-    };
-
+class SocketConnection final : public core::WorkerThread
+{
+public:
     // A control line longer than this ends the connection with an error.
-    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    static constexpr std::size_t kMaxLineBytes = FtpReplyReader::kMaxLineBytes;
     // A reply (all its continuation lines) longer than this ends the connection with an error too.
     static constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
     // A response header longer than this fails the receive job.
@@ -63,7 +75,7 @@ public:
 
     // Socket operations. Each clears the record on entry, records a failing call with its socket error
     // number and returns true when the record is clear at the end.
-    bool createSocket(int type = 1 /* SOCK_STREAM */, int protocol = 0);
+    bool createSocket();
     bool createAndBind(int port);
     // Dotted address first, then a name look-up (first IPv4 address). An unknown name records 10022.
     bool connect(const std::string &host, int port);
@@ -72,46 +84,57 @@ public:
     // A time-out returns false without an error.
     bool acceptInto(SocketConnection &target, int seconds);
     bool close();
-    bool shutdown(int how);
+    bool shutdown(ShutdownDirection direction);
     bool waitWritable(int seconds);
     bool waitReadable(int seconds);
     // Waits in slices of 5 seconds until readable, a failure, `seconds` used up (0: no limit) or a stop.
     bool waitReadableSliced(int seconds);
     // Sends only what the socket takes at once; a full socket succeeds with 0 bytes. len -1: strlen.
     bool sendWhenWritable(const char *data, std::int64_t len, std::int64_t &sent);
-    // Sends without testing writability first (the socket stays non-blocking: a full socket sends 0).
+    // Sends without testing writability first (the stream never blocks: a full socket sends 0).
     bool sendDirect(const char *data, std::int64_t len, std::int64_t &sent);
     // Reads what is ready at once; nothing ready succeeds with 0 bytes. A peer close closes the socket
     // and returns false with a clear record.
     bool receive(char *buffer, std::int64_t size, std::int64_t &got);
     bool localAddress(std::string &text, int &port);
+    // The address of the other end as dotted text; empty when not connected.
+    std::string peerAddress() const;
 
-    // Line reception. False when a line grew past kMaxLineBytes (the partial line is dropped).
-    bool splitLines(const char *chunk, std::size_t length);
-    std::string popLine();
-    bool hasLines() const;
-    // The code of a final reply line ("220 Ready" gives 220), -1 for any other line.
-    static int replyCode(const std::string &line);
-    // Reads lines until a final reply line; every line read goes to `sink` when given. -1 on a
-    // time-out or failure. Lines after the code line stay queued.
+    // The stream bytes move through: the TCP socket, or a layer installed on it.
+    ByteStream &stream();
+    // Installs a layer (e.g. encryption) built on the connected TCP stream; owner thread, worker idle.
+    void setStreamLayer(std::unique_ptr<ByteStream> layer);
+
+    TcpStream &tcpStream() { return m_tcp; }
+
+    // Control replies: lines received on this connection and read by readReply.
+    FtpReplyReader &replyReader() { return m_replies; }
+
+    // Reads lines until a reply is complete; every line read goes to `sink` when given. -1 on a
+    // time-out or failure. Lines after the reply stay queued.
     int readReply(int seconds, std::deque<std::string> *sink);
 
     // Worker jobs.
     bool beginSendText(const std::string &text, bool closeWhenDone);
     bool sendText(const std::string &text, bool closeWhenDone);
     bool beginSendFile(const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);
-    bool beginReceiveFile(const std::string &path, bool binary, bool closeWhenDone);
+    // With a filter and expectHeader set, the job first reads a response header through the filter,
+    // and the filter sees the body. The filter is borrowed until the job ends.
+    bool beginReceiveFile(
+        const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter = nullptr);
     // True when no job runs (the idle signal stays set).
     bool isIdle();
     // Waits at most timeoutMs for the worker to be idle; true when it is (the idle signal stays set).
     bool waitIdle(int timeoutMs);
+    // Ends the worker thread (a running job is stopped with `Exiting`).
+    void stopWorker();
 
     // The record, as a copy. Stop requests may be written from any thread.
     ErrorCode error() const;
     void clearError();
     // Clears the record unless it holds a stop request; false (record untouched) when it does.
     bool clearErrorUnlessStopped();
-    void setError(std::uint32_t category, std::int32_t code);
+    void setError(ErrorCategory category, std::int32_t code);
     void setError(const ErrorCode &record);
     void recordSocketError(int socketErrorNumber);
     void setLocalError(std::int32_t code);
@@ -120,11 +143,11 @@ public:
     void setErrorStatus(std::int32_t status);
     void setErrorDetail(std::string detail);
 
-    int state() const { return m_state.load(); }
+    SocketState state() const { return m_state.load(); }
 
-    bool hasSocket() const { return m_sock.load() >= 0; }
+    bool hasSocket() const { return m_tcp.isOpen(); }
 
-    bool isConnected() const { return m_state.load() == StateConnected; }
+    bool isConnected() const { return m_state.load() == SocketState::Connected; }
 
     // Counters and settings of the file jobs.
     std::int64_t bytesDone() const;
@@ -142,8 +165,10 @@ public:
     bool appendMode() const;
     std::int64_t resumeOffset() const;
     std::string filePath() const;
+    // The shared limit the file jobs ask before each read or write; borrowed, null for none.
+    void setRateLimiter(RateLimiter *limiter);
 
-    int jobKind() const { return m_jobKind.load(); }
+    JobKind jobKind() const { return m_jobKind.load(); }
 
     // Back to the fresh state: no socket, no stop, no limits, counters 0.
     void reset();
@@ -155,29 +180,21 @@ public:
 
 protected:
     int Run() override;
-    // Ends the worker thread (a running job is stopped with `Exiting`). Derived classes call this first
-    // in their destructor, so the worker never runs on a half-destroyed object.
-    void stopWorker();
-
-    // Reads the response header of the receive job when `expectHeader` is set. Called with the bytes
-    // received so far: consumes whole header lines from the front of `chunk` (a partial line and any
-    // body bytes stay), clears `headerOpen` at the blank line, and returns the status found in this
-    // chunk or -1. It may set the total size and the record's detail. The base knows no header.
-    virtual int parseResponseHeader(std::string &chunk, bool &headerOpen);
-    // Sees each block of the body of such a response before it is written: may shrink it in place
-    // (`length`, e.g. to undo a transfer encoding), set `bodyEnded` when the body is complete, or return
-    // false to fail the job. The base passes everything and never ends the body.
-    virtual bool filterResponseBody(char *data, std::int64_t &length, bool &bodyEnded);
 
 private:
-    bool beginFileJob(
-        int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);
+    bool beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+        bool closeWhenDone, ResponseFilter *filter);
     void release();
     void runSendText();
     void runSendFile();
     void runReceiveFile();
-    bool receiveHeader(std::string &leftover);
+    bool receiveHeader(ResponseFilter &filter, std::string &leftover);
+    bool receiveBody(int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed);
     bool sendFileBody(int fileFd, int maxSpeed, int minSpeed);
+    // Asks the rate limiter how much of `wanted` may move now, waiting (stop-aware) while it says
+    // wait. 0 when the job was stopped meanwhile. Without a limiter everything may move.
+    std::int64_t throttle(RateLimiter::Ticket &ticket, std::int64_t wanted);
+    RateLimiter::Ticket joinRateLimiter();
     // The speed rule; false when the job must end (stop, or too slow).
     bool applySpeedRule(std::chrono::steady_clock::time_point start, int maxSpeed, int minSpeed);
     void setStalled(bool stalled);
@@ -185,22 +202,17 @@ private:
     void setResult(bool ok);
     void closeKeepingError();
     bool jobStopped() const;
-    // poll() on the socket and the wake descriptor. 1 ready, 0 time-out, -1 failure (errno kept),
-    // -2 stop request.
-    int pollSocket(short events, int timeoutMs);
-    void wake();
-    void drainWake();
+    // Sleeps up to timeoutMs unless a stop request comes first; false on a stop.
+    bool pauseUnlessStopped(int timeoutMs);
+    void dropSocket();
     void closeSocketAfterFailure(int socketError);
 
     mutable std::mutex m_errorLock;
     ErrorCode m_error; // guarded by m_errorLock
-    std::atomic<bool> m_stopFlag{false};
-    std::atomic<bool> m_wakePending{false}; // the wake descriptor holds a count; changed under m_errorLock
+    StopSignal m_stop; // set and cleared under m_errorLock, read anywhere
 
-    mutable std::mutex m_lineLock;
-    std::deque<std::string> m_lineQueue; // guarded by m_lineLock
-    std::string m_partialLine; // guarded by m_lineLock
-    bool m_afterBreak = false; // the last chunk ended in a line break; guarded by m_lineLock
+    // Owner thread only.
+    FtpReplyReader m_replies;
 
     mutable std::mutex m_stateLock;
     std::string m_pendingText; // guarded by m_stateLock
@@ -218,16 +230,19 @@ private:
     std::int64_t m_resumeOffset = 0; // guarded by m_stateLock
     bool m_binaryMode = true; // guarded by m_stateLock
     bool m_closeWhenDone = false; // guarded by m_stateLock
+    ResponseFilter *m_filter = nullptr; // guarded by m_stateLock
+    RateLimiter *m_rateLimiter = nullptr; // guarded by m_stateLock
 
     platform::AutoResetEvent m_workEvent;
     platform::AutoResetEvent m_idleEvent{true};
     std::once_flag m_workerStarted;
 
-    std::atomic<int> m_sock{-1};
-    std::atomic<int> m_state{StateNone};
-    std::atomic<int> m_jobKind{JobNone};
-    int m_wakeFd = -1; // eventfd: written by a stop request, polled beside the socket
-    std::filesystem::path m_tempDir;
+    // Handed between owner and worker with the job events, so one thread uses them at a time.
+    TcpStream m_tcp{m_stop};
+    std::unique_ptr<ByteStream> m_layer;
+
+    std::atomic<SocketState> m_state{SocketState::None};
+    std::atomic<JobKind> m_jobKind{JobKind::None};
     std::atomic<const platform::Clock *> m_clock;
 };
 

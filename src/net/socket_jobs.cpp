@@ -1,107 +1,24 @@
 // SPDX-License-Identifier: MIT
-// The worker side of SocketConnection: the hand-off between owner and worker, the three jobs (send a
-// text, send a file, receive into a file), the speed rule and the stall bookkeeping.
+// The worker side of SocketConnection: the hand-off between owner and worker, the accessors, the
+// speed rule, the rate limiter and the stall bookkeeping. The jobs are in socket_send_jobs.cpp and
+// socket_receive_job.cpp.
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <memory>
-#include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "core/diagnostic_log.h"
+#include "net/rate_limiter.h"
 #include "net/socket_connection.h"
-#include "platform/file_util.h"
-#include "platform/socket_errors.h"
+#include "net/socket_job_shape.h"
 
 namespace bw::net {
 
+using namespace jobs;
+
 namespace {
 
-// Data moves in large blocks straight between socket and file; the clock and the speed rule are
-// consulted only every few blocks unless a speed limit asks for one look per block.
-constexpr std::int64_t kBlockBytes = 512 * 1024;
-constexpr int kBlocksPerCheck = 16;
-constexpr int kStallWaitMs = 50;
 constexpr int kIdleWaitMs = 2000;
-constexpr std::size_t kTextPieceBytes = 64 * 1024;
-constexpr int kHeaderWaitSeconds = 60;
-
-struct FileJobShape
-{
-    std::int64_t blockBytes = kBlockBytes;
-    int blocksPerCheck = kBlocksPerCheck;
-};
-
-FileJobShape shapeFor(int maxSpeed)
-{
-    FileJobShape shape;
-    if (maxSpeed > 0) {
-        // One second's worth of the limit at most, and a look at the speed after every block.
-        shape.blockBytes = std::clamp<std::int64_t>(std::int64_t{maxSpeed} * 1024, 1, kBlockBytes);
-        shape.blocksPerCheck = 1;
-    }
-    return shape;
-}
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    {}
-
-    ~FileDescriptor() { reset(); }
-
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    FileDescriptor &operator=(FileDescriptor &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = other.m_fd;
-            other.m_fd = -1;
-        }
-        return *this;
-    }
-
-    // Gives up ownership without closing.
-    void release() { m_fd = -1; }
-
-    int get() const { return m_fd; }
-
-    bool isOpen() const { return m_fd >= 0; }
-
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
-
-bool writeAll(int fd, const char *data, std::int64_t length)
-{
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, static_cast<std::size_t>(length));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= n;
-    }
-    return true;
-}
+constexpr int kSpeedPauseMs = 100;
 
 } // namespace
 
@@ -119,16 +36,16 @@ int SocketConnection::Run()
             m_currentSpeed = 0;
         }
         switch (m_jobKind.load()) {
-        case JobSendText:
+        case JobKind::SendText:
             runSendText();
             break;
-        case JobSendFile:
+        case JobKind::SendFile:
             runSendFile();
             break;
-        case JobReceiveFile:
+        case JobKind::ReceiveFile:
             runReceiveFile();
             break;
-        default:
+        case JobKind::None:
             break;
         }
         {
@@ -155,10 +72,10 @@ void SocketConnection::release()
 
 bool SocketConnection::beginSendText(const std::string &text, bool closeWhenDone)
 {
-    if (m_state.load() != StateConnected)
+    if (m_state.load() != SocketState::Connected)
         return false;
     m_idleEvent.waitFor(kIdleWaitMs);
-    m_jobKind.store(JobSendText);
+    m_jobKind.store(JobKind::SendText);
     {
         std::lock_guard lock{m_stateLock};
         m_pendingText = text;
@@ -178,8 +95,8 @@ bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
     return result() == 0;
 }
 
-bool SocketConnection::beginFileJob(
-    int kind, const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
+bool SocketConnection::beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+    bool closeWhenDone, ResponseFilter *filter)
 {
     m_idleEvent.waitFor(kIdleWaitMs);
     m_jobKind.store(kind);
@@ -189,6 +106,7 @@ bool SocketConnection::beginFileJob(
         m_binaryMode = binary;
         m_resumeOffset = offset;
         m_closeWhenDone = closeWhenDone;
+        m_filter = filter;
     }
     release();
     return true;
@@ -197,13 +115,14 @@ bool SocketConnection::beginFileJob(
 bool SocketConnection::beginSendFile(
     const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
 {
-    return beginFileJob(JobSendFile, path, binary, offset, closeWhenDone);
+    return beginFileJob(JobKind::SendFile, path, binary, offset, closeWhenDone, nullptr);
 }
 
-bool SocketConnection::beginReceiveFile(const std::string &path, bool binary, bool closeWhenDone)
+bool SocketConnection::beginReceiveFile(
+    const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter)
 {
     // The receive job learns its offset from the file it appends to.
-    return beginFileJob(JobReceiveFile, path, binary, 0, closeWhenDone);
+    return beginFileJob(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, filter);
 }
 
 bool SocketConnection::isIdle()
@@ -303,6 +222,12 @@ std::int64_t SocketConnection::resumeOffset() const
     return m_resumeOffset;
 }
 
+void SocketConnection::setRateLimiter(RateLimiter *limiter)
+{
+    std::lock_guard lock{m_stateLock};
+    m_rateLimiter = limiter;
+}
+
 std::string SocketConnection::filePath() const
 {
     std::lock_guard lock{m_stateLock};
@@ -311,9 +236,7 @@ std::string SocketConnection::filePath() const
 
 void SocketConnection::reset()
 {
-    if (int fd = m_sock.exchange(-1); fd >= 0)
-        ::close(fd);
-    m_state.store(StateNone);
+    dropSocket();
     requestStop(false);
     {
         std::lock_guard lock{m_stateLock};
@@ -327,35 +250,47 @@ void SocketConnection::reset()
         m_appendMode = false;
         m_expectHeader = false;
         m_resumeOffset = 0;
+        m_filter = nullptr;
     }
-    {
-        std::lock_guard lock{m_lineLock};
-        m_lineQueue.clear();
-        m_partialLine.clear();
-        m_afterBreak = false;
-    }
+    m_replies.clear();
     clearError();
-}
-
-int SocketConnection::parseResponseHeader(std::string &chunk, bool &headerOpen)
-{
-    // Nothing here reads a header: the response counts as one without a status.
-    chunk.clear();
-    headerOpen = false;
-    return -1;
-}
-
-bool SocketConnection::filterResponseBody(char * /*data*/, std::int64_t & /*length*/, bool & /*bodyEnded*/)
-{
-    // Without a header reader the body runs until the peer closes, unchanged.
-    return true;
 }
 
 // ---- job helpers ----
 
 bool SocketConnection::jobStopped() const
 {
-    return m_stopFlag.load() || stopRequested();
+    return m_stop.isSet() || stopRequested();
+}
+
+bool SocketConnection::pauseUnlessStopped(int timeoutMs)
+{
+    // Waits on the wake descriptor, so a stop request ends the pause at once.
+    const int wakeFd = m_stop.wakeFd();
+    pollfd entry{wakeFd, POLLIN, 0};
+    ::poll(&entry, wakeFd >= 0 ? 1 : 0, timeoutMs);
+    if (!jobStopped()) {
+        m_stop.drainIfCleared();
+        return true;
+    }
+    return false;
+}
+
+std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_t wanted)
+{
+    for (;;) {
+        const RateLimiter::Grant grant = ticket.acquire(wanted);
+        if (grant.bytes > 0)
+            return grant.bytes;
+        if (!pauseUnlessStopped(grant.waitMs))
+            return 0;
+    }
+}
+
+RateLimiter::Ticket SocketConnection::joinRateLimiter()
+{
+    std::lock_guard lock{m_stateLock};
+    return RateLimiter::Ticket(m_rateLimiter);
 }
 
 void SocketConnection::setStalled(bool stalled)
@@ -414,9 +349,8 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
     }
     if (maxSpeed > 0) {
         while (speed > maxSpeed && !jobStopped()) {
-            // Slow down: wait on the wake descriptor, so a stop request ends the pause at once.
-            pollfd entry{m_wakeFd, POLLIN, 0};
-            ::poll(&entry, m_wakeFd >= 0 ? 1 : 0, 100);
+            // Slow down; a stop request ends the pause at once.
+            pauseUnlessStopped(kSpeedPauseMs);
             if (int measured = measure(); measured >= 0)
                 speed = measured;
         }
@@ -428,360 +362,6 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
         return false;
     }
     return true;
-}
-
-// ---- send text ----
-
-void SocketConnection::runSendText()
-{
-    std::string text;
-    bool closeWhenDone;
-    {
-        std::lock_guard lock{m_stateLock};
-        text = m_pendingText;
-        closeWhenDone = m_closeWhenDone;
-        m_bytesDone = 0;
-    }
-    setStalled(true);
-    bool ok = true;
-    for (std::size_t at = 0; ok && at < text.size();) {
-        const std::size_t piece = std::min(kTextPieceBytes, text.size() - at);
-        addBytesDone(static_cast<std::int64_t>(piece));
-        std::size_t done = 0;
-        while (done < piece) {
-            std::int64_t sent = 0;
-            if (!sendWhenWritable(text.data() + at + done, static_cast<std::int64_t>(piece - done), sent)) {
-                ok = false;
-                break;
-            }
-            done += static_cast<std::size_t>(sent);
-            if (done < piece && pollSocket(POLLOUT, kStallWaitMs) == -2) {
-                ok = false;
-                break;
-            }
-        }
-        at += done;
-        if (ok && at < text.size()) {
-            if (jobStopped())
-                break;
-            setStalled(true);
-        }
-    }
-    setStalled(false);
-    if (jobStopped())
-        ok = false;
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
-}
-
-// ---- send file ----
-
-void SocketConnection::runSendFile()
-{
-    int maxSpeed;
-    int minSpeed;
-    std::string path;
-    bool closeWhenDone;
-    std::int64_t offset;
-    {
-        std::lock_guard lock{m_stateLock};
-        maxSpeed = m_maxSpeed;
-        minSpeed = m_minSpeed;
-        path = m_filePath;
-        closeWhenDone = m_closeWhenDone;
-        offset = m_resumeOffset;
-    }
-    bool ok = true;
-    std::filesystem::path copy;
-    std::string source = path;
-    if (platform::isOnOpticalFileSystem(path)) {
-        // Optical discs are slow and may be ejected: send a copy from the temporary folder.
-        copy = platform::createTempFile("ftp");
-        std::error_code ec;
-        if (copy.empty()
-            || !std::filesystem::copy_file(
-                path, copy, std::filesystem::copy_options::overwrite_existing, ec)) {
-            setLocalError(FileCopyError);
-            ok = false;
-        }
-        source = copy.string();
-    }
-    FileDescriptor file;
-    if (ok) {
-        file = FileDescriptor(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!file.isOpen()) {
-            setLocalError(FileOpenError);
-            ok = false;
-        }
-    }
-    if (ok) {
-        struct stat info
-        {};
-
-        ::fstat(file.get(), &info);
-        {
-            std::lock_guard lock{m_stateLock};
-            m_totalSize = info.st_size;
-            m_bytesDone = 0;
-        }
-        if (offset > 0) {
-            ::lseek(file.get(), offset, SEEK_SET);
-            std::lock_guard lock{m_stateLock};
-            m_bytesDone = offset;
-        }
-        ok = sendFileBody(file.get(), maxSpeed, minSpeed);
-        if (!ok && !error().isStop())
-            core::DiagnosticLog::instance().writeFormatted("ReadFileError %d\n", error().code());
-    }
-    setStalled(false);
-    file.reset();
-    if (jobStopped())
-        ok = false;
-    {
-        std::lock_guard lock{m_stateLock};
-        m_filePath.clear();
-    }
-    if (!copy.empty()) {
-        std::error_code ec;
-        std::filesystem::permissions(
-            copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-        if (!std::filesystem::remove(copy, ec))
-            core::DiagnosticLog::instance().writeFormatted("DeleteFile Fail %d\n", ec.value());
-    }
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
-}
-
-bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
-{
-    const FileJobShape shape = shapeFor(maxSpeed);
-    const auto start = std::chrono::steady_clock::now();
-    setStalled(false);
-    bool useSendfile = true;
-    std::unique_ptr<char[]> buffer;
-    std::int64_t pending = 0; // read-path bytes of the current block not yet sent
-    std::int64_t pendingAt = 0;
-    int blocks = 0;
-    bool stalled = false;
-    for (;;) {
-        if (jobStopped())
-            return false;
-        const int sock = m_sock.load();
-        if (sock < 0) {
-            setLocalError(SocketWriteError);
-            return false;
-        }
-        ssize_t n;
-        if (useSendfile) {
-            n = ::sendfile(sock, fileFd, nullptr, static_cast<std::size_t>(shape.blockBytes));
-            if (n < 0 && (errno == EINVAL || errno == ENOSYS) && blocks == 0) {
-                useSendfile = false;
-                buffer = std::make_unique<char[]>(static_cast<std::size_t>(kBlockBytes));
-                continue;
-            }
-            if (n < 0 && errno == EIO) {
-                setLocalError(FileReadError);
-                return false;
-            }
-        } else {
-            if (pending == 0) {
-                ssize_t got = ::read(fileFd, buffer.get(), static_cast<std::size_t>(shape.blockBytes));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0) {
-                    setLocalError(FileReadError);
-                    return false;
-                }
-                if (got == 0)
-                    return true;
-                pending = got;
-                pendingAt = 0;
-            }
-            n = ::send(sock, buffer.get() + pendingAt, static_cast<std::size_t>(pending),
-                MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                pending -= n;
-                pendingAt += n;
-            }
-        }
-        if (n > 0) {
-            if (stalled) {
-                setStalled(false);
-                stalled = false;
-            }
-            addBytesDone(n);
-            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed))
-                return false;
-            continue;
-        }
-        if (n == 0)
-            return true; // end of the file
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // The peer does not take more yet: a stall until the socket is writable again.
-            if (!stalled) {
-                setStalled(true);
-                stalled = true;
-            }
-            if (pollSocket(POLLOUT, kStallWaitMs) == -2)
-                return false;
-            continue;
-        }
-        closeSocketAfterFailure(platform::socketErrorFromErrno(errno));
-        setLocalError(SocketWriteError);
-        return false;
-    }
-}
-
-// ---- receive file ----
-
-bool SocketConnection::receiveHeader(std::string &leftover)
-{
-    int status = -1;
-    bool headerOpen = true;
-    char chunk[4096];
-    while (status == -1 || headerOpen) {
-        if (!waitReadableSliced(kHeaderWaitSeconds))
-            break;
-        std::int64_t got = 0;
-        if (!receive(chunk, sizeof chunk, got)) {
-            if (!error().isStop())
-                setLocalError(SocketReadError);
-            setErrorStatus(status);
-            return false;
-        }
-        leftover.append(chunk, static_cast<std::size_t>(got));
-        int found = parseResponseHeader(leftover, headerOpen);
-        if (status == -1)
-            status = found;
-        if (headerOpen && leftover.size() > kMaxHeaderBytes) {
-            // A header line without end.
-            setLocalError(SocketReadError);
-            setErrorStatus(status);
-            return false;
-        }
-        if (status == -1) {
-            std::lock_guard lock{m_lineLock};
-            m_lineQueue.clear();
-        }
-    }
-    setAppendMode(status == 206);
-    setErrorStatus(status);
-    return status >= 200 && status <= 299;
-}
-
-void SocketConnection::runReceiveFile()
-{
-    int maxSpeed;
-    int minSpeed;
-    std::string path;
-    bool closeWhenDone;
-    bool expectHeader;
-    {
-        std::lock_guard lock{m_stateLock};
-        maxSpeed = m_maxSpeed;
-        minSpeed = m_minSpeed;
-        path = m_filePath;
-        closeWhenDone = m_closeWhenDone;
-        expectHeader = m_expectHeader;
-        m_bytesDone = 0;
-    }
-    std::string leftover;
-    bool ok = true;
-    if (expectHeader)
-        ok = receiveHeader(leftover);
-    FileDescriptor file;
-    if (ok) {
-        const bool append = appendMode();
-        file = FileDescriptor(
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644));
-        if (!file.isOpen()) {
-            setLocalError(FileWriteError);
-            ok = false;
-        } else {
-            std::int64_t length = append ? ::lseek(file.get(), 0, SEEK_END) : 0;
-            std::lock_guard lock{m_stateLock};
-            m_resumeOffset = std::max<std::int64_t>(length, 0);
-            m_bytesDone = m_resumeOffset;
-        }
-    }
-    if (ok) {
-        const FileJobShape shape = shapeFor(maxSpeed);
-        const auto start = std::chrono::steady_clock::now();
-        setStalled(false);
-        bool stalled = false;
-        auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
-        int blocks = 0;
-        while (!jobStopped()) {
-            char *data = buffer.get();
-            std::int64_t got = 0;
-            if (!leftover.empty()) {
-                data = leftover.data();
-                got = static_cast<std::int64_t>(leftover.size());
-            } else if (!receive(buffer.get(), shape.blockBytes, got)) {
-                // The peer closed (the normal end) or the socket failed; a reset also ends the data.
-                ErrorCode record = error();
-                if (record.isSet() && !record.isStop() && !record.is(CatSocket, 10054)) {
-                    setLocalError(SocketReadError);
-                    ok = false;
-                }
-                break;
-            }
-            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed)) {
-                ok = false;
-                break;
-            }
-            if (got > 0) {
-                if (stalled) {
-                    setStalled(false);
-                    stalled = false;
-                }
-                // The HTTP client sees the body first: it undoes a transfer encoding and says where
-                // the body ends (a kept-alive connection would otherwise hold the job).
-                bool bodyEnded = false;
-                if (expectHeader && !filterResponseBody(data, got, bodyEnded)) {
-                    setLocalError(SocketReadError);
-                    ok = false;
-                    break;
-                }
-                if (!writeAll(file.get(), data, got)) {
-                    setLocalError(FileWriteError);
-                    ok = false;
-                    break;
-                }
-                leftover.clear();
-                addBytesDone(got);
-                if (bodyEnded)
-                    break;
-                continue;
-            }
-            if (!stalled) {
-                setStalled(true);
-                stalled = true;
-            }
-            if (pollSocket(POLLIN, kStallWaitMs) == -2)
-                break;
-        }
-    }
-    setStalled(false);
-    if (file.isOpen() && ::close(file.get()) != 0 && ok) {
-        setLocalError(FileWriteError);
-        ok = false;
-    }
-    file.release();
-    if (jobStopped())
-        ok = false;
-    {
-        std::lock_guard lock{m_stateLock};
-        m_filePath.clear();
-        m_appendMode = false;
-    }
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
 }
 
 } // namespace bw::net

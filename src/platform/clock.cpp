@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/clock.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace bw::platform {
@@ -8,6 +9,12 @@ namespace bw::platform {
 std::int64_t SystemClock::nowSeconds() const
 {
     return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::int64_t SystemClock::monotonicMilliseconds() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 SystemClock &SystemClock::instance()

@@ -13,12 +13,15 @@ public:
     virtual ~Clock() = default;
     // Whole seconds since 1970.
     virtual std::int64_t nowSeconds() const = 0;
+    // Milliseconds of a clock that never goes back, for rates and short intervals.
+    virtual std::int64_t monotonicMilliseconds() const = 0;
 };
 
 class SystemClock final : public Clock
 {
 public:
     std::int64_t nowSeconds() const override;
+    std::int64_t monotonicMilliseconds() const override;
     static SystemClock &instance();
 };
 
@@ -27,16 +30,21 @@ class ManualClock final : public Clock
 {
 public:
     explicit ManualClock(std::int64_t start = 1'000'000)
-        : m_now(start)
-    {
-    }
+        : m_nowMs(start * 1000)
+    {}
 
-    std::int64_t nowSeconds() const override { return m_now.load(); }
-    void set(std::int64_t seconds) { m_now.store(seconds); }
-    void advance(std::int64_t seconds) { m_now.fetch_add(seconds); }
+    std::int64_t nowSeconds() const override { return m_nowMs.load() / 1000; }
+
+    std::int64_t monotonicMilliseconds() const override { return m_nowMs.load(); }
+
+    void set(std::int64_t seconds) { m_nowMs.store(seconds * 1000); }
+
+    void advance(std::int64_t seconds) { m_nowMs.fetch_add(seconds * 1000); }
+
+    void advanceMilliseconds(std::int64_t milliseconds) { m_nowMs.fetch_add(milliseconds); }
 
 private:
-    std::atomic<std::int64_t> m_now;
+    std::atomic<std::int64_t> m_nowMs;
 };
 
 } // namespace bw::platform

@@ -147,6 +147,24 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     EXPECT_FALSE(seen.count(core::ItemStatus::StatusRatioNeedsUpload));
 }
 
+TEST_F(ScriptedJobTest, AnUnreadableWorkingDirectoryDoesNotStopAnAbsoluteDownload)
+{
+    login();
+    server.reply("PWD", "257 ");
+    server.reply("cwd /d/", "250 ok");
+    dataExchange("LIST f.bin", fileLine("f.bin", 4));
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", "abcd");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    EXPECT_EQ(readFile(local / "f.bin"), "abcd");
+}
+
 TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
 {
     const std::string body = patternBytes(3000, 12);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "net/error_code.h"
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
+#include "net/error_code.h"
 #include "platform/socket_errors.h"
-#include <cerrno>
 
 namespace bw::net {
 namespace {
@@ -13,10 +13,11 @@ TEST(ErrorCode, TextLookupByPair)
 {
     struct Case
     {
-        std::uint32_t category;
+        ErrorCategory category;
         std::int32_t code;
         const char *text;
     };
+
     const Case cases[] = {
         {CatNone, 0, "Unknown"},
         {CatSocket, 10054, "Winsock Error: "},
@@ -36,10 +37,11 @@ TEST(ErrorCode, TextLookupByPair)
         {CatStop, 1026, "Unknown"},
         {CatStop, 15, "Unknown"},
         {CatStop, 101, "Unknown"},
-        {99, 1025, "Unknown"},
+        {ErrorCategory{99}, 1025, "Unknown"},
     };
     for (const auto &c : cases)
-        EXPECT_STREQ(ErrorCode(c.category, c.code).text(), c.text) << c.category << "," << c.code;
+        EXPECT_STREQ(ErrorCode(c.category, c.code).text(), c.text)
+            << static_cast<std::uint32_t>(c.category) << "," << c.code;
 }
 
 TEST(ErrorCode, SocketErrorRecordingAndClear)

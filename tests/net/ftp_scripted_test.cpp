@@ -75,7 +75,7 @@ TEST_F(FtpScripted, GreetingDecidesTheLogin)
     for (const Case c : {Case{"120 Wait a moment", ServerNotReady}, Case{"421 Going down", ServerShutdown},
              Case{"500 What", UnexpectedResponse}}) {
         ScriptedServer refusing;
-        refusing.send(c.greeting).add(ScriptedServer::Step::ExpectClose);
+        refusing.send(c.greeting).drop();
         refusing.start();
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
@@ -95,9 +95,9 @@ TEST_F(FtpScripted, UserAnswered230NeedsNoPassword)
         .reply("USER u", "230 Come in")
         .reply("QUIT", "221 Bye");
     logIn();
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     EXPECT_TRUE(ftp.quit());
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     EXPECT_TRUE(server.waitFinished());
     EXPECT_EQ(server.received(), (Lines{"USER u", "QUIT"}));
     EXPECT_TRUE(server.failures().empty());
@@ -142,17 +142,36 @@ TEST_F(FtpScripted, ConnectFailureIsReported)
     EXPECT_TRUE(connection.error().is(CatProtocol, ConnectFailed));
 }
 
-TEST_F(FtpScripted, WorkingDirectoryNeedsQuotes)
+TEST_F(FtpScripted, WorkingDirectoryIsReadLeniently)
 {
+    struct Case
+    {
+        const char *reply;
+        const char *path; // nullptr: unreadable
+    };
+
+    const Case cases[] = {
+        {"257 \"/pub/dir\" is current", "/pub/dir"},
+        {"257 /home/x is current", "/home/x"},
+        {"257 is current: /srv/ftp", "/srv/ftp"},
+        {"257 C:\\data", "C:\\data"},
+        {"257 ", nullptr},
+        {"257 is your current location", nullptr},
+    };
     greetAndLogIn(server);
-    server.reply("PWD", "257 \"/pub/dir\" is current").reply("PWD", "257 /pub is current");
+    for (const Case &c : cases)
+        server.reply("PWD", c.reply);
     logIn();
-    std::string path;
-    EXPECT_TRUE(ftp.printWorkingDirectory(path));
-    EXPECT_EQ(path, "/pub/dir");
-    EXPECT_FALSE(ftp.printWorkingDirectory(path));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse));
-    EXPECT_STREQ(ftp.error().text(), "Malformed response");
+    for (const Case &c : cases) {
+        std::string path = "unchanged";
+        EXPECT_EQ(ftp.printWorkingDirectory(path), c.path != nullptr) << c.reply;
+        if (c.path) {
+            EXPECT_EQ(path, c.path) << c.reply;
+        } else {
+            EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse)) << c.reply;
+            EXPECT_STREQ(ftp.error().text(), "Malformed response");
+        }
+    }
 }
 
 TEST_F(FtpScripted, AbsolutePathIsRetriedRelative)
@@ -218,16 +237,27 @@ TEST_F(FtpScripted, PassiveReplyWithAndWithoutParenthesis)
     server.add(ScriptedServer::Step::Expect, "PASV")
         .add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode {pasv})");
     server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
-    server.reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1");
+    server.add(ScriptedServer::Step::Expect, "PASV")
+        .add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode 127,0,0,1,{port}");
+    server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
+    server.add(ScriptedServer::Step::Expect, "PASV")
+        .add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode (127,0,0,1,{port}");
+    server.add(ScriptedServer::Step::DataAccept).add(ScriptedServer::Step::DataClose);
+    server.reply("PASV", "227 Entering Passive Mode");
+    server.reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,300)");
     server.reply("PASV", "425 No");
     logIn();
-    for (int round = 0; round < 2; ++round) {
+    // With parentheses, without "(", bare at the end, without ")": the six numbers are found.
+    for (int round = 0; round < 4; ++round) {
         EXPECT_TRUE(ftp.enterPassive()) << round;
         EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
         EXPECT_TRUE(bw::test::waitUntil([&] { return server.dataPort() != 0; }));
         EXPECT_EQ(ftp.pasvPort(), server.dataPort());
         EXPECT_TRUE(ftp.finishTransfer());
     }
+    // No numbers, or a number past 255.
+    EXPECT_FALSE(ftp.enterPassive());
+    EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse));
     EXPECT_FALSE(ftp.enterPassive());
     EXPECT_TRUE(ftp.error().is(CatProtocol, MalformedResponse));
     EXPECT_FALSE(ftp.enterPassive());
@@ -245,7 +275,52 @@ TEST_F(FtpScripted, PassiveNumbersGiveHostAndPort)
     EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
     EXPECT_EQ(ftp.pasvPort(), 1025);
     EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
+}
+
+TEST_F(FtpScripted, PassiveAddressOtherThanTheServerIsNotTrusted)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 OK");
+    server.expect("PASV").add(
+        ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode (10,9,8,7,{port})");
+    server.expect("RETR f").add(ScriptedServer::Step::DataAccept).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "data").add(ScriptedServer::Step::DataClose).send("226 Done");
+    logIn();
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
+    TempDir dir;
+    EXPECT_TRUE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true)) << ftp.error().text();
+    EXPECT_EQ(ftp.pasvHost(), "10.9.8.7");
+    EXPECT_EQ(bw::test::readFile(dir / "f"), "data");
+    ASSERT_EQ(recorder.count(NotifyStatus), 1);
+    const auto status = std::find_if(
+        recorder.seen.begin(), recorder.seen.end(), [](const auto &n) { return n.kind == NotifyStatus; });
+    EXPECT_EQ(status->text,
+        "PASV address 10.9.8.7 differs from the server's 127.0.0.1: connecting to 127.0.0.1 port "
+            + std::to_string(server.dataPort()));
+}
+
+TEST_F(FtpScripted, PreliminaryGreetingWaitsForTheReadyReply)
+{
+    server.send("120 Service ready in 2 seconds").hold().send("220 Ready");
+    server.reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+    server.start();
+    ASSERT_TRUE(ftp.createAndBind(0));
+    server.release();
+    EXPECT_TRUE(ftp.login(siteOf(server))) << ftp.error().text();
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
+}
+
+TEST_F(FtpScripted, MultiLineGreetingWithAnInnerCodeLine)
+{
+    server.send("220-Welcome\r\n100 users at most\r\n220 Ready");
+    server.reply("USER u", "331 Password please").reply("PASS p", "230 Logged in").reply("NOOP", "200 OK");
+    logIn();
+    ftp.sendCommand("NOOP\r\n");
+    EXPECT_EQ(ftp.readReply(), 200);
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty());
 }
 
 TEST_F(FtpScripted, PassiveReplyWithoutClosingParenthesisFailsTheTransfer)
@@ -317,7 +392,7 @@ TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
     TempDir dir;
     EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false, true));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     // The control connection stays in step: the next command gets its own reply.
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
@@ -426,7 +501,7 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     owner.join();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(ftp.error().is(CatStop, DataIdleTimeout));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
 }
@@ -537,7 +612,7 @@ TEST(FtpControl, OverlongReplyLineClosesTheConnection)
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
     EXPECT_FALSE(ftp.login(siteOf(server)));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpClosed);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     EXPECT_FALSE(ftp.hasSocket());
     server.release();
 }

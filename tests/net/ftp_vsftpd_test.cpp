@@ -97,7 +97,7 @@ TEST_P(FtpVsftpd, CommandsChangeTheServerTree)
     EXPECT_FALSE(ftp.deleteFile("b.txt"));
     EXPECT_FALSE(ftp.changeDirectory("/no-such-folder"));
     EXPECT_TRUE(ftp.error().is(CatProtocol, UnexpectedResponse));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
 }
 
 TEST_P(FtpVsftpd, DownloadIsByteIdentical)
@@ -109,7 +109,7 @@ TEST_P(FtpVsftpd, DownloadIsByteIdentical)
         target.string(), "big.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), false, true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     EXPECT_EQ(recorder.commands.back(), "RETR big.bin");
     // The connection carries on with the next command.
     std::string path;
@@ -144,7 +144,7 @@ TEST_P(FtpVsftpd, MissingFileIsPermissionDenied)
 {
     EXPECT_FALSE(ftp.download((local / "x").string(), "missing.bin", true, passive(), 0, false, true));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_EQ(ftp.ftpState(), FtpConnection::FtpIdle);
+    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     EXPECT_FALSE(ftp.dataConnection().hasSocket());
 }
 

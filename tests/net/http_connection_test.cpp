@@ -65,7 +65,7 @@ TEST_F(HttpConnectionTest, DownloadsAWholeFile)
     EXPECT_EQ(m_http.totalSize(), static_cast<std::int64_t>(content.size()));
     EXPECT_EQ(m_http.bytesDone(), static_cast<std::int64_t>(content.size()));
     EXPECT_EQ(m_http.error().status(), 200);
-    EXPECT_EQ(m_http.httpState(), HttpConnection::HttpIdle);
+    EXPECT_EQ(m_http.httpState(), HttpState::Idle);
 }
 
 TEST_F(HttpConnectionTest, ResumesWithARangeAndAppends)

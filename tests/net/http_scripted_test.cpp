@@ -146,7 +146,7 @@ TEST_F(HttpScriptedTest, MapsStatusesToProtocolErrors)
         if (c.code != UrlRedirected) {
             EXPECT_EQ(record.detail(), ""); // never the target of an earlier response
         }
-        EXPECT_EQ(m_http.httpState(), HttpConnection::HttpIdle);
+        EXPECT_EQ(m_http.httpState(), HttpState::Idle);
     }
 }
 
@@ -177,6 +177,67 @@ TEST_F(HttpScriptedTest, BodyCutShortFailsAndKeepsThePartForResume)
     EXPECT_EQ(test::readFile(m_dir / "cut.bin"), body);
     EXPECT_EQ(m_http.totalSize(), 100); // the whole file: the local part and the 60 bytes sent
     EXPECT_EQ(m_http.bytesDone(), 100);
+}
+
+TEST_F(HttpScriptedTest, BodyToTheCloseEndedByAResetFails)
+{
+    struct Case
+    {
+        const char *name;
+        ScriptedServer::Step::Kind end;
+        bool ok;
+    };
+
+    const Case cases[] = {
+        {"orderly close ends the body", ScriptedServer::Step::Drop, true},
+        {"reset cuts the body", ScriptedServer::Step::Reset, false},
+    };
+    for (const Case &c : cases) {
+        ScriptedServer server;
+        server.add(ScriptedServer::Step::ExpectHeader)
+            .sendRaw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npartial")
+            .add(c.end);
+        server.start();
+        ASSERT_TRUE(connectTo(server)) << c.name;
+        EXPECT_EQ(m_http.download(local("close.bin"), "/close.bin"), c.ok) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(test::readFile(m_dir / "close.bin"), "partial") << c.name;
+        } else {
+            // What arrived before the reset stays for the next resume.
+            EXPECT_EQ(std::string("partial").rfind(test::readFile(m_dir / "close.bin"), 0), 0u) << c.name;
+            EXPECT_TRUE(m_http.error().is(CatLocal, SocketReadError)) << c.name;
+        }
+    }
+}
+
+TEST_F(HttpScriptedTest, ReplyWithoutStatusLineFailsAtOnce)
+{
+    struct Case
+    {
+        const char *name;
+        std::string head;
+    };
+
+    const Case cases[] = {
+        {"blank line", "\r\n"},
+        {"headers without a status line", "Server: odd\r\nContent-Type: text/plain\r\n\r\n"},
+    };
+    for (const Case &c : cases) {
+        ScriptedServer server;
+        // Far more than a header may hold, and the connection stays open.
+        server.add(ScriptedServer::Step::ExpectHeader)
+            .sendRaw(c.head + std::string(4 * 1024 * 1024, 'b'))
+            .hold();
+        server.start();
+        ASSERT_TRUE(connectTo(server)) << c.name;
+        auto done = startDownload("nostatus.bin");
+        const bool ended = done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        server.release();
+        ASSERT_TRUE(ended) << c.name;
+        EXPECT_FALSE(done.get()) << c.name;
+        EXPECT_TRUE(m_http.error().is(CatProtocol, UnexpectedResponse)) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "nostatus.bin")) << c.name;
+    }
 }
 
 TEST_F(HttpScriptedTest, BodyEndsAtContentLengthOnAKeptAliveConnection)
@@ -371,7 +432,7 @@ TEST_F(HttpScriptedTest, ConnectFailureIsConnectFailed)
     }
     EXPECT_FALSE(m_http.connect("127.0.0.1", port, "", "", 3));
     EXPECT_TRUE(m_http.error().is(CatProtocol, ConnectFailed));
-    EXPECT_EQ(m_http.httpState(), HttpConnection::HttpUnknown);
+    EXPECT_EQ(m_http.httpState(), HttpState::Unknown);
 }
 
 } // namespace

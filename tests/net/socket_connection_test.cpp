@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/rate_limiter.h"
 #include "net/socket_connection.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -41,73 +42,9 @@ struct Pair
         EXPECT_TRUE(listener.localAddress(address, port));
         EXPECT_TRUE(client.connect("127.0.0.1", port));
         EXPECT_TRUE(listener.acceptInto(accepted, 5));
-        EXPECT_EQ(accepted.state(), SocketConnection::StateConnected);
+        EXPECT_EQ(accepted.state(), SocketState::Connected);
     }
 };
-
-TEST(SocketConnection, ReplyCodeOfLines)
-{
-    struct Case
-    {
-        const char *line;
-        int code;
-    };
-
-    const Case cases[] = {
-        {"220 Ready", 220},
-        {"220-Hello", -1},
-        {"220", -1},
-        {"220 ", 220},
-        {"000 zero", -1},
-        {"abc def", -1},
-        {"", -1},
-        {"550 x", 550},
-        {"12a x", 12},
-        {"2200 x", -1},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(SocketConnection::replyCode(c.line), c.code) << c.line;
-}
-
-TEST(SocketConnection, SplitsChunksIntoLines)
-{
-    struct Case
-    {
-        const char *name;
-        std::vector<std::string> chunks;
-        std::vector<std::string> lines;
-    };
-
-    const Case cases[] = {
-        {"one line", {"220 Ready\r\n"}, {"220 Ready"}},
-        {"run of breaks yields no empty lines", {"a\r\n\r\n\nb\n"}, {"a", "b"}},
-        {"line split across chunks", {"22", "0 Ready\r\n"}, {"220 Ready"}},
-        {"CR LF split across chunks", {"220 Ready\r", "\n331 Next\r\n"}, {"220 Ready", "331 Next"}},
-        {"leading break with nothing pending", {"\r\nx\n"}, {"", "x"}},
-        {"partial tail stays", {"a\nb"}, {"a"}},
-        {"bare CR ends a line", {"a\rb\r"}, {"a", "b"}},
-    };
-    for (const Case &c : cases) {
-        SocketConnection connection;
-        for (const std::string &chunk : c.chunks)
-            ASSERT_TRUE(connection.splitLines(chunk.data(), chunk.size())) << c.name;
-        std::vector<std::string> lines;
-        while (connection.hasLines())
-            lines.push_back(connection.popLine());
-        EXPECT_EQ(lines, c.lines) << c.name;
-    }
-}
-
-TEST(SocketConnection, OverlongLineIsRefused)
-{
-    SocketConnection connection;
-    const std::string chunk(SocketConnection::kMaxLineBytes / 2 + 1, 'x');
-    EXPECT_TRUE(connection.splitLines(chunk.data(), chunk.size()));
-    EXPECT_FALSE(connection.splitLines(chunk.data(), chunk.size()));
-    // The connection is usable again for a normal line.
-    EXPECT_TRUE(connection.splitLines("ok\n", 3));
-    EXPECT_EQ(connection.popLine(), "ok");
-}
 
 TEST(SocketConnection, MultiLineReplyIsReadWhole)
 {
@@ -134,7 +71,7 @@ TEST(SocketConnection, ReplyLineSplitAcrossTwoReceives)
     std::int64_t got = 0;
     ASSERT_TRUE(connection->receive(chunk, sizeof chunk, got));
     ASSERT_EQ(got, 2);
-    connection->splitLines(chunk, 2);
+    connection->replyReader().feed(chunk, 2);
     server.release();
     EXPECT_EQ(connection->readReply(10, nullptr), 220);
     server.release();
@@ -148,7 +85,7 @@ TEST(SocketConnection, OverlongControlLineEndsTheConnection)
     auto connection = connectTo(server);
     EXPECT_EQ(connection->readReply(10, nullptr), -1);
     EXPECT_FALSE(connection->hasSocket());
-    EXPECT_EQ(connection->state(), SocketConnection::StateNone);
+    EXPECT_EQ(connection->state(), SocketState::None);
     EXPECT_TRUE(connection->error().is(CatSocket, 10040));
     server.release();
 }
@@ -174,7 +111,7 @@ TEST(SocketConnection, UnresolvableHostRecordsInvalidArgument)
     ASSERT_TRUE(connection.createAndBind(0));
     EXPECT_FALSE(connection.connect("no-such-host.invalid", 21));
     EXPECT_TRUE(connection.error().is(CatSocket, 10022));
-    EXPECT_EQ(connection.state(), SocketConnection::StateCreated);
+    EXPECT_EQ(connection.state(), SocketState::Created);
 }
 
 TEST(SocketConnection, RefusedConnectLeavesAFreshSocket)
@@ -189,7 +126,7 @@ TEST(SocketConnection, RefusedConnectLeavesAFreshSocket)
     SocketConnection connection;
     EXPECT_FALSE(connection.connect("127.0.0.1", port));
     EXPECT_TRUE(connection.error().is(CatSocket, 10061));
-    EXPECT_EQ(connection.state(), SocketConnection::StateCreated);
+    EXPECT_EQ(connection.state(), SocketState::Created);
     EXPECT_TRUE(connection.hasSocket());
 }
 
@@ -344,6 +281,32 @@ TEST(SocketConnection, TooSlowReceiveFailsOnceMeasured)
     server.release();
 }
 
+TEST(SocketConnection, RateLimiterMetersTheReceiveJob)
+{
+    TempDir dir;
+    platform::ManualClock clock;
+    RateLimiter limiter(clock);
+    limiter.setLimit(10000); // a full bucket holds 1000 bytes
+    ScriptedServer server;
+    server.sendRaw(std::string(5000, 'r')).drop();
+    server.start();
+    auto connection = connectTo(server);
+    connection->setRateLimiter(&limiter);
+    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    // The first bucket passes at once; then nothing moves until the clock does.
+    ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 1000; }));
+    EXPECT_EQ(limiter.participants(), 1);
+    EXPECT_FALSE(connection->waitIdle(100));
+    EXPECT_EQ(connection->bytesDone(), 1000);
+    EXPECT_TRUE(bw::test::waitUntil([&] {
+        clock.advanceMilliseconds(100);
+        return connection->waitIdle(10);
+    }));
+    EXPECT_EQ(connection->result(), 0);
+    EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'r'));
+    EXPECT_EQ(limiter.participants(), 0);
+}
+
 TEST(SocketConnection, SendTextReportsAFailedSend)
 {
     SocketConnection connection;
@@ -360,14 +323,13 @@ TEST(SocketConnection, SendTextReportsAFailedSend)
     server.release();
 }
 
-// A connection that reads a minimal response header, as the HTTP client does.
-class HeaderReadingConnection : public SocketConnection
+// Reads a minimal response header, as the HTTP client does.
+class HeaderReadingFilter : public ResponseFilter
 {
 public:
-    ~HeaderReadingConnection() override { stopWorker(); }
+    bool filterBody(char *, std::int64_t &, bool &) override { return true; }
 
-protected:
-    int parseResponseHeader(std::string &chunk, bool &headerOpen) override
+    int parseHeader(std::string &chunk, bool &headerOpen) override
     {
         int status = -1;
         std::size_t end;
@@ -408,10 +370,11 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
         ScriptedServer server;
         server.sendRaw(c.response).drop();
         server.start();
-        HeaderReadingConnection connection;
+        HeaderReadingFilter filter;
+        SocketConnection connection;
         ASSERT_TRUE(connection.connect("127.0.0.1", server.port()));
         connection.setExpectHeader(true);
-        ASSERT_TRUE(connection.beginReceiveFile(target.string(), true, true));
+        ASSERT_TRUE(connection.beginReceiveFile(target.string(), true, true, &filter));
         ASSERT_TRUE(connection.waitIdle(20000));
         EXPECT_EQ(connection.result(), c.result) << c.name;
         if (c.file == "-") {

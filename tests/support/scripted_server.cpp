@@ -289,6 +289,13 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::Drop:
         closeFd(m_controlFd);
         return true;
+    case Step::Reset: {
+        // A zero linger time makes close() send RST.
+        const linger abortive{1, 0};
+        ::setsockopt(m_controlFd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        closeFd(m_controlFd);
+        return true;
+    }
     case Step::ExpectClose: {
         for (;;) {
             if (!waitReadable(m_controlFd)) {
@@ -319,6 +326,8 @@ bool ScriptedServer::runStep(const Step &step)
             "127,0,0,1," + std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
         if (auto at = text.find("{pasv}"); at != std::string::npos)
             text.replace(at, 6, numbers);
+        if (auto at = text.find("{port}"); at != std::string::npos)
+            text.replace(at, 6, std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256));
         return sendAll(m_controlFd, text + "\r\n");
     }
     case Step::DataAccept: {

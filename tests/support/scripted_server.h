@@ -29,8 +29,10 @@ public:
             SendRaw, // send `text` exactly
             Hold, // wait until release() is called
             Drop, // close the control connection
+            Reset, // close the control connection with a reset (RST) instead of an orderly close
             ExpectClose, // read until the client closes the connection
             PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2
+                           // and "{port}" p1,p2
             DataAccept, // accept the data connection on that listener
             DataConnect, // connect to the address of the last PORT command received
             DataSend, // send `text` on the data connection
