@@ -24,16 +24,6 @@ namespace bw::browse {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-QString currentDirectoryText()
-{
-    std::error_code error;
-    return QString::fromStdString(fs::current_path(error).string());
-}
-
-} // namespace
-
 CLocalView::CLocalView(QWidget *parent)
     : FilePaneView(parent)
     , m_prompts(BrowsePrompts::modalDialogs())
@@ -65,8 +55,27 @@ void CLocalView::showEvent(QShowEvent *event)
     listDirectory();
     m_firstUpdate = false;
     fillDrives();
-    m_directoryBox->setText(currentDirectoryText());
-    selectDriveFor(currentDirectoryText());
+    m_directoryBox->setText(QString::fromStdString(m_directory));
+    selectDriveFor(QString::fromStdString(m_directory));
+}
+
+void CLocalView::setDirectory(const std::string &folder)
+{
+    if (folder == m_directory)
+        return;
+    m_directory = folder;
+    emit directoryChanged(QString::fromStdString(m_directory));
+}
+
+bool CLocalView::enterDirectory(const fs::path &folder)
+{
+    // The real path, as the system names it: ".." is resolved and links are followed.
+    std::error_code error;
+    const fs::path target = fs::canonical(folder, error);
+    if (error || !fs::is_directory(target, error))
+        return false;
+    setDirectory(target.string());
+    return true;
 }
 
 void CLocalView::fillDrives()
@@ -106,10 +115,9 @@ void CLocalView::clearRows()
     list()->deleteAllItems();
 }
 
-std::string CLocalView::directoryPrefix()
+std::string CLocalView::directoryPrefix() const
 {
-    std::error_code error;
-    std::string directory = fs::current_path(error).string();
+    std::string directory = m_directory;
     while (!directory.empty() && (directory.back() == '/' || directory.back() == '\\'))
         directory.pop_back();
     return directory + "/";
@@ -121,7 +129,7 @@ void CLocalView::listDirectory()
     ui::TiledListCtrl *rows = list();
     rows->setRedraw(false);
     clearRows();
-    const QString directory = currentDirectoryText();
+    const QString directory = QString::fromStdString(m_directory);
     m_directoryBox->setText(directory);
     selectDriveFor(directory);
 
@@ -178,15 +186,13 @@ void CLocalView::openDirectory()
     const int row = list()->firstSelectedRow();
     if (row < 0 || !entry(row).isDirectory)
         return;
-    std::error_code error;
-    fs::current_path(fs::current_path(error) / entry(row).name, error);
+    enterDirectory(fs::path(m_directory) / entry(row).name);
     listDirectory();
 }
 
 void CLocalView::changeDrive(const QString &root)
 {
-    std::error_code error;
-    fs::current_path(root.toStdString(), error);
+    enterDirectory(root.toStdString());
     listDirectory();
 }
 
@@ -282,8 +288,7 @@ void CLocalView::startDrag()
 
 void CLocalView::dropText(const QString &text)
 {
-    std::error_code error;
-    const std::string directory = fs::current_path(error).string();
+    const std::string directory = m_directory;
     for (const QString &part : splitDragText(text)) {
         const std::string name = remoteEntryName(part);
         if (name.empty() || !m_remote)

@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "engine/settings.h"
 #include "ui/text_entry_dialog.h"
 #include "ui/tray_status.h"
 
@@ -29,7 +30,7 @@ class QueueNotifier;
 } // namespace bw::core
 
 namespace bw::engine {
-class Scheduler;
+class Engine;
 class SettingsStore;
 } // namespace bw::engine
 
@@ -49,11 +50,10 @@ class CLogSubFrame;
 class CSubFrame;
 class RemoteBrowserLink;
 
-// What the frame works with. The queue, scheduler, store and document outlive the frame.
+// What the frame works with. The engine, store and document outlive the frame.
 struct MainFrameContext
 {
-    core::QueueList &queue;
-    engine::Scheduler &scheduler;
+    engine::Engine &engine;
     engine::SettingsStore &settingsStore;
     CBellwickDoc &document;
     // Receives the queue's notifications and forwards them to onLogLine / onQueueChanged; registered
@@ -68,7 +68,6 @@ struct MainFrameOptions
     // Whether the desktop offers a notification area; without one the window never hides into it
     // (it could not be brought back).
     bool trayAvailable = false;
-    QString diagnosticLogPath = QStringLiteral("Bellwick.log");
     QString autostartEntryPath; // empty: the user's autostart folder
     QString programPath; // what the autostart entry starts; empty: this program
     QString manualPath; // opened by Help Topics
@@ -89,12 +88,12 @@ public:
     static constexpr int kStatusPaneWidth = 300;
     static constexpr int kLogRowHeight = 100;
 
-    // Construction and window creation: opens the diagnostic log, loads the settings into the queue
-    // and the scheduler, builds the window, registers the notifier and removes the log-on start entry.
-    // The scheduler is started by `startEngine`.
+    // Construction and window creation: loads the settings (the engine takes its part, the window
+    // keeps the rest), builds the window, registers the notifier and removes the log-on start entry.
+    // The engine is started by `startEngine`.
     CMainFrame(MainFrameContext context, MainFrameOptions options = MainFrameOptions::defaults(),
         QWidget *parent = nullptr);
-    // Saves the settings and closes the diagnostic log.
+    // Saves the site list and the settings.
     ~CMainFrame() override;
 
     // Starts the scheduler if it is stopped, so transfers begin as soon as the window exists.
@@ -148,8 +147,11 @@ public:
     CCtrlListView *localView() const { return m_localView; }
 
     CCtrlListView *remoteView() const { return m_remoteView; }
+
     browse::CLocalView *localPane() const { return m_localPane; }
+
     browse::CManFtpView *remotePane() const { return m_remotePane; }
+
     const browse::ConnectState &connectState() const { return *m_connect; }
 
     QSplitter *mainSplitter() const { return m_mainSplitter; }
@@ -199,8 +201,13 @@ private:
     void writeAutostartEntry();
     void runShutdown();
 
+    core::QueueList &queue() const;
+
     MainFrameContext m_context;
     MainFrameOptions m_options;
+    // The settings as last loaded or confirmed; the window's own options (tray, password masking, site
+    // list on start, time stamps) are read from here.
+    engine::Settings m_settings;
     UserPrompts m_prompts;
     RemoteBrowserLink *m_remote = nullptr;
 

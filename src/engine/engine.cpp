@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+#include "engine/engine.h"
+
+#include "core/diagnostic_log.h"
+#include "core/queue_list.h"
+#include "engine/settings_store.h"
+
+namespace bw::engine {
+
+Engine::Engine(EngineOptions options)
+    : m_queue(std::make_unique<core::QueueList>())
+    , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming, options.jobTiming))
+{
+    // The log first: the workers write to it from their first connection on.
+    if (!options.diagnosticLogPath.empty()) {
+        core::DiagnosticLog::instance().open(options.diagnosticLogPath, options.diagnosticLogThreshold);
+        m_logOpened = true;
+    }
+    m_scheduler->setQueue(m_queue.get());
+    m_scheduler->setLocalFolder(options.localFolder);
+}
+
+Engine::~Engine()
+{
+    stopAndWait();
+    // Collect the thread now, so nothing of it is left for the scheduler's destructor to wait for.
+    m_scheduler->isFinished();
+    m_scheduler.reset();
+    m_queue.reset();
+    if (m_logOpened)
+        core::DiagnosticLog::instance().close();
+}
+
+bool Engine::start()
+{
+    return m_scheduler->startScheduler();
+}
+
+void Engine::stop()
+{
+    m_scheduler->stop();
+}
+
+bool Engine::waitUntilStoppedFor(int timeoutMs)
+{
+    return m_scheduler->waitUntilStoppedFor(timeoutMs);
+}
+
+void Engine::stopAndWait()
+{
+    m_scheduler->stop();
+    m_scheduler->waitUntilStopped();
+}
+
+bool Engine::isRunning() const
+{
+    return m_scheduler->isRunning();
+}
+
+Settings Engine::loadSettings(const SettingsStore &store)
+{
+    const Settings settings = engine::loadSettings(store);
+    applySettings(settings);
+    return settings;
+}
+
+void Engine::applySettings(const Settings &s)
+{
+    m_scheduler->setDownloadPath(s.downloadPath);
+    m_scheduler->setMaxThreads(s.maxThreads);
+    m_queue->setPerSiteLimit(s.maxThreadsPerSite);
+    m_queue->setRetryTimeDefault(s.retryTime);
+    m_queue->setRetryCountDefault(s.retryCount);
+    m_queue->setTimeoutDefault(s.timeout);
+    m_queue->setPassiveDefault(s.passive);
+    m_scheduler->setUseDownloadPath(s.useDownloadPath);
+    m_scheduler->setLongLocalPaths(s.longLocalPaths);
+}
+
+Settings Engine::currentSettings(Settings s) const
+{
+    s.systemTray = false;
+    s.downloadPath = m_scheduler->downloadPath();
+    s.maxThreads = m_scheduler->maxThreads();
+    s.maxThreadsPerSite = m_queue->perSiteLimit();
+    s.retryTime = m_queue->retryTimeDefault();
+    s.retryCount = m_queue->retryCountDefault();
+    s.timeout = m_queue->timeoutDefault();
+    s.passive = m_queue->passiveDefault();
+    s.useDownloadPath = m_scheduler->useDownloadPath();
+    s.longLocalPaths = m_scheduler->longLocalPaths();
+    return s;
+}
+
+void Engine::saveSettings(SettingsStore &store, const Settings &windowSettings) const
+{
+    engine::saveSettings(store, currentSettings(windowSettings));
+}
+
+std::string Engine::localFolder() const
+{
+    return m_scheduler->localFolder();
+}
+
+void Engine::setLocalFolder(const std::string &folder)
+{
+    m_scheduler->setLocalFolder(folder);
+}
+
+LocalPathOptions Engine::localPathOptions() const
+{
+    return m_scheduler->localPathOptions();
+}
+
+} // namespace bw::engine
