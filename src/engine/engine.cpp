@@ -7,15 +7,24 @@
 
 namespace bw::engine {
 
-Engine::Engine(EngineOptions options)
-    : m_queue(std::make_unique<core::QueueList>())
+namespace {
+
+// The log first: the workers write to it from their first connection on.
+bool openDiagnosticLog(const EngineOptions &options)
+{
+    if (options.diagnosticLogPath.empty())
+        return false;
+    core::DiagnosticLog::instance().open(options.diagnosticLogPath, options.diagnosticLogThreshold);
+    return true;
+}
+
+} // namespace
+
+Engine::Engine(const EngineOptions &options)
+    : m_logOpened(openDiagnosticLog(options))
+    , m_queue(std::make_unique<core::QueueList>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming, options.jobTiming))
 {
-    // The log first: the workers write to it from their first connection on.
-    if (!options.diagnosticLogPath.empty()) {
-        core::DiagnosticLog::instance().open(options.diagnosticLogPath, options.diagnosticLogThreshold);
-        m_logOpened = true;
-    }
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
 }

@@ -35,7 +35,7 @@ struct EngineOptions
 class Engine
 {
 public:
-    explicit Engine(EngineOptions options = {});
+    explicit Engine(const EngineOptions &options = {});
     // Stops the scheduler, waits for it and its jobs, then closes the diagnostic log.
     ~Engine();
     Engine(const Engine &) = delete;
@@ -73,7 +73,7 @@ public:
     LocalPathOptions localPathOptions() const;
 
 private:
-    bool m_logOpened = false;
+    const bool m_logOpened; // opened by this engine, so closed by it
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<Scheduler> m_scheduler;
 };
