@@ -31,12 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString currentDirectoryText()
-{
-    std::error_code error;
-    return QString::fromStdString(fs::current_path(error).string());
-}
-
 enum class RenameOutcome
 {
     Renamed,
@@ -94,8 +88,27 @@ void CLocalView::showEvent(QShowEvent *event)
     listDirectory();
     m_firstUpdate = false;
     fillDrives();
-    m_directoryBox->setText(currentDirectoryText());
-    selectDriveFor(currentDirectoryText());
+    m_directoryBox->setText(QString::fromStdString(m_directory));
+    selectDriveFor(QString::fromStdString(m_directory));
+}
+
+void CLocalView::setDirectory(const std::string &folder)
+{
+    if (folder == m_directory)
+        return;
+    m_directory = folder;
+    emit directoryChanged(QString::fromStdString(m_directory));
+}
+
+bool CLocalView::enterDirectory(const fs::path &folder)
+{
+    // The real path, as the system names it: ".." is resolved and links are followed.
+    std::error_code error;
+    const fs::path target = fs::canonical(folder, error);
+    if (error || !fs::is_directory(target, error))
+        return false;
+    setDirectory(target.string());
+    return true;
 }
 
 void CLocalView::fillDrives()
@@ -135,10 +148,9 @@ void CLocalView::clearRows()
     list()->deleteAllItems();
 }
 
-std::string CLocalView::directoryPrefix()
+std::string CLocalView::directoryPrefix() const
 {
-    std::error_code error;
-    std::string directory = fs::current_path(error).string();
+    std::string directory = m_directory;
     while (!directory.empty() && (directory.back() == '/' || directory.back() == '\\'))
         directory.pop_back();
     return directory + "/";
@@ -150,7 +162,7 @@ void CLocalView::listDirectory()
     widgets::TiledListCtrl *rows = list();
     rows->setRedraw(false);
     clearRows();
-    const QString directory = currentDirectoryText();
+    const QString directory = QString::fromStdString(m_directory);
     m_directoryBox->setText(directory);
     selectDriveFor(directory);
 
@@ -207,15 +219,13 @@ void CLocalView::openDirectory()
     const int row = list()->firstSelectedRow();
     if (row < 0 || !entry(row).isDirectory)
         return;
-    std::error_code error;
-    fs::current_path(fs::current_path(error) / entry(row).name, error);
+    enterDirectory(fs::path(m_directory) / entry(row).name);
     listDirectory();
 }
 
 void CLocalView::changeDrive(const QString &root)
 {
-    std::error_code error;
-    fs::current_path(root.toStdString(), error);
+    enterDirectory(root.toStdString());
     listDirectory();
 }
 
@@ -315,8 +325,7 @@ void CLocalView::startDrag()
 
 void CLocalView::dropText(const QString &text)
 {
-    std::error_code error;
-    const std::string directory = fs::current_path(error).string();
+    const std::string directory = m_directory;
     for (const QString &part : splitDragText(text)) {
         const std::string name = remoteEntryName(part);
         if (name.empty() || !m_remote)

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The local file pane: the process's working directory with sizes and dates, the mounted volumes to
-// change to, local delete, rename, make folder and open, and the exchange of files with the remote
-// browser by drag and drop or the Upload command. GUI thread only.
+// The local file pane: a folder of its own (never the process's working directory) with sizes and
+// dates, the mounted volumes to change to, local delete, rename, make folder and open, and the exchange
+// of files with the remote browser by drag and drop or the Upload command. GUI thread only.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include <QString>
@@ -27,10 +28,16 @@ public:
     explicit CLocalView(QWidget *parent = nullptr);
     ~CLocalView() override;
 
-    // Lists the working directory (done at the first show, and after every change).
+    // The folder shown; downloads dropped here or started by the remote browser land in it.
+    const std::string &directory() const { return m_directory; }
+
+    // Moves the pane to `folder` (not listed until `listDirectory`).
+    void setDirectory(const std::string &folder);
+
+    // Lists the pane's folder (done at the first show, and after every change).
     void listDirectory();
     void openDirectory() override;
-    // Changes the working directory to a volume's root and lists it.
+    // Changes to a volume's root and lists it.
     void changeDrive(const QString &root);
     void deleteSelection();
     void renameSelection();
@@ -59,8 +66,12 @@ public:
     QLineEdit *directoryBox() const { return m_directoryBox; }
 
     QMenu *buildContextMenu(int row) override;
-    // The working directory with a trailing "/".
-    static std::string directoryPrefix();
+    // The pane's folder with a trailing "/".
+    std::string directoryPrefix() const;
+
+signals:
+    // The pane moved to another folder.
+    void directoryChanged(const QString &folder);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -73,7 +84,11 @@ private:
 
     bool acceptsDrop() const override { return m_dropTarget; }
 
+    // Enters `folder` when it is a folder that exists; true when the pane moved.
+    bool enterDirectory(const std::filesystem::path &folder);
+
     BrowsePrompts m_prompts;
+    std::string m_directory;
     bool m_firstUpdate = true;
     bool m_dropTarget = false;
     CManFtpView *m_remote = nullptr;

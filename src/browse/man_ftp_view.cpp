@@ -344,10 +344,9 @@ bool CManFtpView::canDownload() const
 
 void CManFtpView::downloadSelection()
 {
-    if (!check())
+    if (!check() || !m_localView)
         return;
-    std::error_code error;
-    const std::string directory = std::filesystem::current_path(error).string();
+    const std::string directory = m_localView->directory();
     std::vector<std::string> names;
     for (int row : list()->selectedRows())
         names.push_back(entry(row).name);

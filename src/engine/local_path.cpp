@@ -90,10 +90,10 @@ std::string buildLocalPath(
         base = options.downloadPath;
     else if (directory)
         base = *directory;
-    else {
-        std::error_code error;
-        base = std::filesystem::current_path(error).string();
-    }
+    else
+        base = options.localFolder;
+    if (base.empty())
+        return relative;
     return withoutTrailingSlashes(base) + "/" + relative;
 }
 

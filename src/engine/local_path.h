@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Where a queued download lands on disk, and the folders made for it before the transfer starts.
-// Pure functions apart from reading the current directory and creating folders.
+// Pure functions apart from creating folders: the process's working directory plays no part.
 #pragma once
 
 #include <optional>
@@ -13,11 +13,14 @@ struct LocalPathOptions
     bool useDownloadPath = false;
     std::string downloadPath;
     bool longLocalPaths = false;
+    // The folder the user works in (the local pane's, or the program's start folder).
+    std::string localFolder;
 };
 
 // The local path of a new queue item for `urlText`: for a local URL the file itself; otherwise the
 // file name (or host/path/file name with long local paths) below the download folder, the given
-// directory, or the current directory, in that order of preference.
+// directory, or the options' local folder, in that order of preference. With none of them the path
+// stays relative.
 std::string buildLocalPath(const LocalPathOptions &options, const std::string &urlText,
     const std::optional<std::string> &directory = std::nullopt);
 

@@ -16,8 +16,10 @@ Scheduler::Scheduler(SchedulerTiming timing, TransferJobTiming jobTiming)
 
 Scheduler::~Scheduler()
 {
+    // End the thread (and with it every job) before the slots go.
     stop();
-    finishBeforeDestruction();
+    waitUntilStopped();
+    isFinished();
     // A thread that never ran (or failed to start) may leave jobs behind.
     for (auto &slot : m_slots) {
         if (slot) {
@@ -74,10 +76,6 @@ void Scheduler::go()
 BW_OPTION(bool, useDownloadPath, setUseDownloadPath, m_useDownloadPath)
 BW_OPTION(bool, longLocalPaths, setLongLocalPaths, m_longLocalPaths)
 BW_OPTION(int, maxThreads, setMaxThreads, m_maxThreads)
-BW_OPTION(bool, minimizeTray, setMinimizeTray, m_minimizeTray)
-BW_OPTION(bool, hidePassword, setHidePassword, m_hidePassword)
-BW_OPTION(bool, showSiteStart, setShowSiteStart, m_showSiteStart)
-BW_OPTION(bool, timeStamp, setTimeStamp, m_timeStamp)
 #undef BW_OPTION
 
 std::string Scheduler::downloadPath() const
@@ -92,10 +90,22 @@ void Scheduler::setDownloadPath(const std::string &path)
     m_downloadPath = path;
 }
 
+std::string Scheduler::localFolder() const
+{
+    std::lock_guard lock{m_optionsLock};
+    return m_localFolder;
+}
+
+void Scheduler::setLocalFolder(const std::string &folder)
+{
+    std::lock_guard lock{m_optionsLock};
+    m_localFolder = folder;
+}
+
 LocalPathOptions Scheduler::localPathOptions() const
 {
     std::lock_guard lock{m_optionsLock};
-    return {m_useDownloadPath, m_downloadPath, m_longLocalPaths};
+    return {m_useDownloadPath, m_downloadPath, m_longLocalPaths, m_localFolder};
 }
 
 int Scheduler::jobCount() const

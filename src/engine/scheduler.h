@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Keeps up to maxThreads transfer jobs (never more than 32) working on the queue: starts at most one new
 // job per pass when the queue has work for it, reaps ended jobs, stops jobs whose item was removed. Also
-// holds the engine's options. Options and counters may be read and set from any thread; the slots are
-// touched only by the scheduler's own thread.
+// holds the engine's transfer options. Options and counters may be read and set from any thread; the slots
+// are touched only by the scheduler's own thread.
 #pragma once
 
 #include <array>
@@ -56,15 +56,10 @@ public:
     void setDownloadPath(const std::string &path);
     int maxThreads() const;
     void setMaxThreads(int count);
-    bool minimizeTray() const;
-    void setMinimizeTray(bool on);
-    bool hidePassword() const;
-    void setHidePassword(bool on);
-    bool showSiteStart() const;
-    void setShowSiteStart(bool on);
-    bool timeStamp() const;
-    void setTimeStamp(bool on);
-    // The three options `buildLocalPath` needs, read together.
+    // Where downloads land when no download folder is used and the caller names none.
+    std::string localFolder() const;
+    void setLocalFolder(const std::string &folder);
+    // The options `buildLocalPath` needs, read together.
     LocalPathOptions localPathOptions() const;
 
     // Jobs alive, jobs holding a connection (refreshed every pass), and the most jobs alive at once.
@@ -96,10 +91,7 @@ private:
     int m_jobCount = 0; // guarded by m_optionsLock
     int m_busyCount = 0; // guarded by m_optionsLock
     int m_peakJobCount = 0; // guarded by m_optionsLock
-    bool m_minimizeTray = true; // guarded by m_optionsLock
-    bool m_hidePassword = true; // guarded by m_optionsLock
-    bool m_showSiteStart = false; // guarded by m_optionsLock
-    bool m_timeStamp = false; // guarded by m_optionsLock
+    std::string m_localFolder; // guarded by m_optionsLock
     core::QueueList *m_queue = nullptr; // guarded by m_optionsLock
 
     std::atomic<int> m_passCount{0};

@@ -30,7 +30,8 @@ TransferJob::~TransferJob()
 {
     // The thread must end before the connections it drives go away.
     abort(net::Exiting);
-    finishBeforeDestruction();
+    waitUntilStopped();
+    isFinished();
 }
 
 bool TransferJob::start(core::QueueList &queue)

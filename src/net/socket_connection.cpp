@@ -82,7 +82,10 @@ void SocketConnection::stopWorker()
     setStopError(Exiting);
     requestStop();
     m_workEvent.set();
-    finishBeforeDestruction();
+    // The idle worker runs for the connection's whole life: end and collect it here, before any
+    // destructor looks for a thread that is still running.
+    waitUntilStopped();
+    isFinished();
 }
 
 void SocketConnection::setClock(const platform::Clock *clock)

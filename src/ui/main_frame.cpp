@@ -24,11 +24,10 @@
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
-#include "core/diagnostic_log.h"
 #include "core/queue_list.h"
+#include "core/diagnostic_log.h"
+#include "engine/engine.h"
 #include "engine/queue_file.h"
-#include "engine/scheduler.h"
-#include "engine/settings.h"
 #include "platform/thread_util.h"
 #include "ui/about_dialog.h"
 #include "ui/autostart.h"
@@ -73,12 +72,9 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     if (m_options.programPath.isEmpty())
         m_options.programPath = QCoreApplication::applicationFilePath();
 
-    // Construction: the diagnostic log, then the settings into their holders.
-    core::DiagnosticLog::instance().open(m_options.diagnosticLogPath.toStdString(), 3);
-    m_context.scheduler.setQueue(&m_context.queue);
-    const engine::Settings settings =
-        engine::loadSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
-    m_inTray = settings.systemTray && m_options.trayAvailable;
+    // Construction: the settings into their holders.
+    m_settings = m_context.engine.loadSettings(m_context.settingsStore);
+    m_inTray = m_settings.systemTray && m_options.trayAvailable;
     // The saved sites; entries of an older file take their options from the settings.
     m_connect = std::make_unique<browse::ConnectState>();
     if (!m_options.siteFilePath.isEmpty())
@@ -101,7 +97,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     createLayout();
     if (m_inTray)
         createTray();
-    m_context.queue.setNotifier(m_context.notifier);
+    queue().setNotifier(m_context.notifier);
     showDownloadPath();
     removeAutostartEntry(m_options.autostartEntryPath);
     if (m_inTray) {
@@ -125,18 +121,22 @@ CMainFrame::~CMainFrame()
 {
     disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     if (m_context.notifier)
-        m_context.queue.setNotifier(nullptr);
+        queue().setNotifier(nullptr);
     // Only what changed is written: a file that could not be read stays as it is.
     m_connect->sites.saveIfModified(m_connect->sitesFile);
-    engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
-    core::DiagnosticLog::instance().close();
+    m_context.engine.saveSettings(m_context.settingsStore, m_settings);
 }
 
 void CMainFrame::startEngine()
 {
-    if (!m_context.scheduler.isRunning())
-        m_context.scheduler.startScheduler();
+    if (!m_context.engine.isRunning())
+        m_context.engine.start();
     updateCommandStates();
+}
+
+core::QueueList &CMainFrame::queue() const
+{
+    return m_context.engine.queue();
 }
 
 QAction *CMainFrame::action(const QString &objectName) const
@@ -322,10 +322,15 @@ void CMainFrame::createLayout()
     m_mainSplitter->setChildrenCollapsible(false);
     m_logFrame = new CLogSubFrame(m_mainSplitter);
     m_subFrame = new CSubFrame(m_mainSplitter);
-    m_queueView = new CFtpTreeView(m_context.queue, m_context.scheduler, m_context.document, m_subFrame);
+    m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
+    m_queueView->setHidePassword(m_settings.hidePassword);
     m_localPane = new browse::CLocalView(m_subFrame);
+    m_localPane->setDirectory(m_context.engine.localFolder());
+    // Downloads without a download folder follow the folder the user browses locally.
+    connect(m_localPane, &browse::CLocalView::directoryChanged, this,
+        [this](const QString &folder) { m_context.engine.setLocalFolder(folder.toStdString()); });
     m_localView = m_localPane;
-    m_remotePane = new browse::CManFtpView(m_context.queue, m_subFrame);
+    m_remotePane = new browse::CManFtpView(queue(), m_subFrame);
     m_remoteView = m_remotePane;
     m_remotePane->setLocalView(m_localPane);
     m_localPane->setRemoteBrowser(m_remotePane);
@@ -377,7 +382,7 @@ void CMainFrame::firstPaint()
 {
     m_logFrame->batchLog()->setCaption(QStringLiteral("Batch Log"));
     m_logFrame->manualLog()->setCaption(QStringLiteral("Manual Log"));
-    m_logFrame->setTimestamp(m_context.scheduler.timeStamp());
+    m_logFrame->setTimestamp(m_settings.timeStamp);
     m_panesReady = true;
     repaintCaptions();
     const int height = m_mainSplitter->height();
@@ -387,7 +392,7 @@ void CMainFrame::firstPaint()
     if (!m_connect->sites.loadProblem().empty())
         logSiteFileNotice("The site file " + m_connect->sitesFile.string() + " was not read whole ("
             + m_connect->sites.loadProblem() + "); it is kept until the sites change.");
-    if (m_context.scheduler.showSiteStart() && action(QStringLiteral("connect"))->isEnabled())
+    if (m_settings.showSiteStart && action(QStringLiteral("connect"))->isEnabled())
         action(QStringLiteral("connect"))->trigger();
 }
 
@@ -404,7 +409,7 @@ void CMainFrame::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange) {
         repaintCaptions();
     } else if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray
-        && m_context.scheduler.minimizeTray() && m_options.trayAvailable && !m_closing) {
+        && m_settings.minimizeTray && m_options.trayAvailable && !m_closing) {
         // Leave the state change first; hiding from inside it confuses some window managers.
         QTimer::singleShot(0, this, [this] {
             if (isMinimized() && !m_inTray)
@@ -463,7 +468,7 @@ void CMainFrame::updateCommandStates()
     const bool remoteConnected = m_remote && m_remote->isConnected();
     action(QStringLiteral("delete"))->setEnabled(canDeleteInFocus());
     QAction *go = action(QStringLiteral("go"));
-    go->setChecked(m_context.scheduler.isRunning());
+    go->setChecked(m_context.engine.isRunning());
     action(QStringLiteral("connect"))->setEnabled(true);
     action(QStringLiteral("download"))->setEnabled(m_remotePane && m_remotePane->canDownload());
     action(QStringLiteral("upload"))->setEnabled(m_localPane && m_localPane->canUpload());
@@ -484,29 +489,32 @@ void CMainFrame::addUrlCommand()
 
 void CMainFrame::goCommand()
 {
-    m_context.scheduler.go();
+    m_context.engine.scheduler().go();
     updateCommandStates();
 }
 
 void CMainFrame::optionsCommand()
 {
-    engine::Settings settings = engine::currentSettings(m_context.scheduler, m_context.queue);
+    engine::Settings settings = m_context.engine.currentSettings(m_settings);
     OptionsSheet sheet(OptionsSheet::Mode::Program, this);
     if (!editOptions(sheet, settings, m_context.settingsStore))
         return;
-    engine::applySettings(settings, m_context.scheduler, m_context.queue);
+    m_context.engine.applySettings(settings);
+    settings.systemTray = m_settings.systemTray;
+    m_settings = settings;
     m_logFrame->setTimestamp(settings.timeStamp);
+    m_queueView->setHidePassword(settings.hidePassword);
 }
 
 void CMainFrame::pathCommand()
 {
     const QString folder =
-        pickDownloadFolder(this, QString::fromStdString(m_context.scheduler.downloadPath()));
+        pickDownloadFolder(this, QString::fromStdString(m_context.engine.scheduler().downloadPath()));
     if (folder.isEmpty())
         return;
     // Set first, then save, so the chosen folder is what gets stored.
-    m_context.scheduler.setDownloadPath(folder.toStdString());
-    engine::saveSettings(m_context.settingsStore, m_context.scheduler, m_context.queue);
+    m_context.engine.scheduler().setDownloadPath(folder.toStdString());
+    m_context.engine.saveSettings(m_context.settingsStore, m_settings);
     showDownloadPath();
 }
 
@@ -574,7 +582,7 @@ void CMainFrame::aboutCommand()
 
 void CMainFrame::showDownloadPath()
 {
-    m_pathPane->setText(QString::fromStdString(m_context.scheduler.downloadPath()));
+    m_pathPane->setText(QString::fromStdString(m_context.engine.scheduler().downloadPath()));
 }
 
 void CMainFrame::writeAutostartEntry()
@@ -620,7 +628,7 @@ void CMainFrame::openDroppedFiles(const QList<QUrl> &urls)
 void CMainFrame::connectCommand()
 {
     const std::int32_t id = browse::runConnectCommand(
-        this, *m_connect, m_context.settingsStore, m_context.queue, m_options.runSiteDialog);
+        this, *m_connect, m_context.settingsStore, queue(), m_options.runSiteDialog);
     if (id == 0)
         return;
     m_pathPane->setText(QStringLiteral("Connecting..."));

@@ -18,6 +18,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "engine/settings.h"
 #include "ui/tray_status.h"
 #include "widgets/text_entry_dialog.h"
 
@@ -35,7 +36,7 @@ class QueueNotifier;
 } // namespace bw::core
 
 namespace bw::engine {
-class Scheduler;
+class Engine;
 class SettingsStore;
 } // namespace bw::engine
 
@@ -61,11 +62,10 @@ using widgets::CCtrlListView;
 using widgets::RemoteBrowserLink;
 using widgets::UserPrompts;
 
-// What the frame works with. The queue, scheduler, store and document outlive the frame.
+// What the frame works with. The engine, store and document outlive the frame.
 struct MainFrameContext
 {
-    core::QueueList &queue;
-    engine::Scheduler &scheduler;
+    engine::Engine &engine;
     engine::SettingsStore &settingsStore;
     QueueDocument &document;
     // Receives the queue's notifications and forwards them to onLogLine / onQueueChanged; registered
@@ -80,7 +80,6 @@ struct MainFrameOptions
     // Whether the desktop offers a notification area; without one the window never hides into it
     // (it could not be brought back).
     bool trayAvailable = false;
-    QString diagnosticLogPath = QStringLiteral("Bellwick.log");
     QString autostartEntryPath; // empty: the user's autostart folder
     QString programPath; // what the autostart entry starts; empty: this program
     QString manualPath; // opened by Help Topics
@@ -101,12 +100,12 @@ public:
     static constexpr int kStatusPaneWidth = 300;
     static constexpr int kLogRowHeight = 100;
 
-    // Construction and window creation: opens the diagnostic log, loads the settings into the queue
-    // and the scheduler, builds the window, registers the notifier and removes the log-on start entry.
-    // The scheduler is started by `startEngine`.
+    // Construction and window creation: loads the settings (the engine takes its part, the window
+    // keeps the rest), builds the window, registers the notifier and removes the log-on start entry.
+    // The engine is started by `startEngine`.
     CMainFrame(MainFrameContext context, MainFrameOptions options = MainFrameOptions::defaults(),
         QWidget *parent = nullptr);
-    // Saves the settings and closes the diagnostic log.
+    // Saves the site list and the settings.
     ~CMainFrame() override;
 
     // Starts the scheduler if it is stopped, so transfers begin as soon as the window exists.
@@ -228,8 +227,13 @@ private:
     DeleteTarget deleteTarget() const;
     bool canDeleteInFocus() const;
 
+    core::QueueList &queue() const;
+
     MainFrameContext m_context;
     MainFrameOptions m_options;
+    // The settings as last loaded or confirmed; the window's own options (tray, password masking, site
+    // list on start, time stamps) are read from here.
+    engine::Settings m_settings;
     UserPrompts m_prompts;
     RemoteBrowserLink *m_remote = nullptr;
 

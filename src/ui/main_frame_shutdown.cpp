@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "browse/local_view.h"
-#include "engine/scheduler.h"
+#include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "ui/queue_document.h"
 #include "ui/queue_view.h"
@@ -39,11 +39,11 @@ void CMainFrame::runShutdown()
     m_refreshTimer->stop();
     m_autosaveTimer->stop();
     m_closing = true;
-    engine::Scheduler &scheduler = m_context.scheduler;
-    if (scheduler.isRunning()) {
+    engine::Engine &engine = m_context.engine;
+    if (engine.isRunning()) {
         if (m_remote && m_remote->isConnected())
             m_remote->disconnect(false);
-        scheduler.stop();
+        engine.stop();
     }
     m_context.document.save();
 
@@ -55,7 +55,7 @@ void CMainFrame::runShutdown()
         // Clicks and keys wait: no command may start while the window is going.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, kDispatchLimitMs);
         emit shutdownWaiting();
-        stopped = scheduler.waitUntilStoppedFor(kEngineWaitMs);
+        stopped = engine.waitUntilStoppedFor(kEngineWaitMs);
     }
     // Items that ended while we waited are saved in their final state.
     m_context.document.save();

@@ -6,7 +6,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include "engine/scheduler.h"
+#include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "widgets/app_icons.h"
 #include "widgets/remote_browser_link.h"
@@ -56,7 +56,7 @@ void CMainFrame::showTrayIcon(bool visible)
 
 TrayStatus CMainFrame::currentTrayStatus() const
 {
-    engine::Scheduler &scheduler = m_context.scheduler;
+    const engine::Scheduler &scheduler = m_context.engine.scheduler();
     return trayStatus(scheduler.isRunning(), scheduler.busyCount(), scheduler.jobCount(),
         scheduler.maxThreads(), m_remote && m_remote->isConnected());
 }

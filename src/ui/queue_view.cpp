@@ -390,7 +390,7 @@ void CFtpTreeView::editUrl()
     if (!item)
         return;
     const QString current = fromStd(item->url);
-    const bool hidePassword = m_scheduler.hidePassword();
+    const bool hidePassword = m_hidePassword;
     const std::optional<QString> text = m_prompts.askText(
         this, kAddEditUrlCaption, kUrlLabel, hidePassword ? maskUrlPassword(current) : current);
     if (!text)

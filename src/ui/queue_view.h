@@ -73,6 +73,8 @@ public:
     // The refresh message: a non-zero id refreshes that item's rows, 0 runs a full refresh. Returns 1.
     int queueRefresh(std::int32_t itemId);
     void refreshItem(std::int32_t itemId);
+    // With "Hide passwords" on, Edit URL shows the password masked.
+    void setHidePassword(bool hide) { m_hidePassword = hide; }
     void fullRefresh();
 
     // Parses an optional "{N}" template prefix, adds the URL and refreshes its row; saves the queue
@@ -142,6 +144,7 @@ private:
     QTabWidget *m_tabs;
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;
+    bool m_hidePassword = true;
     QAction *m_editUrlAction;
     QAction *m_editRetryDelayAction;
     QAction *m_editRetryLimitAction;

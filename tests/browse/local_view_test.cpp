@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "browse/local_view.h"
@@ -89,7 +90,6 @@ private slots:
     {
         m_home = m_dir / ("case" + std::to_string(std::rand()));
         fs::create_directories(m_home);
-        fs::current_path(m_home);
         m_confirm = true;
         m_asked.clear();
         m_answer.clear();
@@ -104,6 +104,7 @@ private slots:
         bw::test::writeFile(m_home / "zero", "");
         bw::test::writeFile(m_home / "Big", std::string(1234567, 'x'));
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.listDirectory();
         QCOMPARE(rowNames(view), QStringList({"!first", "..", "b", "Big", "zero"}));
         const int big = view.rowOf(QStringLiteral("Big"));
@@ -125,6 +126,7 @@ private slots:
     void firstShowFillsTheVolumes()
     {
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.show();
         QVERIFY(view.driveList()->count() > 0);
         QVERIFY(view.driveList()->findText(QStringLiteral("/")) >= 0);
@@ -141,21 +143,32 @@ private slots:
         bw::test::writeFile(m_home / "sub" / "inner.txt", "abc");
         bw::test::writeFile(m_home / "file.txt", "abc");
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.listDirectory();
+        // The pane keeps its folder to itself: the process's working directory never moves.
+        const fs::path workingDirectory = fs::current_path();
+        QSignalSpy moved(&view, &CLocalView::directoryChanged);
         selectNames(view, {"file.txt"});
         view.openDirectory(); // a file: nothing happens
-        QCOMPARE(fs::current_path(), m_home);
+        QCOMPARE(fs::path(view.directory()), m_home);
+        QCOMPARE(moved.count(), 0);
         selectNames(view, {"sub"});
         view.openDirectory();
-        QCOMPARE(fs::current_path(), m_home / "sub");
+        QCOMPARE(fs::path(view.directory()), m_home / "sub");
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.last().at(0).toString(), QString::fromStdString((m_home / "sub").string()));
         QVERIFY(rowNames(view).contains(QStringLiteral("inner.txt")));
+        QCOMPARE(view.directoryBox()->text(), QString::fromStdString((m_home / "sub").string()));
         selectNames(view, {".."});
         view.openDirectory();
-        QCOMPARE(fs::current_path(), m_home);
+        QCOMPARE(fs::path(view.directory()), m_home);
+        fs::remove_all(m_home / "sub");
+        view.changeDrive(QString::fromStdString((m_home / "sub").string())); // gone: the pane stays
+        QCOMPARE(fs::path(view.directory()), m_home);
         view.changeDrive(QStringLiteral("/"));
-        QCOMPARE(fs::current_path(), fs::path("/"));
-        QCOMPARE(CLocalView::directoryPrefix(), std::string("/"));
-        fs::current_path(m_home);
+        QCOMPARE(fs::path(view.directory()), fs::path("/"));
+        QCOMPARE(view.directoryPrefix(), std::string("/"));
+        QCOMPARE(fs::current_path(), workingDirectory);
     }
 
     void deleteRemovesFilesAndEmptyFolders()
@@ -166,6 +179,7 @@ private slots:
         bw::test::writeFile(m_home / "one", "1");
         bw::test::writeFile(m_home / "two", "2");
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.setPrompts(prompts());
         view.listDirectory();
 
@@ -190,6 +204,7 @@ private slots:
     {
         bw::test::writeFile(m_home / "old.txt", "x");
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.setPrompts(prompts());
         view.listDirectory();
         selectNames(view, {"old.txt"});
@@ -249,6 +264,7 @@ private slots:
     {
         bw::test::writeFile(m_home / "doc.txt", "x");
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.setPrompts(prompts());
         view.listDirectory();
         selectNames(view, {"doc.txt"});
@@ -260,6 +276,7 @@ private slots:
     void contextMenus()
     {
         CLocalView view;
+        view.setDirectory(m_home.string());
         QMenu *onRow = view.buildContextMenu(0);
         QCOMPARE(
             menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
@@ -274,10 +291,11 @@ private slots:
         bw::core::QueueList queue;
         CManFtpView remote(queue);
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.setRemoteBrowser(&remote);
         view.listDirectory();
         selectNames(view, {"a.txt", "b.txt"});
-        const QString prefix = QString::fromStdString(CLocalView::directoryPrefix());
+        const QString prefix = QString::fromStdString(view.directoryPrefix());
         QCOMPARE(view.dragText(),
             QStringLiteral("file://") + prefix + QStringLiteral("a.txt") + QChar(8)
                 + QStringLiteral("file://") + prefix + QStringLiteral("b.txt"));

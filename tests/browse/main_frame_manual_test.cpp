@@ -55,7 +55,7 @@ private slots:
 
         test::FrameBundle b;
         fs::create_directories(b.engine.dir / "local");
-        fs::current_path(b.engine.dir / "local");
+        b.engine.transferEngine.setLocalFolder((b.engine.dir / "local").string());
         test::writeFile(b.engine.dir / "local" / "local.txt", "from the desk");
         int dialogs = 0;
         b.options.runSiteDialog = [&](CSiteDialog &dialog) {

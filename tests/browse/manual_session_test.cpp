@@ -151,13 +151,13 @@ private slots:
                  m_remoteHome / "second.bin", m_remoteHome / "sub" / "inner.txt"})
             makeShared(path);
         fs::create_directories(m_dir / "local");
-        fs::current_path(m_dir / "local");
 
         m_scheduler.setQueue(&m_queue);
         m_document = std::make_unique<bw::app::CBellwickDoc>(m_queue);
         m_queueView = std::make_unique<bw::ui::CFtpTreeView>(m_queue, m_scheduler, *m_document);
         m_remote = std::make_unique<CManFtpView>(m_queue);
         m_local = std::make_unique<CLocalView>();
+        m_local->setDirectory((m_dir / "local").string());
         m_queueView->setRemoteBrowser(m_remote.get());
         m_remote->setLocalView(m_local.get());
         m_local->setRemoteBrowser(m_remote.get());
@@ -314,7 +314,7 @@ private slots:
         // Dropped on the local pane: both names come from the browsed folder into the working folder.
         const fs::path target = m_dir / "dropped";
         fs::create_directories(target);
-        fs::current_path(target);
+        m_local->setDirectory(target.string());
         m_local->listDirectory();
         m_local->dropText(text);
         QCOMPARE(bw::test::readFile(target / "hello.txt"), bw::test::readFile(m_remoteHome / "hello.txt"));
@@ -346,7 +346,7 @@ private slots:
         QVERIFY(m_remote->canDownload());
         m_remote->downloadSelection();
         QCOMPARE(bw::test::readFile(target / "cmd.txt"), std::string("by command"));
-        fs::current_path(m_dir / "local");
+        m_local->setDirectory((m_dir / "local").string());
     }
 
     void contextMenuAndViewUrl()

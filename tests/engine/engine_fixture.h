@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A queue with a fast scheduler for end-to-end engine tests, and a notifier that records what the
+// An engine with a fast scheduler for end-to-end engine tests, and a notifier that records what the
 // engine reported.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
-#include "engine/scheduler.h"
+#include "engine/engine.h"
 #include "support/queue_defaults.h"
 #include "support/wait_until.h"
 
@@ -77,13 +77,11 @@ protected:
         test::setQueueDefault(queue, &core::QueueDefaults::retryTime, -1);
         test::setQueueDefault(queue, &core::QueueDefaults::timeout, 10);
         queue.setNotifier(&notifier);
-        scheduler.setQueue(&queue);
     }
 
     ~EngineTest() override
     {
-        scheduler.stop();
-        scheduler.waitUntilStopped();
+        transferEngine.stopAndWait();
         queue.setNotifier(nullptr);
     }
 
@@ -140,9 +138,18 @@ protected:
         return out;
     }
 
+    static engine::EngineOptions fastOptions()
+    {
+        engine::EngineOptions options;
+        options.schedulerTiming = fastTiming();
+        options.jobTiming = engine::TransferJobTiming{std::chrono::milliseconds(20), 20};
+        return options;
+    }
+
     RecordingNotifier notifier;
-    core::QueueList queue;
-    engine::Scheduler scheduler{fastTiming(), engine::TransferJobTiming{std::chrono::milliseconds(20), 20}};
+    engine::Engine transferEngine{fastOptions()};
+    core::QueueList &queue = transferEngine.queue();
+    engine::Scheduler &scheduler = transferEngine.scheduler();
 };
 
 } // namespace bw::test

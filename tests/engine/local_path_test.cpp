@@ -20,9 +20,9 @@ struct LocalPathCase
 
 TEST(LocalPathTest, BuildsThePathOfANewItem)
 {
-    const LocalPathOptions plain{false, "/unused", false};
-    const LocalPathOptions downloadPath{true, "/dl", false};
-    const LocalPathOptions longPaths{true, "/dl/", true};
+    const LocalPathOptions plain{false, "/unused", false, ""};
+    const LocalPathOptions downloadPath{true, "/dl", false, ""};
+    const LocalPathOptions longPaths{true, "/dl/", true, ""};
     const LocalPathCase cases[] = {
         {"file name below the given directory", plain, "ftp://h/a/b/c.txt", "/home/u", "/home/u/c.txt"},
         {"download path wins over the directory", downloadPath, "ftp://h/a/b/c.txt", "/home/u", "/dl/c.txt"},
@@ -53,10 +53,17 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
     }
 }
 
-TEST(LocalPathTest, WithoutDirectoryTheCurrentDirectoryIsTheBase)
+TEST(LocalPathTest, WithoutDirectoryTheLocalFolderIsTheBaseNotTheWorkingDirectory)
 {
-    const auto current = std::filesystem::current_path().string();
-    EXPECT_EQ(buildLocalPath({}, "ftp://h/a/f.bin"), current + "/f.bin");
+    LocalPathOptions options;
+    options.localFolder = "/home/u/browsed/";
+    EXPECT_EQ(buildLocalPath(options, "ftp://h/a/f.bin"), "/home/u/browsed/f.bin");
+    EXPECT_EQ(buildLocalPath(options, "ftp://h/a/f.bin", "/given"), "/given/f.bin");
+    options.useDownloadPath = true;
+    options.downloadPath = "/dl";
+    EXPECT_EQ(buildLocalPath(options, "ftp://h/a/f.bin"), "/dl/f.bin");
+    // Nothing known: the name alone, never the process's working directory.
+    EXPECT_EQ(buildLocalPath({}, "ftp://h/a/f.bin"), "f.bin");
 }
 
 TEST(LocalPathTest, CreatesEveryFolderAboveTheFile)

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "core/queue_list.h"
 #include "engine/memory_settings_store.h"
-#include "engine/scheduler.h"
 #include "engine/settings.h"
 
 namespace bw::engine {
@@ -72,56 +70,6 @@ TEST(SettingsTest, AnyNonZeroIntegerReadsAsTrue)
     EXPECT_TRUE(s.passive);
     EXPECT_TRUE(s.longLocalPaths);
     EXPECT_FALSE(s.hidePassword);
-}
-
-} // namespace
-} // namespace bw::engine
-
-namespace bw::engine {
-namespace {
-
-TEST(SettingsHoldersTest, LoadHandsEveryValueToItsHolderAndSaveCollectsThem)
-{
-    MemorySettingsStore store;
-    Settings s;
-    s.downloadPath = "/dl";
-    s.maxThreads = 3;
-    s.maxThreadsPerSite = 0;
-    s.retryTime = 5;
-    s.retryCount = 4;
-    s.timeout = 9;
-    s.hidePassword = false;
-    s.minimizeTray = false;
-    s.passive = true;
-    s.showSiteStart = false;
-    s.timeStamp = true;
-    s.useDownloadPath = true;
-    s.longLocalPaths = true;
-    saveSettings(store, s);
-
-    core::QueueList queue;
-    Scheduler scheduler;
-    loadSettings(store, scheduler, queue);
-    EXPECT_EQ(queue.defaults().perSiteLimit, 0);
-    EXPECT_EQ(queue.defaults().retryTime, 5);
-    EXPECT_TRUE(queue.defaults().passive);
-    EXPECT_EQ(scheduler.maxThreads(), 3);
-    EXPECT_EQ(scheduler.localPathOptions().downloadPath, "/dl");
-    EXPECT_EQ(currentSettings(scheduler, queue), s);
-
-    MemorySettingsStore saved;
-    saveSettings(saved, scheduler, queue);
-    EXPECT_EQ(loadSettings(saved), s);
-}
-
-TEST(SettingsHoldersTest, AbsentShowSiteStartTurnsTheSchedulersFalseIntoTrue)
-{
-    core::QueueList queue;
-    Scheduler scheduler;
-    EXPECT_FALSE(scheduler.showSiteStart());
-    loadSettings(MemorySettingsStore{}, scheduler, queue);
-    EXPECT_TRUE(scheduler.showSiteStart());
-    EXPECT_EQ(queue.defaults(), core::QueueDefaults{});
 }
 
 } // namespace

@@ -23,13 +23,14 @@ struct FrameBundle
         options.refreshIntervalMs = 30;
         options.autosaveIntervalMs = 50;
         options.trayAvailable = false;
-        options.diagnosticLogPath = path("Bellwick.log");
         options.autostartEntryPath = path("autostart/Bellwick.desktop");
         options.programPath = QStringLiteral("/usr/bin/bellwick");
         options.siteFilePath = path("database.usr");
         // Connect's site dialog (also run at the first paint) closes without connecting unless a
         // test answers it.
-        options.runSiteDialog = [](browse::CSiteDialog &) { return 0; };
+        options.runSiteDialog = [](browse::CSiteDialog &) {
+            return 0;
+        };
         // Downloads go to the test's folder: the frame loads its settings from the store.
         engine.store.writeInt("Options", "UseDownloadPath", 1);
         engine.store.writeString("Paths", "DownloadPath", engine.downloads().string());
@@ -51,8 +52,7 @@ struct FrameBundle
     ui::CMainFrame &create()
     {
         frame = std::make_unique<ui::CMainFrame>(
-            ui::MainFrameContext{engine.queue, engine.scheduler, engine.store, engine.document, &bridge},
-            options);
+            ui::MainFrameContext{engine.transferEngine, engine.store, engine.document, &bridge}, options);
         QObject::connect(&bridge, &app::NotificationBridge::logLine, frame.get(), &ui::CMainFrame::onLogLine);
         QObject::connect(
             &bridge, &app::NotificationBridge::queueChanged, frame.get(), &ui::CMainFrame::onQueueChanged);

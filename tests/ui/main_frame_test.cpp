@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The main window: layout and commands, the log routing, the refresh and autosave timers fed by the
 // engine's notifications, the tray state, the log-on entry, and the close sequence.
+#include <filesystem>
 #include <thread>
 
 #include <QAbstractItemModelTester>
@@ -55,6 +56,8 @@ private slots:
     void shutdownDuringTransferSavesQueue();
     void settingsSavedWhenWindowGoes();
     void optionsApplyOnlyOnOk();
+    void windowOptionsStayTheWindows();
+    void downloadsFollowTheLocalPane();
 };
 
 void MainFrameTest::windowLayout()
@@ -531,6 +534,53 @@ void MainFrameTest::optionsApplyOnlyOnOk()
     frame.optionsCommand();
     QCOMPARE(b.engine.scheduler.maxThreads(), 7);
     QCOMPARE(b.engine.store.readInt("Options", "MaxThreads", 0), 7);
+}
+
+void MainFrameTest::windowOptionsStayTheWindows()
+{
+    test::FrameBundle b;
+    b.engine.store.writeInt("Options", "ShowSiteStart", 0);
+    b.engine.store.writeInt("Options", "TimeStamp", 1);
+    b.engine.store.writeInt("Options", "HidePassword", 0);
+    b.engine.store.writeInt("Options", "MinimizeTray", 0);
+    int dialogs = 0;
+    b.options.runSiteDialog = [&dialogs](browse::CSiteDialog &) {
+        ++dialogs;
+        return 0;
+    };
+    CMainFrame &frame = b.create();
+    frame.show();
+    QTRY_VERIFY(frame.panesReady());
+    QCOMPARE(dialogs, 0); // no site list on start
+    answerOptionsSheet(QStringLiteral("4"), true);
+    frame.optionsCommand();
+    frame.close();
+    b.frame.reset();
+    QCOMPARE(b.engine.store.readInt("Options", "MaxThreads", 0), 4);
+    QCOMPARE(b.engine.store.readInt("Options", "ShowSiteStart", 9), 0);
+    QCOMPARE(b.engine.store.readInt("Options", "TimeStamp", 9), 1);
+    QCOMPARE(b.engine.store.readInt("Options", "HidePassword", 9), 0);
+    QCOMPARE(b.engine.store.readInt("Options", "MinimizeTray", 9), 0);
+}
+
+void MainFrameTest::downloadsFollowTheLocalPane()
+{
+    test::FrameBundle b;
+    b.engine.store.writeInt("Options", "UseDownloadPath", 0);
+    const std::filesystem::path workingDirectory = std::filesystem::current_path();
+    CMainFrame &frame = b.create();
+    QCOMPARE(frame.localPane()->directory(), b.engine.dir.path().string());
+    std::filesystem::create_directories(b.engine.dir / "a");
+    std::filesystem::create_directories(b.engine.dir / "b");
+
+    frame.localPane()->changeDrive(QString::fromStdString((b.engine.dir / "a").string()));
+    const std::int32_t first = frame.queueView()->addUrl(QStringLiteral("ftp://h/x/one.bin"), false);
+    frame.localPane()->changeDrive(QString::fromStdString((b.engine.dir / "b").string()));
+    const std::int32_t second = frame.queueView()->addUrl(QStringLiteral("ftp://h/x/two.bin"), false);
+    QCOMPARE(core::snapshotOrVanished(b.engine.queue, first).localPath, (b.engine.dir / "a" / "one.bin").string());
+    QCOMPARE(core::snapshotOrVanished(b.engine.queue, second).localPath, (b.engine.dir / "b" / "two.bin").string());
+    QCOMPARE(b.engine.transferEngine.localFolder(), (b.engine.dir / "b").string());
+    QCOMPARE(std::filesystem::current_path(), workingDirectory);
 }
 
 QTEST_MAIN(MainFrameTest)

@@ -684,7 +684,7 @@ void QueueViewTest::editUrlKeepsManualAndUploadFiles()
         return std::optional<QString>(answer);
     };
     b.view.setPrompts(prompts);
-    b.engine.scheduler.setHidePassword(false);
+    b.view.setHidePassword(false);
     const QList<QPair<std::int32_t, QString>> edits{
         {manual, "ftp://u:p@other.example:21"}, {upload, "ftpu://host.example/in/b.bin"}};
     for (const auto &[id, url] : edits) {
@@ -733,7 +733,7 @@ void QueueViewTest::editUrlHidesPassword()
     QFETCH(QString, answer);
     QFETCH(QString, stored);
     ViewBundle b;
-    b.engine.scheduler.setHidePassword(hide);
+    b.view.setHidePassword(hide);
     const std::int32_t id = b.add(url.toStdString());
     b.view.refreshItem(id);
     b.list(QueueTab::Queue)->selectRow(b.row(QueueTab::Queue, id));

@@ -174,6 +174,13 @@ void StartupTest::automationRunsQueueWithoutWindow()
     run.process.setProcessEnvironment(environment);
     run.start({QStringLiteral("-Automation"), QStringLiteral("batch.ftp")});
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(target) && test::readFile(target) == content, 30000);
+    // The whole file can be there before the job has read the closing reply and ended the item: a stop
+    // then would leave it Idle. The autosave shows when the item has ended.
+    const auto savedCount = [&run] {
+        core::QueueList saved;
+        return engine::loadQueueFile(run.dir / "run" / "batch.ftp", saved).declaredCount;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(savedCount(), 0, 30000);
     run.stopWhenUp();
 
     // The finished item is not saved again.

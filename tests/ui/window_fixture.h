@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// What the queue view and main window tests build on: a queue, a scheduler with short passes, an
+// What the queue view and main window tests build on: an engine with short passes, an
 // in-memory settings store and a queue document, all in a temporary folder of the test's own.
 #pragma once
 
@@ -14,8 +14,8 @@
 
 #include "app/glue/bellwick_doc.h"
 #include "core/queue_list.h"
+#include "engine/engine.h"
 #include "engine/memory_settings_store.h"
-#include "engine/scheduler.h"
 #include "support/temp_dir.h"
 
 namespace bw::test {
@@ -31,25 +31,31 @@ inline engine::SchedulerTiming fastSchedulerTiming()
 struct EngineBundle
 {
     TempDir dir;
-    core::QueueList queue;
-    engine::Scheduler scheduler{fastSchedulerTiming()};
+    engine::Engine transferEngine{engineOptions(dir)};
+    core::QueueList &queue = transferEngine.queue();
+    engine::Scheduler &scheduler = transferEngine.scheduler();
     engine::MemorySettingsStore store;
     app::CBellwickDoc document{queue};
 
+    // The diagnostic log and the local folder in the test's own folder.
+    static engine::EngineOptions engineOptions(const TempDir &folder)
+    {
+        engine::EngineOptions options;
+        options.schedulerTiming = fastSchedulerTiming();
+        options.diagnosticLogPath = (folder / "Bellwick.log").string();
+        options.localFolder = folder.path().string();
+        return options;
+    }
+
     EngineBundle()
     {
-        scheduler.setQueue(&queue);
         scheduler.setUseDownloadPath(true);
         scheduler.setDownloadPath(downloads().string());
         std::filesystem::create_directories(downloads());
         document.openDocument(queueFileName());
     }
 
-    ~EngineBundle()
-    {
-        scheduler.stop();
-        scheduler.waitUntilStopped();
-    }
+    ~EngineBundle() { transferEngine.stopAndWait(); }
 
     std::filesystem::path queueFile() const { return dir / "queue.ftp"; }
 

@@ -19,10 +19,10 @@
 #include "cli_options.h"
 #include "core/queue_list.h"
 #include "core/url.h"
+#include "engine/engine.h"
 #include "engine/ini_settings_store.h"
 #include "engine/local_path.h"
 #include "engine/queue_file.h"
-#include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "platform/file_util.h"
 #include "progress_display.h"
@@ -170,10 +170,12 @@ int run(const CliOptions &o)
     }
 
     const engine::Settings settings = settingsForRun(o);
-    core::QueueList queue;
-    engine::Scheduler scheduler;
-    engine::applySettings(settings, scheduler, queue);
-    scheduler.setQueue(&queue);
+    // Downloads without a download folder land in --dir, else in the folder the runner started in.
+    engine::EngineOptions engineOptions;
+    engineOptions.localFolder = platform::absolutePath(o.directory.value_or(".")).string();
+    engine::Engine engine(engineOptions);
+    engine.applySettings(settings);
+    core::QueueList &queue = engine.queue();
 
     std::filesystem::path queuePath;
     if (o.queueFile) {
@@ -191,11 +193,9 @@ int run(const CliOptions &o)
         engine::loadQueueFile(queuePath, queue);
     }
 
-    const std::string directory = platform::absolutePath(o.directory.value_or(".")).string();
     for (const auto &text : o.urls) {
         const UrlArgument arg = splitTemplatePrefix(text);
-        const std::string localPath =
-            engine::buildLocalPath(scheduler.localPathOptions(), arg.url, directory);
+        const std::string localPath = engine::buildLocalPath(engine.localPathOptions(), arg.url);
         queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
     }
 
@@ -204,7 +204,7 @@ int run(const CliOptions &o)
     std::thread signalThread(waitForSignals, &notifier);
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
-    scheduler.startScheduler();
+    engine.start();
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
     auto lastLook = Clock::now() - std::chrono::seconds(1);
@@ -222,8 +222,7 @@ int run(const CliOptions &o)
     // The signal thread uses the notifier: it ends before the notifier does.
     pthread_kill(signalThread.native_handle(), SIGUSR1);
     signalThread.join();
-    scheduler.stop();
-    scheduler.waitUntilStopped();
+    engine.stopAndWait();
     queue.setNotifier(nullptr);
     // A parked request that its job took again ended Idle when the job stopped: it still waits for
     // the window.

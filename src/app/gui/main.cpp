@@ -4,6 +4,8 @@
 // With -Embedding, -Automation, /Embedding or /Automation it runs the queue without a window until
 // SIGINT or SIGTERM, then saves the queue.
 #include <csignal>
+#include <filesystem>
+#include <system_error>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,10 +19,7 @@
 #include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
 #include "app/glue/qt_settings_store.h"
-#include "core/diagnostic_log.h"
-#include "core/queue_list.h"
-#include "engine/scheduler.h"
-#include "engine/settings.h"
+#include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "widgets/app_icons.h"
 
@@ -107,16 +106,24 @@ QString manualPath()
 #endif
 }
 
+// The engine of both modes: the diagnostic log in the working directory, and downloads without a
+// download folder in the folder the program started in (the local pane moves it later).
+bw::engine::EngineOptions engineOptions()
+{
+    bw::engine::EngineOptions options;
+    options.diagnosticLogPath = "Bellwick.log";
+    std::error_code error;
+    options.localFolder = std::filesystem::current_path(error).string();
+    return options;
+}
+
 // Without a window: the engine works through the queue file until told to stop.
 int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
-    bw::core::QueueList queue;
-    bw::engine::Scheduler scheduler;
+    bw::engine::Engine engine(engineOptions());
     bw::app::QtSettingsStore store;
-    bw::core::DiagnosticLog::instance().open("Bellwick.log", 3);
-    scheduler.setQueue(&queue);
-    bw::engine::loadSettings(store, scheduler, queue);
-    bw::app::CBellwickDoc document(queue);
+    engine.loadSettings(store);
+    bw::app::CBellwickDoc document(engine.queue());
     document.openDocument(queueFilePath(line));
 
     QTimer autosave;
@@ -125,31 +132,28 @@ int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNoti
     autosave.start();
     if (stopSignals)
         QObject::connect(stopSignals, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
-    scheduler.startScheduler();
+    engine.start();
     app.exec();
 
-    scheduler.stop();
-    scheduler.waitUntilStopped();
+    engine.stopAndWait();
     document.save();
-    bw::core::DiagnosticLog::instance().close();
     return 0;
 }
 
 int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
     app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
-    bw::core::QueueList queue;
-    bw::engine::Scheduler scheduler;
+    bw::engine::Engine engine(engineOptions());
     bw::app::QtSettingsStore store;
     bw::app::NotificationBridge bridge;
-    bw::app::CBellwickDoc document(queue);
+    bw::app::CBellwickDoc document(engine.queue());
     const QString queueFile = queueFilePath(line);
 
     bw::ui::MainFrameOptions options = bw::ui::MainFrameOptions::defaults();
     options.manualPath = manualPath();
     int status = 0;
     {
-        bw::ui::CMainFrame frame({queue, scheduler, store, document, &bridge}, options);
+        bw::ui::CMainFrame frame({engine, store, document, &bridge}, options);
         QObject::connect(
             &bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
         QObject::connect(
@@ -168,8 +172,7 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
         bridge.close();
     }
     // The frame's close sequence stopped the engine; make sure of it before the queue goes.
-    scheduler.stop();
-    scheduler.waitUntilStopped();
+    engine.stopAndWait();
     store.sync();
     return status;
 }

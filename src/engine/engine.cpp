@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+#include "engine/engine.h"
+
+#include "core/diagnostic_log.h"
+#include "core/queue_list.h"
+#include "engine/settings_store.h"
+
+namespace bw::engine {
+
+namespace {
+
+// The log first: the workers write to it from their first connection on.
+bool openDiagnosticLog(const EngineOptions &options)
+{
+    if (options.diagnosticLogPath.empty())
+        return false;
+    core::DiagnosticLog::instance().open(options.diagnosticLogPath, options.diagnosticLogThreshold);
+    return true;
+}
+
+} // namespace
+
+Engine::Engine(const EngineOptions &options)
+    : m_logOpened(openDiagnosticLog(options))
+    , m_queue(std::make_unique<core::QueueList>())
+    , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming, options.jobTiming))
+{
+    m_scheduler->setQueue(m_queue.get());
+    m_scheduler->setLocalFolder(options.localFolder);
+}
+
+Engine::~Engine()
+{
+    stopAndWait();
+    // Collect the thread now, so nothing of it is left for the scheduler's destructor to wait for.
+    m_scheduler->isFinished();
+    m_scheduler.reset();
+    m_queue.reset();
+    if (m_logOpened)
+        core::DiagnosticLog::instance().close();
+}
+
+bool Engine::start()
+{
+    return m_scheduler->startScheduler();
+}
+
+void Engine::stop()
+{
+    m_scheduler->stop();
+}
+
+bool Engine::waitUntilStoppedFor(int timeoutMs)
+{
+    return m_scheduler->waitUntilStoppedFor(timeoutMs);
+}
+
+void Engine::stopAndWait()
+{
+    m_scheduler->stop();
+    m_scheduler->waitUntilStopped();
+}
+
+bool Engine::isRunning() const
+{
+    return m_scheduler->isRunning();
+}
+
+Settings Engine::loadSettings(const SettingsStore &store)
+{
+    const Settings settings = engine::loadSettings(store);
+    applySettings(settings);
+    return settings;
+}
+
+void Engine::applySettings(const Settings &s)
+{
+    m_scheduler->setDownloadPath(s.downloadPath);
+    m_scheduler->setMaxThreads(s.maxThreads);
+    m_queue->setDefaults({s.retryTime, s.maxThreadsPerSite, s.timeout, s.retryCount, s.passive});
+    m_scheduler->setUseDownloadPath(s.useDownloadPath);
+    m_scheduler->setLongLocalPaths(s.longLocalPaths);
+}
+
+Settings Engine::currentSettings(Settings s) const
+{
+    s.systemTray = false;
+    s.downloadPath = m_scheduler->downloadPath();
+    s.maxThreads = m_scheduler->maxThreads();
+    const core::QueueDefaults defaults = m_queue->defaults();
+    s.maxThreadsPerSite = defaults.perSiteLimit;
+    s.retryTime = defaults.retryTime;
+    s.retryCount = defaults.retryCount;
+    s.timeout = defaults.timeout;
+    s.passive = defaults.passive;
+    s.useDownloadPath = m_scheduler->useDownloadPath();
+    s.longLocalPaths = m_scheduler->longLocalPaths();
+    return s;
+}
+
+void Engine::saveSettings(SettingsStore &store, const Settings &windowSettings) const
+{
+    engine::saveSettings(store, currentSettings(windowSettings));
+}
+
+std::string Engine::localFolder() const
+{
+    return m_scheduler->localFolder();
+}
+
+void Engine::setLocalFolder(const std::string &folder)
+{
+    m_scheduler->setLocalFolder(folder);
+}
+
+LocalPathOptions Engine::localPathOptions() const
+{
+    return m_scheduler->localPathOptions();
+}
+
+} // namespace bw::engine

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// The transfer engine as one object: the queue, the scheduler over it, the diagnostic log and the
+// engine's part of the settings, built in that order, started, and stopped in the reverse order (the
+// scheduler and its jobs end before the log closes and the queue goes). The owner's thread calls it;
+// the local folder may be set from that thread while workers read it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/local_path.h"
+#include "engine/scheduler.h"
+#include "engine/settings.h"
+
+namespace bw::core {
+class QueueList;
+}
+
+namespace bw::engine {
+
+class SettingsStore;
+
+struct EngineOptions
+{
+    SchedulerTiming schedulerTiming;
+    TransferJobTiming jobTiming;
+    // Opened when the engine is built and closed after it stopped; empty: the log stays as it is.
+    std::string diagnosticLogPath;
+    int diagnosticLogThreshold = 3;
+    // Where downloads land when no download folder is used and the caller names none: the folder the
+    // user browses locally, or the program's start folder.
+    std::string localFolder;
+};
+
+class Engine
+{
+public:
+    explicit Engine(const EngineOptions &options = {});
+    // Stops the scheduler, waits for it and its jobs, then closes the diagnostic log.
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    core::QueueList &queue() { return *m_queue; }
+
+    const core::QueueList &queue() const { return *m_queue; }
+
+    Scheduler &scheduler() { return *m_scheduler; }
+
+    const Scheduler &scheduler() const { return *m_scheduler; }
+
+    // Starts the scheduler when it is stopped; false when it already runs.
+    bool start();
+    // Asks the scheduler to stop; returns at once.
+    void stop();
+    // Waits at most timeoutMs for the scheduler (and so every job) to end; true when it has.
+    bool waitUntilStoppedFor(int timeoutMs);
+    // Stops and waits for the end. Only for owners that need not serve notifications meanwhile.
+    void stopAndWait();
+    bool isRunning() const;
+
+    // Reads every setting, hands the engine's values to the queue and the scheduler, and returns all
+    // of them (the window keeps the ones only it uses).
+    Settings loadSettings(const SettingsStore &store);
+    // The engine's values go to their holders; the window's values are not the engine's business.
+    void applySettings(const Settings &settings);
+    // `windowSettings` with the engine's fields replaced by their current values.
+    Settings currentSettings(Settings windowSettings = {}) const;
+    void saveSettings(SettingsStore &store, const Settings &windowSettings) const;
+
+    std::string localFolder() const;
+    void setLocalFolder(const std::string &folder);
+    LocalPathOptions localPathOptions() const;
+
+private:
+    const bool m_logOpened; // opened by this engine, so closed by it
+    std::unique_ptr<core::QueueList> m_queue;
+    std::unique_ptr<Scheduler> m_scheduler;
+};
+
+} // namespace bw::engine
