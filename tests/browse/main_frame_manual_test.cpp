@@ -112,13 +112,22 @@ private slots:
             return std::optional<QString>(QString::fromStdString("/" + folderName));
         };
         remote->setPrompts(prompts);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         remote->changeDirectory();
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         const int row = remote->rowOf(QStringLiteral("remote.txt"));
         QVERIFY(row >= 0);
         remote->list()->selectRow(row);
         QVERIFY(frame.action("remoteDelete")->isEnabled());
         QVERIFY(frame.action("download")->isEnabled());
         frame.action("download")->trigger();
+        // While the download runs, the commands that need the connection wait.
+        QVERIFY(remote->isBusy());
+        QVERIFY(!frame.action("download")->isEnabled());
+        QVERIFY(!frame.action("createRemoteFolder")->isEnabled());
+        QVERIFY(frame.action("disconnect")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
+        QVERIFY(frame.action("createRemoteFolder")->isEnabled());
         QCOMPARE(test::readFile(b.engine.dir / "local" / "remote.txt"), std::string("from the server"));
 
         local->listDirectory();
@@ -126,6 +135,7 @@ private slots:
         local->list()->selectRow(local->rowOf(QStringLiteral("local.txt")));
         QVERIFY(frame.action("upload")->isEnabled());
         frame.action("upload")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         QCOMPARE(test::readFile(folder / "local.txt"), std::string("from the desk"));
         QVERIFY(remote->rowOf(QStringLiteral("local.txt")) >= 0);
 
