@@ -25,10 +25,14 @@ bool DownloadTarget::restoreAfterFailure() const
     std::error_code error;
     if (!m_existed) {
         // Only a regular file can be ours: something else that appeared meanwhile stays.
-        if (fs::is_regular_file(fs::symlink_status(m_path, error)))
-            fs::remove(m_path, error);
+        if (!fs::is_regular_file(fs::symlink_status(m_path, error)))
+            return true;
+        fs::remove(m_path, error);
         return !error;
     }
+    // A folder or a device in the way was never written to.
+    if (!fs::is_regular_file(fs::status(m_path, error)))
+        return true;
     const std::uintmax_t size = fs::file_size(m_path, error);
     if (error)
         return false;

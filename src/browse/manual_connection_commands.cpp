@@ -61,8 +61,10 @@ bool ManualConnectionController::remove(const std::vector<std::string> &names)
     if (std::any_of(
             names.begin(), names.end(), [this](const std::string &name) { return refuseUnsafe(name); }))
         return false;
-    return enqueue({[names](net::FtpConnection &connection) {
+    return enqueue({[this, names](net::FtpConnection &connection) {
                         for (const std::string &name : names) {
+                            if (mustStop())
+                                return;
                             if (!connection.deleteFile(name) && !connection.removeDirectory(name))
                                 forgetFailure(connection);
                         }
@@ -133,6 +135,8 @@ void ManualConnectionController::runRefresh(net::FtpConnection &connection, bool
     if (!isSeparator(directory.back()))
         directory.push_back('/');
     listing.directory = directory;
+    if (mustStop())
+        return;
 
     std::optional<std::vector<CachedEntry>> cached;
     if (!force)

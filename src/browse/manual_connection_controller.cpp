@@ -48,6 +48,7 @@ ManualConnectionController::~ManualConnectionController()
     }
     // A command still talking to the server is cut short: the window must not wait for it. The
     // connection is then out of step with the server, so its item fails and the job logs in afresh.
+    m_ending.store(true);
     if (running)
         running->abort(net::Exiting);
     m_thread.request_stop();
@@ -182,6 +183,18 @@ bool ManualConnectionController::handBackWanted() const
 {
     std::lock_guard lock{m_mutex};
     return m_handBackStatus != 0;
+}
+
+bool ManualConnectionController::mustStop() const
+{
+    std::int32_t itemId = 0;
+    {
+        std::lock_guard lock{m_mutex};
+        if (m_handBackStatus != 0)
+            return true;
+        itemId = m_itemId;
+    }
+    return m_ending.load() || m_queue.connectionRecalled(itemId);
 }
 
 bool ManualConnectionController::refuseUnsafe(const std::string &text)

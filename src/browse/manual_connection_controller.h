@@ -127,6 +127,10 @@ private:
     // Gives the connection back unless somebody already did; called on either thread.
     bool giveBack(std::int32_t status);
     bool handBackWanted() const;
+    // Between the steps of a command: the connection is wanted back (by the window or the job) or the
+    // controller ends, so the rest is left out. A stopped step alone does not tell: the error of the
+    // failed step replaces the stop request in the connection's record.
+    bool mustStop() const;
 
     void runRefresh(net::FtpConnection &connection, bool force);
     void runTransfer(net::FtpConnection &connection, const Transfer &transfer);
@@ -144,6 +148,7 @@ private:
     std::int32_t m_handBackStatus = 0; // guarded by m_mutex; a hand-back waits for the running command
     bool m_running = false; // guarded by m_mutex
     ListingCache m_cache; // guarded by m_mutex
+    std::atomic<bool> m_ending{false}; // the destructor cuts the running command short
 
     std::jthread m_thread; // last: it starts after everything above and ends first
 };
