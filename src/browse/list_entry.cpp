@@ -60,12 +60,6 @@ QString dateText(int year, int month, int day, int hour, int minute)
         .arg(suffix);
 }
 
-ListingCache &ListingCache::instance()
-{
-    static ListingCache cache;
-    return cache;
-}
-
 const std::vector<CachedEntry> *ListingCache::find(const std::string &directory) const
 {
     for (const auto &[path, entries] : m_listings) {

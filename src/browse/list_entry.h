@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The record behind every row of the remote and local panes, their shared row order, the date text of
-// a listing entry, and the process-wide cache of remote listings. GUI thread only.
+// a listing entry, and the cache of remote listings (one per manual connection).
 #pragma once
 
 #include <cstdint>
@@ -38,11 +38,10 @@ struct CachedEntry
 };
 
 // Remote listings by directory path (exact, case-sensitive); storing a path again replaces its entries.
+// Not locked: its owner uses it from one thread at a time.
 class ListingCache
 {
 public:
-    static ListingCache &instance();
-
     // The entries of `directory`, or null when it was not listed.
     const std::vector<CachedEntry> *find(const std::string &directory) const;
     void store(const std::string &directory, std::vector<CachedEntry> entries);

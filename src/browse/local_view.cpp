@@ -287,8 +287,7 @@ void CLocalView::viewSelection()
 
 bool CLocalView::canUpload() const
 {
-    return m_remote && m_remote->isConnected() && !m_remote->isTransferring()
-        && !list()->selectedRows().isEmpty();
+    return m_remote && m_remote->isConnected() && !m_remote->isBusy() && !list()->selectedRows().isEmpty();
 }
 
 void CLocalView::uploadSelection()
@@ -299,9 +298,7 @@ void CLocalView::uploadSelection()
     std::vector<std::string> paths;
     for (int row : list()->selectedRows())
         paths.push_back(prefix + entry(row).name);
-    for (const std::string &path : paths)
-        m_remote->uploadFile(path);
-    m_remote->refreshListing(true);
+    m_remote->uploadFiles(paths);
 }
 
 QString CLocalView::dragText() const
@@ -326,13 +323,15 @@ void CLocalView::startDrag()
 void CLocalView::dropText(const QString &text)
 {
     const std::string directory = m_directory;
+    std::vector<std::string> names;
     for (const QString &part : splitDragText(text)) {
-        const std::string name = remoteEntryName(part);
-        if (name.empty() || !m_remote)
-            continue;
-        m_remote->downloadFile(name, directory);
-        listDirectory();
+        std::string name = remoteEntryName(part);
+        if (!name.empty())
+            names.push_back(std::move(name));
     }
+    // The remote browser lists this folder again after each download.
+    if (m_remote && !names.empty())
+        m_remote->downloadFiles(names, directory);
 }
 
 QMenu *CLocalView::buildContextMenu(int row)

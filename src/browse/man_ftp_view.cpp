@@ -2,10 +2,10 @@
 #include "browse/man_ftp_view.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <system_error>
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,7 +16,6 @@
 #include "core/queue_notifier.h"
 #include "core/url.h"
 #include "engine/local_path.h"
-#include "net/ftp_connection.h"
 #include "platform/file_util.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/transfer_progress_dialog.h"
@@ -25,14 +24,6 @@ namespace bw::browse {
 
 namespace {
 
-constexpr int kTransferWaitMs = 100;
-constexpr int kAbortWaitMs = 5000;
-
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
 bool equalIgnoringCase(const std::string &a, const std::string &b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -40,22 +31,12 @@ bool equalIgnoringCase(const std::string &a, const std::string &b)
     });
 }
 
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
-
 } // namespace
 
 CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     : FilePaneView(parent)
     , m_queue(queue)
+    , m_controller(std::make_unique<ManualConnectionController>(queue))
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_directoryBox(new QLineEdit)
 {
@@ -68,19 +49,38 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
     stripLayout->addWidget(m_directoryBox);
     setControlStrip(strip, m_directoryBox);
+
+    ManualConnectionController *controller = m_controller.get();
+    connect(controller, &ManualConnectionController::logLine, this,
+        [this](unsigned message, const QString &text) { log(message, text); });
+    connect(controller, &ManualConnectionController::listingReady, this, &CManFtpView::onListingReady);
+    connect(controller, &ManualConnectionController::transferProgress, this, [this](int percent) {
+        if (m_progress)
+            m_progress->setPosition(percent);
+    });
+    connect(
+        controller, &ManualConnectionController::transferFinished, this, &CManFtpView::onTransferFinished);
+    connect(controller, &ManualConnectionController::detached, this, &CManFtpView::onDetached);
+    connect(controller, &ManualConnectionController::busyChanged, this, &CManFtpView::busyChanged);
 }
 
 CManFtpView::~CManFtpView()
 {
     // The window around may be half gone already: tell nobody.
     blockSignals(true);
-    if (m_connection)
-        giveBack(core::ItemStatus::StatusInactiveManualConnection);
+    QObject::disconnect(m_controller.get(), nullptr, this, nullptr);
+    closeTransferWindow();
+    m_controller.reset();
 }
 
 bool CManFtpView::isConnected() const
 {
-    return m_attached && m_connection != nullptr;
+    return m_attached;
+}
+
+net::FtpConnection *CManFtpView::connection() const
+{
+    return m_attached ? m_controller->connection() : nullptr;
 }
 
 bool CManFtpView::hasSelection() const
@@ -93,131 +93,80 @@ void CManFtpView::log(unsigned message, const QString &text)
     emit logLine(message, 0, text);
 }
 
-void CManFtpView::onConnectionEvent(void *context, const net::ConnectionNotification &notification)
-{
-    unsigned message = 0;
-    if (notification.kind == net::NotifyCommandSent)
-        message = core::kWmLogSent;
-    else if (notification.kind == net::NotifyReplyReceived)
-        message = core::kWmLogReceived;
-    else
-        return;
-    auto *view = static_cast<CManFtpView *>(context);
-    const QString text = QString::fromStdString(notification.text);
-    // The view drives the connection on its own thread; should a line come from elsewhere, it is queued.
-    QMetaObject::invokeMethod(
-        view, [view, message, text] { view->log(message, text); }, Qt::AutoConnection);
-}
-
-void CManFtpView::giveBack(core::ItemStatus status)
-{
-    ListingCache::instance().clear();
-    m_attached = false;
-    m_queue.setStatus(m_itemId, status);
-    if (m_connection) {
-        m_connection->setObserver(nullptr, nullptr);
-        m_queue.lendConnection(m_itemId, nullptr);
-    }
-    m_connection = nullptr;
-    m_abortFlag = true;
-    emit connectionChanged(false);
-}
-
 bool CManFtpView::check()
 {
-    if (m_connection && !m_transferRunning) {
-        const net::FtpState state = m_connection->ftpState();
-        if (state == net::FtpState::Fresh || state == net::FtpState::Closed) {
-            log(core::kWmLogStatus, QStringLiteral("The manual connection was lost."));
-            giveBack(core::ItemStatus::StatusFailedManualConnection);
-        }
-    }
-    return m_attached && m_connection && !m_transferRunning;
+    if (m_attached && !isBusy())
+        m_controller->dropIfLost();
+    return m_attached && !isBusy();
 }
 
 void CManFtpView::takeOver(std::int32_t itemId)
 {
+    // The commands under way belong to the connection held now.
+    if (isBusy())
+        return;
     if (m_itemId != 0 && core::isInProgressStatus(core::snapshotOrVanished(m_queue, m_itemId).status))
         m_queue.setStatus(m_itemId, core::ItemStatus::StatusInactiveManualConnection);
     // The earlier item keeps its lent connection, but no longer reports to this view.
-    if (m_connection)
-        m_connection->setObserver(nullptr, nullptr);
+    m_controller->leaveLent();
     m_itemId = itemId;
-    m_connection = m_queue.lentConnection(itemId);
-    if (!m_connection) {
+    if (!m_controller->attach(itemId)) {
         m_attached = false;
         emit connectionChanged(false);
         return;
     }
-    ListingCache::instance().clear();
     m_attached = true;
-    m_connection->setObserver(&CManFtpView::onConnectionEvent, this);
     m_queue.setStatus(itemId, core::ItemStatus::StatusActiveManualConnection);
     emit connectionChanged(true);
-    refreshListing(false);
+    requestListing(false);
 }
 
 void CManFtpView::disconnect(bool temporary)
 {
     const core::ItemStatus status = temporary ? core::ItemStatus::StatusReconnectAfterTransfers
                                               : core::ItemStatus::StatusInactiveManualConnection;
-    if (m_transferRunning) {
-        // The running transfer still uses the connection: stop it, and give it back once it ended.
-        m_pendingGiveBack = status;
-        m_abortFlag = true;
-        return;
-    }
-    if (!m_connection)
-        return;
-    giveBack(status);
-    refreshListing(false);
+    // Running and waiting transfers stop; the connection goes back once the running command ended.
+    for (const PendingTransfer &transfer : m_transfers)
+        transfer.abort->store(true);
+    m_controller->handBack(static_cast<std::int32_t>(status));
+}
+
+void CManFtpView::onDetached()
+{
+    m_attached = false;
+    m_transfers.clear();
+    closeTransferWindow();
+    list()->setEnabled(true);
+    clearListing();
+    emit connectionChanged(false);
+}
+
+void CManFtpView::clearListing()
+{
+    list()->deleteAllItems();
+    m_directoryBox->clear();
+}
+
+bool CManFtpView::requestListing(bool force)
+{
+    return m_controller->refresh(force);
 }
 
 bool CManFtpView::refreshListing(bool force)
 {
-    check();
-    widgets::TiledListCtrl *rows = list();
-    rows->setRedraw(false);
-    WaitCursor waitCursor;
-    rows->deleteAllItems();
-    if (!m_attached || !m_connection || m_transferRunning) {
-        rows->setRedraw(true);
-        m_directoryBox->clear();
-        return false;
-    }
+    if (check())
+        return requestListing(force);
+    if (!m_attached)
+        clearListing();
+    return false;
+}
 
-    std::string directory;
-    if (!m_connection->printWorkingDirectory(directory) || directory.empty())
-        directory = "/";
-    m_directoryBox->setText(QString::fromStdString(directory));
-    if (!isSeparator(directory.front()))
-        directory.insert(directory.begin(), '/');
-    if (!isSeparator(directory.back()))
-        directory.push_back('/');
-    m_currentDirectory = directory;
-
-    ListingCache &cache = ListingCache::instance();
-    const std::vector<CachedEntry> *cached = cache.find(directory);
-    std::vector<CachedEntry> fetched;
-    bool live = false;
-    bool listed = false;
-    if (!cached || force) {
-        live = true;
-        listed = m_connection->list("", true, core::snapshotOrVanished(m_queue, m_itemId).passive);
-        if (listed) {
-            while (m_connection->parseNextEntry("*")) {
-                const net::EntryTime &time = m_connection->entryTime();
-                CachedEntry item;
-                item.name = m_connection->entryName();
-                item.isDirectory = m_connection->entryIsDirectory();
-                item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(m_connection->entrySize(), 0));
-                item.dateText =
-                    dateText(time.year, time.month, time.day, time.hour, time.minute).toStdString();
-                fetched.push_back(std::move(item));
-            }
-        }
-    }
-    const std::vector<CachedEntry> &source = live ? fetched : *cached;
+void CManFtpView::onListingReady(const RemoteListing &listing)
+{
+    if (!m_attached)
+        return;
+    m_currentDirectory = listing.directory;
+    m_directoryBox->setText(QString::fromStdString(listing.shownDirectory));
 
     struct Row
     {
@@ -229,7 +178,7 @@ bool CManFtpView::refreshListing(bool force)
     std::vector<Row> rowsToShow;
     rowsToShow.push_back(
         {ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, widgets::FileIconList::kParentImage});
-    for (const CachedEntry &item : source) {
+    for (const CachedEntry &item : listing.entries) {
         if (item.name == "." || item.name == "..")
             continue;
         Row row;
@@ -244,17 +193,17 @@ bool CManFtpView::refreshListing(bool force)
         }
         rowsToShow.push_back(std::move(row));
     }
-    if (live && listed)
-        cache.store(directory, std::move(fetched));
-
     std::stable_sort(rowsToShow.begin(), rowsToShow.end(),
         [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
+
+    widgets::TiledListCtrl *rows = list();
+    rows->setRedraw(false);
+    rows->deleteAllItems();
     for (const Row &row : rowsToShow) {
         const int index = rows->appendItem(row.texts, row.image);
         rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
     }
     rows->setRedraw(true);
-    return true;
 }
 
 void CManFtpView::openDirectory()
@@ -264,12 +213,8 @@ void CManFtpView::openDirectory()
     const int row = list()->firstSelectedRow();
     if (row < 0 || !entry(row).isDirectory)
         return;
-    {
-        WaitCursor waitCursor;
-        if (!m_connection->changeDirectory(entry(row).name))
-            m_connection->clearError();
-    }
-    refreshListing(false);
+    m_controller->changeDirectory(entry(row).name);
+    requestListing(false);
 }
 
 void CManFtpView::deleteSelection()
@@ -278,15 +223,16 @@ void CManFtpView::deleteSelection()
         return;
     if (!m_prompts.confirm(this, QStringLiteral("Are you sure?"), QStringLiteral("Delete")))
         return;
+    std::vector<std::string> names;
     for (int row : list()->selectedRows()) {
         const ListEntry item = entry(row);
         // The ".." row names the parent folder: never remove that.
-        if (item.group == 0)
-            continue;
-        if (!m_connection->deleteFile(item.name))
-            m_connection->removeDirectory(item.name);
+        if (item.group != 0)
+            names.push_back(item.name);
     }
-    refreshListing(true);
+    if (!names.empty())
+        m_controller->remove(names);
+    requestListing(true);
 }
 
 void CManFtpView::renameSelection()
@@ -298,10 +244,10 @@ void CManFtpView::renameSelection()
         if (item.group == 0)
             continue;
         const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
-        if (name && m_connection)
-            m_connection->rename(item.name, name->toStdString());
+        if (name)
+            m_controller->rename(item.name, name->toStdString());
     }
-    refreshListing(true);
+    requestListing(true);
 }
 
 void CManFtpView::makeFolder()
@@ -309,9 +255,9 @@ void CManFtpView::makeFolder()
     if (!check())
         return;
     const std::optional<QString> name = m_prompts.askName(this, QStringLiteral("path"));
-    if (name && m_connection)
-        m_connection->makeDirectory(name->toStdString());
-    refreshListing(true);
+    if (name)
+        m_controller->makeDirectory(name->toStdString());
+    requestListing(true);
 }
 
 void CManFtpView::changeDirectory()
@@ -319,9 +265,9 @@ void CManFtpView::changeDirectory()
     if (!check())
         return;
     const std::optional<QString> path = m_prompts.askName(this, QStringLiteral("/"));
-    if (path && m_connection && !m_connection->changeDirectory(path->toStdString()))
-        m_connection->clearError();
-    refreshListing(false);
+    if (path)
+        m_controller->changeDirectory(path->toStdString());
+    requestListing(false);
 }
 
 void CManFtpView::viewSelection()
@@ -339,84 +285,35 @@ void CManFtpView::viewSelection()
 
 bool CManFtpView::canDownload() const
 {
-    return isConnected() && !m_transferRunning && hasSelection();
+    return isConnected() && !isBusy() && hasSelection();
 }
 
 void CManFtpView::downloadSelection()
 {
-    if (!check() || !m_localView)
-        return;
-    const std::string directory = m_localView->directory();
+    std::error_code error;
+    const std::string directory = std::filesystem::current_path(error).string();
     std::vector<std::string> names;
     for (int row : list()->selectedRows())
         names.push_back(entry(row).name);
-    for (const std::string &name : names)
-        downloadFile(name, directory);
-}
-
-void CManFtpView::beginTransfer(const QString &name, std::uint64_t size)
-{
-    m_abortFlag = false;
-    m_transferRunning = true;
-    m_progress = new widgets::TransferProgressDialog(window());
-    m_progress->setAttribute(Qt::WA_DeleteOnClose);
-    m_progress->setTotal(size);
-    m_progress->start(name, &m_abortFlag);
-    list()->setEnabled(false);
-    emit transferStarted(name);
-}
-
-bool CManFtpView::runTransfer(bool started, const std::string &localPath, bool download)
-{
-    net::FtpConnection *connection = m_connection;
-    bool completed = false;
-    bool ended = !started;
-    while (started && !m_abortFlag) {
-        if (connection->waitTransfer(kTransferWaitMs)) {
-            completed = true;
-            ended = true;
-            break;
-        }
-        const net::FtpState state = connection->ftpState();
-        if (state != net::FtpState::Downloading && state != net::FtpState::Uploading) {
-            ended = true; // the transfer ended without success: no point waiting for Abort
-            break;
-        }
-        if (m_progress)
-            m_progress->setPosition(connection->progressPercent());
-        QApplication::processEvents();
-    }
-    connection->finishTransfer();
-    if (!ended)
-        connection->waitTransfer(kAbortWaitMs);
-
-    if (!completed) {
-        const QString cause = m_abortFlag && !ended ? QStringLiteral("aborted")
-                                                    : QString::fromLatin1(connection->error().text());
-        log(core::kWmLogStatus,
-            QStringLiteral("Transfer failed: %1 (%2)").arg(QString::fromStdString(localPath), cause));
-        // A download that started wrote part of the file: do not leave that behind as if it were whole.
-        if (download && started) {
-            std::error_code error;
-            std::filesystem::remove(localPath, error);
-        }
-    }
-    if (m_progress)
-        m_progress->close();
-    m_progress = nullptr;
-    list()->setEnabled(true);
-    m_transferRunning = false;
-    m_directoryBox->setText(QString::fromStdString(m_currentDirectory));
-    if (m_pendingGiveBack) {
-        const core::ItemStatus status = *m_pendingGiveBack;
-        m_pendingGiveBack.reset();
-        giveBack(status);
-        refreshListing(false);
-    }
-    return completed;
+    downloadFiles(names, directory);
 }
 
 bool CManFtpView::downloadFile(const std::string &name, const std::string &localDirectory)
+{
+    return downloadFiles({name}, localDirectory);
+}
+
+bool CManFtpView::downloadFiles(const std::vector<std::string> &names, const std::string &localDirectory)
+{
+    if (!check())
+        return false;
+    bool queued = false;
+    for (const std::string &name : names)
+        queued = queueDownload(name, localDirectory) || queued;
+    return queued;
+}
+
+bool CManFtpView::queueDownload(const std::string &name, const std::string &localDirectory)
 {
     std::string directory = localDirectory;
     while (!directory.empty() && directory.back() == '\\')
@@ -424,8 +321,6 @@ bool CManFtpView::downloadFile(const std::string &name, const std::string &local
     while (!directory.empty() && directory.back() == '/')
         directory.pop_back();
     directory.push_back('/');
-    if (!check())
-        return false;
     // A name from the server becomes one file in the local folder, never a path elsewhere.
     if (!engine::isSafePathComponent(name)) {
         log(core::kWmLogStatus,
@@ -440,17 +335,31 @@ bool CManFtpView::downloadFile(const std::string &name, const std::string &local
             break;
         }
     }
-    const std::string localPath = directory + name;
-    beginTransfer(QString::fromStdString(name), size);
-    const bool started = m_connection->download(localPath, name, true,
-        core::snapshotOrVanished(m_queue, m_itemId).passive, static_cast<std::int64_t>(size), false, false);
-    return runTransfer(started, localPath, true);
+    PendingTransfer transfer{
+        QString::fromStdString(name), size, true, std::make_shared<std::atomic<bool>>(false)};
+    const ManualConnectionController::AbortFlag abort = transfer.abort;
+    pushTransfer(std::move(transfer));
+    return m_controller->download(name, directory + name, size, abort) || dropLastTransfer();
 }
 
 bool CManFtpView::uploadFile(const std::string &localPath)
 {
+    return check() && queueUpload(localPath);
+}
+
+bool CManFtpView::uploadFiles(const std::vector<std::string> &localPaths)
+{
     if (!check())
         return false;
+    bool queued = false;
+    for (const std::string &path : localPaths)
+        queued = queueUpload(path) || queued;
+    requestListing(true);
+    return queued;
+}
+
+bool CManFtpView::queueUpload(const std::string &localPath)
+{
     const std::size_t slash = localPath.find_last_of('/');
     const std::string name = slash == std::string::npos ? std::string() : localPath.substr(slash + 1);
     if (name.empty() || !engine::isSafePathComponent(name)) {
@@ -464,10 +373,69 @@ bool CManFtpView::uploadFile(const std::string &localPath)
             QStringLiteral("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
         return false;
     }
-    beginTransfer(QString::fromStdString(name), static_cast<std::uint64_t>(size));
-    const bool started = m_connection->upload(
-        localPath, name, true, core::snapshotOrVanished(m_queue, m_itemId).passive, false);
-    return runTransfer(started, localPath, false);
+    PendingTransfer transfer{QString::fromStdString(name), static_cast<std::uint64_t>(size), false,
+        std::make_shared<std::atomic<bool>>(false)};
+    const ManualConnectionController::AbortFlag abort = transfer.abort;
+    pushTransfer(std::move(transfer));
+    return m_controller->upload(localPath, name, abort) || dropLastTransfer();
+}
+
+void CManFtpView::pushTransfer(PendingTransfer transfer)
+{
+    // The window comes before the transfer is queued, so an Abort at once stops it before it starts.
+    m_transfers.push_back(std::move(transfer));
+    if (m_transfers.size() == 1)
+        showTransferWindow();
+}
+
+bool CManFtpView::dropLastTransfer()
+{
+    m_transfers.pop_back();
+    if (m_transfers.empty()) {
+        closeTransferWindow();
+        list()->setEnabled(true);
+    }
+    return false;
+}
+
+void CManFtpView::showTransferWindow()
+{
+    const PendingTransfer &transfer = m_transfers.front();
+    m_progress = new widgets::TransferProgressDialog(window());
+    m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    m_progress->setTotal(transfer.sizeBytes);
+    m_progress->start(transfer.name, transfer.abort.get());
+    list()->setEnabled(false);
+    emit transferStarted(transfer.name);
+}
+
+void CManFtpView::closeTransferWindow()
+{
+    if (m_progress) {
+        // The window's Abort points at the transfer's flag: it must not outlive it.
+        m_progress->hide();
+        delete m_progress.data();
+    }
+    m_progress = nullptr;
+}
+
+void CManFtpView::onTransferFinished(const QString &name, bool completed)
+{
+    // Transfers skipped after the connection went back were dropped here already.
+    if (m_transfers.empty())
+        return;
+    const bool download = m_transfers.front().download;
+    closeTransferWindow();
+    m_transfers.pop_front();
+    if (download && m_localView)
+        m_localView->listDirectory();
+    if (!m_transfers.empty()) {
+        showTransferWindow();
+    } else {
+        list()->setEnabled(true);
+        m_directoryBox->setText(QString::fromStdString(m_currentDirectory));
+    }
+    emit transferFinished(name, completed);
 }
 
 QString CManFtpView::dragText() const
@@ -498,15 +466,16 @@ void CManFtpView::startDrag()
 void CManFtpView::dropText(const QString &text)
 {
     if (check()) {
+        std::vector<std::string> paths;
         for (const QString &part : splitDragText(text)) {
-            const std::string path = localEntryPath(part);
+            std::string path = localEntryPath(part);
             if (!path.empty())
-                uploadFile(path);
+                paths.push_back(std::move(path));
         }
-        refreshListing(true);
+        uploadFiles(paths);
         return;
     }
-    if (m_attached || m_transferRunning)
+    if (m_attached || isBusy())
         return;
     const qsizetype separator = text.indexOf(kDragSeparator);
     core::Url url;
@@ -523,8 +492,12 @@ void CManFtpView::dropText(const QString &text)
 QMenu *CManFtpView::buildContextMenu(int row)
 {
     auto *menu = new QMenu(this);
-    auto add = [menu](const QString &text, int command) {
-        menu->addAction(text)->setData(command);
+    // Only View File needs no connection: the others wait until the running commands have ended.
+    const bool ready = m_attached && !isBusy();
+    auto add = [menu, ready](const QString &text, int command) {
+        QAction *action = menu->addAction(text);
+        action->setData(command);
+        action->setEnabled(ready || command == CommandViewFile);
     };
     if (row >= 0) {
         add(QStringLiteral("Delete"), CommandDelete);

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The remote browser pane: lists one folder of an FTP server over a connection lent by a transfer job,
 // moves through folders, deletes, renames and creates, transfers files directly with the "File
-// Transfer" window, and exchanges files with the local pane by drag and drop. Every command and reply
-// of the lent connection is sent out as a log line with thread id 0 (the "Manual Log"). GUI thread only.
+// Transfer" window, and exchanges files with the local pane by drag and drop. The commands run on a
+// ManualConnectionController, one after another, while the pane stays responsive; commands wait (are
+// refused) until the running ones have ended. Every command and reply of the lent connection is sent
+// out as a log line with thread id 0 (the "Manual Log"). GUI thread only.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
+#include "browse/manual_connection_controller.h"
 #include "core/queue_item.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/transfer_progress_dialog.h"
@@ -27,7 +31,6 @@ class QueueList;
 
 namespace bw::net {
 class FtpConnection;
-struct ConnectionNotification;
 } // namespace bw::net
 
 namespace bw::browse {
@@ -57,13 +60,18 @@ public:
     QString currentDirectory() const override { return QString::fromStdString(m_currentDirectory); }
 
     bool hasSelection() const override;
+    // Refused while commands run on the held connection.
     void takeOver(std::int32_t itemId) override;
+    // While commands run, the running one is stopped (a transfer aborted) and the connection goes back
+    // when it has ended.
     void disconnect(bool temporary) override;
     void makeFolder() override;
     void deleteSelection() override;
 
-    // Drops a connection that is no longer logged in (the item fails); then true when attached.
+    // Drops a connection that is no longer logged in (the item fails); then true when attached and no
+    // command runs, so a new one may start.
     bool check();
+    // True when a listing was asked for; the rows follow when it arrives.
     bool refreshListing(bool force);
     void openDirectory() override;
     void renameSelection();
@@ -73,9 +81,12 @@ public:
     // The Download command: every selected row into the current working directory.
     bool canDownload() const;
     void downloadSelection();
-    // Direct transfers with the "File Transfer" window; true when the file arrived whole.
+    // Direct transfers with the "File Transfer" window, one after another; true when queued. Each ends
+    // with transferFinished. The uploads of a batch are followed by a fresh listing.
     bool downloadFile(const std::string &name, const std::string &localDirectory);
+    bool downloadFiles(const std::vector<std::string> &names, const std::string &localDirectory);
     bool uploadFile(const std::string &localPath);
+    bool uploadFiles(const std::vector<std::string> &localPaths);
 
     // Drag and drop.
     QString dragText() const;
@@ -87,16 +98,23 @@ public:
 
     bool isAttached() const { return m_attached; }
 
-    net::FtpConnection *connection() const { return m_connection; }
+    // The held connection, for comparison only: the controller's thread drives it.
+    net::FtpConnection *connection() const;
+
+    ManualConnectionController &controller() const { return *m_controller; }
 
     std::string currentDirectoryPath() const { return m_currentDirectory; }
 
     QLineEdit *directoryBox() const { return m_directoryBox; }
 
-    // The "File Transfer" window of the running direct transfer, or null.
+    // The "File Transfer" window of the direct transfer shown, or null.
     widgets::TransferProgressDialog *progressWindow() const { return m_progress; }
 
-    bool isTransferring() const { return m_transferRunning; }
+    // A direct transfer is queued or runs.
+    bool isTransferring() const { return !m_transfers.empty(); }
+
+    // Commands are queued or run on the held connection.
+    bool isBusy() const { return m_controller->isBusy(); }
 
     QMenu *buildContextMenu(int row) override;
 
@@ -105,30 +123,48 @@ signals:
     void logLine(unsigned message, quint64 threadId, const QString &text);
     // Attached or detached.
     void connectionChanged(bool attached);
-    // A direct transfer is running; tests and the window follow it.
+    // A direct transfer got its "File Transfer" window; tests and the window follow it.
     void transferStarted(const QString &name);
+    void transferFinished(const QString &name, bool completed);
+    // Commands started running, or all have ended.
+    void busyChanged(bool busy);
 
 private:
-    static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
-    void giveBack(core::ItemStatus status);
+    struct PendingTransfer
+    {
+        QString name;
+        std::uint64_t sizeBytes = 0;
+        bool download = false;
+        ManualConnectionController::AbortFlag abort;
+    };
+
     void log(unsigned message, const QString &text);
-    // Follows a started direct transfer until it completes, fails or is aborted.
-    bool runTransfer(bool started, const std::string &localPath, bool download);
-    void beginTransfer(const QString &name, std::uint64_t size);
+    bool requestListing(bool force);
+    bool queueDownload(const std::string &name, const std::string &localDirectory);
+    bool queueUpload(const std::string &localPath);
+    void pushTransfer(PendingTransfer transfer);
+    // The controller refused the transfer just pushed: forget it (always false).
+    bool dropLastTransfer();
+    void showTransferWindow();
+    void closeTransferWindow();
+    void clearListing();
+    void onListingReady(const RemoteListing &listing);
+    void onTransferFinished(const QString &name, bool completed);
+    void onDetached();
     void startDrag() override;
     void runCommand(int command) override;
 
+    bool acceptsDrop() const override { return !isBusy(); }
+
     core::QueueList &m_queue;
+    std::unique_ptr<ManualConnectionController> m_controller;
     BrowsePrompts m_prompts;
-    net::FtpConnection *m_connection = nullptr;
     std::int32_t m_itemId = 0;
     bool m_attached = false;
-    bool m_abortFlag = false;
-    // A direct transfer runs: commands wait, and a disconnect is carried out when it has ended.
-    bool m_transferRunning = false;
-    std::optional<core::ItemStatus> m_pendingGiveBack;
     std::string m_currentDirectory;
     QLineEdit *m_directoryBox;
+    // Queued and running direct transfers in order; the first one has the "File Transfer" window.
+    std::deque<PendingTransfer> m_transfers;
     QPointer<widgets::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
 };

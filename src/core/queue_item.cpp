@@ -138,6 +138,8 @@ void QueueItem::setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize
 void QueueItem::lendConnection(net::FtpConnection *connection)
 {
     manualConnection = connection;
+    connectionBorrowed = false;
+    connectionRecalled = false;
     if (connection)
         status = ItemStatus::StatusInactiveManualConnection;
 }

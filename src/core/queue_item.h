@@ -108,6 +108,8 @@ public:
     std::string url;
     bool selected = false;
     net::FtpConnection *manualConnection = nullptr; // lent to the remote browser, not owned
+    bool connectionBorrowed = false; // the browser works on the lent connection: only it gives it back
+    bool connectionRecalled = false; // the job must stop and waits for the borrower to give it back
     ItemStatus status = ItemStatus::StatusIdle;
     std::int32_t id = 0;
     bool automatic = true;

@@ -337,6 +337,47 @@ net::FtpConnection *QueueList::lentConnection(std::int32_t id) const
     return item ? item->manualConnection : nullptr;
 }
 
+net::FtpConnection *QueueList::borrowConnection(std::int32_t id)
+{
+    net::FtpConnection *connection = nullptr;
+    change(id, [&connection](QueueItem &item) {
+        if (!item.manualConnection || item.connectionRecalled)
+            return;
+        item.connectionBorrowed = true;
+        connection = item.manualConnection;
+    });
+    return connection;
+}
+
+void QueueList::leaveConnectionLent(std::int32_t id)
+{
+    change(id, [](QueueItem &item) { item.connectionBorrowed = false; });
+}
+
+bool QueueList::recallConnection(std::int32_t id)
+{
+    bool back = true;
+    change(id, [&back](QueueItem &item) {
+        if (!item.manualConnection)
+            return;
+        if (item.connectionBorrowed) {
+            item.connectionRecalled = true;
+            back = false;
+            return;
+        }
+        item.manualConnection = nullptr;
+        item.connectionRecalled = false;
+    });
+    return back;
+}
+
+bool QueueList::connectionRecalled(std::int32_t id) const
+{
+    std::lock_guard lock{m_mutex};
+    const QueueItem *item = find(id);
+    return item ? item->connectionRecalled : true;
+}
+
 void QueueList::setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_t totalSize)
 {
     bool found =

@@ -249,9 +249,10 @@ void TransferJob::waitForConnectionBack(int id)
         && !core::snapshotOrVanished(*m_queue, id).abortRequested)
         m_wake.waitFor(pollMs);
     // Stopped while lent: take the connection back, so the item never points at a connection that
-    // is about to be closed.
-    if (m_queue->lentConnection(id) != nullptr)
-        m_queue->lendConnection(id, nullptr);
+    // is about to be closed. A browser that works on it is asked for it (the abort ended its command)
+    // and the job waits until it has let go: it may hold the connection until then.
+    while (!m_queue->recallConnection(id))
+        m_wake.waitFor(pollMs);
 }
 
 } // namespace bw::engine

@@ -62,6 +62,9 @@ public:
     ErrorCode error() const { return m_control.error(); }
 
     void clearError() { m_control.clearError(); }
+    // Clears a failure, but never a stop request. False when a stop is pending.
+    bool clearErrorUnlessStopped() { return m_control.clearErrorUnlessStopped(); }
+    bool isStopRequested() const { return m_control.isStopRequested(); }
 
     bool login(const FtpSite &site);
     // Sends a command that already ends in CR LF.

@@ -338,6 +338,7 @@ void CMainFrame::createLayout()
     m_queueView->setRemoteBrowser(m_remotePane);
     connect(m_remotePane, &browse::CManFtpView::logLine, this, &CMainFrame::onLogLine);
     connect(m_remotePane, &browse::CManFtpView::connectionChanged, this, &CMainFrame::updateCommandStates);
+    connect(m_remotePane, &browse::CManFtpView::busyChanged, this, &CMainFrame::updateCommandStates);
     for (CCtrlListView *pane : {m_localView, m_remoteView}) {
         connect(pane->list()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CMainFrame::updateCommandStates);
@@ -472,9 +473,12 @@ void CMainFrame::updateCommandStates()
     action(QStringLiteral("connect"))->setEnabled(true);
     action(QStringLiteral("download"))->setEnabled(m_remotePane && m_remotePane->canDownload());
     action(QStringLiteral("upload"))->setEnabled(m_localPane && m_localPane->canUpload());
-    for (const char *name : {"disconnect", "temporaryDisconnect", "createRemoteFolder"})
+    // Disconnect also stops running commands; the others wait until those have ended.
+    const bool remoteReady = remoteConnected && !(m_remotePane && m_remotePane->isBusy());
+    for (const char *name : {"disconnect", "temporaryDisconnect"})
         action(QString::fromLatin1(name))->setEnabled(remoteConnected);
-    action(QStringLiteral("remoteDelete"))->setEnabled(remoteConnected && m_remote->hasSelection());
+    action(QStringLiteral("createRemoteFolder"))->setEnabled(remoteReady);
+    action(QStringLiteral("remoteDelete"))->setEnabled(remoteReady && m_remote->hasSelection());
     action(QStringLiteral("systemTray"))
         ->setText(m_inTray ? QStringLiteral("&Restore") : QStringLiteral("System &Tray"));
 }

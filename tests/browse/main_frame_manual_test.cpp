@@ -2,6 +2,7 @@
 // The window's manual-connection commands against the loopback vsftpd: the site list at start-up,
 // Connect, the hand-over through the queue view, the "Manual Log", the enabling of the remote commands,
 // Download and Upload, Disconnect, and the site file kept beside the test. Fails without the server.
+// Also: the lent connection taken back by its job in the middle of a direct transfer (a scripted server).
 #include <filesystem>
 
 #include <unistd.h>
@@ -9,12 +10,14 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
 #include "core/queue_item.h"
+#include "support/scripted_server.h"
 #include "support/test_servers.h"
 #include "ui/frame_fixture.h"
 #include "ui/queue_view.h"
@@ -97,6 +100,7 @@ private slots:
         QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).status,
             core::ItemStatus::StatusActiveManualConnection);
         QTRY_VERIFY_WITH_TIMEOUT(frame.action("disconnect")->isEnabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000); // the first listing
         QVERIFY(frame.action("temporaryDisconnect")->isEnabled());
         QVERIFY(frame.action("createRemoteFolder")->isEnabled());
         QVERIFY(!frame.action("remoteDelete")->isEnabled());
@@ -113,13 +117,22 @@ private slots:
             return std::optional<QString>(QString::fromStdString("/" + folderName));
         };
         remote->setPrompts(prompts);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         remote->changeDirectory();
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         const int row = remote->rowOf(QStringLiteral("remote.txt"));
         QVERIFY(row >= 0);
         remote->list()->selectRow(row);
         QVERIFY(frame.action("remoteDelete")->isEnabled());
         QVERIFY(frame.action("download")->isEnabled());
         frame.action("download")->trigger();
+        // While the download runs, the commands that need the connection wait.
+        QVERIFY(remote->isBusy());
+        QVERIFY(!frame.action("download")->isEnabled());
+        QVERIFY(!frame.action("createRemoteFolder")->isEnabled());
+        QVERIFY(frame.action("disconnect")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
+        QVERIFY(frame.action("createRemoteFolder")->isEnabled());
         QCOMPARE(test::readFile(b.engine.dir / "local" / "remote.txt"), std::string("from the server"));
 
         local->listDirectory();
@@ -127,6 +140,7 @@ private slots:
         local->list()->selectRow(local->rowOf(QStringLiteral("local.txt")));
         QVERIFY(frame.action("upload")->isEnabled());
         frame.action("upload")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
         QCOMPARE(test::readFile(folder / "local.txt"), std::string("from the desk"));
         QVERIFY(remote->rowOf(QStringLiteral("local.txt")) >= 0);
 
@@ -152,6 +166,102 @@ private slots:
                     || status == core::ItemStatus::StatusManualConnectionComplete
                     || status == core::ItemStatus::StatusUnknown,
                 qPrintable(QString::number(static_cast<int>(status))));
+    }
+
+    // Whatever ends the job while the remote browser runs a direct transfer on its connection, the
+    // browser stops the transfer, gives the connection back and detaches before the job goes on (and
+    // may be deleted); its next commands touch nothing of the job's.
+    void jobEndsDuringADirectTransfer_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Go stops the engine") << "go";
+        QTest::newRow("the item is deleted") << "delete";
+        QTest::newRow("the window closes") << "close";
+    }
+
+    void jobEndsDuringADirectTransfer()
+    {
+        QFETCH(QString, how);
+        test::ScriptedServer server;
+        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        server.reply("PWD", "257 \"/\" is current");
+        server.expect("PASV");
+        server.add(test::ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.add(test::ScriptedServer::Step::DataAccept);
+        server.reply("LIST", "150 Here it comes");
+        server.add(
+            test::ScriptedServer::Step::DataSend, "-rw-r--r--   1 u g 1000000 Mar  3  2001 big.bin\r\n");
+        server.add(test::ScriptedServer::Step::DataClose);
+        server.send("226 Done");
+        server.reply("TYPE I", "200 Binary");
+        server.expect("PASV");
+        server.add(test::ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.add(test::ScriptedServer::Step::DataAccept);
+        server.reply("RETR big.bin", "150 Sending");
+        server.add(test::ScriptedServer::Step::DataSend, std::string(4096, 'x'));
+        server.add(test::ScriptedServer::Step::DataHold); // the rest never comes
+        // Released once the transfer was stopped: the job's QUIT then gets its answer at once.
+        server.add(test::ScriptedServer::Step::DataClose);
+        server.send("226 Closing");
+        server.reply("QUIT", "221 Bye");
+        server.start();
+
+        test::FrameBundle b;
+        const fs::path local = b.engine.dir / "local";
+        fs::create_directories(local);
+        const std::int32_t id = b.engine.queue.addItem(
+            "ftp://u:p@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1, -1, 1);
+        QVERIFY(id != 0);
+        ui::CMainFrame &frame = b.create();
+        CManFtpView *remote = frame.remotePane();
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.startEngine();
+        QTRY_VERIFY_WITH_TIMEOUT(remote->isConnected(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000);
+        QCOMPARE(remote->rowOf(QStringLiteral("big.bin")), 1);
+
+        QSignalSpy finished(remote, &CManFtpView::transferFinished);
+        QSignalSpy changed(remote, &CManFtpView::connectionChanged);
+        connect(remote, &CManFtpView::transferFinished, this, [&server] { server.release(); });
+        QVERIFY(remote->downloadFile("big.bin", local.string()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fs::exists(local / "big.bin") && fs::file_size(local / "big.bin") == 4096, 20000);
+        QVERIFY(remote->isTransferring());
+
+        if (how == QLatin1String("go")) {
+            frame.action("go")->trigger();
+        } else if (how == QLatin1String("delete")) {
+            // The user selects the item's row in the queue and deletes it.
+            ui::TiledListCtrl *rows = frame.queueView()->currentList();
+            const int row = rows->findItemId(id);
+            QVERIFY(row >= 0);
+            rows->selectRow(row);
+            QVERIFY(frame.action("delete")->isEnabled());
+            frame.action("delete")->trigger();
+        } else {
+            frame.close();
+            QVERIFY(frame.isClosed());
+        }
+        // The transfer stopped, the browser let go, and the job ended the item.
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(finished.at(0).at(1).toBool(), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote->isConnected() && !remote->isBusy(), 20000);
+        QVERIFY(!changed.isEmpty() && !changed.last().at(0).toBool());
+        QVERIFY(remote->connection() == nullptr);
+        QVERIFY(remote->progressWindow() == nullptr);
+        QVERIFY(!fs::exists(local / "big.bin")); // a download that created the file takes it away
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !b.engine.queue.contains(id) || !core::isInProgressStatus(core::snapshotOrVanished(b.engine.queue, id).status), 20000);
+        if (how != QLatin1String("delete")) {
+            b.engine.scheduler.stop();
+            QTRY_VERIFY_WITH_TIMEOUT(b.engine.scheduler.waitUntilStoppedFor(10), 20000);
+        }
+        // The job may be gone now: the browser's commands must not reach its connection.
+        QVERIFY(!remote->check());
+        QVERIFY(!remote->refreshListing(true));
+        QVERIFY(!remote->downloadFile("big.bin", local.string()));
+        remote->disconnect(false);
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "app/glue/bellwick_doc.h"
@@ -81,6 +82,7 @@ private:
     QStringList m_log;
     QStringList m_answers;
     std::int32_t m_item = 0;
+    std::unique_ptr<QSignalSpy> m_transfers; // the remote browser's transferFinished
 
     BrowsePrompts prompts()
     {
@@ -115,6 +117,19 @@ private:
         return true;
     }
 
+    // Waits until the remote browser has run every queued command; the outcomes of the direct
+    // transfers that ended since the last call, in order.
+    QList<bool> settle()
+    {
+        if (!QTest::qWaitFor([&] { return !m_remote->isBusy(); }, kLimitMs))
+            return {false, false, false}; // no outcome list a test expects
+        QList<bool> outcomes;
+        for (const QList<QVariant> &signal : std::as_const(*m_transfers))
+            outcomes << signal.at(1).toBool();
+        m_transfers->clear();
+        return outcomes;
+    }
+
     std::int32_t connectAndHandOver()
     {
         SiteOptions options;
@@ -131,7 +146,7 @@ private:
                 return m_remote->isConnected();
             },
             kLimitMs);
-        return handed ? id : 0;
+        return handed && settle().isEmpty() ? id : 0;
     }
 
 private slots:
@@ -156,6 +171,7 @@ private slots:
         m_document = std::make_unique<bw::app::CBellwickDoc>(m_queue);
         m_queueView = std::make_unique<bw::ui::CFtpTreeView>(m_queue, m_scheduler, *m_document);
         m_remote = std::make_unique<CManFtpView>(m_queue);
+        m_transfers = std::make_unique<QSignalSpy>(m_remote.get(), &CManFtpView::transferFinished);
         m_local = std::make_unique<CLocalView>();
         m_local->setDirectory((m_dir / "local").string());
         m_queueView->setRemoteBrowser(m_remote.get());
@@ -176,6 +192,7 @@ private slots:
 
     void cleanupTestCase()
     {
+        m_transfers.reset();
         m_remote.reset();
         m_scheduler.stop();
         m_scheduler.waitUntilStopped();
@@ -202,6 +219,7 @@ private slots:
         QVERIFY(m_remote->isConnected());
         m_answers = {QStringLiteral("/") + QString::fromStdString(m_remoteName)};
         m_remote->changeDirectory();
+        QVERIFY(settle().isEmpty());
         QCOMPARE(m_remote->currentDirectoryPath(), "/" + m_remoteName + "/");
         QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         const int hello = m_remote->rowOf(QStringLiteral("hello.txt"));
@@ -213,13 +231,16 @@ private slots:
         const int listsBefore = listCommands();
         QVERIFY(selectOnly(QStringLiteral("sub")));
         m_remote->openDirectory();
+        QVERIFY(settle().isEmpty());
         QCOMPARE(rowNames(*m_remote), QStringList({"..", "inner.txt"}));
         QCOMPARE(listCommands(), listsBefore + 1);
         QVERIFY(selectOnly(QStringLiteral("..")));
         m_remote->openDirectory();
+        QVERIFY(settle().isEmpty());
         QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         QCOMPARE(listCommands(), listsBefore + 1); // the second visit comes from the cache
         QVERIFY(m_remote->refreshListing(true));
+        QVERIFY(settle().isEmpty());
         QCOMPARE(listCommands(), listsBefore + 2);
     }
 
@@ -227,18 +248,21 @@ private slots:
     {
         m_answers = {QStringLiteral("made")};
         m_remote->makeFolder();
+        QVERIFY(settle().isEmpty());
         QVERIFY(fs::is_directory(m_remoteHome / "made"));
         QVERIFY(m_remote->entry(m_remote->rowOf(QStringLiteral("made"))).isDirectory);
 
         QVERIFY(selectOnly(QStringLiteral("made")));
         m_answers = {QStringLiteral("renamed")};
         m_remote->renameSelection();
+        QVERIFY(settle().isEmpty());
         QVERIFY(!fs::exists(m_remoteHome / "made"));
         QVERIFY(fs::is_directory(m_remoteHome / "renamed"));
         QVERIFY(m_remote->rowOf(QStringLiteral("renamed")) >= 0);
 
         QVERIFY(selectOnly(QStringLiteral("renamed")));
         m_remote->deleteSelection();
+        QVERIFY(settle().isEmpty());
         QVERIFY(!fs::exists(m_remoteHome / "renamed"));
         QCOMPARE(m_remote->rowOf(QStringLiteral("renamed")), -1);
     }
@@ -247,6 +271,7 @@ private slots:
     {
         const fs::path local = m_dir / "local";
         QVERIFY(m_remote->downloadFile("hello.txt", local.string() + "//"));
+        QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(local / "hello.txt"), bw::test::readFile(m_remoteHome / "hello.txt"));
         QVERIFY(m_remote->progressWindow() == nullptr);
         QCOMPARE(m_remote->directoryBox()->text(), QString::fromStdString("/" + m_remoteName + "/"));
@@ -254,16 +279,20 @@ private slots:
         const std::string upBytes = bw::test::patternBytes(123457, 9);
         bw::test::writeFile(m_dir / "up.bin", upBytes);
         QVERIFY(m_remote->uploadFile((m_dir / "up.bin").string()));
+        QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(m_remoteHome / "up.bin"), upBytes);
 
         // A file made this way can be renamed and deleted like a folder.
         QVERIFY(m_remote->refreshListing(true));
+        QVERIFY(settle().isEmpty());
         QVERIFY(selectOnly(QStringLiteral("up.bin")));
         m_answers = {QStringLiteral("up2.bin")};
         m_remote->renameSelection();
+        QVERIFY(settle().isEmpty());
         QVERIFY(fs::exists(m_remoteHome / "up2.bin"));
         QVERIFY(selectOnly(QStringLiteral("up2.bin")));
         m_remote->deleteSelection();
+        QVERIFY(settle().isEmpty());
         QVERIFY(!fs::exists(m_remoteHome / "up2.bin"));
     }
 
@@ -271,8 +300,9 @@ private slots:
     {
         const fs::path local = m_dir / "local";
         const int logged = m_log.size();
-        // The server refuses the file: the call returns at once, says so in the log, leaves nothing.
-        QVERIFY(!m_remote->downloadFile("missing.bin", local.string()));
+        // The server refuses the file: the transfer ends at once, says so in the log, leaves nothing.
+        QVERIFY(m_remote->downloadFile("missing.bin", local.string()));
+        QCOMPARE(settle(), QList<bool>{false});
         QVERIFY(!fs::exists(local / "missing.bin"));
         QVERIFY(m_remote->progressWindow() == nullptr);
         QVERIFY(m_log.mid(logged).filter(QStringLiteral("status:Transfer failed")).size() == 1);
@@ -283,21 +313,47 @@ private slots:
         QVERIFY(!m_remote->downloadFile("a/b.txt", local.string()));
         QVERIFY(!m_remote->downloadFile("..", local.string()));
         QVERIFY(!fs::exists(m_dir / "escape.txt"));
+        QVERIFY(settle().isEmpty());
 
         // Abort pressed at once: the call ends, the partial file is gone, the connection still works.
         auto abortOnStart = connect(m_remote.get(), &CManFtpView::transferStarted, this,
             [this] { m_remote->progressWindow()->abortButton()->click(); });
-        QVERIFY(!m_remote->downloadFile("second.bin", local.string()));
+        QVERIFY(m_remote->downloadFile("second.bin", local.string()));
+        QCOMPARE(settle(), QList<bool>{false});
         disconnect(abortOnStart);
         QVERIFY(!fs::exists(local / "second.bin"));
         QVERIFY(m_remote->refreshListing(true));
+        QVERIFY(settle().isEmpty());
         QVERIFY(m_remote->rowOf(QStringLiteral("hello.txt")) >= 0);
+        QVERIFY(m_remote->isConnected());
+    }
+
+    void failedDownloadKeepsWhatWasThere()
+    {
+        // The user's own file: a download aborted before it began leaves its bytes alone.
+        const fs::path local = m_dir / "local";
+        bw::test::writeFile(local / "second.bin", "precious");
+        auto abortOnStart = connect(m_remote.get(), &CManFtpView::transferStarted, this,
+            [this] { m_remote->progressWindow()->abortButton()->click(); });
+        QVERIFY(m_remote->downloadFile("second.bin", local.string()));
+        QCOMPARE(settle(), QList<bool>{false});
+        disconnect(abortOnStart);
+        QCOMPARE(bw::test::readFile(local / "second.bin"), std::string("precious"));
+        fs::remove(local / "second.bin");
+
+        // A folder of the file's name cannot be written to: the download fails, the folder stays.
+        const fs::path blocked = m_dir / "blocked";
+        fs::create_directories(blocked / "hello.txt");
+        QVERIFY(m_remote->downloadFile("hello.txt", blocked.string()));
+        QCOMPARE(settle(), QList<bool>{false});
+        QVERIFY(fs::is_directory(blocked / "hello.txt"));
         QVERIFY(m_remote->isConnected());
     }
 
     void dragAndDropBetweenThePanes()
     {
         QVERIFY(m_remote->refreshListing(false));
+        QVERIFY(settle().isEmpty());
         m_remote->list()->clearSelection();
         m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("hello.txt")), false);
         m_remote->list()->selectRow(m_remote->rowOf(QStringLiteral("second.bin")), false);
@@ -317,6 +373,7 @@ private slots:
         m_local->setDirectory(target.string());
         m_local->listDirectory();
         m_local->dropText(text);
+        QCOMPARE(settle(), QList<bool>({true, true}));
         QCOMPARE(bw::test::readFile(target / "hello.txt"), bw::test::readFile(m_remoteHome / "hello.txt"));
         QCOMPARE(bw::test::readFile(target / "second.bin"), bw::test::readFile(m_remoteHome / "second.bin"));
         QVERIFY(m_local->rowOf(QStringLiteral("second.bin")) >= 0);
@@ -329,6 +386,7 @@ private slots:
         m_local->list()->selectRow(m_local->rowOf(QStringLiteral("from-local.txt")), false);
         const QString localText = m_local->dragText();
         m_remote->dropText(localText + QChar(8) + QString::fromStdString((target / "bare.txt").string()));
+        QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(m_remoteHome / "from-local.txt"), std::string("local bytes"));
         QVERIFY(!fs::exists(m_remoteHome / "bare.txt"));
         QVERIFY(m_remote->rowOf(QStringLiteral("from-local.txt")) >= 0);
@@ -340,11 +398,13 @@ private slots:
         m_local->list()->selectRow(m_local->rowOf(QStringLiteral("cmd.txt")), false);
         QVERIFY(m_local->canUpload());
         m_local->uploadSelection();
+        QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(m_remoteHome / "cmd.txt"), std::string("by command"));
         fs::remove(target / "cmd.txt");
         QVERIFY(selectOnly(QStringLiteral("cmd.txt")));
         QVERIFY(m_remote->canDownload());
         m_remote->downloadSelection();
+        QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(target / "cmd.txt"), std::string("by command"));
         m_local->setDirectory((m_dir / "local").string());
     }

@@ -14,6 +14,12 @@
 using namespace bw::browse;
 using bw::test::ScriptedServer;
 
+namespace {
+
+constexpr int kLimitMs = 20000;
+
+} // namespace
+
 class RemoteViewTest : public QObject
 {
     Q_OBJECT
@@ -87,13 +93,13 @@ private slots:
             QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
                 bw::core::ItemStatus::StatusInactiveManualConnection);
 
-            ListingCache::instance().store("/stale/", {});
             CManFtpView view(queue);
             QStringList log;
             connect(&view, &CManFtpView::logLine, &view,
                 [&](unsigned, quint64, const QString &text) { log << text; });
             view.takeOver(id);
             QVERIFY(view.isConnected());
+            QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), kLimitMs);
             QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
                 bw::core::ItemStatus::StatusActiveManualConnection);
             QCOMPARE(view.directoryBox()->text(), QStringLiteral("/"));
@@ -101,8 +107,8 @@ private slots:
             QCOMPARE(view.list()->rowCount(), 1);
             QCOMPARE(view.list()->itemText(0, 0), QStringLiteral(".."));
             QCOMPARE(view.entry(0).group, 0);
-            // The take-over emptied the cache, and the refused listing put nothing in it.
-            QCOMPARE(ListingCache::instance().size(), std::size_t(0));
+            // The refused listing put nothing in the cache.
+            QCOMPARE(view.controller().cachedListingCount(), std::size_t(0));
             QVERIFY(log.contains(QStringLiteral("PWD")));
             QVERIFY(log.contains(QStringLiteral("550 Listing refused")));
 
@@ -148,6 +154,8 @@ private slots:
         {
             CManFtpView view(queue);
             view.takeOver(idOne);
+            QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), kLimitMs);
+            QCOMPARE(view.controller().cachedListingCount(), std::size_t(1));
             QCOMPARE(view.directoryBox()->text(), QStringLiteral("/pub"));
             QCOMPARE(view.currentDirectoryPath(), std::string("/pub/"));
             QCOMPARE(view.list()->itemText(1, 0), QStringLiteral("a.txt"));
@@ -155,6 +163,9 @@ private slots:
             QCOMPARE(view.list()->itemText(1, 2), QStringLiteral("3/3/2001 12:00 AM"));
 
             view.takeOver(idTwo);
+            QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), kLimitMs);
+            // The cache holds the second site's folder alone.
+            QCOMPARE(view.controller().cachedListingCount(), std::size_t(1));
             QCOMPARE(bw::core::snapshotOrVanished(queue, idOne).status,
                 bw::core::ItemStatus::StatusInactiveManualConnection);
             QCOMPARE(bw::core::snapshotOrVanished(queue, idTwo).status,

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine_fixture.h"
+#include "net/ftp_connection.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -163,6 +164,33 @@ TEST_F(FtpJobTest, LoginFailuresEndWithTheirStatus)
     start();
     ASSERT_TRUE(waitStatus(badPassword, core::ItemStatus::StatusInvalidPassword));
     ASSERT_TRUE(waitStatus(refused, core::ItemStatus::StatusFailedToConnect));
+}
+
+TEST_F(FtpJobTest, StopWaitsForTheBorrowerToGiveTheConnectionBack)
+{
+    scheduler.setMaxThreads(1);
+    const std::string site = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":"
+        + std::to_string(server.port);
+    const auto id = queue.addItem(site, "");
+    start();
+    ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
+    // The browser borrows it and works on it from a thread of its own.
+    net::FtpConnection *connection = queue.borrowConnection(id);
+    ASSERT_NE(connection, nullptr);
+    std::string directory;
+    EXPECT_TRUE(connection->printWorkingDirectory(directory));
+
+    scheduler.stop();
+    // The job asks for it back, stops whatever runs on it, and waits: it neither takes it nor closes it.
+    ASSERT_TRUE(waitUntil([&] { return queue.connectionRecalled(id); }));
+    EXPECT_EQ(queue.lentConnection(id), connection);
+    EXPECT_TRUE(connection->isStopRequested());
+    EXPECT_TRUE(scheduler.isRunning()); // its job is still waiting
+
+    queue.setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
+    queue.lendConnection(id, nullptr);
+    ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle); // stopped while lent: the request stays queued
 }
 
 TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
