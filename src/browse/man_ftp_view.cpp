@@ -290,8 +290,10 @@ bool CManFtpView::canDownload() const
 
 void CManFtpView::downloadSelection()
 {
-    std::error_code error;
-    const std::string directory = std::filesystem::current_path(error).string();
+    // Downloads go to the folder the local pane shows.
+    if (!m_localView)
+        return;
+    const std::string directory = m_localView->directory();
     std::vector<std::string> names;
     for (int row : list()->selectedRows())
         names.push_back(entry(row).name);

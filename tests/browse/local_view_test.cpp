@@ -232,6 +232,7 @@ private slots:
         fs::create_directories(m_home / "full");
         fs::create_directories(m_home / "empty");
         CLocalView view;
+        view.setDirectory(m_home.string());
         view.setPrompts(prompts());
         view.listDirectory();
 

@@ -275,21 +275,13 @@ void MainFrameTest::droppedFileOpensOnlyAQueue()
 
 void MainFrameTest::deleteKeyActsOnTheFocusedPane()
 {
-    // The local pane lists the working directory: a folder of the test's own, given back at the end.
-    struct WorkingDirectory
-    {
-        std::filesystem::path saved = std::filesystem::current_path();
-
-        ~WorkingDirectory() { std::filesystem::current_path(saved); }
-    } restore;
-
     test::FrameBundle b;
     const std::filesystem::path folder = b.engine.dir / "local";
     std::filesystem::create_directories(folder);
     test::writeFile(folder / "victim.txt", "x");
-    std::filesystem::current_path(folder);
 
     CMainFrame &frame = b.create();
+    frame.localPane()->setDirectory(folder.string());
     const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
     frame.queueView()->refreshItem(id);
     TiledListCtrl *queue = frame.queueView()->list(QueueTab::Queue);
