@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/core (bw_core): the queue model: URLs, queue items, the queue list, the diagnostic log, the worker
+// thread base. May use platform; never net, engine or Qt.
+//
 // The one shared transfer queue: items by value in list order, the queue-wide defaults, the rules that
 // pick a worker's next item, and the notifications to the window. Called from the window's thread, the
 // scheduler thread and every worker thread. One lock guards everything; callers read copies, so no code

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/engine (bw_engine): transfer jobs, the scheduler, the queue file, the settings and the Engine that
+// wires them. May use net, core and platform; never Qt.
+//
 // The transfer engine as one object: the queue, the scheduler over it, the diagnostic log and the
 // engine's part of the settings, built in that order, started, and stopped in the reverse order (the
 // scheduler and its jobs end before the log closes and the queue goes). The owner's thread calls it;

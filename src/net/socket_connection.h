@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/net (bw_net): byte streams, the socket layer, the FTP and HTTP clients, the listing parser. May use
+// core, platform and OpenSSL; never engine or Qt.
+//
 // One TCP connection with deadline-bound calls over a ByteStream, the FTP reply reader of a control
 // connection, and a private worker thread that moves file data (send a text, send a file, receive into
 // a file) while the owner polls. The owner's thread drives it; any thread may write a stop request.

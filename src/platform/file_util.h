@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// src/platform (bw_platform): operating-system services: events, thread ids, clocks, socket error
+// numbers, fd ownership, safe file writes. May use the C++ library and POSIX only.
+//
 // File-system services the engine needs beyond <cstdio>: safe replacement of saved files, exclusive
 // temporary files, and facts about where a file lies.
 #pragma once
