@@ -229,6 +229,22 @@ TEST_F(ScriptedJobTest, ARefusedDownloadWithNothingToUploadEndsRatioNeedsUpload)
     EXPECT_TRUE(notifier.sawLine("Permission denied"));
 }
 
+TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
+{
+    login();
+    enterDirectory("/d/");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftpu", "/d/up.bin"), (local / "missing.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
+    ASSERT_TRUE(server.waitFinished());
+    for (const std::string &line : server.received())
+        EXPECT_FALSE(line.starts_with("STOR") || line.starts_with("TYPE")) << line;
+    EXPECT_TRUE(notifier.sawLine("File open error"));
+}
+
 TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 {
     const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
