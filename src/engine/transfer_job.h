@@ -119,6 +119,11 @@ private:
     void makeRemoteDirectories(const std::string &path);
     // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
     std::int64_t inspectRemoteName(int id, std::string &fileName);
+    // After a listing without an entry of that name first: the size of the file of that name further
+    // down, or 0 with the item ended "Missing target".
+    std::int64_t sizeOfListedFile(const std::string &fileName);
+    // False when a download need not run: the local file is complete, or (item failed) longer.
+    bool localCopyNeedsTransfer(const std::string &localPath, std::int64_t listedSize);
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);
