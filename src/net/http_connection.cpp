@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "core/diagnostic_log.h"
 #include "net/log_levels.h"
@@ -145,6 +146,7 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
     std::string location;
     bool tooLong = false;
     bool emptyBody = false;
+    bool rangeMismatch = false;
     {
         std::lock_guard lock{m_httpLock};
         const int found = m_header.parseChunk(chunk, headerOpen);
@@ -159,19 +161,24 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
         // bytes written as its body.
         if (!headerOpen) {
             status = m_headerStatus;
+            // A part that does not start where the local file ends would be appended at the wrong place.
+            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() >= 0
+                && m_header.rangeFirstByte() != m_requestOffset;
             emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
             // A chunked body says its own length; Content-Length does not apply to it. A partial
             // response counts the part already here, so that the total matches the bytes done.
             if (!m_header.isChunked() && m_header.contentLength() > 0)
                 expectedTotal = m_header.contentLength() + (status == 206 ? m_requestOffset : 0);
+            rangeMismatch = m_rangeMismatch;
         }
     }
     if (expectedTotal > 0)
         m_socket.setTotalSize(expectedTotal);
     if (hasLocation)
         m_socket.setErrorDetail(std::move(location));
-    if (tooLong) {
-        // Refuse a header without end rather than buffer it: closing ends the receive job at once.
+    if (tooLong || rangeMismatch) {
+        // Refuse a header without end rather than buffer it, and a misplaced part rather than write
+        // it: closing ends the receive job at once.
         chunk.clear();
         m_socket.close();
     } else if (emptyBody) {
@@ -250,6 +257,7 @@ void HttpConnection::beginResponse(std::int64_t localSize)
         m_chunked.reset();
         m_bodyReceived = 0;
         m_bodyMalformed = false;
+        m_rangeMismatch = false;
         m_requestOffset = localSize;
     }
     // A status or Location of an earlier response must not be taken for this one's.
@@ -313,7 +321,9 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         elapsed <= 0 ? 0.0 : (static_cast<double>(total) / 1000.0) / static_cast<double>(elapsed);
 
     bool ok = false;
-    if (jobSucceeded) {
+    if (const auto settled = judgeRange(localPath)) {
+        ok = *settled;
+    } else if (jobSucceeded) {
         const int status = error().status();
         if (status != 200 && status != 206) {
             m_socket.setError(CatProtocol, UnexpectedResponse);
@@ -350,6 +360,53 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         mapFailure(localPath);
     }
     return ok;
+}
+
+std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
+{
+    bool mismatch = false;
+    std::int64_t first = -1;
+    std::int64_t remoteBytes = -1;
+    std::int64_t localBytes = 0;
+    {
+        std::lock_guard lock{m_httpLock};
+        mismatch = m_rangeMismatch;
+        first = m_header.rangeFirstByte();
+        remoteBytes = m_header.rangeTotalBytes();
+        localBytes = m_requestOffset;
+    }
+    const int status = error().status();
+    if (status == 206 && mismatch) {
+        m_socket.setError(CatProtocol, UnexpectedResponse);
+        m_socket.setErrorStatus(status);
+        logStatus(formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
+            static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
+        return false;
+    }
+    // 416 answers a range that starts at or past the end: "bytes */SIZE" tells which.
+    if (status != 416 || remoteBytes < 0 || localBytes <= 0)
+        return std::nullopt;
+    if (remoteBytes == localBytes) {
+        m_socket.clearError();
+        m_socket.setErrorStatus(status);
+        logStatus(formatted("Local file is already complete (%lld bytes) [%s]",
+            static_cast<long long>(localBytes), localPath.c_str()));
+        return true;
+    }
+    if (remoteBytes > localBytes)
+        return std::nullopt;
+    m_socket.setError(CatProtocol, UnexpectedResponse);
+    m_socket.setErrorStatus(status);
+    logStatus(formatted(
+        "Local file (%lld bytes) is longer than the remote file (%lld bytes); it is left as it is [%s]",
+        static_cast<long long>(localBytes), static_cast<long long>(remoteBytes), localPath.c_str()));
+    return false;
+}
+
+void HttpConnection::logStatus(const std::string &message)
+{
+    log(message, kLogOutcome);
+    notify(NotifyStatus, 0, 0, message);
 }
 
 void HttpConnection::disconnect(int reason)

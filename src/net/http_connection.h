@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,12 @@ private:
     void waitForReceiveJob();
     // Decides the outcome once the receive job has ended, logs it and leaves the reason in the record.
     bool judgeDownload(const std::string &localPath, bool jobSucceeded);
+    // The outcome a Content-Range decides: a 206 part that does not start at the offset asked for
+    // fails; a 416 whose "bytes */SIZE" equals the local length succeeds with the file untouched, and
+    // one smaller than it fails. Empty when the range decides nothing.
+    std::optional<bool> judgeRange(const std::string &localPath);
+    // A line for the diagnostic log and the owner's status log.
+    void logStatus(const std::string &message);
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
 
@@ -110,6 +117,7 @@ private:
     HttpChunkedDecoder m_chunked; // guarded by m_httpLock
     std::int64_t m_bodyReceived = 0; // body bytes handed to the file; guarded by m_httpLock
     bool m_bodyMalformed = false; // guarded by m_httpLock
+    bool m_rangeMismatch = false; // a 206 part not at the offset asked for; guarded by m_httpLock
     std::int64_t m_requestOffset = 0; // the range asked for; guarded by m_httpLock
 
     // Set and read on the owner's thread only.

@@ -82,6 +82,23 @@ TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
     EXPECT_EQ(readFile(local / "over.bin"), body);
 }
 
+TEST_F(HttpJobTest, ACompleteLocalFileFinishesAndALongerOneFailsUntouched)
+{
+    const std::string body = patternBytes(5000, 6);
+    putRemote("c.bin", body);
+    const std::string longer = body + "tail";
+    writeFile(local / "complete.bin", body);
+    writeFile(local / "longer.bin", longer);
+    // A long rest keeps the failed item from being tried again while the test looks at it.
+    const auto complete = queue.addItem(url(remote("c.bin")), (local / "complete.bin").string());
+    const auto tooLong = queue.addItem(url(remote("c.bin")), (local / "longer.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(complete, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(tooLong, core::ItemStatus::StatusTransferFailed));
+    EXPECT_EQ(readFile(local / "complete.bin"), body);
+    EXPECT_EQ(readFile(local / "longer.bin"), longer);
+}
+
 TEST_F(HttpJobTest, FollowsAbsoluteAndRelativeRedirects)
 {
     const std::string body = readFile(std::filesystem::path(server.root) / "files/a.bin");
