@@ -116,6 +116,8 @@ private:
     void runFtpItem(int id);
     core::Selection endFtpItem(int id);
     bool openFtpSite(int id);
+    // True (and the connection closed) when the kept connection was dropped by the server.
+    bool loginDropped();
     void makeRemoteDirectories(const std::string &path);
     // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
     std::int64_t inspectRemoteName(int id, std::string &fileName);

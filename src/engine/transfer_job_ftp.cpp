@@ -16,7 +16,7 @@ namespace bw::engine {
 
 bool TransferJob::openFtpSite(int id)
 {
-    if (m_selected.sameAs(m_open) && !m_open.host.empty())
+    if (m_selected.sameAs(m_open) && !m_open.host.empty() && !loginDropped())
         return true;
     m_open = m_selected;
     if (mayContinue(id)) {
@@ -50,6 +50,16 @@ bool TransferJob::openFtpSite(int id)
         }
     }
     return m_result == kNoResult;
+}
+
+bool TransferJob::loginDropped()
+{
+    if (!m_ftp->isControlDropped())
+        return false;
+    // The server ended the kept connection (idle time-out, 421): log in again rather than fail at PWD.
+    status("The server closed the connection; logging in again...");
+    m_ftp->close();
+    return true;
 }
 
 void TransferJob::runFtpItem(int id)

@@ -314,6 +314,69 @@ TEST_F(ScriptedJobTest, ANameTheListingDoesNotShowEndsMissingTarget)
     EXPECT_FALSE(std::filesystem::exists(local / "gone.bin"));
 }
 
+// The server ends the kept connection between two items of its site: the second logs in afresh.
+TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
+{
+    struct Case
+    {
+        const char *name;
+        std::string goodbye; // sent right after the reply to the first item's last command
+    };
+
+    const Case cases[] = {
+        {"421 waiting", "421 Timeout.\r\n"},
+        {"closed without a word", ""},
+    };
+    bool started = false;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer caseServer;
+        const auto fileExchange = [&caseServer](const std::string &name, const std::string &body) {
+            caseServer.reply("PWD", "257 \"/\" is the current directory");
+            caseServer.reply("cwd /d/", "250 ok");
+            for (const std::string &command : {"LIST " + name, "RETR " + name}) {
+                if (command.starts_with("RETR"))
+                    caseServer.reply("TYPE I", "200 binary");
+                caseServer.expect("PASV");
+                caseServer.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+                caseServer.reply(command, "150 here");
+                caseServer.add(Step::DataAccept);
+                caseServer.add(
+                    Step::DataSend, command.starts_with("LIST") ? fileLine(name, body.size()) : body);
+                caseServer.add(Step::DataClose);
+                caseServer.send("226 done");
+            }
+            caseServer.expect("cwd /");
+        };
+        const auto loginSteps = [&caseServer] {
+            caseServer.send("220 scripted");
+            caseServer.reply("USER u", "331 password");
+            caseServer.reply("PASS p", "230 in");
+        };
+        loginSteps();
+        fileExchange("a.bin", "abc");
+        caseServer.sendRaw("250 ok\r\n" + c.goodbye);
+        caseServer.drop();
+        caseServer.add(Step::Accept);
+        loginSteps();
+        fileExchange("b.bin", "xyz");
+        caseServer.send("250 ok");
+        caseServer.reply("QUIT", "221 bye");
+        caseServer.start();
+
+        const std::string base = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/";
+        const auto first = queue.addItem(base + "a.bin", (local / c.name / "a.bin").string(), 0, 3600);
+        const auto second = queue.addItem(base + "b.bin", (local / c.name / "b.bin").string(), 0, 3600);
+        if (!std::exchange(started, true))
+            start();
+        ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(waitStatus(second, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(caseServer.waitFinished());
+        EXPECT_TRUE(caseServer.failures().empty()) << ::testing::PrintToString(caseServer.failures());
+        EXPECT_EQ(readFile(local / c.name / "b.bin"), "xyz");
+    }
+}
+
 TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 {
     const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
