@@ -105,6 +105,8 @@ private:
     void takeSelection(const core::Selection &selection);
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
+    // After a redirect: the next item of the target's site, the target first of all when it is the first.
+    core::Selection selectRedirectTarget();
     void finishItem(int id, core::ItemStatus result);
 
     void runHttpItem(int id);
@@ -149,6 +151,7 @@ private:
     Site m_selected;
     Site m_open;
     core::ItemStatus m_result = kNoResult;
+    int m_redirectTarget = 0; // the item a redirect of the current HTTP item queued
     bool m_stop = false;
 };
 

@@ -174,6 +174,7 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         std::lock_guard lock{g_redirectMutex};
         g_redirectDepth[newId] = depth;
     }
+    m_redirectTarget = newId;
     changed(1, id);
     return core::ItemStatus::StatusFinished;
 }

@@ -151,6 +151,23 @@ TEST_F(HttpJobTest, ARedirectLoopEndsTransferFailedAfterTwentyHops)
     EXPECT_EQ(queue.count(), 21u);
 }
 
+TEST_F(HttpJobTest, ARedirectChainIsFollowedWithinTheJobDespiteTheSitesRest)
+{
+    // A rested site never opens again during the test: every hop must be followed by the same job.
+    const auto id = queue.addItem(url("/loop-a"), (local / "loop.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitUntil(
+        [this] {
+            const auto ids = queue.ids();
+            return ids.size() == 21u
+                && core::snapshotOrVanished(queue, ids.back()).status
+                == core::ItemStatus::StatusTransferFailed;
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished);
+    EXPECT_EQ(queue.count(), 21u);
+}
+
 TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
 {
     const auto missing = queue.addItem(url(remote("absent.bin")), (local / "absent.bin").string());
