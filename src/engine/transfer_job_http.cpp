@@ -110,7 +110,7 @@ void TransferJob::runHttpItem(int id)
         }
     }
     const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
-    const std::string &localPath = item.localPath;
+    const std::string localPath = httpLocalFile(item.localPath, item.fileName);
     if (mayContinue(id)) {
         setBusy(true);
         status(receivingText(item.fileName, localPath));

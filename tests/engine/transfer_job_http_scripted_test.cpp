@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// HTTP transfer jobs against a scripted server: exact responses for folder URLs and stalled bodies.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace bw::test {
+namespace {
+
+using Step = ScriptedServer::Step;
+
+class HttpScriptedJobTest : public EngineTest
+{
+protected:
+    std::string url(const std::string &path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+    }
+
+    ScriptedServer server;
+    TempDir local;
+};
+
+TEST_F(HttpScriptedJobTest, AFolderUrlAndARedirectFromItWriteNamedFilesInTheFolder)
+{
+    server.add(Step::ExpectHeader).sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nindex");
+    server.add(Step::Accept)
+        .add(Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 302 Found\r\nLocation: /other/f.txt\r\nContent-Length: 0\r\n\r\n");
+    server.add(Step::Accept)
+        .add(Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfile");
+    server.start();
+
+    const std::string folder = (local / "dir").string() + "/";
+    const auto index = queue.addItem(url("/dir/"), folder);
+    start();
+    ASSERT_TRUE(waitStatus(index, core::ItemStatus::StatusFinished));
+    EXPECT_EQ(readFile(local / "dir/index.html"), "index");
+    const auto moved = queue.addItem(url("/moved/"), (local / "moved").string() + "/");
+    ASSERT_TRUE(waitStatus(moved, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    ASSERT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty()) << ::testing::PrintToString(server.failures());
+    EXPECT_EQ(readFile(local / "moved/f.txt"), "file");
+}
+
+} // namespace
+} // namespace bw::test
