@@ -120,18 +120,23 @@ void TransferJob::runHttpItem(int id)
     }
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
+        m_queue->setStatusDetail(id, {});
         if (m_http->download(localPath, target)) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);
         } else if (!stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
-            status(error.text());
+            // The server's own words tell a missing file from a refusal: "Permission denied (404 Not Found)".
+            const std::string said = error.status() >= 300 ? m_http->statusLine() : std::string();
+            status(said.empty() ? std::string(error.text()) : std::string(error.text()) + " (" + said + ")");
             forgetSites();
             if (error.is(net::CatProtocol, net::UrlRedirected))
                 m_result = queueRedirect(id, error.detail());
             else
                 m_result = core::ItemStatus::StatusTransferFailed;
+            if (m_result != core::ItemStatus::StatusFinished)
+                m_queue->setStatusDetail(id, said);
         }
     }
     m_queue->transferEnded(id);

@@ -75,6 +75,15 @@ std::int64_t HttpConnection::transferStart() const
     return m_transferStart;
 }
 
+std::string HttpConnection::statusLine() const
+{
+    std::lock_guard lock{m_httpLock};
+    if (m_headerStatus <= 0)
+        return {};
+    const std::string &reason = m_header.reason();
+    return std::to_string(m_headerStatus) + (reason.empty() ? "" : " " + reason);
+}
+
 void HttpConnection::setHttpState(HttpState state)
 {
     std::lock_guard lock{m_httpLock};

@@ -79,6 +79,8 @@ public:
     void setTimeout(int seconds);
     int timeout() const;
     HttpState httpState() const;
+    // The last response's status and reason ("404 Not Found"); empty when no status line came.
+    std::string statusLine() const;
     // When the last download started (clock seconds), -1 before the first.
     std::int64_t transferStart() const;
 

@@ -176,8 +176,13 @@ TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
     ASSERT_TRUE(waitAllSettled());
     EXPECT_EQ(core::snapshotOrVanished(queue, missing).status, core::ItemStatus::StatusTransferFailed);
     EXPECT_EQ(core::snapshotOrVanished(queue, forbidden).status, core::ItemStatus::StatusTransferFailed);
-    EXPECT_TRUE(notifier.sawLine("Permission denied"));
-    EXPECT_TRUE(notifier.sawLine("Unexpected response code"));
+    // The statuses stay; the log line and the tooltip say what the server answered.
+    EXPECT_TRUE(notifier.sawLine("Permission denied (404 Not Found)"));
+    EXPECT_TRUE(notifier.sawLine("Unexpected response code (403 Forbidden)"));
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, missing)),
+        "Transfer failed (404 Not Found)");
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, forbidden)),
+        "Transfer failed (403 Forbidden)");
 }
 
 TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)
