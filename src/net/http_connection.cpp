@@ -225,12 +225,36 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
 
 void HttpConnection::waitForReceiveJob()
 {
+    IdleWatch watch{-1, m_socket.clock().nowSeconds(), false};
     // Wait on the end of the job, with the tick as the limit, so a finished download is seen at once.
     do {
         notify(NotifyProgress, bytesDone(), totalSize(), {});
+        stopWhenIdleTooLong(watch);
     } while (!m_socket.waitIdle(kProgressTickMs));
     // The final counts: a body that arrived within one tick would otherwise stay at 0.
     notify(NotifyProgress, bytesDone(), totalSize(), {});
+}
+
+void HttpConnection::stopWhenIdleTooLong(IdleWatch &watch)
+{
+    std::int64_t moved = bytesDone();
+    {
+        std::lock_guard lock{m_httpLock};
+        moved += static_cast<std::int64_t>(m_header.headerBytes());
+    }
+    const std::int64_t now = m_socket.clock().nowSeconds();
+    if (moved != watch.movedBytes) {
+        watch.movedBytes = moved;
+        watch.lastMoveSeconds = now;
+        return;
+    }
+    // A server that stops sending without closing (or a dead link) would hold the item for ever: the
+    // item's time-out ends it as a stalled FTP transfer ends, and the part already written stays.
+    const int limit = timeout();
+    if (!watch.stopped && limit > 0 && now - watch.lastMoveSeconds > limit) {
+        watch.stopped = true;
+        m_socket.setStopError(DataIdleTimeout);
+    }
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)
@@ -358,6 +382,10 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         // for the next resume.
         log(formatted("%s: body ended after %lld bytes [%s]", record.text(),
                 static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
+    } else if (const ErrorCode stop = error(); stop.is(CatStop, DataIdleTimeout)) {
+        log(formatted("%s: nothing received for %d seconds after %lld body bytes [%s]", stop.text(),
+                timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
             kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.

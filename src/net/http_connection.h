@@ -75,7 +75,7 @@ public:
 
     void setConnectionId(int id);
     int connectionId() const;
-    // Stored for symmetry with FTP; the HTTP exchange uses the socket layer's own waits.
+    // Seconds without a byte of header or body after which a download is stopped (0: never).
     void setTimeout(int seconds);
     int timeout() const;
     HttpState httpState() const;
@@ -100,6 +100,17 @@ private:
     // Forgets the last response before a new request for a local file of `localSize` bytes.
     void beginResponse(std::int64_t localSize);
     void waitForReceiveJob();
+
+    // When the download last moved a byte (header or body), for the idle time-out.
+    struct IdleWatch
+    {
+        std::int64_t movedBytes;
+        std::int64_t lastMoveSeconds;
+        bool stopped;
+    };
+
+    // Stops the receive job once nothing arrived for longer than the time-out.
+    void stopWhenIdleTooLong(IdleWatch &watch);
     // Decides the outcome once the receive job has ended, logs it and leaves the reason in the record.
     bool judgeDownload(const std::string &localPath, bool jobSucceeded);
     // The outcome a Content-Range decides: a 206 part that does not start at the offset asked for

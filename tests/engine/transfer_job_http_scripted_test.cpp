@@ -2,6 +2,7 @@
 // HTTP transfer jobs against a scripted server: exact responses for folder URLs and stalled bodies.
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,36 @@ TEST_F(HttpScriptedJobTest, AFolderUrlAndARedirectFromItWriteNamedFilesInTheFold
     ASSERT_TRUE(server.waitFinished());
     EXPECT_TRUE(server.failures().empty()) << ::testing::PrintToString(server.failures());
     EXPECT_EQ(readFile(local / "moved/f.txt"), "file");
+}
+
+// A server that stops sending without closing: the item's time-out ends the item, the part stays.
+TEST_F(HttpScriptedJobTest, AStalledResponseEndsTransferFailedAfterTheTimeout)
+{
+    const struct
+    {
+        const char *name;
+        std::string sent; // what the server sends before it falls silent
+        std::string partial; // what the local file holds afterwards
+    } cases[] = {
+        {"stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", "abc"},
+        {"stalled header", "HTTP/1.1 200 OK\r\nContent-Len", ""},
+    };
+
+    bool started = false;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer caseServer;
+        caseServer.add(Step::ExpectHeader).sendRaw(c.sent).hold();
+        caseServer.start();
+        const auto file = local / (std::string(c.name) + ".bin");
+        const auto id = queue.addItem("http://127.0.0.1:" + std::to_string(caseServer.port()) + "/f.bin",
+            file.string(), 0, 3600, -1, 1);
+        if (!std::exchange(started, true))
+            start();
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed, std::chrono::seconds(20)));
+        caseServer.release();
+        EXPECT_EQ(std::filesystem::exists(file) ? readFile(file) : std::string(), c.partial);
+    }
 }
 
 } // namespace
