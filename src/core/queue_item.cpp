@@ -160,4 +160,10 @@ bool QueueItem::isSameSite(
     return port == otherPort && host == otherHost && user == otherUser;
 }
 
+std::string statusTextWithDetail(const QueueItem &item)
+{
+    const std::string text = statusText(item.status);
+    return item.statusDetail.empty() ? text : text + " (" + item.statusDetail + ")";
+}
+
 } // namespace bw::core

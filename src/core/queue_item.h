@@ -117,7 +117,12 @@ public:
     std::int64_t totalSize = 0;
     std::int64_t rateKBps = 0;
     std::int64_t transferStart = -1;
+    // What the server said about the last failure ("404 Not Found"); shown, never stored.
+    std::string statusDetail;
     bool transferring = false;
 };
+
+// The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".
+std::string statusTextWithDetail(const QueueItem &item);
 
 } // namespace bw::core

@@ -301,6 +301,11 @@ void QueueList::setAbortRequested(std::int32_t id, bool requested)
     change(id, [requested](QueueItem &item) { item.abortRequested = requested; });
 }
 
+void QueueList::setStatusDetail(std::int32_t id, std::string detail)
+{
+    change(id, [&detail](QueueItem &item) { item.statusDetail = std::move(detail); });
+}
+
 void QueueList::setSelected(std::int32_t id, bool selected)
 {
     change(id, [selected](QueueItem &item) { item.selected = selected; });

@@ -107,6 +107,7 @@ public:
     void setRetryCount(std::int32_t id, std::int32_t count);
     void setAttempts(std::int32_t id, std::int32_t attempts);
     void setAbortRequested(std::int32_t id, bool requested);
+    void setStatusDetail(std::int32_t id, std::string detail);
     void setSelected(std::int32_t id, bool selected);
     void setAllSelected(bool selected);
 

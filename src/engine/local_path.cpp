@@ -107,6 +107,16 @@ void createLocalDirectories(const std::string &localPath)
     }
 }
 
+std::string httpLocalFile(const std::string &localPath, const std::string &fileName)
+{
+    std::error_code ignored;
+    const bool folder = localPath.ends_with('/') || std::filesystem::is_directory(localPath, ignored);
+    if (!folder)
+        return localPath;
+    const std::string name = isSafePathComponent(fileName) ? fileName : "index.html";
+    return withoutTrailingSlashes(localPath) + "/" + name;
+}
+
 bool isSafePathComponent(const std::string &name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos

@@ -28,6 +28,11 @@ std::string buildLocalPath(const LocalPathOptions &options, const std::string &u
 // (the transfer reports what then cannot be written).
 void createLocalDirectories(const std::string &localPath);
 
+// The file an HTTP download writes: `localPath` itself, unless it names a folder (it ends in "/" or is
+// an existing directory, as for a URL ending in "/" or a redirect from one); then the URL's last
+// component `fileName` inside it, or "index.html" when the URL has none.
+std::string httpLocalFile(const std::string &localPath, const std::string &fileName);
+
 // True when `name`, as a server listed it or a local folder holds it, can be used as exactly one path
 // component: not empty, not "." or "..", and without "/" or "\".
 bool isSafePathComponent(const std::string &name);

@@ -165,6 +165,16 @@ core::Selection TransferJob::selectFollowing()
     return m_queue->selectNext(m_selected.host, m_selected.port, m_selected.user, true);
 }
 
+core::Selection TransferJob::selectRedirectTarget()
+{
+    // The target is followed by this job at once, as the next item of its own site: a redirect chain
+    // must not wait for a scheduler pass (and the site's rest) at every hop.
+    const auto target = m_queue->snapshot(m_redirectTarget);
+    if (m_stop || !target)
+        return selectFollowing();
+    return m_queue->selectNext(target->host, target->port, target->user, true);
+}
+
 int TransferJob::Run()
 {
     m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
@@ -189,8 +199,9 @@ int TransferJob::Run()
 
         const core::UrlScheme scheme = item.scheme;
         if (scheme == core::SchemeHttp) {
+            m_redirectTarget = 0;
             runHttpItem(id);
-            selection = selectFollowing();
+            selection = m_redirectTarget != 0 ? selectRedirectTarget() : selectFollowing();
             finishItem(id, m_result);
             changed(0, id); // the final status, so its row moves to its tab now
         } else if ((scheme == core::SchemeFtp || scheme == core::SchemeFtpUpload) && !hasUnsafeFtpText(id)) {

@@ -105,6 +105,8 @@ private:
     void takeSelection(const core::Selection &selection);
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
+    // After a redirect: the next item of the target's site, the target first of all when it is the first.
+    core::Selection selectRedirectTarget();
     void finishItem(int id, core::ItemStatus result);
 
     void runHttpItem(int id);
@@ -116,9 +118,16 @@ private:
     void runFtpItem(int id);
     core::Selection endFtpItem(int id);
     bool openFtpSite(int id);
+    // True (and the connection closed) when the kept connection was dropped by the server.
+    bool loginDropped();
     void makeRemoteDirectories(const std::string &path);
     // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
     std::int64_t inspectRemoteName(int id, std::string &fileName);
+    // After a listing without an entry of that name first: the size of the file of that name further
+    // down, or 0 with the item ended "Missing target".
+    std::int64_t sizeOfListedFile(const std::string &fileName);
+    // False when a download need not run: the local file is complete, or (item failed) longer.
+    bool localCopyNeedsTransfer(const std::string &localPath, std::int64_t listedSize);
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);
@@ -142,6 +151,7 @@ private:
     Site m_selected;
     Site m_open;
     core::ItemStatus m_result = kNoResult;
+    int m_redirectTarget = 0; // the item a redirect of the current HTTP item queued
     bool m_stop = false;
 };
 

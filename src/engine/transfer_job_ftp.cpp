@@ -5,16 +5,18 @@
 #include <system_error>
 
 #include "core/queue_list.h"
+#include "engine/local_copy.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
+#include "platform/file_util.h"
 
 namespace bw::engine {
 
 bool TransferJob::openFtpSite(int id)
 {
-    if (m_selected.sameAs(m_open) && !m_open.host.empty())
+    if (m_selected.sameAs(m_open) && !m_open.host.empty() && !loginDropped())
         return true;
     m_open = m_selected;
     if (mayContinue(id)) {
@@ -48,6 +50,16 @@ bool TransferJob::openFtpSite(int id)
         }
     }
     return m_result == kNoResult;
+}
+
+bool TransferJob::loginDropped()
+{
+    if (!m_ftp->isControlDropped())
+        return false;
+    // The server ended the kept connection (idle time-out, 421): log in again rather than fail at PWD.
+    status("The server closed the connection; logging in again...");
+    m_ftp->close();
+    return true;
 }
 
 void TransferJob::runFtpItem(int id)
@@ -170,7 +182,36 @@ std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
         return 0;
     }
     m_ftp->clearError();
-    return namedEntry ? m_ftp->entrySize() : 0;
+    if (namedEntry)
+        return m_ftp->entrySize();
+    return sizeOfListedFile(fileName);
+}
+
+std::int64_t TransferJob::sizeOfListedFile(const std::string &fileName)
+{
+    // A server that lists the whole folder whatever the argument may show the name further down.
+    if (m_ftp->parseNextEntry(fileName) && !m_ftp->entryIsDirectory())
+        return m_ftp->entrySize();
+    // Neither a listed file nor a directory: retrying or uploading for a ratio site cannot help.
+    status("No such file on the server: " + fileName);
+    m_result = core::ItemStatus::StatusMissingTarget;
+    return 0;
+}
+
+bool TransferJob::localCopyNeedsTransfer(const std::string &localPath, std::int64_t listedSize)
+{
+    switch (compareLocalCopy(localPath, listedSize)) {
+    case LocalCopy::Partial:
+        return true;
+    case LocalCopy::Complete:
+        status("Local file is already complete.");
+        return false;
+    case LocalCopy::Longer:
+        status(localCopyLongerText(localPath, platform::fileSize(localPath), listedSize));
+        m_result = core::ItemStatus::StatusTransferFailed;
+        return false;
+    }
+    return true;
 }
 
 void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
@@ -184,9 +225,15 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
     } else {
         status(transmittingText(localPath, fileName));
     }
+    // Resuming appends from the local length: a local file as long as the listed one is done, and a
+    // longer one is no copy of it.
+    const bool needed = !download || localCopyNeedsTransfer(localPath, listedSize);
+    if (m_result != kNoResult)
+        return;
     m_queue->transferStarted(id);
-    const bool done = download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
-                               : m_ftp->upload(localPath, fileName, true, passive, true);
+    const bool done = !needed
+        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
+                     : m_ftp->upload(localPath, fileName, true, passive, true));
     if (done) {
         if (download) {
             status("File retrieved.");

@@ -110,7 +110,7 @@ void TransferJob::runHttpItem(int id)
         }
     }
     const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
-    const std::string &localPath = item.localPath;
+    const std::string localPath = httpLocalFile(item.localPath, item.fileName);
     if (mayContinue(id)) {
         setBusy(true);
         status(receivingText(item.fileName, localPath));
@@ -120,18 +120,23 @@ void TransferJob::runHttpItem(int id)
     }
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
+        m_queue->setStatusDetail(id, {});
         if (m_http->download(localPath, target)) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);
         } else if (!stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
-            status(error.text());
+            // The server's own words tell a missing file from a refusal: "Permission denied (404 Not Found)".
+            const std::string said = error.status() >= 300 ? m_http->statusLine() : std::string();
+            status(said.empty() ? std::string(error.text()) : std::string(error.text()) + " (" + said + ")");
             forgetSites();
             if (error.is(net::CatProtocol, net::UrlRedirected))
                 m_result = queueRedirect(id, error.detail());
             else
                 m_result = core::ItemStatus::StatusTransferFailed;
+            if (m_result != core::ItemStatus::StatusFinished)
+                m_queue->setStatusDetail(id, said);
         }
     }
     m_queue->transferEnded(id);
@@ -174,6 +179,7 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         std::lock_guard lock{g_redirectMutex};
         g_redirectDepth[newId] = depth;
     }
+    m_redirectTarget = newId;
     changed(1, id);
     return core::ItemStatus::StatusFinished;
 }

@@ -317,6 +317,23 @@ bool FtpConnection::quit()
     return code > 0;
 }
 
+bool FtpConnection::isControlDropped()
+{
+    if (!isConnected())
+        return true;
+    // An idle connection has nothing to say: whatever waits is the server's goodbye or its close.
+    if (!m_control.replyReader().hasLines() && !m_control.waitReadable(0)) {
+        m_control.clearErrorUnlessStopped();
+        return !isConnected();
+    }
+    const int code = readReply();
+    if (code == -1 || code == 421 || !isConnected())
+        return true;
+    // Any other reply was the closing reply a stopped transfer still owed.
+    m_closingReplyOwed = false;
+    return false;
+}
+
 void FtpConnection::disconnect(int reason)
 {
     const FtpState state = ftpState();

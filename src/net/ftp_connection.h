@@ -62,8 +62,10 @@ public:
     ErrorCode error() const { return m_control.error(); }
 
     void clearError() { m_control.clearError(); }
+
     // Clears a failure, but never a stop request. False when a stop is pending.
     bool clearErrorUnlessStopped() { return m_control.clearErrorUnlessStopped(); }
+
     bool isStopRequested() const { return m_control.isStopRequested(); }
 
     bool login(const FtpSite &site);
@@ -79,6 +81,9 @@ public:
     bool deleteFile(const std::string &path);
     bool rename(const std::string &from, const std::string &to);
     bool quit();
+    // Before a kept connection is used again: true when the server has closed it or sent a 421 while
+    // it was idle (the reply or the close is read), so the owner logs in afresh.
+    bool isControlDropped();
     // Leaves the server when logged in; sends nothing on a fresh or closed connection.
     void disconnect(int reason);
     // Safe from any thread: writes the stop request into the data and the control connection.

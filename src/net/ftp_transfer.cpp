@@ -7,9 +7,13 @@
 #include <filesystem>
 #include <regex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "net/ftp_connection.h"
 #include "net/log_levels.h"
 #include "platform/file_util.h"
+#include "platform/unique_fd.h"
 
 namespace bw::net {
 
@@ -42,6 +46,17 @@ bool findPassiveAddress(const std::string &reply, std::string &host, int &port)
         + "." + std::to_string(numbers[3]);
     port = numbers[4] * 256 + numbers[5];
     return true;
+}
+
+// True when `path` is a regular file this process can open for reading.
+bool canReadFile(const std::string &path)
+{
+    platform::UniqueFd fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+
+    struct stat info
+    {};
+
+    return fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace
@@ -188,6 +203,13 @@ bool FtpConnection::upload(
     const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait)
 {
     log("Uploading File: " + remoteName, kLogFileName);
+    // STOR truncates the remote file at once: a local file that cannot be read must stop the upload
+    // before anything is sent, or every retry would wipe what the server holds.
+    if (!canReadFile(localPath)) {
+        m_control.setLocalError(FileOpenError);
+        log(std::string(error().text()) + " [" + localPath + "]", kLogOutcome);
+        return false;
+    }
     if (!prepareFileTransfer(binary, passive))
         return false;
     if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpState::Uploading))

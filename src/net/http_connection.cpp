@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "core/diagnostic_log.h"
 #include "net/log_levels.h"
@@ -72,6 +73,15 @@ std::int64_t HttpConnection::transferStart() const
 {
     std::lock_guard lock{m_httpLock};
     return m_transferStart;
+}
+
+std::string HttpConnection::statusLine() const
+{
+    std::lock_guard lock{m_httpLock};
+    if (m_headerStatus <= 0)
+        return {};
+    const std::string &reason = m_header.reason();
+    return std::to_string(m_headerStatus) + (reason.empty() ? "" : " " + reason);
 }
 
 void HttpConnection::setHttpState(HttpState state)
@@ -145,6 +155,7 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
     std::string location;
     bool tooLong = false;
     bool emptyBody = false;
+    bool rangeMismatch = false;
     {
         std::lock_guard lock{m_httpLock};
         const int found = m_header.parseChunk(chunk, headerOpen);
@@ -159,19 +170,24 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
         // bytes written as its body.
         if (!headerOpen) {
             status = m_headerStatus;
+            // A part that does not start where the local file ends would be appended at the wrong place.
+            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() >= 0
+                && m_header.rangeFirstByte() != m_requestOffset;
             emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
             // A chunked body says its own length; Content-Length does not apply to it. A partial
             // response counts the part already here, so that the total matches the bytes done.
             if (!m_header.isChunked() && m_header.contentLength() > 0)
                 expectedTotal = m_header.contentLength() + (status == 206 ? m_requestOffset : 0);
+            rangeMismatch = m_rangeMismatch;
         }
     }
     if (expectedTotal > 0)
         m_socket.setTotalSize(expectedTotal);
     if (hasLocation)
         m_socket.setErrorDetail(std::move(location));
-    if (tooLong) {
-        // Refuse a header without end rather than buffer it: closing ends the receive job at once.
+    if (tooLong || rangeMismatch) {
+        // Refuse a header without end rather than buffer it, and a misplaced part rather than write
+        // it: closing ends the receive job at once.
         chunk.clear();
         m_socket.close();
     } else if (emptyBody) {
@@ -209,12 +225,36 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
 
 void HttpConnection::waitForReceiveJob()
 {
+    IdleWatch watch{-1, m_socket.clock().nowSeconds(), false};
     // Wait on the end of the job, with the tick as the limit, so a finished download is seen at once.
     do {
         notify(NotifyProgress, bytesDone(), totalSize(), {});
+        stopWhenIdleTooLong(watch);
     } while (!m_socket.waitIdle(kProgressTickMs));
     // The final counts: a body that arrived within one tick would otherwise stay at 0.
     notify(NotifyProgress, bytesDone(), totalSize(), {});
+}
+
+void HttpConnection::stopWhenIdleTooLong(IdleWatch &watch)
+{
+    std::int64_t moved = bytesDone();
+    {
+        std::lock_guard lock{m_httpLock};
+        moved += static_cast<std::int64_t>(m_header.headerBytes());
+    }
+    const std::int64_t now = m_socket.clock().nowSeconds();
+    if (moved != watch.movedBytes) {
+        watch.movedBytes = moved;
+        watch.lastMoveSeconds = now;
+        return;
+    }
+    // A server that stops sending without closing (or a dead link) would hold the item for ever: the
+    // item's time-out ends it as a stalled FTP transfer ends, and the part already written stays.
+    const int limit = timeout();
+    if (!watch.stopped && limit > 0 && now - watch.lastMoveSeconds > limit) {
+        watch.stopped = true;
+        m_socket.setStopError(DataIdleTimeout);
+    }
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)
@@ -250,6 +290,7 @@ void HttpConnection::beginResponse(std::int64_t localSize)
         m_chunked.reset();
         m_bodyReceived = 0;
         m_bodyMalformed = false;
+        m_rangeMismatch = false;
         m_requestOffset = localSize;
     }
     // A status or Location of an earlier response must not be taken for this one's.
@@ -313,7 +354,9 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         elapsed <= 0 ? 0.0 : (static_cast<double>(total) / 1000.0) / static_cast<double>(elapsed);
 
     bool ok = false;
-    if (jobSucceeded) {
+    if (const auto settled = judgeRange(localPath)) {
+        ok = *settled;
+    } else if (jobSucceeded) {
         const int status = error().status();
         if (status != 200 && status != 206) {
             m_socket.setError(CatProtocol, UnexpectedResponse);
@@ -340,6 +383,10 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         log(formatted("%s: body ended after %lld bytes [%s]", record.text(),
                 static_cast<long long>(bodyBytes), localPath.c_str()),
             kLogOutcome);
+    } else if (const ErrorCode stop = error(); stop.is(CatStop, DataIdleTimeout)) {
+        log(formatted("%s: nothing received for %d seconds after %lld body bytes [%s]", stop.text(),
+                timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.
         const int status = error().status();
@@ -350,6 +397,53 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         mapFailure(localPath);
     }
     return ok;
+}
+
+std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
+{
+    bool mismatch = false;
+    std::int64_t first = -1;
+    std::int64_t remoteBytes = -1;
+    std::int64_t localBytes = 0;
+    {
+        std::lock_guard lock{m_httpLock};
+        mismatch = m_rangeMismatch;
+        first = m_header.rangeFirstByte();
+        remoteBytes = m_header.rangeTotalBytes();
+        localBytes = m_requestOffset;
+    }
+    const int status = error().status();
+    if (status == 206 && mismatch) {
+        m_socket.setError(CatProtocol, UnexpectedResponse);
+        m_socket.setErrorStatus(status);
+        logStatus(formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
+            static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
+        return false;
+    }
+    // 416 answers a range that starts at or past the end: "bytes */SIZE" tells which.
+    if (status != 416 || remoteBytes < 0 || localBytes <= 0)
+        return std::nullopt;
+    if (remoteBytes == localBytes) {
+        m_socket.clearError();
+        m_socket.setErrorStatus(status);
+        logStatus(formatted("Local file is already complete (%lld bytes) [%s]",
+            static_cast<long long>(localBytes), localPath.c_str()));
+        return true;
+    }
+    if (remoteBytes > localBytes)
+        return std::nullopt;
+    m_socket.setError(CatProtocol, UnexpectedResponse);
+    m_socket.setErrorStatus(status);
+    logStatus(formatted(
+        "Local file (%lld bytes) is longer than the remote file (%lld bytes); it is left as it is [%s]",
+        static_cast<long long>(localBytes), static_cast<long long>(remoteBytes), localPath.c_str()));
+    return false;
+}
+
+void HttpConnection::logStatus(const std::string &message)
+{
+    log(message, kLogOutcome);
+    notify(NotifyStatus, 0, 0, message);
 }
 
 void HttpConnection::disconnect(int reason)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,10 +75,12 @@ public:
 
     void setConnectionId(int id);
     int connectionId() const;
-    // Stored for symmetry with FTP; the HTTP exchange uses the socket layer's own waits.
+    // Seconds without a byte of header or body after which a download is stopped (0: never).
     void setTimeout(int seconds);
     int timeout() const;
     HttpState httpState() const;
+    // The last response's status and reason ("404 Not Found"); empty when no status line came.
+    std::string statusLine() const;
     // When the last download started (clock seconds), -1 before the first.
     std::int64_t transferStart() const;
 
@@ -97,8 +100,25 @@ private:
     // Forgets the last response before a new request for a local file of `localSize` bytes.
     void beginResponse(std::int64_t localSize);
     void waitForReceiveJob();
+
+    // When the download last moved a byte (header or body), for the idle time-out.
+    struct IdleWatch
+    {
+        std::int64_t movedBytes;
+        std::int64_t lastMoveSeconds;
+        bool stopped;
+    };
+
+    // Stops the receive job once nothing arrived for longer than the time-out.
+    void stopWhenIdleTooLong(IdleWatch &watch);
     // Decides the outcome once the receive job has ended, logs it and leaves the reason in the record.
     bool judgeDownload(const std::string &localPath, bool jobSucceeded);
+    // The outcome a Content-Range decides: a 206 part that does not start at the offset asked for
+    // fails; a 416 whose "bytes */SIZE" equals the local length succeeds with the file untouched, and
+    // one smaller than it fails. Empty when the range decides nothing.
+    std::optional<bool> judgeRange(const std::string &localPath);
+    // A line for the diagnostic log and the owner's status log.
+    void logStatus(const std::string &message);
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
 
@@ -110,6 +130,7 @@ private:
     HttpChunkedDecoder m_chunked; // guarded by m_httpLock
     std::int64_t m_bodyReceived = 0; // body bytes handed to the file; guarded by m_httpLock
     bool m_bodyMalformed = false; // guarded by m_httpLock
+    bool m_rangeMismatch = false; // a 206 part not at the offset asked for; guarded by m_httpLock
     std::int64_t m_requestOffset = 0; // the range asked for; guarded by m_httpLock
 
     // Set and read on the owner's thread only.

@@ -34,7 +34,61 @@ std::int64_t leadingNumber(std::string_view text)
     return value;
 }
 
+// A whole decimal number of `text`; false for anything else (blanks, signs, overflow).
+bool wholeNumber(std::string_view text, std::int64_t &value)
+{
+    if (text.empty())
+        return false;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    return parsed.ec == std::errc{} && parsed.ptr == text.data() + text.size() && value >= 0;
+}
+
+// The text after the status code of a status line, blanks trimmed.
+std::string reasonOfStatusLine(std::string_view line)
+{
+    auto at = line.find(' ');
+    at = line.find_first_not_of(' ', at);
+    at = at == std::string_view::npos ? at : line.find(' ', at);
+    if (at == std::string_view::npos)
+        return {};
+    std::string_view reason = line.substr(at);
+    while (!reason.empty() && isBlank(reason.front()))
+        reason.remove_prefix(1);
+    while (!reason.empty() && isBlank(reason.back()))
+        reason.remove_suffix(1);
+    return std::string(reason);
+}
+
 } // namespace
+
+bool HttpHeaderParser::parseContentRange(std::string_view value, std::int64_t &first, std::int64_t &total)
+{
+    if (!startsWithIgnoringCase(value, "bytes"))
+        return false;
+    value.remove_prefix(5);
+    while (!value.empty() && isBlank(value.front()))
+        value.remove_prefix(1);
+    const auto slash = value.find('/');
+    if (slash == std::string_view::npos)
+        return false;
+    const std::string_view range = value.substr(0, slash);
+    const std::string_view size = value.substr(slash + 1);
+    first = -1;
+    total = -1;
+    if (size != "*" && !wholeNumber(size, total))
+        return false;
+    if (range == "*")
+        return total >= 0;
+    const auto dash = range.find('-');
+    std::int64_t last = -1;
+    if (dash == std::string_view::npos || !wholeNumber(range.substr(0, dash), first)
+        || !wholeNumber(range.substr(dash + 1), last) || last < first) {
+        first = -1;
+        total = -1;
+        return false;
+    }
+    return true;
+}
 
 void HttpHeaderParser::reset()
 {
@@ -78,6 +132,7 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         chunkStatus = status;
         if (m_status < 0)
             m_status = status;
+        m_reason = reasonOfStatusLine(line);
     } else if (fieldValue(line, "Content-Length:", value)) {
         const std::int64_t length = leadingNumber(value);
         if (length > 0)
@@ -90,6 +145,8 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         for (auto &c : lower)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         m_chunked = lower.find("chunked") != std::string::npos;
+    } else if (fieldValue(line, "Content-Range:", value)) {
+        parseContentRange(value, m_rangeFirst, m_rangeTotal);
     } else if (fieldValue(line, "Location:", value)) {
         m_location = std::string(value);
         m_hasLocation = true;

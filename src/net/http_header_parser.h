@@ -45,6 +45,15 @@ public:
     // The first status seen, -1 before any status line.
     int status() const { return m_status; }
 
+    // The reason phrase of the last status line ("Not Found"), blanks trimmed; empty when it had none.
+    const std::string &reason() const { return m_reason; }
+
+    // Content-Range: the first byte of the part sent and the whole file's size; -1 where the field
+    // is missing, unreadable or says "*".
+    std::int64_t rangeFirstByte() const { return m_rangeFirst; }
+
+    std::int64_t rangeTotalBytes() const { return m_rangeTotal; }
+
     // The header (up to and including its blank line) is longer than kMaxHeaderBytes; it is then never
     // reported complete, and parseChunk consumes nothing more.
     bool isTooLong() const { return m_tooLong; }
@@ -55,6 +64,9 @@ public:
     static int statusFromLine(std::string_view line);
     // The value after a header name (case ignored) with leading blanks removed, or false.
     static bool fieldValue(std::string_view line, std::string_view name, std::string_view &value);
+    // A Content-Range value: "bytes FIRST-LAST/TOTAL", "bytes */TOTAL" or "bytes FIRST-LAST/*". False
+    // when it is none of these; a "*" part comes out as -1.
+    static bool parseContentRange(std::string_view value, std::int64_t &first, std::int64_t &total);
 
 private:
     void takeLine(std::string_view line, bool &headerOpen, int &chunkStatus);
@@ -65,6 +77,9 @@ private:
     bool m_hasLocation = false;
     bool m_chunked = false;
     std::string m_location;
+    std::string m_reason;
+    std::int64_t m_rangeFirst = -1;
+    std::int64_t m_rangeTotal = -1;
     std::size_t m_headerBytes = 0;
     bool m_tooLong = false;
     bool m_lastEndWasPair = false; // the last line consumed ended with CR LF or LF CR

@@ -105,8 +105,8 @@ CFtpTreeView::CFtpTreeView(
             list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
         list->setStatusTips(true);
         list->setStatusTipProvider([this](std::int64_t itemId) {
-            return fromStd(core::statusText(
-                core::snapshotOrVanished(m_queue, static_cast<std::int32_t>(itemId)).status));
+            return fromStd(core::statusTextWithDetail(
+                core::snapshotOrVanished(m_queue, static_cast<std::int32_t>(itemId))));
         });
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setContextMenuPolicy(Qt::NoContextMenu);

@@ -85,5 +85,29 @@ TEST(LocalPathTest, OnlyPlainNamesAreSafeComponents)
         EXPECT_FALSE(isSafePathComponent(name)) << name;
 }
 
+TEST(LocalPathTest, AnHttpDownloadIntoAFolderIsNamedAfterTheUrl)
+{
+    test::TempDir dir;
+    const std::string folder = (dir / "existing").string();
+    std::filesystem::create_directories(folder);
+
+    const struct
+    {
+        const char *name;
+        std::string localPath;
+        std::string fileName;
+        std::string expected;
+    } cases[] = {
+        {"plain file", "/dl/f.bin", "other.bin", "/dl/f.bin"},
+        {"folder URL", "/dl/dir/", "", "/dl/dir/index.html"},
+        {"redirect from a folder URL", "/dl/dir/", "f.txt", "/dl/dir/f.txt"},
+        {"existing folder", folder, "g.txt", folder + "/g.txt"},
+        {"unsafe name", "/dl/dir/", "..", "/dl/dir/index.html"},
+    };
+
+    for (const auto &c : cases)
+        EXPECT_EQ(httpLocalFile(c.localPath, c.fileName), c.expected) << c.name;
+}
+
 } // namespace
 } // namespace bw::engine

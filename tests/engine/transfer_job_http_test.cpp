@@ -82,6 +82,23 @@ TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
     EXPECT_EQ(readFile(local / "over.bin"), body);
 }
 
+TEST_F(HttpJobTest, ACompleteLocalFileFinishesAndALongerOneFailsUntouched)
+{
+    const std::string body = patternBytes(5000, 6);
+    putRemote("c.bin", body);
+    const std::string longer = body + "tail";
+    writeFile(local / "complete.bin", body);
+    writeFile(local / "longer.bin", longer);
+    // A long rest keeps the failed item from being tried again while the test looks at it.
+    const auto complete = queue.addItem(url(remote("c.bin")), (local / "complete.bin").string());
+    const auto tooLong = queue.addItem(url(remote("c.bin")), (local / "longer.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(complete, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(tooLong, core::ItemStatus::StatusTransferFailed));
+    EXPECT_EQ(readFile(local / "complete.bin"), body);
+    EXPECT_EQ(readFile(local / "longer.bin"), longer);
+}
+
 TEST_F(HttpJobTest, FollowsAbsoluteAndRelativeRedirects)
 {
     const std::string body = readFile(std::filesystem::path(server.root) / "files/a.bin");
@@ -134,6 +151,23 @@ TEST_F(HttpJobTest, ARedirectLoopEndsTransferFailedAfterTwentyHops)
     EXPECT_EQ(queue.count(), 21u);
 }
 
+TEST_F(HttpJobTest, ARedirectChainIsFollowedWithinTheJobDespiteTheSitesRest)
+{
+    // A rested site never opens again during the test: every hop must be followed by the same job.
+    const auto id = queue.addItem(url("/loop-a"), (local / "loop.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitUntil(
+        [this] {
+            const auto ids = queue.ids();
+            return ids.size() == 21u
+                && core::snapshotOrVanished(queue, ids.back()).status
+                == core::ItemStatus::StatusTransferFailed;
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished);
+    EXPECT_EQ(queue.count(), 21u);
+}
+
 TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
 {
     const auto missing = queue.addItem(url(remote("absent.bin")), (local / "absent.bin").string());
@@ -142,8 +176,13 @@ TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
     ASSERT_TRUE(waitAllSettled());
     EXPECT_EQ(core::snapshotOrVanished(queue, missing).status, core::ItemStatus::StatusTransferFailed);
     EXPECT_EQ(core::snapshotOrVanished(queue, forbidden).status, core::ItemStatus::StatusTransferFailed);
-    EXPECT_TRUE(notifier.sawLine("Permission denied"));
-    EXPECT_TRUE(notifier.sawLine("Unexpected response code"));
+    // The statuses stay; the log line and the tooltip say what the server answered.
+    EXPECT_TRUE(notifier.sawLine("Permission denied (404 Not Found)"));
+    EXPECT_TRUE(notifier.sawLine("Unexpected response code (403 Forbidden)"));
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, missing)),
+        "Transfer failed (404 Not Found)");
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, forbidden)),
+        "Transfer failed (403 Forbidden)");
 }
 
 TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)

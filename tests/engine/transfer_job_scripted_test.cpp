@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -227,6 +228,153 @@ TEST_F(ScriptedJobTest, ARefusedDownloadWithNothingToUploadEndsRatioNeedsUpload)
     ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioNeedsUpload));
     expectCleanScript();
     EXPECT_TRUE(notifier.sawLine("Permission denied"));
+}
+
+TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
+{
+    login();
+    enterDirectory("/d/");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftpu", "/d/up.bin"), (local / "missing.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
+    ASSERT_TRUE(server.waitFinished());
+    for (const std::string &line : server.received())
+        EXPECT_FALSE(line.starts_with("STOR") || line.starts_with("TYPE")) << line;
+    EXPECT_TRUE(notifier.sawLine("File open error"));
+}
+
+// A local file as long as the listed one or longer is never resumed: REST would append the remote
+// file's tail to it (or nothing at all) and end "Finished" with the wrong content.
+TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
+{
+    struct Case
+    {
+        const char *name;
+        std::string localBytes;
+        core::ItemStatus expected;
+    };
+
+    const Case cases[] = {
+        {"equal length ends Finished", "abcd", core::ItemStatus::StatusFinished},
+        {"longer local file fails", "abcdef", core::ItemStatus::StatusTransferFailed},
+    };
+    bool started = false;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer caseServer;
+        caseServer.send("220 scripted");
+        caseServer.reply("USER u", "331 password");
+        caseServer.reply("PASS p", "230 in");
+        caseServer.reply("PWD", "257 \"/\" is the current directory");
+        caseServer.reply("cwd /d/", "250 ok");
+        caseServer.expect("PASV");
+        caseServer.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        caseServer.reply("LIST f.bin", "150 here");
+        caseServer.add(Step::DataAccept);
+        caseServer.add(Step::DataSend, fileLine("f.bin", 4));
+        caseServer.add(Step::DataClose);
+        caseServer.send("226 done");
+        caseServer.reply("cwd /", "250 ok");
+        caseServer.reply("QUIT", "221 bye");
+        caseServer.start();
+
+        const auto file = local / (std::string("f") + std::to_string(c.localBytes.size()) + ".bin");
+        writeFile(file, c.localBytes);
+        const std::string caseUrl = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/f.bin";
+        const auto id = queue.addItem(caseUrl, file.string(), 0, 3600);
+        if (!std::exchange(started, true))
+            start();
+        ASSERT_TRUE(waitStatus(id, c.expected));
+        ASSERT_TRUE(caseServer.waitFinished());
+        EXPECT_TRUE(caseServer.failures().empty()) << ::testing::PrintToString(caseServer.failures());
+        EXPECT_EQ(readFile(file), c.localBytes);
+    }
+    EXPECT_TRUE(notifier.sawLine("Local file is already complete."));
+}
+
+TEST_F(ScriptedJobTest, ANameTheListingDoesNotShowEndsMissingTarget)
+{
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST gone.bin", "");
+    server.reply("cwd gone.bin", "550 No such directory");
+    server.reply("cwd /", "250 ok");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/gone.bin"), (local / "gone.bin").string(), 0, 3600);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusMissingTarget));
+    EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, id).status), "Missing target");
+    expectCleanScript();
+    EXPECT_FALSE(receivedLine("RETR gone.bin"));
+    EXPECT_FALSE(std::filesystem::exists(local / "gone.bin"));
+}
+
+// The server ends the kept connection between two items of its site: the second logs in afresh.
+TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
+{
+    struct Case
+    {
+        const char *name;
+        std::string goodbye; // sent right after the reply to the first item's last command
+    };
+
+    const Case cases[] = {
+        {"421 waiting", "421 Timeout.\r\n"},
+        {"closed without a word", ""},
+    };
+    bool started = false;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer caseServer;
+        const auto fileExchange = [&caseServer](const std::string &name, const std::string &body) {
+            caseServer.reply("PWD", "257 \"/\" is the current directory");
+            caseServer.reply("cwd /d/", "250 ok");
+            for (const std::string &command : {"LIST " + name, "RETR " + name}) {
+                if (command.starts_with("RETR"))
+                    caseServer.reply("TYPE I", "200 binary");
+                caseServer.expect("PASV");
+                caseServer.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+                caseServer.reply(command, "150 here");
+                caseServer.add(Step::DataAccept);
+                caseServer.add(
+                    Step::DataSend, command.starts_with("LIST") ? fileLine(name, body.size()) : body);
+                caseServer.add(Step::DataClose);
+                caseServer.send("226 done");
+            }
+            caseServer.expect("cwd /");
+        };
+        const auto loginSteps = [&caseServer] {
+            caseServer.send("220 scripted");
+            caseServer.reply("USER u", "331 password");
+            caseServer.reply("PASS p", "230 in");
+        };
+        loginSteps();
+        fileExchange("a.bin", "abc");
+        caseServer.sendRaw("250 ok\r\n" + c.goodbye);
+        caseServer.drop();
+        caseServer.add(Step::Accept);
+        loginSteps();
+        fileExchange("b.bin", "xyz");
+        caseServer.send("250 ok");
+        caseServer.reply("QUIT", "221 bye");
+        caseServer.start();
+
+        const std::string base = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/";
+        const auto first = queue.addItem(base + "a.bin", (local / c.name / "a.bin").string(), 0, 3600);
+        const auto second = queue.addItem(base + "b.bin", (local / c.name / "b.bin").string(), 0, 3600);
+        if (!std::exchange(started, true))
+            start();
+        ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(waitStatus(second, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(caseServer.waitFinished());
+        EXPECT_TRUE(caseServer.failures().empty()) << ::testing::PrintToString(caseServer.failures());
+        EXPECT_EQ(readFile(local / c.name / "b.bin"), "xyz");
+    }
 }
 
 TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)

@@ -216,6 +216,56 @@ TEST(HttpHeaderParserTest, StatusLineHelper)
     EXPECT_EQ(HttpHeaderParser::statusFromLine("Server: HTTP/1.1 200"), -1);
 }
 
+TEST(HttpHeaderParserTest, ReadsContentRangeValues)
+{
+    struct Case
+    {
+        const char *name;
+        const char *value;
+        bool valid;
+        std::int64_t first;
+        std::int64_t total;
+    };
+
+    const Case cases[] = {
+        {"FullRange", "bytes 100-199/200", true, 100, 200},
+        {"UnsatisfiedRange", "bytes */4096", true, -1, 4096},
+        {"UnknownTotal", "bytes 0-9/*", true, 0, -1},
+        {"UpperCaseUnit", "BYTES 5-9/10", true, 5, 10},
+        {"OtherUnit", "items 0-1/2", false, -1, -1},
+        {"NoSlash", "bytes 0-9", false, -1, -1},
+        {"LastBeforeFirst", "bytes 9-0/10", false, -1, -1},
+        {"NegativeFirst", "bytes -1-9/10", false, -1, -1},
+        {"TrailingJunk", "bytes 0-9/10x", false, -1, -1},
+        {"StarBoth", "bytes */*", false, -1, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int64_t first = -7;
+        std::int64_t total = -7;
+        EXPECT_EQ(HttpHeaderParser::parseContentRange(c.value, first, total), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(first, c.first);
+            EXPECT_EQ(total, c.total);
+        }
+    }
+}
+
+TEST(HttpHeaderParserTest, KeepsTheReasonAndTheRangeOfTheResponse)
+{
+    HttpHeaderParser parser;
+    const Feed out =
+        feed(parser, {"HTTP/1.1 416 Range Not Satisfiable \r\n", "Content-Range: bytes */1234\r\n\r\n"});
+    EXPECT_EQ(out.lastStatus, 416);
+    EXPECT_EQ(parser.reason(), "Range Not Satisfiable");
+    EXPECT_EQ(parser.rangeFirstByte(), -1);
+    EXPECT_EQ(parser.rangeTotalBytes(), 1234);
+    parser.reset();
+    feed(parser, {"HTTP/1.1 404\r\n\r\n"});
+    EXPECT_EQ(parser.reason(), "");
+    EXPECT_EQ(parser.rangeTotalBytes(), -1);
+}
+
 TEST(HttpHeaderParserTest, RefusesAHeaderThatNeverEnds)
 {
     HttpHeaderParser parser;

@@ -179,6 +179,61 @@ TEST_F(HttpScriptedTest, BodyCutShortFailsAndKeepsThePartForResume)
     EXPECT_EQ(m_http.bytesDone(), 100);
 }
 
+// A resumed request meets a range the server cannot or does not serve from the local length.
+TEST_F(HttpScriptedTest, ContentRangeDecidesAResumedDownload)
+{
+    struct Case
+    {
+        const char *name;
+        std::string localBytes;
+        std::string response;
+        bool ok;
+    };
+
+    const Case cases[] = {
+        {"CompleteFileEndsWithTheFileUntouched", "abcdef",
+            "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */6\r\nContent-Length: 0\r\n\r\n",
+            true},
+        {"LongerLocalFileFailsUntouched", "abcdefgh",
+            "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */6\r\nContent-Length: 0\r\n\r\n",
+            false},
+        {"UnsatisfiedWithoutSizeFails", "abcdef",
+            "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n", false},
+        {"PartFromAnotherOffsetIsNotAppended", "abc",
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-5/6\r\nContent-Length: 6\r\n\r\nabcdef",
+            false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        server.add(ScriptedServer::Step::ExpectHeader).sendRaw(c.response).add(ScriptedServer::Step::Hold);
+        server.start();
+        test::writeFile(m_dir / "f.bin", c.localBytes);
+        ASSERT_TRUE(connectTo(server));
+        EXPECT_EQ(m_http.download(local("f.bin"), "/f.bin"), c.ok);
+        server.release();
+        ASSERT_TRUE(server.waitFinished());
+        EXPECT_EQ(test::readFile(m_dir / "f.bin"), c.localBytes);
+        if (!c.ok) {
+            EXPECT_TRUE(m_http.error().is(CatProtocol, UnexpectedResponse)
+                || m_http.error().is(CatProtocol, PermissionDenied));
+        }
+    }
+}
+
+TEST_F(HttpScriptedTest, APartFromTheOffsetAskedForIsAppended)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::ExpectHeader)
+        .sendRaw(
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 3-5/6\r\nContent-Length: 3\r\n\r\ndef");
+    server.start();
+    test::writeFile(m_dir / "f.bin", "abc");
+    ASSERT_TRUE(connectTo(server));
+    EXPECT_TRUE(m_http.download(local("f.bin"), "/f.bin"));
+    EXPECT_EQ(test::readFile(m_dir / "f.bin"), "abcdef");
+}
+
 TEST_F(HttpScriptedTest, BodyToTheCloseEndedByAResetFails)
 {
     struct Case
