@@ -22,8 +22,8 @@ QStringList splitDragText(const QString &text)
 QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std::string &password,
     const std::string &host, std::int32_t port, const std::string &directory, const std::string &name)
 {
-    const std::string text = "{" + std::to_string(itemId) + "}ftp://" + user + ":" + password + "@" + host
-        + ":" + std::to_string(port) + core::escapeAt(directory + name);
+    const std::string text = "{" + std::to_string(itemId) + "}ftp://" + user + ":" + password + "@"
+        + core::hostForUrl(host) + ":" + std::to_string(port) + core::escapeAt(directory + name);
     return QString::fromStdString(text);
 }
 
@@ -36,7 +36,7 @@ QString viewFileUrl(const std::string &user, const std::string &password, const 
     std::string text = "ftp://";
     if (lowered != core::kAnonymousUser)
         text += user + ":" + password + "@";
-    text += host + ":" + std::to_string(port) + directory + name;
+    text += core::hostForUrl(host) + ":" + std::to_string(port) + directory + name;
     return QString::fromStdString(text);
 }
 

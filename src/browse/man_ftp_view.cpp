@@ -485,8 +485,8 @@ void CManFtpView::dropText(const QString &text)
         return;
     if (url.scheme != core::SchemeFtp && url.scheme != core::SchemeFtpUpload)
         return;
-    const std::string request =
-        "ftp://" + url.user + ":" + url.password + "@" + url.host + ":" + std::to_string(url.port);
+    const std::string request = "ftp://" + url.user + ":" + url.password + "@" + core::hostForUrl(url.host)
+        + ":" + std::to_string(url.port);
     if (m_queue.addItem(request, "", 0, -1, -1, -1, -1) != 0)
         m_queue.notifyQueueChanged(true, 0);
 }

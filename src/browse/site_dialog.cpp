@@ -328,7 +328,7 @@ std::int32_t queueManualConnection(core::QueueList &queue, const std::string &us
 {
     // Escaped, or a "%41" in a password would log in as "A" and a ":" in a user name would end it.
     const std::string url = "ftp://" + core::escapeUserInfo(user) + ":" + core::escapeUserInfo(password) + "@"
-        + host + ":" + std::to_string(port);
+        + core::hostForUrl(host) + ":" + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
 }
 

@@ -52,6 +52,94 @@ std::int32_t leadingNumber(std::string_view text)
     return static_cast<std::int32_t>(value);
 }
 
+bool isHexGroup(std::string_view group)
+{
+    return !group.empty() && group.size() <= 4
+        && std::all_of(group.begin(), group.end(), [](char c) { return hexValue(c) >= 0; });
+}
+
+bool isDottedQuad(std::string_view text)
+{
+    int parts = 0;
+    while (true) {
+        const std::size_t dot = text.find('.');
+        const std::string_view part = text.substr(0, dot);
+        if (part.empty() || part.size() > 3
+            || !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })
+            || leadingNumber(part) > 255)
+            return false;
+        ++parts;
+        if (dot == std::string_view::npos)
+            return parts == 4;
+        text.remove_prefix(dot + 1);
+    }
+}
+
+// RFC 4291 2.2 text forms: eight groups of up to four hex digits, one "::" standing for a run of zero
+// groups, and an IPv4 address in place of the last two groups.
+bool isIpv6Literal(std::string_view text)
+{
+    const std::size_t gap = text.find("::");
+    if (gap != std::string_view::npos && text.find("::", gap + 1) != std::string_view::npos)
+        return false;
+    int groups = 0;
+    auto countGroups = [&groups](std::string_view side, bool mayEndInQuad) {
+        if (side.empty())
+            return true;
+        while (true) {
+            const std::size_t colon = side.find(':');
+            const std::string_view group = side.substr(0, colon);
+            if (colon == std::string_view::npos && mayEndInQuad
+                && group.find('.') != std::string_view::npos) {
+                groups += 2;
+                return isDottedQuad(group);
+            }
+            if (!isHexGroup(group))
+                return false;
+            ++groups;
+            if (colon == std::string_view::npos)
+                return true;
+            side.remove_prefix(colon + 1);
+        }
+    };
+    if (gap == std::string_view::npos)
+        return countGroups(text, true) && groups == 8;
+    return countGroups(text.substr(0, gap), false) && countGroups(text.substr(gap + 2), true) && groups < 8;
+}
+
+// Splits "host", "host:port", "[v6]" or "[v6]:port" (what is left after the user information and the
+// path). False for an unclosed or malformed bracketed address or anything after its "]" but a port.
+// Local URLs connect nowhere: there neither brackets nor the port are checked.
+bool splitHostPort(std::string_view text, bool network, Url &url)
+{
+    std::string_view portText;
+    bool hasColon = false;
+    if (network && text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || !isIpv6Literal(text.substr(1, close - 1)))
+            return false;
+        url.host = std::string(text.substr(1, close - 1));
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':')
+            return false;
+        hasColon = !rest.empty();
+        portText = hasColon ? rest.substr(1) : rest;
+    } else {
+        const std::size_t colon = text.find(':');
+        hasColon = colon != std::string_view::npos;
+        url.host = std::string(text.substr(0, colon));
+        portText = hasColon ? text.substr(colon + 1) : std::string_view();
+    }
+    // "host:" with nothing after the colon keeps the default port.
+    if (hasColon && !portText.empty()) {
+        url.port = leadingNumber(portText);
+        // A port the network cannot carry is a typing error, never a silent wrap to another port.
+        if (network && (url.port < kMinPort || url.port > kMaxPort))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseUrl(std::string_view input, Url &url)
@@ -107,19 +195,9 @@ bool parseUrl(std::string_view input, Url &url)
         }
     }
 
-    if (std::size_t colon = text.find(':'); colon != std::string::npos) {
-        if (colon + 1 < text.size()) {
-            url.port = leadingNumber(std::string_view(text).substr(colon + 1));
-            // A port the network cannot carry is a typing error, never a silent wrap to another port.
-            // Local URLs connect nowhere: whatever follows a colon there is not checked.
-            if (url.scheme != SchemeLocal && (url.port < kMinPort || url.port > kMaxPort))
-                return false;
-        }
-        // "host:" with nothing after the colon keeps the default port and names the host "host".
-        text.erase(colon);
-    }
+    if (!splitHostPort(text, url.scheme != SchemeLocal, url))
+        return false;
 
-    url.host = text;
     url.user = unescapeUrlPart(url.user);
     url.password = unescapeUrlPart(url.password);
     url.path = unescapeUrlPart(url.path);
@@ -145,6 +223,13 @@ std::string unescapeUrlPart(std::string_view text)
         result.push_back(text[i]);
     }
     return result;
+}
+
+std::string hostForUrl(std::string_view host)
+{
+    if (host.find(':') != std::string_view::npos)
+        return "[" + std::string(host) + "]";
+    return std::string(host);
 }
 
 std::string escapeAt(std::string_view text)

@@ -38,14 +38,19 @@ struct Url
     bool operator==(const Url &) const = default;
 };
 
-// Splits `text` into `url` (which is reset to the defaults first). Returns false when no known prefix
-// starts the text, nothing follows the last "@", or a network URL gives a port outside 1 to 65535
-// (one without digits reads as 0); the fields are then not meant to be used.
+// Splits `text` into `url` (which is reset to the defaults first). An IPv6 address is written in
+// brackets ("ftp://[::1]:2121/") and stored without them. Returns false when no known prefix starts the
+// text, nothing follows the last "@", a bracketed address is unclosed or not an IPv6 address, or a
+// network URL gives a port outside 1 to 65535 (one without digits reads as 0); the fields are then not
+// meant to be used.
 bool parseUrl(std::string_view text, Url &url);
 
 // Decodes "%hh" escapes (two hexadecimal digits). A "%" not followed by two hexadecimal digits, and
 // "%00", stay as they are; a decoded "%" is never decoded again.
 std::string unescapeUrlPart(std::string_view text);
+
+// The host as it is written in a URL or a Host header: an IPv6 address (it holds ":") in brackets.
+std::string hostForUrl(std::string_view host);
 
 // Every "@" becomes "%40", so that a server-side name holding "@" cannot be taken for the separator of
 // the user information when it is appended to a URL.

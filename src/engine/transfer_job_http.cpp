@@ -68,7 +68,7 @@ std::string resolveRedirect(const core::Url &request, const std::string &locatio
         origin = "ftp://";
     if (location.starts_with("//"))
         return origin.substr(0, origin.size() - 2) + location;
-    origin += request.host;
+    origin += core::hostForUrl(request.host);
     const int defaultPort = request.scheme == core::SchemeHttp ? 80 : 21;
     if (request.port != defaultPort)
         origin += ":" + std::to_string(request.port);

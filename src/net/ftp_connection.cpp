@@ -208,10 +208,14 @@ bool FtpConnection::login(const FtpSite &site)
     m_closingReplyOwed = false;
     m_control.clearError();
     m_data.clearError();
+    // A new connection may reach a server that knows EPSV: ask again.
+    m_epsvRefused = false;
+    m_control.setConnectTimeoutSeconds(timeout());
     if (!m_control.connect(site.host, site.port)) {
         setProtocolError(ConnectFailed);
         return false;
     }
+    logStatus("Connected to " + m_control.peerAddress() + " port " + std::to_string(m_control.peerPort()));
     int ownPort = 0;
     m_control.localAddress(m_localAddressText, ownPort);
 

@@ -111,8 +111,12 @@ public:
     // limitMs 0: no limit. True when the transfer completed successfully.
     bool waitTransfer(int limitMs);
     bool finishTransfer();
+    // EPSV, or PASV once the server has refused EPSV on this connection.
     bool enterPassive();
+    // EPRT on an IPv6 connection, PORT on IPv4.
     bool enterActive();
+
+    bool isEpsvRefused() const { return m_epsvRefused; }
 
     // The listing and its entries.
     bool parseNextEntry(const std::string &pattern);
@@ -159,6 +163,9 @@ private:
     bool openTransfer(const std::string &command, const std::string &localPath, FtpState state);
     bool completeTransfer();
     bool acceptActiveConnection();
+    // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
+    int askExtendedPassivePort();
+    bool connectDataConnection(const std::string &announcedHost, int port);
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;
@@ -172,6 +179,7 @@ private:
     SocketConnection m_listener;
     ListingParser m_parser;
     bool m_passive = false;
+    bool m_epsvRefused = false; // this connection's server refused EPSV: use PASV from now on
     std::string m_pasvHost;
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line

@@ -59,10 +59,64 @@ bool canReadFile(const std::string &path)
     return fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// RFC 2428: "229 Entering Extended Passive Mode (|||6446|)"; the delimiter is the first character
+// inside the parentheses, and the address fields are empty. False without a port of 1..65535.
+bool findExtendedPassivePort(const std::string &reply, int &port)
+{
+    const std::size_t open = reply.find('(');
+    const std::size_t close = reply.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos || close - open < 6)
+        return false;
+    const std::string inside = reply.substr(open + 1, close - open - 1);
+    const char delimiter = inside[0];
+    if (inside.size() < 5 || inside[1] != delimiter || inside[2] != delimiter || inside.back() != delimiter)
+        return false;
+    const std::string digits = inside.substr(3, inside.size() - 4);
+    if (digits.empty() || digits.size() > 5
+        || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    port = std::stoi(digits);
+    return port >= 1 && port <= 65535;
+}
+
 } // namespace
+
+int FtpConnection::askExtendedPassivePort()
+{
+    sendCommand("EPSV\r\n");
+    std::string line;
+    const int code = readReply(&line);
+    // 500/501/502 (not understood, not implemented) and 522 (other network protocol) are refusals:
+    // the server may still take PASV. Anything else is a failure of its own.
+    if (code >= 500 && code <= 599)
+        return 0;
+    if (code != 229) {
+        setProtocolError(UnexpectedResponse);
+        return -1;
+    }
+    int port = 0;
+    if (!findExtendedPassivePort(line, port)) {
+        setProtocolError(MalformedResponse);
+        return -1;
+    }
+    return port;
+}
 
 bool FtpConnection::enterPassive()
 {
+    if (!m_epsvRefused) {
+        const int port = askExtendedPassivePort();
+        if (port < 0)
+            return false;
+        if (port > 0) {
+            // EPSV names only a port: the data comes from the server the control connection talks to.
+            m_pasvHost = m_control.peerAddress();
+            m_pasvPort = port;
+            return connectDataConnection(m_pasvHost, port);
+        }
+        m_epsvRefused = true;
+        log("EPSV refused: using PASV on this connection", kLogOutcome);
+    }
     sendCommand("PASV\r\n");
     std::string line;
     if (readReply(&line) != 227) {
@@ -77,15 +131,21 @@ bool FtpConnection::enterPassive()
     }
     m_pasvHost = host;
     m_pasvPort = port;
+    return connectDataConnection(host, port);
+}
+
+bool FtpConnection::connectDataConnection(const std::string &announcedHost, int port)
+{
     // The announced address is not trusted: a server (or whoever rewrote the reply) could point the
     // data connection at any host. The data comes from the server the control connection talks to.
-    std::string target = host;
-    if (const std::string peer = m_control.peerAddress(); !peer.empty() && peer != host) {
-        logStatus("PASV address " + host + " differs from the server's " + peer + ": connecting to " + peer
-            + " port " + std::to_string(port));
+    std::string target = announcedHost;
+    if (const std::string peer = m_control.peerAddress(); !peer.empty() && peer != announcedHost) {
+        logStatus("PASV address " + announcedHost + " differs from the server's " + peer + ": connecting to "
+            + peer + " port " + std::to_string(port));
         target = peer;
     }
-    if (!m_data.createAndBind(0) || !m_data.connect(target, m_pasvPort)) {
+    m_data.setConnectTimeoutSeconds(timeout());
+    if (!m_data.createSocket() || !m_data.connect(target, port)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
@@ -96,15 +156,22 @@ bool FtpConnection::enterActive()
 {
     std::string ignored;
     int port = 0;
-    if (!m_listener.createAndBind(0) || !m_listener.localAddress(ignored, port)) {
+    const bool ipv6 = m_control.isIpv6();
+    if (!m_listener.createAndBind(0, ipv6 ? IpFamily::V6 : IpFamily::V4)
+        || !m_listener.localAddress(ignored, port)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
-    std::string address = m_localAddressText;
-    std::replace(address.begin(), address.end(), '.', ',');
-    char text[128];
-    std::snprintf(text, sizeof text, "PORT %s,%u,%u\r\n", address.c_str(), static_cast<unsigned>(port) / 256,
-        static_cast<unsigned>(port) % 256);
+    std::string text;
+    if (ipv6) {
+        // RFC 2428: EPRT |2|address|port| carries an IPv6 address, which PORT cannot.
+        text = "EPRT |2|" + m_localAddressText + "|" + std::to_string(port) + "|\r\n";
+    } else {
+        std::string address = m_localAddressText;
+        std::replace(address.begin(), address.end(), '.', ',');
+        text =
+            "PORT " + address + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n";
+    }
     if (!m_listener.listen(kListenBacklog)) {
         setProtocolError(DataConnectionFailed);
         return false;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/diagnostic_log.h"
+#include "core/url.h"
 #include "net/log_levels.h"
 #include "platform/file_util.h"
 
@@ -115,13 +116,28 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     m_socket.clearError();
     m_host = host;
     m_port = port;
+    m_socket.setConnectTimeoutSeconds(timeout());
     if (!m_socket.connect(host, port)) {
         m_socket.setError(CatProtocol, ConnectFailed);
         return false;
     }
+    const std::string connected = "Connected to " + m_socket.peerAddress() + " port " + std::to_string(port);
+    log(connected, kLogConnected);
+    notify(NotifyStatus, 0, 0, connected);
     setHttpState(HttpState::Idle);
     log("Connection Established", kLogConnected);
     return true;
+}
+
+std::string HttpConnection::hostHeaderValue(const std::string &host, int port)
+{
+    // An IPv6 address goes in brackets, or its colons would read as the port's.
+    if (host.find(':') == std::string::npos)
+        return host;
+    std::string value = core::hostForUrl(host);
+    if (port != kDefaultHttpPort)
+        value += ":" + std::to_string(port);
+    return value;
 }
 
 std::vector<std::string> HttpConnection::requestLines(
@@ -318,7 +334,7 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         return false;
     }
 
-    for (const auto &line : requestLines(requestPath, m_host, localSize))
+    for (const auto &line : requestLines(requestPath, hostHeaderValue(m_host, m_port), localSize))
         sendLine(line);
 
     m_socket.setExpectHeader(true);

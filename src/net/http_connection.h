@@ -87,6 +87,10 @@ public:
     // The request lines for a local file of `localSize` bytes, each with its CR LF.
     static std::vector<std::string> requestLines(
         const std::string &requestPath, const std::string &host, std::int64_t localSize);
+    // The Host header's value: the name or IPv4 address as given; an IPv6 address as "[::1]:port"
+    // (without the port when it is 80).
+    static std::string hostHeaderValue(const std::string &host, int port);
+    static constexpr int kDefaultHttpPort = 80;
 
 private:
     // The receive job's view of the response, called on the socket's worker thread.

@@ -24,7 +24,6 @@ namespace bw::net {
 namespace {
 
 constexpr int kSliceSeconds = 5;
-constexpr int kConnectLimitMs = 60000;
 
 bool isAbortOrReset(int socketError)
 {
@@ -39,19 +38,14 @@ void setNonBlocking(int fd)
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-bool resolveIpv4(const std::string &host, in_addr &address)
+// The address family of an open socket, or AF_UNSPEC.
+int socketFamily(int fd)
 {
-    if (::inet_pton(AF_INET, host.c_str(), &address) == 1)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *answer = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &answer) != 0 || !answer)
-        return false;
-    address = reinterpret_cast<const sockaddr_in *>(answer->ai_addr)->sin_addr;
-    ::freeaddrinfo(answer);
-    return true;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return AF_UNSPEC;
+    return address.ss_family;
 }
 
 } // namespace
@@ -203,53 +197,106 @@ bool SocketConnection::createSocket()
     return true;
 }
 
-bool SocketConnection::createAndBind(int port)
+bool SocketConnection::createAndBind(int port, IpFamily family)
 {
-    if (!createSocket())
+    clearError();
+    m_layer.reset();
+    const int domain = family == IpFamily::V6 ? AF_INET6 : AF_INET;
+    if (const int err = m_tcp.open(domain); err != 0) {
+        recordSocketError(platform::socketErrorFromErrno(err));
+        m_state.store(SocketState::None);
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    }
+    m_state.store(SocketState::Created);
     if (port != 0) {
         int on = 1;
         ::setsockopt(m_tcp.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
-    if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (family == IpFamily::V6) {
+        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_any;
+        address->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *address;
+    } else {
+        auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_ANY);
+        address->sin_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *address;
+    }
+    if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&storage), length) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
-    m_state.store(SocketState::Created);
     return true;
+}
+
+void SocketConnection::setConnectTimeoutSeconds(int seconds)
+{
+    m_connectTimeoutMs = seconds > 0 ? seconds * 1000 : 60000;
 }
 
 bool SocketConnection::connect(const std::string &host, int port)
 {
     clearError();
-    if (!m_tcp.isOpen() && !createSocket())
-        return false;
     m_state.store(SocketState::Connecting);
     m_replies.clear();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (!resolveIpv4(host, address.sin_addr)) {
+    const std::vector<SocketAddress> addresses = resolveHost(host, port, m_resolver);
+    if (addresses.empty()) {
         recordSocketError(platform::kSocketInvalidArgument);
-        m_state.store(SocketState::Created);
+        m_state.store(m_tcp.isOpen() ? SocketState::Created : SocketState::None);
         return false;
+    }
+    int socketError = 0;
+    for (const SocketAddress &address : addresses) {
+        if (isStopRequested()) {
+            m_state.store(SocketState::Created);
+            return false;
+        }
+        socketError = connectTo(address);
+        if (socketError == 0) {
+            m_state.store(SocketState::Connected);
+            return true;
+        }
+        if (socketError < 0) {
+            m_state.store(SocketState::Created);
+            return false;
+        }
+        std::string text;
+        int ignored = 0;
+        addressText(address.data(), text, ignored);
+        core::DiagnosticLog::instance().write("Connecting to " + text + " port " + std::to_string(port)
+                + " failed with socket error " + std::to_string(socketError),
+            kLogOutcome);
+    }
+    // A failed connect leaves the socket unusable: put a fresh one in its place.
+    const bool fresh = m_tcp.open(addresses.back().family()) == 0;
+    recordSocketError(socketError);
+    m_state.store(fresh ? SocketState::Created : SocketState::None);
+    return false;
+}
+
+int SocketConnection::connectTo(const SocketAddress &address)
+{
+    // A socket made earlier is reused when it has the right family; otherwise a fresh one replaces it.
+    if (!m_tcp.isOpen() || socketFamily(m_tcp.fd()) != address.family()) {
+        m_layer.reset();
+        if (const int err = m_tcp.open(address.family()); err != 0)
+            return platform::socketErrorFromErrno(err);
     }
     const int fd = m_tcp.fd();
     setNonBlocking(fd);
     int socketError = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (::connect(fd, address.data(), address.length) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             socketError = platform::socketErrorFromErrno(errno);
         } else {
-            const WaitResult ready = m_tcp.wait(StreamInterest::Write, kConnectLimitMs);
-            if (ready == WaitResult::Stopped) {
-                m_state.store(SocketState::Created);
-                return false;
-            }
+            const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
+            if (ready == WaitResult::Stopped)
+                return -1;
             if (ready == WaitResult::TimedOut) {
                 socketError = platform::socketErrorFromErrno(ETIMEDOUT);
             } else if (ready == WaitResult::Failed) {
@@ -262,15 +309,10 @@ bool SocketConnection::connect(const std::string &host, int port)
             }
         }
     }
-    if (socketError != 0) {
-        // A failed connect leaves the socket unusable: put a fresh one in its place.
-        const bool fresh = m_tcp.open() == 0;
-        recordSocketError(socketError);
-        m_state.store(fresh ? SocketState::Created : SocketState::None);
-        return false;
-    }
-    m_state.store(SocketState::Connected);
-    return true;
+    // The next address needs a socket that has not tried to connect.
+    if (socketError != 0)
+        m_tcp.close();
+    return socketError;
 }
 
 bool SocketConnection::listen(int backlog)
@@ -457,28 +499,42 @@ bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &go
 bool SocketConnection::localAddress(std::string &text, int &port)
 {
     clearError();
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getsockname(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
     }
-    char dotted[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
-    text = dotted;
-    port = ntohs(address.sin_port);
-    return true;
+    return addressText(reinterpret_cast<const sockaddr *>(&address), text, port);
 }
 
 std::string SocketConnection::peerAddress() const
 {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
-    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    std::string text;
+    int port = 0;
+    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0
+        || !addressText(reinterpret_cast<const sockaddr *>(&address), text, port))
         return {};
-    char dotted[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
-    return dotted;
+    return text;
+}
+
+int SocketConnection::peerPort() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    std::string text;
+    int port = 0;
+    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0
+        || !addressText(reinterpret_cast<const sockaddr *>(&address), text, port))
+        return 0;
+    return port;
+}
+
+bool SocketConnection::isIpv6() const
+{
+    return socketFamily(m_tcp.fd()) == AF_INET6;
 }
 
 // ---- replies ----

@@ -20,6 +20,7 @@
 #include "net/byte_stream.h"
 #include "net/error_code.h"
 #include "net/ftp_reply_reader.h"
+#include "net/host_addresses.h"
 #include "net/rate_limiter.h"
 #include "net/stop_signal.h"
 #include "net/tcp_stream.h"
@@ -62,6 +63,12 @@ public:
     virtual bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) = 0;
 };
 
+enum class IpFamily : int
+{
+    V4 = 0,
+    V6 = 1,
+};
+
 class SocketConnection final : public core::WorkerThread
 {
 public:
@@ -79,9 +86,17 @@ public:
     // Socket operations. Each clears the record on entry, records a failing call with its socket error
     // number and returns true when the record is clear at the end.
     bool createSocket();
-    bool createAndBind(int port);
-    // Dotted address first, then a name look-up (first IPv4 address). An unknown name records 10022.
+    // Binds to every local address of the family (IPv4 unless told otherwise).
+    bool createAndBind(int port, IpFamily family = IpFamily::V4);
+    // Tries every address of `host` (IPv6 and IPv4, in the resolver's order) until one connects; each
+    // attempt is bounded by the connect time-out and a stop ends them all. An unknown name records
+    // 10022; when every attempt fails, the last attempt's error is kept.
     bool connect(const std::string &host, int port);
+    void setConnectTimeoutSeconds(int seconds);
+
+    // Replaces the name look-up (tests); nullptr restores it. Owner thread.
+    void setResolver(HostResolver resolver) { m_resolver = resolver; }
+
     bool listen(int backlog);
     // Waits up to `seconds` for a connection on this listening socket and accepts it into `target`.
     // A time-out returns false without an error.
@@ -100,8 +115,12 @@ public:
     // and returns false with a clear record.
     bool receive(char *buffer, std::int64_t size, std::int64_t &got);
     bool localAddress(std::string &text, int &port);
-    // The address of the other end as dotted text; empty when not connected.
+    // The address of the other end as text ("192.0.2.7", "::1"); empty when not connected.
     std::string peerAddress() const;
+    // The port of the other end; 0 when not connected.
+    int peerPort() const;
+    // True when the socket talks IPv6.
+    bool isIpv6() const;
 
     // The stream bytes move through: the TCP socket, or a layer installed on it.
     ByteStream &stream();
@@ -208,6 +227,8 @@ private:
     // Sleeps up to timeoutMs unless a stop request comes first; false on a stop.
     bool pauseUnlessStopped(int timeoutMs);
     void dropSocket();
+    // One connect attempt on a socket of the address's family: 0, a socket error number, or -1 on a stop.
+    int connectTo(const SocketAddress &address);
     void closeSocketAfterFailure(int socketError);
 
     mutable std::mutex m_errorLock;
@@ -216,6 +237,8 @@ private:
 
     // Owner thread only.
     FtpReplyReader m_replies;
+    HostResolver m_resolver = nullptr;
+    int m_connectTimeoutMs = 60000;
 
     mutable std::mutex m_stateLock;
     std::string m_pendingText; // guarded by m_stateLock

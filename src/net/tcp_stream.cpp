@@ -23,8 +23,13 @@ TcpStream::~TcpStream()
 
 int TcpStream::open()
 {
+    return open(AF_INET);
+}
+
+int TcpStream::open(int family)
+{
     close();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return errno;
     m_fd.store(fd);

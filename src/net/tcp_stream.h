@@ -21,6 +21,8 @@ public:
 
     // Makes a new IPv4 stream socket (closing any old one); 0, or the errno value.
     int open();
+    // The same for an address family (AF_INET or AF_INET6).
+    int open(int family);
     // Takes over a connected, non-blocking descriptor (an accepted connection).
     void adopt(int fd);
 

@@ -86,6 +86,54 @@ TEST(UrlTest, ParsesEveryForm)
     }
 }
 
+TEST(UrlTest, ParsesIpv6Literals)
+{
+    const ParseCase cases[] = {
+        {"loopback with port", "ftp://[::1]:2121/", true,
+            make(SchemeFtp, "::1", 2121, kAnon, kPass, "/", "")},
+        {"default http port", "http://[2001:db8::1]/", true,
+            make(SchemeHttp, "2001:db8::1", 80, kAnon, kPass, "/", "")},
+        {"user and password", "ftp://me:p%3Aw@[fe80::a:b]:21/d/f", true,
+            make(SchemeFtp, "fe80::a:b", 21, "me", "p:w", "/d/", "f")},
+        {"no path", "ftp://[::1]", true, make(SchemeFtp, "::1", 21, kAnon, kPass, "/", "")},
+        {"colon without port", "http://[::1]:/x", true, make(SchemeHttp, "::1", 80, kAnon, kPass, "/", "x")},
+        {"all eight groups", "ftp://[2001:db8:0:0:1:2:3:4]", true,
+            make(SchemeFtp, "2001:db8:0:0:1:2:3:4", 21, kAnon, kPass, "/", "")},
+        {"ipv4 tail", "ftp://[::ffff:192.0.2.1]:99/", true,
+            make(SchemeFtp, "::ffff:192.0.2.1", 99, kAnon, kPass, "/", "")},
+        {"upper case hex", "ftpu://[::ABCD]/in/f", true,
+            make(SchemeFtpUpload, "::ABCD", 21, kAnon, kPass, "/in/", "f")},
+    };
+    for (const ParseCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Url url;
+        EXPECT_TRUE(parseUrl(c.text, url));
+        EXPECT_EQ(url, c.expected);
+    }
+
+    const char *bad[] = {"ftp://[::1", "ftp://[::1/f", "ftp://[zz]", "ftp://[]", "ftp://[::1]x",
+        "ftp://[::1]:0", "http://[::1]:65536/", "ftp://[1:2:3:4:5:6:7:8:9]", "ftp://[1::2::3]",
+        "ftp://[12345::]", "ftp://[::1.2.3.256]", "ftp://[127.0.0.1]", "ftp://u:p@[::1",
+        "ftp://[1:2:3:4:5:6:7]"};
+    for (const char *text : bad) {
+        SCOPED_TRACE(text);
+        Url url;
+        EXPECT_FALSE(parseUrl(text, url));
+    }
+}
+
+TEST(UrlTest, HostForUrlBracketsIpv6AddressesOnly)
+{
+    EXPECT_EQ(hostForUrl("::1"), "[::1]");
+    EXPECT_EQ(hostForUrl("example.org"), "example.org");
+    EXPECT_EQ(hostForUrl("127.0.0.1"), "127.0.0.1");
+    // What is built back parses to the same host.
+    Url url;
+    ASSERT_TRUE(parseUrl("ftp://" + hostForUrl("2001:db8::7") + ":2121/d/", url));
+    EXPECT_EQ(url.host, "2001:db8::7");
+    EXPECT_EQ(url.port, 2121);
+}
+
 TEST(UrlTest, RefusesUnknownPrefixesEmptyHostsAndImpossiblePorts)
 {
     const char *bad[] = {"FTP://host", "host/file", "", "ftp:/host", "ftp://user@", "ftp://u:p@",

@@ -191,6 +191,8 @@ TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)
     core::parseUrl("http://h:8080/dir/page", request);
     core::Url plain;
     core::parseUrl("http://h/dir/", plain);
+    core::Url literal;
+    core::parseUrl("http://[::1]:8181/dir/page", literal);
 
     const struct
     {
@@ -205,6 +207,9 @@ TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)
         {request, "//cdn/x", "http://cdn/x"},
         {plain, "/f", "http://h/f"},
         {plain, "sub/f", "http://h/dir/sub/f"},
+        // An IPv6 host keeps its brackets, or the rebuilt URL would not parse.
+        {literal, "/f", "http://[::1]:8181/f"},
+        {literal, "g", "http://[::1]:8181/dir/g"},
     };
 
     for (const auto &c : cases)

@@ -219,13 +219,16 @@ TEST_F(FtpScripted, ObserverSeesCommandsAndReplyLines)
     ftp.setObserver(&Recorder::observe, &recorder);
     server.send("220-Hi\r\n220 Ready").reply("USER u", "230 In");
     logIn();
-    ASSERT_EQ(recorder.seen.size(), 4u);
-    EXPECT_EQ(recorder.seen[0].kind, NotifyReplyReceived);
-    EXPECT_EQ(recorder.seen[0].text, "220-Hi");
-    EXPECT_EQ(recorder.seen[1].text, "220 Ready");
-    EXPECT_EQ(recorder.seen[2].kind, NotifyCommandSent);
-    EXPECT_EQ(recorder.seen[2].text, "USER u");
-    EXPECT_EQ(recorder.seen[3].text, "230 In");
+    // The address connected to comes first, as a status line.
+    ASSERT_EQ(recorder.seen.size(), 5u);
+    EXPECT_EQ(recorder.seen[0].kind, NotifyStatus);
+    EXPECT_EQ(recorder.seen[0].text, "Connected to 127.0.0.1 port " + std::to_string(server.port()));
+    EXPECT_EQ(recorder.seen[1].kind, NotifyReplyReceived);
+    EXPECT_EQ(recorder.seen[1].text, "220-Hi");
+    EXPECT_EQ(recorder.seen[2].text, "220 Ready");
+    EXPECT_EQ(recorder.seen[3].kind, NotifyCommandSent);
+    EXPECT_EQ(recorder.seen[3].text, "USER u");
+    EXPECT_EQ(recorder.seen[4].text, "230 In");
 }
 
 TEST_F(FtpScripted, PassiveReplyWithAndWithoutParenthesis)

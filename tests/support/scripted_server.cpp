@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,25 +15,78 @@ namespace bw::test {
 
 namespace {
 
-int listenOnLoopback(int &port)
+int listenOnLoopback(ScriptedServer::Loopback loopback, int &port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool v6 = loopback == ScriptedServer::Loopback::V6;
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (v6) {
+        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_loopback;
+        length = sizeof *address;
+    } else {
+        auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *address;
+    }
+    auto *address = reinterpret_cast<sockaddr *>(&storage);
+    if (::bind(fd, address, length) != 0 || ::listen(fd, 8) != 0
+        || ::getsockname(fd, address, &length) != 0) {
         ::close(fd);
         return -1;
     }
-    port = ntohs(address.sin_port);
+    port = v6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port)
+              : ntohs(reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     return fd;
+}
+
+// The address and port of "PORT h1,h2,h3,h4,p1,p2" or "EPRT |af|address|port|"; false when unusable.
+bool parseActiveAddress(const std::string &line, sockaddr_storage &storage, socklen_t &length)
+{
+    storage = {};
+    if (line.rfind("PORT ", 0) == 0) {
+        unsigned h[6] = {};
+        if (std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5]) != 6)
+            return false;
+        auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl((h[0] << 24) | (h[1] << 16) | (h[2] << 8) | h[3]);
+        address->sin_port = htons(static_cast<std::uint16_t>(h[4] * 256 + h[5]));
+        length = sizeof *address;
+        return true;
+    }
+    if (line.rfind("EPRT ", 0) != 0 || line.size() < 6)
+        return false;
+    const char delimiter = line[5];
+    std::vector<std::string> fields;
+    std::size_t start = 6;
+    for (std::size_t at = line.find(delimiter, start); at != std::string::npos;
+         at = line.find(delimiter, start)) {
+        fields.push_back(line.substr(start, at - start));
+        start = at + 1;
+    }
+    if (fields.size() != 3)
+        return false;
+    const int port = std::atoi(fields[2].c_str());
+    if (fields[0] == "2") {
+        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *address;
+        return ::inet_pton(AF_INET6, fields[1].c_str(), &address->sin6_addr) == 1;
+    }
+    auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof *address;
+    return fields[0] == "1" && ::inet_pton(AF_INET, fields[1].c_str(), &address->sin_addr) == 1;
 }
 
 void closeFd(int &fd)
@@ -44,9 +98,10 @@ void closeFd(int &fd)
 
 } // namespace
 
-ScriptedServer::ScriptedServer()
+ScriptedServer::ScriptedServer(Loopback loopback)
+    : m_loopback(loopback)
 {
-    m_listenFd = listenOnLoopback(m_port);
+    m_listenFd = listenOnLoopback(m_loopback, m_port);
 }
 
 ScriptedServer::~ScriptedServer()
@@ -87,7 +142,7 @@ ScriptedServer &ScriptedServer::script(const std::vector<std::pair<std::string, 
 void ScriptedServer::start()
 {
     if (m_listenFd < 0)
-        fail("could not listen on 127.0.0.1");
+        fail(m_loopback == Loopback::V6 ? "could not listen on ::1" : "could not listen on 127.0.0.1");
     m_thread = std::thread(&ScriptedServer::run, this);
 }
 
@@ -255,7 +310,13 @@ bool ScriptedServer::runStep(const Step &step)
     }
     case Step::Expect: {
         std::string line;
-        if (!readLine(m_controlFd, line)) {
+        bool haveLine = readLine(m_controlFd, line);
+        while (haveLine && !m_scriptsEpsv && line == "EPSV" && step.text != "EPSV") {
+            if (!sendAll(m_controlFd, "500 EPSV not understood\r\n"))
+                return false;
+            haveLine = readLine(m_controlFd, line);
+        }
+        if (!haveLine) {
             fail("expected \"" + step.text + "\", got nothing");
             return false;
         }
@@ -312,7 +373,7 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::PassiveListen: {
         closeFd(m_dataListenFd);
         int dataPort = 0;
-        m_dataListenFd = listenOnLoopback(dataPort);
+        m_dataListenFd = listenOnLoopback(m_loopback, dataPort);
         if (m_dataListenFd < 0) {
             fail("could not open a data listener");
             return false;
@@ -328,6 +389,8 @@ bool ScriptedServer::runStep(const Step &step)
             text.replace(at, 6, numbers);
         if (auto at = text.find("{port}"); at != std::string::npos)
             text.replace(at, 6, std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256));
+        if (auto at = text.find("{epsv}"); at != std::string::npos)
+            text.replace(at, 6, std::to_string(dataPort));
         return sendAll(m_controlFd, text + "\r\n");
     }
     case Step::DataAccept: {
@@ -345,24 +408,20 @@ bool ScriptedServer::runStep(const Step &step)
         {
             std::lock_guard lock{m_mutex};
             for (auto it = m_received.rbegin(); it != m_received.rend(); ++it)
-                if (it->rfind("PORT ", 0) == 0) {
-                    portLine = it->substr(5);
+                if (it->rfind("PORT ", 0) == 0 || it->rfind("EPRT ", 0) == 0) {
+                    portLine = *it;
                     break;
                 }
         }
-        unsigned h[6] = {};
-        if (std::sscanf(portLine.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5])
-            != 6) {
-            fail("no usable PORT command: \"" + portLine + "\"");
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (!parseActiveAddress(portLine, address, length)) {
+            fail("no usable PORT or EPRT command: \"" + portLine + "\"");
             return false;
         }
         closeFd(m_dataFd);
-        m_dataFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl((h[0] << 24) | (h[1] << 16) | (h[2] << 8) | h[3]);
-        address.sin_port = htons(static_cast<std::uint16_t>(h[4] * 256 + h[5]));
-        if (::connect(m_dataFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        m_dataFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(m_dataFd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
             fail("could not connect to the client's data port");
             return false;
         }

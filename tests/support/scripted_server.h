@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// A one-client server on 127.0.0.1:0 that plays a script on its own thread: it reads the client's
-// lines (or a whole request header) and answers with exact bytes, can hold until the test releases it,
-// drop the connection, and open a data connection for passive or active FTP transfers. Everything the
-// client sent is recorded for an exact comparison.
+// A one-client server on 127.0.0.1:0 (or [::1]:0) that plays a script on its own thread: it reads the
+// client's lines (or a whole request header) and answers with exact bytes, can hold until the test
+// releases it, drop the connection, and open a data connection for passive or active FTP transfers.
+// Everything the client sent is recorded for an exact comparison.
+// Unless EPSV is scripted (scriptEpsv), it plays a server that does not know EPSV: an EPSV where the
+// script expects another line is answered "500 EPSV not understood" and is not recorded, so scripts
+// written for PASV compare unchanged.
 #pragma once
 
 #include <chrono>
@@ -31,10 +34,10 @@ public:
             Drop, // close the control connection
             Reset, // close the control connection with a reset (RST) instead of an orderly close
             ExpectClose, // read until the client closes the connection
-            PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2
-                           // and "{port}" p1,p2
+            PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2,
+                           // "{port}" p1,p2 and "{epsv}" the port number
             DataAccept, // accept the data connection on that listener
-            DataConnect, // connect to the address of the last PORT command received
+            DataConnect, // connect to the address of the last PORT or EPRT command received
             DataSend, // send `text` on the data connection
             DataReceive, // read the data connection until the client closes it
             DataClose, // close the data connection
@@ -45,8 +48,14 @@ public:
         std::string text;
     };
 
+    enum class Loopback
+    {
+        V4, // 127.0.0.1
+        V6, // ::1
+    };
+
     // Binds the listener at once, so port() is valid before start().
-    ScriptedServer();
+    explicit ScriptedServer(Loopback loopback = Loopback::V4);
     // Releases every hold, closes everything and joins the thread.
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer &) = delete;
@@ -89,6 +98,9 @@ public:
     // The data listener's port once a PassiveListen step ran.
     int dataPort() const;
 
+    // EPSV lines are then played and recorded like any other (before start()).
+    void scriptEpsv() { m_scriptsEpsv = true; }
+
     // Limit for each read and accept of the script.
     void setStepTimeout(std::chrono::milliseconds limit) { m_stepTimeout = limit; }
 
@@ -103,6 +115,8 @@ private:
     void record(const std::string &line);
 
     std::vector<Step> m_steps;
+    Loopback m_loopback = Loopback::V4;
+    bool m_scriptsEpsv = false;
     int m_listenFd = -1;
     int m_port = 0;
     int m_controlFd = -1;

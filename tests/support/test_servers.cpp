@@ -2,6 +2,7 @@
 #include "support/test_servers.h"
 
 #include <cstdlib>
+
 #include <gtest/gtest.h>
 
 namespace bw::test {
@@ -35,6 +36,24 @@ HttpServer httpServer()
     HttpServer server;
     server.port = std::atoi(env("BW_TEST_HTTP_PORT").c_str());
     server.root = env("BW_TEST_HTTP_ROOT");
+    return server;
+}
+
+FtpServer ftp6Server()
+{
+    FtpServer server = ftpServer();
+    server.host = env("BW_TEST_FTP6_HOST");
+    server.port = std::atoi(env("BW_TEST_FTP6_PORT").c_str());
+    server.root = env("BW_TEST_FTP6_ROOT");
+    return server;
+}
+
+HttpServer http6Server()
+{
+    HttpServer server;
+    server.host = env("BW_TEST_HTTP6_HOST");
+    server.port = std::atoi(env("BW_TEST_HTTP6_PORT").c_str());
+    server.root = env("BW_TEST_HTTP6_ROOT");
     return server;
 }
 

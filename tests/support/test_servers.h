@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Where the loopback test servers (vsftpd, nginx) that scripts/test starts can be reached.
-// A test that needs one fails when it is missing; it never skips.
+// Where the loopback test servers (vsftpd, nginx, on 127.0.0.1 and ::1) that scripts/test starts can be
+// reached. A test that needs one fails when it is missing; it never skips.
 #pragma once
 
 #include <string>
@@ -27,5 +27,8 @@ struct HttpServer
 // prints them for a manual run). Fails the calling test through ADD_FAILURE when unset.
 FtpServer ftpServer();
 HttpServer httpServer();
+// The instances on ::1 (BW_TEST_FTP6_*, BW_TEST_HTTP6_*); the FTP user is the IPv4 instance's.
+FtpServer ftp6Server();
+HttpServer http6Server();
 
 } // namespace bw::test
