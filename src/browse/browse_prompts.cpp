@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "browse/browse_prompts.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 
@@ -12,7 +13,8 @@ BrowsePrompts BrowsePrompts::modalDialogs()
 {
     BrowsePrompts prompts;
     prompts.askName = [](QWidget *parent, const QString &text) -> std::optional<QString> {
-        widgets::TextEntryDialog dialog(QStringLiteral("Name"), QString(), text, parent);
+        widgets::TextEntryDialog dialog(
+            QCoreApplication::translate("bw::browse::BrowsePrompts", "Name"), QString(), text, parent);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         return dialog.text();

@@ -207,12 +207,10 @@ void ManualConnectionController::runTransfer(net::FtpConnection &connection, con
 
     if (!completed) {
         const bool aborted = stopWanted() && !(started && ended);
-        const QString cause =
-            aborted ? QStringLiteral("aborted") : QString::fromLatin1(connection.error().text());
-        log(QStringLiteral("Transfer failed: %1 (%2)")
-                .arg(QString::fromStdString(transfer.localPath), cause));
+        const QString cause = aborted ? tr("aborted") : QString::fromLatin1(connection.error().text());
+        log(tr("Transfer failed: %1 (%2)").arg(QString::fromStdString(transfer.localPath), cause));
         if (transfer.download && !target.restoreAfterFailure())
-            log(QStringLiteral("The partial file %1 could not be taken away.")
+            log(tr("The partial file %1 could not be taken away.")
                     .arg(QString::fromStdString(transfer.localPath)));
     }
     emit transferFinished(QString::fromStdString(transfer.name), completed);

@@ -54,7 +54,8 @@ ManualConnectionController::~ManualConnectionController()
     m_thread.request_stop();
     m_wake.notify_all();
     m_thread.join();
-    giveBack(running ? static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection) : static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
+    giveBack(running ? static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection)
+                     : static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
 }
 
 void ManualConnectionController::onConnectionEvent(
@@ -136,7 +137,7 @@ bool ManualConnectionController::dropIfLost()
     }
     if (!lost)
         return false;
-    log(QStringLiteral("The manual connection was lost."));
+    log(tr("The manual connection was lost."));
     return giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection));
 }
 
@@ -201,8 +202,7 @@ bool ManualConnectionController::refuseUnsafe(const std::string &text)
 {
     if (fitsControlLine(text))
         return false;
-    log(QStringLiteral(
-        "Refused: \"%1\" holds a line break or a NUL character and cannot be sent to the server.")
+    log(tr("Refused: \"%1\" holds a line break or a NUL character and cannot be sent to the server.")
             .arg(visibleControlText(text)));
     return true;
 }
@@ -254,10 +254,10 @@ void ManualConnectionController::runThread(std::stop_token stop)
         if (connection && handBackStatus != 0) {
             giveBack(handBackStatus);
         } else if (connection && m_queue.connectionRecalled(itemId)) {
-            log(QStringLiteral("The manual connection was taken back."));
+            log(tr("The manual connection was taken back."));
             giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
         } else if (connection && command && isLoggedOut(*connection)) {
-            log(QStringLiteral("The manual connection was lost."));
+            log(tr("The manual connection was lost."));
             giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection));
         }
         if (!command)

@@ -82,7 +82,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     , m_name(nullptr)
     , m_address(nullptr)
     , m_port(nullptr)
-    , m_anonymous(new QCheckBox(QStringLiteral("Anonymous")))
+    , m_anonymous(new QCheckBox(tr("Anonymous")))
     , m_user(nullptr)
     , m_password(nullptr)
     , m_list(new widgets::TiledListCtrl)
@@ -90,19 +90,19 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     setWindowTitle(QString::fromLatin1(kCaption));
     setObjectName(QStringLiteral("siteDialog"));
     auto *grid = new QGridLayout;
-    m_name = addEdit(grid, 0, QStringLiteral("Name:"), "nameEdit");
-    m_address = addEdit(grid, 1, QStringLiteral("Address:"), "addressEdit");
-    m_port = addEdit(grid, 2, QStringLiteral("Port:"), "portEdit");
+    m_name = addEdit(grid, 0, tr("Name:"), "nameEdit");
+    m_address = addEdit(grid, 1, tr("Address:"), "addressEdit");
+    m_port = addEdit(grid, 2, tr("Port:"), "portEdit");
     m_anonymous->setObjectName(QStringLiteral("anonymousBox"));
     grid->addWidget(m_anonymous, 3, 1);
-    m_user = addEdit(grid, 4, QStringLiteral("User:"), "userEdit");
-    m_password = addEdit(grid, 5, QStringLiteral("Password:"), "passwordEdit");
+    m_user = addEdit(grid, 4, tr("User:"), "userEdit");
+    m_password = addEdit(grid, 5, tr("Password:"), "passwordEdit");
     m_password->setEchoMode(QLineEdit::Password);
 
     m_list->setObjectName(QStringLiteral("siteList"));
-    m_list->insertColumn(0, QStringLiteral("Name"), 130);
-    m_list->insertColumn(1, QStringLiteral("Site"), 130);
-    m_list->insertColumn(2, QStringLiteral("Port"), 60);
+    m_list->insertColumn(0, tr("Name"), 130);
+    m_list->insertColumn(1, tr("Site"), 130);
+    m_list->insertColumn(2, tr("Port"), 60);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->viewport()->installEventFilter(this);
 
@@ -115,11 +115,11 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
         buttons->addWidget(button);
         return button;
     };
-    addButton(QStringLiteral("Connect"), "connectButton", [this] { connectSite(); })->setDefault(true);
-    addButton(QStringLiteral("Close"), "closeButton", [this] { reject(); });
-    addButton(QStringLiteral("Add"), "addButton", [this] { addSite(); });
-    addButton(QStringLiteral("Update"), "updateButton", [this] { updateSite(); });
-    addButton(QStringLiteral("Advanced..."), "advancedButton", [this] { editAdvanced(); });
+    addButton(tr("Connect"), "connectButton", [this] { connectSite(); })->setDefault(true);
+    addButton(tr("Close"), "closeButton", [this] { reject(); });
+    addButton(tr("Add"), "addButton", [this] { addSite(); });
+    addButton(tr("Update"), "updateButton", [this] { updateSite(); });
+    addButton(tr("Advanced..."), "advancedButton", [this] { editAdvanced(); });
     buttons->addStretch();
     connect(m_anonymous, &QCheckBox::clicked, this, [this] { onAnonymousClicked(); });
 
@@ -176,13 +176,13 @@ bool CSiteDialog::readControls()
     bool isNumber = false;
     const int port = m_port->text().trimmed().toInt(&isNumber);
     if (!isNumber) {
-        m_rangeReporter(this, QStringLiteral("Please enter an integer."));
+        m_rangeReporter(this, tr("Please enter an integer."));
         m_port->setFocus();
         return false;
     }
     if (port < kLowestPort || port > kHighestPort) {
-        m_rangeReporter(this,
-            QStringLiteral("Please enter an integer between %1 and %2.").arg(kLowestPort).arg(kHighestPort));
+        m_rangeReporter(
+            this, tr("Please enter an integer between %1 and %2.").arg(kLowestPort).arg(kHighestPort));
         m_port->setFocus();
         return false;
     }

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "widgets/app_icons.h"
 
+#include <algorithm>
+#include <functional>
+
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStyleOption>
 
 #include "widgets/image_list.h"
 
@@ -17,26 +23,75 @@ const QColor kOrange(0xe0, 0x8a, 0x1e);
 const QColor kRed(0xc8, 0x3a, 0x32);
 const QColor kGrey(0x80, 0x86, 0x8c);
 
-// Draws into a square pixmap of `size` with a 0..16 logical coordinate system.
-template <typename Paint>
-QPixmap painted(int size, Paint paint)
+using PaintFunction = std::function<void(QPainter &)>;
+
+// Paints a picture drawn in a 0..16 coordinate system at whatever pixel size is asked for, so it is as
+// sharp as a vector icon at every size and scale factor (200% asks for twice the pixels).
+class PaintedIconEngine : public QIconEngine
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    paint(painter);
-    return pixmap;
+public:
+    explicit PaintedIconEngine(PaintFunction paint)
+        : m_paint(std::move(paint))
+    {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap picture = pixmap(rect.size() * scale, mode, state);
+        picture.setDevicePixelRatio(scale);
+        painter->drawPixmap(rect, picture);
+    }
+
+    // `size` in device pixels: QIcon::pixmap asks for the logical size times the device pixel ratio.
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        if (side <= 0)
+            return {};
+        QPixmap picture(side, side);
+        picture.fill(Qt::transparent);
+        {
+            QPainter painter(&picture);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.scale(side / 16.0, side / 16.0);
+            m_paint(painter);
+        }
+        auto *widgetsApp = qobject_cast<QApplication *>(QCoreApplication::instance());
+        if (mode != QIcon::Normal && mode != QIcon::Active && widgetsApp) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            picture = QApplication::style()->generatedIconPixmap(mode, picture, &option);
+        }
+        return picture;
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+
+    QIconEngine *clone() const override { return new PaintedIconEngine(m_paint); }
+
+    QString key() const override { return QStringLiteral("bellwick-painted"); }
+
+    bool isNull() override { return false; }
+
+private:
+    PaintFunction m_paint;
+};
+
+QIcon paintedIcon(PaintFunction paint)
+{
+    return QIcon(new PaintedIconEngine(std::move(paint)));
 }
 
-template <typename Paint>
-QIcon paintedIcon(Paint paint)
+// The desktop theme's icon where it has one; Bellwick's painted one otherwise.
+QIcon themedIcon(const char *themeName, PaintFunction paint)
 {
-    QIcon icon;
-    for (int size : {16, 20, 22, 32, 48, 64})
-        icon.addPixmap(painted(size, paint));
-    return icon;
+    if (!themeName)
+        return paintedIcon(std::move(paint));
+    return QIcon::fromTheme(QLatin1String(themeName), paintedIcon(std::move(paint)));
 }
 
 // An arrow pointing down (down = true) or up, in the given colour.
@@ -129,7 +184,8 @@ void drawLetter(QPainter &p, const QColor &color, const QString &letter)
 
 QIcon programIcon()
 {
-    return paintedIcon([](QPainter &p) {
+    // The installed icon (share/icons/hicolor/scalable/apps/bellwick.svg) when the theme finds it.
+    return themedIcon("bellwick", [](QPainter &p) {
         drawBadge(p, kBlue);
         drawArrow(p, Qt::white, true);
         p.setPen(QPen(Qt::white, 1.2));
@@ -137,9 +193,36 @@ QIcon programIcon()
     });
 }
 
+const char *toolIconThemeName(ToolIcon which)
+{
+    switch (which) {
+    case ToolIcon::Connect:
+        return "network-connect";
+    case ToolIcon::TemporaryDisconnect:
+        return "media-playback-pause";
+    case ToolIcon::Disconnect:
+        return "network-disconnect";
+    case ToolIcon::CreateRemoteFolder:
+        return "folder-new";
+    case ToolIcon::RemoteDelete:
+        return nullptr; // no common name for it: "edit-delete" would look like the queue's Delete
+    case ToolIcon::Go:
+        return "media-playback-start";
+    case ToolIcon::Delete:
+        return "edit-delete";
+    case ToolIcon::About:
+        return "help-about";
+    case ToolIcon::ContextHelp:
+        return "help-contextual";
+    case ToolIcon::AddUrl:
+        return "list-add";
+    }
+    return nullptr;
+}
+
 QIcon toolIcon(ToolIcon which)
 {
-    return paintedIcon([which](QPainter &p) {
+    return themedIcon(toolIconThemeName(which), [which](QPainter &p) {
         switch (which) {
         case ToolIcon::Connect:
             drawPlug(p, kGreen, false);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Bellwick's own pictures, painted at run time: the program icon, the toolbar buttons, the six
-// notification-area icons and the queue rows' direction images.
+// Bellwick's own pictures, painted at run time at the pixel size asked for (sharp at any scale): the
+// program icon and the toolbar buttons (both taken from the desktop's icon theme where it has them), the
+// six notification-area icons and the queue rows' direction images. GUI thread only.
 #pragma once
 
 #include <QIcon>
@@ -22,6 +23,9 @@ enum class ToolIcon
     ContextHelp,
     AddUrl,
 };
+
+// The freedesktop icon name tried first for a toolbar button; null when only the painted one fits.
+const char *toolIconThemeName(ToolIcon which);
 
 QIcon programIcon();
 QIcon toolIcon(ToolIcon which);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "widgets/integer_edit.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -17,7 +18,8 @@ std::optional<int> parseInteger(const QString &text)
 
 void reportNotInteger(QWidget *parent, QLineEdit *box)
 {
-    QMessageBox::warning(parent, QStringLiteral("Bellwick"), QString::fromLatin1(kNotIntegerMessage));
+    QMessageBox::warning(parent, QStringLiteral("Bellwick"),
+        QCoreApplication::translate("bw::widgets::IntegerEdit", kNotIntegerMessage));
     if (box) {
         box->setFocus(Qt::OtherFocusReason);
         box->selectAll();

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "widgets/tiled_list_ctrl.h"
 
+#include <QEvent>
 #include <QHeaderView>
-#include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
 
 #include "widgets/image_list.h"
+#include "widgets/list_colors.h"
 #include "widgets/tiled_row_delegate.h"
 
 namespace bw::widgets {
@@ -40,7 +40,8 @@ TiledListCtrl::TiledListCtrl(QWidget *parent)
     setTextElideMode(Qt::ElideRight);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
-    setBackgroundTile(defaultTile());
+    setBackgroundTile(defaultTile(palette()));
+    m_defaultTile = true;
 }
 
 int TiledListCtrl::insertColumn(int column, const QString &title, int width, Qt::Alignment alignment)
@@ -114,29 +115,26 @@ void TiledListCtrl::ensureRowVisible(int row)
 void TiledListCtrl::setBackgroundTile(const QPixmap &tile)
 {
     m_tile = tile;
+    m_defaultTile = false;
     if (auto *delegate = qobject_cast<TiledRowDelegate *>(itemDelegate()))
         delegate->setPlainRows(m_tile.isNull());
     viewport()->update();
 }
 
-QPixmap TiledListCtrl::defaultTile()
+QPixmap TiledListCtrl::defaultTile(const QPalette &palette)
 {
-    // A quiet sheet of paper: a faint warm wash with a few soft diagonal fibres, light enough that
-    // text in the normal colour stays easy to read.
-    QPixmap tile(kTileSize, kTileSize);
-    QPainter p(&tile);
-    QLinearGradient wash(0, 0, kTileSize, kTileSize);
-    wash.setColorAt(0.0, QColor(252, 251, 246));
-    wash.setColorAt(0.5, QColor(247, 246, 238));
-    wash.setColorAt(1.0, QColor(252, 251, 246));
-    p.fillRect(tile.rect(), wash);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(228, 226, 212), 1));
-    // Lines that leave one edge enter at the opposite one, so the tiles join without seams.
-    for (int offset = -kTileSize; offset < kTileSize; offset += 25) {
-        p.drawLine(QPointF(offset, 0), QPointF(offset + kTileSize, kTileSize));
+    return paperTile(palette, kTileSize);
+}
+
+void TiledListCtrl::changeEvent(QEvent *event)
+{
+    // The default picture follows the theme; a picture set by the owner stays.
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) && m_defaultTile
+        && !m_tile.isNull()) {
+        m_tile = defaultTile(palette());
+        viewport()->update();
     }
-    return tile;
+    QTreeView::changeEvent(event);
 }
 
 void TiledListCtrl::setRedraw(bool on)

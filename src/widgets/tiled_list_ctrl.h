@@ -84,13 +84,15 @@ public:
 
     const QPixmap &backgroundTile() const { return m_tile; }
 
-    // The picture every list gets by default (200 x 200, painted once).
-    static QPixmap defaultTile();
+    // The picture every list gets by default (200 x 200), in the colours of `palette`; repainted when
+    // the list's palette changes.
+    static QPixmap defaultTile(const QPalette &palette);
 
     // Batches: while off, inserts and deletes do not repaint; turning it on repaints once.
     void setRedraw(bool on);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void drawRow(
         QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
@@ -98,6 +100,7 @@ protected:
 private:
     TiledListModel *m_model;
     QPixmap m_tile;
+    bool m_defaultTile = false; // m_tile is the default picture and follows the palette
 };
 
 } // namespace bw::widgets

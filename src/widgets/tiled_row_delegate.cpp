@@ -65,8 +65,9 @@ void TiledRowDelegate::paint(
         if (progressColumn == column) {
             const int percent = index.data(TiledListModel::PercentRole).toInt();
             if (const auto bar = progressBarRects(labelRect(opt.rect, column), percent)) {
-                painter->fillRect(bar->track, QColor(kProgressTrackColor));
-                painter->fillRect(bar->filled, QColor(kProgressFillColor));
+                const ProgressBarColors colors = progressBarColors(opt.palette);
+                painter->fillRect(bar->track, colors.track);
+                painter->fillRect(bar->filled, colors.fill);
             }
         }
     }

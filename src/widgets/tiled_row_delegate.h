@@ -9,11 +9,9 @@
 #include <QRect>
 #include <QStyledItemDelegate>
 
-namespace bw::widgets {
+#include "widgets/list_colors.h"
 
-// The colours of the in-row progress bar: the track and its filled part.
-constexpr QRgb kProgressTrackColor = qRgb(224, 224, 192);
-constexpr QRgb kProgressFillColor = qRgb(255, 255, 160);
+namespace bw::widgets {
 
 struct ProgressBarRects
 {

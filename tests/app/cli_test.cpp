@@ -2,6 +2,7 @@
 // bellwick-cli as a user runs it: exit codes, the summary, bad URLs and the saved queue file.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,17 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: bellwick-cli"), std::string::npos);
     EXPECT_NE(help.out.find("--keep-running"), std::string::npos);
+    EXPECT_NE(help.out.find("--quiet"), std::string::npos);
+    EXPECT_NE(help.out.find("--version"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+
+    const CliRun version = run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.starts_with("bellwick-cli ")) << version.out;
+    EXPECT_TRUE(version.out.size() > 13 && std::isdigit(static_cast<unsigned char>(version.out[13])))
+        << version.out;
+    EXPECT_EQ(version.out.back(), '\n');
+    EXPECT_EQ(version.err, "");
 
     for (const std::vector<std::string> &args : {std::vector<std::string>{"--frobnicate"},
              std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"}}) {
@@ -142,6 +154,37 @@ TEST_F(CliTest, DownloadsEverythingAndExitsZero)
     const std::string source = readFile(fs::path(http.root) / "files/a.bin");
     EXPECT_EQ(readFile(dir / "work/out/a.bin"), source);
     EXPECT_EQ(readFile(dir / "work/out/redirect-relative"), source);
+
+    // One line per saved file on stdout; the redirect is reported once, by the item that saved it. No
+    // progress lines: stderr is not a terminal.
+    const std::string sizeAndSpeed = "  " + std::to_string(source.size() / 1000) + ",000 B  ";
+    for (const char *name : {"a.bin", "redirect-relative"}) {
+        const std::string line = (dir / "work/out" / name).string() + sizeAndSpeed;
+        const auto at = result.out.find(line);
+        ASSERT_NE(at, std::string::npos) << result.out;
+        EXPECT_EQ(result.out.find(line, at + 1), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(" kB/s\n", at), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliTest, QuietPrintsNothingOnSuccessAndStillReportsFailures)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const std::string base = "http://" + http.host + ":" + std::to_string(http.port);
+    for (const char *quiet : {"-q", "--quiet"}) {
+        SCOPED_TRACE(quiet);
+        const CliRun result = run(
+            {quiet, "--retry-time", "-1", "--tries", "1", base + "/files/a.bin", base + "/no/such/file.bin"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(base + "/no/such/file.bin: Transfer failed"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(fs::file_size(dir / "work/a.bin"), 100000u);
+        fs::remove(dir / "work/a.bin");
+    }
 }
 
 TEST_F(CliTest, ReportsWhatDidNotFinishSavesItAndExitsOne)

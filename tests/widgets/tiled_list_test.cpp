@@ -1,4 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include <QAbstractItemModelTester>
 #include <QImage>
 #include <QMimeData>
@@ -8,6 +12,7 @@
 
 #include "widgets/file_icon_list.h"
 #include "widgets/image_list.h"
+#include "widgets/list_colors.h"
 #include "widgets/tiled_list_ctrl.h"
 #include "widgets/tiled_row_delegate.h"
 
@@ -27,6 +32,40 @@ QRect barCell(const TiledListCtrl &list, int row, int column)
     if (column == 0)
         cell.adjust(kListImageSize + 2, 0, 0, 0);
     return cell;
+}
+
+// The contrast of the text inside `area` against its background, measured in the picture: the
+// background is the area's median colour, the text the pixel that differs most from it.
+double pictureContrast(const QImage &image, const QRect &area)
+{
+    std::vector<std::pair<qreal, QRgb>> pixels;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            pixels.emplace_back(relativeLuminance(QColor(image.pixel(x, y))), image.pixel(x, y));
+    }
+    if (pixels.empty())
+        return 0;
+    std::sort(pixels.begin(), pixels.end());
+    const QColor background(pixels[pixels.size() / 2].second);
+    const qreal median = pixels[pixels.size() / 2].first;
+    const auto &extreme =
+        median - pixels.front().first > pixels.back().first - median ? pixels.front() : pixels.back();
+    return contrastRatio(background, QColor(extreme.second));
+}
+
+QPalette darkPalette()
+{
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 45));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    return dark;
 }
 
 } // namespace
@@ -102,6 +141,62 @@ private slots:
         const QRect selected = barCell(list, 2, 0);
         const QRgb highlighted = image.pixel(selected.left() + 20, selected.center().y());
         QVERIFY(highlighted != kProgressFillColor && highlighted != kProgressTrackColor);
+    }
+
+    void textStaysReadableInTheThemesColours_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QPalette(Qt::black, QColor(239, 239, 239), Qt::white, Qt::darkGray,
+            Qt::gray, Qt::black, Qt::white, Qt::white, QColor(239, 239, 239));
+        QTest::newRow("dark") << darkPalette();
+    }
+
+    void textStaysReadableInTheThemesColours()
+    {
+        QFETCH(QPalette, palette);
+        TiledListCtrl list;
+        QAbstractItemModelTester tester(
+            list.listModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.setPalette(palette);
+        list.insertColumn(0, QStringLiteral("File"), 300);
+        list.resize(400, 200);
+        const QString text = QStringLiteral("WWWWWWWW llll MMMMMMMM");
+        list.appendItem({text});
+        const int withBar = list.appendItem({text});
+        list.setRecord(withBar, RowRecord{90, 0, 7, {}});
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const QImage image = list.viewport()->grab().toImage();
+
+        // The plain row, between the row image and the end of the text, away from the focus frame.
+        const QRect plain = barCell(list, 0, 0).adjusted(8, 3, -100, -3);
+        const double plainContrast = pictureContrast(image, plain);
+        QVERIFY2(plainContrast >= 4.5, qPrintable(QString::number(plainContrast)));
+        // The text over the filled part of the progress bar.
+        const auto bar = progressBarRects(barCell(list, withBar, 0), 90);
+        QVERIFY(bar);
+        const double barContrast = pictureContrast(image, bar->filled.adjusted(8, 1, -8, -1));
+        QVERIFY2(barContrast >= 4.5, qPrintable(QString::number(barContrast)));
+        // The picture behind the rows is in the theme's colours, too.
+        const QColor tile = list.backgroundTile().toImage().pixel(3, 100);
+        QVERIFY2(contrastRatio(tile, palette.color(QPalette::Text)) >= 4.5, qPrintable(tile.name()));
+    }
+
+    void theDefaultPictureFollowsAPaletteChange()
+    {
+        TiledListCtrl list;
+        const QColor before = list.backgroundTile().toImage().pixel(3, 100);
+        list.setPalette(darkPalette());
+        const QColor after = list.backgroundTile().toImage().pixel(3, 100);
+        QVERIFY(relativeLuminance(after) < relativeLuminance(before));
+        QVERIFY(contrastRatio(after, QColor(230, 230, 230)) >= 4.5);
+
+        // A picture the owner chose stays.
+        QPixmap own(10, 10);
+        own.fill(Qt::red);
+        list.setBackgroundTile(own);
+        list.setPalette(QPalette());
+        QCOMPARE(QColor(list.backgroundTile().toImage().pixel(1, 1)), QColor(Qt::red));
     }
 
     void plainRowsWithoutAPicture()

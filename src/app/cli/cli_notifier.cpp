@@ -6,8 +6,10 @@
 
 namespace bw::cli {
 
-CliNotifier::CliNotifier(core::QueueList &queue, bool verbose, bool timeStamp, bool hidePassword)
+CliNotifier::CliNotifier(
+    core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword)
     : m_queue(queue)
+    , m_savedFiles(savedFiles)
     , m_verbose(verbose)
     , m_timeStamp(timeStamp)
     , m_hidePassword(hidePassword)
@@ -17,6 +19,8 @@ void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t it
 {
     if (message == core::kWmQueueChanged) {
         const auto id = static_cast<std::int32_t>(itemId);
+        if (id != 0)
+            m_savedFiles.onItemChanged(m_queue, id, SavedFiles::Clock::now());
         // A manual-connection request needs the window: give the connection back as a temporary
         // disconnect does, so the item stays queued for the window.
         // The job takes such an item again once its site has nothing else; it is then left lent (the

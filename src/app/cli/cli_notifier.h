@@ -12,13 +12,15 @@
 
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
+#include "saved_files.h"
 
 namespace bw::cli {
 
 class CliNotifier : public core::QueueNotifier
 {
 public:
-    CliNotifier(core::QueueList &queue, bool verbose, bool timeStamp, bool hidePassword);
+    CliNotifier(
+        core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword);
 
     void notify(
         unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override;
@@ -38,6 +40,7 @@ private:
     void printLogLine(std::uint64_t threadId, const std::string &text);
 
     core::QueueList &m_queue;
+    SavedFiles &m_savedFiles;
     const bool m_verbose;
     const bool m_timeStamp;
     const bool m_hidePassword;

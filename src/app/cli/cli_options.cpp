@@ -27,7 +27,7 @@ const char *usageText()
 {
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--passive] [--long-paths] [--tries N]\n"
-           "                    [--keep-running] [--verbose] [URL ...]\n"
+           "                    [--keep-running] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -43,11 +43,21 @@ const char *usageText()
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
            "  --keep-running    keep retrying until every item has finished\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
-           "  --help            show this text\n"
+           "  -q, --quiet       print no progress and no line per saved file\n"
+           "  -h, --help        show this text\n"
+           "  --version         show the version\n"
            "\n"
+           "On a terminal, the transfers in progress are shown with their estimated time\n"
+           "left. Each saved file is reported on standard output with its size and\n"
+           "average speed; what did not finish is reported on standard error.\n"
            "A URL may start with {N} to take the settings of queue item N.\n"
            "Exit status: 0 every item finished, 1 some did not, 2 bad usage or URL,\n"
            "130/143 stopped by SIGINT/SIGTERM.\n";
+}
+
+std::string versionText()
+{
+    return std::string("bellwick-cli ") + BW_VERSION;
 }
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
@@ -93,8 +103,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             o.keepRunning = true;
         } else if (arg == "--verbose") {
             o.verbose = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--") {
             o.urls.insert(o.urls.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;

@@ -21,7 +21,9 @@ struct CliOptions
     std::optional<int> tries;
     bool keepRunning = false;
     bool verbose = false;
+    bool quiet = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> urls;
 };
 
@@ -33,5 +35,7 @@ struct ParsedCommandLine
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string> &args);
 const char *usageText();
+// "bellwick-cli 5.0.13"
+std::string versionText();
 
 } // namespace bw::cli

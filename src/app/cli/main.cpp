@@ -26,6 +26,7 @@
 #include "engine/settings.h"
 #include "platform/file_util.h"
 #include "progress_display.h"
+#include "saved_files.h"
 
 namespace bw::cli {
 
@@ -199,11 +200,23 @@ int run(const CliOptions &o)
         queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
     }
 
-    CliNotifier notifier(queue, o.verbose, settings.timeStamp, settings.hidePassword);
+    SavedFiles savedFiles;
+    CliNotifier notifier(queue, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
     queue.setNotifier(&notifier);
     std::thread signalThread(waitForSignals, &notifier);
 
-    ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && isatty(STDERR_FILENO));
+    ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && !o.quiet && isatty(STDERR_FILENO));
+    auto reportSaved = [&] {
+        const std::vector<SavedFile> saved = savedFiles.takeFinished(queue);
+        if (saved.empty() || o.quiet)
+            return;
+        // Between two redraws, so the progress lines are not written over.
+        progress.clear();
+        std::lock_guard lock{notifier.outputMutex()};
+        for (const SavedFile &file : saved)
+            std::printf("%s\n", savedFileLine(file).c_str());
+        std::fflush(stdout);
+    };
     engine.start();
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
@@ -211,7 +224,9 @@ int run(const CliOptions &o)
     RunEnd runEnd(o);
     while (g_signal.load() == 0) {
         if (Clock::now() - lastLook >= std::chrono::milliseconds(100)) {
-            if (runEnd.isOver(queue, notifier))
+            const bool over = runEnd.isOver(queue, notifier);
+            reportSaved();
+            if (over)
                 break;
             progress.update();
             lastLook = Clock::now();
@@ -224,6 +239,7 @@ int run(const CliOptions &o)
     signalThread.join();
     engine.stopAndWait();
     queue.setNotifier(nullptr);
+    reportSaved();
     // A parked request that its job took again ended Idle when the job stopped: it still waits for
     // the window.
     for (const std::int32_t id : notifier.parkedItems()) {
@@ -260,6 +276,10 @@ int main(int argc, char **argv)
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "bellwick-cli: %s\n\n%s", parsed.error.c_str(), usageText());
         return kExitUsage;
+    }
+    if (parsed.options.version) {
+        std::printf("%s\n", versionText().c_str());
+        return kExitFinished;
     }
     if (parsed.options.help) {
         std::fputs(usageText(), stdout);

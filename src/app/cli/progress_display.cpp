@@ -18,6 +18,22 @@ std::string groupedNumber(std::int64_t value)
     return out;
 }
 
+std::string timeLeftText(std::int64_t bytesLeft, std::int64_t rateKBps)
+{
+    if (rateKBps <= 0 || bytesLeft < 0)
+        return {};
+    const std::int64_t bytesPerSecond = rateKBps * 1000;
+    const std::int64_t seconds = (bytesLeft + bytesPerSecond - 1) / bytesPerSecond;
+    char text[48];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+            static_cast<long long>(seconds % 60));
+    return text;
+}
+
 std::string progressLine(
     const std::string &name, std::int64_t bytesDone, std::int64_t totalSize, std::int64_t rateKBps)
 {
@@ -28,6 +44,10 @@ std::string progressLine(
         line += " B";
     }
     line += "  " + groupedNumber(rateKBps) + " kB/s";
+    if (totalSize > 0) {
+        if (const std::string left = timeLeftText(totalSize - bytesDone, rateKBps); !left.empty())
+            line += "  " + left + " left";
+    }
     return line;
 }
 

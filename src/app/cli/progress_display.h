@@ -11,10 +11,13 @@
 
 namespace bw::cli {
 
-// "file.zip  1,234,567 / 9,000,000 B  13%  456 kB/s" (sizes unknown: no total and no percent).
+// "file.zip  1,234,567 / 9,000,000 B  13%  456 kB/s  0:17 left" (size unknown: no total, no percent and
+// no time left; no speed yet: no time left).
 std::string progressLine(
     const std::string &name, std::int64_t bytesDone, std::int64_t totalSize, std::int64_t rateKBps);
 std::string groupedNumber(std::int64_t value);
+// "0:17", "12:05", "3:02:09"; empty when the speed is not known yet.
+std::string timeLeftText(std::int64_t bytesLeft, std::int64_t rateKBps);
 
 class ProgressDisplay
 {

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#include "saved_files.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "progress_display.h"
+
+namespace bw::cli {
+
+std::string savedFileLine(const SavedFile &file)
+{
+    // A file saved within a millisecond still gets a speed, not a division by zero.
+    const double seconds = file.seconds < 0.001 ? 0.001 : file.seconds;
+    const auto rateKBps = static_cast<std::int64_t>(static_cast<double>(file.sizeBytes) / seconds / 1000.0);
+    return file.path + "  " + groupedNumber(file.sizeBytes) + " B  " + groupedNumber(rateKBps) + " kB/s";
+}
+
+void SavedFiles::onItemChanged(core::QueueList &queue, std::int32_t id, Clock::time_point now)
+{
+    {
+        std::lock_guard lock{m_mutex};
+        const auto found = m_timings.find(id);
+        if (found != m_timings.end() && found->second.done)
+            return;
+    }
+    const std::optional<core::QueueItem> item = queue.snapshot(id);
+    if (!item)
+        return;
+    std::lock_guard lock{m_mutex};
+    Timing *timing = nullptr;
+    if (const auto found = m_timings.find(id); found != m_timings.end())
+        timing = &found->second;
+    if (item->transferring) {
+        // A new attempt starts the clock again.
+        if (!timing || timing->transferOver)
+            m_timings[id] = Timing{now, now, false, false};
+    } else if (timing) {
+        if (!timing->transferOver) {
+            timing->ended = now;
+            timing->transferOver = true;
+        }
+        timing->done = item->isDone();
+    }
+}
+
+std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
+{
+    std::vector<std::int32_t> finished;
+    for (const core::ItemState &state : queue.states()) {
+        if (state.status == core::ItemStatus::StatusFinished && !m_reported.count(state.id))
+            finished.push_back(state.id);
+    }
+    if (finished.empty())
+        return {};
+    // Paths still to be written by an item not yet done: a redirect's file is saved by its target.
+    std::set<std::string> pendingPaths;
+    for (const core::QueueItem &item : queue.snapshot()) {
+        if (!item.isDone())
+            pendingPaths.insert(item.localPath);
+    }
+    std::vector<SavedFile> saved;
+    for (const std::int32_t id : finished) {
+        m_reported.insert(id);
+        const std::optional<core::QueueItem> item = queue.snapshot(id);
+        if (!item || item->fileName.empty() || pendingPaths.count(item->localPath))
+            continue;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(item->localPath, error))
+            continue;
+        const std::uintmax_t size = std::filesystem::file_size(item->localPath, error);
+        if (error)
+            continue;
+        SavedFile file{item->localPath, static_cast<std::int64_t>(size)};
+        {
+            std::lock_guard lock{m_mutex};
+            if (const auto found = m_timings.find(id); found != m_timings.end()) {
+                const Clock::time_point end = found->second.transferOver ? found->second.ended : Clock::now();
+                file.seconds = std::chrono::duration<double>(end - found->second.started).count();
+            }
+        }
+        saved.push_back(file);
+    }
+    return saved;
+}
+
+} // namespace bw::cli

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// Which files bellwick-cli saved during the run, with their size and average speed. Worker threads
+// report item changes through the notifier; the main thread collects the items that finished.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/queue_list.h"
+
+namespace bw::cli {
+
+struct SavedFile
+{
+    std::string path;
+    std::int64_t sizeBytes = 0;
+    double seconds = 0; // from the first byte to the end of the transfer
+};
+
+// "/home/me/a.bin  100,000 B  512 kB/s"
+std::string savedFileLine(const SavedFile &file);
+
+class SavedFiles
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // On a worker thread, after item `id` changed: notes when its transfer began and ended.
+    void onItemChanged(core::QueueList &queue, std::int32_t id, Clock::time_point now);
+    // On the main thread: the files finished since the last call. An item that handed its local file
+    // on (a redirect) is left out: the item that takes the file over reports it.
+    std::vector<SavedFile> takeFinished(core::QueueList &queue);
+
+private:
+    struct Timing
+    {
+        Clock::time_point started;
+        Clock::time_point ended;
+        bool transferOver = false;
+        bool done = false;
+    };
+
+    std::mutex m_mutex;
+    std::map<std::int32_t, Timing> m_timings; // guarded by m_mutex
+    std::set<std::int32_t> m_reported; // main thread only
+};
+
+} // namespace bw::cli

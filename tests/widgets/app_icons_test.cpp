@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+// Bellwick's icons at the desktop's scale factor (the test runs at 200%) and from the icon theme.
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "widgets/app_icons.h"
+#include "widgets/image_list.h"
+
+using namespace bw::widgets;
+
+namespace {
+
+struct NamedIcon
+{
+    const char *name;
+    QIcon icon;
+};
+
+std::vector<NamedIcon> paintedIcons()
+{
+    return {
+        {"program", programIcon()},
+        {"remote delete", toolIcon(ToolIcon::RemoteDelete)},
+        {"go", toolIcon(ToolIcon::Go)},
+        {"tray", trayIcon(TrayImage::Load3)},
+        {"queue row", queueRowIcon(kImageActiveDownload)},
+    };
+}
+
+} // namespace
+
+class AppIconsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void initTestCase()
+    {
+        // No theme: every icon is Bellwick's painted one.
+        QIcon::setThemeSearchPaths({});
+        QCOMPARE(qApp->devicePixelRatio(), 2.0);
+    }
+
+    void paintedIconsHaveEveryPixelAtTwiceTheScale()
+    {
+        for (const NamedIcon &named : paintedIcons()) {
+            for (int size : {16, 22, 48, 128}) {
+                // What a toolbar or list asks for at 200%: the logical size, at the screen's ratio.
+                const QPixmap pixmap = named.icon.pixmap(QSize(size, size), qApp->devicePixelRatio());
+                QVERIFY2(pixmap.size() == QSize(2 * size, 2 * size),
+                    qPrintable(QStringLiteral("%1 at %2: %3 pixels")
+                                   .arg(QLatin1String(named.name))
+                                   .arg(size)
+                                   .arg(pixmap.width())));
+                QCOMPARE(pixmap.devicePixelRatio(), 2.0);
+            }
+        }
+    }
+
+    void paintedAtTheTargetSizeNotScaledFromAnother()
+    {
+        // Drawn for 44 pixels, an edge is as sharp as when drawn for 22 pixels at 2x: the two are the
+        // same picture. A picture scaled down from 48 pixels would have blurred edges instead.
+        const QIcon icon = toolIcon(ToolIcon::Go);
+        const QImage direct = icon.pixmap(QSize(44, 44), 1.0).toImage();
+        const QImage scaled = icon.pixmap(QSize(22, 22), 2.0).toImage();
+        QCOMPARE(scaled.size(), direct.size());
+        QImage scaledPixels = scaled.convertToFormat(QImage::Format_ARGB32);
+        scaledPixels.setDevicePixelRatio(1.0);
+        QCOMPARE(scaledPixels, direct.convertToFormat(QImage::Format_ARGB32));
+
+        // Painted into a 2x device: every device pixel covered, none left transparent by scaling.
+        QImage device(QSize(44, 44), QImage::Format_ARGB32_Premultiplied);
+        device.setDevicePixelRatio(2.0);
+        device.fill(Qt::transparent);
+        {
+            QPainter painter(&device);
+            icon.paint(&painter, QRect(0, 0, 22, 22));
+        }
+        QImage devicePixels = device.convertToFormat(QImage::Format_ARGB32);
+        devicePixels.setDevicePixelRatio(1.0);
+        QCOMPARE(devicePixels, direct.convertToFormat(QImage::Format_ARGB32));
+    }
+
+    void theThemesIconWinsWhereItHasOne()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QDir root(dir.path());
+        QVERIFY(root.mkpath(QStringLiteral("testtheme/16x16/actions")));
+        QFile index(root.filePath(QStringLiteral("testtheme/index.theme")));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=testtheme\nDirectories=16x16/actions\n\n"
+                    "[16x16/actions]\nSize=16\nType=Fixed\n");
+        index.close();
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(root.filePath(QStringLiteral("testtheme/16x16/actions/list-add.png"))));
+
+        QIcon::setThemeSearchPaths({dir.path()});
+        QIcon::setThemeName(QStringLiteral("testtheme"));
+        const QIcon themed = toolIcon(ToolIcon::AddUrl);
+        const QIcon painted = toolIcon(ToolIcon::Delete); // the theme has no edit-delete
+        // A theme icon looks itself up again when the theme changes: check it while the theme is set.
+        const QString themedName = themed.name();
+        const QColor themedPixel = themed.pixmap(QSize(16, 16), 1.0).toImage().pixelColor(8, 8);
+        const QString paintedName = painted.name();
+        QIcon::setThemeSearchPaths({});
+        QIcon::setThemeName(QString());
+
+        QCOMPARE(themedName, QStringLiteral("list-add"));
+        QCOMPARE(themedPixel, QColor(Qt::red));
+        QVERIFY(!painted.isNull());
+        QVERIFY(paintedName.isEmpty());
+        QCOMPARE(QLatin1String(toolIconThemeName(ToolIcon::Delete)), QLatin1String("edit-delete"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // The desktop at 200%.
+    qputenv("QT_SCALE_FACTOR", "2");
+    QGuiApplication app(argc, argv);
+    AppIconsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "app_icons_test.moc"
