@@ -510,6 +510,12 @@ QMenu *CManFtpView::buildContextMenu(int row)
     return menu;
 }
 
+void CManFtpView::activateFiles()
+{
+    if (canDownload())
+        downloadSelection();
+}
+
 void CManFtpView::runCommand(int command)
 {
     switch (command) {

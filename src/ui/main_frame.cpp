@@ -24,13 +24,14 @@
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
-#include "core/queue_list.h"
 #include "core/diagnostic_log.h"
+#include "core/queue_list.h"
 #include "engine/engine.h"
 #include "engine/queue_file.h"
 #include "platform/thread_util.h"
 #include "ui/about_dialog.h"
 #include "ui/autostart.h"
+#include "ui/help_window.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
 #include "ui/queue_view.h"
@@ -574,8 +575,10 @@ void CMainFrame::editUrlCommand()
 
 void CMainFrame::helpTopics()
 {
-    if (!m_options.manualPath.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(m_options.manualPath));
+    showHelpTopics(
+        m_options.manualPath, this, m_options.openInBrowser ? m_options.openInBrowser : [](const QUrl &url) {
+            return QDesktopServices::openUrl(url);
+        });
 }
 
 void CMainFrame::aboutCommand()

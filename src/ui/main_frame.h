@@ -83,6 +83,8 @@ struct MainFrameOptions
     QString autostartEntryPath; // empty: the user's autostart folder
     QString programPath; // what the autostart entry starts; empty: this program
     QString manualPath; // opened by Help Topics
+    // Opens the manual in the desktop's browser, false when none did; empty: QDesktopServices.
+    std::function<bool(const QUrl &)> openInBrowser;
     QString siteFilePath; // the saved sites; empty: "database.usr" in the user's data folder
     // Runs Connect's "Connection Entries" dialog and returns its result; empty: the modal dialog.
     std::function<int(browse::CSiteDialog &)> runSiteDialog;
