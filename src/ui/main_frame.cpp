@@ -31,6 +31,7 @@
 #include "platform/thread_util.h"
 #include "ui/about_dialog.h"
 #include "ui/autostart.h"
+#include "ui/desktop_notifier.h"
 #include "ui/help_window.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
@@ -271,6 +272,12 @@ void CMainFrame::createMenus()
     site->addActions({action(QStringLiteral("download")), action(QStringLiteral("upload"))});
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
+    m_notifier = new DesktopNotifier(m_context.engine.queue(), m_context.settingsStore, this);
+    QAction *notify = view->addAction(tr("Desktop &Notifications"));
+    notify->setObjectName(QStringLiteral("viewNotifications"));
+    notify->setCheckable(true);
+    notify->setChecked(m_notifier->isEnabled());
+    connect(notify, &QAction::toggled, m_notifier, &DesktopNotifier::setEnabled);
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(action(QStringLiteral("helpTopics")));
     help->addSeparator();
@@ -454,6 +461,7 @@ void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
 void CMainFrame::refreshTick()
 {
     updateTrayIcon();
+    m_notifier->checkQueue();
     m_queueView->queueRefresh(m_refreshItem);
     m_refreshPending = false;
     updateCommandStates();

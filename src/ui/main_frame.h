@@ -57,6 +57,7 @@ namespace bw::ui {
 class CFtpTreeView;
 class CLogSubFrame;
 class CSubFrame;
+class DesktopNotifier;
 class QueueDocument;
 using widgets::CCtrlListView;
 using widgets::RemoteBrowserLink;
@@ -155,6 +156,8 @@ public:
 
     CFtpTreeView *queueView() const { return m_queueView; }
 
+    DesktopNotifier *notifier() const { return m_notifier; }
+
     CLogSubFrame *logFrame() const { return m_logFrame; }
 
     CCtrlListView *batchLog() const;
@@ -233,6 +236,7 @@ private:
 
     MainFrameContext m_context;
     MainFrameOptions m_options;
+    DesktopNotifier *m_notifier = nullptr;
     // The settings as last loaded or confirmed; the window's own options (tray, password masking, site
     // list on start, time stamps) are read from here.
     engine::Settings m_settings;
