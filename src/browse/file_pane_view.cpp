@@ -6,6 +6,7 @@
 #include <QDrag>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -30,6 +31,7 @@ FilePaneView::FilePaneView(QWidget *parent)
     rows->setDragEnabled(false);
     rows->viewport()->setAcceptDrops(true);
     rows->viewport()->installEventFilter(this);
+    rows->installEventFilter(this);
 }
 
 FilePaneView::~FilePaneView() = default;
@@ -69,8 +71,52 @@ void FilePaneView::showContextMenu(const QPoint &viewportPos)
     runCommand(command);
 }
 
+bool FilePaneView::handleKey(const QKeyEvent *key)
+{
+    if ((key->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) != Qt::NoModifier)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        const int row =
+            list()->currentIndex().isValid() ? list()->currentIndex().row() : list()->firstSelectedRow();
+        if (row < 0)
+            return true;
+        if (list()->selectedRows().isEmpty())
+            list()->selectRow(row);
+        if (entry(row).isDirectory)
+            openDirectory();
+        else
+            activateFiles();
+        return true;
+    }
+    case Qt::Key_Backspace:
+        goUp();
+        return true;
+    case Qt::Key_F2:
+        runCommand(CommandRename);
+        return true;
+    case Qt::Key_F5:
+        runCommand(CommandRefresh);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FilePaneView::goUp()
+{
+    const int parent = rowOf(QStringLiteral(".."));
+    if (parent < 0)
+        return;
+    list()->selectRow(parent);
+    openDirectory();
+}
+
 bool FilePaneView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == list() && event->type() == QEvent::KeyPress && handleKey(static_cast<QKeyEvent *>(event)))
+        return true;
     if (watched != list()->viewport())
         return CCtrlListView::eventFilter(watched, event);
     switch (event->type()) {

@@ -16,6 +16,7 @@
 #include "browse/list_entry.h"
 #include "widgets/ctrl_list_view.h"
 
+class QKeyEvent;
 class QMenu;
 
 namespace bw::widgets {
@@ -52,6 +53,8 @@ public:
     virtual void openDirectory() = 0;
     // Takes the text of a drop on the list.
     virtual void dropText(const QString &text) = 0;
+    // Backspace: the parent folder, through the ".." row.
+    void goUp();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -64,6 +67,13 @@ protected:
 private:
     // Carries out a command of the context menu (0: none chosen).
     virtual void runCommand(int command) = 0;
+
+    // Enter on a file: queue or open the selected files.
+    virtual void activateFiles() {}
+
+    // The pane's keys: Enter, Backspace, F2, F5. Del is the window's (it acts on the focused pane);
+    // type-ahead is the list's own.
+    bool handleKey(const QKeyEvent *key);
     // The left button moved far enough from a press on a row.
     virtual void startDrag() = 0;
 

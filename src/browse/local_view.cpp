@@ -16,11 +16,15 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
+#include <QSet>
 #include <QStorageInfo>
 
 #include "browse/drag_text.h"
+#include "browse/folder_watch.h"
 #include "browse/man_ftp_view.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/format_grouped_number.h"
@@ -62,6 +66,7 @@ CLocalView::CLocalView(QWidget *parent)
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_drives(new QComboBox)
     , m_directoryBox(new QLineEdit)
+    , m_watch(new FolderWatch(this))
 {
     setObjectName(QStringLiteral("localView"));
     setCaption(QStringLiteral("Local HDD"));
@@ -75,6 +80,7 @@ CLocalView::CLocalView(QWidget *parent)
     stripLayout->addWidget(m_directoryBox, 1);
     setControlStrip(strip, m_directoryBox);
     connect(m_drives, &QComboBox::textActivated, this, [this](const QString &root) { changeDrive(root); });
+    connect(m_watch, &FolderWatch::folderChanged, this, &CLocalView::refreshFromDisk);
 }
 
 // The rows go with the list; removing them one by one here would notify a window that is being torn down.
@@ -211,7 +217,29 @@ void CLocalView::listDirectory()
         rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
     }
     rows->setRedraw(true);
+    m_watch->watch(directory);
     QApplication::restoreOverrideCursor();
+}
+
+void CLocalView::refreshFromDisk()
+{
+    widgets::TiledListCtrl *rows = list();
+    QSet<QString> selected;
+    for (const int row : rows->selectedRows())
+        selected.insert(rows->itemText(row, 0));
+    const QString current =
+        rows->currentIndex().isValid() ? rows->itemText(rows->currentIndex().row(), 0) : QString();
+    const int scroll = rows->verticalScrollBar()->value();
+    listDirectory();
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        const QString name = rows->itemText(row, 0);
+        if (name == current)
+            rows->selectionModel()->setCurrentIndex(
+                rows->listModel()->index(row, 0), QItemSelectionModel::NoUpdate);
+        if (selected.contains(name))
+            rows->selectRow(row, false);
+    }
+    rows->verticalScrollBar()->setValue(scroll);
 }
 
 void CLocalView::openDirectory()
@@ -348,6 +376,16 @@ QMenu *CLocalView::buildContextMenu(int row)
     add(QStringLiteral("Make Dir..."), CommandMakeDir);
     add(QStringLiteral("Refresh"), CommandRefresh);
     return menu;
+}
+
+void CLocalView::activateFiles()
+{
+    // With a site open a file goes up to it; without one Enter opens it, as a double click in a file
+    // manager would.
+    if (canUpload())
+        uploadSelection();
+    else
+        viewSelection();
 }
 
 void CLocalView::runCommand(int command)

@@ -19,6 +19,7 @@ class QMenu;
 namespace bw::browse {
 
 class CManFtpView;
+class FolderWatch;
 
 class CLocalView : public FilePaneView
 {
@@ -36,6 +37,11 @@ public:
 
     // Lists the pane's folder (done at the first show, and after every change).
     void listDirectory();
+    // Lists the folder again after a change on disk, keeping the selection and the scroll position.
+    void refreshFromDisk();
+
+    FolderWatch *folderWatch() const { return m_watch; }
+
     void openDirectory() override;
     // Changes to a volume's root and lists it.
     void changeDrive(const QString &root);
@@ -81,6 +87,7 @@ private:
     void selectDriveFor(const QString &directory);
     void startDrag() override;
     void runCommand(int command) override;
+    void activateFiles() override;
 
     bool acceptsDrop() const override { return m_dropTarget; }
 
@@ -94,6 +101,7 @@ private:
     CManFtpView *m_remote = nullptr;
     QComboBox *m_drives;
     QLineEdit *m_directoryBox;
+    FolderWatch *m_watch;
 };
 
 } // namespace bw::browse

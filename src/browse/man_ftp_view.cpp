@@ -512,6 +512,12 @@ QMenu *CManFtpView::buildContextMenu(int row)
     return menu;
 }
 
+void CManFtpView::activateFiles()
+{
+    if (canDownload())
+        downloadSelection();
+}
+
 void CManFtpView::runCommand(int command)
 {
     switch (command) {

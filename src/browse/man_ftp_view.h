@@ -153,6 +153,7 @@ private:
     void onDetached();
     void startDrag() override;
     void runCommand(int command) override;
+    void activateFiles() override;
 
     bool acceptsDrop() const override { return !isBusy(); }
 

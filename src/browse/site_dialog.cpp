@@ -6,9 +6,11 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -105,6 +107,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     m_list->insertColumn(2, tr("Port"), 60);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->viewport()->installEventFilter(this);
+    m_list->installEventFilter(this);
 
     auto *buttons = new QVBoxLayout;
     auto addButton = [&](const QString &text, const char *objectName, auto handler) {
@@ -119,6 +122,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     addButton(tr("Close"), "closeButton", [this] { reject(); });
     addButton(tr("Add"), "addButton", [this] { addSite(); });
     addButton(tr("Update"), "updateButton", [this] { updateSite(); });
+    addButton(tr("Delete"), "deleteButton", [this] { deleteSites(); });
     addButton(tr("Advanced..."), "advancedButton", [this] { editAdvanced(); });
     buttons->addStretch();
     connect(m_anonymous, &QCheckBox::clicked, this, [this] { onAnonymousClicked(); });
@@ -136,6 +140,9 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     };
     m_rangeReporter = [](QWidget *owner, const QString &text) {
         QMessageBox::warning(owner, QStringLiteral("Bellwick"), text);
+    };
+    m_deleteConfirmer = [](QWidget *owner, const QString &text) {
+        return QMessageBox::question(owner, QStringLiteral("Delete"), text) == QMessageBox::Yes;
     };
 
     // Opening: the sites, the password masking, the enabling, and the options from the settings.
@@ -284,10 +291,49 @@ void CSiteDialog::editAdvanced()
         m_fields.options = options;
 }
 
+bool CSiteDialog::deleteSites()
+{
+    const QList<int> rows = m_list->selectedRows();
+    if (rows.isEmpty())
+        return false;
+    const QString text = rows.size() == 1
+        ? QStringLiteral("Delete the site \"%1\"?").arg(m_list->itemText(rows.first(), 0))
+        : QStringLiteral("Delete the %1 selected sites?").arg(rows.size());
+    if (!m_deleteConfirmer(this, text))
+        return false;
+    // From the last row up, so the indexes still to go stay valid.
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        m_sites.remove(static_cast<std::size_t>(*it));
+        m_list->deleteItem(*it);
+    }
+    m_sites.save(m_filePath);
+    onListClicked();
+    return true;
+}
+
 bool CSiteDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease)
         onListClicked();
+    // A double click or Enter on a site connects to it, as the Connect button does for its fields.
+    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick
+        && m_list->rowAt(static_cast<QMouseEvent *>(event)->position().toPoint()) >= 0) {
+        onListClicked();
+        connectSite();
+        return true;
+    }
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_list->firstSelectedRow() >= 0) {
+            onListClicked();
+            connectSite();
+            return true;
+        }
+        if (key == Qt::Key_Delete) {
+            deleteSites();
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -65,6 +65,8 @@ public:
     bool addSite();
     bool updateSite();
     bool connectSite();
+    // Delete (button or Del in the list): removes the selected sites after asking, and saves.
+    bool deleteSites();
     void onAnonymousClicked();
     // A mouse click in the list: the first selected row's entry, or empty fields with port 21.
     void onListClicked();
@@ -80,6 +82,12 @@ public:
     void setRangeReporter(std::function<void(QWidget *parent, const QString &text)> reporter)
     {
         m_rangeReporter = std::move(reporter);
+    }
+
+    // Replaces the "Delete the selected sites?" question; true goes ahead.
+    void setDeleteConfirmer(std::function<bool(QWidget *parent, const QString &text)> confirmer)
+    {
+        m_deleteConfirmer = std::move(confirmer);
     }
 
     QLineEdit *nameEdit() const { return m_name; }
@@ -115,6 +123,7 @@ private:
     SiteFields m_fields;
     std::function<bool(QWidget *, SiteOptions &)> m_advancedEditor;
     std::function<void(QWidget *, const QString &)> m_rangeReporter;
+    std::function<bool(QWidget *, const QString &)> m_deleteConfirmer;
     QLineEdit *m_name;
     QLineEdit *m_address;
     QLineEdit *m_port;

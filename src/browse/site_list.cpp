@@ -95,6 +95,12 @@ void SiteList::replace(std::size_t index, const SiteEntry &entry)
         m_entries[index] = entry;
 }
 
+void SiteList::remove(std::size_t index)
+{
+    if (index < m_entries.size())
+        m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
 std::string SiteList::serialize() const
 {
     std::string out;

@@ -65,6 +65,9 @@ public:
     // Replaces the entry at `index`; an index outside the list does nothing.
     void replace(std::size_t index, const SiteEntry &entry);
 
+    // Removes the entry at `index`; an index outside the list does nothing.
+    void remove(std::size_t index);
+
     const SiteEntry &at(std::size_t index) const { return m_entries.at(index); }
 
     std::size_t count() const { return m_entries.size(); }

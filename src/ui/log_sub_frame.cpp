@@ -3,6 +3,7 @@
 
 #include <QShowEvent>
 
+#include "ui/log_pane_copy.h"
 #include "widgets/ctrl_list_view.h"
 
 namespace bw::ui {
@@ -18,6 +19,8 @@ CLogSubFrame::CLogSubFrame(QWidget *parent)
     m_manual->setObjectName(QStringLiteral("Manual Log"));
     addWidget(m_batch);
     addWidget(m_manual);
+    new LogPaneCopy(m_batch->list());
+    new LogPaneCopy(m_manual->list());
     setChildrenCollapsible(false);
 }
 

@@ -24,13 +24,15 @@
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
-#include "core/queue_list.h"
 #include "core/diagnostic_log.h"
+#include "core/queue_list.h"
 #include "engine/engine.h"
 #include "engine/queue_file.h"
 #include "platform/thread_util.h"
 #include "ui/about_dialog.h"
 #include "ui/autostart.h"
+#include "ui/desktop_notifier.h"
+#include "ui/help_window.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
 #include "ui/queue_view.h"
@@ -270,6 +272,12 @@ void CMainFrame::createMenus()
     site->addActions({action(QStringLiteral("download")), action(QStringLiteral("upload"))});
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
+    m_notifier = new DesktopNotifier(m_context.engine.queue(), m_context.settingsStore, this);
+    QAction *notify = view->addAction(tr("Desktop &Notifications"));
+    notify->setObjectName(QStringLiteral("viewNotifications"));
+    notify->setCheckable(true);
+    notify->setChecked(m_notifier->isEnabled());
+    connect(notify, &QAction::toggled, m_notifier, &DesktopNotifier::setEnabled);
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(action(QStringLiteral("helpTopics")));
     help->addSeparator();
@@ -453,6 +461,7 @@ void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
 void CMainFrame::refreshTick()
 {
     updateTrayIcon();
+    m_notifier->checkQueue();
     m_queueView->queueRefresh(m_refreshItem);
     m_refreshPending = false;
     updateCommandStates();
@@ -574,8 +583,10 @@ void CMainFrame::editUrlCommand()
 
 void CMainFrame::helpTopics()
 {
-    if (!m_options.manualPath.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(m_options.manualPath));
+    showHelpTopics(
+        m_options.manualPath, this, m_options.openInBrowser ? m_options.openInBrowser : [](const QUrl &url) {
+            return QDesktopServices::openUrl(url);
+        });
 }
 
 void CMainFrame::aboutCommand()

@@ -57,6 +57,7 @@ namespace bw::ui {
 class CFtpTreeView;
 class CLogSubFrame;
 class CSubFrame;
+class DesktopNotifier;
 class QueueDocument;
 using widgets::CCtrlListView;
 using widgets::RemoteBrowserLink;
@@ -83,6 +84,8 @@ struct MainFrameOptions
     QString autostartEntryPath; // empty: the user's autostart folder
     QString programPath; // what the autostart entry starts; empty: this program
     QString manualPath; // opened by Help Topics
+    // Opens the manual in the desktop's browser, false when none did; empty: QDesktopServices.
+    std::function<bool(const QUrl &)> openInBrowser;
     QString siteFilePath; // the saved sites; empty: "database.usr" in the user's data folder
     // Runs Connect's "Connection Entries" dialog and returns its result; empty: the modal dialog.
     std::function<int(browse::CSiteDialog &)> runSiteDialog;
@@ -152,6 +155,8 @@ public:
     bool savePending() const { return m_savePending; }
 
     CFtpTreeView *queueView() const { return m_queueView; }
+
+    DesktopNotifier *notifier() const { return m_notifier; }
 
     CLogSubFrame *logFrame() const { return m_logFrame; }
 
@@ -231,6 +236,7 @@ private:
 
     MainFrameContext m_context;
     MainFrameOptions m_options;
+    DesktopNotifier *m_notifier = nullptr;
     // The settings as last loaded or confirmed; the window's own options (tray, password masking, site
     // list on start, time stamps) are read from here.
     engine::Settings m_settings;

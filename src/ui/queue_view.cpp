@@ -7,20 +7,24 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSet>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "core/queue_list.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "ui/queue_document.h"
+#include "ui/queue_row_text.h"
 #include "ui/url_password_mask.h"
 #include "widgets/caption_bar.h"
 #include "widgets/remote_browser_link.h"
+#include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
 
 namespace bw::ui {
@@ -50,6 +54,23 @@ constexpr std::array<ColumnSpec, kQueueColumnCount> kColumns{{
     {"User", 50},
     {"Port", 50},
     {"Local Path", 100},
+}};
+
+// The widest text each column usually shows: the columns a user reads first (action, progress, sizes,
+// speed) are sized so these fit in the current font; the others keep their fixed widths.
+constexpr std::array<const char *, kQueueColumnCount> kWidestTexts{{
+    "Downloading - 100%",
+    nullptr,
+    nullptr,
+    nullptr,
+    "a-typical-file-name.tar.gz",
+    "1023.9 MiB (100%)",
+    "1023.9 MiB",
+    "1023 KiB/s, 59m 59s left",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 }};
 
 constexpr std::array<const char *, kQueueTabCount> kTabTitles{"Queue", "Active", "Complete", "Errors"};
@@ -101,8 +122,18 @@ CFtpTreeView::CFtpTreeView(
     for (int tab = 0; tab < kQueueTabCount; ++tab) {
         auto *list = new TiledListCtrl(m_tabs);
         list->setObjectName(QStringLiteral("queueList%1").arg(tab));
-        for (int column = 0; column < kQueueColumnCount; ++column)
-            list->insertColumn(column, QString::fromLatin1(kColumns[column].title), kColumns[column].width);
+        const QFontMetrics metrics(list->font());
+        for (int column = 0; column < kQueueColumnCount; ++column) {
+            int width = kColumns[column].width;
+            if (kWidestTexts[column]) {
+                const int icon = column == ColumnAction ? list->iconSize().width() + 4 : 0;
+                width = std::max(
+                    width, metrics.horizontalAdvance(QLatin1String(kWidestTexts[column])) + icon + 16);
+            }
+            list->insertColumn(column, QString::fromLatin1(kColumns[column].title), width);
+        }
+        // Long names keep their start and their extension visible.
+        list->setTextElideMode(Qt::ElideMiddle);
         list->setStatusTips(true);
         list->setStatusTipProvider([this](std::int64_t itemId) {
             return fromStd(core::statusTextWithDetail(
@@ -217,11 +248,12 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
 
     if (list->itemImage(row) != action.image)
         list->setItemImage(row, action.image);
-    list->setItemText(row, ColumnBytes, bytesText(done, total, percent));
+    list->setItemText(row, ColumnBytes, doneSizeText(done, total, percent));
     if (total / 100 != 0)
         list->setProgress(row, std::clamp(percent, 0, 100)); // a server may send more than it announced
-    list->setItemText(row, ColumnTotal, QString::number(total));
-    list->setItemText(row, ColumnSpeed, QString::number(item->rateKBps));
+    list->setItemText(row, ColumnTotal, widgets::sizeText(total));
+    list->setItemText(row, ColumnSpeed,
+        status == kStatusTransferring ? speedAndTimeLeftText(item->rateKBps, done, total) : QString());
     list->setItemText(row, ColumnRetry, QString::number(item->retryTime));
     list->setItemText(row, ColumnCount, countText(item->attempts, item->retryCount));
     list->setItemText(row, ColumnAction, action.text);
@@ -509,6 +541,15 @@ bool CFtpTreeView::eventFilter(QObject *watched, QEvent *event)
                 showContextMenu(list, mouse->position().toPoint());
                 return true;
             }
+        } else if (event->type() == QEvent::ToolTip) {
+            auto *help = static_cast<QHelpEvent *>(event);
+            const int row = list->rowAt(help->pos());
+            const QString tip = row >= 0 ? rowToolTip(list, row) : QString();
+            if (tip.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(help->globalPos(), tip, list->viewport());
+            return true;
         } else if (event->type() == QEvent::MouseButtonDblClick) {
             auto *mouse = static_cast<QMouseEvent *>(event);
             if (mouse->button() == Qt::LeftButton) {
@@ -519,6 +560,22 @@ bool CFtpTreeView::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QString CFtpTreeView::rowToolTip(const TiledListCtrl *list, int row) const
+{
+    if (!list->hasRecord(row))
+        return {};
+    const auto itemId = static_cast<std::int32_t>(list->record(row).itemId);
+    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
+    if (!item)
+        return {};
+    // Hovering is rare and the list is in memory: a scan for the same name costs nothing noticeable.
+    const QString name = list->itemText(row, ColumnFile);
+    bool repeats = false;
+    for (int other = 0; other < list->rowCount() && !repeats && !name.isEmpty(); ++other)
+        repeats = other != row && list->itemText(other, ColumnFile) == name;
+    return rowDetailTip(fromStd(core::statusText(item->status)), *item, repeats);
 }
 
 void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)

@@ -73,8 +73,10 @@ public:
     // The refresh message: a non-zero id refreshes that item's rows, 0 runs a full refresh. Returns 1.
     int queueRefresh(std::int32_t itemId);
     void refreshItem(std::int32_t itemId);
+
     // With "Hide passwords" on, Edit URL shows the password masked.
     void setHidePassword(bool hide) { m_hidePassword = hide; }
+
     void fullRefresh();
 
     // Parses an optional "{N}" template prefix, adds the URL and refreshes its row; saves the queue
@@ -109,6 +111,9 @@ public:
     CaptionBar *captionBar() const { return m_caption; }
 
     int rotationStart() const { return m_rotationStart; }
+
+    // The hover text of a row: status, exact byte counts, and the folders when its file name repeats.
+    QString rowToolTip(const TiledListCtrl *list, int row) const;
 
     // The queue view's own context-menu commands, in menu order (never the frame's commands).
     QList<QAction *> contextActions() const;

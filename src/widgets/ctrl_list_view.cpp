@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QTime>
 
 #include "platform/thread_util.h"
@@ -12,6 +13,29 @@
 #include "widgets/log_line.h"
 
 namespace bw::widgets {
+
+namespace {
+
+// Kept on the scroll bar of a list that shows log lines: whether the view stays on the newest line.
+constexpr const char *kFollowsTail = "bwFollowsTail";
+
+// A log pane follows new lines only while the reader is at the bottom, so reading older lines is not
+// disturbed. Tracked from the scroll bar rather than checked per line: the list lays out new rows
+// later, and a burst of lines would otherwise look as if the reader had scrolled up.
+void followTail(QScrollBar *scroll)
+{
+    if (scroll->property(kFollowsTail).isValid())
+        return;
+    scroll->setProperty(kFollowsTail, true);
+    QObject::connect(scroll, &QScrollBar::valueChanged, scroll,
+        [scroll](int value) { scroll->setProperty(kFollowsTail, value >= scroll->maximum()); });
+    QObject::connect(scroll, &QScrollBar::rangeChanged, scroll, [scroll](int, int maximum) {
+        if (scroll->property(kFollowsTail).toBool())
+            scroll->setValue(maximum);
+    });
+}
+
+} // namespace
 
 CCtrlListView::CCtrlListView(QWidget *parent)
     : QWidget(parent)
@@ -60,6 +84,8 @@ void CCtrlListView::addLine(const QString &text, unsigned long threadId)
 {
     if (threadId == 0)
         threadId = platform::currentThreadId();
+    QScrollBar *scroll = m_list->verticalScrollBar();
+    followTail(scroll);
     // One repaint for the trimmed lines and the new one together.
     m_list->setRedraw(false);
     while (m_list->rowCount() > 0 && m_list->rowCount() >= m_maxLines)
@@ -67,7 +93,8 @@ void CCtrlListView::addLine(const QString &text, unsigned long threadId)
     const QString line =
         formatLogLine(maskPassword(text), threadId, QTime::currentTime(), m_timestamp, m_showThread);
     const int row = m_list->insertItem(m_list->rowCount(), line, kImageLogLine);
-    m_list->ensureRowVisible(row);
+    if (scroll->property(kFollowsTail).toBool())
+        m_list->ensureRowVisible(row);
     m_list->setRedraw(true);
 }
 

@@ -86,7 +86,7 @@ void TiledRowDelegate::paint(
     QRect textRect = labelRect(opt.rect, column);
     textRect.adjust(column == 0 ? margin / 2 : margin, 0, -margin, 0);
     if (textRect.width() > 0 && !opt.text.isEmpty()) {
-        const QString shown = metrics.elidedText(opt.text, Qt::ElideRight, textRect.width());
+        const QString shown = metrics.elidedText(opt.text, opt.textElideMode, textRect.width());
         const Qt::Alignment horizontal = opt.displayAlignment & Qt::AlignHorizontal_Mask;
         painter->setFont(opt.font);
         style->drawItemText(painter, textRect, int(horizontal | Qt::AlignVCenter | Qt::TextSingleLine),

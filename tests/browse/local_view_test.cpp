@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "browse/folder_watch.h"
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "core/queue_list.h"
@@ -121,6 +122,69 @@ private slots:
         QCOMPARE(view.list()->itemText(folder, 2), QString());
         QVERIFY(view.entry(folder).isDirectory);
         QCOMPARE(view.directoryBox()->text(), QString::fromStdString(m_home.string()));
+    }
+
+    void filesWrittenOnDiskAppearWithoutRefresh()
+    {
+        bw::test::writeFile(m_home / "keep.txt", "k");
+        CLocalView view;
+        view.setDirectory(m_home.string());
+        view.listDirectory();
+        QCOMPARE(view.folderWatch()->folder(), QString::fromStdString(m_home.string()));
+        selectNames(view, {QStringLiteral("keep.txt")});
+        QSignalSpy changes(view.folderWatch(), &FolderWatch::folderChanged);
+        // A burst of writes, as a download makes, is one re-list after a quiet spell.
+        for (int i = 0; i < 5; ++i)
+            bw::test::writeFile(m_home / ("part" + std::to_string(i) + ".bin"), "x");
+        QTRY_VERIFY_WITH_TIMEOUT(view.rowOf(QStringLiteral("part4.bin")) >= 0, 10000);
+        QVERIFY(changes.size() >= 1 && changes.size() < 5);
+        // The user's selection survives the re-list.
+        QCOMPARE(view.list()->selectedRows(), QList<int>{view.rowOf(QStringLiteral("keep.txt"))});
+        // Moving away stops watching the old folder.
+        fs::create_directories(m_home / "sub");
+        QTRY_VERIFY_WITH_TIMEOUT(view.rowOf(QStringLiteral("sub")) >= 0, 10000);
+        view.setDirectory((m_home / "sub").string());
+        view.listDirectory();
+        QCOMPARE(view.folderWatch()->folder(), QString::fromStdString((m_home / "sub").string()));
+        QCOMPARE(view.directoryBox()->text(), QString::fromStdString((m_home / "sub").string()));
+    }
+
+    void keysOpenGoUpRenameRefreshAndTypeAhead()
+    {
+        fs::create_directories(m_home / "inner");
+        bw::test::writeFile(m_home / "inner" / "notes.txt", "n");
+        bw::test::writeFile(m_home / "zebra.txt", "z");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.setDirectory(m_home.string());
+        view.listDirectory();
+        bw::widgets::TiledListCtrl *rows = view.list();
+        // Enter on a folder goes into it.
+        selectNames(view, {QStringLiteral("inner")});
+        rows->setCurrentIndex(rows->listModel()->index(view.rowOf(QStringLiteral("inner")), 0));
+        QTest::keyClick(rows, Qt::Key_Return);
+        QCOMPARE(view.directory(), (m_home / "inner").string());
+        QVERIFY(view.rowOf(QStringLiteral("notes.txt")) >= 0);
+        // Enter on a file with no site open opens it.
+        selectNames(view, {QStringLiteral("notes.txt")});
+        rows->setCurrentIndex(rows->listModel()->index(view.rowOf(QStringLiteral("notes.txt")), 0));
+        QTest::keyClick(rows, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(m_opened.size(), 1);
+        // Backspace goes up.
+        QTest::keyClick(rows, Qt::Key_Backspace);
+        QCOMPARE(view.directory(), m_home.string());
+        // F2 renames, F5 shows what changed on disk.
+        selectNames(view, {QStringLiteral("zebra.txt")});
+        m_answer = QStringLiteral("yak.txt");
+        QTest::keyClick(rows, Qt::Key_F2);
+        QVERIFY(fs::exists(m_home / "yak.txt"));
+        bw::test::writeFile(m_home / "fresh.txt", "f");
+        QTest::keyClick(rows, Qt::Key_F5);
+        QVERIFY(view.rowOf(QStringLiteral("fresh.txt")) >= 0);
+        // Typing a name's start selects it.
+        rows->clearSelection();
+        QTest::keyClicks(rows, QStringLiteral("ya"));
+        QCOMPARE(rows->currentIndex().row(), view.rowOf(QStringLiteral("yak.txt")));
     }
 
     void firstShowFillsTheVolumes()
@@ -234,6 +298,7 @@ private slots:
         CLocalView view;
         view.setDirectory(m_home.string());
         view.setPrompts(prompts());
+        view.setDirectory(m_home.string());
         view.listDirectory();
 
         // A file onto a file, and a folder onto an empty folder (which rename() would also replace).

@@ -190,6 +190,61 @@ private slots:
         QCOMPARE(dialog.fields().options.timeout, 99);
     }
 
+    void enterAndDoubleClickConnectToTheSite()
+    {
+        Fixture f;
+        f.sites.append(namedSite("one", 2121));
+        f.sites.append(namedSite("two", 2222));
+        CSiteDialog enterDialog(f.sites, f.file(), f.store, {});
+        enterDialog.siteList()->selectRow(1);
+        QTest::keyClick(enterDialog.siteList(), Qt::Key_Return);
+        QCOMPARE(enterDialog.result(), int(QDialog::Accepted));
+        QCOMPARE(enterDialog.fields().name, QStringLiteral("two"));
+        QCOMPARE(enterDialog.fields().port, 2222);
+
+        CSiteDialog clickDialog(f.sites, f.file(), f.store, {});
+        clickDialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&clickDialog));
+        bw::widgets::TiledListCtrl *list = clickDialog.siteList();
+        const QPoint first = list->visualRect(list->listModel()->index(0, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
+        QCOMPARE(clickDialog.result(), int(QDialog::Accepted));
+        QCOMPARE(clickDialog.fields().name, QStringLiteral("one"));
+    }
+
+    void deleteAsksThenRemovesAndSaves()
+    {
+        Fixture f;
+        f.sites.append(namedSite("one", 21));
+        f.sites.append(namedSite("two", 22));
+        f.sites.append(namedSite("three", 23));
+        CSiteDialog dialog(f.sites, f.file(), f.store, {});
+        QStringList asked;
+        bool answer = false;
+        dialog.setDeleteConfirmer([&](QWidget *, const QString &text) {
+            asked << text;
+            return answer;
+        });
+        QVERIFY(!dialog.deleteSites()); // nothing selected, nothing asked
+        QVERIFY(asked.isEmpty());
+        dialog.siteList()->selectRow(0);
+        dialog.siteList()->selectRow(2, false);
+        QVERIFY(!dialog.deleteSites());
+        QCOMPARE(asked, QStringList{QStringLiteral("Delete the 2 selected sites?")});
+        QCOMPARE(f.sites.count(), std::size_t(3));
+        answer = true;
+        QTest::keyClick(dialog.siteList(), Qt::Key_Delete);
+        QCOMPARE(f.sites.count(), std::size_t(1));
+        QCOMPARE(f.sites.at(0).name, std::string("two"));
+        QCOMPARE(dialog.siteList()->rowCount(), 1);
+        QCOMPARE(dialog.siteList()->itemText(0, 0), QStringLiteral("two"));
+        SiteList reloaded;
+        QVERIFY(reloaded.load(f.file(), {}));
+        QCOMPARE(reloaded.count(), std::size_t(1));
+        QVERIFY(dialog.button(QStringLiteral("deleteButton")));
+    }
+
     void advancedOptionsReachTheFileThroughAdd()
     {
         Fixture f;

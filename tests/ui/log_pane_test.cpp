@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScrollBar>
 #include <QTest>
 
 #include "platform/thread_util.h"
+#include "ui/log_pane_copy.h"
 #include "ui/log_sub_frame.h"
 #include "widgets/ctrl_list_view.h"
 
@@ -50,6 +54,44 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         QTRY_COMPARE_WITH_TIMEOUT(frame.sizes().value(0), CCtrlListView::captionHeight(), 5000);
         QVERIFY(frame.sizes().value(1) > CCtrlListView::captionHeight());
+    }
+
+    void selectedLinesAreCopied()
+    {
+        CLogSubFrame frame;
+        for (const char *text : {"USER anonymous", "PASS *", "RETR a.zip"})
+            frame.addLine(QString::fromLatin1(text), 7);
+        bw::widgets::TiledListCtrl *list = frame.batchLog()->list();
+        QCOMPARE(LogPaneCopy::selectedText(list), QString());
+        list->selectRow(0);
+        list->selectRow(2, false);
+        QCOMPARE(LogPaneCopy::selectedText(list), QStringLiteral("[7] USER anonymous\n[7] RETR a.zip"));
+        QGuiApplication::clipboard()->clear();
+        list->setFocus();
+        QTest::keySequence(list, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[7] USER anonymous\n[7] RETR a.zip"));
+        QCOMPARE(list->actions().size(), 2);
+    }
+
+    void followsNewLinesOnlyAtTheBottom()
+    {
+        CLogSubFrame frame;
+        frame.resize(400, 600);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QScrollBar *scroll = frame.manualLog()->list()->verticalScrollBar();
+        for (int i = 0; i < 200; ++i)
+            frame.addLine(QStringLiteral("line %1").arg(i), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(scroll->maximum() > 0 && scroll->value() == scroll->maximum(), 5000);
+        // Scrolled up to read: new lines leave the view where it is.
+        scroll->setValue(0);
+        frame.addLine(QStringLiteral("later"), 0);
+        QCOMPARE(scroll->value(), 0);
+        // Back at the bottom: the view follows again.
+        scroll->setValue(scroll->maximum());
+        const int before = scroll->maximum();
+        frame.addLine(QStringLiteral("last"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(scroll->maximum() > before && scroll->value() == scroll->maximum(), 5000);
     }
 
     void lowerStripSplitsTwoFifthsAndThreeTenths()

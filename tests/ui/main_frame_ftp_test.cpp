@@ -13,6 +13,7 @@
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "ui/queue_view.h"
+#include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
 
 using namespace bw;
@@ -84,7 +85,7 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
         core::statusText(core::snapshotOrVanished(b.engine.queue, id).status).c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
     // The row shows what arrived: the whole file.
-    const QString size = QString::number(content.size());
+    const QString size = bw::widgets::sizeText(static_cast<std::int64_t>(content.size()));
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnBytes), size + QStringLiteral(" (100%)"));
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnTotal), size);
     QVERIFY(test::readFile(b.engine.downloads() / "payload.bin") == content);

@@ -296,19 +296,22 @@ void QueueViewTest::progressColumns()
     const int row = b.row(QueueTab::Active, id);
     TiledListCtrl *active = b.list(QueueTab::Active);
     QCOMPARE(active->itemText(row, ColumnAction), QStringLiteral("Downloading - 50%"));
-    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("20000 (50%)"));
-    QCOMPARE(active->itemText(row, ColumnTotal), QStringLiteral("40000"));
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("19.5 KiB (50%)"));
+    QCOMPARE(active->itemText(row, ColumnTotal), QStringLiteral("39.1 KiB"));
     QCOMPARE(active->record(row).percent, 50);
     QCOMPARE(active->record(row).progressColumn, int(ColumnAction));
 
     b.engine.queue.setProgress(id, 50, 99);
     b.view.refreshItem(id);
     QCOMPARE(active->itemText(row, ColumnAction), QStringLiteral("Downloading - 0%"));
-    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("50"));
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("50 B"));
 
     b.engine.queue.setProgress(id, 3'000'000'000, 6'000'000'000);
     b.view.refreshItem(id);
-    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("3000000000 (50%)"));
+    QCOMPARE(active->itemText(row, ColumnBytes), QStringLiteral("2.8 GiB (50%)"));
+    // The exact counts stay one hover away.
+    QVERIFY(b.view.rowToolTip(active, row)
+                .contains(QStringLiteral("3,000,000,000 bytes of 6,000,000,000 bytes")));
 
     b.engine.queue.setProgress(id, 0, 0);
     b.view.refreshItem(id);
@@ -438,8 +441,8 @@ void QueueViewTest::itemFinishingBetweenRefreshesMovesToComplete()
         QCOMPARE(b.row(tab, id), -1);
     QVERIFY(b.row(QueueTab::Complete, id) >= 0);
     QCOMPARE(b.text(QueueTab::Complete, id, ColumnAction), QStringLiteral("Complete"));
-    QCOMPARE(b.text(QueueTab::Complete, id, ColumnBytes), QStringLiteral("5000 (100%)"));
-    QCOMPARE(b.text(QueueTab::Complete, id, ColumnTotal), QStringLiteral("5000"));
+    QCOMPARE(b.text(QueueTab::Complete, id, ColumnBytes), QStringLiteral("4.9 KiB (100%)"));
+    QCOMPARE(b.text(QueueTab::Complete, id, ColumnTotal), QStringLiteral("4.9 KiB"));
     QCOMPARE(b.text(QueueTab::Complete, id, ColumnCount), QStringLiteral("1/10"));
     QCOMPARE(b.list(QueueTab::Queue)->rowCount(), 59);
 
@@ -473,7 +476,7 @@ void QueueViewTest::httpItemFinishingWithoutItsOwnRefreshReachesComplete()
     QCOMPARE(b.row(QueueTab::Active, id), -1);
     QVERIFY(b.row(QueueTab::Complete, id) >= 0);
     QCOMPARE(b.text(QueueTab::Complete, id, ColumnAction), QStringLiteral("Complete"));
-    QCOMPARE(b.text(QueueTab::Complete, id, ColumnBytes), QStringLiteral("2048 (100%)"));
+    QCOMPARE(b.text(QueueTab::Complete, id, ColumnBytes), QStringLiteral("2.0 KiB (100%)"));
     b.engine.queue.setNotifier(nullptr);
 }
 

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -21,6 +22,7 @@
 #include "app/glue/qt_settings_store.h"
 #include "engine/engine.h"
 #include "ui/main_frame.h"
+#include "ui/window_state.h"
 #include "widgets/app_icons.h"
 
 namespace {
@@ -158,12 +160,20 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
             &bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
         QObject::connect(
             &bridge, &bw::app::NotificationBridge::queueChanged, &frame, &bw::ui::CMainFrame::onQueueChanged);
+        // Window geometry, splitters and columns sit in a "Window" group beside the program's settings.
+        QSettings windowSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tolvenby"),
+            QStringLiteral("Bellwick"));
+        QObject::connect(&frame, &bw::ui::CMainFrame::closed, &frame,
+            [&windowSettings, &frame] { bw::ui::saveWindowState(windowSettings, frame); });
         QObject::connect(
             &frame, &bw::ui::CMainFrame::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         document.openDocument(queueFile);
         frame.startEngine();
-        if (!frame.inTray())
+        bw::ui::restoreWindowGeometry(windowSettings, frame);
+        if (!frame.inTray()) {
             frame.show();
+            bw::ui::restoreWindowLayout(windowSettings, frame);
+        }
         if (stopSignals)
             QObject::connect(stopSignals, &QSocketNotifier::activated, &frame, [&frame] { frame.close(); });
         status = app.exec();

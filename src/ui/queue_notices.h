@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// Decides when the desktop is told about the queue: an item that failed for good (once per item) and
+// the queue having finished its work (once per busy spell). Fed the queue's states on the GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace bw::ui {
+
+struct NoticeInput
+{
+    std::int32_t id = 0;
+    int status = 0;
+    int attempts = 0;
+    int retryCount = 0;
+    std::string fileName;
+};
+
+struct QueueNotice
+{
+    enum class Kind
+    {
+        ItemFailed,
+        QueueFinished,
+    };
+    Kind kind = Kind::ItemFailed;
+    std::int32_t id = 0;
+    std::string fileName;
+    int status = 0;
+};
+
+// An item the scheduler will not try again by itself: a status it never picks (bad URL, too many
+// connections) or a retry limit below "no limit" (9999) that its attempts reached.
+bool hasFailedForGood(int status, int attempts, int retryCount);
+
+class QueueNotices
+{
+public:
+    // The notices this look at the queue brings; `items` is the whole queue in any order.
+    std::vector<QueueNotice> update(const std::vector<NoticeInput> &items);
+
+private:
+    std::set<std::int32_t> m_announcedFailures;
+    bool m_wasBusy = false;
+};
+
+} // namespace bw::ui

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#include "ui/queue_row_text.h"
+
+#include <QStringList>
+
+#include "core/queue_item.h"
+#include "widgets/size_text.h"
+
+namespace bw::ui {
+
+using widgets::exactBytesText;
+using widgets::sizeText;
+
+QString doneSizeText(std::int64_t bytesDone, std::int64_t totalBytes, int percent)
+{
+    if (totalBytes / 100 != 0)
+        return QStringLiteral("%1 (%2%)").arg(sizeText(bytesDone)).arg(percent);
+    return sizeText(bytesDone);
+}
+
+QString speedAndTimeLeftText(std::int64_t kibPerSecond, std::int64_t bytesDone, std::int64_t totalBytes)
+{
+    const QString speed = widgets::speedText(kibPerSecond);
+    const QString left = widgets::timeLeftText(totalBytes - bytesDone, kibPerSecond);
+    if (speed.isEmpty() || left.isEmpty())
+        return speed;
+    return QStringLiteral("%1, %2 left").arg(speed, left);
+}
+
+QString rowDetailTip(const QString &statusName, const core::QueueItem &item, bool nameRepeats)
+{
+    QStringList lines;
+    if (!statusName.isEmpty())
+        lines << statusName;
+    if (item.totalSize > 0)
+        lines
+            << QStringLiteral("%1 of %2").arg(exactBytesText(item.bytesDone), exactBytesText(item.totalSize));
+    else if (item.bytesDone > 0)
+        lines << exactBytesText(item.bytesDone);
+    if (nameRepeats) {
+        lines << QStringLiteral("Folder: %1%2")
+                     .arg(QString::fromStdString(item.host), QString::fromStdString(item.path));
+        if (!item.localPath.empty())
+            lines << QStringLiteral("Saved to: %1").arg(QString::fromStdString(item.localPath));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace bw::ui
