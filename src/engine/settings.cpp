@@ -35,6 +35,9 @@ Settings loadSettings(const SettingsStore &store)
     s.timeStamp = readBool(store, "TimeStamp", defaults.timeStamp);
     s.useDownloadPath = readBool(store, "UseDownloadPath", defaults.useDownloadPath);
     s.longLocalPaths = readBool(store, "LongLocalPaths", defaults.longLocalPaths);
+    s.monitorClipboard = readBool(store, "MonitorClipboard", defaults.monitorClipboard);
+    s.verifyClipboard = readBool(store, "VerifyClipboard", defaults.verifyClipboard);
+    s.extractClipboard = readBool(store, "ExtractClipboard", defaults.extractClipboard);
     return s;
 }
 
@@ -53,6 +56,9 @@ void saveSettings(SettingsStore &store, const Settings &s)
     writeBool(store, "TimeStamp", s.timeStamp);
     writeBool(store, "UseDownloadPath", s.useDownloadPath);
     writeBool(store, "LongLocalPaths", s.longLocalPaths);
+    writeBool(store, "MonitorClipboard", s.monitorClipboard);
+    writeBool(store, "VerifyClipboard", s.verifyClipboard);
+    writeBool(store, "ExtractClipboard", s.extractClipboard);
 }
 
 } // namespace bw::engine

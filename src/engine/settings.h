@@ -14,7 +14,7 @@ inline constexpr const char *kOptionsGroup = "Options";
 inline constexpr const char *kPathsGroup = "Paths";
 
 // The engine holds the transfer values; the window keeps systemTray, hidePassword, minimizeTray,
-// showSiteStart and timeStamp itself.
+// showSiteStart, timeStamp and the clipboard options itself.
 struct Settings
 {
     bool systemTray = false; // "Options/SystemTray": start hidden; read only, never written
@@ -31,6 +31,10 @@ struct Settings
     bool timeStamp = false; // "Options/TimeStamp"
     bool useDownloadPath = false; // "Options/UseDownloadPath"
     bool longLocalPaths = false; // "Options/LongLocalPaths"
+    // The window's clipboard watch: queue copied URLs, ask first, find URLs inside any copied text.
+    bool monitorClipboard = false; // "Options/MonitorClipboard"
+    bool verifyClipboard = false; // "Options/VerifyClipboard"
+    bool extractClipboard = false; // "Options/ExtractClipboard"
 
     bool operator==(const Settings &) const = default;
 };

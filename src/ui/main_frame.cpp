@@ -42,6 +42,7 @@
 #include "widgets/options_sheet.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/tiled_list_ctrl.h"
+#include "widgets/url_text.h"
 
 namespace bw::ui {
 
@@ -97,6 +98,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     createToolBar();
     createStatusBar();
     createLayout();
+    createClipboardWatcher();
     if (m_inTray)
         createTray();
     queue().setNotifier(m_context.notifier);
@@ -199,7 +201,8 @@ void CMainFrame::createActions()
     remove->setShortcut(QKeySequence(Qt::Key_Delete));
     remove->setShortcutContext(Qt::WindowShortcut);
     remove->setIcon(toolIcon(ToolIcon::Delete));
-    add("attach", QStringLiteral("Attach"), QString(), [] {});
+    // Nothing to attach to in Bellwick: kept for the menu's shape, never shown.
+    add("attach", QStringLiteral("Attach"), QString(), [] {})->setVisible(false);
     QAction *go = add(
         "go", QStringLiteral("&Go"), QStringLiteral("Start or stop the transfers"), &CMainFrame::goCommand);
     go->setCheckable(true);
@@ -249,9 +252,11 @@ void CMainFrame::createActions()
     add("about", QStringLiteral("&About..."), QStringLiteral("Program information and version"),
         &CMainFrame::aboutCommand)
         ->setIcon(toolIcon(ToolIcon::About));
-    add("contextHelp", QStringLiteral("Help"), QStringLiteral("Help on a part of the window"), [] {
-        QWhatsThis::enterWhatsThisMode();
-    })->setIcon(toolIcon(ToolIcon::ContextHelp));
+    QAction *contextHelp = add("contextHelp", QStringLiteral("Help"),
+        QStringLiteral("Help on a part of the window"), [] { QWhatsThis::enterWhatsThisMode(); });
+    // No part of the window carries help text yet, so the button would only change the cursor.
+    contextHelp->setIcon(toolIcon(ToolIcon::ContextHelp));
+    contextHelp->setVisible(false);
     add("systemTray", QStringLiteral("&Restore"), QStringLiteral("Switch between the window and the tray"),
         &CMainFrame::toggleTray);
 }
@@ -464,7 +469,31 @@ void CMainFrame::refreshTick()
     m_notifier->checkQueue();
     m_queueView->queueRefresh(m_refreshItem);
     m_refreshPending = false;
+    endConnectingWhenSettled();
     updateCommandStates();
+}
+
+void CMainFrame::endConnectingWhenSettled()
+{
+    if (m_connectingItem == 0)
+        return;
+    using core::ItemStatus;
+    const std::optional<core::QueueItem> item = queue().snapshot(m_connectingItem);
+    if (item) {
+        switch (item->status) {
+        case ItemStatus::StatusUnknown:
+        case ItemStatus::StatusIdle:
+        case ItemStatus::StatusTooManyConnections: // tried again later
+        case ItemStatus::StatusReconnectAfterTransfers:
+            return;
+        default:
+            if (core::isInProgressStatus(item->status))
+                return;
+        }
+    }
+    // Connected, failed or deleted: the pane goes back to the download folder.
+    m_connectingItem = 0;
+    showDownloadPath();
 }
 
 void CMainFrame::autosaveTick()
@@ -497,7 +526,7 @@ void CMainFrame::addUrlCommand()
     const std::optional<QString> text =
         m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
     if (text)
-        m_queueView->addUrl(*text, true);
+        m_queueView->addUrls(widgets::urlPieces(*text), true);
 }
 
 void CMainFrame::goCommand()
@@ -517,6 +546,7 @@ void CMainFrame::optionsCommand()
     m_settings = settings;
     m_logFrame->setTimestamp(settings.timeStamp);
     m_queueView->setHidePassword(settings.hidePassword);
+    applyClipboardOptions();
 }
 
 void CMainFrame::pathCommand()
@@ -525,8 +555,11 @@ void CMainFrame::pathCommand()
         pickDownloadFolder(this, QString::fromStdString(m_context.engine.scheduler().downloadPath()));
     if (folder.isEmpty())
         return;
-    // Set first, then save, so the chosen folder is what gets stored.
+    // Set first, then save, so the chosen folder is what gets stored. Picking a folder means downloads
+    // should go there.
     m_context.engine.scheduler().setDownloadPath(folder.toStdString());
+    m_context.engine.scheduler().setUseDownloadPath(true);
+    m_settings.useDownloadPath = true;
     m_context.engine.saveSettings(m_context.settingsStore, m_settings);
     showDownloadPath();
 }
@@ -647,6 +680,7 @@ void CMainFrame::connectCommand()
     if (id == 0)
         return;
     m_pathPane->setText(QStringLiteral("Connecting..."));
+    m_connectingItem = id;
     onQueueChanged(true, 0);
 }
 

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include "engine/settings.h"
@@ -26,7 +27,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QSystemTrayIcon;
 class QTimer;
 class QToolBar;
 
@@ -55,6 +55,7 @@ class RemoteBrowserLink;
 namespace bw::ui {
 
 class CFtpTreeView;
+class ClipboardWatcher;
 class CLogSubFrame;
 class CSubFrame;
 class DesktopNotifier;
@@ -128,6 +129,7 @@ public:
     void deleteCommand();
     void editUrlCommand();
     void toggleTray();
+    void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void helpTopics();
     void aboutCommand();
     // Manual browsing: the site dialog and the manual connection it asks for; the remote browser's
@@ -159,6 +161,8 @@ public:
     DesktopNotifier *notifier() const { return m_notifier; }
 
     CLogSubFrame *logFrame() const { return m_logFrame; }
+
+    ClipboardWatcher *clipboardWatcher() const { return m_clipboard; }
 
     CCtrlListView *batchLog() const;
     CCtrlListView *manualLog() const;
@@ -211,6 +215,8 @@ private:
     void firstPaint();
     void refreshTick();
     void autosaveTick();
+    // Once the connection Connect asked for has been made or has failed, "Connecting..." goes.
+    void endConnectingWhenSettled();
     void updateCommandStates();
     void updateTrayIcon();
     void showTrayIcon(bool visible);
@@ -218,6 +224,8 @@ private:
     void showDownloadPath();
     void repaintCaptions();
     void writeAutostartEntry();
+    void createClipboardWatcher();
+    void applyClipboardOptions();
     void runShutdown();
     // A line about the site file, for the "Batch Log" and the diagnostic log.
     void logSiteFileNotice(const std::string &line);
@@ -249,6 +257,7 @@ private:
     bool m_refreshPending = false;
     bool m_savePending = false;
     std::int32_t m_refreshItem = 0;
+    std::int32_t m_connectingItem = 0; // the item Connect added while "Connecting..." shows
     bool m_firstPaint = true;
     bool m_panesReady = false;
 
@@ -267,6 +276,7 @@ private:
     std::unique_ptr<browse::ConnectState> m_connect;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
+    ClipboardWatcher *m_clipboard = nullptr;
 };
 
 } // namespace bw::ui

@@ -40,10 +40,7 @@ void CMainFrame::createTray()
     });
     connect(m_trayMenu, &QMenu::aboutToHide, this, &CMainFrame::updateTrayIcon);
     m_trayIcon->setContextMenu(m_trayMenu);
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            toggleTray();
-    });
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &CMainFrame::onTrayActivated);
 }
 
 void CMainFrame::showTrayIcon(bool visible)
@@ -103,6 +100,14 @@ void CMainFrame::onManualHandover(std::int32_t itemId)
     } else {
         QApplication::alert(this);
     }
+}
+
+void CMainFrame::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // StatusNotifier trays report a left click only as Trigger; the old trays report Trigger for the
+    // first click of a double click too, so toggling on Trigger alone serves both without toggling twice.
+    if (reason == QSystemTrayIcon::Trigger)
+        toggleTray();
 }
 
 } // namespace bw::ui

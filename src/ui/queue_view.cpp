@@ -4,8 +4,10 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
@@ -26,6 +28,7 @@
 #include "widgets/remote_browser_link.h"
 #include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
+#include "widgets/url_text.h"
 
 namespace bw::ui {
 
@@ -74,8 +77,6 @@ constexpr std::array<const char *, kQueueColumnCount> kWidestTexts{{
 }};
 
 constexpr std::array<const char *, kQueueTabCount> kTabTitles{"Queue", "Active", "Complete", "Errors"};
-
-constexpr QChar kDropSeparator(8);
 
 // The leading decimal number of `text` (after blanks and an optional sign); 0 when there is none.
 int leadingNumber(const QString &text)
@@ -160,6 +161,12 @@ CFtpTreeView::CFtpTreeView(
     connect(m_editRetryLimitAction, &QAction::triggered, this, &CFtpTreeView::editRetryCountLimit);
     connect(m_resetRetryCountAction, &QAction::triggered, this, &CFtpTreeView::resetRetryCount);
     connect(m_deleteAction, &QAction::triggered, this, &CFtpTreeView::deleteSelection);
+    auto *paste = new QAction(QStringLiteral("Paste URLs"), this);
+    paste->setObjectName(QStringLiteral("pasteUrls"));
+    paste->setShortcut(QKeySequence::Paste);
+    paste->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(paste, &QAction::triggered, this, &CFtpTreeView::pasteUrls);
+    addAction(paste);
 }
 
 CFtpTreeView::~CFtpTreeView() = default;
@@ -309,6 +316,37 @@ void CFtpTreeView::dropRowsOfVanishedItems()
 
 std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 {
+    const std::int32_t id = addOneUrl(text, saveAtOnce);
+    if (id == 0)
+        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+    return id;
+}
+
+QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAtOnce)
+{
+    QList<std::int32_t> added;
+    QStringList refused;
+    for (const QString &piece : pieces) {
+        if (const std::int32_t id = addOneUrl(piece, saveAtOnce))
+            added << id;
+        else
+            refused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
+    }
+    if (!refused.isEmpty()) {
+        m_prompts.showError(
+            this, QStringLiteral("URL parsing error") + u'\n' + refused.join(u'\n'), QStringLiteral("Error"));
+    }
+    return added;
+}
+
+void CFtpTreeView::pasteUrls()
+{
+    if (const QMimeData *offered = QGuiApplication::clipboard()->mimeData())
+        addUrls(widgets::urlsFromMimeData(*offered), true);
+}
+
+std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
+{
     QString url = text;
     std::int32_t parentId = 0;
     const int brace = url.indexOf(u'}');
@@ -349,10 +387,8 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
     }
 
     const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
-    if (id == 0) {
-        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+    if (id == 0)
         return 0;
-    }
     refreshItem(id);
     if (saveAtOnce)
         saveDocument();
@@ -361,13 +397,7 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 
 void CFtpTreeView::dropText(const QString &text)
 {
-    QString rest = text;
-    while (!rest.isEmpty()) {
-        const int separator = rest.indexOf(kDropSeparator);
-        const QString piece = separator < 0 ? rest : rest.left(separator);
-        addUrl(piece, true);
-        rest = separator < 0 ? QString() : rest.mid(separator + 1);
-    }
+    addUrls(widgets::urlPieces(text), true);
 }
 
 void CFtpTreeView::removeRows(std::int32_t itemId)
@@ -471,8 +501,10 @@ void CFtpTreeView::editRetryValue(bool retryDelay)
     const std::int32_t first = ids.first();
     const core::QueueItem firstItem = core::snapshotOrVanished(m_queue, first);
     const int current = retryDelay ? firstItem.retryTime : firstItem.retryCount;
-    const std::optional<QString> text = m_prompts.askText(
-        this, QStringLiteral("Edit Retry Delay"), QStringLiteral("Value: "), QString::number(current));
+    const QString caption =
+        retryDelay ? QStringLiteral("Edit Retry Delay") : QStringLiteral("Edit Retry Count");
+    const std::optional<QString> text =
+        m_prompts.askText(this, caption, QStringLiteral("Value: "), QString::number(current));
     if (!text)
         return;
     const int value = leadingNumber(*text);
@@ -575,12 +607,21 @@ QString CFtpTreeView::rowToolTip(const TiledListCtrl *list, int row) const
     bool repeats = false;
     for (int other = 0; other < list->rowCount() && !repeats && !name.isEmpty(); ++other)
         repeats = other != row && list->itemText(other, ColumnFile) == name;
-    return rowDetailTip(fromStd(core::statusText(item->status)), *item, repeats);
+    return rowDetailTip(fromStd(core::statusTextWithDetail(*item)), *item, repeats);
 }
+
+namespace {
+
+bool acceptsDrop(const QMimeData &data)
+{
+    return data.hasText() || data.hasUrls() || data.hasFormat(QStringLiteral("text/x-moz-url"));
+}
+
+} // namespace
 
 void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasText()) {
+    if (acceptsDrop(*event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     }
@@ -588,7 +629,7 @@ void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)
 
 void CFtpTreeView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (event->mimeData()->hasText()) {
+    if (acceptsDrop(*event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     }
@@ -596,11 +637,12 @@ void CFtpTreeView::dragMoveEvent(QDragMoveEvent *event)
 
 void CFtpTreeView::dropEvent(QDropEvent *event)
 {
-    if (!event->mimeData()->hasText())
+    if (!acceptsDrop(*event->mimeData()))
         return;
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    dropText(event->mimeData()->text());
+    // Web browsers offer links as "text/uri-list" or "text/x-moz-url"; other programs as lines of text.
+    addUrls(widgets::urlsFromMimeData(*event->mimeData()), true);
 }
 
 } // namespace bw::ui

@@ -84,6 +84,11 @@ public:
     std::int32_t addUrl(const QString &text, bool saveAtOnce);
     // Adds every piece of dropped text; pieces are separated by the character of code 8.
     void dropText(const QString &text);
+    // Adds each piece in order, saving after each when `saveAtOnce`; one message lists the pieces that
+    // are not URLs. Returns the ids of the added items.
+    QList<std::int32_t> addUrls(const QStringList &pieces, bool saveAtOnce);
+    // Ctrl+V in the queue: the URLs on the clipboard.
+    void pasteUrls();
 
     void removeRows(std::int32_t itemId);
     void clear();
@@ -133,6 +138,7 @@ private:
     int insertRow(TiledListCtrl *list, const core::QueueItem *item);
     QList<std::int32_t> selectedItemIds() const;
     void editRetryValue(bool retryDelay);
+    std::int32_t addOneUrl(const QString &text, bool saveAtOnce);
     void showContextMenu(TiledListCtrl *list, const QPoint &pos);
     void handleDoubleClick(TiledListCtrl *list, const QPoint &pos);
     void saveDocument();

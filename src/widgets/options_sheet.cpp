@@ -21,6 +21,7 @@ OptionsSheet::OptionsSheet(Mode mode, QWidget *parent)
     , m_general(new CGeneralPage(mode == Mode::PerSite, this))
     , m_toggles(new CTogglesPage(mode == Mode::PerSite, this))
 {
+    setWindowTitle(mode == Mode::Program ? tr("Options") : tr("Site Options"));
     m_tabs->addTab(m_general, tr("General"));
     m_tabs->addTab(m_toggles, tr("Toggles"));
     if (mode == Mode::Program) {
@@ -46,7 +47,7 @@ void OptionsSheet::fill(const engine::Settings &settings)
     general.maxRetries = settings.retryCount;
     m_general->setValues(general);
 
-    TogglesValues toggles; // the clipboard boxes start unchecked every time
+    TogglesValues toggles;
     toggles.hidePassword = settings.hidePassword;
     toggles.minimizeTray = settings.minimizeTray;
     toggles.useDownloadPath = settings.useDownloadPath;
@@ -54,6 +55,9 @@ void OptionsSheet::fill(const engine::Settings &settings)
     toggles.passive = settings.passive;
     toggles.showSiteStart = settings.showSiteStart;
     toggles.timeStamp = settings.timeStamp;
+    toggles.monitorClipboard = settings.monitorClipboard;
+    toggles.verifyClipboard = settings.verifyClipboard;
+    toggles.extractClipboard = settings.extractClipboard;
     m_toggles->setValues(toggles);
 
     if (m_transfer)
@@ -77,6 +81,9 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
     settings.passive = toggles.passive;
     settings.showSiteStart = toggles.showSiteStart;
     settings.timeStamp = toggles.timeStamp;
+    settings.monitorClipboard = toggles.monitorClipboard;
+    settings.verifyClipboard = toggles.verifyClipboard;
+    settings.extractClipboard = toggles.extractClipboard;
 }
 
 void OptionsSheet::fillControls()

@@ -20,7 +20,6 @@ struct TogglesValues
     bool passive = false;
     bool showSiteStart = false;
     bool timeStamp = false;
-    // Shown, but nothing in Bellwick watches the clipboard.
     bool monitorClipboard = false;
     bool verifyClipboard = false;
     bool extractClipboard = false;

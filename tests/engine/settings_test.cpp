@@ -45,9 +45,14 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.timeStamp = true;
     s.useDownloadPath = true;
     s.longLocalPaths = true;
+    s.monitorClipboard = true;
+    s.extractClipboard = true;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 13u);
+    EXPECT_EQ(store.size(), 16u);
+    EXPECT_EQ(store.readInt("Options", "MonitorClipboard", 9), 1);
+    EXPECT_EQ(store.readInt("Options", "VerifyClipboard", 9), 0);
+    EXPECT_EQ(store.readInt("Options", "ExtractClipboard", 9), 1);
     EXPECT_FALSE(store.contains("Options", "SystemTray"));
     EXPECT_EQ(store.readString("Paths", "DownloadPath", "x"), "/home/u/dl");
     EXPECT_EQ(store.readInt("Options", "Passive", 9), 1);

@@ -113,6 +113,7 @@ private slots:
         expected.retryCount = 99;
         expected.hidePassword = true;
         expected.timeStamp = false;
+        expected.monitorClipboard = true;
         QCOMPARE(settings == expected, true);
         QVERIFY(store.sync());
         QCOMPARE(store.readInt("Options", "MaxThreads", 10), 0);
@@ -120,6 +121,8 @@ private slots:
         QCOMPARE(store.readInt("Options", "RetryCount", 10), 99);
         QCOMPARE(store.readInt("Options", "HidePassword", 0), 1);
         QCOMPARE(store.readInt("Options", "TimeStamp", 1), 0);
+        QCOMPARE(store.readInt("Options", "MonitorClipboard", 0), 1);
+        QCOMPARE(store.readInt("Options", "VerifyClipboard", 1), 0);
         QCOMPARE(store.readString("Paths", "DownloadPath", ""), std::string("/home/u/dl"));
         QCOMPARE(store.readInt("Options", "SystemTray", -1), -1); // never written
 
@@ -127,9 +130,11 @@ private slots:
         app::QtSettingsStore reread(dir.filePath(QStringLiteral("Bellwick.conf")));
         QCOMPARE(engine::loadSettings(reread) == expected, true);
 
-        // The clipboard boxes change nothing and are unchecked the next time.
+        // The clipboard boxes are kept like the others and shown checked the next time.
         whenShown(sheet, [&] {
-            QVERIFY(!sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->isChecked());
+            QVERIFY(sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->isChecked());
+            QVERIFY(!sheet.togglesPage()->box(CTogglesPage::ExtractClipboard)->isChecked());
+            QCOMPARE(sheet.windowTitle(), QStringLiteral("Options"));
             button(sheet, QDialogButtonBox::Cancel)->click();
         });
         QVERIFY(!editOptions(sheet, settings, store));

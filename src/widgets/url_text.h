@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// Finding transfer URLs in text from the clipboard, drops and the Add URL box: pure functions, any
+// thread.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QMimeData;
+
+namespace bw::widgets {
+
+// The character the file panes put between the rows of a dragged text.
+inline constexpr QChar kUrlListSeparator = QChar(8);
+
+// Whether `text` starts with a scheme Bellwick queues from outside: ftp, ftps, http or https (any case).
+bool hasTransferScheme(const QString &text);
+
+// Every ftp/ftps/http/https URL inside free text, in order, each once. A URL ends at white space, a
+// quote or an angle bracket; trailing sentence punctuation and an unmatched closing bracket are left
+// out.
+QStringList findUrls(const QString &text);
+
+// The pieces of a text meant as a list of URLs. A text with the panes' separator is split at it, empty
+// pieces included (each is a bad URL of its own); otherwise each non-blank line, trimmed, is a piece.
+QStringList urlPieces(const QString &text);
+
+// What a drop or a paste offers as URLs: the links of "text/uri-list" (comments left out) or
+// "text/x-moz-url" (URL and title lines), else the pieces of the plain text.
+QStringList urlsFromMimeData(const QMimeData &data);
+
+} // namespace bw::widgets

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+// URLs reaching the queue from outside: links dropped by web browsers, several lines of URLs, Ctrl+V,
+// and one message that lists every piece that is not a URL.
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QtTest>
+
+#include "ui/queue_view.h"
+#include "widgets/tiled_list_ctrl.h"
+#include "window_fixture.h"
+
+using namespace bw;
+using namespace bw::ui;
+
+namespace {
+
+struct InputBundle
+{
+    test::EngineBundle engine;
+    CFtpTreeView view{engine.queue, engine.scheduler, engine.document};
+    QStringList errors;
+
+    InputBundle()
+    {
+        UserPrompts prompts = UserPrompts::modalDialogs();
+        prompts.showError = [this](QWidget *, const QString &text, const QString &) {
+            errors << text;
+        };
+        view.setPrompts(prompts);
+    }
+
+    std::vector<std::string> urls() const
+    {
+        std::vector<std::string> result;
+        for (const std::int32_t id : engine.queue.ids())
+            result.push_back(core::snapshotOrVanished(engine.queue, id).url);
+        return result;
+    }
+
+    void drop(QMimeData &data)
+    {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &drop);
+    }
+};
+
+using Urls = std::vector<std::string>;
+
+} // namespace
+
+class QueueInputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void browserLinkDropsAreQueued()
+    {
+        InputBundle b;
+        QMimeData links;
+        links.setUrls(
+            {QUrl(QStringLiteral("http://h.example/a.iso")), QUrl(QStringLiteral("ftp://h.example/b"))});
+        b.drop(links);
+        QCOMPARE(b.urls(), (Urls{"http://h.example/a.iso", "ftp://h.example/b"}));
+
+        const QString moz = QStringLiteral("ftp://h.example/c.zip\nC\n");
+        QMimeData mozUrl;
+        mozUrl.setData(QStringLiteral("text/x-moz-url"),
+            QByteArray(reinterpret_cast<const char *>(moz.utf16()), moz.size() * 2));
+        b.drop(mozUrl);
+        QCOMPARE(b.urls().back(), std::string("ftp://h.example/c.zip"));
+        QVERIFY(b.errors.isEmpty());
+    }
+
+    void linesOfUrlsGiveOneMessageForTheBadOnes()
+    {
+        InputBundle b;
+        QMimeData lines;
+        lines.setText(QStringLiteral("ftp://h.example/1\nnot a url\n\nhttp://h.example/2\nalso bad\n"));
+        b.drop(lines);
+        QCOMPARE(b.urls(), (Urls{"ftp://h.example/1", "http://h.example/2"}));
+        QCOMPARE(b.errors.size(), 1);
+        QVERIFY(b.errors.first().startsWith(QStringLiteral("URL parsing error")));
+        QVERIFY(b.errors.first().contains(QStringLiteral("not a url")));
+        QVERIFY(b.errors.first().contains(QStringLiteral("also bad")));
+    }
+
+    void ctrlVAddsTheClipboardUrls()
+    {
+        InputBundle b;
+        b.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b.view));
+        QGuiApplication::clipboard()->setText(QStringLiteral("ftp://h.example/p1\r\nftp://h.example/p2"));
+        TiledListCtrl *list = b.view.list(QueueTab::Queue);
+        list->setFocus();
+        QTRY_VERIFY_WITH_TIMEOUT(list->hasFocus() || b.view.isActiveWindow(), 5000);
+        QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(b.urls().size(), std::size_t(2), 5000);
+        QCOMPARE(b.urls(), (Urls{"ftp://h.example/p1", "ftp://h.example/p2"}));
+    }
+
+    void retryCountDialogSaysWhatItEdits()
+    {
+        InputBundle b;
+        const std::int32_t id =
+            b.engine.queue.addItem("ftp://h.example/r", (b.engine.downloads() / "r").string());
+        b.view.refreshItem(id);
+        b.view.list(QueueTab::Queue)->selectRow(b.view.list(QueueTab::Queue)->findItemId(id));
+        QString caption;
+        UserPrompts prompts = UserPrompts::modalDialogs();
+        prompts.askText = [&](QWidget *, const QString &shown, const QString &, const QString &) {
+            caption = shown;
+            return std::optional<QString>(QStringLiteral("3"));
+        };
+        b.view.setPrompts(prompts);
+        b.view.editRetryCountLimit();
+        QCOMPARE(caption, QStringLiteral("Edit Retry Count"));
+        QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).retryCount, 3);
+    }
+};
+
+QTEST_MAIN(QueueInputTest)
+#include "queue_input_test.moc"
