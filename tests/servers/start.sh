@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Starts the loopback test servers (each folder below with a start.sh: the test CA first, then vsftpd,
-# nginx and their TLS instances) and writes STATE_DIR/env.sh with the variables the tests read
-# (BW_TEST_FTP_*, BW_TEST_HTTP_*, BW_TEST_CA_FILE, BW_TEST_HTTPS_*, BW_TEST_FTPS_*).
+# Starts the loopback test servers (each folder below with a start.sh: vsftpd, nginx) and writes
+# STATE_DIR/env.sh with the variables the tests read (BW_TEST_FTP_*, BW_TEST_HTTP_*).
 set -euo pipefail
 state=${1:?usage: start.sh STATE_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
