@@ -14,6 +14,8 @@
 
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
+#include "net/error_code.h"
+#include "net/tls_stream.h"
 #include "platform/auto_reset_event.h"
 
 namespace bw::core {
@@ -36,6 +38,8 @@ struct TransferJobTiming
     std::chrono::milliseconds manualPoll{1000};
     // Redirects followed in one chain before the item fails.
     int maxRedirects = 20;
+    // Accept any TLS certificate (a run the user started with --insecure).
+    bool tlsInsecure = false;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -106,6 +110,11 @@ private:
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
     void finishItem(int id, core::ItemStatus result);
+
+    // The TLS options of the next connection to the selected site.
+    net::TlsOptions tlsOptions() const;
+    // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line.
+    void reportTlsFailure(const net::ErrorCode &error);
 
     void runHttpItem(int id);
     core::ItemStatus queueRedirect(int id, const std::string &location);
