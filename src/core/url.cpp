@@ -17,12 +17,17 @@ struct Prefix
 };
 
 // Tested in this order, each against what the earlier ones left, so "ftp://http://x" ends as HTTP.
-constexpr std::array<Prefix, 5> kPrefixes{{
+constexpr std::array<Prefix, 10> kPrefixes{{
     {"ftp://", SchemeFtp, -1},
     {"ftpu://", SchemeFtpUpload, -1},
     {"http://", SchemeHttp, 80},
     {"file://", SchemeLocal, 0},
     {"local://", SchemeLocal, 0},
+    {"https://", SchemeHttps, 443},
+    {"ftps://", SchemeFtps, 990},
+    {"ftpes://", SchemeFtpes, -1},
+    {"ftpsu://", SchemeFtpsUpload, 990},
+    {"ftpesu://", SchemeFtpesUpload, -1},
 }};
 
 int hexValue(char c)
@@ -141,6 +146,58 @@ bool splitHostPort(std::string_view text, bool network, Url &url)
 }
 
 } // namespace
+
+bool isFtpScheme(UrlScheme scheme)
+{
+    return scheme == SchemeFtp || scheme == SchemeFtps || scheme == SchemeFtpes || isFtpUploadScheme(scheme);
+}
+
+bool isFtpUploadScheme(UrlScheme scheme)
+{
+    return scheme == SchemeFtpUpload || scheme == SchemeFtpsUpload || scheme == SchemeFtpesUpload;
+}
+
+bool isHttpScheme(UrlScheme scheme)
+{
+    return scheme == SchemeHttp || scheme == SchemeHttps;
+}
+
+bool isTlsScheme(UrlScheme scheme)
+{
+    return scheme == SchemeHttps || scheme == SchemeFtps || scheme == SchemeFtpes
+        || scheme == SchemeFtpsUpload || scheme == SchemeFtpesUpload;
+}
+
+bool isImplicitTlsScheme(UrlScheme scheme)
+{
+    return scheme == SchemeHttps || scheme == SchemeFtps || scheme == SchemeFtpsUpload;
+}
+
+std::int32_t defaultPort(UrlScheme scheme)
+{
+    switch (scheme) {
+    case SchemeHttp:
+        return 80;
+    case SchemeHttps:
+        return 443;
+    case SchemeFtps:
+    case SchemeFtpsUpload:
+        return 990;
+    case SchemeLocal:
+        return 0;
+    default:
+        return 21;
+    }
+}
+
+std::string_view schemePrefix(UrlScheme scheme)
+{
+    for (const Prefix &prefix : kPrefixes) {
+        if (prefix.scheme == scheme)
+            return prefix.text;
+    }
+    return {};
+}
 
 bool parseUrl(std::string_view input, Url &url)
 {

@@ -17,7 +17,24 @@ enum UrlScheme : std::int32_t
     SchemeHttp = 2, // "http://": download from an HTTP server
     SchemeLocal = 3, // "file://" or "local://": a local file or directory
     SchemeFtpUpload = 4, // "ftpu://": upload a local file or directory; the URL names the remote target
+    SchemeHttps = 5, // "https://": download from an HTTP server over TLS
+    SchemeFtps = 6, // "ftps://": download from an FTP server speaking TLS from the first byte (port 990)
+    SchemeFtpes = 7, // "ftpes://": download over FTP upgraded with AUTH TLS (port 21)
+    SchemeFtpsUpload = 8, // "ftpsu://": upload like "ftpu://", TLS from the first byte
+    SchemeFtpesUpload = 9, // "ftpesu://": upload like "ftpu://", upgraded with AUTH TLS
 };
+
+// What a scheme means for the transfer code.
+bool isFtpScheme(UrlScheme scheme); // any FTP form, download or upload, plain or TLS
+bool isFtpUploadScheme(UrlScheme scheme);
+bool isHttpScheme(UrlScheme scheme); // http or https
+bool isTlsScheme(UrlScheme scheme);
+// TLS from the first byte (https, ftps, ftpsu) rather than upgraded after AUTH TLS.
+bool isImplicitTlsScheme(UrlScheme scheme);
+// The port a URL of `scheme` uses when it names none.
+std::int32_t defaultPort(UrlScheme scheme);
+// "http://", "ftpes://", ...; empty for SchemeNone.
+std::string_view schemePrefix(UrlScheme scheme);
 
 // The login used when a URL names no user, and the password sent with it.
 inline constexpr const char *kAnonymousUser = "anonymous";

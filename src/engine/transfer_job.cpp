@@ -118,6 +118,20 @@ void TransferJob::changed(int saveFlag, int itemId)
     m_queue->notifyQueueChanged(saveFlag != 0, itemId);
 }
 
+net::TlsOptions TransferJob::tlsOptions() const
+{
+    net::TlsOptions options;
+    options.host = m_selected.host;
+    options.insecure = m_timing.tlsInsecure;
+    return options;
+}
+
+void TransferJob::reportTlsFailure(const net::ErrorCode &error)
+{
+    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
+        status(error.detail());
+}
+
 void TransferJob::forgetSites()
 {
     m_selected = {};
@@ -198,7 +212,7 @@ int TransferJob::Run()
         stopCheck(id);
 
         const core::UrlScheme scheme = item.scheme;
-        if (scheme == core::SchemeHttp) {
+        if (core::isHttpScheme(scheme)) {
             m_redirectTarget = 0;
             runHttpItem(id);
             selection = m_redirectTarget != 0 ? selectRedirectTarget() : selectFollowing();

@@ -14,6 +14,8 @@
 
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
+#include "net/error_code.h"
+#include "net/tls_stream.h"
 #include "platform/auto_reset_event.h"
 
 namespace bw::core {
@@ -36,6 +38,8 @@ struct TransferJobTiming
     std::chrono::milliseconds manualPoll{1000};
     // Redirects followed in one chain before the item fails.
     int maxRedirects = 20;
+    // Accept any TLS certificate (a run the user started with --insecure).
+    bool tlsInsecure = false;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -108,6 +112,11 @@ private:
     // After a redirect: the next item of the target's site, the target first of all when it is the first.
     core::Selection selectRedirectTarget();
     void finishItem(int id, core::ItemStatus result);
+
+    // The TLS options of the next connection to the selected site.
+    net::TlsOptions tlsOptions() const;
+    // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line.
+    void reportTlsFailure(const net::ErrorCode &error);
 
     void runHttpItem(int id);
     core::ItemStatus queueRedirect(int id, const std::string &location);

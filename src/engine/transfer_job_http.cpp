@@ -64,12 +64,13 @@ std::string resolveRedirect(const core::Url &request, const std::string &locatio
     if (location.find("://") != std::string::npos)
         return location;
     std::string origin = "http://";
-    if (request.scheme == core::SchemeFtp)
-        origin = "ftp://";
+    if (request.scheme == core::SchemeFtp || request.scheme == core::SchemeHttps)
+        origin = core::schemePrefix(request.scheme);
     if (location.starts_with("//"))
         return origin.substr(0, origin.size() - 2) + location;
     origin += core::hostForUrl(request.host);
-    const int defaultPort = request.scheme == core::SchemeHttp ? 80 : 21;
+    const int defaultPort =
+        core::defaultPort(request.scheme == core::SchemeNone ? core::SchemeHttp : request.scheme);
     if (request.port != defaultPort)
         origin += ":" + std::to_string(request.port);
     if (location.starts_with("/"))
@@ -103,9 +104,15 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         status("Connecting...");
         changed(0, id);
+        const auto item = m_queue->snapshot(id);
+        m_http->setTls(item && core::isTlsScheme(item->scheme) ? std::optional(tlsOptions()) : std::nullopt);
         if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
             && !stoppedMidway(id)) {
-            m_result = core::ItemStatus::StatusFailedToConnect;
+            const net::ErrorCode error = m_http->error();
+            reportTlsFailure(error);
+            m_result = error.is(net::CatProtocol, net::CertificateRejected)
+                ? core::ItemStatus::StatusError
+                : core::ItemStatus::StatusFailedToConnect;
             forgetSites();
         }
     }
@@ -160,9 +167,14 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
 
     core::Url parsed;
     const bool understood = core::parseUrl(target, parsed)
-        && (parsed.scheme == core::SchemeHttp || parsed.scheme == core::SchemeFtp);
+        && (core::isHttpScheme(parsed.scheme) || parsed.scheme == core::SchemeFtp);
     if (!understood) {
         status("Cannot follow the redirect to " + target);
+        return core::ItemStatus::StatusTransferFailed;
+    }
+    // Leaving TLS for another host could hand the request to anyone on the path: only the same host.
+    if (item->scheme == core::SchemeHttps && !core::isTlsScheme(parsed.scheme) && parsed.host != item->host) {
+        status("Refusing the redirect from HTTPS to an unencrypted URL on another host: " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
     const int depth = redirectDepth(id) + 1;

@@ -68,6 +68,10 @@ const char *protocolText(std::int32_t code)
         return "Password Invalid";
     case UrlRedirected:
         return "URL Redirected";
+    case TlsFailed:
+        return "TLS handshake failed";
+    case CertificateRejected:
+        return "Certificate verification failed";
     default:
         return "Unknown";
     }

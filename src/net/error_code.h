@@ -38,6 +38,8 @@ enum ErrorCodeValue : std::int32_t
     UsernameInvalid = 776,
     PasswordInvalid = 777,
     UrlRedirected = 778,
+    TlsFailed = 790, // the handshake failed; the detail says why
+    CertificateRejected = 791, // the certificate did not verify; the detail names the reason
     Exiting = 1025,
     DataIdleTimeout = 1026,
     StopByEngine = 15,

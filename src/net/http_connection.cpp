@@ -124,6 +124,20 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     const std::string connected = "Connected to " + m_socket.peerAddress() + " port " + std::to_string(port);
     log(connected, kLogConnected);
     notify(NotifyStatus, 0, 0, connected);
+    m_tlsOutcome = {};
+    if (m_tls) {
+        TlsOptions options = *m_tls;
+        options.host = host;
+        if (!upgradeToTls(m_socket, std::move(options), timeout(), &m_tlsOutcome)) {
+            const ErrorCode error = m_socket.error();
+            if (!error.isStop())
+                log(error.detail(), kLogOutcome);
+            m_socket.close();
+            m_socket.setError(error); // closing must not hide why
+            return false;
+        }
+        log(m_tlsOutcome.kernelSend ? "TLS established (kernel TLS)" : "TLS established", kLogConnected);
+    }
     setHttpState(HttpState::Idle);
     log("Connection Established", kLogConnected);
     return true;

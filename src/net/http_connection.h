@@ -15,6 +15,7 @@
 #include "net/http_chunked_decoder.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
+#include "net/tls_upgrade.h"
 
 namespace bw::net {
 
@@ -56,8 +57,15 @@ public:
     // Notifications are delivered on the thread that runs the operation.
     void setObserver(ConnectionObserver observer, void *context);
 
+    // The next connect speaks TLS with these options (their host is filled in), or plain HTTP when null.
+    void setTls(std::optional<TlsOptions> options) { m_tls = std::move(options); }
+
+    // The certificate of the last TLS connect, also when it was refused.
+    const TlsOutcome &tlsOutcome() const { return m_tlsOutcome; }
+
     // Connects to the server. User and password are accepted so both clients are called alike; HTTP
-    // does not use them. A failure leaves `ConnectFailed` in the record.
+    // does not use them. A failure leaves `ConnectFailed` in the record, or a TLS failure
+    // (`CertificateRejected`, `TlsFailed`) with its reason in the detail.
     bool connect(const std::string &host, int port, const std::string &user, const std::string &password,
         int connectionId);
 
@@ -140,6 +148,8 @@ private:
     // Set and read on the owner's thread only.
     std::string m_host;
     int m_port = 0;
+    std::optional<TlsOptions> m_tls;
+    TlsOutcome m_tlsOutcome;
     std::atomic<int> m_connectionId{0};
     std::atomic<int> m_timeout{30};
     ConnectionObserver m_observer = nullptr;

@@ -66,6 +66,16 @@ TEST(UrlTest, ParsesEveryForm)
             make(SchemeLocal, "", 0, kAnon, kPass, "/home/u/", "x")},
         {"local prefix", "local:///tmp/d/", true, make(SchemeLocal, "", 0, kAnon, kPass, "/tmp/d/", "")},
         {"upload", "ftpu://u:p@h:2100/in/f", true, make(SchemeFtpUpload, "h", 2100, "u", "p", "/in/", "f")},
+        {"https default port", "https://h/f", true, make(SchemeHttps, "h", 443, kAnon, kPass, "/", "f")},
+        {"https port", "https://h:8443/d/", true, make(SchemeHttps, "h", 8443, kAnon, kPass, "/d/", "")},
+        {"implicit ftps default port", "ftps://u:p@h/f", true,
+            make(SchemeFtps, "h", 990, "u", "p", "/", "f")},
+        {"explicit ftpes default port", "ftpes://h/d/f", true,
+            make(SchemeFtpes, "h", 21, kAnon, kPass, "/d/", "f")},
+        {"implicit upload", "ftpsu://u:p@h:2990/in/f", true,
+            make(SchemeFtpsUpload, "h", 2990, "u", "p", "/in/", "f")},
+        {"explicit upload default port", "ftpesu://u:p@h/in/", true,
+            make(SchemeFtpesUpload, "h", 21, "u", "p", "/in/", "")},
         {"prefix recognised twice", "ftp://http://x", true, make(SchemeHttp, "x", 80, kAnon, kPass, "/", "")},
         {"at inside the path splits there", "ftp://h/d/a@b", true,
             make(SchemeFtp, "b", 21, "h/d/a", kPass, "/", "")},
@@ -194,6 +204,38 @@ TEST(UrlTest, EscapedAtSurvivesAChildUrl)
     EXPECT_EQ(url.host, "host");
     EXPECT_EQ(url.path, "/dir/");
     EXPECT_EQ(url.fileName, "mail@home.txt");
+}
+
+TEST(UrlTest, SchemesSayWhatTheyAre)
+{
+    struct Case
+    {
+        UrlScheme scheme;
+        bool ftp, upload, http, tls, implicit;
+        std::int32_t port;
+        const char *prefix;
+    };
+
+    const Case cases[] = {
+        {SchemeFtp, true, false, false, false, false, 21, "ftp://"},
+        {SchemeHttp, false, false, true, false, false, 80, "http://"},
+        {SchemeFtpUpload, true, true, false, false, false, 21, "ftpu://"},
+        {SchemeHttps, false, false, true, true, true, 443, "https://"},
+        {SchemeFtps, true, false, false, true, true, 990, "ftps://"},
+        {SchemeFtpes, true, false, false, true, false, 21, "ftpes://"},
+        {SchemeFtpsUpload, true, true, false, true, true, 990, "ftpsu://"},
+        {SchemeFtpesUpload, true, true, false, true, false, 21, "ftpesu://"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.prefix);
+        EXPECT_EQ(isFtpScheme(c.scheme), c.ftp);
+        EXPECT_EQ(isFtpUploadScheme(c.scheme), c.upload);
+        EXPECT_EQ(isHttpScheme(c.scheme), c.http);
+        EXPECT_EQ(isTlsScheme(c.scheme), c.tls);
+        EXPECT_EQ(isImplicitTlsScheme(c.scheme), c.implicit);
+        EXPECT_EQ(defaultPort(c.scheme), c.port);
+        EXPECT_EQ(schemePrefix(c.scheme), c.prefix);
+    }
 }
 
 } // namespace

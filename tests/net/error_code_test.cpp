@@ -32,6 +32,8 @@ TEST(ErrorCode, TextLookupByPair)
         {CatProtocol, 769, "Unexpected response code"},
         {CatProtocol, 778, "URL Redirected"},
         {CatProtocol, 779, "Unknown"},
+        {CatProtocol, 790, "TLS handshake failed"},
+        {CatProtocol, 791, "Certificate verification failed"},
         {CatProtocol, 513, "Unknown"},
         {CatStop, 1025, "Exiting"},
         {CatStop, 1026, "Unknown"},

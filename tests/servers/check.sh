@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the test servers started in STATE_DIR really serve: logs in to vsftpd as the test user,
-# uploads a file, lists and downloads it; fetches a file from nginx. Exits non-zero with the server's
-# own answer when one of them does not work, so no test starts against a server that cannot serve.
+# uploads a file, lists and downloads it; fetches a file from nginx; does the same with the TLS instances.
+# Exits non-zero with the server's own answer when one of them does not work, so no test starts against
+# a server that cannot serve.
 set -uo pipefail
 state=${1:?usage: check.sh STATE_DIR}
 # shellcheck disable=SC1091
@@ -33,4 +34,33 @@ if ! curl -sS --fail --max-time 10 -o "$work/http.txt" "http://127.0.0.1:$BW_TES
     failed=1
 fi
 rm -f "$BW_TEST_HTTP_ROOT/$probe.txt"
+
+# The TLS instances, trusted through the test CA only; without it their certificate must be refused.
+tls=(--cacert "$BW_TEST_CA_FILE")
+cp "$work/$probe.txt" "$BW_TEST_HTTPS_ROOT/$probe.txt"
+if ! curl -sS --fail --max-time 10 "${tls[@]}" -o "$work/https.txt" \
+        "https://127.0.0.1:$BW_TEST_HTTPS_PORT/$probe.txt" 2>"$work/https.err" \
+    || ! cmp -s "$work/$probe.txt" "$work/https.txt" \
+    || curl -sS --max-time 10 -o /dev/null --cacert /dev/null \
+        "https://127.0.0.1:$BW_TEST_HTTPS_PORT/$probe.txt" 2>/dev/null; then
+    echo "check: nginx TLS port $BW_TEST_HTTPS_PORT does not serve with the test certificate:" >&2
+    cat "$work/https.err" >&2
+    failed=1
+fi
+rm -f "$BW_TEST_HTTPS_ROOT/$probe.txt"
+
+for form in "ftp://127.0.0.1:$BW_TEST_FTPES_PORT --ssl-reqd" "ftps://127.0.0.1:$BW_TEST_FTPS_PORT"; do
+    read -r base flags <<<"$form"
+    # shellcheck disable=SC2086
+    if ! curl -sS --max-time 10 "${tls[@]}" $flags "${login[@]}" -T "$work/$probe.txt" "$base/$probe.txt" \
+            2>"$work/ftps.err" \
+        || ! curl -sS --max-time 10 "${tls[@]}" $flags "${login[@]}" -o "$work/back.txt" "$base/$probe.txt" \
+            2>>"$work/ftps.err" \
+        || ! cmp -s "$work/$probe.txt" "$work/back.txt"; then
+        echo "check: vsftpd with TLS at $base does not let $BW_TEST_FTP_USER log in and transfer:" >&2
+        cat "$work/ftps.err" >&2
+        failed=1
+    fi
+    rm -f "$BW_TEST_FTPS_ROOT/$probe.txt" "$work/back.txt"
+done
 exit $failed

@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "core/url.h"
+#include "engine/transfer_job.h"
+#include "engine_fixture.h"
+#include "support/temp_dir.h"
+#include "support/tls_test_servers.h"
+#include "support/wait_until.h"
+
+namespace bw::test {
+namespace {
+
+class HttpsJobTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        servers = tlsServers();
+        ASSERT_NE(servers.httpsPort, 0) << "the nginx TLS test server is needed";
+        trustOnly(servers.caFile, emptyFolder.path().string());
+        folder = "tls-" + std::to_string(::getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::create_directories(std::filesystem::path(servers.httpsRoot) / folder);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(servers.httpsRoot) / folder, ignored);
+    }
+
+    std::string https(const std::string &host, const std::string &path) const
+    {
+        return "https://" + host + ":" + std::to_string(servers.httpsPort) + path;
+    }
+
+    std::string http(const std::string &path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(servers.httpsPlainPort) + path;
+    }
+
+    std::string remote(const std::string &name) const { return "/" + folder + "/" + name; }
+
+    void putRemote(const std::string &name, const std::string &bytes)
+    {
+        writeFile(std::filesystem::path(servers.httpsRoot) / folder / name, bytes);
+    }
+
+    ::testing::AssertionResult waitLine(const std::string &line)
+    {
+        if (waitUntil([&] { return notifier.sawLine(line); }, std::chrono::seconds(30)))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no status line \"" << line << "\"";
+    }
+
+    TlsServers servers;
+    TempDir emptyFolder;
+    std::string folder;
+    TempDir local;
+};
+
+TEST_F(HttpsJobTest, DownloadsAndResumesByteIdenticalByNameAndByAddress)
+{
+    const std::string body = patternBytes(3 * 1024 * 1024 + 17, 11);
+    putRemote("f.bin", body);
+    writeFile(local / "resumed.bin", body.substr(0, 1000000));
+    const auto byName = queue.addItem(https("localhost", remote("f.bin")), (local / "name.bin").string());
+    const auto byAddress =
+        queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "address.bin").string());
+    const auto resumed = queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "resumed.bin").string());
+    start();
+    for (const auto id : {byName, byAddress, resumed})
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    EXPECT_EQ(readFile(local / "name.bin"), body);
+    EXPECT_EQ(readFile(local / "address.bin"), body);
+    EXPECT_EQ(readFile(local / "resumed.bin"), body);
+}
+
+TEST_F(HttpsJobTest, AnUnknownCertificateAuthorityIsRefusedWithItsReason)
+{
+    trustOnly("", emptyFolder.path().string());
+    putRemote("f.bin", "secret");
+    const auto id = queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "f.bin").string());
+    start();
+    ASSERT_TRUE(waitLine("Certificate verification failed: unknown certificate authority"));
+    EXPECT_NE(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished);
+    EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
+}
+
+TEST_F(HttpsJobTest, RedirectsBetweenHttpAndHttpsOnlyDowngradeToTheSameHost)
+{
+    const std::string body = readFile(std::filesystem::path(servers.httpsRoot) / "files/a.bin");
+    ASSERT_EQ(body.size(), 100000u);
+    const auto up = queue.addItem(http("/to-https"), (local / "up.bin").string());
+    const auto down = queue.addItem(https("127.0.0.1", "/to-http"), (local / "down.bin").string());
+    const auto elsewhere =
+        queue.addItem(https("127.0.0.1", "/to-http-other-host"), (local / "other.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(up, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitStatus(down, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(
+        waitLine("Refusing the redirect from HTTPS to an unencrypted URL on another host: http://localhost:"
+            + std::to_string(servers.httpsPlainPort) + "/files/a.bin"));
+    ASSERT_TRUE(waitAllSettled());
+    EXPECT_EQ(readFile(local / "up.bin"), body);
+    EXPECT_EQ(readFile(local / "down.bin"), body);
+    EXPECT_EQ(
+        idsEndingWith("localhost:" + std::to_string(servers.httpsPlainPort) + "/files/a.bin").size(), 0u);
+    EXPECT_EQ(idsEndingWith("127.0.0.1:" + std::to_string(servers.httpsPort) + "/files/a.bin").size(), 1u);
+    EXPECT_EQ(core::snapshotOrVanished(queue, elsewhere).status, core::ItemStatus::StatusTransferFailed);
+    EXPECT_FALSE(std::filesystem::exists(local / "other.bin"));
+}
+
+} // namespace
+} // namespace bw::test
