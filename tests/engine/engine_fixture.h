@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ public:
     {
         if (message == core::kWmQueueChanged) {
             // Called on the worker's thread without any queue lock held, as the window would be.
+            std::lock_guard lock{m_changeMutex};
             if (m_onChange)
                 m_onChange(itemId);
             return;
@@ -35,8 +37,37 @@ public:
         m_lines.push_back(text);
     }
 
-    // Set before the scheduler starts.
-    void setOnChange(std::function<void(std::int64_t)> onChange) { m_onChange = std::move(onChange); }
+    // Waits for a call under way, so a cleared callback is never running afterwards.
+    void setOnChange(std::function<void(std::int64_t)> onChange)
+    {
+        std::lock_guard lock{m_changeMutex};
+        m_onChange = std::move(onChange);
+    }
+
+    // Clears the callback when it goes out of scope: declared after what the callback uses, it ends the
+    // calls before that goes (workers may still report after the test's last check).
+    class ChangeWatch
+    {
+    public:
+        explicit ChangeWatch(RecordingNotifier &notifier)
+            : m_notifier(notifier)
+        {
+        }
+
+        ~ChangeWatch() { m_notifier.setOnChange(nullptr); }
+
+        ChangeWatch(const ChangeWatch &) = delete;
+        ChangeWatch &operator=(const ChangeWatch &) = delete;
+
+    private:
+        RecordingNotifier &m_notifier;
+    };
+
+    [[nodiscard]] std::unique_ptr<ChangeWatch> watchChanges(std::function<void(std::int64_t)> onChange)
+    {
+        setOnChange(std::move(onChange));
+        return std::make_unique<ChangeWatch>(*this);
+    }
 
     std::vector<std::string> lines() const
     {
@@ -57,9 +88,10 @@ public:
     }
 
 private:
+    std::mutex m_changeMutex; // guards m_onChange and is held while it runs
+    std::function<void(std::int64_t)> m_onChange;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
-    std::function<void(std::int64_t)> m_onChange;
 };
 
 // Short passes so that tests do not wait five seconds for every new job.

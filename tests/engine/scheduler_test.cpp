@@ -192,7 +192,7 @@ TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
     const auto next = queue.addItem(url("next.bin"), (local / "next.bin").string());
     std::mutex seenMutex;
     std::set<core::ItemStatus> seenOfNext;
-    notifier.setOnChange([&](std::int64_t changed) {
+    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
         if (changed != next)
             return;
         const core::ItemStatus status = core::snapshotOrVanished(queue, next).status;

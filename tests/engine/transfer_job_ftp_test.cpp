@@ -200,7 +200,7 @@ TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
         + std::to_string(server.port);
     std::mutex seenMutex;
     std::map<std::int64_t, std::set<core::ItemStatus>> seen;
-    notifier.setOnChange([&](std::int64_t changed) {
+    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
         const core::ItemStatus status =
             core::snapshotOrVanished(queue, static_cast<std::int32_t>(changed)).status;
         std::lock_guard lock{seenMutex};

@@ -129,7 +129,7 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
     std::mutex seenMutex;
     std::set<core::ItemStatus> seen;
-    notifier.setOnChange([&](std::int64_t changed) {
+    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
         if (changed != id)
             return;
         const core::ItemStatus status = core::snapshotOrVanished(queue, id).status;

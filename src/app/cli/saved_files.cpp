@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "saved_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -60,11 +61,19 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
         if (!item.isDone())
             pendingPaths.insert(item.localPath);
     }
+    // The item that moved the bytes first: a redirect followed within one job finishes its hops too, and
+    // they name the same file.
+    {
+        std::lock_guard lock{m_mutex};
+        std::stable_partition(finished.begin(), finished.end(),
+            [this](std::int32_t id) { return m_timings.count(id) != 0; });
+    }
     std::vector<SavedFile> saved;
     for (const std::int32_t id : finished) {
         m_reported.insert(id);
         const std::optional<core::QueueItem> item = queue.snapshot(id);
-        if (!item || item->fileName.empty() || pendingPaths.count(item->localPath))
+        if (!item || item->fileName.empty() || pendingPaths.count(item->localPath)
+            || !m_reportedPaths.insert(item->localPath).second)
             continue;
         std::error_code error;
         if (!std::filesystem::is_regular_file(item->localPath, error))
