@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <vector>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -91,29 +92,44 @@ std::string DiagnosticLog::path() const
 const char *DiagnosticLog::disconnectReasonText(int code)
 {
     switch (code) {
-    case 2: return "Inactivity Time Exceeded";
-    case 3: return "Browse Time Exceeded";
-    case 4: return "Transfer speed lower than limit for this connection!";
-    case 5: return "Transfer speed higher than limit for this connection!";
-    case 6: return "You have been kicked!";
-    case 7: return "Site is going down!";
-    case 8: return "Time limit exceeded for this connection.";
-    case 9: return "Failed file read.";
-    case 10: return "Failed file write.";
-    case 11: return "Failed socket read.";
-    case 12: return "Failed socket write.";
-    case 13: return "Abort command received.";
-    case 14: return "Too slow for this directory";
-    case 15: return "Goodbye.  Control connection closed.";
-    default: return "Unknown";
+    case 2:
+        return "Inactivity Time Exceeded";
+    case 3:
+        return "Browse Time Exceeded";
+    case 4:
+        return "Transfer speed lower than limit for this connection!";
+    case 5:
+        return "Transfer speed higher than limit for this connection!";
+    case 6:
+        return "You have been kicked!";
+    case 7:
+        return "Site is going down!";
+    case 8:
+        return "Time limit exceeded for this connection.";
+    case 9:
+        return "Failed file read.";
+    case 10:
+        return "Failed file write.";
+    case 11:
+        return "Failed socket read.";
+    case 12:
+        return "Failed socket write.";
+    case 13:
+        return "Abort command received.";
+    case 14:
+        return "Too slow for this directory";
+    case 15:
+        return "Goodbye.  Control connection closed.";
+    default:
+        return "Unknown";
     }
 }
 
 std::string DiagnosticLog::linePrefix(const std::tm &local, int level)
 {
     char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "%02d/%02d/%04d %02d:%02d:%02d {%d} - ", local.tm_mon + 1, local.tm_mday,
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, level);
+    std::snprintf(prefix, sizeof prefix, "%02d/%02d/%04d %02d:%02d:%02d {%d} - ", local.tm_mon + 1,
+        local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, level);
     return prefix;
 }
 

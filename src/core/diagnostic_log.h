@@ -39,8 +39,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::FILE *m_file = nullptr; // guarded by m_mutex
-    std::string m_path;          // guarded by m_mutex
-    int m_threshold = 3;         // guarded by m_mutex
+    std::string m_path; // guarded by m_mutex
+    int m_threshold = 3; // guarded by m_mutex
 };
 
 } // namespace bw::core

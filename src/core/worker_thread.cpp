@@ -19,8 +19,7 @@ void WorkerThread::finishBeforeDestruction()
         return;
     DiagnosticLog::instance().writeFormatted("WARNING: Thread running in destructor\n");
     waitUntilStopped();
-    while (!isFinished()) {
-    }
+    while (!isFinished()) {}
 }
 
 bool WorkerThread::start()

@@ -43,10 +43,10 @@ private:
 
     mutable std::mutex m_lock;
     std::condition_variable m_ended;
-    bool m_running = false;       // guarded by m_lock
+    bool m_running = false; // guarded by m_lock
     bool m_stopRequested = false; // guarded by m_lock
-    int m_result = 0;             // guarded by m_lock
-    std::thread m_thread;         // guarded by m_lock
+    int m_result = 0; // guarded by m_lock
+    std::thread m_thread; // guarded by m_lock
 };
 
 } // namespace bw::core

@@ -7,8 +7,7 @@ namespace bw::platform {
 
 AutoResetEvent::AutoResetEvent(bool initiallySet)
     : m_set(initiallySet)
-{
-}
+{}
 
 void AutoResetEvent::set()
 {
@@ -35,7 +34,8 @@ void AutoResetEvent::wait()
 bool AutoResetEvent::waitFor(int timeoutMs)
 {
     std::unique_lock lock{m_mutex};
-    if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), [this] { return m_set; }))
+    if (!m_changed.wait_for(
+            lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), [this] { return m_set; }))
         return false;
     m_set = false;
     return true;

@@ -2,6 +2,7 @@
 #include "platform/file_util.h"
 
 #include <cstdio>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -54,7 +55,9 @@ fs::path createTempFile(const std::string &prefix)
 
 bool isOnOpticalFileSystem(const fs::path &path)
 {
-    struct statfs info{};
+    struct statfs info
+    {};
+
     if (::statfs(path.c_str(), &info) != 0)
         return false;
     constexpr long kIso9660 = 0x9660;
@@ -64,7 +67,9 @@ bool isOnOpticalFileSystem(const fs::path &path)
 
 std::int64_t fileSize(const fs::path &path)
 {
-    struct stat info{};
+    struct stat info
+    {};
+
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return -1;
     return static_cast<std::int64_t>(info.st_size);

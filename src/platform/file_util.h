@@ -16,8 +16,8 @@ namespace bw::platform {
 // Writes a file so that it is never left half-written: the writer fills a temporary file in the same
 // folder, which is flushed, synced and renamed over `path`. When the writer returns false or anything
 // fails, the temporary file is removed and the old file stays as it was. The new file gets `mode`.
-bool writeFileAtomically(const std::filesystem::path &path, const std::function<bool(std::FILE *)> &writer,
-                         unsigned mode = 0600);
+bool writeFileAtomically(
+    const std::filesystem::path &path, const std::function<bool(std::FILE *)> &writer, unsigned mode = 0600);
 
 // Creates an empty file exclusively in the temporary folder, named with `prefix` and a unique tail.
 // Returns its path, or an empty path on failure.

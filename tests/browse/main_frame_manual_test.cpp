@@ -251,8 +251,9 @@ private slots:
         QVERIFY(remote->connection() == nullptr);
         QVERIFY(remote->progressWindow() == nullptr);
         QVERIFY(!fs::exists(local / "big.bin")); // a download that created the file takes it away
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !b.engine.queue.contains(id) || !core::isInProgressStatus(core::snapshotOrVanished(b.engine.queue, id).status), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.engine.queue.contains(id)
+                || !core::isInProgressStatus(core::snapshotOrVanished(b.engine.queue, id).status),
+            20000);
         if (how != QLatin1String("delete")) {
             b.engine.scheduler.stop();
             QTRY_VERIFY_WITH_TIMEOUT(b.engine.scheduler.waitUntilStoppedFor(10), 20000);

@@ -219,7 +219,8 @@ private slots:
         controller.reset();
         QVERIFY2(clock.elapsed() < 10000, "the destructor waited for the server");
         QVERIFY(queue.lentConnection(id) == nullptr);
-        QCOMPARE(bw::core::snapshotOrVanished(queue, id).status, bw::core::ItemStatus::StatusFailedManualConnection);
+        QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
+            bw::core::ItemStatus::StatusFailedManualConnection);
         server.release();
     }
 };

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "core/diagnostic_log.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "core/diagnostic_log.h"
 #include "support/temp_dir.h"
 
 namespace bw::core {
@@ -34,7 +33,10 @@ TEST(DiagnosticLog, WritesUpToThresholdWithCrLfAndOwnerOnlyMode)
     EXPECT_NE(text.find("{3} - kept\n\r\n"), std::string::npos);
     EXPECT_EQ(text.find("dropped"), std::string::npos);
     EXPECT_NE(text.find("{3} - Socket shutdown error 10054\n\r\n"), std::string::npos);
-    struct stat info{};
+
+    struct stat info
+    {};
+
     ASSERT_EQ(::stat((dir / "Bellwick.log").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }

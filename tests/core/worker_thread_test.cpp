@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "core/worker_thread.h"
-
 #include <atomic>
+
 #include <gtest/gtest.h>
 
+#include "core/worker_thread.h"
 #include "platform/auto_reset_event.h"
 
 namespace bw::core {
@@ -59,13 +59,13 @@ TEST(WorkerThread, StopRequestIsAFlagOnly)
 TEST(WorkerThread, DestructorWaitsForRun)
 {
     std::atomic<bool> ended{false};
+
     class Slow : public WorkerThread
     {
     public:
         explicit Slow(std::atomic<bool> &flag)
             : m_flag(flag)
-        {
-        }
+        {}
 
         ~Slow() override { finishBeforeDestruction(); }
 
@@ -75,8 +75,7 @@ TEST(WorkerThread, DestructorWaitsForRun)
         int Run() override
         {
             started.set();
-            while (!stopRequested()) {
-            }
+            while (!stopRequested()) {}
             m_flag = true;
             return 0;
         }
@@ -84,6 +83,7 @@ TEST(WorkerThread, DestructorWaitsForRun)
     private:
         std::atomic<bool> &m_flag;
     };
+
     {
         Slow slow(ended);
         ASSERT_TRUE(slow.start());

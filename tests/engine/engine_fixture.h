@@ -51,8 +51,7 @@ public:
     public:
         explicit ChangeWatch(RecordingNotifier &notifier)
             : m_notifier(notifier)
-        {
-        }
+        {}
 
         ~ChangeWatch() { m_notifier.setOnChange(nullptr); }
 
@@ -140,7 +139,9 @@ protected:
         int id, core::ItemStatus status, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
         core::ItemStatus last = core::snapshotOrVanished(queue, id).status;
-        const auto current = [&] { return last = core::snapshotOrVanished(queue, id).status; };
+        const auto current = [&] {
+            return last = core::snapshotOrVanished(queue, id).status;
+        };
         const WaitEnd end = waitUntilUnless(
             [&] { return current() == status; }, [&] { return isDeadEndStatus(current()); }, limit);
         if (end == WaitEnd::Reached)

@@ -249,7 +249,8 @@ TEST_F(EngineObjectTest, DownloadsLandInTheLocalFolderOfTheirTimeNotTheWorkingDi
         url("/d/two.bin"), engine::buildLocalPath(engine->localPathOptions(), url("/d/two.bin")));
     ASSERT_TRUE(engine->start());
     ASSERT_TRUE(waitStatus(one, core::ItemStatus::StatusFinished));
-    ASSERT_TRUE(waitStatus(two, core::ItemStatus::StatusFinished)) << ::testing::PrintToString(server.failures());
+    ASSERT_TRUE(waitStatus(two, core::ItemStatus::StatusFinished))
+        << ::testing::PrintToString(server.failures());
     EXPECT_EQ(readFile(dir / "a" / "one.bin"), first);
     EXPECT_EQ(readFile(dir / "b" / "two.bin"), second);
     EXPECT_EQ(std::filesystem::current_path(), workingDirectory);

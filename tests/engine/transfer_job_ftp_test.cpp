@@ -190,7 +190,8 @@ TEST_F(FtpJobTest, StopWaitsForTheBorrowerToGiveTheConnectionBack)
     queue.setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
     queue.lendConnection(id, nullptr);
     ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
-    EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle); // stopped while lent: the request stays queued
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).status,
+        core::ItemStatus::StatusIdle); // stopped while lent: the request stays queued
 }
 
 TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "platform/file_util.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/file_util.h"
 #include "support/temp_dir.h"
 
 namespace bw::platform {
@@ -21,7 +20,10 @@ TEST(FileUtil, AtomicWriteReplacesOrKeepsOldFile)
     EXPECT_EQ(test::readFile(path), "old");
     EXPECT_TRUE(writeFileAtomically(path, [](std::FILE *f) { return std::fputs("new", f) >= 0; }));
     EXPECT_EQ(test::readFile(path), "new");
-    struct stat info{};
+
+    struct stat info
+    {};
+
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1); // no temp left

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
 #include <stdlib.h>
 
 namespace bw::test {

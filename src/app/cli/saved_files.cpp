@@ -65,8 +65,8 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
     // they name the same file.
     {
         std::lock_guard lock{m_mutex};
-        std::stable_partition(finished.begin(), finished.end(),
-            [this](std::int32_t id) { return m_timings.count(id) != 0; });
+        std::stable_partition(
+            finished.begin(), finished.end(), [this](std::int32_t id) { return m_timings.count(id) != 0; });
     }
     std::vector<SavedFile> saved;
     for (const std::int32_t id : finished) {
