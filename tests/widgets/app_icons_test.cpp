@@ -46,7 +46,7 @@ private slots:
     {
         // No theme: every icon is Bellwick's painted one.
         QIcon::setThemeSearchPaths({});
-        QCOMPARE(qApp->devicePixelRatio(), 2.0);
+        QCOMPARE(qGuiApp->devicePixelRatio(), 2.0);
     }
 
     void paintedIconsHaveEveryPixelAtTwiceTheScale()
@@ -54,7 +54,7 @@ private slots:
         for (const NamedIcon &named : paintedIcons()) {
             for (int size : {16, 22, 48, 128}) {
                 // What a toolbar or list asks for at 200%: the logical size, at the screen's ratio.
-                const QPixmap pixmap = named.icon.pixmap(QSize(size, size), qApp->devicePixelRatio());
+                const QPixmap pixmap = named.icon.pixmap(QSize(size, size), qGuiApp->devicePixelRatio());
                 QVERIFY2(pixmap.size() == QSize(2 * size, 2 * size),
                     qPrintable(QStringLiteral("%1 at %2: %3 pixels")
                                    .arg(QLatin1String(named.name))
