@@ -306,6 +306,21 @@ void QueueList::setStatusDetail(std::int32_t id, std::string detail)
     change(id, [&detail](QueueItem &item) { item.statusDetail = std::move(detail); });
 }
 
+bool QueueList::resetForRetry(std::int32_t id)
+{
+    bool reset = false;
+    change(id, [&reset](QueueItem &item) {
+        if (item.isInProgress() || item.isDone())
+            return;
+        item.status = ItemStatus::StatusIdle;
+        item.statusTime = -1;
+        item.attempts = 0;
+        item.statusDetail.clear();
+        reset = true;
+    });
+    return reset;
+}
+
 void QueueList::setSelected(std::int32_t id, bool selected)
 {
     change(id, [selected](QueueItem &item) { item.selected = selected; });

@@ -108,6 +108,9 @@ public:
     void setAttempts(std::int32_t id, std::int32_t attempts);
     void setAbortRequested(std::int32_t id, bool requested);
     void setStatusDetail(std::int32_t id, std::string detail);
+    // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
+    // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
+    bool resetForRetry(std::int32_t id);
     void setSelected(std::int32_t id, bool selected);
     void setAllSelected(bool selected);
 

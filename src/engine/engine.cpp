@@ -18,12 +18,27 @@ bool openDiagnosticLog(const EngineOptions &options)
     return true;
 }
 
+std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
+{
+    auto store = std::make_unique<CertificateTrustStore>(path);
+    store->load(); // an unreadable file trusts nothing; it is not written over
+    return store;
+}
+
+TransferJobTiming withTrustStore(TransferJobTiming timing, const CertificateTrustStore &store)
+{
+    timing.trustStore = &store;
+    return timing;
+}
+
 } // namespace
 
 Engine::Engine(const EngineOptions &options)
     : m_logOpened(openDiagnosticLog(options))
+    , m_trustStore(loadTrustStore(options.trustStorePath))
     , m_queue(std::make_unique<core::QueueList>())
-    , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming, options.jobTiming))
+    , m_scheduler(std::make_unique<Scheduler>(
+          options.schedulerTiming, withTrustStore(options.jobTiming, *m_trustStore)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);

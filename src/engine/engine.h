@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/certificate_trust_store.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
@@ -33,6 +34,9 @@ struct EngineOptions
     // Where downloads land when no download folder is used and the caller names none: the folder the
     // user browses locally, or the program's start folder.
     std::string localFolder;
+    // The file of certificates the user trusted (defaultTrustStorePath() for the programs); empty: they
+    // are kept in memory for this run only.
+    std::string trustStorePath;
 };
 
 class Engine
@@ -51,6 +55,9 @@ public:
     Scheduler &scheduler() { return *m_scheduler; }
 
     const Scheduler &scheduler() const { return *m_scheduler; }
+
+    // Read by the workers whenever they connect with TLS; the window adds to it.
+    CertificateTrustStore &trustStore() { return *m_trustStore; }
 
     // Starts the scheduler when it is stopped; false when it already runs.
     bool start();
@@ -77,6 +84,7 @@ public:
 
 private:
     const bool m_logOpened; // opened by this engine, so closed by it
+    std::unique_ptr<CertificateTrustStore> m_trustStore; // outlives the scheduler, whose jobs read it
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<Scheduler> m_scheduler;
 };

@@ -3,6 +3,7 @@
 #include "engine/transfer_job.h"
 
 #include "core/queue_list.h"
+#include "engine/certificate_trust_store.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
@@ -123,13 +124,17 @@ net::TlsOptions TransferJob::tlsOptions() const
     net::TlsOptions options;
     options.host = m_selected.host;
     options.insecure = m_timing.tlsInsecure;
+    if (m_timing.trustStore)
+        options.trustedSha256 = m_timing.trustStore->trustedFingerprint(m_selected.host, m_selected.port);
     return options;
 }
 
 void TransferJob::reportTlsFailure(const net::ErrorCode &error)
 {
-    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
-        status(error.detail());
+    if (!error.is(net::CatProtocol, net::CertificateRejected) && !error.is(net::CatProtocol, net::TlsFailed))
+        return;
+    status(error.detail());
+    m_queue->setStatusDetail(m_context.itemId.load(), error.detail());
 }
 
 void TransferJob::forgetSites()

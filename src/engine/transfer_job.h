@@ -32,6 +32,8 @@ struct ConnectionNotification;
 
 namespace bw::engine {
 
+class CertificateTrustStore;
+
 struct TransferJobTiming
 {
     // How often a job whose connection is lent looks whether it came back.
@@ -40,6 +42,8 @@ struct TransferJobTiming
     int maxRedirects = 20;
     // Accept any TLS certificate (a run the user started with --insecure).
     bool tlsInsecure = false;
+    // The certificates the user trusted although they do not verify; borrowed, may be null.
+    const CertificateTrustStore *trustStore = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -115,7 +119,8 @@ private:
 
     // The TLS options of the next connection to the selected site.
     net::TlsOptions tlsOptions() const;
-    // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line.
+    // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line and
+    // keeps it as the current item's detail, so its row says why it failed.
     void reportTlsFailure(const net::ErrorCode &error);
 
     void runHttpItem(int id);

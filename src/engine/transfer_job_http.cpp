@@ -105,6 +105,7 @@ void TransferJob::runHttpItem(int id)
         status("Connecting...");
         changed(0, id);
         const auto item = m_queue->snapshot(id);
+        m_queue->setStatusDetail(id, {}); // an earlier attempt's reason is no longer the news
         m_http->setTls(item && core::isTlsScheme(item->scheme) ? std::optional(tlsOptions()) : std::nullopt);
         if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
             && !stoppedMidway(id)) {

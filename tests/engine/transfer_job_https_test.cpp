@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "core/url.h"
+#include "engine/certificate_trust_store.h"
 #include "engine/transfer_job.h"
 #include "engine_fixture.h"
+#include "net/certificate_probe.h"
 #include "support/temp_dir.h"
 #include "support/tls_test_servers.h"
 #include "support/wait_until.h"
@@ -88,6 +90,44 @@ TEST_F(HttpsJobTest, AnUnknownCertificateAuthorityIsRefusedWithItsReason)
     ASSERT_TRUE(waitLine("Certificate verification failed: unknown certificate authority"));
     EXPECT_NE(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished);
     EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
+}
+
+TEST_F(HttpsJobTest, AStoredFingerprintTrustsTheCertificateUntilItChanges)
+{
+    trustOnly("", emptyFolder.path().string());
+    const std::string refusal = "Certificate verification failed: unknown certificate authority";
+    putRemote("f.bin", "trusted bytes");
+    net::CertificateProbe probe;
+    const net::CertificateProbeResult fetched =
+        probe.fetch("127.0.0.1", servers.httpsPort, net::TlsStart::Implicit, 10);
+    ASSERT_TRUE(fetched.hasCertificate) << fetched.error;
+    EXPECT_EQ(fetched.verifyFailure, refusal);
+    const auto detailOf = [this](int id) {
+        return core::snapshotOrVanished(queue, id).statusDetail;
+    };
+
+    // Refused, with the reason in the item's row text.
+    const auto first = queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "f.bin").string());
+    start();
+    ASSERT_TRUE(waitUntil([&] { return detailOf(first) == refusal; }, std::chrono::seconds(30)));
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, first)), "Error (" + refusal + ")");
+    EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
+
+    // Trusted once its fingerprint is stored: the next attempt downloads.
+    ASSERT_TRUE(
+        transferEngine.trustStore().trust("127.0.0.1", servers.httpsPort, fetched.certificate.sha256));
+    ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
+    EXPECT_EQ(readFile(local / "f.bin"), "trusted bytes");
+
+    // A different stored fingerprint (the server's certificate changed) is refused again.
+    const std::string other = fetched.certificate.sha256.substr(0, 2) == "00"
+        ? "11" + fetched.certificate.sha256.substr(2)
+        : "00" + fetched.certificate.sha256.substr(2);
+    ASSERT_TRUE(transferEngine.trustStore().trust("127.0.0.1", servers.httpsPort, other));
+    const auto second = queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "g.bin").string());
+    ASSERT_TRUE(waitUntil([&] { return detailOf(second) == refusal; }, std::chrono::seconds(30)));
+    EXPECT_NE(core::snapshotOrVanished(queue, second).status, core::ItemStatus::StatusFinished);
+    EXPECT_FALSE(std::filesystem::exists(local / "g.bin"));
 }
 
 TEST_F(HttpsJobTest, RedirectsBetweenHttpAndHttpsOnlyDowngradeToTheSameHost)

@@ -174,6 +174,8 @@ int run(const CliOptions &o)
     // Downloads without a download folder land in --dir, else in the folder the runner started in.
     engine::EngineOptions engineOptions;
     engineOptions.localFolder = platform::absolutePath(o.directory.value_or(".")).string();
+    // The certificates trusted in the window are trusted here too.
+    engineOptions.trustStorePath = engine::defaultTrustStorePath().string();
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
     core::QueueList &queue = engine.queue();

@@ -116,6 +116,7 @@ bw::engine::EngineOptions engineOptions()
     options.diagnosticLogPath = "Bellwick.log";
     std::error_code error;
     options.localFolder = std::filesystem::current_path(error).string();
+    options.trustStorePath = bw::engine::defaultTrustStorePath().string();
     return options;
 }
 
