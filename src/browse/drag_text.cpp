@@ -20,10 +20,14 @@ QStringList splitDragText(const QString &text)
 }
 
 QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std::string &password,
-    const std::string &host, std::int32_t port, const std::string &directory, const std::string &name)
+    const std::string &host, std::int32_t port, const std::string &directory, const std::string &name,
+    core::UrlScheme scheme)
 {
-    const std::string text = "{" + std::to_string(itemId) + "}ftp://" + user + ":" + password + "@"
-        + core::hostForUrl(host) + ":" + std::to_string(port) + core::escapeAt(directory + name);
+    const core::UrlScheme download =
+        core::isFtpScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp;
+    const std::string text = "{" + std::to_string(itemId) + "}" + std::string(core::schemePrefix(download))
+        + user + ":" + password + "@" + core::hostForUrl(host) + ":" + std::to_string(port)
+        + core::escapeAt(directory + name);
     return QString::fromStdString(text);
 }
 

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/url.h"
+
 namespace bw::browse {
 
 inline constexpr QChar kDragSeparator = QChar(8);
@@ -19,9 +21,11 @@ QString joinDragEntries(const QStringList &entries);
 QStringList splitDragText(const QString &text);
 
 // A remote row: "{" + itemId + "}ftp://" + user + ":" + password + "@" + host + ":" + port + directory +
-// name. An "@" in the directory or name is written "%40", so it is not read as the login's end.
+// name, with "ftps://" or "ftpes://" for a site reached over TLS. An "@" in the directory or name is
+// written "%40", so it is not read as the login's end.
 QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std::string &password,
-    const std::string &host, std::int32_t port, const std::string &directory, const std::string &name);
+    const std::string &host, std::int32_t port, const std::string &directory, const std::string &name,
+    core::UrlScheme scheme = core::SchemeFtp);
 // What View File opens for a remote name: "ftp://" + user + ":" + password + "@" (left out when the user
 // is "anonymous" in any mix of cases) + host + ":" + port + directory + name.
 QString viewFileUrl(const std::string &user, const std::string &password, const std::string &host,

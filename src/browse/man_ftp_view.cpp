@@ -449,7 +449,8 @@ QString CManFtpView::dragText() const
     const std::int32_t port = item.port;
     QStringList entries;
     for (int row : list()->selectedRows())
-        entries << remoteDragEntry(m_itemId, user, password, host, port, m_currentDirectory, entry(row).name);
+        entries << remoteDragEntry(
+            m_itemId, user, password, host, port, m_currentDirectory, entry(row).name, item.scheme);
     return joinDragEntries(entries);
 }
 
@@ -483,10 +484,11 @@ void CManFtpView::dropText(const QString &text)
     core::Url url;
     if (!core::parseUrl((separator < 0 ? text : text.left(separator)).toStdString(), url))
         return;
-    if (url.scheme != core::SchemeFtp && url.scheme != core::SchemeFtpUpload)
+    if (!core::isFtpScheme(url.scheme))
         return;
-    const std::string request = "ftp://" + url.user + ":" + url.password + "@" + core::hostForUrl(url.host)
-        + ":" + std::to_string(url.port);
+    // A site reached over TLS is browsed over TLS too.
+    const std::string request = std::string(core::schemePrefix(core::downloadScheme(url.scheme))) + url.user
+        + ":" + url.password + "@" + core::hostForUrl(url.host) + ":" + std::to_string(url.port);
     if (m_queue.addItem(request, "", 0, -1, -1, -1, -1) != 0)
         m_queue.notifyQueueChanged(true, 0);
 }

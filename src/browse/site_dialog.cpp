@@ -2,6 +2,7 @@
 #include "browse/site_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QGridLayout>
@@ -84,6 +85,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     , m_name(nullptr)
     , m_address(nullptr)
     , m_port(nullptr)
+    , m_tls(new QComboBox)
     , m_anonymous(new QCheckBox(tr("Anonymous")))
     , m_user(nullptr)
     , m_password(nullptr)
@@ -95,10 +97,18 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     m_name = addEdit(grid, 0, tr("Name:"), "nameEdit");
     m_address = addEdit(grid, 1, tr("Address:"), "addressEdit");
     m_port = addEdit(grid, 2, tr("Port:"), "portEdit");
+    m_tls->setObjectName(QStringLiteral("tlsBox"));
+    // In the order of SiteTls.
+    m_tls->addItems({tr("None"), tr("Explicit (AUTH TLS)"), tr("Implicit")});
+    auto *tlsCaption = new QLabel(tr("TLS:"));
+    tlsCaption->setBuddy(m_tls);
+    grid->addWidget(tlsCaption, 3, 0);
+    grid->addWidget(m_tls, 3, 1);
+    connect(m_tls, &QComboBox::activated, this, [this](int index) { onTlsChosen(index); });
     m_anonymous->setObjectName(QStringLiteral("anonymousBox"));
-    grid->addWidget(m_anonymous, 3, 1);
-    m_user = addEdit(grid, 4, tr("User:"), "userEdit");
-    m_password = addEdit(grid, 5, tr("Password:"), "passwordEdit");
+    grid->addWidget(m_anonymous, 4, 1);
+    m_user = addEdit(grid, 5, tr("User:"), "userEdit");
+    m_password = addEdit(grid, 6, tr("Password:"), "passwordEdit");
     m_password->setEchoMode(QLineEdit::Password);
 
     m_list->setObjectName(QStringLiteral("siteList"));
@@ -151,7 +161,10 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     const bool hidePassword = m_settings.readInt(engine::kOptionsGroup, "HidePassword", 1) != 0;
     if (!hidePassword)
         m_password->setEchoMode(QLineEdit::Normal);
+    // The four options start from the settings; the TLS of the last connection stays.
+    const SiteTls tls = m_fields.options.tls;
     m_fields.options = siteOptionsFromSettings(m_settings);
+    m_fields.options.tls = tls;
     fillControls();
 }
 
@@ -172,6 +185,8 @@ void CSiteDialog::fillControls()
     m_name->setText(m_fields.name);
     m_address->setText(m_fields.address);
     m_port->setText(QString::number(m_fields.port));
+    const auto tls = static_cast<int>(m_fields.options.tls);
+    m_tls->setCurrentIndex(tls >= 0 && tls < m_tls->count() ? tls : 0);
     m_anonymous->setChecked(m_fields.anonymous);
     m_user->setText(m_fields.user);
     m_password->setText(m_fields.password);
@@ -196,6 +211,7 @@ bool CSiteDialog::readControls()
     m_fields.name = m_name->text();
     m_fields.address = m_address->text();
     m_fields.port = port;
+    m_fields.options.tls = static_cast<SiteTls>(m_tls->currentIndex());
     m_fields.anonymous = m_anonymous->isChecked();
     m_fields.user = m_user->text();
     m_fields.password = m_password->text();
@@ -253,6 +269,17 @@ bool CSiteDialog::connectSite()
         return false;
     accept();
     return true;
+}
+
+void CSiteDialog::onTlsChosen(int index)
+{
+    // Implicit TLS has a port of its own; move between the two well-known ports, keep any other.
+    const QString port = m_port->text().trimmed();
+    const bool implicit = static_cast<SiteTls>(index) == SiteTls::Implicit;
+    if (implicit && port == QLatin1String("21"))
+        m_port->setText(QStringLiteral("990"));
+    else if (!implicit && port == QLatin1String("990"))
+        m_port->setText(QStringLiteral("21"));
 }
 
 void CSiteDialog::onAnonymousClicked()
@@ -352,6 +379,7 @@ SiteFields ConnectState::fields() const
     fields.anonymous = anonymous;
     fields.user = user;
     fields.password = password;
+    fields.options.tls = tls;
     return fields;
 }
 
@@ -363,6 +391,7 @@ void ConnectState::take(const SiteFields &fields)
     anonymous = fields.anonymous;
     user = fields.user;
     password = fields.password;
+    tls = fields.options.tls;
     if (anonymous) {
         user = QString::fromLatin1(core::kAnonymousUser);
         password = QString::fromLatin1(core::kDefaultAnonymousPassword);
@@ -373,8 +402,8 @@ std::int32_t queueManualConnection(core::QueueList &queue, const std::string &us
     const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options)
 {
     // Escaped, or a "%41" in a password would log in as "A" and a ":" in a user name would end it.
-    const std::string url = "ftp://" + core::escapeUserInfo(user) + ":" + core::escapeUserInfo(password) + "@"
-        + core::hostForUrl(host) + ":" + std::to_string(port);
+    const std::string url = siteSchemePrefix(options.tls) + core::escapeUserInfo(user) + ":"
+        + core::escapeUserInfo(password) + "@" + core::hostForUrl(host) + ":" + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
 }
 

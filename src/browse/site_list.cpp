@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "browse/site_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -48,6 +49,8 @@ public:
         return true;
     }
 
+    bool atEnd() const { return m_pos == m_bytes.size(); }
+
     bool readString(std::string &text)
     {
         std::int32_t length = 0;
@@ -77,7 +80,72 @@ bool readEntry(Reader &reader, bool withOptions, const SiteOptions &olderFileOpt
         && reader.readInt(entry.options.timeout) && reader.readInt(entry.options.passive);
 }
 
+// Marks the block of later settings after the entries.
+constexpr std::string_view kExtrasTag = "Bellwick site settings";
+constexpr std::string_view kTlsKey = "TLS=";
+
+bool hasExtras(const SiteEntry &entry)
+{
+    return entry.options.tls != SiteTls::None;
+}
+
+std::string extrasOf(const SiteEntry &entry)
+{
+    std::string lines;
+    if (entry.options.tls != SiteTls::None)
+        lines += std::string(kTlsKey) + std::to_string(static_cast<std::int32_t>(entry.options.tls)) + "\n";
+    return lines;
+}
+
+// Unknown keys and values are left at their defaults: a newer Bellwick may have written them.
+void applyExtras(std::string_view lines, SiteEntry &entry)
+{
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        lines = end == std::string_view::npos ? std::string_view() : lines.substr(end + 1);
+        if (line.starts_with(kTlsKey)) {
+            const std::string_view value = line.substr(kTlsKey.size());
+            if (value == "1")
+                entry.options.tls = SiteTls::Explicit;
+            else if (value == "2")
+                entry.options.tls = SiteTls::Implicit;
+        }
+    }
+}
+
+// The block after the entries. False when it is ours but cut short.
+bool readExtras(Reader &reader, std::vector<SiteEntry> &entries)
+{
+    std::string tag;
+    if (!reader.readString(tag) || tag != kExtrasTag)
+        return true; // not our block: bytes some other writer left; the entries are whole
+    std::int32_t count = 0;
+    if (!reader.readInt(count))
+        return false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::string lines;
+        if (!reader.readString(lines))
+            return false;
+        if (static_cast<std::size_t>(i) < entries.size())
+            applyExtras(lines, entries[static_cast<std::size_t>(i)]);
+    }
+    return true;
+}
+
 } // namespace
+
+const char *siteSchemePrefix(SiteTls tls)
+{
+    switch (tls) {
+    case SiteTls::Explicit:
+        return "ftpes://";
+    case SiteTls::Implicit:
+        return "ftps://";
+    default:
+        return "ftp://";
+    }
+}
 
 SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store)
 {
@@ -119,6 +187,12 @@ std::string SiteList::serialize() const
         putInt(out, entry.options.timeout);
         putInt(out, entry.options.passive);
     }
+    if (std::any_of(m_entries.begin(), m_entries.end(), hasExtras)) {
+        putString(out, std::string(kExtrasTag));
+        putInt(out, static_cast<std::int32_t>(m_entries.size()));
+        for (const SiteEntry &entry : m_entries)
+            putString(out, extrasOf(entry));
+    }
     return out;
 }
 
@@ -144,7 +218,7 @@ bool SiteList::parse(std::string_view bytes, const SiteOptions &olderFileOptions
             return false;
         m_entries.push_back(std::move(entry));
     }
-    return true;
+    return reader.atEnd() || readExtras(reader, m_entries);
 }
 
 bool SiteList::load(const std::filesystem::path &path, const SiteOptions &olderFileOptions)

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The saved FTP sites and their file "database.usr": little-endian 32-bit integers and length-prefixed
 // strings, written with a leading -1 marker and version 1; files without the marker are the older
-// layout without the four per-site options. Plain C++, usable without widgets.
+// layout without the four per-site options. Settings newer than that layout (the site's TLS) follow the
+// entries as "Key=Value" lines per entry, written only when some entry needs them, so files stay
+// readable both ways: an older Bellwick reads the entries and ignores the rest, an older file reads
+// with the defaults. Plain C++, usable without widgets.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +20,28 @@ class SettingsStore;
 
 namespace bw::browse {
 
-// The four per-site connection options, as the settings hold them.
+// How a site speaks TLS; stored as these numbers.
+enum class SiteTls : std::int32_t
+{
+    None = 0,
+    Explicit = 1, // AUTH TLS on the FTP port: ftpes://
+    Implicit = 2, // TLS from the first byte, port 990: ftps://
+};
+
+// The four per-site connection options, as the settings hold them, and the site's TLS.
 struct SiteOptions
 {
     std::int32_t retryTime = 30;
     std::int32_t retryCount = 30;
     std::int32_t timeout = 30;
     std::int32_t passive = 0;
+    SiteTls tls = SiteTls::None;
 
     bool operator==(const SiteOptions &) const = default;
 };
+
+// "ftp://", "ftpes://" or "ftps://" for the site's TLS.
+const char *siteSchemePrefix(SiteTls tls);
 
 // "RetryTime", "RetryCount", "Timeout" and "Passive" of the settings' "Options" (30, 30, 30 and 0 when
 // absent); passive is stored as 0 or 1.

@@ -190,6 +190,34 @@ std::int32_t defaultPort(UrlScheme scheme)
     }
 }
 
+UrlScheme uploadScheme(UrlScheme scheme)
+{
+    switch (scheme) {
+    case SchemeFtp:
+        return SchemeFtpUpload;
+    case SchemeFtps:
+        return SchemeFtpsUpload;
+    case SchemeFtpes:
+        return SchemeFtpesUpload;
+    default:
+        return scheme;
+    }
+}
+
+UrlScheme downloadScheme(UrlScheme scheme)
+{
+    switch (scheme) {
+    case SchemeFtpUpload:
+        return SchemeFtp;
+    case SchemeFtpsUpload:
+        return SchemeFtps;
+    case SchemeFtpesUpload:
+        return SchemeFtpes;
+    default:
+        return scheme;
+    }
+}
+
 std::string_view schemePrefix(UrlScheme scheme)
 {
     for (const Prefix &prefix : kPrefixes) {

@@ -33,6 +33,10 @@ bool isTlsScheme(UrlScheme scheme);
 bool isImplicitTlsScheme(UrlScheme scheme);
 // The port a URL of `scheme` uses when it names none.
 std::int32_t defaultPort(UrlScheme scheme);
+// The upload form of an FTP scheme (ftp -> ftpu, ftps -> ftpsu, ftpes -> ftpesu) and the download form
+// of an upload scheme; any other scheme is returned as it is.
+UrlScheme uploadScheme(UrlScheme scheme);
+UrlScheme downloadScheme(UrlScheme scheme);
 // "http://", "ftpes://", ...; empty for SchemeNone.
 std::string_view schemePrefix(UrlScheme scheme);
 

@@ -337,6 +337,7 @@ void CMainFrame::createLayout()
     m_subFrame = new CSubFrame(m_mainSplitter);
     m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
     m_queueView->setHidePassword(m_settings.hidePassword);
+    m_queueView->setTrustStore(m_context.engine.trustStore());
     m_localPane = new browse::CLocalView(m_subFrame);
     m_localPane->setDirectory(m_context.engine.localFolder());
     // Downloads without a download folder follow the folder the user browses locally.

@@ -23,6 +23,7 @@
 #include "engine/scheduler.h"
 #include "ui/queue_document.h"
 #include "ui/queue_row_text.h"
+#include "ui/trust_certificate_command.h"
 #include "ui/url_password_mask.h"
 #include "widgets/caption_bar.h"
 #include "widgets/remote_browser_link.h"
@@ -95,6 +96,17 @@ int leadingNumber(const QString &text)
 QString fromStd(const std::string &text)
 {
     return QString::fromStdString(text);
+}
+
+// The browsed site's URL as an upload target in the same form: ftp -> ftpu, ftpes -> ftpesu, ...
+std::string uploadUrlOf(const std::string &siteUrl)
+{
+    core::Url parsed;
+    if (!core::parseUrl(siteUrl, parsed) || !core::isFtpScheme(parsed.scheme)
+        || !siteUrl.starts_with(core::schemePrefix(parsed.scheme)))
+        return siteUrl;
+    const std::size_t prefixLength = core::schemePrefix(parsed.scheme).size();
+    return std::string(core::schemePrefix(core::uploadScheme(parsed.scheme))) + siteUrl.substr(prefixLength);
 }
 
 } // namespace
@@ -173,8 +185,28 @@ CFtpTreeView::~CFtpTreeView() = default;
 
 QList<QAction *> CFtpTreeView::contextActions() const
 {
-    return {m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction, m_resetRetryCountAction,
-        m_deleteAction};
+    QList<QAction *> actions{m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction,
+        m_resetRetryCountAction, m_deleteAction};
+    if (m_trust)
+        actions.insert(actions.size() - 1, m_trust->action());
+    return actions;
+}
+
+void CFtpTreeView::setTrustStore(engine::CertificateTrustStore &store)
+{
+    delete m_trust;
+    m_trust = new TrustCertificateCommand(m_queue, store, this);
+    connect(m_trust, &TrustCertificateCommand::finished, this,
+        [this](bool, const QList<std::int32_t> &resetItems) {
+            for (const std::int32_t id : resetItems)
+                refreshItem(id);
+        });
+}
+
+void CFtpTreeView::prepareContextActions(std::int32_t itemId)
+{
+    if (m_trust)
+        m_trust->setItem(itemId);
 }
 
 TiledListCtrl *CFtpTreeView::currentList() const
@@ -241,7 +273,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     if (row < 0)
         row = insertRow(list, &*item);
 
-    const bool upload = item->scheme == core::SchemeFtpUpload;
+    const bool upload = core::isFtpUploadScheme(item->scheme);
     const std::int64_t total = item->totalSize;
     const std::int64_t done = item->bytesDone;
     const int percent = progressPercent(done, total);
@@ -366,8 +398,7 @@ std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
     const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
     if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
         // A local file dropped while browsing a server: upload it into the browsed folder.
-        QString target = fromStd(core::snapshotOrVanished(m_queue, browsedItem).url);
-        target.replace(QStringLiteral("ftp:"), QStringLiteral("ftpu:"));
+        QString target = fromStd(uploadUrlOf(core::snapshotOrVanished(m_queue, browsedItem).url));
         while (target.endsWith(u'/'))
             target.chop(1);
         QString folder = m_remote->currentDirectory();
@@ -476,7 +507,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
     if (item.localPath.empty())
         return {};
     core::Url parsed;
-    if (core::parseUrl(url, parsed) && parsed.scheme == core::SchemeFtpUpload)
+    if (core::parseUrl(url, parsed) && core::isFtpUploadScheme(parsed.scheme))
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.
@@ -541,6 +572,7 @@ void CFtpTreeView::showContextMenu(TiledListCtrl *list, const QPoint &pos)
     if (row < 0)
         return;
     list->selectRow(row, !list->selectedRows().contains(row));
+    prepareContextActions(static_cast<std::int32_t>(list->record(row).itemId));
     QMenu menu(this);
     menu.addActions(contextActions());
     menu.exec(list->viewport()->mapToGlobal(pos));

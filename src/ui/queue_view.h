@@ -23,8 +23,9 @@ class QueueList;
 }
 
 namespace bw::engine {
+class CertificateTrustStore;
 class Scheduler;
-}
+} // namespace bw::engine
 
 namespace bw::widgets {
 class CaptionBar;
@@ -35,6 +36,7 @@ class TiledListCtrl;
 namespace bw::ui {
 
 class QueueDocument;
+class TrustCertificateCommand;
 using widgets::CaptionBar;
 using widgets::RemoteBrowserLink;
 using widgets::TiledListCtrl;
@@ -103,6 +105,11 @@ public:
 
     void setRemoteBrowser(RemoteBrowserLink *browser) { m_remote = browser; }
 
+    // Adds "Trust Certificate..." to the context menu; it stores what the user trusts in `store`.
+    void setTrustStore(engine::CertificateTrustStore &store);
+
+    TrustCertificateCommand *trustCommand() const { return m_trust; }
+
     void setPrompts(UserPrompts prompts) { m_prompts = std::move(prompts); }
 
     TiledListCtrl *list(QueueTab tab) const { return m_lists[static_cast<int>(tab)]; }
@@ -122,6 +129,8 @@ public:
 
     // The queue view's own context-menu commands, in menu order (never the frame's commands).
     QList<QAction *> contextActions() const;
+    // Readies the context menu's commands for the item of a clicked row.
+    void prepareContextActions(std::int32_t itemId);
 
 signals:
     // A pending manual connection went to the remote browser: the frame brings itself forward.
@@ -161,6 +170,7 @@ private:
     QAction *m_editRetryLimitAction;
     QAction *m_resetRetryCountAction;
     QAction *m_deleteAction;
+    TrustCertificateCommand *m_trust = nullptr;
 };
 
 } // namespace bw::ui

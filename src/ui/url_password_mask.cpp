@@ -19,8 +19,10 @@ struct Span
 // prefixes, the user information runs to the last "@" and the password follows its first ":".
 Span passwordSpan(const QString &url)
 {
-    static const std::array<QString, 5> kPrefixes{QStringLiteral("ftp://"), QStringLiteral("ftpu://"),
-        QStringLiteral("http://"), QStringLiteral("file://"), QStringLiteral("local://")};
+    static const std::array<QString, 10> kPrefixes{QStringLiteral("ftp://"), QStringLiteral("ftpu://"),
+        QStringLiteral("http://"), QStringLiteral("file://"), QStringLiteral("local://"),
+        QStringLiteral("https://"), QStringLiteral("ftps://"), QStringLiteral("ftpes://"),
+        QStringLiteral("ftpsu://"), QStringLiteral("ftpesu://")};
     qsizetype begin = 0;
     bool known = false;
     for (const QString &prefix : kPrefixes) {

@@ -10,7 +10,8 @@ namespace bw::widgets {
 
 namespace {
 
-constexpr std::array kSchemes{"ftp://", "ftps://", "http://", "https://"};
+constexpr std::array kSchemes{
+    "ftp://", "ftps://", "ftpes://", "ftpu://", "ftpsu://", "ftpesu://", "http://", "https://"};
 
 bool endsUrl(QChar c)
 {
@@ -63,7 +64,7 @@ bool hasTransferScheme(const QString &text)
 QStringList findUrls(const QString &text)
 {
     static const QRegularExpression start(
-        QStringLiteral("(ftps?|https?)://"), QRegularExpression::CaseInsensitiveOption);
+        QStringLiteral("(ftp(?:e?s)?u?|https?)://"), QRegularExpression::CaseInsensitiveOption);
     QStringList urls;
     qsizetype from = 0;
     for (;;) {

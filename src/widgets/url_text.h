@@ -13,10 +13,11 @@ namespace bw::widgets {
 // The character the file panes put between the rows of a dragged text.
 inline constexpr QChar kUrlListSeparator = QChar(8);
 
-// Whether `text` starts with a scheme Bellwick queues from outside: ftp, ftps, http or https (any case).
+// Whether `text` starts with a scheme Bellwick queues from outside (any case): ftp, ftps, ftpes, http,
+// https, and the upload forms ftpu, ftpsu and ftpesu.
 bool hasTransferScheme(const QString &text);
 
-// Every ftp/ftps/http/https URL inside free text, in order, each once. A URL ends at white space, a
+// Every URL of those schemes inside free text, in order, each once. A URL ends at white space, a
 // quote or an angle bracket; trailing sentence punctuation and an unmatched closing bracket are left
 // out.
 QStringList findUrls(const QString &text);

@@ -90,6 +90,23 @@ private slots:
         QCOMPARE(one, QStringLiteral("{7}ftp://u:p@h:2121/dir/a.txt"));
         const QString two = remoteDragEntry(7, "u", "p", "h", 21, "/", "mail@home.txt");
         QCOMPARE(two, QStringLiteral("{7}ftp://u:p@h:21/mail%40home.txt"));
+
+        // Rows of a site browsed over TLS are downloaded over TLS in the same form.
+        const struct
+        {
+            bw::core::UrlScheme site;
+            const char *entry;
+        } tlsCases[] = {
+            {bw::core::SchemeFtpes, "{7}ftpes://u:p@h:21/a.txt"},
+            {bw::core::SchemeFtps, "{7}ftps://u:p@h:21/a.txt"},
+            {bw::core::SchemeFtpesUpload, "{7}ftpes://u:p@h:21/a.txt"},
+            {bw::core::SchemeFtpUpload, "{7}ftp://u:p@h:21/a.txt"},
+            {bw::core::SchemeNone, "{7}ftp://u:p@h:21/a.txt"},
+        };
+
+        for (const auto &c : tlsCases)
+            QCOMPARE(
+                remoteDragEntry(7, "u", "p", "h", 21, "/", "a.txt", c.site), QString::fromLatin1(c.entry));
         const QString text = joinDragEntries({one, two});
         QCOMPARE(text.count(kDragSeparator), 1);
         QVERIFY(!text.endsWith(kDragSeparator));

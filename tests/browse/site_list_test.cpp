@@ -111,6 +111,57 @@ private slots:
         QVERIFY(again.entries() == list.entries());
     }
 
+    void tlsRoundTripsAndOlderFilesReadWithout()
+    {
+        SiteList list;
+        SiteEntry plain = exampleEntry();
+        SiteEntry explicitTls = exampleEntry();
+        explicitTls.name = "e";
+        explicitTls.options.tls = bw::browse::SiteTls::Explicit;
+        SiteEntry implicitTls = exampleEntry();
+        implicitTls.name = "i";
+        implicitTls.port = 990;
+        implicitTls.options.tls = bw::browse::SiteTls::Implicit;
+        list.append(plain);
+        list.append(explicitTls);
+        list.append(implicitTls);
+        const std::string bytes = list.serialize();
+
+        SiteList read;
+        QVERIFY(read.parse(bytes, SiteOptions{}));
+        QVERIFY(read.entries() == list.entries());
+
+        // The entries are the version 1 layout an older Bellwick reads; the TLS follows them.
+        SiteList withoutTls;
+        for (SiteEntry entry : list.entries()) {
+            entry.options.tls = bw::browse::SiteTls::None;
+            withoutTls.append(entry);
+        }
+        const std::string older = withoutTls.serialize();
+        QVERIFY(bytes.size() > older.size());
+        QCOMPARE(bytes.substr(0, older.size()), older);
+
+        // Files without it (version 1 and marker-less) read as no TLS.
+        SiteList fromOlder;
+        QVERIFY(fromOlder.parse(older, SiteOptions{}));
+        QVERIFY(fromOlder.entries() == withoutTls.entries());
+        const std::string markerless = le(1) + str("a") + str("") + str("b") + le(0) + le(21) + str("h");
+        QVERIFY(fromOlder.parse(markerless, SiteOptions{}));
+        QCOMPARE(int(fromOlder.at(0).options.tls), int(bw::browse::SiteTls::None));
+
+        // A cut block is damage, but every entry is kept; unknown keys and values are left alone.
+        SiteList cut;
+        QVERIFY(!cut.parse(bytes.substr(0, bytes.size() - 3), SiteOptions{}));
+        QCOMPARE(cut.count(), std::size_t(3));
+        const std::string unknown = older + str("Bellwick site settings") + le(3) + str("Colour=blue\n")
+            + str("TLS=7\n") + str("TLS=2\nColour=red\n");
+        SiteList newer;
+        QVERIFY(newer.parse(unknown, SiteOptions{}));
+        QCOMPARE(int(newer.at(0).options.tls), int(bw::browse::SiteTls::None));
+        QCOMPARE(int(newer.at(1).options.tls), int(bw::browse::SiteTls::None));
+        QCOMPARE(int(newer.at(2).options.tls), int(bw::browse::SiteTls::Implicit));
+    }
+
     void damagedFilesKeepCompleteEntries_data()
     {
         QTest::addColumn<int>("cut");

@@ -214,17 +214,18 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         bool ftp, upload, http, tls, implicit;
         std::int32_t port;
         const char *prefix;
+        UrlScheme uploadForm, downloadForm;
     };
 
     const Case cases[] = {
-        {SchemeFtp, true, false, false, false, false, 21, "ftp://"},
-        {SchemeHttp, false, false, true, false, false, 80, "http://"},
-        {SchemeFtpUpload, true, true, false, false, false, 21, "ftpu://"},
-        {SchemeHttps, false, false, true, true, true, 443, "https://"},
-        {SchemeFtps, true, false, false, true, true, 990, "ftps://"},
-        {SchemeFtpes, true, false, false, true, false, 21, "ftpes://"},
-        {SchemeFtpsUpload, true, true, false, true, true, 990, "ftpsu://"},
-        {SchemeFtpesUpload, true, true, false, true, false, 21, "ftpesu://"},
+        {SchemeFtp, true, false, false, false, false, 21, "ftp://", SchemeFtpUpload, SchemeFtp},
+        {SchemeHttp, false, false, true, false, false, 80, "http://", SchemeHttp, SchemeHttp},
+        {SchemeFtpUpload, true, true, false, false, false, 21, "ftpu://", SchemeFtpUpload, SchemeFtp},
+        {SchemeHttps, false, false, true, true, true, 443, "https://", SchemeHttps, SchemeHttps},
+        {SchemeFtps, true, false, false, true, true, 990, "ftps://", SchemeFtpsUpload, SchemeFtps},
+        {SchemeFtpes, true, false, false, true, false, 21, "ftpes://", SchemeFtpesUpload, SchemeFtpes},
+        {SchemeFtpsUpload, true, true, false, true, true, 990, "ftpsu://", SchemeFtpsUpload, SchemeFtps},
+        {SchemeFtpesUpload, true, true, false, true, false, 21, "ftpesu://", SchemeFtpesUpload, SchemeFtpes},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.prefix);
@@ -235,6 +236,8 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         EXPECT_EQ(isImplicitTlsScheme(c.scheme), c.implicit);
         EXPECT_EQ(defaultPort(c.scheme), c.port);
         EXPECT_EQ(schemePrefix(c.scheme), c.prefix);
+        EXPECT_EQ(uploadScheme(c.scheme), c.uploadForm);
+        EXPECT_EQ(downloadScheme(c.scheme), c.downloadForm);
     }
 }
 

@@ -44,6 +44,31 @@ private slots:
         QCOMPARE(findUrls(text), urls);
     }
 
+    void acceptsEveryTransferScheme_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("accepted");
+        const char *accepted[] = {"ftp://h.example/a", "ftps://h.example/a", "ftpes://h.example/a",
+            "ftpu://h.example/a", "ftpsu://h.example/a", "ftpesu://h.example/a", "http://h.example/a",
+            "https://h.example/a", "FTPES://H.example/a"};
+        for (const char *url : accepted)
+            QTest::newRow(url) << QString::fromLatin1(url) << true;
+        const char *refused[] = {"sftp://h.example/a", "ftpe://h.example/a", "ftpsx://h.example/a",
+            "file:///etc/passwd", "httpsu://h.example/a"};
+        for (const char *url : refused)
+            QTest::newRow(url) << QString::fromLatin1(url) << false;
+    }
+
+    // The clipboard, drops, Ctrl+V and Add URL all take what these two accept.
+    void acceptsEveryTransferScheme()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, accepted);
+        QCOMPARE(hasTransferScheme(url), accepted);
+        QCOMPARE(findUrls(QStringLiteral("get ") + url + QStringLiteral(" now")),
+            accepted ? QStringList{url} : QStringList{});
+    }
+
     void splitsTextIntoPieces_data()
     {
         QTest::addColumn<QString>("text");
