@@ -70,6 +70,30 @@ TEST_F(QueueListTest, ConstructorDefaults)
     EXPECT_TRUE(changed.passive);
 }
 
+TEST_F(QueueListTest, ResetForRetryMakesAFailedItemNewAgainButLeavesHeldAndDoneOnes)
+{
+    setRetryTimeDefault(30);
+    const auto failed = add("https://a.example/f");
+    ASSERT_TRUE(fresh().found);
+    queue.finishItem(failed, StatusError);
+    queue.setStatusDetail(failed, "Certificate verification failed: self-signed certificate");
+    EXPECT_FALSE(fresh().found); // resting: its retry time has not passed
+    EXPECT_TRUE(queue.resetForRetry(failed));
+    EXPECT_EQ(item(failed).status, StatusIdle);
+    EXPECT_EQ(item(failed).attempts, 0);
+    EXPECT_EQ(item(failed).statusDetail, "");
+    const Selection again = fresh(); // taken at once, without the rest
+    EXPECT_TRUE(again.found);
+    EXPECT_EQ(again.id, failed);
+
+    EXPECT_FALSE(queue.resetForRetry(failed)); // a worker holds it now
+    EXPECT_EQ(item(failed).status, StatusActive);
+    queue.finishItem(failed, StatusFinished);
+    EXPECT_FALSE(queue.resetForRetry(failed));
+    EXPECT_EQ(item(failed).status, StatusFinished);
+    EXPECT_FALSE(queue.resetForRetry(9999));
+}
+
 TEST_F(QueueListTest, AddTakesDefaultsOrExplicitValues)
 {
     queue.setDefaults({12, 1, 45, 4, true});
