@@ -46,6 +46,21 @@ void CLogSubFrame::showEvent(QShowEvent *event)
     setSizes({caption, std::max(caption, height() - caption - handleWidth())});
 }
 
+void CLogSubFrame::openBatchLogOnce()
+{
+    if (m_batchOpened)
+        return;
+    m_batchOpened = true;
+    const QList<int> rows = sizes();
+    const int caption = CCtrlListView::captionHeight();
+    if (rows.size() != 2 || rows[0] > caption)
+        return;
+    // "Manual Log" keeps a third, so its caption and a line or two stay in sight.
+    const int total = rows[0] + rows[1];
+    const int manual = std::max(caption, total / 3);
+    setSizes({std::max(caption, total - manual), manual});
+}
+
 CSubFrame::CSubFrame(QWidget *parent)
     : QSplitter(Qt::Horizontal, parent)
 {}

@@ -35,6 +35,7 @@
 #include "ui/help_window.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
+#include "ui/queue_notices.h"
 #include "ui/queue_view.h"
 #include "widgets/app_icons.h"
 #include "widgets/caption_bar.h"
@@ -454,13 +455,24 @@ void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
         if (!m_refreshTimer->isActive())
             m_refreshTimer->start();
     }
-    if (itemId != 0)
+    if (itemId != 0) {
         m_queueView->queueRefresh(static_cast<std::int32_t>(itemId));
+        openBatchLogOnFailure(static_cast<std::int32_t>(itemId));
+    }
     if (mustSave && !m_savePending && !m_closing) {
         m_savePending = true;
         if (!m_autosaveTimer->isActive())
             m_autosaveTimer->start();
     }
+}
+
+void CMainFrame::openBatchLogOnFailure(std::int32_t itemId)
+{
+    if (!m_panesReady || m_logFrame->hasOpenedBatchLog())
+        return;
+    const std::optional<core::QueueItem> item = m_context.engine.queue().snapshot(itemId);
+    if (item && isLoggedFailure(static_cast<int>(item->status)))
+        m_logFrame->openBatchLogOnce();
 }
 
 void CMainFrame::refreshTick()
