@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 
 #include "widgets/file_icon_list.h"
+#include "widgets/internal_drag_data.h"
 
 namespace bw::browse {
 
@@ -50,12 +51,10 @@ int FilePaneView::rowOf(const QString &name) const
     return -1;
 }
 
-void FilePaneView::execTextDrag(const QString &text)
+void FilePaneView::execDrag(QMimeData *dragged)
 {
     auto *drag = new QDrag(this);
-    auto *mime = new QMimeData;
-    mime->setText(text);
-    drag->setMimeData(mime);
+    drag->setMimeData(dragged);
     drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
 }
 
@@ -160,7 +159,7 @@ bool FilePaneView::eventFilter(QObject *watched, QEvent *event)
             drop->ignore();
             return true;
         }
-        const QString text = drop->mimeData()->text();
+        const QString text = widgets::droppedText(*drop->mimeData());
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         dropText(text);

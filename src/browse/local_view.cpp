@@ -28,6 +28,7 @@
 #include "browse/man_ftp_view.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/format_grouped_number.h"
+#include "widgets/internal_drag_data.h"
 
 namespace bw::browse {
 
@@ -342,10 +343,18 @@ void CLocalView::startDrag()
 {
     if (!m_remote || !m_remote->isConnected())
         return;
-    const QString text = dragText();
-    if (text.isEmpty())
+    if (list()->selectedRows().isEmpty())
         return;
-    execTextDrag(text);
+    execDrag(dragData());
+}
+
+QMimeData *CLocalView::dragData() const
+{
+    const std::string prefix = directoryPrefix();
+    QStringList entries;
+    for (int row : list()->selectedRows())
+        entries << localDragEntry(prefix + entry(row).name);
+    return new widgets::InternalDragData(joinDragEntries(entries), joinPublicEntries(entries));
 }
 
 void CLocalView::dropText(const QString &text)
