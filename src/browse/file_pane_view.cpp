@@ -24,9 +24,9 @@ FilePaneView::FilePaneView(QWidget *parent)
     widgets::TiledListCtrl *rows = list();
     rows->setImageList(m_images.get());
     // The file columns go in front of the log column, which stays hidden.
-    rows->insertColumn(0, QStringLiteral("Filename"), 150);
-    rows->insertColumn(1, QStringLiteral("Size"), 100);
-    rows->insertColumn(2, QStringLiteral("Date"), 125);
+    rows->insertColumn(0, tr("Filename"), 150);
+    rows->insertColumn(1, tr("Size"), 100);
+    rows->insertColumn(2, tr("Date"), 125);
     rows->setColumnHidden(3, true);
     rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rows->setDragEnabled(false);

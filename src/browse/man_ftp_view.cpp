@@ -42,7 +42,7 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     , m_directoryBox(new QLineEdit)
 {
     setObjectName(QStringLiteral("remoteView"));
-    setCaption(QStringLiteral("Remote Site"));
+    setCaption(tr("Remote Site"));
     auto *strip = new QWidget;
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
@@ -225,7 +225,7 @@ void CManFtpView::deleteSelection()
 {
     if (!check())
         return;
-    if (!m_prompts.confirm(this, QStringLiteral("Are you sure?"), QStringLiteral("Delete")))
+    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
         return;
     std::vector<std::string> names;
     for (int row : list()->selectedRows()) {
@@ -258,7 +258,7 @@ void CManFtpView::makeFolder()
 {
     if (!check())
         return;
-    const std::optional<QString> name = m_prompts.askName(this, QStringLiteral("path"));
+    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
     if (name)
         m_controller->makeDirectory(name->toStdString());
     requestListing(true);
@@ -349,7 +349,7 @@ bool CManFtpView::queueDownload(const std::string &name, const std::string &loca
     // A name from the server becomes one file in the local folder, never a path elsewhere.
     if (!engine::isSafePathComponent(name)) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
+            tr("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
         return false;
     }
     std::uint64_t size = 0;
@@ -389,13 +389,13 @@ bool CManFtpView::queueUpload(const std::string &localPath)
     const std::string name = slash == std::string::npos ? std::string() : localPath.substr(slash + 1);
     if (name.empty() || !engine::isSafePathComponent(name)) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not uploaded: \"%1\" names no file.").arg(QString::fromStdString(localPath)));
+            tr("Not uploaded: \"%1\" names no file.").arg(QString::fromStdString(localPath)));
         return false;
     }
     const std::int64_t size = platform::fileSize(localPath);
     if (size < 0) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
+            tr("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
         return false;
     }
     PendingTransfer transfer{QString::fromStdString(name), static_cast<std::uint64_t>(size), false,
@@ -538,13 +538,13 @@ QMenu *CManFtpView::buildContextMenu(int row)
         action->setEnabled(ready);
     };
     if (row >= 0) {
-        add(QStringLiteral("Delete"), CommandDelete);
-        add(QStringLiteral("Rename..."), CommandRename);
-        add(QStringLiteral("View File..."), CommandViewFile);
+        add(tr("Delete"), CommandDelete);
+        add(tr("Rename..."), CommandRename);
+        add(tr("View File..."), CommandViewFile);
     }
-    add(QStringLiteral("Make Dir..."), CommandMakeDir);
-    add(QStringLiteral("Change Dir..."), CommandChangeDir);
-    add(QStringLiteral("Refresh"), CommandRefresh);
+    add(tr("Make Dir..."), CommandMakeDir);
+    add(tr("Change Dir..."), CommandChangeDir);
+    add(tr("Refresh"), CommandRefresh);
     return menu;
 }
 

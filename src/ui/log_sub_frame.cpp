@@ -13,8 +13,8 @@ CLogSubFrame::CLogSubFrame(QWidget *parent)
     , m_batch(new CCtrlListView(this))
     , m_manual(new CCtrlListView(this))
 {
-    m_batch->setCaption(QStringLiteral("Batch Log"));
-    m_manual->setCaption(QStringLiteral("Manual Log"));
+    m_batch->setCaption(tr("Batch Log"));
+    m_manual->setCaption(tr("Manual Log"));
     m_batch->setObjectName(QStringLiteral("Batch Log"));
     m_manual->setObjectName(QStringLiteral("Manual Log"));
     addWidget(m_batch);
