@@ -451,10 +451,12 @@ void CManFtpView::onTransferFinished(const QString &name, bool completed)
         return;
     const bool download = m_transfers.front().download;
     const std::string viewPath = m_transfers.front().viewPath;
+    // The last bytes can arrive while Abort is being pressed: the user asked not to see the file.
+    const bool aborted = m_transfers.front().abort->load();
     closeTransferWindow();
     m_transfers.pop_front();
     if (!viewPath.empty()) {
-        if (completed)
+        if (completed && !aborted)
             m_prompts.openUrl(QUrl::fromLocalFile(QString::fromStdString(viewPath)));
         else
             m_viewFolder.discard(viewPath);

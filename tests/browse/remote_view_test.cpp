@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
 
@@ -278,6 +279,70 @@ private slots:
             QCOMPARE(modeOf(folder), 0700u);
         }
         QVERIFY(!std::filesystem::exists(folder));
+        ftp.quit();
+        QVERIFY(server.waitFinished());
+        QCOMPARE(server.failures(), std::vector<std::string>());
+    }
+
+    // An aborted View File opens nothing and leaves no partial copy behind, also when the server ends
+    // the transfer with success while Abort is being pressed.
+    void abortedViewLeavesNothing()
+    {
+        using Step = ScriptedServer::Step;
+        ScriptedServer server;
+        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        server.reply("PWD", "257 \"/\" is current");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.add(Step::DataAccept);
+        server.reply("LIST", "150 Here it comes");
+        server.add(Step::DataSend, "-rw-r--r--   1 u g 1000000 Mar  3  2001 big.log\r\n");
+        server.add(Step::DataClose);
+        server.send("226 Done");
+        server.reply("TYPE I", "200 Binary");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.add(Step::DataAccept);
+        server.reply("RETR big.log", "150 Sending");
+        server.add(Step::DataSend, std::string(4096, 'x'));
+        server.add(Step::DataHold); // until Abort is pressed
+        server.add(Step::DataClose);
+        server.send("226 Closing");
+        server.reply("QUIT", "221 Bye");
+        server.start();
+
+        bw::core::QueueList queue;
+        const std::int32_t id =
+            queue.addItem("ftp://u:p@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1, -1, 1);
+        bw::net::FtpConnection ftp;
+        QVERIFY(ftp.createAndBind(0));
+        QVERIFY(ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", "p", 1}));
+        queue.lendConnection(id, &ftp);
+        {
+            CManFtpView view(queue);
+            int opened = 0;
+            BrowsePrompts prompts;
+            prompts.openUrl = [&](const QUrl &) {
+                ++opened;
+            };
+            view.setPrompts(prompts);
+            bool finished = false;
+            connect(&view, &CManFtpView::transferFinished, &view, [&] { finished = true; });
+            view.takeOver(id);
+            QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), kLimitMs);
+            view.list()->selectRow(view.rowOf(QStringLiteral("big.log")));
+            QVERIFY(view.viewSelection());
+            QTRY_VERIFY_WITH_TIMEOUT(view.progressWindow()
+                    && view.progressWindow()->statusText() == QStringLiteral("4,096 of 1,000,000 bytes"),
+                kLimitMs);
+            view.progressWindow()->abortButton()->click();
+            server.release(); // the server closes its side and reports success, racing the abort
+            QTRY_VERIFY_WITH_TIMEOUT(finished && !view.isBusy(), kLimitMs);
+            QCOMPARE(opened, 0);
+            // The private folder holds no file, only itself.
+            QVERIFY(std::filesystem::is_empty(view.viewFolder().path()));
+            QVERIFY(view.isConnected());
+        }
         ftp.quit();
         QVERIFY(server.waitFinished());
         QCOMPARE(server.failures(), std::vector<std::string>());
