@@ -43,4 +43,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tolvenby <bellwick@tolvenby.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # The Qt and OpenSSL libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded as plugins, so dpkg-shlibdeps cannot see them: the SVG image and icon plugins draw the SVG
+# icons of the desktop's theme.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 include(CPack)

@@ -31,17 +31,23 @@ QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std:
     return QString::fromStdString(text);
 }
 
-QString viewFileUrl(const std::string &user, const std::string &password, const std::string &host,
-    std::int32_t port, const std::string &directory, const std::string &name)
+QString publicRemoteUrl(const std::string &user, const std::string &host, std::int32_t port,
+    const std::string &directory, const std::string &name, core::UrlScheme scheme)
 {
     std::string lowered = user;
     for (char &c : lowered)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string text = "ftp://";
-    if (lowered != core::kAnonymousUser)
-        text += user + ":" + password + "@";
-    text += core::hostForUrl(host) + ":" + std::to_string(port) + directory + name;
+    std::string text(
+        core::schemePrefix(core::isFtpScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp));
+    if (!user.empty() && lowered != core::kAnonymousUser)
+        text += core::escapeUserInfo(user) + "@";
+    text += core::hostForUrl(host) + ":" + std::to_string(port) + core::escapeAt(directory + name);
     return QString::fromStdString(text);
+}
+
+QString joinPublicEntries(const QStringList &entries)
+{
+    return entries.join(QLatin1Char('\n'));
 }
 
 QString localDragEntry(const std::string &path)

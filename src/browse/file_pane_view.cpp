@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 
 #include "widgets/file_icon_list.h"
+#include "widgets/internal_drag_data.h"
 
 namespace bw::browse {
 
@@ -23,9 +24,9 @@ FilePaneView::FilePaneView(QWidget *parent)
     widgets::TiledListCtrl *rows = list();
     rows->setImageList(m_images.get());
     // The file columns go in front of the log column, which stays hidden.
-    rows->insertColumn(0, QStringLiteral("Filename"), 150);
-    rows->insertColumn(1, QStringLiteral("Size"), 100);
-    rows->insertColumn(2, QStringLiteral("Date"), 125);
+    rows->insertColumn(0, tr("Filename"), 150);
+    rows->insertColumn(1, tr("Size"), 100);
+    rows->insertColumn(2, tr("Date"), 125);
     rows->setColumnHidden(3, true);
     rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rows->setDragEnabled(false);
@@ -50,12 +51,10 @@ int FilePaneView::rowOf(const QString &name) const
     return -1;
 }
 
-void FilePaneView::execTextDrag(const QString &text)
+void FilePaneView::execDrag(QMimeData *dragged)
 {
     auto *drag = new QDrag(this);
-    auto *mime = new QMimeData;
-    mime->setText(text);
-    drag->setMimeData(mime);
+    drag->setMimeData(dragged);
     drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
 }
 
@@ -160,7 +159,7 @@ bool FilePaneView::eventFilter(QObject *watched, QEvent *event)
             drop->ignore();
             return true;
         }
-        const QString text = drop->mimeData()->text();
+        const QString text = widgets::droppedText(*drop->mimeData());
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         dropText(text);

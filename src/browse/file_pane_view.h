@@ -18,6 +18,7 @@
 
 class QKeyEvent;
 class QMenu;
+class QMimeData;
 
 namespace bw::widgets {
 class FileIconList;
@@ -61,8 +62,8 @@ protected:
 
     widgets::FileIconList *images() const { return m_images.get(); }
 
-    // Runs a drag of `text` out of this pane until it is dropped or given up.
-    void execTextDrag(const QString &text);
+    // Runs a drag of `dragged` (taken over) out of this pane until it is dropped or given up.
+    void execDrag(QMimeData *dragged);
 
 private:
     // Carries out a command of the context menu (0: none chosen).

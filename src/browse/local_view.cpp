@@ -28,6 +28,7 @@
 #include "browse/man_ftp_view.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/format_grouped_number.h"
+#include "widgets/internal_drag_data.h"
 
 namespace bw::browse {
 
@@ -69,7 +70,7 @@ CLocalView::CLocalView(QWidget *parent)
     , m_watch(new FolderWatch(this))
 {
     setObjectName(QStringLiteral("localView"));
-    setCaption(QStringLiteral("Local HDD"));
+    setCaption(tr("Local HDD"));
     auto *strip = new QWidget;
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
@@ -261,7 +262,7 @@ void CLocalView::deleteSelection()
 {
     if (list()->selectedRows().isEmpty())
         return;
-    if (!m_prompts.confirm(this, QStringLiteral("Are you sure?"), QStringLiteral("Delete")))
+    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
         return;
     const std::string prefix = directoryPrefix();
     for (int row : list()->selectedRows()) {
@@ -290,15 +291,15 @@ void CLocalView::renameSelection()
             renameWithoutReplacing(prefix + item.name, prefix + name->toStdString());
         if (outcome == RenameOutcome::TargetExists && m_prompts.showError)
             m_prompts.showError(this,
-                QStringLiteral("\"%1\" already exists. Choose another name; nothing was renamed.").arg(*name),
-                QStringLiteral("Rename"));
+                tr("\"%1\" already exists. Choose another name; nothing was renamed.").arg(*name),
+                tr("Rename"));
     }
     listDirectory();
 }
 
 void CLocalView::makeFolder()
 {
-    const std::optional<QString> name = m_prompts.askName(this, QStringLiteral("path"));
+    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
     if (name && !name->isEmpty()) {
         std::error_code error;
         fs::create_directory(directoryPrefix() + name->toStdString(), error);
@@ -342,10 +343,18 @@ void CLocalView::startDrag()
 {
     if (!m_remote || !m_remote->isConnected())
         return;
-    const QString text = dragText();
-    if (text.isEmpty())
+    if (list()->selectedRows().isEmpty())
         return;
-    execTextDrag(text);
+    execDrag(dragData());
+}
+
+QMimeData *CLocalView::dragData() const
+{
+    const std::string prefix = directoryPrefix();
+    QStringList entries;
+    for (int row : list()->selectedRows())
+        entries << localDragEntry(prefix + entry(row).name);
+    return new widgets::InternalDragData(joinDragEntries(entries), joinPublicEntries(entries));
 }
 
 void CLocalView::dropText(const QString &text)
@@ -369,12 +378,12 @@ QMenu *CLocalView::buildContextMenu(int row)
         menu->addAction(text)->setData(command);
     };
     if (row >= 0) {
-        add(QStringLiteral("Delete"), CommandDelete);
-        add(QStringLiteral("Rename..."), CommandRename);
-        add(QStringLiteral("View File..."), CommandViewFile);
+        add(tr("Delete"), CommandDelete);
+        add(tr("Rename..."), CommandRename);
+        add(tr("View File..."), CommandViewFile);
     }
-    add(QStringLiteral("Make Dir..."), CommandMakeDir);
-    add(QStringLiteral("Refresh"), CommandRefresh);
+    add(tr("Make Dir..."), CommandMakeDir);
+    add(tr("Refresh"), CommandRefresh);
     return menu;
 }
 

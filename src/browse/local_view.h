@@ -61,6 +61,8 @@ public:
     bool dropEnabled() const { return m_dropTarget; }
 
     QString dragText() const;
+    // What a drag of the selected rows carries (the caller owns it).
+    QMimeData *dragData() const;
     void dropText(const QString &text) override;
 
     void setRemoteBrowser(CManFtpView *browser) { m_remote = browser; }

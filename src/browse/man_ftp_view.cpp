@@ -18,6 +18,7 @@
 #include "engine/local_path.h"
 #include "platform/file_util.h"
 #include "widgets/file_icon_list.h"
+#include "widgets/internal_drag_data.h"
 #include "widgets/transfer_progress_dialog.h"
 
 namespace bw::browse {
@@ -41,7 +42,7 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     , m_directoryBox(new QLineEdit)
 {
     setObjectName(QStringLiteral("remoteView"));
-    setCaption(QStringLiteral("Remote Site"));
+    setCaption(tr("Remote Site"));
     auto *strip = new QWidget;
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
@@ -54,10 +55,13 @@ CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     connect(controller, &ManualConnectionController::logLine, this,
         [this](unsigned message, const QString &text) { log(message, text); });
     connect(controller, &ManualConnectionController::listingReady, this, &CManFtpView::onListingReady);
-    connect(controller, &ManualConnectionController::transferProgress, this, [this](int percent) {
-        if (m_progress)
+    connect(controller, &ManualConnectionController::transferProgress, this,
+        [this](int percent, qint64 doneBytes) {
+            if (!m_progress)
+                return;
             m_progress->setPosition(percent);
-    });
+            m_progress->setBytesDone(static_cast<std::uint64_t>(std::max<qint64>(doneBytes, 0)));
+        });
     connect(
         controller, &ManualConnectionController::transferFinished, this, &CManFtpView::onTransferFinished);
     connect(controller, &ManualConnectionController::detached, this, &CManFtpView::onDetached);
@@ -221,7 +225,7 @@ void CManFtpView::deleteSelection()
 {
     if (!check())
         return;
-    if (!m_prompts.confirm(this, QStringLiteral("Are you sure?"), QStringLiteral("Delete")))
+    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
         return;
     std::vector<std::string> names;
     for (int row : list()->selectedRows()) {
@@ -254,7 +258,7 @@ void CManFtpView::makeFolder()
 {
     if (!check())
         return;
-    const std::optional<QString> name = m_prompts.askName(this, QStringLiteral("path"));
+    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
     if (name)
         m_controller->makeDirectory(name->toStdString());
     requestListing(true);
@@ -270,17 +274,36 @@ void CManFtpView::changeDirectory()
     requestListing(false);
 }
 
-void CManFtpView::viewSelection()
+bool CManFtpView::viewSelection()
 {
-    if (m_itemId == 0)
-        return;
-    const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
-    const std::string &user = item.user;
-    const std::string &password = item.password;
-    const std::string &host = item.host;
-    const std::int32_t port = item.port;
-    for (int row : list()->selectedRows())
-        m_prompts.openUrl(QUrl(viewFileUrl(user, password, host, port, m_currentDirectory, entry(row).name)));
+    if (!check())
+        return false;
+    bool queued = false;
+    for (int row : list()->selectedRows()) {
+        const ListEntry item = entry(row);
+        if (item.group != 0 && !item.isDirectory)
+            queued = queueView(item.name, item.size) || queued;
+    }
+    return queued;
+}
+
+bool CManFtpView::queueView(const std::string &name, std::uint64_t sizeBytes)
+{
+    // The file goes where only this user can read it: no login ever passes to the viewer in an address.
+    const std::optional<std::string> path = m_viewFolder.newFile(name);
+    if (!path) {
+        log(core::kWmLogStatus,
+            tr("Not viewed: no private temporary file for \"%1\".").arg(QString::fromStdString(name)));
+        return false;
+    }
+    PendingTransfer transfer{
+        QString::fromStdString(name), sizeBytes, true, std::make_shared<std::atomic<bool>>(false), *path};
+    const ManualConnectionController::AbortFlag abort = transfer.abort;
+    pushTransfer(std::move(transfer));
+    if (m_controller->download(name, *path, sizeBytes, abort))
+        return true;
+    m_viewFolder.discard(*path);
+    return dropLastTransfer();
 }
 
 bool CManFtpView::canDownload() const
@@ -326,7 +349,7 @@ bool CManFtpView::queueDownload(const std::string &name, const std::string &loca
     // A name from the server becomes one file in the local folder, never a path elsewhere.
     if (!engine::isSafePathComponent(name)) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
+            tr("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
         return false;
     }
     std::uint64_t size = 0;
@@ -338,7 +361,7 @@ bool CManFtpView::queueDownload(const std::string &name, const std::string &loca
         }
     }
     PendingTransfer transfer{
-        QString::fromStdString(name), size, true, std::make_shared<std::atomic<bool>>(false)};
+        QString::fromStdString(name), size, true, std::make_shared<std::atomic<bool>>(false), {}};
     const ManualConnectionController::AbortFlag abort = transfer.abort;
     pushTransfer(std::move(transfer));
     return m_controller->download(name, directory + name, size, abort) || dropLastTransfer();
@@ -366,17 +389,17 @@ bool CManFtpView::queueUpload(const std::string &localPath)
     const std::string name = slash == std::string::npos ? std::string() : localPath.substr(slash + 1);
     if (name.empty() || !engine::isSafePathComponent(name)) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not uploaded: \"%1\" names no file.").arg(QString::fromStdString(localPath)));
+            tr("Not uploaded: \"%1\" names no file.").arg(QString::fromStdString(localPath)));
         return false;
     }
     const std::int64_t size = platform::fileSize(localPath);
     if (size < 0) {
         log(core::kWmLogStatus,
-            QStringLiteral("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
+            tr("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
         return false;
     }
     PendingTransfer transfer{QString::fromStdString(name), static_cast<std::uint64_t>(size), false,
-        std::make_shared<std::atomic<bool>>(false)};
+        std::make_shared<std::atomic<bool>>(false), {}};
     const ManualConnectionController::AbortFlag abort = transfer.abort;
     pushTransfer(std::move(transfer));
     return m_controller->upload(localPath, name, abort) || dropLastTransfer();
@@ -427,10 +450,19 @@ void CManFtpView::onTransferFinished(const QString &name, bool completed)
     if (m_transfers.empty())
         return;
     const bool download = m_transfers.front().download;
+    const std::string viewPath = m_transfers.front().viewPath;
+    // The last bytes can arrive while Abort is being pressed: the user asked not to see the file.
+    const bool aborted = m_transfers.front().abort->load();
     closeTransferWindow();
     m_transfers.pop_front();
-    if (download && m_localView)
+    if (!viewPath.empty()) {
+        if (completed && !aborted)
+            m_prompts.openUrl(QUrl::fromLocalFile(QString::fromStdString(viewPath)));
+        else
+            m_viewFolder.discard(viewPath);
+    } else if (download && m_localView) {
         m_localView->listDirectory();
+    }
     if (!m_transfers.empty()) {
         showTransferWindow();
     } else {
@@ -443,25 +475,30 @@ void CManFtpView::onTransferFinished(const QString &name, bool completed)
 QString CManFtpView::dragText() const
 {
     const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
-    const std::string &user = item.user;
-    const std::string &password = item.password;
-    const std::string &host = item.host;
-    const std::int32_t port = item.port;
     QStringList entries;
     for (int row : list()->selectedRows())
-        entries << remoteDragEntry(
-            m_itemId, user, password, host, port, m_currentDirectory, entry(row).name, item.scheme);
+        entries << remoteDragEntry(m_itemId, item.user, item.password, item.host, item.port,
+            m_currentDirectory, entry(row).name, item.scheme);
     return joinDragEntries(entries);
+}
+
+QMimeData *CManFtpView::dragData() const
+{
+    const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
+    QStringList shown;
+    for (int row : list()->selectedRows())
+        shown << publicRemoteUrl(
+            item.user, item.host, item.port, m_currentDirectory, entry(row).name, item.scheme);
+    return new widgets::InternalDragData(dragText(), joinPublicEntries(shown));
 }
 
 void CManFtpView::startDrag()
 {
-    const QString text = dragText();
-    if (text.isEmpty() || !isConnected())
+    if (list()->selectedRows().isEmpty() || !isConnected())
         return;
     if (m_localView)
         m_localView->setDropEnabled(true);
-    execTextDrag(text);
+    execDrag(dragData());
     if (m_localView)
         m_localView->setDropEnabled(false);
 }
@@ -496,21 +533,22 @@ void CManFtpView::dropText(const QString &text)
 QMenu *CManFtpView::buildContextMenu(int row)
 {
     auto *menu = new QMenu(this);
-    // Only View File needs no connection: the others wait until the running commands have ended.
+    // Every command runs on the held connection (View File downloads too): they wait until the running
+    // commands have ended.
     const bool ready = m_attached && !isBusy();
     auto add = [menu, ready](const QString &text, int command) {
         QAction *action = menu->addAction(text);
         action->setData(command);
-        action->setEnabled(ready || command == CommandViewFile);
+        action->setEnabled(ready);
     };
     if (row >= 0) {
-        add(QStringLiteral("Delete"), CommandDelete);
-        add(QStringLiteral("Rename..."), CommandRename);
-        add(QStringLiteral("View File..."), CommandViewFile);
+        add(tr("Delete"), CommandDelete);
+        add(tr("Rename..."), CommandRename);
+        add(tr("View File..."), CommandViewFile);
     }
-    add(QStringLiteral("Make Dir..."), CommandMakeDir);
-    add(QStringLiteral("Change Dir..."), CommandChangeDir);
-    add(QStringLiteral("Refresh"), CommandRefresh);
+    add(tr("Make Dir..."), CommandMakeDir);
+    add(tr("Change Dir..."), CommandChangeDir);
+    add(tr("Refresh"), CommandRefresh);
     return menu;
 }
 

@@ -18,6 +18,7 @@
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
 #include "browse/manual_connection_controller.h"
+#include "browse/view_file_folder.h"
 #include "core/queue_item.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/transfer_progress_dialog.h"
@@ -76,7 +77,10 @@ public:
     void openDirectory() override;
     void renameSelection();
     void changeDirectory();
-    void viewSelection();
+    // View File: each selected file is downloaded with the "File Transfer" window into a private
+    // temporary file, which the desktop then opens with its program for the file's type. True when one
+    // was queued.
+    bool viewSelection();
 
     // The Download command: every selected row into the current working directory.
     bool canDownload() const;
@@ -88,8 +92,10 @@ public:
     bool uploadFile(const std::string &localPath);
     bool uploadFiles(const std::vector<std::string> &localPaths);
 
-    // Drag and drop.
+    // Drag and drop. The text with logins stays inside Bellwick; dragData offers others only addresses
+    // without passwords (the caller owns it).
     QString dragText() const;
+    QMimeData *dragData() const;
     void dropText(const QString &text) override;
 
     void setLocalView(CLocalView *view) { m_localView = view; }
@@ -109,6 +115,9 @@ public:
 
     // The "File Transfer" window of the direct transfer shown, or null.
     widgets::TransferProgressDialog *progressWindow() const { return m_progress; }
+
+    // The private folder of the files View File opened.
+    const ViewFileFolder &viewFolder() const { return m_viewFolder; }
 
     // A direct transfer is queued or runs.
     bool isTransferring() const { return !m_transfers.empty(); }
@@ -136,12 +145,14 @@ private:
         std::uint64_t sizeBytes = 0;
         bool download = false;
         ManualConnectionController::AbortFlag abort;
+        std::string viewPath; // View File's temporary file, opened once the download completed
     };
 
     void log(unsigned message, const QString &text);
     bool requestListing(bool force);
     bool queueDownload(const std::string &name, const std::string &localDirectory);
     bool queueUpload(const std::string &localPath);
+    bool queueView(const std::string &name, std::uint64_t sizeBytes);
     void pushTransfer(PendingTransfer transfer);
     // The controller refused the transfer just pushed: forget it (always false).
     bool dropLastTransfer();
@@ -168,6 +179,7 @@ private:
     std::deque<PendingTransfer> m_transfers;
     QPointer<widgets::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
+    ViewFileFolder m_viewFolder;
 };
 
 } // namespace bw::browse

@@ -199,7 +199,7 @@ void ManualConnectionController::runTransfer(net::FtpConnection &connection, con
             ended = true; // the transfer ended without success: no point waiting for Abort
             break;
         }
-        emit transferProgress(connection.progressPercent());
+        emit transferProgress(connection.progressPercent(), connection.dataConnection().bytesDone());
     }
     connection.finishTransfer();
     if (!ended)

@@ -94,7 +94,8 @@ signals:
     // A protocol line (WM_LOG_SENT or WM_LOG_RECEIVED) or a status line (WM_LOG_STATUS).
     void logLine(unsigned message, const QString &text);
     void listingReady(const bw::browse::RemoteListing &listing);
-    void transferProgress(int percent);
+    // The running direct transfer: its percent and the bytes moved so far.
+    void transferProgress(int percent, qint64 doneBytes);
     void transferFinished(const QString &name, bool completed);
     // The connection went back to its item, which was left with `status`.
     void detached(int status);

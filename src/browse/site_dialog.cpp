@@ -149,10 +149,10 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
         return runAdvancedSheet(owner, options, m_settings);
     };
     m_rangeReporter = [](QWidget *owner, const QString &text) {
-        QMessageBox::warning(owner, QStringLiteral("Bellwick"), text);
+        QMessageBox::warning(owner, tr("Bellwick"), text);
     };
     m_deleteConfirmer = [](QWidget *owner, const QString &text) {
-        return QMessageBox::question(owner, QStringLiteral("Delete"), text) == QMessageBox::Yes;
+        return QMessageBox::question(owner, tr("Delete"), text) == QMessageBox::Yes;
     };
 
     // Opening: the sites, the password masking, the enabling, and the options from the settings.
@@ -324,8 +324,8 @@ bool CSiteDialog::deleteSites()
     if (rows.isEmpty())
         return false;
     const QString text = rows.size() == 1
-        ? QStringLiteral("Delete the site \"%1\"?").arg(m_list->itemText(rows.first(), 0))
-        : QStringLiteral("Delete the %1 selected sites?").arg(rows.size());
+        ? tr("Delete the site \"%1\"?").arg(m_list->itemText(rows.first(), 0))
+        : tr("Delete the %n selected sites?", nullptr, static_cast<int>(rows.size()));
     if (!m_deleteConfirmer(this, text))
         return false;
     // From the last row up, so the indexes still to go stay valid.

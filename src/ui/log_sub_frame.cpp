@@ -13,8 +13,8 @@ CLogSubFrame::CLogSubFrame(QWidget *parent)
     , m_batch(new CCtrlListView(this))
     , m_manual(new CCtrlListView(this))
 {
-    m_batch->setCaption(QStringLiteral("Batch Log"));
-    m_manual->setCaption(QStringLiteral("Manual Log"));
+    m_batch->setCaption(tr("Batch Log"));
+    m_manual->setCaption(tr("Manual Log"));
     m_batch->setObjectName(QStringLiteral("Batch Log"));
     m_manual->setObjectName(QStringLiteral("Manual Log"));
     addWidget(m_batch);
@@ -44,6 +44,21 @@ void CLogSubFrame::showEvent(QShowEvent *event)
     // Only the caption of "Batch Log" shows until the user drags the splitter.
     const int caption = CCtrlListView::captionHeight();
     setSizes({caption, std::max(caption, height() - caption - handleWidth())});
+}
+
+void CLogSubFrame::openBatchLogOnce()
+{
+    if (m_batchOpened)
+        return;
+    m_batchOpened = true;
+    const QList<int> rows = sizes();
+    const int caption = CCtrlListView::captionHeight();
+    if (rows.size() != 2 || rows[0] > caption)
+        return;
+    // "Manual Log" keeps a third, so its caption and a line or two stay in sight.
+    const int total = rows[0] + rows[1];
+    const int manual = std::max(caption, total / 3);
+    setSizes({std::max(caption, total - manual), manual});
 }
 
 CSubFrame::CSubFrame(QWidget *parent)

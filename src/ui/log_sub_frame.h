@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The two log panes in the upper strip of the main window, "Batch Log" above "Manual Log". On its
-// first showing only the caption of "Batch Log" shows until the user drags the splitter.
+// first showing only the caption of "Batch Log" shows until the user drags the splitter, or until the
+// first error of the run opens it by itself.
 #pragma once
 
 #include <QSplitter>
@@ -28,6 +29,12 @@ public:
     void addLine(const QString &text, unsigned long threadId);
     void setTimestamp(bool on);
 
+    // Opens "Batch Log" to most of the strip, once per run: after that the user's sizes stay, also
+    // when the user closed it again. Nothing changes when the user opened it already.
+    void openBatchLogOnce();
+
+    bool hasOpenedBatchLog() const { return m_batchOpened; }
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -35,6 +42,7 @@ private:
     CCtrlListView *m_batch;
     CCtrlListView *m_manual;
     bool m_firstShow = true;
+    bool m_batchOpened = false;
 };
 
 // The lower strip: queue view, local view and remote browser side by side, sized 2/5, 3/10 and 3/10

@@ -35,6 +35,7 @@
 #include "ui/help_window.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
+#include "ui/queue_notices.h"
 #include "ui/queue_view.h"
 #include "widgets/app_icons.h"
 #include "widgets/caption_bar.h"
@@ -190,92 +191,75 @@ void CMainFrame::createActions()
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
-    add("exit", QStringLiteral("E&xit"), QStringLiteral("Quit Bellwick"), [this] { close(); });
-    add("editUrl", QStringLiteral("&Edit URL..."), QStringLiteral("Edit the selected item's URL"),
-        &CMainFrame::editUrlCommand);
-    add("addUrl", QStringLiteral("&Add URL..."), QStringLiteral("Add a URL to the queue"),
-        &CMainFrame::addUrlCommand)
+    add("exit", tr("E&xit"), tr("Quit Bellwick"), [this] { close(); });
+    add("editUrl", tr("&Edit URL..."), tr("Edit the selected item's URL"), &CMainFrame::editUrlCommand);
+    add("addUrl", tr("&Add URL..."), tr("Add a URL to the queue"), &CMainFrame::addUrlCommand)
         ->setIcon(toolIcon(ToolIcon::AddUrl));
-    QAction *remove = add("delete", QStringLiteral("&Delete\tDel"),
-        QStringLiteral("Remove the selected items"), &CMainFrame::deleteCommand);
+    QAction *remove =
+        add("delete", tr("&Delete\tDel"), tr("Remove the selected items"), &CMainFrame::deleteCommand);
     remove->setShortcut(QKeySequence(Qt::Key_Delete));
     remove->setShortcutContext(Qt::WindowShortcut);
     remove->setIcon(toolIcon(ToolIcon::Delete));
     // Nothing to attach to in Bellwick: kept for the menu's shape, never shown.
-    add("attach", QStringLiteral("Attach"), QString(), [] {})->setVisible(false);
-    QAction *go = add(
-        "go", QStringLiteral("&Go"), QStringLiteral("Start or stop the transfers"), &CMainFrame::goCommand);
+    add("attach", tr("Attach"), QString(), [] {})->setVisible(false);
+    QAction *go = add("go", tr("&Go"), tr("Start or stop the transfers"), &CMainFrame::goCommand);
     go->setCheckable(true);
     go->setIcon(toolIcon(ToolIcon::Go));
-    add("options", QStringLiteral("&Options..."), QStringLiteral("Change the options"),
-        &CMainFrame::optionsCommand);
-    add("path", QStringLiteral("&Path..."), QStringLiteral("Choose the download folder"),
-        &CMainFrame::pathCommand);
+    add("options", tr("&Options..."), tr("Change the options"), &CMainFrame::optionsCommand);
+    add("path", tr("&Path..."), tr("Choose the download folder"), &CMainFrame::pathCommand);
     // Manual browsing.
-    add("connect", QStringLiteral("&Connect"), QStringLiteral("Connect to a site"),
-        &CMainFrame::connectCommand)
+    add("connect", tr("&Connect"), tr("Connect to a site"), &CMainFrame::connectCommand)
         ->setIcon(toolIcon(ToolIcon::Connect));
-    add("disconnect", QStringLiteral("&Disconnect"), QStringLiteral("Disconnect from the site"), [this] {
+    add("disconnect", tr("&Disconnect"), tr("Disconnect from the site"), [this] {
         if (m_remote && m_remote->isConnected())
             m_remote->disconnect(false);
         showDownloadPath();
     })->setIcon(toolIcon(ToolIcon::Disconnect));
-    add("temporaryDisconnect", QStringLiteral("Temporary Disconnect"),
-        QStringLiteral("Disconnect and reconnect after the transfers"),
+    add("temporaryDisconnect", tr("Temporary Disconnect"), tr("Disconnect and reconnect after the transfers"),
         [this] {
             if (m_remote && m_remote->isConnected())
                 m_remote->disconnect(true);
             showDownloadPath();
         })
         ->setIcon(toolIcon(ToolIcon::TemporaryDisconnect));
-    add("createRemoteFolder", QStringLiteral("Create Remote Folder"),
-        QStringLiteral("Create a folder on the site"),
-        [this] {
-            if (m_remote && m_remote->isConnected())
-                m_remote->makeFolder();
-        })
-        ->setIcon(toolIcon(ToolIcon::CreateRemoteFolder));
-    add("remoteDelete", QStringLiteral("Remote Delete"), QStringLiteral("Delete the selected remote files"),
-        [this] {
-            if (m_remote && m_remote->isConnected() && m_remote->hasSelection())
-                m_remote->deleteSelection();
-        })
-        ->setIcon(toolIcon(ToolIcon::RemoteDelete));
-    add("download", QStringLiteral("Do&wnload"), QStringLiteral("Download the selected remote files"),
-        &CMainFrame::downloadCommand)
+    add("createRemoteFolder", tr("Create Remote Folder"), tr("Create a folder on the site"), [this] {
+        if (m_remote && m_remote->isConnected())
+            m_remote->makeFolder();
+    })->setIcon(toolIcon(ToolIcon::CreateRemoteFolder));
+    add("remoteDelete", tr("Remote Delete"), tr("Delete the selected remote files"), [this] {
+        if (m_remote && m_remote->isConnected() && m_remote->hasSelection())
+            m_remote->deleteSelection();
+    })->setIcon(toolIcon(ToolIcon::RemoteDelete));
+    add("download", tr("Do&wnload"), tr("Download the selected remote files"), &CMainFrame::downloadCommand)
         ->setIcon(QIcon::fromTheme(QStringLiteral("go-down"), style()->standardIcon(QStyle::SP_ArrowDown)));
-    add("upload", QStringLiteral("&Upload"), QStringLiteral("Upload the selected local files"),
-        &CMainFrame::uploadCommand)
+    add("upload", tr("&Upload"), tr("Upload the selected local files"), &CMainFrame::uploadCommand)
         ->setIcon(QIcon::fromTheme(QStringLiteral("go-up"), style()->standardIcon(QStyle::SP_ArrowUp)));
-    add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("Open the user manual"),
-        &CMainFrame::helpTopics);
-    add("about", QStringLiteral("&About..."), QStringLiteral("Program information and version"),
-        &CMainFrame::aboutCommand)
+    add("helpTopics", tr("&Help Topics"), tr("Open the user manual"), &CMainFrame::helpTopics);
+    add("about", tr("&About..."), tr("Program information and version"), &CMainFrame::aboutCommand)
         ->setIcon(toolIcon(ToolIcon::About));
-    QAction *contextHelp = add("contextHelp", QStringLiteral("Help"),
-        QStringLiteral("Help on a part of the window"), [] { QWhatsThis::enterWhatsThisMode(); });
+    QAction *contextHelp = add("contextHelp", tr("Help"), tr("Help on a part of the window"),
+        [] { QWhatsThis::enterWhatsThisMode(); });
     // No part of the window carries help text yet, so the button would only change the cursor.
     contextHelp->setIcon(toolIcon(ToolIcon::ContextHelp));
     contextHelp->setVisible(false);
-    add("systemTray", QStringLiteral("&Restore"), QStringLiteral("Switch between the window and the tray"),
-        &CMainFrame::toggleTray);
+    add("systemTray", tr("&Restore"), tr("Switch between the window and the tray"), &CMainFrame::toggleTray);
 }
 
 void CMainFrame::createMenus()
 {
-    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu *file = menuBar()->addMenu(tr("&File"));
     file->addAction(action(QStringLiteral("exit")));
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
     edit->addActions({action(QStringLiteral("editUrl")), action(QStringLiteral("addUrl")),
         action(QStringLiteral("delete")), action(QStringLiteral("attach"))});
-    QMenu *download = menuBar()->addMenu(QStringLiteral("&Download"));
+    QMenu *download = menuBar()->addMenu(tr("&Download"));
     download->addActions(
         {action(QStringLiteral("go")), action(QStringLiteral("options")), action(QStringLiteral("path"))});
-    QMenu *site = menuBar()->addMenu(QStringLiteral("&Site"));
+    QMenu *site = menuBar()->addMenu(tr("&Site"));
     site->addActions({action(QStringLiteral("connect")), action(QStringLiteral("disconnect"))});
     site->addSeparator();
     site->addActions({action(QStringLiteral("download")), action(QStringLiteral("upload"))});
-    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    QMenu *view = menuBar()->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
     m_notifier = new DesktopNotifier(m_context.engine.queue(), m_context.settingsStore, this);
     QAction *notify = view->addAction(tr("Desktop &Notifications"));
@@ -283,7 +267,7 @@ void CMainFrame::createMenus()
     notify->setCheckable(true);
     notify->setChecked(m_notifier->isEnabled());
     connect(notify, &QAction::toggled, m_notifier, &DesktopNotifier::setEnabled);
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
     help->addAction(action(QStringLiteral("helpTopics")));
     help->addSeparator();
     help->addAction(action(QStringLiteral("about")));
@@ -293,7 +277,7 @@ void CMainFrame::createMenus()
 
 void CMainFrame::createToolBar()
 {
-    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_toolBar = new QToolBar(tr("Toolbar"), this);
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setMovable(true);
     m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
@@ -308,7 +292,7 @@ void CMainFrame::createToolBar()
     addToolBar(Qt::TopToolBarArea, m_toolBar);
     QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
     QAction *toolbarToggle = m_toolBar->toggleViewAction();
-    toolbarToggle->setText(QStringLiteral("&Toolbar"));
+    toolbarToggle->setText(tr("&Toolbar"));
     toolbarToggle->setObjectName(QStringLiteral("viewToolbar"));
     view->addAction(toolbarToggle);
 }
@@ -320,8 +304,7 @@ void CMainFrame::createStatusBar()
     m_pathPane->setFixedWidth(kStatusPaneWidth);
     statusBar()->addPermanentWidget(m_pathPane);
     QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
-    QAction *toggle = makeAction(
-        this, "viewStatusBar", QStringLiteral("&Status Bar"), QStringLiteral("Show or hide the status bar"));
+    QAction *toggle = makeAction(this, "viewStatusBar", tr("&Status Bar"), tr("Show or hide the status bar"));
     toggle->setCheckable(true);
     toggle->setChecked(true);
     connect(toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
@@ -395,8 +378,8 @@ void CMainFrame::showEvent(QShowEvent *event)
 
 void CMainFrame::firstPaint()
 {
-    m_logFrame->batchLog()->setCaption(QStringLiteral("Batch Log"));
-    m_logFrame->manualLog()->setCaption(QStringLiteral("Manual Log"));
+    m_logFrame->batchLog()->setCaption(tr("Batch Log"));
+    m_logFrame->manualLog()->setCaption(tr("Manual Log"));
     m_logFrame->setTimestamp(m_settings.timeStamp);
     m_panesReady = true;
     repaintCaptions();
@@ -455,13 +438,24 @@ void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
         if (!m_refreshTimer->isActive())
             m_refreshTimer->start();
     }
-    if (itemId != 0)
+    if (itemId != 0) {
         m_queueView->queueRefresh(static_cast<std::int32_t>(itemId));
+        openBatchLogOnFailure(static_cast<std::int32_t>(itemId));
+    }
     if (mustSave && !m_savePending && !m_closing) {
         m_savePending = true;
         if (!m_autosaveTimer->isActive())
             m_autosaveTimer->start();
     }
+}
+
+void CMainFrame::openBatchLogOnFailure(std::int32_t itemId)
+{
+    if (!m_panesReady || m_logFrame->hasOpenedBatchLog())
+        return;
+    const std::optional<core::QueueItem> item = m_context.engine.queue().snapshot(itemId);
+    if (item && isLoggedFailure(static_cast<int>(item->status)))
+        m_logFrame->openBatchLogOnce();
 }
 
 void CMainFrame::refreshTick()
@@ -518,8 +512,7 @@ void CMainFrame::updateCommandStates()
         action(QString::fromLatin1(name))->setEnabled(remoteConnected);
     action(QStringLiteral("createRemoteFolder"))->setEnabled(remoteReady);
     action(QStringLiteral("remoteDelete"))->setEnabled(remoteReady && m_remote->hasSelection());
-    action(QStringLiteral("systemTray"))
-        ->setText(m_inTray ? QStringLiteral("&Restore") : QStringLiteral("System &Tray"));
+    action(QStringLiteral("systemTray"))->setText(m_inTray ? tr("&Restore") : tr("System &Tray"));
 }
 
 void CMainFrame::addUrlCommand()
@@ -667,9 +660,9 @@ void CMainFrame::openDroppedFiles(const QList<QUrl> &urls)
             continue;
         }
         m_prompts.showError(this,
-            QStringLiteral("\"%1\" is not a queue file (%2). The queue stays in \"%3\".")
+            tr("\"%1\" is not a queue file (%2). The queue stays in \"%3\".")
                 .arg(path, problem, m_context.document.filePath()),
-            QStringLiteral("Error"));
+            tr("Error"));
     }
     m_queueView->queueRefresh(0);
 }
@@ -680,7 +673,7 @@ void CMainFrame::connectCommand()
         this, *m_connect, m_context.settingsStore, queue(), m_options.runSiteDialog);
     if (id == 0)
         return;
-    m_pathPane->setText(QStringLiteral("Connecting..."));
+    m_pathPane->setText(tr("Connecting..."));
     m_connectingItem = id;
     onQueueChanged(true, 0);
 }

@@ -229,6 +229,8 @@ private:
     void runShutdown();
     // A line about the site file, for the "Batch Log" and the diagnostic log.
     void logSiteFileNotice(const std::string &line);
+    // The first failure of the run opens "Batch Log", where its reason was just written.
+    void openBatchLogOnFailure(std::int32_t itemId);
 
     enum class DeleteTarget
     {

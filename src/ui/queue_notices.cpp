@@ -22,6 +22,23 @@ bool isWaiting(int status)
 
 } // namespace
 
+bool isLoggedFailure(int status)
+{
+    using core::ItemStatus;
+    switch (static_cast<ItemStatus>(status)) {
+    case ItemStatus::StatusError:
+    case ItemStatus::StatusTransferFailed:
+    case ItemStatus::StatusTimeout:
+    case ItemStatus::StatusMissingTarget:
+    case ItemStatus::StatusFailedToConnect:
+    case ItemStatus::StatusInvalidUser:
+    case ItemStatus::StatusInvalidPassword:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool hasFailedForGood(int status, int attempts, int retryCount)
 {
     if (!isErrorStatus(status))

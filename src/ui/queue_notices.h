@@ -32,6 +32,10 @@ struct QueueNotice
     int status = 0;
 };
 
+// A status a worker leaves after it logged why the item failed (an error, a refused login, a failed
+// transfer or connection, a time-out, a missing target).
+bool isLoggedFailure(int status);
+
 // An item the scheduler will not try again by itself: a status it never picks (bad URL, too many
 // connections) or a retry limit below "no limit" (9999) that its attempts reached.
 bool hasFailedForGood(int status, int attempts, int retryCount);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/queue_row.h"
 
+#include <QCoreApplication>
+
 namespace bw::ui {
 
 bool isCompletedStatus(int status)
@@ -42,11 +44,11 @@ RowAction rowAction(int status, bool upload, std::int64_t totalBytes, int percen
     switch (status) {
     case 1:
     case 17:
-        return {QStringLiteral("Idle"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Idle"), idle};
     case 2:
     case 8:
     case 13:
-        return {QStringLiteral("Complete"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Complete"), idle};
     case 3:
     case 4:
     case 9:
@@ -55,29 +57,30 @@ RowAction rowAction(int status, bool upload, std::int64_t totalBytes, int percen
     case 14:
     case 15:
     case 16:
-        return {QStringLiteral("Idle - Error"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Idle - Error"), idle};
     case 5:
-        return {QStringLiteral("Idle - Timeout"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Idle - Timeout"), idle};
     case 6:
     case 10:
-        return {QStringLiteral("Idle - Ratio"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Idle - Ratio"), idle};
     case 7:
-        return {QStringLiteral("Idle - Missing"), idle};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Idle - Missing"), idle};
     case 130:
-        return {QStringLiteral("Connecting"), active};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Connecting"), active};
     case 131:
     case 132: {
-        const QString verb = upload ? QStringLiteral("Uploading") : QStringLiteral("Downloading");
+        const QString verb = upload ? QCoreApplication::translate("bw::ui::QueueRow", "Uploading")
+                                    : QCoreApplication::translate("bw::ui::QueueRow", "Downloading");
         if (totalBytes > 0)
             return {QStringLiteral("%1 - %2%").arg(verb).arg(percent), active};
         return {verb, active};
     }
     case kStatusInactiveManual:
-        return {QStringLiteral("Manual - Pending"), kImageManualPending};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Manual - Pending"), kImageManualPending};
     case 135:
-        return {QStringLiteral("Manual - Active"), kImageManualActive};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Manual - Active"), kImageManualActive};
     default:
-        return {QStringLiteral("Active"), active};
+        return {QCoreApplication::translate("bw::ui::QueueRow", "Active"), active};
     }
 }
 

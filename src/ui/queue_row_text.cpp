@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/queue_row_text.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include "core/queue_item.h"
@@ -24,7 +25,7 @@ QString speedAndTimeLeftText(std::int64_t kibPerSecond, std::int64_t bytesDone, 
     const QString left = widgets::timeLeftText(totalBytes - bytesDone, kibPerSecond);
     if (speed.isEmpty() || left.isEmpty())
         return speed;
-    return QStringLiteral("%1, %2 left").arg(speed, left);
+    return QCoreApplication::translate("bw::ui::QueueRowText", "%1, %2 left").arg(speed, left);
 }
 
 QString rowDetailTip(const QString &statusName, const core::QueueItem &item, bool nameRepeats)
@@ -33,15 +34,16 @@ QString rowDetailTip(const QString &statusName, const core::QueueItem &item, boo
     if (!statusName.isEmpty())
         lines << statusName;
     if (item.totalSize > 0)
-        lines
-            << QStringLiteral("%1 of %2").arg(exactBytesText(item.bytesDone), exactBytesText(item.totalSize));
+        lines << QCoreApplication::translate("bw::ui::QueueRowText", "%1 of %2")
+                     .arg(exactBytesText(item.bytesDone), exactBytesText(item.totalSize));
     else if (item.bytesDone > 0)
         lines << exactBytesText(item.bytesDone);
     if (nameRepeats) {
-        lines << QStringLiteral("Folder: %1%2")
+        lines << QCoreApplication::translate("bw::ui::QueueRowText", "Folder: %1%2")
                      .arg(QString::fromStdString(item.host), QString::fromStdString(item.path));
         if (!item.localPath.empty())
-            lines << QStringLiteral("Saved to: %1").arg(QString::fromStdString(item.localPath));
+            lines << QCoreApplication::translate("bw::ui::QueueRowText", "Saved to: %1")
+                         .arg(QString::fromStdString(item.localPath));
     }
     return lines.join(QLatin1Char('\n'));
 }

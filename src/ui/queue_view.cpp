@@ -46,18 +46,18 @@ struct ColumnSpec
 };
 
 constexpr std::array<ColumnSpec, kQueueColumnCount> kColumns{{
-    {"Action", 150},
-    {"Host", 90},
-    {"Retry", 40},
-    {"Count", 50},
-    {"File", 75},
-    {"Bytes", 110},
-    {"Total", 65},
-    {"Speed", 50},
-    {"Path", 100},
-    {"User", 50},
-    {"Port", 50},
-    {"Local Path", 100},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Action"), 150},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Host"), 90},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Retry"), 40},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Count"), 50},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "File"), 75},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Bytes"), 110},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Total"), 65},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Speed"), 50},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Path"), 100},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "User"), 50},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Port"), 50},
+    {QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Local Path"), 100},
 }};
 
 // The widest text each column usually shows: the columns a user reads first (action, progress, sizes,
@@ -77,7 +77,10 @@ constexpr std::array<const char *, kQueueColumnCount> kWidestTexts{{
     nullptr,
 }};
 
-constexpr std::array<const char *, kQueueTabCount> kTabTitles{"Queue", "Active", "Complete", "Errors"};
+constexpr std::array<const char *, kQueueTabCount> kTabTitles{
+    QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Queue"), QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Active"),
+    QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Complete"),
+    QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Errors")};
 
 // The leading decimal number of `text` (after blanks and an optional sign); 0 when there is none.
 int leadingNumber(const QString &text)
@@ -118,7 +121,7 @@ CFtpTreeView::CFtpTreeView(
     , m_scheduler(scheduler)
     , m_document(document)
     , m_prompts(UserPrompts::modalDialogs())
-    , m_caption(new CaptionBar(QStringLiteral("Transfer Queue"), this))
+    , m_caption(new CaptionBar(tr("Transfer Queue"), this))
     , m_tabs(new QTabWidget(this))
 {
     setObjectName(QStringLiteral("queueView"));
@@ -143,7 +146,7 @@ CFtpTreeView::CFtpTreeView(
                 width = std::max(
                     width, metrics.horizontalAdvance(QLatin1String(kWidestTexts[column])) + icon + 16);
             }
-            list->insertColumn(column, QString::fromLatin1(kColumns[column].title), width);
+            list->insertColumn(column, tr(kColumns[column].title), width);
         }
         // Long names keep their start and their extension visible.
         list->setTextElideMode(Qt::ElideMiddle);
@@ -158,22 +161,22 @@ CFtpTreeView::CFtpTreeView(
         list->setAcceptDrops(false);
         list->viewport()->setAcceptDrops(false);
         m_lists[tab] = list;
-        m_tabs->addTab(list, QString::fromLatin1(kTabTitles[tab]));
+        m_tabs->addTab(list, tr(kTabTitles[tab]));
     }
     m_tabs->setCurrentIndex(0);
     setAcceptDrops(true);
 
-    m_editUrlAction = new QAction(QStringLiteral("Edit URL"), this);
-    m_editRetryDelayAction = new QAction(QStringLiteral("Edit Retry Delay"), this);
-    m_editRetryLimitAction = new QAction(QStringLiteral("Edit Retry Count Limit"), this);
-    m_resetRetryCountAction = new QAction(QStringLiteral("Reset Retry Count"), this);
-    m_deleteAction = new QAction(QStringLiteral("Delete"), this);
+    m_editUrlAction = new QAction(tr("Edit URL"), this);
+    m_editRetryDelayAction = new QAction(tr("Edit Retry Delay"), this);
+    m_editRetryLimitAction = new QAction(tr("Edit Retry Count Limit"), this);
+    m_resetRetryCountAction = new QAction(tr("Reset Retry Count"), this);
+    m_deleteAction = new QAction(tr("Delete"), this);
     connect(m_editUrlAction, &QAction::triggered, this, &CFtpTreeView::editUrl);
     connect(m_editRetryDelayAction, &QAction::triggered, this, &CFtpTreeView::editRetryDelay);
     connect(m_editRetryLimitAction, &QAction::triggered, this, &CFtpTreeView::editRetryCountLimit);
     connect(m_resetRetryCountAction, &QAction::triggered, this, &CFtpTreeView::resetRetryCount);
     connect(m_deleteAction, &QAction::triggered, this, &CFtpTreeView::deleteSelection);
-    auto *paste = new QAction(QStringLiteral("Paste URLs"), this);
+    auto *paste = new QAction(tr("Paste URLs"), this);
     paste->setObjectName(QStringLiteral("pasteUrls"));
     paste->setShortcut(QKeySequence::Paste);
     paste->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -240,7 +243,7 @@ void CFtpTreeView::refreshItem(std::int32_t itemId)
 int CFtpTreeView::insertRow(TiledListCtrl *list, const core::QueueItem *item)
 {
     QStringList texts(kQueueColumnCount);
-    texts[ColumnAction] = QStringLiteral("Idle");
+    texts[ColumnAction] = tr("Idle");
     texts[ColumnHost] = fromStd(item->host);
     texts[ColumnRetry] = QString::number(item->retryTime);
     texts[ColumnCount] = QStringLiteral("%1/%2").arg(item->attempts).arg(item->retryCount);
@@ -282,7 +285,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     if (status == kStatusInactiveManual && m_remote && !m_remote->isConnected()) {
         m_remote->takeOver(itemId);
         emit manualHandover(itemId);
-        action = {QStringLiteral("Manual - Active"), kImageManualActive};
+        action = {tr("Manual - Active"), kImageManualActive};
     }
 
     if (list->itemImage(row) != action.image)
@@ -350,7 +353,7 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 {
     const std::int32_t id = addOneUrl(text, saveAtOnce);
     if (id == 0)
-        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+        m_prompts.showError(this, tr("URL parsing error"), tr("Error"));
     return id;
 }
 
@@ -362,11 +365,10 @@ QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAt
         if (const std::int32_t id = addOneUrl(piece, saveAtOnce))
             added << id;
         else
-            refused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
+            refused << (piece.trimmed().isEmpty() ? tr("(empty)") : piece);
     }
     if (!refused.isEmpty()) {
-        m_prompts.showError(
-            this, QStringLiteral("URL parsing error") + u'\n' + refused.join(u'\n'), QStringLiteral("Error"));
+        m_prompts.showError(this, tr("URL parsing error") + u'\n' + refused.join(u'\n'), tr("Error"));
     }
     return added;
 }
@@ -492,7 +494,7 @@ void CFtpTreeView::editUrl()
     if (url == item->url)
         return;
     if (!m_queue.setUrl(id, url, localPathForEditedUrl(*item, url))) {
-        m_prompts.showError(this, QStringLiteral("URL parsing error"), QStringLiteral("Error"));
+        m_prompts.showError(this, tr("URL parsing error"), tr("Error"));
         return;
     }
     // Rebuild the rows so host, file, path and local path show the new URL.
@@ -532,10 +534,9 @@ void CFtpTreeView::editRetryValue(bool retryDelay)
     const std::int32_t first = ids.first();
     const core::QueueItem firstItem = core::snapshotOrVanished(m_queue, first);
     const int current = retryDelay ? firstItem.retryTime : firstItem.retryCount;
-    const QString caption =
-        retryDelay ? QStringLiteral("Edit Retry Delay") : QStringLiteral("Edit Retry Count");
+    const QString caption = retryDelay ? tr("Edit Retry Delay") : tr("Edit Retry Count");
     const std::optional<QString> text =
-        m_prompts.askText(this, caption, QStringLiteral("Value: "), QString::number(current));
+        m_prompts.askText(this, caption, tr("Value: "), QString::number(current));
     if (!text)
         return;
     const int value = leadingNumber(*text);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/tray_status.h"
 
+#include <QCoreApplication>
+
 namespace bw::ui {
 
 int trayLoadLevel(int busy, int maxThreads)
@@ -17,14 +19,15 @@ TrayStatus trayStatus(bool schedulerRunning, int busy, int jobs, int maxThreads,
 {
     TrayStatus status;
     if (schedulerRunning) {
-        status.toolTip = QStringLiteral("%1 Transferring, %2 Attempting, %3 Idle")
-                             .arg(busy)
-                             .arg(jobs - busy)
-                             .arg(maxThreads - jobs);
+        status.toolTip =
+            QCoreApplication::translate("bw::ui::TrayStatus", "%1 Transferring, %2 Attempting, %3 Idle")
+                .arg(busy)
+                .arg(jobs - busy)
+                .arg(maxThreads - jobs);
         const int level = trayLoadLevel(busy, maxThreads);
         status.image = level >= 1 && level <= 4 ? static_cast<TrayImage>(level) : TrayImage::Idle;
     } else {
-        status.toolTip = QStringLiteral("Idle");
+        status.toolTip = QCoreApplication::translate("bw::ui::TrayStatus", "Idle");
     }
     if (remoteConnected)
         status.image = TrayImage::Manual;

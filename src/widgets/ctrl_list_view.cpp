@@ -39,10 +39,10 @@ void followTail(QScrollBar *scroll)
 
 CCtrlListView::CCtrlListView(QWidget *parent)
     : QWidget(parent)
-    , m_caption(new CaptionBar(QStringLiteral("NoName"), this))
+    , m_caption(new CaptionBar(tr("NoName"), this))
     , m_list(new TiledListCtrl(this))
 {
-    m_list->insertColumn(0, QStringLiteral("Entry"), 500);
+    m_list->insertColumn(0, tr("Entry"), 500);
     m_list->show();
     layoutChildren();
 }

@@ -18,7 +18,7 @@ std::optional<int> parseInteger(const QString &text)
 
 void reportNotInteger(QWidget *parent, QLineEdit *box)
 {
-    QMessageBox::warning(parent, QStringLiteral("Bellwick"),
+    QMessageBox::warning(parent, QCoreApplication::translate("bw::widgets::IntegerEdit", "Bellwick"),
         QCoreApplication::translate("bw::widgets::IntegerEdit", kNotIntegerMessage));
     if (box) {
         box->setFocus(Qt::OtherFocusReason);

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include <QCoreApplication>
+
 #include "widgets/format_grouped_number.h"
 
 namespace bw::widgets {
@@ -57,8 +59,9 @@ QString timeLeftText(std::int64_t remainingBytes, std::int64_t kibPerSecond)
 QString exactBytesText(std::int64_t bytes)
 {
     if (bytes <= 0)
-        return QStringLiteral("0 bytes");
-    return QStringLiteral("%1 bytes").arg(FormatGroupedNumber(static_cast<std::uint64_t>(bytes)));
+        return QCoreApplication::translate("bw::widgets::SizeText", "0 bytes");
+    return QCoreApplication::translate("bw::widgets::SizeText", "%1 bytes")
+        .arg(FormatGroupedNumber(static_cast<std::uint64_t>(bytes)));
 }
 
 } // namespace bw::widgets

@@ -16,16 +16,21 @@ struct BoxDefinition
 };
 
 constexpr BoxDefinition kBoxes[CTogglesPage::BoxCount] = {
-    {"Hide passwords", &TogglesValues::hidePassword},
-    {"Minimize to tray", &TogglesValues::minimizeTray},
-    {"Use download path.", &TogglesValues::useDownloadPath},
-    {"Store files with full paths.", &TogglesValues::longLocalPaths},
-    {"Passive mode", &TogglesValues::passive},
-    {"Show site list on startup", &TogglesValues::showSiteStart},
-    {"Timestamp log entries", &TogglesValues::timeStamp},
-    {"Monitor Clipboard URLs", &TogglesValues::monitorClipboard},
-    {"Verify Clipboard URLs", &TogglesValues::verifyClipboard},
-    {"Extract Clipboard URLs", &TogglesValues::extractClipboard},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Hide passwords"), &TogglesValues::hidePassword},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Minimize to tray"), &TogglesValues::minimizeTray},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Use download path."), &TogglesValues::useDownloadPath},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Store files with full paths."),
+        &TogglesValues::longLocalPaths},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Passive mode"), &TogglesValues::passive},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Show site list on startup"),
+        &TogglesValues::showSiteStart},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Timestamp log entries"), &TogglesValues::timeStamp},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Monitor Clipboard URLs"),
+        &TogglesValues::monitorClipboard},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Verify Clipboard URLs"),
+        &TogglesValues::verifyClipboard},
+    {QT_TRANSLATE_NOOP("bw::widgets::CTogglesPage", "Extract Clipboard URLs"),
+        &TogglesValues::extractClipboard},
 };
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "widgets/format_grouped_number.h"
+
 namespace bw::widgets {
 
 TransferProgressDialog::TransferProgressDialog(QWidget *parent)
@@ -46,6 +48,7 @@ void TransferProgressDialog::begin(const QString &fileName)
     m_fileName = fileName;
     setWindowTitle(tr("Transferring %1").arg(fileName));
     m_bar->setValue(0);
+    m_status->clear();
     adjustSize();
     show();
     // Centred over the main window's client area (by the window's outer frame, once it has one).
@@ -66,6 +69,29 @@ void TransferProgressDialog::setPosition(int percent)
 int TransferProgressDialog::position() const
 {
     return m_bar->value();
+}
+
+void TransferProgressDialog::setBytesDone(std::uint64_t bytes)
+{
+    const QString text = progressText(bytes, m_total);
+    if (m_status->text() != text)
+        m_status->setText(text);
+}
+
+QString TransferProgressDialog::statusText() const
+{
+    return m_status->text();
+}
+
+QString TransferProgressDialog::progressText(std::uint64_t doneBytes, std::uint64_t totalBytes)
+{
+    // The panes show sizes grouped the same way; their empty text for 0 would read oddly here.
+    const auto grouped = [](std::uint64_t value) {
+        return value == 0 ? QStringLiteral("0") : FormatGroupedNumber(value);
+    };
+    if (totalBytes == 0)
+        return tr("%1 bytes").arg(grouped(doneBytes));
+    return tr("%1 of %2 bytes").arg(grouped(doneBytes), grouped(totalBytes));
 }
 
 void TransferProgressDialog::reject()

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The small modeless "File Transfer" window the remote browser shows while it moves a file directly:
-// the file name in the title, a progress bar and "Abort". GUI thread only.
+// the file name in the title, how many bytes have moved, a progress bar and "Abort". GUI thread only.
 #pragma once
 
 #include <atomic>
@@ -29,6 +29,12 @@ public:
     // Position of the bar, 0 to 100.
     void setPosition(int percent);
     int position() const;
+    // The line above the bar: "x of y bytes" with the total set by setTotal.
+    void setBytesDone(std::uint64_t bytes);
+    QString statusText() const;
+
+    // "1,234 of 5,678 bytes"; without a known total (0) "1,234 bytes".
+    static QString progressText(std::uint64_t doneBytes, std::uint64_t totalBytes);
 
     void setTotal(std::uint64_t bytes) { m_total = bytes; }
 

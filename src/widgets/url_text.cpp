@@ -6,6 +6,8 @@
 #include <QMimeData>
 #include <QRegularExpression>
 
+#include "widgets/internal_drag_data.h"
+
 namespace bw::widgets {
 
 namespace {
@@ -103,6 +105,9 @@ QStringList urlPieces(const QString &text)
 
 QStringList urlsFromMimeData(const QMimeData &data)
 {
+    // Rows dragged from Bellwick's own panes carry their logins only inside the program.
+    if (qobject_cast<const InternalDragData *>(&data))
+        return urlPieces(droppedText(data));
     const QString uriList = QStringLiteral("text/uri-list");
     if (data.hasFormat(uriList)) {
         const QStringList urls = uriListLines(QString::fromUtf8(data.data(uriList)));

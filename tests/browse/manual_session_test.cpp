@@ -9,6 +9,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -25,7 +26,9 @@
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "ui/queue_view.h"
+#include "widgets/internal_drag_data.h"
 #include "widgets/transfer_progress_dialog.h"
+#include "widgets/url_text.h"
 
 using namespace bw::browse;
 namespace fs = std::filesystem;
@@ -367,6 +370,22 @@ private slots:
                 .arg(QString::fromStdString(m_remoteName));
         QCOMPARE(text, base + QStringLiteral("hello.txt") + QChar(8) + base + QStringLiteral("second.bin"));
 
+        // What the drag offers other programs holds no password; a drop inside Bellwick reads it all.
+        const std::unique_ptr<QMimeData> data(m_remote->dragData());
+        QVERIFY(!data->formats().isEmpty());
+        for (const QString &format : data->formats())
+            QVERIFY2(!data->data(format).contains(QByteArray::fromStdString(m_server.password)),
+                qPrintable(format));
+        const QString shown =
+            QStringLiteral("ftp://%1@%2:%3/%4/")
+                .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.host))
+                .arg(m_server.port)
+                .arg(QString::fromStdString(m_remoteName));
+        QCOMPARE(data->text(), shown + QStringLiteral("hello.txt\n") + shown + QStringLiteral("second.bin"));
+        QCOMPARE(bw::widgets::droppedText(*data), text);
+        QCOMPARE(bw::widgets::urlsFromMimeData(*data),
+            QStringList({base + QStringLiteral("hello.txt"), base + QStringLiteral("second.bin")}));
+
         // Dropped on the local pane: both names come from the browsed folder into the working folder.
         const fs::path target = m_dir / "dropped";
         fs::create_directories(target);
@@ -385,6 +404,9 @@ private slots:
         m_local->list()->clearSelection();
         m_local->list()->selectRow(m_local->rowOf(QStringLiteral("from-local.txt")), false);
         const QString localText = m_local->dragText();
+        const std::unique_ptr<QMimeData> localData(m_local->dragData());
+        QCOMPARE(bw::widgets::droppedText(*localData), localText);
+        QCOMPARE(localData->text(), localText); // one file: the same either way
         m_remote->dropText(localText + QChar(8) + QString::fromStdString((target / "bare.txt").string()));
         QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(m_remoteHome / "from-local.txt"), std::string("local bytes"));
@@ -419,6 +441,7 @@ private slots:
             QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
         QCOMPARE(m_remote->buildContextMenu(-1)->actions().size(), 3);
 
+        // View File hands the desktop a private copy of the file, never an address with the login.
         QList<QUrl> opened;
         BrowsePrompts p = prompts();
         p.openUrl = [&](const QUrl &url) {
@@ -426,15 +449,21 @@ private slots:
         };
         m_remote->setPrompts(p);
         QVERIFY(selectOnly(QStringLiteral("hello.txt")));
-        m_remote->viewSelection();
+        QVERIFY(m_remote->viewSelection());
+        QCOMPARE(settle(), QList<bool>{true});
         m_remote->setPrompts(prompts());
         QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened[0].toString(QUrl::None),
-            QStringLiteral("ftp://%1:%2@%3:%4/%5/hello.txt")
-                .arg(QString::fromStdString(m_server.user), QString::fromStdString(m_server.password),
-                    QString::fromStdString(m_server.host))
-                .arg(m_server.port)
-                .arg(QString::fromStdString(m_remoteName)));
+        QVERIFY(opened[0].isLocalFile());
+        QVERIFY(!opened[0].toString().contains(QString::fromStdString(m_server.password)));
+        const fs::path copy = opened[0].toLocalFile().toStdString();
+        QCOMPARE(copy.filename().string(), std::string("hello.txt"));
+        QCOMPARE(bw::test::readFile(copy), bw::test::readFile(m_remoteHome / "hello.txt"));
+        QCOMPARE(fs::status(copy).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        QCOMPARE(fs::status(m_remote->viewFolder().path()).permissions(), fs::perms::owner_all);
+        // A folder is no file to view.
+        QVERIFY(selectOnly(QStringLiteral("sub")));
+        QVERIFY(!m_remote->viewSelection());
+        QVERIFY(settle().isEmpty());
     }
 
     void temporaryDisconnectThenDisconnect()

@@ -56,6 +56,40 @@ private slots:
         QVERIFY(frame.sizes().value(1) > CCtrlListView::captionHeight());
     }
 
+    // The first error opens "Batch Log" once; when the user closes it again, it stays closed.
+    void batchLogOpensOncePerRun()
+    {
+        CLogSubFrame frame;
+        frame.resize(400, 300);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const int caption = CCtrlListView::captionHeight();
+        QTRY_COMPARE_WITH_TIMEOUT(frame.sizes().value(0), caption, 5000);
+        QVERIFY(!frame.hasOpenedBatchLog());
+        frame.openBatchLogOnce();
+        QVERIFY(frame.hasOpenedBatchLog());
+        const QList<int> opened = frame.sizes();
+        QVERIFY(opened.value(0) > opened.value(1));
+        QVERIFY(opened.value(1) >= caption);
+
+        frame.setSizes({caption, opened.value(0) + opened.value(1) - caption}); // the user closes it
+        frame.openBatchLogOnce();
+        QCOMPARE(frame.sizes().value(0), caption);
+    }
+
+    void batchLogTheUserOpenedKeepsItsSize()
+    {
+        CLogSubFrame frame;
+        frame.resize(400, 300);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTRY_COMPARE_WITH_TIMEOUT(frame.sizes().value(0), CCtrlListView::captionHeight(), 5000);
+        frame.setSizes({60, 200});
+        const QList<int> chosen = frame.sizes();
+        frame.openBatchLogOnce();
+        QCOMPARE(frame.sizes(), chosen);
+    }
+
     void selectedLinesAreCopied()
     {
         CLogSubFrame frame;

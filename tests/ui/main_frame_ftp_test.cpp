@@ -4,14 +4,12 @@
 // servers (tests/servers/start.sh); fails without them.
 #include <filesystem>
 
-#include <unistd.h>
-
 #include <QtTest>
 
 #include "engine/queue_file.h"
 #include "frame_fixture.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
-#include "support/test_servers.h"
 #include "ui/queue_view.h"
 #include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
@@ -30,34 +28,14 @@ private slots:
 void MainFrameFtpTest::addUrlDownloadsFromServer()
 {
     const test::FtpServer server = test::ftpServer();
-    QVERIFY2(server.port != 0 && !server.root.empty(),
-        "BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
-        "tests/servers/start.sh");
-
-    // Our own folder on the server.
-    const std::filesystem::path folder =
-        std::filesystem::path(server.root) / ("window-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    QVERIFY2(test::isUsable(server), test::kFtpServerMissing);
+    const test::ServerFolder folder(server, "window");
     const std::string content = test::patternBytes(3 * 1024 * 1024 + 17, 6);
     test::writeFile(folder / "payload.bin", content);
 
-    struct Cleanup
-    {
-        std::filesystem::path path;
-
-        ~Cleanup()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } cleanup{folder};
-
     test::FrameBundle b;
     CMainFrame &frame = b.create();
-    const QString url =
-        QStringLiteral("ftp://%1:%2@127.0.0.1:%3/%4/payload.bin")
-            .arg(QString::fromStdString(server.user), QString::fromStdString(server.password),
-                QString::number(server.port), QString::fromStdString(folder.filename().string()));
+    const QString url = QString::fromStdString(folder.url("payload.bin"));
     UserPrompts prompts = UserPrompts::modalDialogs();
     QString offered;
     prompts.askText = [&](QWidget *, const QString &, const QString &, const QString &text) {

@@ -44,6 +44,7 @@ private slots:
     void windowLayout();
     void autostartEntryRemovedAtCreation();
     void logLinesRouteAfterFirstPaint();
+    void firstFailureOpensTheBatchLog();
     void changeNotificationsRefreshAndAutosave();
     void deleteFollowsSelection();
     void droppedFileOpensOnlyAQueue();
@@ -153,6 +154,34 @@ void MainFrameTest::logLinesRouteAfterFirstPaint()
     frame.onLogLine(core::kWmLogSent, 0, QStringLiteral("CWD /pub"));
     QCOMPARE(frame.manualLog()->list()->rowCount(), 1);
     QCOMPARE(frame.batchLog()->list()->rowCount(), 1);
+}
+
+void MainFrameTest::firstFailureOpensTheBatchLog()
+{
+    test::FrameBundle b;
+    CMainFrame &frame = b.create();
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_VERIFY(frame.panesReady());
+    const int caption = CCtrlListView::captionHeight();
+    QCOMPARE(frame.logFrame()->sizes().first(), caption);
+
+    // Progress and steps leave it closed; a worker's failure (its reason just logged) opens it.
+    const std::int32_t id = b.engine.queue.addItem("ftp://host.example/pub/a.bin", "/tmp/a.bin");
+    b.engine.queue.setStatus(id, core::ItemStatus::StatusTransferring);
+    frame.onQueueChanged(false, id);
+    QCOMPARE(frame.logFrame()->sizes().first(), caption);
+    b.engine.queue.setStatus(id, core::ItemStatus::StatusFailedToConnect);
+    std::thread worker([&] { b.engine.queue.notifyQueueChanged(false, id); });
+    QTRY_VERIFY_WITH_TIMEOUT(frame.logFrame()->sizes().first() > caption, 5000);
+    worker.join();
+
+    // Closed by the user, it stays closed for the rest of the run.
+    const QList<int> opened = frame.logFrame()->sizes();
+    frame.logFrame()->setSizes({caption, opened.value(0) + opened.value(1) - caption});
+    b.engine.queue.setStatus(id, core::ItemStatus::StatusTransferFailed);
+    frame.onQueueChanged(false, id);
+    QCOMPARE(frame.logFrame()->sizes().first(), caption);
 }
 
 void MainFrameTest::changeNotificationsRefreshAndAutosave()

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -121,6 +122,38 @@ private slots:
         QVERIFY(!painted.isNull());
         QVERIFY(paintedName.isEmpty());
         QCOMPARE(QLatin1String(toolIconThemeName(ToolIcon::Delete)), QLatin1String("edit-delete"));
+    }
+
+    // Most desktop themes draw their icons in SVG: without Qt's SVG plugins they would all be blank.
+    void svgThemeIconsRender()
+    {
+        QVERIFY2(QImageReader::supportedImageFormats().contains("svg"), "the Qt SVG image plugin is missing");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QDir root(dir.path());
+        QVERIFY(root.mkpath(QStringLiteral("svgtheme/scalable/actions")));
+        QFile index(root.filePath(QStringLiteral("svgtheme/index.theme")));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=svgtheme\nDirectories=scalable/actions\n\n"
+                    "[scalable/actions]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+        index.close();
+        QFile svg(root.filePath(QStringLiteral("svgtheme/scalable/actions/list-add.svg")));
+        QVERIFY(svg.open(QIODevice::WriteOnly));
+        svg.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">"
+                  "<rect width=\"16\" height=\"16\" fill=\"#0000ff\"/></svg>");
+        svg.close();
+
+        QIcon::setThemeSearchPaths({dir.path()});
+        QIcon::setThemeName(QStringLiteral("svgtheme"));
+        const QIcon themed = toolIcon(ToolIcon::AddUrl);
+        const QString name = themed.name();
+        const QImage image = themed.pixmap(QSize(16, 16), 1.0).toImage();
+        QIcon::setThemeSearchPaths({});
+        QIcon::setThemeName(QString());
+
+        QCOMPARE(name, QStringLiteral("list-add"));
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.pixelColor(8, 8), QColor(Qt::blue));
     }
 };
 

@@ -42,6 +42,44 @@ private slots:
         QVERIFY(!abort);
     }
 
+    void progressText_data()
+    {
+        QTest::addColumn<qulonglong>("done");
+        QTest::addColumn<qulonglong>("total");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing yet") << 0ULL << 1234ULL << "0 of 1,234 bytes";
+        QTest::newRow("grouped like the panes") << 4096ULL << 1000000ULL << "4,096 of 1,000,000 bytes";
+        QTest::newRow("all of it") << 999ULL << 999ULL << "999 of 999 bytes";
+        QTest::newRow("total unknown") << 1234567ULL << 0ULL << "1,234,567 bytes";
+        QTest::newRow("nothing of nothing") << 0ULL << 0ULL << "0 bytes";
+    }
+
+    void progressText()
+    {
+        QFETCH(qulonglong, done);
+        QFETCH(qulonglong, total);
+        QFETCH(QString, text);
+        QCOMPARE(TransferProgressDialog::progressText(done, total), text);
+    }
+
+    void bytesLineFollowsTheTransfer()
+    {
+        TransferProgressDialog dialog;
+        std::atomic<bool> abort{false};
+        dialog.setTotal(300000);
+        dialog.start(QStringLiteral("a.zip"), &abort);
+        QVERIFY(dialog.statusText().isEmpty());
+        dialog.setBytesDone(4096);
+        QCOMPARE(dialog.findChild<QLineEdit *>()->text(), QStringLiteral("4,096 of 300,000 bytes"));
+        // The next transfer starts with an empty line, not the last one's count.
+        dialog.hide();
+        dialog.setTotal(10);
+        dialog.start(QStringLiteral("b.zip"), &abort);
+        QVERIFY(dialog.statusText().isEmpty());
+        dialog.setBytesDone(10);
+        QCOMPARE(dialog.statusText(), QStringLiteral("10 of 10 bytes"));
+    }
+
     void abortSetsTheFlagAndCloses_data()
     {
         QTest::addColumn<bool>("byKey");

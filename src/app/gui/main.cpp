@@ -13,9 +13,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
@@ -188,6 +191,21 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
     return status;
 }
 
+// Qt's own texts (standard buttons and dialogs) and Bellwick's in the user's language, where their
+// translations are installed; without them every text stays as written.
+void installTranslations(QCoreApplication &app)
+{
+    const QLocale locale;
+    auto *qt = new QTranslator(&app);
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    auto *own = new QTranslator(&app);
+    if (own->load(locale, QStringLiteral("bellwick"), QStringLiteral("_"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/bellwick/translations")))
+        QCoreApplication::installTranslator(own);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -207,6 +225,7 @@ int main(int argc, char **argv)
     app.setApplicationName(QStringLiteral("Bellwick"));
     app.setDesktopFileName(QStringLiteral("bellwick"));
     app.setWindowIcon(bw::widgets::programIcon());
+    installTranslations(app);
     // Signals that arrive before the window exists wait in the pipe until the event loop runs.
     QSocketNotifier *stopSignals = watchTerminationSignals(&app);
     return runWindow(app, parseCommandLine(app.arguments()), stopSignals);

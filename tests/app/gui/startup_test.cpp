@@ -14,8 +14,8 @@
 
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
-#include "support/test_servers.h"
 
 using namespace bw;
 
@@ -138,32 +138,15 @@ void StartupTest::namedQueueFileIsUsedInstead()
 void StartupTest::automationRunsQueueWithoutWindow()
 {
     const test::FtpServer server = test::ftpServer();
-    QVERIFY2(server.port != 0 && !server.root.empty(),
-        "BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with "
-        "tests/servers/start.sh");
-    const std::filesystem::path folder =
-        std::filesystem::path(server.root) / ("automation-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    QVERIFY2(test::isUsable(server), test::kFtpServerMissing);
+    const test::ServerFolder folder(server, "automation");
     const std::string content = test::patternBytes(512 * 1024 + 3, 9);
     test::writeFile(folder / "data.bin", content);
-
-    struct Cleanup
-    {
-        std::filesystem::path path;
-
-        ~Cleanup()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } cleanup{folder};
 
     ProgramRun run;
     const std::filesystem::path target = run.dir / "data.bin";
     core::QueueList source;
-    source.addItem("ftp://" + server.user + ":" + server.password
-            + "@127.0.0.1:" + std::to_string(server.port) + "/" + folder.filename().string() + "/data.bin",
-        target.string());
+    source.addItem(folder.url("data.bin"), target.string());
     QVERIFY(engine::saveQueueFile(run.dir / "run" / "batch.ftp", source));
 
     // No display at all: the automation switch never opens a window.
