@@ -13,11 +13,16 @@
 #include <openssl/x509v3.h>
 #include <signal.h>
 
+#include "net/tls_session_pool.h"
+
 namespace bw::net {
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// How long a closing connection that wrote data waits for the peer to close.
+constexpr int kPeerCloseWaitMs = 5000;
 
 // The newest queued OpenSSL error as text (and the queue emptied), or `fallback`.
 std::string takeOpenSslError(const char *fallback)
@@ -161,6 +166,10 @@ TlsStream::TlsStream(TcpStream &inner, TlsOptions options)
         SSL_set_tlsext_host_name(m_ssl, host.c_str());
         SSL_set1_host(m_ssl, host.c_str());
     }
+    if (m_options.sessionPool) {
+        SSL_set_app_data(m_ssl, this);
+        SSL_CTX_sess_set_new_cb(SSL_get_SSL_CTX(m_ssl), &TlsStream::onNewSession);
+    }
     SSL_set_fd(m_ssl, m_inner.fd());
     if (m_options.resume)
         SSL_set_session(m_ssl, m_options.resume);
@@ -266,6 +275,7 @@ IoResult TlsStream::write(const char *data, std::int64_t size)
     ERR_clear_error();
     errno = 0;
     const int ret = SSL_write_ex(m_ssl, data, static_cast<std::size_t>(size), &sent);
+    m_wroteData = true;
     if (ret == 1)
         return {IoResult::Status::Moved, static_cast<std::int64_t>(sent), 0};
     return classify(ret);
@@ -300,6 +310,8 @@ int TlsStream::close()
         ERR_clear_error();
         SSL_shutdown(m_ssl);
     }
+    if (m_options.waitForPeerClose && m_wroteData && SSL_is_init_finished(m_ssl) && m_inner.isOpen())
+        readUntilPeerCloses();
     ERR_clear_error();
     SSL_free(m_ssl);
     m_ssl = nullptr;
@@ -313,7 +325,10 @@ bool TlsStream::isOpen() const
 
 int TlsStream::zeroCopyFd() const
 {
-    return isKernelSend() ? m_inner.fd() : -1;
+    if (!isKernelSend())
+        return -1;
+    m_wroteData = true;
+    return m_inner.fd();
 }
 
 CertificateInfo TlsStream::peerCertificate() const
@@ -335,6 +350,37 @@ CertificateInfo TlsStream::peerCertificate() const
 TlsSession TlsStream::session() const
 {
     return TlsSession{m_ssl ? SSL_get1_session(m_ssl) : nullptr};
+}
+
+int TlsStream::onNewSession(SSL *ssl, SSL_SESSION *session)
+{
+    const auto *stream = static_cast<const TlsStream *>(SSL_get_app_data(ssl));
+    if (!stream || !stream->m_options.sessionPool)
+        return 0;
+    stream->m_options.sessionPool->add(session);
+    return 1; // the pool keeps the reference
+}
+
+void TlsStream::readUntilPeerCloses()
+{
+    m_inner.shutdown(ShutdownDirection::Send);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kPeerCloseWaitMs);
+    char buffer[4096];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0
+            || m_inner.wait(StreamInterest::Read, static_cast<int>(left.count())) != WaitResult::Ready)
+            return;
+        std::size_t got = 0;
+        ERR_clear_error();
+        errno = 0;
+        const int ret = SSL_read_ex(m_ssl, buffer, sizeof buffer, &got);
+        if (ret != 1 && SSL_get_error(m_ssl, ret) != SSL_ERROR_WANT_READ) {
+            ERR_clear_error();
+            return; // closed (in order or not): the peer has read everything it is going to
+        }
+    }
 }
 
 bool TlsStream::isSessionReused() const
