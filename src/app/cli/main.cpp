@@ -156,7 +156,8 @@ void printSummary(core::QueueList &queue)
     for (const core::QueueItem &item : queue.snapshot()) {
         if (item.isDone())
             continue;
-        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusText(item.status).c_str());
+        // With the reason when there is one: "Error (Certificate verification failed: ...)".
+        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusTextWithDetail(item).c_str());
     }
 }
 
@@ -174,6 +175,7 @@ int run(const CliOptions &o)
     // Downloads without a download folder land in --dir, else in the folder the runner started in.
     engine::EngineOptions engineOptions;
     engineOptions.localFolder = platform::absolutePath(o.directory.value_or(".")).string();
+    engineOptions.jobTiming.tlsInsecure = o.insecure;
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
     core::QueueList &queue = engine.queue();
