@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <openssl/ssl.h>
@@ -104,6 +105,8 @@ private:
     bool m_stopped = false;
     bool m_certificateRejected = false;
     bool m_sentCloseNotify = false;
+    // A close or failure met while gathering records after some data; the next read returns it.
+    std::optional<IoResult> m_deferred;
     mutable bool m_wroteData = false; // also set when a caller took the descriptor to write through
 };
 
