@@ -241,7 +241,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     if (row < 0)
         row = insertRow(list, &*item);
 
-    const bool upload = item->scheme == core::SchemeFtpUpload;
+    const bool upload = core::isFtpUploadScheme(item->scheme);
     const std::int64_t total = item->totalSize;
     const std::int64_t done = item->bytesDone;
     const int percent = progressPercent(done, total);
@@ -476,7 +476,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
     if (item.localPath.empty())
         return {};
     core::Url parsed;
-    if (core::parseUrl(url, parsed) && parsed.scheme == core::SchemeFtpUpload)
+    if (core::parseUrl(url, parsed) && core::isFtpUploadScheme(parsed.scheme))
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.
