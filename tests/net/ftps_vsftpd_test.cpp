@@ -125,46 +125,6 @@ TEST_P(FtpsVsftpd, ManyTransfersOnOneLoginAreByteIdentical)
     }
 }
 
-TEST_P(FtpsVsftpd, ResumeWithRestOverTls)
-{
-    const std::string bytes = bw::test::patternBytes(1024 * 1024 + 5, 31);
-    bw::test::writeFile(remote / "part.bin", bytes);
-    bw::test::writeFile(local / "part.bin", bytes.substr(0, 300001));
-    ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(site())) << ftp.error().text() << ": " << ftp.error().detail();
-    ASSERT_TRUE(ftp.changeDirectory("/" + folder));
-    ASSERT_TRUE(ftp.download((local / "part.bin").string(), "part.bin", true, passive(),
-        static_cast<std::int64_t>(bytes.size()), true, true))
-        << ftp.error().text() << " " << ftp.error().detail();
-    EXPECT_EQ(bw::test::readFile(local / "part.bin"), bytes);
-    EXPECT_TRUE(recorder.sent("REST 300001"));
-}
-
-TEST_P(FtpsVsftpd, AnUnknownCertificateAuthorityIsRefusedBeforeTheLogin)
-{
-    bw::test::trustOnly("", emptyFolder.path().string());
-    ASSERT_TRUE(ftp.createAndBind(0));
-    EXPECT_FALSE(ftp.login(site()));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, CertificateRejected)) << ftp.error().text();
-    EXPECT_EQ(ftp.error().detail(), "Certificate verification failed: unknown certificate authority");
-    EXPECT_FALSE(recorder.sent("USER " + servers.ftpUser));
-    EXPECT_FALSE(ftp.isConnected());
-}
-
-TEST_P(FtpsVsftpd, InsecureAcceptsTheUnknownCertificate)
-{
-    bw::test::trustOnly("", emptyFolder.path().string());
-    bw::test::writeFile(remote / "f.bin", "through anyway");
-    FtpSite insecure = site();
-    insecure.tls.insecure = true;
-    ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(insecure)) << ftp.error().text() << ": " << ftp.error().detail();
-    ASSERT_TRUE(ftp.changeDirectory("/" + folder));
-    ASSERT_TRUE(ftp.download((local / "f.bin").string(), "f.bin", true, passive(), 14, false, true))
-        << ftp.error().text() << " " << ftp.error().detail();
-    EXPECT_EQ(bw::test::readFile(local / "f.bin"), "through anyway");
-}
-
 INSTANTIATE_TEST_SUITE_P(Forms, FtpsVsftpd,
     ::testing::Values(TlsCase{FtpSecurity::ImplicitTls, true}, TlsCase{FtpSecurity::ImplicitTls, false},
         TlsCase{FtpSecurity::ExplicitTls, true}, TlsCase{FtpSecurity::ExplicitTls, false}),
