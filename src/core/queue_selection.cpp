@@ -107,7 +107,7 @@ std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) co
             const auto index = static_cast<std::ptrdiff_t>(i);
             if (first == -1)
                 first = index;
-            if (upload == -1 && item.scheme == SchemeFtpUpload)
+            if (upload == -1 && isFtpUploadScheme(item.scheme))
                 upload = index;
         }
         // A site that refuses downloads until something is uploaded: send the upload first.

@@ -3,6 +3,7 @@
 #include "engine/transfer_job.h"
 
 #include "core/queue_list.h"
+#include "core/url.h"
 #include "engine/certificate_trust_store.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
@@ -17,6 +18,13 @@ namespace {
 bool holdsLineBreak(const std::string &text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+net::FtpSecurity ftpSecurityOf(core::UrlScheme scheme)
+{
+    if (!core::isTlsScheme(scheme))
+        return net::FtpSecurity::Plain;
+    return core::isImplicitTlsScheme(scheme) ? net::FtpSecurity::ImplicitTls : net::FtpSecurity::ExplicitTls;
 }
 
 } // namespace
@@ -131,10 +139,14 @@ net::TlsOptions TransferJob::tlsOptions() const
 
 void TransferJob::reportTlsFailure(const net::ErrorCode &error)
 {
-    if (!error.is(net::CatProtocol, net::CertificateRejected) && !error.is(net::CatProtocol, net::TlsFailed))
-        return;
-    status(error.detail());
-    m_queue->setStatusDetail(m_context.itemId.load(), error.detail());
+    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
+        status(error.detail());
+}
+
+void TransferJob::keepTlsFailure(int id, const net::ErrorCode &error)
+{
+    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
+        m_queue->setStatusDetail(id, error.detail());
 }
 
 void TransferJob::forgetSites()
@@ -223,7 +235,8 @@ int TransferJob::Run()
             selection = m_redirectTarget != 0 ? selectRedirectTarget() : selectFollowing();
             finishItem(id, m_result);
             changed(0, id); // the final status, so its row moves to its tab now
-        } else if ((scheme == core::SchemeFtp || scheme == core::SchemeFtpUpload) && !hasUnsafeFtpText(id)) {
+        } else if (core::isFtpScheme(scheme) && !hasUnsafeFtpText(id)) {
+            m_selected.security = ftpSecurityOf(scheme);
             runFtpItem(id);
             selection = endFtpItem(id);
         } else {
@@ -265,8 +278,9 @@ core::Selection TransferJob::endFtpItem(int id)
     finishItem(id, m_result);
     changed(0, id);
     changed(0, next.found ? next.id : 0);
-    const bool sameSite =
-        next.found && next.host == m_open.host && next.user == m_open.user && next.port == m_open.port;
+    const bool sameSite = next.found && next.host == m_open.host && next.user == m_open.user
+        && next.port == m_open.port
+        && ftpSecurityOf(core::snapshotOrVanished(*m_queue, next.id).scheme) == m_open.security;
     if (m_stop || !sameSite) {
         setBusy(false);
         status("");

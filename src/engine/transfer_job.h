@@ -15,6 +15,7 @@
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
 #include "net/error_code.h"
+#include "net/ftp_connection.h"
 #include "net/tls_stream.h"
 #include "platform/auto_reset_event.h"
 
@@ -25,7 +26,6 @@ struct Url;
 } // namespace bw::core
 
 namespace bw::net {
-class FtpConnection;
 class HttpConnection;
 struct ConnectionNotification;
 } // namespace bw::net
@@ -82,10 +82,13 @@ private:
         std::string user;
         std::string password;
         int port = 0;
+        // A plain connection never serves an item that asked for TLS, nor the other way round.
+        net::FtpSecurity security = net::FtpSecurity::Plain;
 
         bool sameAs(const Site &other) const
         {
-            return host == other.host && user == other.user && port == other.port;
+            return host == other.host && user == other.user && port == other.port
+                && security == other.security;
         }
     };
 
@@ -122,6 +125,8 @@ private:
     // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line and
     // keeps it as the current item's detail, so its row says why it failed.
     void reportTlsFailure(const net::ErrorCode &error);
+    // Keeps that reason with the item, so its row and the runner's summary say why it ended.
+    void keepTlsFailure(int id, const net::ErrorCode &error);
 
     void runHttpItem(int id);
     core::ItemStatus queueRedirect(int id, const std::string &location);

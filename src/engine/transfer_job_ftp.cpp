@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "core/queue_list.h"
+#include "core/url.h"
 #include "engine/local_copy.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
@@ -37,15 +38,21 @@ bool TransferJob::openFtpSite(int id)
         site.user = m_selected.user;
         site.password = m_selected.password;
         site.connectionId = id;
+        site.security = m_selected.security;
+        site.tls = tlsOptions();
         if (!m_ftp->login(site) && !stoppedMidway(id)) {
             const net::ErrorCode error = m_ftp->error();
             if (error.code() == net::UsernameInvalid)
                 m_result = core::ItemStatus::StatusInvalidUser;
             else if (error.code() == net::PasswordInvalid)
                 m_result = core::ItemStatus::StatusInvalidPassword;
+            else if (error.is(net::CatProtocol, net::CertificateRejected))
+                m_result = core::ItemStatus::StatusError; // retrying cannot make the certificate good
             else
                 m_result = core::ItemStatus::StatusFailedToConnect;
             status(error.text());
+            reportTlsFailure(error);
+            keepTlsFailure(id, error);
             forgetSites();
         }
     }
@@ -95,7 +102,7 @@ void TransferJob::runFtpItem(int id)
         status("Changing directory...");
         if (!m_ftp->changeDirectory(path)) {
             m_ftp->clearError();
-            if (scheme == core::SchemeFtpUpload)
+            if (core::isFtpUploadScheme(scheme))
                 makeRemoteDirectories(path);
             else
                 m_result = core::ItemStatus::StatusError;
@@ -104,21 +111,21 @@ void TransferJob::runFtpItem(int id)
 
     std::int64_t listedSize = 0;
     std::error_code ignored;
-    if (mayContinue(id) && scheme == core::SchemeFtpUpload
-        && std::filesystem::is_directory(localPath, ignored)) {
+    const bool upload = core::isFtpUploadScheme(scheme);
+    if (mayContinue(id) && upload && std::filesystem::is_directory(localPath, ignored)) {
         // A directory upload: make the folder itself, so that empty folders arrive too.
         if (!fileName.empty() && !m_ftp->makeDirectory(fileName))
             m_ftp->clearError();
         fileName.clear();
     }
-    if (mayContinue(id) && scheme == core::SchemeFtp && !fileName.empty())
+    if (mayContinue(id) && !upload && !fileName.empty())
         listedSize = inspectRemoteName(id, fileName);
 
     if (mayContinue(id)) {
         m_queue->setStatus(id, core::ItemStatus::StatusTransferring);
         if (!fileName.empty())
             transferFile(id, scheme, fileName, localPath, listedSize);
-        else if (scheme == core::SchemeFtp)
+        else if (!upload)
             expandRemoteDirectory(id);
         else
             expandLocalDirectory(id, localPath);
@@ -217,7 +224,7 @@ bool TransferJob::localCopyNeedsTransfer(const std::string &localPath, std::int6
 void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
     const std::string &localPath, std::int64_t listedSize)
 {
-    const bool download = scheme == core::SchemeFtp;
+    const bool download = !core::isFtpUploadScheme(scheme);
     const bool passive = core::snapshotOrVanished(*m_queue, id).passive;
     if (download) {
         status(receivingText(fileName, localPath));
@@ -252,6 +259,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
     } else if (!stoppedMidway(id)) {
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
+        reportTlsFailure(error);
+        keepTlsFailure(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
         // A site that refuses downloads until something is uploaded answers on a live connection; a
         // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.

@@ -111,6 +111,7 @@ void TransferJob::runHttpItem(int id)
             && !stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
             reportTlsFailure(error);
+            keepTlsFailure(id, error);
             m_result = error.is(net::CatProtocol, net::CertificateRejected)
                 ? core::ItemStatus::StatusError
                 : core::ItemStatus::StatusFailedToConnect;

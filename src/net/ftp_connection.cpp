@@ -9,6 +9,7 @@
 
 #include "core/diagnostic_log.h"
 #include "net/log_levels.h"
+#include "net/tls_upgrade.h"
 
 namespace bw::net {
 
@@ -210,6 +211,8 @@ bool FtpConnection::login(const FtpSite &site)
     m_data.clearError();
     // A new connection may reach a server that knows EPSV: ask again.
     m_epsvRefused = false;
+    m_security = site.security;
+    m_sessions.clear();
     m_control.setConnectTimeoutSeconds(timeout());
     if (!m_control.connect(site.host, site.port)) {
         setProtocolError(ConnectFailed);
@@ -218,6 +221,8 @@ bool FtpConnection::login(const FtpSite &site)
     logStatus("Connected to " + m_control.peerAddress() + " port " + std::to_string(m_control.peerPort()));
     int ownPort = 0;
     m_control.localAddress(m_localAddressText, ownPort);
+    if (m_security == FtpSecurity::ImplicitTls && !secureControl(site))
+        return false;
 
     int greeting = readReply();
     // 120 is preliminary ("Service ready in nnn minutes"): the 220 follows, within the time-out.
@@ -234,6 +239,8 @@ bool FtpConnection::login(const FtpSite &site)
                                          : UnexpectedResponse);
         return false;
     }
+    if (m_security == FtpSecurity::ExplicitTls && !(askForTls() && secureControl(site)))
+        return false;
     setFtpState(FtpState::UserSent);
     sendCommand("USER " + site.user + "\r\n");
     int code = readReply();
@@ -249,9 +256,73 @@ bool FtpConnection::login(const FtpSite &site)
         setProtocolError(PasswordInvalid);
         return false;
     }
+    if (m_security != FtpSecurity::Plain && !protectData())
+        return false;
     setFtpState(FtpState::Idle);
     log("Connection Established", kLogConnected);
     return true;
+}
+
+// ---- TLS ----
+
+void FtpConnection::setTlsFailure(const std::string &reason)
+{
+    m_control.setError(CatProtocol, TlsFailed);
+    m_control.setErrorDetail(reason);
+    log(reason, kLogOutcome);
+}
+
+bool FtpConnection::askForTls()
+{
+    sendCommand("AUTH TLS\r\n");
+    std::string line;
+    const int code = readReply(&line);
+    if (code != 234) {
+        // Never carry on in the clear: the user asked for an encrypted connection.
+        if (!m_control.isStopRequested())
+            setTlsFailure("The server refused TLS: " + (line.empty() ? std::string("no reply") : line));
+        return false;
+    }
+    // Whatever came after the 234 was sent before the encryption started and could have been put there
+    // by anyone on the way: it must never be read as a reply of the encrypted session.
+    m_control.replyReader().clear();
+    return true;
+}
+
+bool FtpConnection::secureControl(const FtpSite &site)
+{
+    TlsOptions options = site.tls;
+    options.host = site.host;
+    options.resume = nullptr;
+    options.sessionPool = &m_sessions;
+    TlsOutcome outcome;
+    if (!upgradeToTls(m_control, options, timeout(), &outcome)) {
+        const ErrorCode error = m_control.error();
+        if (!error.isStop())
+            log(error.detail(), kLogOutcome);
+        m_control.close();
+        m_control.setError(error); // closing must not hide why
+        setFtpState(FtpState::Closed);
+        return false;
+    }
+    m_dataTls = options;
+    m_dataTls.waitForPeerClose = true;
+    logStatus(outcome.kernelSend ? "TLS established (kernel TLS)" : "TLS established");
+    return true;
+}
+
+bool FtpConnection::protectData()
+{
+    // PBSZ 0 is a formality before PROT for TLS; PROT P is what makes the data connections private.
+    sendCommand("PBSZ 0\r\n");
+    readReply();
+    sendCommand("PROT P\r\n");
+    std::string line;
+    if (readReply(&line) == 200)
+        return true;
+    if (!m_control.isStopRequested())
+        setTlsFailure("The server refused encrypted data connections: " + (line.empty() ? "no reply" : line));
+    return false;
 }
 
 bool FtpConnection::printWorkingDirectory(std::string &path)

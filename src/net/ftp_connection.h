@@ -12,8 +12,18 @@
 #include "net/connection_notification.h"
 #include "net/listing_parser.h"
 #include "net/socket_connection.h"
+#include "net/tls_session_pool.h"
+#include "net/tls_stream.h"
 
 namespace bw::net {
+
+// How the control and data connections of a site are protected.
+enum class FtpSecurity : int
+{
+    Plain = 0,
+    ImplicitTls = 1, // TLS from the first byte (usually port 990)
+    ExplicitTls = 2, // a plain greeting, then AUTH TLS
+};
 
 // What login needs to know about a site.
 struct FtpSite
@@ -23,6 +33,9 @@ struct FtpSite
     std::string user;
     std::string password;
     int connectionId = 0;
+    FtpSecurity security = FtpSecurity::Plain;
+    // The certificate rules of both connections; the host is taken from `host`.
+    TlsOptions tls{};
 };
 
 // Where the FTP exchange stands; the numbers are what the owners have always seen.
@@ -118,6 +131,9 @@ public:
 
     bool isEpsvRefused() const { return m_epsvRefused; }
 
+    // How the current login protects its connections (Plain before the first login).
+    FtpSecurity security() const { return m_security; }
+
     // The listing and its entries.
     bool parseNextEntry(const std::string &pattern);
     std::string entryName() const;
@@ -166,6 +182,15 @@ private:
     // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
     int askExtendedPassivePort();
     bool connectDataConnection(const std::string &announcedHost, int port);
+    // TLS on the control connection: at once (implicit) or after AUTH TLS (explicit); then, logged
+    // in, PBSZ 0 and PROT P so the data connections are protected too.
+    bool secureControl(const FtpSite &site);
+    bool askForTls();
+    bool protectData();
+    // Records a TLS failure of the login with the reason users read.
+    void setTlsFailure(const std::string &reason);
+    // Under a protected login, the data connection speaks TLS too, resuming the control session.
+    bool secureDataConnection();
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;
@@ -174,12 +199,16 @@ private:
     ConnectionObserver m_observer = nullptr;
     void *m_observerContext = nullptr;
     std::deque<std::string> m_replyLines;
+    // Before the connections: their streams hand it sessions until they are closed.
+    TlsSessionPool m_sessions;
     SocketConnection m_control;
     SocketConnection m_data;
     SocketConnection m_listener;
     ListingParser m_parser;
     bool m_passive = false;
     bool m_epsvRefused = false; // this connection's server refused EPSV: use PASV from now on
+    FtpSecurity m_security = FtpSecurity::Plain;
+    TlsOptions m_dataTls; // the certificate rules of the data connections (never a session)
     std::string m_pasvHost;
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line

@@ -12,6 +12,7 @@
 
 #include "net/ftp_connection.h"
 #include "net/log_levels.h"
+#include "net/tls_upgrade.h"
 #include "platform/file_util.h"
 #include "platform/unique_fd.h"
 
@@ -205,6 +206,37 @@ bool FtpConnection::acceptActiveConnection()
     return true;
 }
 
+bool FtpConnection::secureDataConnection()
+{
+    if (m_security == FtpSecurity::Plain)
+        return true;
+    // A server that insists on session reuse refuses a data connection that did not resume the
+    // control connection's session: it proves the data connection comes from the same client.
+    TlsSession session = m_sessions.next();
+    if (!session)
+        session = sessionOf(m_control);
+    TlsOptions options = m_dataTls;
+    options.resume = session.get();
+    TlsOutcome outcome;
+    if (upgradeToTls(m_data, options, timeout(), &outcome)) {
+        if (!outcome.sessionReused)
+            log("The data connection did not resume the TLS session", kLogOutcome);
+        return true;
+    }
+    const ErrorCode error = m_data.error();
+    closeDataConnections();
+    if (error.isStop() || m_control.isStopRequested()) {
+        // The server still answers the command; the next one reads that answer first.
+        m_closingReplyOwed = true;
+        return false;
+    }
+    log(error.detail(), kLogOutcome);
+    // The server ends the command with a failure reply: read it, so the next command gets its own.
+    readReply();
+    m_control.setError(error);
+    return false;
+}
+
 // The steps every file transfer starts with: note the start time, set the type, open the data path.
 bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 {
@@ -230,7 +262,7 @@ bool FtpConnection::openTransfer(const std::string &command, const std::string &
         setProtocolError(PermissionDenied, true);
         return false;
     }
-    if (!acceptActiveConnection())
+    if (!acceptActiveConnection() || !secureDataConnection())
         return false;
     m_transferPath = localPath;
     setFtpState(state);
@@ -309,7 +341,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         std::filesystem::remove(file, ignored);
         return false;
     }
-    if (!acceptActiveConnection()) {
+    if (!acceptActiveConnection() || !secureDataConnection()) {
         std::filesystem::remove(file, ignored);
         return false;
     }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <openssl/ssl.h>
@@ -22,6 +23,8 @@ struct TlsSessionFree
 
 // A finished handshake's session, offered again by a data connection that must resume it.
 using TlsSession = std::unique_ptr<SSL_SESSION, TlsSessionFree>;
+
+class TlsSessionPool;
 
 // What a user is shown before trusting a certificate.
 struct CertificateInfo
@@ -43,6 +46,12 @@ struct TlsOptions
     std::string trustedSha256;
     // Offered for resumption (FTP data connections resume the control connection's session).
     SSL_SESSION *resume = nullptr;
+    // Receives every session the server hands out on this connection (borrowed; may be null).
+    TlsSessionPool *sessionPool = nullptr;
+    // After writing (an FTP upload), close only once the peer has closed: closing a socket with bytes
+    // unread (its session ticket) resets the connection, and the reset can destroy the end of the
+    // upload before the peer has read it.
+    bool waitForPeerClose = false;
     // Hand the record layer to the kernel when it can take it, so files go out with sendfile.
     bool kernelTls = true;
 };
@@ -85,6 +94,9 @@ private:
     // Maps an SSL_read/SSL_write/SSL_do_handshake return to an IoResult.
     IoResult classify(int ret);
     bool checkCertificate();
+    static int onNewSession(SSL *ssl, SSL_SESSION *session);
+    // Reads and drops what still comes until the peer closes, a stop, or a short limit.
+    void readUntilPeerCloses();
 
     TcpStream &m_inner;
     TlsOptions m_options;
@@ -93,6 +105,9 @@ private:
     bool m_stopped = false;
     bool m_certificateRejected = false;
     bool m_sentCloseNotify = false;
+    // A close or failure met while gathering records after some data; the next read returns it.
+    std::optional<IoResult> m_deferred;
+    mutable bool m_wroteData = false; // also set when a caller took the descriptor to write through
 };
 
 // The reason a certificate was refused, as users read it: "self-signed certificate",

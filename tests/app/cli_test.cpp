@@ -23,6 +23,7 @@
 #include "engine/queue_file.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
+#include "support/tls_test_servers.h"
 #include "support/wait_until.h"
 
 namespace bw::test {
@@ -107,6 +108,7 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("usage: bellwick-cli"), std::string::npos);
     EXPECT_NE(help.out.find("--keep-running"), std::string::npos);
     EXPECT_NE(help.out.find("--quiet"), std::string::npos);
+    EXPECT_NE(help.out.find("--insecure"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
@@ -338,6 +340,47 @@ TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
     ASSERT_EQ(queue.count(), 1u);
     EXPECT_EQ(queue.snapshot().front().url, url);
     EXPECT_NE(result.err.find(url + ": Idle"), std::string::npos) << result.err;
+}
+
+// Without the test CA every TLS form is refused with its reason in the end summary; --insecure takes
+// the same certificates for that run only.
+TEST_F(CliTest, RefusedCertificatesAreSummedUpWithTheirReasonAndInsecureAcceptsThem)
+{
+    const TlsServers tls = tlsServers();
+    ASSERT_NE(tls.httpsPort, 0) << "the TLS test servers are needed";
+    TempDir emptyFolder;
+    trustOnly("", emptyFolder.path().string());
+    const std::string folder = "cli-tls-" + std::to_string(::getpid());
+    fs::create_directories(fs::path(tls.httpsRoot) / folder);
+    fs::create_directories(fs::path(tls.ftpsRoot) / folder);
+    fs::permissions(fs::path(tls.ftpsRoot) / folder, fs::perms::all);
+    writeFile(fs::path(tls.httpsRoot) / folder / "web.bin", patternBytes(300000, 5));
+    writeFile(fs::path(tls.ftpsRoot) / folder / "ftp.bin", patternBytes(300000, 6));
+    const std::string login = tls.ftpUser + ":" + tls.ftpPassword + "@127.0.0.1:";
+    const std::vector<std::pair<std::string, std::string>> urls{
+        {"https://127.0.0.1:" + std::to_string(tls.httpsPort) + "/" + folder + "/web.bin", "web.bin"},
+        {"ftpes://" + login + std::to_string(tls.ftpesPort) + "/" + folder + "/ftp.bin", "ftp.bin"},
+        {"ftps://" + login + std::to_string(tls.ftpsPort) + "/" + folder + "/ftp.bin", "ftp.bin"},
+    };
+    for (const auto &[url, name] : urls) {
+        SCOPED_TRACE(url);
+        const CliRun refused = run({"--tries", "1", "--retry-time", "-1", url});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find(
+                      url + ": Error (Certificate verification failed: unknown certificate authority)"),
+            std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(fs::exists(dir / "work" / name));
+
+        const CliRun accepted = run({"--insecure", "--tries", "1", "--retry-time", "-1", url});
+        EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
+        const fs::path root = url.starts_with("https") ? fs::path(tls.httpsRoot) : fs::path(tls.ftpsRoot);
+        EXPECT_EQ(readFile(dir / "work" / name), readFile(root / folder / name));
+        fs::remove(dir / "work" / name);
+    }
+    std::error_code ignored;
+    fs::remove_all(fs::path(tls.httpsRoot) / folder, ignored);
+    fs::remove_all(fs::path(tls.ftpsRoot) / folder, ignored);
 }
 
 } // namespace

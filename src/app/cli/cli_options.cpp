@@ -27,7 +27,7 @@ const char *usageText()
 {
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--passive] [--long-paths] [--tries N]\n"
-           "                    [--keep-running] [--verbose] [--quiet] [URL ...]\n"
+           "                    [--keep-running] [--insecure] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -42,6 +42,7 @@ const char *usageText()
            "  --long-paths      keep host and remote folders below DIR\n"
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
            "  --keep-running    keep retrying until every item has finished\n"
+           "  --insecure        accept any TLS certificate in this run (https, ftps, ftpes)\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -101,6 +102,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             o.longPaths = true;
         } else if (arg == "--keep-running") {
             o.keepRunning = true;
+        } else if (arg == "--insecure") {
+            o.insecure = true;
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -22,6 +22,7 @@ struct CliOptions
     bool keepRunning = false;
     bool verbose = false;
     bool quiet = false;
+    bool insecure = false; // accept any TLS certificate for this run
     bool help = false;
     bool version = false;
     std::vector<std::string> urls;

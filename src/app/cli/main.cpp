@@ -156,7 +156,8 @@ void printSummary(core::QueueList &queue)
     for (const core::QueueItem &item : queue.snapshot()) {
         if (item.isDone())
             continue;
-        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusText(item.status).c_str());
+        // With the reason when there is one: "Error (Certificate verification failed: ...)".
+        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusTextWithDetail(item).c_str());
     }
 }
 
@@ -176,6 +177,7 @@ int run(const CliOptions &o)
     engineOptions.localFolder = platform::absolutePath(o.directory.value_or(".")).string();
     // The certificates trusted in the window are trusted here too.
     engineOptions.trustStorePath = engine::defaultTrustStorePath().string();
+    engineOptions.jobTiming.tlsInsecure = o.insecure;
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
     core::QueueList &queue = engine.queue();

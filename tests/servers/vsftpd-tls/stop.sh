@@ -1,18 +1,4 @@
 #!/usr/bin/env bash
-# Stops the vsftpd instances that start.sh started for STATE_DIR, with their sessions.
-state=${1:?usage: stop.sh STATE_DIR}
-for name in explicit implicit; do
-    pidfile="$state/$name.pid"
-    [ -f "$pidfile" ] || continue
-    pid=$(cat "$pidfile")
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-        kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null
-        for _ in $(seq 1 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL -- "-$pid" 2>/dev/null || true
-    fi
-    rm -f "$pidfile"
-done
-exit 0
+# Stops the two TLS vsftpd instances that start.sh started in STATE_DIR (the same way as the others).
+here=$(cd "$(dirname "$0")" && pwd)
+exec "$here/../vsftpd/stop.sh" "$@"
