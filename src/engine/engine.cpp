@@ -18,12 +18,22 @@ bool openDiagnosticLog(const EngineOptions &options)
     return true;
 }
 
+// The jobs share the engine's limits unless the caller brought its own.
+TransferJobTiming withSpeedLimits(TransferJobTiming timing, net::SpeedLimits *limits)
+{
+    if (!timing.speedLimits)
+        timing.speedLimits = limits;
+    return timing;
+}
+
 } // namespace
 
 Engine::Engine(const EngineOptions &options)
     : m_logOpened(openDiagnosticLog(options))
+    , m_speedLimits(std::make_unique<net::SpeedLimits>())
     , m_queue(std::make_unique<core::QueueList>())
-    , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming, options.jobTiming))
+    , m_scheduler(std::make_unique<Scheduler>(
+          options.schedulerTiming, withSpeedLimits(options.jobTiming, m_speedLimits.get())))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
@@ -80,6 +90,9 @@ void Engine::applySettings(const Settings &s)
     m_queue->setDefaults({s.retryTime, s.maxThreadsPerSite, s.timeout, s.retryCount, s.passive});
     m_scheduler->setUseDownloadPath(s.useDownloadPath);
     m_scheduler->setLongLocalPaths(s.longLocalPaths);
+    m_speedLimits->setMaxKBps(s.maxSpeed);
+    m_speedLimits->setMinKBps(s.minSpeed);
+    m_fileNameConversion.store(s.fileNameConversion);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -95,6 +108,9 @@ Settings Engine::currentSettings(Settings s) const
     s.passive = defaults.passive;
     s.useDownloadPath = m_scheduler->useDownloadPath();
     s.longLocalPaths = m_scheduler->longLocalPaths();
+    s.maxSpeed = m_speedLimits->maxKBps();
+    s.minSpeed = m_speedLimits->minKBps();
+    s.fileNameConversion = m_fileNameConversion.load();
     return s;
 }
 
@@ -115,7 +131,9 @@ void Engine::setLocalFolder(const std::string &folder)
 
 LocalPathOptions Engine::localPathOptions() const
 {
-    return m_scheduler->localPathOptions();
+    LocalPathOptions options = m_scheduler->localPathOptions();
+    options.fileNameConversion = m_fileNameConversion.load();
+    return options;
 }
 
 } // namespace bw::engine

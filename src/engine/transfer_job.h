@@ -26,6 +26,7 @@ struct Url;
 
 namespace bw::net {
 class FtpConnection;
+class SpeedLimits;
 class HttpConnection;
 struct ConnectionNotification;
 } // namespace bw::net
@@ -40,6 +41,8 @@ struct TransferJobTiming
     int maxRedirects = 20;
     // Accept any TLS certificate (a run the user started with --insecure).
     bool tlsInsecure = false;
+    // The speed limits all jobs share; null for none. Borrowed: outlives every job.
+    net::SpeedLimits *speedLimits = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`

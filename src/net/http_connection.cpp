@@ -417,6 +417,11 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         log(formatted("%s: nothing received for %d seconds after %lld body bytes [%s]", stop.text(),
                 timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
             kLogOutcome);
+    } else if (const ErrorCode slow = error(); slow.is(CatLocal, TransferTooSlow)) {
+        // Like a time-out: the part already written stays for the next resume.
+        log(formatted("%s: below the minimum speed for %d seconds after %lld body bytes [%s]", slow.text(),
+                timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.
         const int status = error().status();

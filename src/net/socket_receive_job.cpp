@@ -92,8 +92,8 @@ bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftov
 
 void SocketConnection::runReceiveFile()
 {
+    const int minSpeed = effectiveMinSpeed();
     int maxSpeed;
-    int minSpeed;
     std::string path;
     bool closeWhenDone;
     bool expectHeader;
@@ -101,7 +101,6 @@ void SocketConnection::runReceiveFile()
     {
         std::lock_guard lock{m_stateLock};
         maxSpeed = m_maxSpeed;
-        minSpeed = m_minSpeed;
         path = m_filePath;
         closeWhenDone = m_closeWhenDone;
         expectHeader = m_expectHeader;
@@ -155,7 +154,7 @@ bool SocketConnection::receiveBody(
     int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed)
 {
     const FileJobShape shape = shapeFor(maxSpeed);
-    const auto start = std::chrono::steady_clock::now();
+    SpeedCheck check = beginSpeedCheck(minSpeed);
     setStalled(false);
     bool stalled = false;
     auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
@@ -168,7 +167,7 @@ bool SocketConnection::receiveBody(
             data = leftover.data();
             got = static_cast<std::int64_t>(leftover.size());
         } else {
-            const std::int64_t allowed = throttle(ticket, shape.blockBytes);
+            const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
             if (allowed == 0)
                 break;
             const bool received = receive(buffer.get(), allowed, got);
@@ -186,7 +185,7 @@ bool SocketConnection::receiveBody(
                 return true;
             }
         }
-        if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed))
+        if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(check, maxSpeed))
             return false;
         if (got > 0) {
             if (stalled) {

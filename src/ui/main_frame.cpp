@@ -337,6 +337,7 @@ void CMainFrame::createLayout()
     m_subFrame = new CSubFrame(m_mainSplitter);
     m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
     m_queueView->setHidePassword(m_settings.hidePassword);
+    m_queueView->setFileNameConversion(m_settings.fileNameConversion);
     m_localPane = new browse::CLocalView(m_subFrame);
     m_localPane->setDirectory(m_context.engine.localFolder());
     // Downloads without a download folder follow the folder the user browses locally.
@@ -546,6 +547,7 @@ void CMainFrame::optionsCommand()
     m_settings = settings;
     m_logFrame->setTimestamp(settings.timeStamp);
     m_queueView->setHidePassword(settings.hidePassword);
+    m_queueView->setFileNameConversion(settings.fileNameConversion);
     applyClipboardOptions();
 }
 

@@ -171,6 +171,13 @@ CFtpTreeView::CFtpTreeView(
 
 CFtpTreeView::~CFtpTreeView() = default;
 
+engine::LocalPathOptions CFtpTreeView::localPathOptions() const
+{
+    engine::LocalPathOptions options = m_scheduler.localPathOptions();
+    options.fileNameConversion = m_fileNameConversion;
+    return options;
+}
+
 QList<QAction *> CFtpTreeView::contextActions() const
 {
     return {m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction, m_resetRetryCountAction,
@@ -380,10 +387,10 @@ std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
         while (target.endsWith(u'/'))
             target.chop(1);
         // The upload reads the dropped file itself, wherever the download folder is.
-        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
+        localPath = engine::buildLocalPath(localPathOptions(), urlText);
         urlText = target.toStdString();
     } else {
-        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
+        localPath = engine::buildLocalPath(localPathOptions(), urlText);
     }
 
     const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
@@ -480,7 +487,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.
-    return engine::buildLocalPath(m_scheduler.localPathOptions(), url);
+    return engine::buildLocalPath(localPathOptions(), url);
 }
 
 void CFtpTreeView::editRetryDelay()

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "core/queue_item.h"
+#include "engine/local_path.h"
 #include "ui/queue_row.h"
 #include "widgets/text_entry_dialog.h"
 
@@ -77,6 +78,9 @@ public:
     // With "Hide passwords" on, Edit URL shows the password masked.
     void setHidePassword(bool hide) { m_hidePassword = hide; }
 
+    // The case given to the file names of downloads added from now on.
+    void setFileNameConversion(engine::FileNameConversion conversion) { m_fileNameConversion = conversion; }
+
     void fullRefresh();
 
     // Parses an optional "{N}" template prefix, adds the URL and refreshes its row; saves the queue
@@ -134,6 +138,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Where new downloads land, with this view's file-name conversion.
+    engine::LocalPathOptions localPathOptions() const;
     void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);
     int insertRow(TiledListCtrl *list, const core::QueueItem *item);
     QList<std::int32_t> selectedItemIds() const;
@@ -156,6 +162,7 @@ private:
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;
     bool m_hidePassword = true;
+    engine::FileNameConversion m_fileNameConversion = engine::FileNameConversion::None;
     QAction *m_editUrlAction;
     QAction *m_editRetryDelayAction;
     QAction *m_editRetryLimitAction;
