@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "core/diagnostic_log.h"
@@ -251,6 +252,25 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
     }
     m_bodyReceived += length;
     return true;
+}
+
+std::int64_t HttpConnection::bytesPassableUnseen()
+{
+    std::lock_guard lock{m_httpLock};
+    if (m_header.isChunked())
+        return 0;
+    const std::int64_t expected = m_header.declaredContentLength();
+    if (expected >= 0)
+        return std::max<std::int64_t>(expected - m_bodyReceived, 0);
+    return std::numeric_limits<std::int64_t>::max(); // the body runs to the close
+}
+
+void HttpConnection::passedUnseen(std::int64_t length, bool &bodyEnded)
+{
+    std::lock_guard lock{m_httpLock};
+    m_bodyReceived += length;
+    const std::int64_t expected = m_header.declaredContentLength();
+    bodyEnded = expected >= 0 && m_bodyReceived >= expected;
 }
 
 void HttpConnection::waitForReceiveJob()

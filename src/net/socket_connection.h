@@ -63,6 +63,12 @@ public:
     // Sees each body block before it is written: may shrink it in place (`length`, e.g. to undo a
     // transfer encoding), set `bodyEnded` when the body is complete, or return false to fail the job.
     virtual bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) = 0;
+
+    // How many body bytes from here on may go to the file unseen (spliced), reported afterwards
+    // through passedUnseen: 0 while every byte must pass filterBody (a transfer encoding).
+    virtual std::int64_t bytesPassableUnseen() { return 0; }
+
+    virtual void passedUnseen(std::int64_t /*length*/, bool & /*bodyEnded*/) {}
 };
 
 enum class IpFamily : int
