@@ -527,7 +527,7 @@ void CMainFrame::addUrlCommand()
     const std::optional<QString> text =
         m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
     if (text)
-        m_queueView->addUrls(widgets::urlPieces(*text), true);
+        m_queueView->addUrlsInBatches(widgets::urlPieces(*text));
 }
 
 void CMainFrame::goCommand()

@@ -2,6 +2,7 @@
 #include "ui/queue_view.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QAction>
 #include <QClipboard>
@@ -15,6 +16,7 @@
 #include <QMouseEvent>
 #include <QSet>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -334,22 +336,67 @@ QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAt
     QList<std::int32_t> added;
     QStringList refused;
     for (const QString &piece : pieces) {
-        if (const std::int32_t id = addOneUrl(piece, saveAtOnce))
+        if (const std::int32_t id = addOneUrl(piece, false))
             added << id;
         else
             refused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
     }
+    // One save for the whole batch: a save per URL writes the growing queue again for every line of a
+    // large paste.
+    if (saveAtOnce && !added.isEmpty())
+        saveDocument();
+    showRefusedUrls(refused);
+    return added;
+}
+
+void CFtpTreeView::showRefusedUrls(const QStringList &refused)
+{
     if (!refused.isEmpty()) {
         m_prompts.showError(
             this, QStringLiteral("URL parsing error") + u'\n' + refused.join(u'\n'), QStringLiteral("Error"));
     }
-    return added;
+}
+
+void CFtpTreeView::addUrlsInBatches(const QStringList &pieces)
+{
+    if (!isAddingUrls() && pieces.size() <= kUrlBatch) {
+        addUrls(pieces, true);
+        return;
+    }
+    // A paste while batches are waiting joins them, so the order stays the order of arrival.
+    const bool running = isAddingUrls();
+    m_pendingUrls.append(pieces);
+    if (!running)
+        addPendingBatch();
+}
+
+void CFtpTreeView::addPendingBatch()
+{
+    const qsizetype end = std::min(m_pendingAt + kUrlBatch, m_pendingUrls.size());
+    for (; m_pendingAt < end; ++m_pendingAt) {
+        const QString &piece = m_pendingUrls[m_pendingAt];
+        if (addOneUrl(piece, false) != 0)
+            m_pendingAdded = true;
+        else
+            m_pendingRefused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
+    }
+    if (isAddingUrls()) {
+        QTimer::singleShot(0, this, &CFtpTreeView::addPendingBatch);
+        return;
+    }
+    const QStringList refused = std::exchange(m_pendingRefused, {});
+    const bool added = std::exchange(m_pendingAdded, false);
+    m_pendingUrls.clear();
+    m_pendingAt = 0;
+    if (added)
+        saveDocument();
+    showRefusedUrls(refused);
 }
 
 void CFtpTreeView::pasteUrls()
 {
     if (const QMimeData *offered = QGuiApplication::clipboard()->mimeData())
-        addUrls(widgets::urlsFromMimeData(*offered), true);
+        addUrlsInBatches(widgets::urlsFromMimeData(*offered));
 }
 
 std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
@@ -404,7 +451,7 @@ std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
 
 void CFtpTreeView::dropText(const QString &text)
 {
-    addUrls(widgets::urlPieces(text), true);
+    addUrlsInBatches(widgets::urlPieces(text));
 }
 
 void CFtpTreeView::removeRows(std::int32_t itemId)
@@ -649,7 +696,7 @@ void CFtpTreeView::dropEvent(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     // Web browsers offer links as "text/uri-list" or "text/x-moz-url"; other programs as lines of text.
-    addUrls(widgets::urlsFromMimeData(*event->mimeData()), true);
+    addUrlsInBatches(widgets::urlsFromMimeData(*event->mimeData()));
 }
 
 } // namespace bw::ui

@@ -88,9 +88,18 @@ public:
     std::int32_t addUrl(const QString &text, bool saveAtOnce);
     // Adds every piece of dropped text; pieces are separated by the character of code 8.
     void dropText(const QString &text);
-    // Adds each piece in order, saving after each when `saveAtOnce`; one message lists the pieces that
-    // are not URLs. Returns the ids of the added items.
+    // Adds each piece in order and saves once at the end when `saveAtOnce`; one message lists the
+    // pieces that are not URLs. Returns the ids of the added items.
     QList<std::int32_t> addUrls(const QStringList &pieces, bool saveAtOnce);
+    // The same for pasted and dropped text, which may hold very many URLs: up to kUrlBatch at once,
+    // more in batches of kUrlBatch between events, so the window stays responsive; the queue is saved
+    // and the refused pieces are shown when the last batch is in.
+    void addUrlsInBatches(const QStringList &pieces);
+
+    // True while batches are waiting.
+    bool isAddingUrls() const { return m_pendingAt < m_pendingUrls.size(); }
+
+    static constexpr int kUrlBatch = 2000;
     // Ctrl+V in the queue: the URLs on the clipboard.
     void pasteUrls();
 
@@ -138,6 +147,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addPendingBatch();
+    void showRefusedUrls(const QStringList &refused);
     // Where new downloads land, with this view's file-name conversion.
     engine::LocalPathOptions localPathOptions() const;
     void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);
@@ -162,6 +173,11 @@ private:
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;
     bool m_hidePassword = true;
+    // URLs of a large paste or drop still to add, from m_pendingAt on, and what was refused so far.
+    QStringList m_pendingUrls;
+    qsizetype m_pendingAt = 0;
+    QStringList m_pendingRefused;
+    bool m_pendingAdded = false;
     engine::FileNameConversion m_fileNameConversion = engine::FileNameConversion::None;
     QAction *m_editUrlAction;
     QAction *m_editRetryDelayAction;
