@@ -333,17 +333,18 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 
 QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAtOnce)
 {
+    // A few URLs are saved one by one; a save per URL of a large paste would write the growing queue
+    // again for every line, so many are saved once, at the end.
+    const bool saveEach = saveAtOnce && pieces.size() <= kSaveEachLimit;
     QList<std::int32_t> added;
     QStringList refused;
     for (const QString &piece : pieces) {
-        if (const std::int32_t id = addOneUrl(piece, false))
+        if (const std::int32_t id = addOneUrl(piece, saveEach))
             added << id;
         else
             refused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
     }
-    // One save for the whole batch: a save per URL writes the growing queue again for every line of a
-    // large paste.
-    if (saveAtOnce && !added.isEmpty())
+    if (saveAtOnce && !saveEach && !added.isEmpty())
         saveDocument();
     showRefusedUrls(refused);
     return added;
@@ -380,16 +381,16 @@ void CFtpTreeView::addPendingBatch()
         else
             m_pendingRefused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
     }
+    // Saved after every batch: what is in the queue is on disk before the window waits again.
+    if (std::exchange(m_pendingAdded, false))
+        saveDocument();
     if (isAddingUrls()) {
         QTimer::singleShot(0, this, &CFtpTreeView::addPendingBatch);
         return;
     }
     const QStringList refused = std::exchange(m_pendingRefused, {});
-    const bool added = std::exchange(m_pendingAdded, false);
     m_pendingUrls.clear();
     m_pendingAt = 0;
-    if (added)
-        saveDocument();
     showRefusedUrls(refused);
 }
 

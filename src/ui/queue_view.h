@@ -88,18 +88,19 @@ public:
     std::int32_t addUrl(const QString &text, bool saveAtOnce);
     // Adds every piece of dropped text; pieces are separated by the character of code 8.
     void dropText(const QString &text);
-    // Adds each piece in order and saves once at the end when `saveAtOnce`; one message lists the
-    // pieces that are not URLs. Returns the ids of the added items.
+    // Adds each piece in order; when `saveAtOnce`, saves after each of up to kSaveEachLimit pieces, or
+    // once at the end for more. One message lists the pieces that are not URLs. Returns the added ids.
     QList<std::int32_t> addUrls(const QStringList &pieces, bool saveAtOnce);
     // The same for pasted and dropped text, which may hold very many URLs: up to kUrlBatch at once,
     // more in batches of kUrlBatch between events, so the window stays responsive; the queue is saved
-    // and the refused pieces are shown when the last batch is in.
+    // after each batch and the refused pieces are shown when the last batch is in.
     void addUrlsInBatches(const QStringList &pieces);
 
     // True while batches are waiting.
     bool isAddingUrls() const { return m_pendingAt < m_pendingUrls.size(); }
 
     static constexpr int kUrlBatch = 2000;
+    static constexpr int kSaveEachLimit = 16;
     // Ctrl+V in the queue: the URLs on the clipboard.
     void pasteUrls();
 
