@@ -6,6 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 
 #include "app/glue/bellwick_doc.h"
 #include "core/queue_list.h"
@@ -47,7 +49,37 @@ void BM_FullRefresh(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-BENCHMARK(BM_FullRefresh)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullRefresh)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A paste or drop of many URLs at once: parsed, queued, shown and saved to the queue file.
+void BM_AddUrlsAtOnce(benchmark::State &state)
+{
+    ensureApplication();
+    const int count = static_cast<int>(state.range(0));
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << QStringLiteral("ftp://host%1.example/pub/file%2.bin").arg(i % 100).arg(i);
+    const QString queueFile =
+        QDir::temp().filePath(QStringLiteral("bw-add-bench-%1.ftp").arg(QCoreApplication::applicationPid()));
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            bw::core::QueueList queue;
+            bw::engine::Scheduler scheduler;
+            bw::app::CBellwickDoc document(queue);
+            document.openDocument(queueFile);
+            bw::ui::CFtpTreeView view(queue, scheduler, document);
+            state.ResumeTiming();
+            benchmark::DoNotOptimize(view.addUrls(lines, true).size());
+            state.PauseTiming();
+        }
+        state.ResumeTiming();
+    }
+    QFile::remove(queueFile);
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+BENCHMARK(BM_AddUrlsAtOnce)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_ProgressRowRefresh(benchmark::State &state)
 {

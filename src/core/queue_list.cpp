@@ -53,6 +53,9 @@ std::size_t QueueList::indexOf(std::int32_t id) const
 {
     if (id == 0)
         return kMissing;
+    // The item just added is asked for at once (to show it); it is the last one.
+    if (!m_ids.empty() && m_ids.back() == id)
+        return m_ids.size() - 1;
     const auto it = std::find(m_ids.begin(), m_ids.end(), id);
     return it == m_ids.end() ? kMissing : static_cast<std::size_t>(it - m_ids.begin());
 }

@@ -25,9 +25,13 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
     return store;
 }
 
-TransferJobTiming withTrustStore(TransferJobTiming timing, const CertificateTrustStore &store)
+// The jobs read the engine's trust store and share its limits unless the caller brought its own.
+TransferJobTiming withEngineParts(
+    TransferJobTiming timing, const CertificateTrustStore &store, net::SpeedLimits *limits)
 {
     timing.trustStore = &store;
+    if (!timing.speedLimits)
+        timing.speedLimits = limits;
     return timing;
 }
 
@@ -36,9 +40,10 @@ TransferJobTiming withTrustStore(TransferJobTiming timing, const CertificateTrus
 Engine::Engine(const EngineOptions &options)
     : m_logOpened(openDiagnosticLog(options))
     , m_trustStore(loadTrustStore(options.trustStorePath))
+    , m_speedLimits(std::make_unique<net::SpeedLimits>())
     , m_queue(std::make_unique<core::QueueList>())
     , m_scheduler(std::make_unique<Scheduler>(
-          options.schedulerTiming, withTrustStore(options.jobTiming, *m_trustStore)))
+          options.schedulerTiming, withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get())))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
@@ -95,6 +100,9 @@ void Engine::applySettings(const Settings &s)
     m_queue->setDefaults({s.retryTime, s.maxThreadsPerSite, s.timeout, s.retryCount, s.passive});
     m_scheduler->setUseDownloadPath(s.useDownloadPath);
     m_scheduler->setLongLocalPaths(s.longLocalPaths);
+    m_speedLimits->setMaxKBps(s.maxSpeed);
+    m_speedLimits->setMinKBps(s.minSpeed);
+    m_fileNameConversion.store(s.fileNameConversion);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -110,6 +118,9 @@ Settings Engine::currentSettings(Settings s) const
     s.passive = defaults.passive;
     s.useDownloadPath = m_scheduler->useDownloadPath();
     s.longLocalPaths = m_scheduler->longLocalPaths();
+    s.maxSpeed = m_speedLimits->maxKBps();
+    s.minSpeed = m_speedLimits->minKBps();
+    s.fileNameConversion = m_fileNameConversion.load();
     return s;
 }
 
@@ -130,7 +141,9 @@ void Engine::setLocalFolder(const std::string &folder)
 
 LocalPathOptions Engine::localPathOptions() const
 {
-    return m_scheduler->localPathOptions();
+    LocalPathOptions options = m_scheduler->localPathOptions();
+    options.fileNameConversion = m_fileNameConversion.load();
+    return options;
 }
 
 } // namespace bw::engine

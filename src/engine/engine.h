@@ -8,6 +8,7 @@
 // the local folder may be set from that thread while workers read it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
+#include "net/speed_limits.h"
 
 namespace bw::core {
 class QueueList;
@@ -80,11 +82,20 @@ public:
 
     std::string localFolder() const;
     void setLocalFolder(const std::string &folder);
+    // The scheduler's local path options with the engine's file-name conversion.
     LocalPathOptions localPathOptions() const;
+
+    // The limits every transfer of this engine shares.
+    net::SpeedLimits &speedLimits() { return *m_speedLimits; }
+
+    FileNameConversion fileNameConversion() const { return m_fileNameConversion.load(); }
 
 private:
     const bool m_logOpened; // opened by this engine, so closed by it
     std::unique_ptr<CertificateTrustStore> m_trustStore; // outlives the scheduler, whose jobs read it
+    // Before the scheduler, so every job is gone before the limits it uses.
+    std::unique_ptr<net::SpeedLimits> m_speedLimits;
+    std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<Scheduler> m_scheduler;
 };

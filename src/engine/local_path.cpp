@@ -53,6 +53,30 @@ std::string neutraliseDotComponents(const std::string &relative)
 
 } // namespace
 
+FileNameConversion fileNameConversionFromIndex(int index)
+{
+    switch (index) {
+    case 1:
+        return FileNameConversion::Uppercase;
+    case 2:
+        return FileNameConversion::Lowercase;
+    default:
+        return FileNameConversion::None;
+    }
+}
+
+std::string convertFileName(const std::string &name, FileNameConversion conversion)
+{
+    std::string out = name;
+    for (char &c : out) {
+        if (conversion == FileNameConversion::Uppercase && c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        else if (conversion == FileNameConversion::Lowercase && c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
 std::string buildLocalPath(
     const LocalPathOptions &options, const std::string &urlText, const std::optional<std::string> &directory)
 {
@@ -76,7 +100,8 @@ std::string buildLocalPath(
         return "/" + path + (path.empty() ? "" : "/") + fileName;
     }
 
-    std::string relative = options.longLocalPaths ? url.host + "/" + path + "/" + url.fileName : url.fileName;
+    const std::string fileName = convertFileName(url.fileName, options.fileNameConversion);
+    std::string relative = options.longLocalPaths ? url.host + "/" + path + "/" + fileName : fileName;
     for (char &c : relative) {
         // A NUL byte (a raw one can come from a queue file) would end the name early for the file
         // system: "..<NUL>" would climb out of the folder.

@@ -8,6 +8,20 @@
 
 namespace bw::engine {
 
+// The case given to the file name of a new download (stored as these numbers).
+enum class FileNameConversion : int
+{
+    None = 0,
+    Uppercase = 1,
+    Lowercase = 2,
+};
+
+// 1 and 2 are the conversions; anything else is none.
+FileNameConversion fileNameConversionFromIndex(int index);
+
+// `name` in the case the conversion asks for; only ASCII letters change, so multi-byte names stay whole.
+std::string convertFileName(const std::string &name, FileNameConversion conversion);
+
 struct LocalPathOptions
 {
     bool useDownloadPath = false;
@@ -15,6 +29,8 @@ struct LocalPathOptions
     bool longLocalPaths = false;
     // The folder the user works in (the local pane's, or the program's start folder).
     std::string localFolder;
+    // Applies to the file name only, never to the folders above it.
+    FileNameConversion fileNameConversion = FileNameConversion::None;
 };
 
 // The local path of a new queue item for `urlText`: for a local URL the file itself; otherwise the

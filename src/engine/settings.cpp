@@ -38,6 +38,10 @@ Settings loadSettings(const SettingsStore &store)
     s.monitorClipboard = readBool(store, "MonitorClipboard", defaults.monitorClipboard);
     s.verifyClipboard = readBool(store, "VerifyClipboard", defaults.verifyClipboard);
     s.extractClipboard = readBool(store, "ExtractClipboard", defaults.extractClipboard);
+    s.maxSpeed = store.readInt(kOptionsGroup, "MaxSpeed", defaults.maxSpeed);
+    s.minSpeed = store.readInt(kOptionsGroup, "MinSpeed", defaults.minSpeed);
+    s.fileNameConversion = fileNameConversionFromIndex(
+        store.readInt(kOptionsGroup, "FilenameConversion", static_cast<int>(defaults.fileNameConversion)));
     return s;
 }
 
@@ -59,6 +63,9 @@ void saveSettings(SettingsStore &store, const Settings &s)
     writeBool(store, "MonitorClipboard", s.monitorClipboard);
     writeBool(store, "VerifyClipboard", s.verifyClipboard);
     writeBool(store, "ExtractClipboard", s.extractClipboard);
+    store.writeInt(kOptionsGroup, "MaxSpeed", s.maxSpeed);
+    store.writeInt(kOptionsGroup, "MinSpeed", s.minSpeed);
+    store.writeInt(kOptionsGroup, "FilenameConversion", static_cast<int>(s.fileNameConversion));
 }
 
 } // namespace bw::engine

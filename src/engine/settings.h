@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/local_path.h"
 #include "engine/settings_store.h"
 
 namespace bw::engine {
@@ -35,12 +36,17 @@ struct Settings
     bool monitorClipboard = false; // "Options/MonitorClipboard"
     bool verifyClipboard = false; // "Options/VerifyClipboard"
     bool extractClipboard = false; // "Options/ExtractClipboard"
+    // Speed limits for all transfers together, kB/s (1 kB = 1000 bytes), 0 = off.
+    int maxSpeed = 0; // "Options/MaxSpeed": the most all running transfers move together
+    int minSpeed = 0; // "Options/MinSpeed": a transfer below it for its time-out ends and resumes later
+    // The case of the file names of new downloads.
+    FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
 
     bool operator==(const Settings &) const = default;
 };
 
 // Reads every key; an absent key takes the default above. Booleans read true for any non-zero value.
-// Nothing is range-checked.
+// Nothing is range-checked, but a file-name conversion other than 1 or 2 reads as none.
 Settings loadSettings(const SettingsStore &store);
 // Writes every key but "SystemTray", booleans as 0 or 1.
 void saveSettings(SettingsStore &store, const Settings &settings);

@@ -225,6 +225,11 @@ int TransferJob::Run()
         m_ftp->setTimeout(timeout);
         m_http->setConnectionId(id);
         m_http->setTimeout(timeout);
+        // Every transfer shares the limits; a minimum is judged over the item's time-out.
+        for (net::SocketConnection *data : {&m_ftp->dataConnection(), &m_http->socketConnection()}) {
+            data->setSpeedLimits(m_timing.speedLimits);
+            data->setMinSpeedGrace(timeout);
+        }
         setCurrentItem(id);
         stopCheck(id);
 

@@ -26,6 +26,8 @@ struct Url;
 } // namespace bw::core
 
 namespace bw::net {
+class FtpConnection;
+class SpeedLimits;
 class HttpConnection;
 struct ConnectionNotification;
 } // namespace bw::net
@@ -44,6 +46,8 @@ struct TransferJobTiming
     bool tlsInsecure = false;
     // The certificates the user trusted although they do not verify; borrowed, may be null.
     const CertificateTrustStore *trustStore = nullptr;
+    // The speed limits all jobs share; null for none. Borrowed: outlives every job.
+    net::SpeedLimits *speedLimits = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`

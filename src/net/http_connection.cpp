@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "core/diagnostic_log.h"
@@ -253,6 +254,25 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
     return true;
 }
 
+std::int64_t HttpConnection::bytesPassableUnseen()
+{
+    std::lock_guard lock{m_httpLock};
+    if (m_header.isChunked())
+        return 0;
+    const std::int64_t expected = m_header.declaredContentLength();
+    if (expected >= 0)
+        return std::max<std::int64_t>(expected - m_bodyReceived, 0);
+    return std::numeric_limits<std::int64_t>::max(); // the body runs to the close
+}
+
+void HttpConnection::passedUnseen(std::int64_t length, bool &bodyEnded)
+{
+    std::lock_guard lock{m_httpLock};
+    m_bodyReceived += length;
+    const std::int64_t expected = m_header.declaredContentLength();
+    bodyEnded = expected >= 0 && m_bodyReceived >= expected;
+}
+
 void HttpConnection::waitForReceiveJob()
 {
     IdleWatch watch{-1, m_socket.clock().nowSeconds(), false};
@@ -415,6 +435,11 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
             kLogOutcome);
     } else if (const ErrorCode stop = error(); stop.is(CatStop, DataIdleTimeout)) {
         log(formatted("%s: nothing received for %d seconds after %lld body bytes [%s]", stop.text(),
+                timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
+            kLogOutcome);
+    } else if (const ErrorCode slow = error(); slow.is(CatLocal, TransferTooSlow)) {
+        // Like a time-out: the part already written stays for the next resume.
+        log(formatted("%s: below the minimum speed for %d seconds after %lld body bytes [%s]", slow.text(),
                 timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
             kLogOutcome);
     } else if (bodyMalformed) {

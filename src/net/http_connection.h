@@ -104,6 +104,8 @@ private:
     // The receive job's view of the response, called on the socket's worker thread.
     int parseHeader(std::string &chunk, bool &headerOpen) override;
     bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) override;
+    std::int64_t bytesPassableUnseen() override;
+    void passedUnseen(std::int64_t length, bool &bodyEnded) override;
 
     void setHttpState(HttpState state);
     void log(const std::string &message, int level) const;

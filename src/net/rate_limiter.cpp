@@ -103,14 +103,19 @@ RateLimiter::Grant RateLimiter::acquire(std::uint64_t ticket, std::int64_t wante
     // the others.
     const std::int64_t share = std::max<std::int64_t>(capacity() / std::max(m_participants, 1), 1);
     const std::int64_t need = std::min(share, wanted);
+    // A turn does not wait for a whole share: a reader whose socket holds less than a share would
+    // otherwise hand most of it back and wait again, and fall far below the limit. A quarter keeps
+    // the grants large enough for few system calls.
+    const std::int64_t least = std::max<std::int64_t>(need / 4, 1);
     const auto waiting = std::find_if(
         m_waiting.begin(), m_waiting.end(), [&](const auto &entry) { return entry.second == ticket; });
     const bool myTurn = m_waiting.empty() || m_waiting.begin()->second == ticket;
-    if (m_tokens >= need && myTurn) {
+    if (m_tokens >= least && myTurn) {
         if (waiting != m_waiting.end())
             m_waiting.erase(waiting);
-        m_tokens -= need;
-        return {need, 0};
+        const std::int64_t granted = std::min(need, m_tokens);
+        m_tokens -= granted;
+        return {granted, 0};
     }
     if (waiting == m_waiting.end())
         m_waiting.emplace(m_nextArrival++, ticket);

@@ -21,7 +21,9 @@
 #include "net/error_code.h"
 #include "net/ftp_reply_reader.h"
 #include "net/host_addresses.h"
+#include "net/min_speed_watch.h"
 #include "net/rate_limiter.h"
+#include "net/speed_limits.h"
 #include "net/stop_signal.h"
 #include "net/tcp_stream.h"
 #include "platform/auto_reset_event.h"
@@ -61,6 +63,12 @@ public:
     // Sees each body block before it is written: may shrink it in place (`length`, e.g. to undo a
     // transfer encoding), set `bodyEnded` when the body is complete, or return false to fail the job.
     virtual bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) = 0;
+
+    // How many body bytes from here on may go to the file unseen (spliced), reported afterwards
+    // through passedUnseen: 0 while every byte must pass filterBody (a transfer encoding).
+    virtual std::int64_t bytesPassableUnseen() { return 0; }
+
+    virtual void passedUnseen(std::int64_t /*length*/, bool & /*bodyEnded*/) {}
 };
 
 enum class IpFamily : int
@@ -189,6 +197,12 @@ public:
     std::string filePath() const;
     // The shared limit the file jobs ask before each read or write; borrowed, null for none.
     void setRateLimiter(RateLimiter *limiter);
+    // The limits all transfers share (their rate limiter, unless one was set above, and their minimum
+    // speed, unless this connection has its own); borrowed, null for none. Kept by reset().
+    void setSpeedLimits(SpeedLimits *limits);
+    // How long a file job may stay below its minimum speed before it fails as too slow (0: at the
+    // first slow second). Kept by reset().
+    void setMinSpeedGrace(int seconds);
 
     JobKind jobKind() const { return m_jobKind.load(); }
 
@@ -213,12 +227,24 @@ private:
     bool receiveHeader(ResponseFilter &filter, std::string &leftover);
     bool receiveBody(int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed);
     bool sendFileBody(int fileFd, int maxSpeed, int minSpeed);
+
+    // The speed figures of one file job, measured on the injected clock.
+    struct SpeedCheck
+    {
+        std::int64_t startMs;
+        MinSpeedWatch minimum;
+        std::int64_t heldMs = 0; // time spent waiting for the rate limiter
+    };
+
     // Asks the rate limiter how much of `wanted` may move now, waiting (stop-aware) while it says
     // wait. 0 when the job was stopped meanwhile. Without a limiter everything may move.
-    std::int64_t throttle(RateLimiter::Ticket &ticket, std::int64_t wanted);
+    std::int64_t throttle(RateLimiter::Ticket &ticket, std::int64_t wanted, SpeedCheck &check);
     RateLimiter::Ticket joinRateLimiter();
+    // The minimum speed a job starting now must keep (its own, else the shared one) and for how long.
+    int effectiveMinSpeed() const;
+    SpeedCheck beginSpeedCheck(int minSpeed);
     // The speed rule; false when the job must end (stop, or too slow).
-    bool applySpeedRule(std::chrono::steady_clock::time_point start, int maxSpeed, int minSpeed);
+    bool applySpeedRule(SpeedCheck &check, int maxSpeed);
     void setStalled(bool stalled);
     void addBytesDone(std::int64_t bytes);
     void setResult(bool ok);
@@ -258,6 +284,8 @@ private:
     bool m_closeWhenDone = false; // guarded by m_stateLock
     ResponseFilter *m_filter = nullptr; // guarded by m_stateLock
     RateLimiter *m_rateLimiter = nullptr; // guarded by m_stateLock
+    SpeedLimits *m_speedLimits = nullptr; // guarded by m_stateLock
+    int m_minSpeedGrace = 0; // seconds; guarded by m_stateLock
 
     platform::AutoResetEvent m_workEvent;
     platform::AutoResetEvent m_idleEvent{true};

@@ -228,6 +228,18 @@ void SocketConnection::setRateLimiter(RateLimiter *limiter)
     m_rateLimiter = limiter;
 }
 
+void SocketConnection::setSpeedLimits(SpeedLimits *limits)
+{
+    std::lock_guard lock{m_stateLock};
+    m_speedLimits = limits;
+}
+
+void SocketConnection::setMinSpeedGrace(int seconds)
+{
+    std::lock_guard lock{m_stateLock};
+    m_minSpeedGrace = seconds;
+}
+
 std::string SocketConnection::filePath() const
 {
     std::lock_guard lock{m_stateLock};
@@ -276,13 +288,16 @@ bool SocketConnection::pauseUnlessStopped(int timeoutMs)
     return false;
 }
 
-std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_t wanted)
+std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_t wanted, SpeedCheck &check)
 {
     for (;;) {
         const RateLimiter::Grant grant = ticket.acquire(wanted);
         if (grant.bytes > 0)
             return grant.bytes;
-        if (!pauseUnlessStopped(grant.waitMs))
+        const std::int64_t before = clock().monotonicMilliseconds();
+        const bool going = pauseUnlessStopped(grant.waitMs);
+        check.heldMs += clock().monotonicMilliseconds() - before;
+        if (!going)
             return 0;
     }
 }
@@ -290,7 +305,24 @@ std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_
 RateLimiter::Ticket SocketConnection::joinRateLimiter()
 {
     std::lock_guard lock{m_stateLock};
-    return RateLimiter::Ticket(m_rateLimiter);
+    if (m_rateLimiter)
+        return RateLimiter::Ticket(m_rateLimiter);
+    return RateLimiter::Ticket(m_speedLimits ? &m_speedLimits->rateLimiter() : nullptr);
+}
+
+int SocketConnection::effectiveMinSpeed() const
+{
+    std::lock_guard lock{m_stateLock};
+    if (m_minSpeed > 0)
+        return m_minSpeed;
+    return m_speedLimits ? m_speedLimits->minKBps() : 0;
+}
+
+SocketConnection::SpeedCheck SocketConnection::beginSpeedCheck(int minSpeed)
+{
+    const std::int64_t now = clock().monotonicMilliseconds();
+    std::lock_guard lock{m_stateLock};
+    return {now, MinSpeedWatch(minSpeed, m_minSpeedGrace, now, m_bytesDone)};
 }
 
 void SocketConnection::setStalled(bool stalled)
@@ -323,7 +355,7 @@ void SocketConnection::closeKeepingError()
         setError(kept);
 }
 
-bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point start, int maxSpeed, int minSpeed)
+bool SocketConnection::applySpeedRule(SpeedCheck &check, int maxSpeed)
 {
     if (jobStopped())
         return false;
@@ -336,10 +368,9 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
         offset = m_resumeOffset;
         speed = m_currentSpeed;
     }
+    // The average since the job began, in whole seconds.
     auto measure = [&] {
-        auto elapsed =
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
-                .count();
+        const std::int64_t elapsed = (clock().monotonicMilliseconds() - check.startMs) / 1000;
         return elapsed < 1 ? -1 : static_cast<int>((done - offset) / elapsed / 1000);
     };
     if (int measured = measure(); measured >= 0) {
@@ -357,7 +388,9 @@ bool SocketConnection::applySpeedRule(std::chrono::steady_clock::time_point star
         if (jobStopped())
             return false;
     }
-    if (minSpeed > 0 && speed > 0 && speed < minSpeed) {
+    // The minimum judges the recent speed: a transfer that stays below it for its grace period ends,
+    // and one that only slowed down for a moment goes on.
+    if (check.minimum.observe(clock().monotonicMilliseconds(), done, check.heldMs).tooSlow) {
         setLocalError(TransferTooSlow);
         return false;
     }

@@ -76,15 +76,14 @@ void SocketConnection::runSendText()
 
 void SocketConnection::runSendFile()
 {
+    const int minSpeed = effectiveMinSpeed();
     int maxSpeed;
-    int minSpeed;
     std::string path;
     bool closeWhenDone;
     std::int64_t offset;
     {
         std::lock_guard lock{m_stateLock};
         maxSpeed = m_maxSpeed;
-        minSpeed = m_minSpeed;
         path = m_filePath;
         closeWhenDone = m_closeWhenDone;
         offset = m_resumeOffset;
@@ -154,7 +153,7 @@ void SocketConnection::runSendFile()
 bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
 {
     const FileJobShape shape = shapeFor(maxSpeed);
-    const auto start = std::chrono::steady_clock::now();
+    SpeedCheck check = beginSpeedCheck(minSpeed);
     setStalled(false);
     // sendfile needs a plain descriptor; an encrypting stream without kernel TLS takes read and write.
     bool useSendfile = stream().zeroCopyFd() >= 0;
@@ -175,7 +174,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
             buffer = std::make_unique<char[]>(static_cast<std::size_t>(kBlockBytes));
         IoResult io;
         if (useSendfile) {
-            const std::int64_t allowed = throttle(ticket, shape.blockBytes);
+            const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
             if (allowed == 0)
                 return false;
             const ssize_t n =
@@ -214,7 +213,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 pending = got;
                 pendingAt = 0;
             }
-            const std::int64_t allowed = throttle(ticket, pending);
+            const std::int64_t allowed = throttle(ticket, pending, check);
             if (allowed == 0)
                 return false;
             io = stream().write(buffer.get() + pendingAt, allowed);
@@ -230,7 +229,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 stalled = false;
             }
             addBytesDone(io.bytes);
-            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(start, maxSpeed, minSpeed))
+            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(check, maxSpeed))
                 return false;
             continue;
         }

@@ -321,6 +321,7 @@ void CMainFrame::createLayout()
     m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
     m_queueView->setHidePassword(m_settings.hidePassword);
     m_queueView->setTrustStore(m_context.engine.trustStore());
+    m_queueView->setFileNameConversion(m_settings.fileNameConversion);
     m_localPane = new browse::CLocalView(m_subFrame);
     m_localPane->setDirectory(m_context.engine.localFolder());
     // Downloads without a download folder follow the folder the user browses locally.
@@ -520,7 +521,7 @@ void CMainFrame::addUrlCommand()
     const std::optional<QString> text =
         m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
     if (text)
-        m_queueView->addUrls(widgets::urlPieces(*text), true);
+        m_queueView->addUrlsInBatches(widgets::urlPieces(*text));
 }
 
 void CMainFrame::goCommand()
@@ -540,6 +541,7 @@ void CMainFrame::optionsCommand()
     m_settings = settings;
     m_logFrame->setTimestamp(settings.timeStamp);
     m_queueView->setHidePassword(settings.hidePassword);
+    m_queueView->setFileNameConversion(settings.fileNameConversion);
     applyClipboardOptions();
 }
 

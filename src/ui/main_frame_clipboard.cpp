@@ -21,7 +21,7 @@ void CMainFrame::createClipboardWatcher()
         return false;
     };
     auto addUrls = [this](const QStringList &urls) {
-        m_queueView->addUrls(urls, true);
+        m_queueView->addUrlsInBatches(urls);
     };
     m_clipboard = new ClipboardWatcher(isQueued, addUrls, this);
     applyClipboardOptions();

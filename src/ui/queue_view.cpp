@@ -2,6 +2,7 @@
 #include "ui/queue_view.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QAction>
 #include <QClipboard>
@@ -15,6 +16,7 @@
 #include <QMouseEvent>
 #include <QSet>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -185,6 +187,13 @@ CFtpTreeView::CFtpTreeView(
 }
 
 CFtpTreeView::~CFtpTreeView() = default;
+
+engine::LocalPathOptions CFtpTreeView::localPathOptions() const
+{
+    engine::LocalPathOptions options = m_scheduler.localPathOptions();
+    options.fileNameConversion = m_fileNameConversion;
+    return options;
+}
 
 QList<QAction *> CFtpTreeView::contextActions() const
 {
@@ -359,24 +368,70 @@ std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 
 QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAtOnce)
 {
+    // A few URLs are saved one by one; a save per URL of a large paste would write the growing queue
+    // again for every line, so many are saved once, at the end.
+    const bool saveEach = saveAtOnce && pieces.size() <= kSaveEachLimit;
     QList<std::int32_t> added;
     QStringList refused;
     for (const QString &piece : pieces) {
-        if (const std::int32_t id = addOneUrl(piece, saveAtOnce))
+        if (const std::int32_t id = addOneUrl(piece, saveEach))
             added << id;
         else
             refused << (piece.trimmed().isEmpty() ? tr("(empty)") : piece);
     }
+    if (saveAtOnce && !saveEach && !added.isEmpty())
+        saveDocument();
+    showRefusedUrls(refused);
+    return added;
+}
+
+void CFtpTreeView::showRefusedUrls(const QStringList &refused)
+{
     if (!refused.isEmpty()) {
         m_prompts.showError(this, tr("URL parsing error") + u'\n' + refused.join(u'\n'), tr("Error"));
     }
-    return added;
+}
+
+void CFtpTreeView::addUrlsInBatches(const QStringList &pieces)
+{
+    if (!isAddingUrls() && pieces.size() <= kUrlBatch) {
+        addUrls(pieces, true);
+        return;
+    }
+    // A paste while batches are waiting joins them, so the order stays the order of arrival.
+    const bool running = isAddingUrls();
+    m_pendingUrls.append(pieces);
+    if (!running)
+        addPendingBatch();
+}
+
+void CFtpTreeView::addPendingBatch()
+{
+    const qsizetype end = std::min(m_pendingAt + kUrlBatch, m_pendingUrls.size());
+    for (; m_pendingAt < end; ++m_pendingAt) {
+        const QString &piece = m_pendingUrls[m_pendingAt];
+        if (addOneUrl(piece, false) != 0)
+            m_pendingAdded = true;
+        else
+            m_pendingRefused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
+    }
+    // Saved after every batch: what is in the queue is on disk before the window waits again.
+    if (std::exchange(m_pendingAdded, false))
+        saveDocument();
+    if (isAddingUrls()) {
+        QTimer::singleShot(0, this, &CFtpTreeView::addPendingBatch);
+        return;
+    }
+    const QStringList refused = std::exchange(m_pendingRefused, {});
+    m_pendingUrls.clear();
+    m_pendingAt = 0;
+    showRefusedUrls(refused);
 }
 
 void CFtpTreeView::pasteUrls()
 {
     if (const QMimeData *offered = QGuiApplication::clipboard()->mimeData())
-        addUrls(widgets::urlsFromMimeData(*offered), true);
+        addUrlsInBatches(widgets::urlsFromMimeData(*offered));
 }
 
 std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
@@ -413,10 +468,10 @@ std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
         while (target.endsWith(u'/'))
             target.chop(1);
         // The upload reads the dropped file itself, wherever the download folder is.
-        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
+        localPath = engine::buildLocalPath(localPathOptions(), urlText);
         urlText = target.toStdString();
     } else {
-        localPath = engine::buildLocalPath(m_scheduler.localPathOptions(), urlText);
+        localPath = engine::buildLocalPath(localPathOptions(), urlText);
     }
 
     const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
@@ -430,7 +485,7 @@ std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
 
 void CFtpTreeView::dropText(const QString &text)
 {
-    addUrls(widgets::urlPieces(text), true);
+    addUrlsInBatches(widgets::urlPieces(text));
 }
 
 void CFtpTreeView::removeRows(std::int32_t itemId)
@@ -513,7 +568,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.
-    return engine::buildLocalPath(m_scheduler.localPathOptions(), url);
+    return engine::buildLocalPath(localPathOptions(), url);
 }
 
 void CFtpTreeView::editRetryDelay()
@@ -675,7 +730,7 @@ void CFtpTreeView::dropEvent(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     // Web browsers offer links as "text/uri-list" or "text/x-moz-url"; other programs as lines of text.
-    addUrls(widgets::urlsFromMimeData(*event->mimeData()), true);
+    addUrlsInBatches(widgets::urlsFromMimeData(*event->mimeData()));
 }
 
 } // namespace bw::ui

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "core/queue_item.h"
+#include "engine/local_path.h"
 #include "ui/queue_row.h"
 #include "widgets/text_entry_dialog.h"
 
@@ -79,6 +80,9 @@ public:
     // With "Hide passwords" on, Edit URL shows the password masked.
     void setHidePassword(bool hide) { m_hidePassword = hide; }
 
+    // The case given to the file names of downloads added from now on.
+    void setFileNameConversion(engine::FileNameConversion conversion) { m_fileNameConversion = conversion; }
+
     void fullRefresh();
 
     // Parses an optional "{N}" template prefix, adds the URL and refreshes its row; saves the queue
@@ -86,9 +90,19 @@ public:
     std::int32_t addUrl(const QString &text, bool saveAtOnce);
     // Adds every piece of dropped text; pieces are separated by the character of code 8.
     void dropText(const QString &text);
-    // Adds each piece in order, saving after each when `saveAtOnce`; one message lists the pieces that
-    // are not URLs. Returns the ids of the added items.
+    // Adds each piece in order; when `saveAtOnce`, saves after each of up to kSaveEachLimit pieces, or
+    // once at the end for more. One message lists the pieces that are not URLs. Returns the added ids.
     QList<std::int32_t> addUrls(const QStringList &pieces, bool saveAtOnce);
+    // The same for pasted and dropped text, which may hold very many URLs: up to kUrlBatch at once,
+    // more in batches of kUrlBatch between events, so the window stays responsive; the queue is saved
+    // after each batch and the refused pieces are shown when the last batch is in.
+    void addUrlsInBatches(const QStringList &pieces);
+
+    // True while batches are waiting.
+    bool isAddingUrls() const { return m_pendingAt < m_pendingUrls.size(); }
+
+    static constexpr int kUrlBatch = 2000;
+    static constexpr int kSaveEachLimit = 16;
     // Ctrl+V in the queue: the URLs on the clipboard.
     void pasteUrls();
 
@@ -143,6 +157,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addPendingBatch();
+    void showRefusedUrls(const QStringList &refused);
+    // Where new downloads land, with this view's file-name conversion.
+    engine::LocalPathOptions localPathOptions() const;
     void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);
     int insertRow(TiledListCtrl *list, const core::QueueItem *item);
     QList<std::int32_t> selectedItemIds() const;
@@ -165,6 +183,12 @@ private:
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;
     bool m_hidePassword = true;
+    // URLs of a large paste or drop still to add, from m_pendingAt on, and what was refused so far.
+    QStringList m_pendingUrls;
+    qsizetype m_pendingAt = 0;
+    QStringList m_pendingRefused;
+    bool m_pendingAdded = false;
+    engine::FileNameConversion m_fileNameConversion = engine::FileNameConversion::None;
     QAction *m_editUrlAction;
     QAction *m_editRetryDelayAction;
     QAction *m_editRetryLimitAction;

@@ -60,8 +60,13 @@ void OptionsSheet::fill(const engine::Settings &settings)
     toggles.extractClipboard = settings.extractClipboard;
     m_toggles->setValues(toggles);
 
-    if (m_transfer)
-        m_transfer->setValues(TransferValues{});
+    if (m_transfer) {
+        TransferValues transfer;
+        transfer.maxSpeed = settings.maxSpeed;
+        transfer.minSpeed = settings.minSpeed;
+        transfer.conversion = static_cast<int>(settings.fileNameConversion);
+        m_transfer->setValues(transfer);
+    }
 }
 
 void OptionsSheet::applyTo(engine::Settings &settings) const
@@ -84,6 +89,13 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
     settings.monitorClipboard = toggles.monitorClipboard;
     settings.verifyClipboard = toggles.verifyClipboard;
     settings.extractClipboard = toggles.extractClipboard;
+
+    if (m_transfer) {
+        const TransferValues transfer = m_transfer->values();
+        settings.maxSpeed = transfer.maxSpeed;
+        settings.minSpeed = transfer.minSpeed;
+        settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
+    }
 }
 
 void OptionsSheet::fillControls()

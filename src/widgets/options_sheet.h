@@ -37,8 +37,7 @@ public:
 
     QTabWidget *tabs() const { return m_tabs; }
 
-    // The General and Toggles fields from the settings; the clipboard boxes and the Transfer page
-    // start from their initial values.
+    // Every page's fields from the settings.
     void fill(const engine::Settings &settings);
     // The pages' fields written into the settings (download path and "SystemTray" untouched).
     void applyTo(engine::Settings &settings) const;

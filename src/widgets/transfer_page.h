@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The "Transfer" options page: speed limits and file-name conversion. Its values are shown and kept
-// while the sheet is open but drive nothing. GUI thread only.
+// The "Transfer" options page: the speed limits all transfers share and the case of downloaded file
+// names. GUI thread only.
 #pragma once
 
 #include <QWidget>

@@ -110,6 +110,8 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("--quiet"), std::string::npos);
     EXPECT_NE(help.out.find("--insecure"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
+    EXPECT_NE(help.out.find("--max-speed KBPS"), std::string::npos);
+    EXPECT_NE(help.out.find("--min-speed KBPS"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
     const CliRun version = run({"--version"});
@@ -121,7 +123,8 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_EQ(version.err, "");
 
     for (const std::vector<std::string> &args : {std::vector<std::string>{"--frobnicate"},
-             std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"}}) {
+             std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"},
+             std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"}}) {
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();
@@ -169,6 +172,21 @@ TEST_F(CliTest, DownloadsEverythingAndExitsZero)
     }
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
     EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliTest, TheSettingsConvertTheCaseOfDownloadedFileNamesOnly)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const std::string base = "http://" + http.host + ":" + std::to_string(http.port);
+    fs::create_directories(dir / "home/.config/Tolvenby");
+    bw::test::writeFile(
+        dir / "home/.config/Tolvenby/Bellwick.conf", "[Options]\nFilenameConversion=1\nMaxSpeed=0\n");
+    const CliRun result =
+        run({"--dir", "Out", "--retry-time", "-1", "--max-speed", "100000", base + "/files/a.bin"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(readFile(dir / "work/Out/A.BIN"), readFile(fs::path(http.root) / "files/a.bin"));
+    EXPECT_FALSE(fs::exists(dir / "work/Out/a.bin"));
 }
 
 TEST_F(CliTest, QuietPrintsNothingOnSuccessAndStillReportsFailures)

@@ -143,6 +143,9 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     s.timeStamp = true;
     s.useDownloadPath = true;
     s.longLocalPaths = true;
+    s.maxSpeed = 700;
+    s.minSpeed = 3;
+    s.fileNameConversion = engine::FileNameConversion::Uppercase;
     engine::saveSettings(store, s);
 
     const engine::Settings loaded = engine->loadSettings(store);
@@ -157,6 +160,10 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     EXPECT_EQ(engine->localPathOptions().downloadPath, "/dl");
     EXPECT_TRUE(engine->localPathOptions().useDownloadPath);
     EXPECT_TRUE(engine->localPathOptions().longLocalPaths);
+    EXPECT_EQ(engine->localPathOptions().fileNameConversion, engine::FileNameConversion::Uppercase);
+    EXPECT_EQ(engine->speedLimits().maxKBps(), 700);
+    EXPECT_EQ(engine->speedLimits().rateLimiter().limit(), 700000); // bytes per second
+    EXPECT_EQ(engine->speedLimits().minKBps(), 3);
     // The window's own values are not the engine's: they come back as the window gives them.
     EXPECT_EQ(engine->currentSettings(loaded), s);
     EXPECT_TRUE(engine->currentSettings().showSiteStart);
@@ -164,7 +171,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     engine::MemorySettingsStore saved;
     engine->saveSettings(saved, loaded);
     EXPECT_EQ(engine::loadSettings(saved), s);
-    EXPECT_EQ(saved.size(), 16u);
+    EXPECT_EQ(saved.size(), 19u);
 
     // Absent keys give the defaults, the site list on start among them.
     engine::Engine fresh;

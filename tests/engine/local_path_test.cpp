@@ -53,6 +53,32 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
     }
 }
 
+TEST(LocalPathTest, FileNameConversionChangesOnlyTheFileName)
+{
+    LocalPathOptions upper{false, "", false, ""};
+    upper.fileNameConversion = FileNameConversion::Uppercase;
+    LocalPathOptions lower = upper;
+    lower.fileNameConversion = FileNameConversion::Lowercase;
+    LocalPathOptions lowerLong{true, "/Dl", true, ""};
+    lowerLong.fileNameConversion = FileNameConversion::Lowercase;
+    LocalPathOptions none = upper;
+    none.fileNameConversion = FileNameConversion::None;
+    const LocalPathCase cases[] = {
+        {"none keeps the name", none, "ftp://h/a/MiXed.Txt", "/Home/U", "/Home/U/MiXed.Txt"},
+        {"uppercase", upper, "ftp://h/a/MiXed.Txt", "/Home/U", "/Home/U/MIXED.TXT"},
+        {"lowercase", lower, "http://h/a/MiXed.Txt", "/Home/U", "/Home/U/mixed.txt"},
+        {"the chosen folder keeps its case", lower, "ftp://h/f.ZIP", "/Mnt/Data", "/Mnt/Data/f.zip"},
+        {"long paths keep host and remote folders", lowerLong, "ftp://Host/Pub/Sub/READ.ME", std::nullopt,
+            "/Dl/Host/Pub/Sub/read.me"},
+        {"only ASCII letters change", upper, "ftp://h/\xc3\xa9t\xc3\xa9-1.txt", "/d",
+            "/d/\xc3\xa9T\xc3\xa9-1.TXT"},
+        {"replaced characters stay replaced", upper, "ftp://h/a b.txt", "/d", "/d/A_B.TXT"},
+        {"a local URL names the file itself", upper, "file:///home/u/x.txt", "/d", "/home/u/x.txt"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;
+}
+
 TEST(LocalPathTest, WithoutDirectoryTheLocalFolderIsTheBaseNotTheWorkingDirectory)
 {
     LocalPathOptions options;

@@ -25,6 +25,9 @@ TEST(SettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_FALSE(s.timeStamp);
     EXPECT_FALSE(s.useDownloadPath);
     EXPECT_FALSE(s.longLocalPaths);
+    EXPECT_EQ(s.maxSpeed, 0);
+    EXPECT_EQ(s.minSpeed, 0);
+    EXPECT_EQ(s.fileNameConversion, FileNameConversion::None);
 }
 
 TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
@@ -47,9 +50,15 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.longLocalPaths = true;
     s.monitorClipboard = true;
     s.extractClipboard = true;
+    s.maxSpeed = 5000;
+    s.minSpeed = 12;
+    s.fileNameConversion = FileNameConversion::Lowercase;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 16u);
+    EXPECT_EQ(store.size(), 19u);
+    EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
+    EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);
+    EXPECT_EQ(store.readInt("Options", "FilenameConversion", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MonitorClipboard", 9), 1);
     EXPECT_EQ(store.readInt("Options", "VerifyClipboard", 9), 0);
     EXPECT_EQ(store.readInt("Options", "ExtractClipboard", 9), 1);
@@ -75,6 +84,22 @@ TEST(SettingsTest, AnyNonZeroIntegerReadsAsTrue)
     EXPECT_TRUE(s.passive);
     EXPECT_TRUE(s.longLocalPaths);
     EXPECT_FALSE(s.hidePassword);
+}
+
+TEST(SettingsTest, AnUnknownFileNameConversionReadsAsNone)
+{
+    const std::pair<int, FileNameConversion> cases[] = {
+        {-1, FileNameConversion::None},
+        {0, FileNameConversion::None},
+        {1, FileNameConversion::Uppercase},
+        {2, FileNameConversion::Lowercase},
+        {3, FileNameConversion::None},
+    };
+    for (const auto &[stored, expected] : cases) {
+        MemorySettingsStore store;
+        store.writeInt("Options", "FilenameConversion", stored);
+        EXPECT_EQ(loadSettings(store).fileNameConversion, expected) << stored;
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The HTTP client against a scripted server that answers with exact bytes: split headers, odd header
 // spellings, short bodies, overlong headers, and the status mapping.
+#include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
@@ -375,6 +376,58 @@ TEST_F(HttpScriptedTest, EmptyBodyAndBytesPastTheLengthOnAKeptAliveConnection)
     ASSERT_TRUE(ended);
     EXPECT_TRUE(second.get());
     EXPECT_EQ(test::readFile(m_dir / "three.bin"), "abc");
+}
+
+// A body that comes after the header is moved from the socket to the file by the kernel: it must end
+// at the declared length on a kept-alive connection, append on a resume, and run to an orderly close.
+TEST_F(HttpScriptedTest, ABodyAfterTheHeaderEndsAndAppendsAsAnyOther)
+{
+    const std::string big(3 * 1024 * 1024 + 17, 'b'); // more than one block
+
+    struct Case
+    {
+        const char *name;
+        std::string before; // the local file before the download ("" for none)
+        std::string header;
+        std::string body; // sent once the header was taken in
+        bool keptAlive; // the server holds the connection after the body
+        std::string expected;
+    };
+
+    const Case cases[] = {
+        {"declared length on a kept-alive connection", "",
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n",
+            big + "HTTP/1.1 200 OK\r\n", true, big},
+        {"a resumed part is appended", "abc",
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 3-8/9\r\nContent-Length: 6\r\n\r\n",
+            "defghiXYZ", true, "abcdefghi"},
+        {"a body to the close", "", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", big, false, big},
+    };
+    for (const Case &c : cases) {
+        ScriptedServer server;
+        server.add(ScriptedServer::Step::ExpectHeader).sendRaw(c.header).hold().sendRaw(c.body);
+        if (c.keptAlive)
+            server.hold();
+        else
+            server.drop();
+        server.start();
+        const auto path = m_dir / "after.bin";
+        std::filesystem::remove(path);
+        if (!c.before.empty())
+            test::writeFile(path, c.before);
+        ASSERT_TRUE(connectTo(server)) << c.name;
+        auto download = startDownload("after.bin");
+        // The file is opened (and a resume's offset counted) once the header was read.
+        ASSERT_TRUE(test::waitUntil([&] {
+            return std::filesystem::exists(path) && m_http.bytesDone() == std::int64_t(c.before.size());
+        })) << c.name;
+        server.release();
+        const bool ended = download.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        server.release();
+        ASSERT_TRUE(ended) << c.name;
+        EXPECT_TRUE(download.get()) << c.name;
+        EXPECT_EQ(test::readFile(path), c.expected) << c.name;
+    }
 }
 
 TEST_F(HttpScriptedTest, OverlongHeaderEndsTheConnectionAndLeavesTheFileAlone)

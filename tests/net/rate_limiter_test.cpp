@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The shared token bucket on a manual clock: the rate over time, the fair split, and no limit at all.
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "net/rate_limiter.h"
@@ -99,6 +102,116 @@ TEST(RateLimiter, RefundedBytesAreUsableAgainAndLeavingTicketsGrowTheShare)
     EXPECT_EQ(first.acquire(5000).bytes, 1000); // alone: the whole bucket
     limiter.setLimit(0);
     EXPECT_EQ(first.acquire(5000).bytes, 5000);
+}
+
+// Transfers whose network delivers `capacity` bytes per step into a socket buffer of 256 KiB, asking
+// the limiter for a share before each read and handing back what the read did not use, as the file
+// jobs do. Returns the bytes each moved per step.
+std::vector<std::vector<std::int64_t>> runTransfers(RateLimiter &limiter, platform::ManualClock &clock,
+    const std::vector<std::int64_t> &capacity, int stepMs, int steps)
+{
+    std::vector<RateLimiter::Ticket> tickets;
+    for (std::size_t h = 0; h < capacity.size(); ++h)
+        tickets.push_back(limiter.join());
+    std::vector<std::vector<std::int64_t>> moved(capacity.size(), std::vector<std::int64_t>(steps, 0));
+    std::vector<std::int64_t> buffered(capacity.size(), 0);
+    std::uint64_t seed = 42;
+    for (int step = 0; step < steps; ++step) {
+        // The transfers ask in a different order at every step, as threads would.
+        std::vector<std::size_t> order(capacity.size());
+        for (std::size_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        for (std::size_t k = order.size(); k > 1; --k) {
+            seed = seed * 6364136223846793005u + 1442695040888963407u;
+            std::swap(order[k - 1], order[(seed >> 33) % k]);
+        }
+        for (const std::size_t h : order) {
+            buffered[h] = std::min<std::int64_t>(buffered[h] + capacity[h], 256 * 1024);
+            std::int64_t &room = buffered[h];
+            while (room > 0) {
+                const RateLimiter::Grant grant = tickets[h].acquire(512 * 1024);
+                if (grant.bytes == 0)
+                    break;
+                const std::int64_t used = std::min(grant.bytes, room);
+                tickets[h].refund(grant.bytes - used);
+                moved[h][step] += used;
+                room -= used;
+            }
+        }
+        clock.advanceMilliseconds(stepMs);
+    }
+    return moved;
+}
+
+TEST(RateLimiter, StaysWithinFivePercentOverAnyFiveSecondsAndSharesFairly)
+{
+    constexpr std::int64_t kLimit = 5'000'000; // 5,000 kB/s
+    constexpr std::int64_t kGreedy = 1 << 30;
+
+    struct Case
+    {
+        const char *name;
+        std::vector<std::int64_t> capacityPerStep; // bytes per 10 ms step
+        std::vector<double> expectedShare; // of the limit, per transfer
+    };
+
+    const std::vector<Case> cases = {
+        {"one transfer", {kGreedy}, {1.0}},
+        {"two transfers split evenly", {kGreedy, kGreedy}, {0.5, 0.5}},
+        {"five transfers split evenly", {kGreedy, kGreedy, kGreedy, kGreedy, kGreedy},
+            {0.2, 0.2, 0.2, 0.2, 0.2}},
+        // A transfer that cannot use its share keeps what it can use; the others take the rest.
+        {"a slow transfer keeps its speed", {kGreedy, kGreedy, 5000}, {0.45, 0.45, 0.1}},
+    };
+    constexpr int kStepMs = 10;
+    constexpr int kSteps = 2000; // 20 s
+    constexpr int kWindowSteps = 5000 / kStepMs;
+    for (const Case &c : cases) {
+        platform::ManualClock clock;
+        RateLimiter limiter(clock);
+        limiter.setLimit(kLimit);
+        const auto moved = runTransfers(limiter, clock, c.capacityPerStep, kStepMs, kSteps);
+        std::vector<std::int64_t> total(kSteps, 0);
+        for (const auto &perStep : moved)
+            for (int step = 0; step < kSteps; ++step)
+                total[step] += perStep[step];
+        // Every 5 s window, wherever it starts.
+        std::int64_t window = 0;
+        for (int step = 0; step < kSteps; ++step) {
+            window += total[step];
+            if (step >= kWindowSteps)
+                window -= total[step - kWindowSteps];
+            if (step + 1 >= kWindowSteps) {
+                ASSERT_LE(window, kLimit * 5 * 105 / 100) << c.name << " window ending at step " << step;
+                ASSERT_GE(window, kLimit * 5 * 95 / 100) << c.name << " window ending at step " << step;
+            }
+        }
+        for (std::size_t h = 0; h < moved.size(); ++h) {
+            std::int64_t bytes = 0;
+            for (std::int64_t b : moved[h])
+                bytes += b;
+            const double share = static_cast<double>(bytes) / (kLimit * 20.0);
+            EXPECT_NEAR(share, c.expectedShare[h], 0.02) << c.name << " transfer " << h;
+        }
+    }
+}
+
+TEST(RateLimiter, AChangedLimitTakesEffectAtOnce)
+{
+    platform::ManualClock clock;
+    RateLimiter limiter(clock);
+    limiter.setLimit(1'000'000);
+    auto moved = runTransfers(limiter, clock, {1 << 30}, 10, 500);
+    limiter.setLimit(200'000);
+    auto slower = runTransfers(limiter, clock, {1 << 30}, 10, 500);
+    std::int64_t first = 0;
+    std::int64_t second = 0;
+    for (int step = 100; step < 500; ++step) { // the last 4 s of each 5 s run
+        first += moved[0][step];
+        second += slower[0][step];
+    }
+    EXPECT_NEAR(static_cast<double>(first), 4'000'000.0, 40'000.0);
+    EXPECT_NEAR(static_cast<double>(second), 800'000.0, 8'000.0);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "net/rate_limiter.h"
 #include "net/socket_connection.h"
+#include "net/speed_limits.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -305,6 +306,63 @@ TEST(SocketConnection, RateLimiterMetersTheReceiveJob)
     EXPECT_EQ(connection->result(), 0);
     EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'r'));
     EXPECT_EQ(limiter.participants(), 0);
+}
+
+TEST(SocketConnection, SharedMinimumEndsAReceiveOnlyAfterTheGrace)
+{
+    TempDir dir;
+    platform::ManualClock clock;
+    SpeedLimits limits(clock);
+    limits.setMinKBps(1000);
+    ScriptedServer server;
+    server.sendRaw(std::string(5000, 'm')).hold();
+    server.start();
+    auto connection = std::make_unique<SocketConnection>();
+    connection->setClock(&clock);
+    connection->setSpeedLimits(&limits);
+    connection->setMinSpeedGrace(5);
+    connection->reset(); // the limits and the grace outlive a reset, as every connect makes one
+    ASSERT_TRUE(connection->createAndBind(0));
+    ASSERT_TRUE(connection->connect("127.0.0.1", server.port()));
+    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 5000; }));
+    // Slow for 4.9 s: measured (1 kB/s on average), but not ended.
+    clock.advanceMilliseconds(4900);
+    ASSERT_TRUE(bw::test::waitUntil([&] { return connection->currentSpeed() == 1; }));
+    EXPECT_FALSE(connection->waitIdle(200));
+    // Past the grace: the next whole second below the minimum ends it as too slow.
+    clock.advanceMilliseconds(1100);
+    ASSERT_TRUE(connection->waitIdle(10000));
+    EXPECT_EQ(connection->result(), -1);
+    EXPECT_TRUE(connection->error().is(CatLocal, TransferTooSlow));
+    EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'm'));
+    server.release();
+}
+
+TEST(SocketConnection, SharedLimitMetersTheSendJob)
+{
+    TempDir dir;
+    const std::string content(30000, 'u');
+    bw::test::writeFile(dir / "source", content);
+    platform::ManualClock clock;
+    SpeedLimits limits(clock);
+    limits.setMaxKBps(100); // a full bucket holds 10,000 bytes
+    Pair pair;
+    pair.client.setSpeedLimits(&limits);
+    ASSERT_TRUE(pair.client.beginSendFile((dir / "source").string(), true, 0, true));
+    ASSERT_TRUE(pair.accepted.beginReceiveFile((dir / "target").string(), true, true));
+    // One bucket passes at once; the rest only as the clock moves.
+    ASSERT_TRUE(bw::test::waitUntil([&] { return pair.client.bytesDone() == 10000; }));
+    EXPECT_FALSE(pair.client.waitIdle(100));
+    EXPECT_EQ(pair.client.bytesDone(), 10000);
+    EXPECT_TRUE(bw::test::waitUntil([&] {
+        clock.advanceMilliseconds(50);
+        return pair.client.waitIdle(10);
+    }));
+    EXPECT_EQ(pair.client.result(), 0);
+    ASSERT_TRUE(pair.accepted.waitIdle(10000));
+    EXPECT_EQ(bw::test::readFile(dir / "target"), content);
+    EXPECT_EQ(limits.rateLimiter().participants(), 0);
 }
 
 TEST(SocketConnection, SendTextReportsAFailedSend)

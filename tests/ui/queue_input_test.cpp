@@ -50,6 +50,23 @@ struct InputBundle
 
 using Urls = std::vector<std::string>;
 
+// Counts the saves the view asks for.
+class CountingDocument : public QueueDocument
+{
+public:
+    bool openDocument(const QString &) override { return true; }
+
+    bool save() override
+    {
+        ++saves;
+        return true;
+    }
+
+    QString filePath() const override { return {}; }
+
+    int saves = 0;
+};
+
 } // namespace
 
 class QueueInputTest : public QObject
@@ -87,6 +104,60 @@ private slots:
         QVERIFY(b.errors.first().startsWith(QStringLiteral("URL parsing error")));
         QVERIFY(b.errors.first().contains(QStringLiteral("not a url")));
         QVERIFY(b.errors.first().contains(QStringLiteral("also bad")));
+    }
+
+    void manyUrlsAreSavedOnceAndNamedByTheConversion()
+    {
+        test::EngineBundle engine;
+        CountingDocument document;
+        CFtpTreeView view(engine.queue, engine.scheduler, document);
+        QStringList lines;
+        for (int i = 0; i < 500; ++i)
+            lines << QStringLiteral("ftp://h.example/dir/File%1.Zip").arg(i);
+        QCOMPARE(view.addUrls(lines, true).size(), 500);
+        QCOMPARE(document.saves, 1);
+        QCOMPARE(view.addUrls({QStringLiteral("ftp://h.example/x")}, false).size(), 1);
+        QCOMPARE(document.saves, 1);
+
+        view.setFileNameConversion(engine::FileNameConversion::Lowercase);
+        const std::int32_t id = view.addUrl(QStringLiteral("http://h.example/Dir/Movie.MKV"), true);
+        QVERIFY(id != 0);
+        const std::string localPath = core::snapshotOrVanished(engine.queue, id).localPath;
+        QVERIFY2(localPath.ends_with("/movie.mkv"), localPath.c_str());
+        QCOMPARE(document.saves, 2);
+    }
+
+    void aLargeDropIsAddedInBatchesBetweenEvents()
+    {
+        test::EngineBundle engine;
+        CountingDocument document;
+        CFtpTreeView view(engine.queue, engine.scheduler, document);
+        QStringList errors;
+        UserPrompts prompts = UserPrompts::modalDialogs();
+        prompts.showError = [&errors](QWidget *, const QString &text, const QString &) {
+            errors << text;
+        };
+        view.setPrompts(prompts);
+        const int count = 2 * CFtpTreeView::kUrlBatch + 5;
+        QStringList lines;
+        for (int i = 0; i < count; ++i)
+            lines << (i == 3000 ? QStringLiteral("not a url") : QStringLiteral("ftp://h.example/f%1").arg(i));
+        view.dropText(lines.join(QChar(8)));
+        // The first batch is in; the window gets its events before the next.
+        QVERIFY(view.isAddingUrls());
+        QCOMPARE(engine.queue.ids().size(), std::size_t(CFtpTreeView::kUrlBatch));
+        QCOMPARE(document.saves, 1);
+        // A drop meanwhile joins the end of the line.
+        view.dropText(QStringLiteral("ftp://h.example/last"));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isAddingUrls(), 20000);
+        const std::vector<std::int32_t> ids = engine.queue.ids();
+        QCOMPARE(ids.size(), std::size_t(count)); // all but the bad piece, and the late one
+        QCOMPARE(core::snapshotOrVanished(engine.queue, ids.front()).url, std::string("ftp://h.example/f0"));
+        QCOMPARE(core::snapshotOrVanished(engine.queue, ids[3000]).url, std::string("ftp://h.example/f3001"));
+        QCOMPARE(core::snapshotOrVanished(engine.queue, ids.back()).url, std::string("ftp://h.example/last"));
+        QCOMPARE(document.saves, 3); // after each of the three batches
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(QStringLiteral("not a url")));
     }
 
     void ctrlVAddsTheClipboardUrls()

@@ -140,6 +140,40 @@ private slots:
         QVERIFY(!editOptions(sheet, settings, store));
     }
 
+    void transferPageShowsAndSavesTheSpeedLimitsAndConversion()
+    {
+        engine::MemorySettingsStore store;
+        engine::Settings settings = customSettings();
+        settings.maxSpeed = 300;
+        settings.minSpeed = 5;
+        settings.fileNameConversion = engine::FileNameConversion::Uppercase;
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            sheet.tabs()->setCurrentIndex(2);
+            QCOMPARE(sheet.transferPage()->maxSpeedEdit()->text(), QStringLiteral("300"));
+            QCOMPARE(sheet.transferPage()->minSpeedEdit()->text(), QStringLiteral("5"));
+            QCOMPARE(sheet.transferPage()->conversionGroup()->checkedId(), 1);
+            sheet.transferPage()->maxSpeedEdit()->setText(QStringLiteral("5000"));
+            sheet.transferPage()->minSpeedEdit()->setText(QStringLiteral("0"));
+            sheet.transferPage()->conversionGroup()->button(2)->setChecked(true);
+            button(sheet, QDialogButtonBox::Ok)->click();
+        });
+        QVERIFY(editOptions(sheet, settings, store));
+        QCOMPARE(settings.maxSpeed, 5000);
+        QCOMPARE(settings.minSpeed, 0);
+        QCOMPARE(settings.fileNameConversion, engine::FileNameConversion::Lowercase);
+        QCOMPARE(store.readInt("Options", "MaxSpeed", -1), 5000);
+        QCOMPARE(store.readInt("Options", "MinSpeed", -1), 0);
+        QCOMPARE(store.readInt("Options", "FilenameConversion", -1), 2);
+        // Settings without a conversion show "None" selected.
+        settings.fileNameConversion = engine::FileNameConversion::None;
+        whenShown(sheet, [&] {
+            QCOMPARE(sheet.transferPage()->conversionGroup()->checkedId(), 0);
+            button(sheet, QDialogButtonBox::Cancel)->click();
+        });
+        QVERIFY(!editOptions(sheet, settings, store));
+    }
+
     void cancelKeepsEveryValueEvenOfPagesLeft()
     {
         engine::MemorySettingsStore store;

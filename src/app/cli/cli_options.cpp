@@ -26,8 +26,9 @@ std::optional<int> toInt(const std::string &text)
 const char *usageText()
 {
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
-           "                    [--retry-time S] [--timeout S] [--passive] [--long-paths] [--tries N]\n"
-           "                    [--keep-running] [--insecure] [--verbose] [--quiet] [URL ...]\n"
+           "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
+           "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
+           "                    [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -38,6 +39,9 @@ const char *usageText()
            "  --per-site N      most transfers on one site (0: no limit)\n"
            "  --retry-time S    seconds a site rests after an item there ended\n"
            "  --timeout S       connection time-out in seconds\n"
+           "  --max-speed KBPS  most kB/s all transfers move together (0: no limit)\n"
+           "  --min-speed KBPS  end a transfer slower than KBPS kB/s for the time-out\n"
+           "                    and resume it later (0: no minimum); 1 kB = 1000 bytes\n"
            "  --passive         passive FTP data connections for the URLs given here\n"
            "  --long-paths      keep host and remote folders below DIR\n"
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
@@ -94,6 +98,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             number("--retry-time", o.retryTime);
         } else if (arg == "--timeout") {
             number("--timeout", o.timeout);
+        } else if (arg == "--max-speed") {
+            number("--max-speed", o.maxSpeed);
+        } else if (arg == "--min-speed") {
+            number("--min-speed", o.minSpeed);
         } else if (arg == "--tries") {
             number("--tries", o.tries);
         } else if (arg == "--passive") {

@@ -16,6 +16,8 @@ struct CliOptions
     std::optional<int> perSite;
     std::optional<int> retryTime;
     std::optional<int> timeout;
+    std::optional<int> maxSpeed; // kB/s for all transfers together, 0: no limit
+    std::optional<int> minSpeed; // kB/s, 0: no minimum
     bool passive = false;
     bool longPaths = false;
     std::optional<int> tries;

@@ -69,6 +69,10 @@ engine::Settings settingsForRun(const CliOptions &o)
         s.retryTime = *o.retryTime;
     if (o.timeout)
         s.timeout = *o.timeout;
+    if (o.maxSpeed)
+        s.maxSpeed = *o.maxSpeed;
+    if (o.minSpeed)
+        s.minSpeed = *o.minSpeed;
     if (o.passive)
         s.passive = true;
     if (o.longPaths)
