@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // EPSV and its PASV fallback, EPRT on IPv6, and connecting through a name with several addresses,
 // against the scripted server on 127.0.0.1 and ::1.
+#include <memory>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -206,6 +207,22 @@ private:
     bool m_bound = false;
 };
 
+// A server on ::1 whose port is held on 127.0.0.1 by a socket that refuses connections. Another
+// program may own that port on 127.0.0.1 already, so a few ports are tried.
+struct Ipv6OnlyPort
+{
+    Ipv6OnlyPort()
+    {
+        for (int attempt = 0; attempt < 50 && !(refusing && refusing->isBound()); ++attempt) {
+            server = std::make_unique<ScriptedServer>(ScriptedServer::Loopback::V6);
+            refusing = std::make_unique<RefusingIpv4Port>(server->port());
+        }
+    }
+
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<RefusingIpv4Port> refusing;
+};
+
 std::vector<std::string> ipv4ThenIpv6(const std::string &)
 {
     return {"127.0.0.1", "::1"};
@@ -213,9 +230,9 @@ std::vector<std::string> ipv4ThenIpv6(const std::string &)
 
 TEST(FtpEpsvScripted, NameWithAnUnreachableFirstAddressConnectsToTheNext)
 {
-    ScriptedServer server{ScriptedServer::Loopback::V6};
-    RefusingIpv4Port refusing{server.port()};
-    ASSERT_TRUE(refusing.isBound());
+    Ipv6OnlyPort ports;
+    ASSERT_TRUE(ports.refusing->isBound());
+    ScriptedServer &server = *ports.server;
     greetAndLogIn(server);
     server.start();
     FtpConnection ftp;
@@ -235,9 +252,9 @@ std::vector<std::string> onlyIpv4(const std::string &)
 
 TEST(FtpEpsvScripted, EveryAddressRefusedKeepsTheSocketError)
 {
-    ScriptedServer server{ScriptedServer::Loopback::V6};
-    RefusingIpv4Port refusing{server.port()};
-    ASSERT_TRUE(refusing.isBound());
+    Ipv6OnlyPort ports;
+    ASSERT_TRUE(ports.refusing->isBound());
+    ScriptedServer &server = *ports.server;
     SocketConnection socket;
     socket.setResolver(&onlyIpv4);
     EXPECT_FALSE(socket.connect("refusing.test", server.port()));
