@@ -14,6 +14,7 @@
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
+#include "platform/clock.h"
 
 namespace bw::core {
 class QueueList;
@@ -33,6 +34,8 @@ struct EngineOptions
     // Where downloads land when no download folder is used and the caller names none: the folder the
     // user browses locally, or the program's start folder.
     std::string localFolder;
+    // The queue's clock (rest times, time stamps); none: the system's.
+    const platform::Clock *clock = nullptr;
 };
 
 class Engine
