@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Wall time of bellwick-cli (its default settings) against the loopback vsftpd, side by side with
-# curl for one large file and with lftp's mirror on one connection for a tree of small files.
+# curl for one large file and with lftp's mirror for trees of small files: a download on one
+# connection and on four, and an upload on one. Each case runs BENCH_ROUNDS times, the two programs
+# alternating, and the medians are compared.
 # Usage: bench/cli_bench.sh [BELLWICK_CLI]   (needs the BW_TEST_FTP_* variables of tests/servers)
-# Environment: BENCH_FILE_MIB (default 1024), BENCH_TREE_DIRS (40), BENCH_TREE_FILES (2000).
+# Environment: BENCH_FILE_MIB (default 1024; 0 leaves the large file out), BENCH_TREE_DIRS (40),
+# BENCH_TREE_FILES (2000), BENCH_UP_FILES (500), BENCH_ROUNDS (5).
 set -euo pipefail
 cli=$(realpath "${1:-$(cd "$(dirname "$0")/.." && pwd)/build/release/src/app/bellwick-cli}")
 : "${BW_TEST_FTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
 file_mib=${BENCH_FILE_MIB:-1024}
 dirs=${BENCH_TREE_DIRS:-40}
 files=${BENCH_TREE_FILES:-2000}
+up_files=${BENCH_UP_FILES:-500}
+rounds=${BENCH_ROUNDS:-5}
 host=127.0.0.1
 login="$BW_TEST_FTP_USER:$BW_TEST_FTP_PASSWORD"
 name="bench-$$"
@@ -17,13 +22,20 @@ work=$(mktemp -d)
 home=$(mktemp -d) # no user settings: bellwick-cli runs with its defaults
 trap 'rm -rf "$remote" "$work" "$home"' EXIT
 
-mkdir -p "$remote/tree"
-head -c $((file_mib * 1024 * 1024)) /dev/urandom > "$remote/big.bin"
-for ((i = 0; i < files; i++)); do
-    d="$remote/tree/d$((i % dirs))"
-    mkdir -p "$d"
-    head -c $((1000 + (i * 37) % 3000)) /dev/urandom > "$d/f$i.bin"
-done
+# A tree of small files (1-4 KB) in `dirs` folders.
+make_tree() { # folder count
+    local i d
+    for ((i = 0; i < $2; i++)); do
+        d="$1/d$((i % dirs))"
+        mkdir -p "$d"
+        head -c $((1000 + (i * 37) % 3000)) /dev/urandom > "$d/f$i.bin"
+    done
+}
+
+mkdir -p "$remote/tree" "$remote/up"
+[ "$file_mib" -gt 0 ] && head -c $((file_mib * 1024 * 1024)) /dev/urandom > "$remote/big.bin"
+make_tree "$remote/tree" "$files"
+make_tree "$work/upsrc" "$up_files"
 chmod -R a+rwX "$remote"
 
 seconds() { # command...: runs it, prints its wall time in seconds
@@ -33,25 +45,62 @@ seconds() { # command...: runs it, prints its wall time in seconds
     end=$(date +%s.%N)
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
 }
-same() { cmp -s "$1" "$2" || { echo "MISMATCH: $1 $2" >&2; tail -5 "$work/last.log" >&2; exit 1; }; }
-same_tree() { diff -r "$1" "$2" >/dev/null || { echo "MISMATCH: $1 $2" >&2; exit 1; }; }
+fail() { echo "MISMATCH: $*" >&2; tail -5 "$work/last.log" >&2; exit 1; }
+same() { cmp -s "$1" "$2" || fail "$1 $2"; }
+same_tree() { diff -r "$1" "$2" >/dev/null || fail "$1 $2"; }
+median() { tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+fresh() { rm -rf "$work/run"; mkdir -p "$work/run"; echo "$work/run"; }
+lftp_run() { # lftp commands
+    lftp -u "$login" -p "$BW_TEST_FTP_PORT" -e "set net:max-retries 1; set ftp:passive-mode off; $1; quit" "$host"
+}
 
 url="ftp://$login@$host:$BW_TEST_FTP_PORT/$name"
-mkdir -p "$work/bw" "$work/curl" "$work/bwtree" "$work/lftp"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+declare -A times
+add_time() { times[$1]="${times[$1]:-} $2"; }
 
-t_bw_file=$(cd "$work/bw" && HOME=$home seconds "$cli" "$url/big.bin")
-same "$work/bw/big.bin" "$remote/big.bin"
-t_curl=$(cd "$work/curl" && seconds curl -s -o big.bin "$url/big.bin")
-same "$work/curl/big.bin" "$remote/big.bin"
+for ((round = 1; round <= rounds; round++)); do
+    if [ "$file_mib" -gt 0 ]; then
+        d=$(fresh)
+        add_time bw_file "$(cd "$d" && HOME=$home seconds "$cli" "$url/big.bin")"
+        same "$d/big.bin" "$remote/big.bin"
+        d=$(fresh)
+        add_time curl "$(cd "$d" && seconds curl -s -o big.bin "$url/big.bin")"
+        same "$d/big.bin" "$remote/big.bin"
+    fi
 
-t_bw_tree=$(cd "$work/bwtree" && HOME=$home seconds "$cli" "$url/tree")
-same_tree "$work/bwtree/tree" "$remote/tree"
-t_lftp=$(cd "$work/lftp" && seconds lftp -u "$login" -p "$BW_TEST_FTP_PORT" \
-    -e "set net:max-retries 1; set ftp:passive-mode off; mirror --parallel=1 $name/tree tree; quit" "$host")
-same_tree "$work/lftp/tree" "$remote/tree"
+    d=$(fresh)
+    add_time bw_tree1 "$(cd "$d" && HOME=$home seconds "$cli" "$url/tree")"
+    same_tree "$d/tree" "$remote/tree"
+    d=$(fresh)
+    add_time lftp_tree1 "$(cd "$d" && seconds lftp_run "mirror --parallel=1 $name/tree tree")"
+    same_tree "$d/tree" "$remote/tree"
+
+    d=$(fresh)
+    add_time bw_tree4 "$(cd "$d" && HOME=$home seconds "$cli" --per-site 4 --max-threads 4 "$url/tree")"
+    same_tree "$d/tree" "$remote/tree"
+    d=$(fresh)
+    add_time lftp_tree4 "$(cd "$d" && seconds lftp_run "mirror --parallel=4 $name/tree tree")"
+    same_tree "$d/tree" "$remote/tree"
+
+    rm -rf "$remote/up/upsrc"
+    add_time bw_up "$(cd "$work" && HOME=$home seconds "$cli" "ftpu://$login@$host:$BW_TEST_FTP_PORT/$name/up/upsrc")"
+    same_tree "$work/upsrc" "$remote/up/upsrc"
+    rm -rf "$remote/up/upsrc"
+    add_time lftp_up "$(cd "$work" && seconds lftp_run "mirror -R --parallel=1 upsrc $name/up/upsrc")"
+    same_tree "$work/upsrc" "$remote/up/upsrc"
+done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-printf '%-32s %10s %10s %8s\n' "case" "bellwick" "other" "ratio"
-printf '%-32s %9.2fs %9.2fs %7sx  (curl)\n' "${file_mib} MiB file" "$t_bw_file" "$t_curl" "$(ratio "$t_bw_file" "$t_curl")"
-printf '%-32s %9.2fs %9.2fs %7sx  (lftp mirror, 1 connection)\n' "$files files in $dirs folders" \
-    "$t_bw_tree" "$t_lftp" "$(ratio "$t_bw_tree" "$t_lftp")"
+row() { # label bellwick-key other-key other-name
+    local a b
+    a=$(echo ${times[$2]} | median)
+    b=$(echo ${times[$3]} | median)
+    printf '%-40s %9.2fs %9.2fs %7sx  (%s)\n' "$1" "$a" "$b" "$(ratio "$a" "$b")" "$4"
+}
+echo "medians of $rounds rounds; load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-40s %10s %10s %8s\n' "case" "bellwick" "other" "ratio"
+[ "$file_mib" -gt 0 ] && row "${file_mib} MiB file" bw_file curl "curl"
+row "$files files in $dirs folders, 1 connection" bw_tree1 lftp_tree1 "lftp mirror --parallel=1"
+row "$files files in $dirs folders, 4 connections" bw_tree4 lftp_tree4 "lftp mirror --parallel=4"
+row "$up_files files uploaded, 1 connection" bw_up lftp_up "lftp mirror -R"

@@ -384,6 +384,61 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
     }
 }
 
+// A folder's children already know from its listing what they are: each file is fetched in the folder
+// the connection is in, with the type set once, and without a listing of its own name; only a file
+// listed without a size asks for it, and a listed folder is entered straight away.
+TEST_F(ScriptedJobTest, ChildrenOfAListingGoStraightToTheirTransfer)
+{
+    const std::string listing = fileLine("a.bin", 4) + fileLine("empty.bin", 0)
+        + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 inner\r\n";
+    login();
+    enterDirectory("/d/sub/");
+    dataExchange("LIST", listing);
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR a.bin", "abcd");
+    server.reply("SIZE empty.bin", "213 0");
+    dataExchange("RETR empty.bin", "");
+    server.reply("cwd inner", "250 ok");
+    dataExchange("LIST", "");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/sub/"), (local / "sub").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    ASSERT_TRUE(waitAllSettled());
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished) << itemId;
+    EXPECT_EQ(readFile(local / "sub" / "a.bin"), "abcd");
+    EXPECT_TRUE(std::filesystem::exists(local / "sub" / "empty.bin"));
+    EXPECT_TRUE(std::filesystem::is_directory(local / "sub" / "inner"));
+    EXPECT_EQ(notifier.count("File is a directory."), 1);
+    EXPECT_EQ(notifier.count("Getting current directory..."), 1);
+}
+
+// A listed file whose size the server will not tell is looked up by name as before: a listing of the
+// name, then the download.
+TEST_F(ScriptedJobTest, AListedFileWithoutASizeTheServerWillNotTellIsListedByName)
+{
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", fileLine("f.bin", 0));
+    server.reply("SIZE f.bin", "502 not implemented");
+    dataExchange("LIST f.bin", fileLine("f.bin", 0));
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", "xyz");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    ASSERT_TRUE(waitAllSettled());
+    EXPECT_EQ(readFile(local / "d" / "f.bin"), "xyz");
+}
+
 TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 {
     const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
@@ -392,7 +447,6 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
     login();
     enterDirectory("/d/");
     dataExchange("LIST", listing);
-    server.reply("cwd /", "250 ok");
     server.hold();
     server.start();
 
