@@ -102,6 +102,7 @@ void QueueItem::setStatus(ItemStatus newStatus, std::int64_t now)
 {
     status = newStatus;
     statusTime = now;
+    ++ends;
 }
 
 bool QueueItem::retryDelayPassed(std::int64_t now) const

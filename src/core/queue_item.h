@@ -105,6 +105,7 @@ public:
     bool removeWhenDone = false;
     std::int32_t attempts = 0;
     std::int64_t statusTime = -1; // seconds since 1970 of the last final status, -1 for never
+    std::int32_t ends = 0; // final statuses in this run (several may fall in one second); not stored
     std::string url;
     bool selected = false;
     net::FtpConnection *manualConnection = nullptr; // lent to the remote browser, not owned
@@ -120,6 +121,10 @@ public:
     // What the server said about the last failure ("404 Not Found"); shown, never stored.
     std::string statusDetail;
     bool transferring = false;
+    // What the parent's listing said of this entry, for its first attempt only (not stored): a plain
+    // file's size (-1 when not known as a file), or that it is a directory.
+    std::int64_t listedSize = -1;
+    bool listedDirectory = false;
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".

@@ -123,8 +123,45 @@ bool QueueList::change(std::int32_t id, Change change)
 
 // ---- items ----
 
+void QueueList::setWorkAddedListener(std::function<void()> listener)
+{
+    std::lock_guard lock{m_receiverMutex};
+    m_workAdded = std::move(listener);
+}
+
+void QueueList::announceWorkAdded()
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard lock{m_receiverMutex};
+        listener = m_workAdded;
+    }
+    if (listener)
+        listener();
+}
+
 std::int32_t QueueList::addItem(std::string_view url, std::string_view localPath, std::int32_t parentId,
     std::int32_t retryTime, std::int32_t retryCount, std::int32_t timeout, std::int32_t passive)
+{
+    const std::int32_t id = insertItem(url, localPath, parentId, retryTime, retryCount, timeout, passive);
+    if (id != 0)
+        announceWorkAdded();
+    return id;
+}
+
+std::int32_t QueueList::addListedItem(std::string_view url, std::string_view localPath, std::int32_t parentId,
+    bool directory, std::int64_t sizeBytes)
+{
+    const std::int32_t id =
+        insertItem(url, localPath, parentId, -1, -1, -1, -1, directory, directory ? -1 : sizeBytes);
+    if (id != 0)
+        announceWorkAdded();
+    return id;
+}
+
+std::int32_t QueueList::insertItem(std::string_view url, std::string_view localPath, std::int32_t parentId,
+    std::int32_t retryTime, std::int32_t retryCount, std::int32_t timeout, std::int32_t passive,
+    bool listedDirectory, std::int64_t listedSize)
 {
     QueueItem item;
     std::lock_guard lock{m_mutex};
@@ -138,6 +175,8 @@ std::int32_t QueueList::addItem(std::string_view url, std::string_view localPath
     }
     if (!item.setUrl(url, localPath))
         return 0;
+    item.listedDirectory = listedDirectory;
+    item.listedSize = listedSize;
     item.id = nextId();
     const std::int32_t id = item.id;
     append(std::move(item));
@@ -147,15 +186,18 @@ std::int32_t QueueList::addItem(std::string_view url, std::string_view localPath
 
 void QueueList::appendItems(std::vector<QueueItem> items)
 {
-    std::lock_guard lock{m_mutex};
-    m_items.reserve(m_items.size() + items.size());
-    m_ids.reserve(m_ids.size() + items.size());
-    m_siteOf.reserve(m_siteOf.size() + items.size());
-    for (QueueItem &item : items) {
-        item.id = nextId();
-        append(std::move(item));
+    {
+        std::lock_guard lock{m_mutex};
+        m_items.reserve(m_items.size() + items.size());
+        m_ids.reserve(m_ids.size() + items.size());
+        m_siteOf.reserve(m_siteOf.size() + items.size());
+        for (QueueItem &item : items) {
+            item.id = nextId();
+            append(std::move(item));
+        }
+        renumberSitesIfSparse();
     }
-    renumberSitesIfSparse();
+    announceWorkAdded();
 }
 
 bool QueueList::removeItem(std::int32_t id)
@@ -226,7 +268,8 @@ std::vector<ItemState> QueueList::states() const
     std::vector<ItemState> result;
     result.reserve(m_items.size());
     for (const QueueItem &item : m_items)
-        result.push_back({item.id, item.status, item.removeWhenDone, item.statusTime, item.retryCount});
+        result.push_back(
+            {item.id, item.status, item.removeWhenDone, item.statusTime, item.retryCount, item.ends});
     return result;
 }
 
@@ -292,6 +335,14 @@ void QueueList::setRetryTime(std::int32_t id, std::int32_t seconds)
 void QueueList::setRetryCount(std::int32_t id, std::int32_t count)
 {
     change(id, [count](QueueItem &item) { item.retryCount = count; });
+}
+
+void QueueList::clearListing(std::int32_t id)
+{
+    change(id, [](QueueItem &item) {
+        item.listedDirectory = false;
+        item.listedSize = -1;
+    });
 }
 
 void QueueList::setAttempts(std::int32_t id, std::int32_t attempts)

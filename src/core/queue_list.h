@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ struct ItemState
     bool removeWhenDone = false;
     std::int64_t statusTime = -1;
     std::int32_t retryCount = 0;
+    std::int32_t ends = 0;
 };
 
 // What `selectNext` chose: the item and the login of its site.
@@ -73,11 +75,19 @@ public:
         unsigned logReceivedMessage = kWmLogReceived, unsigned logStatusMessage = kWmLogStatus,
         unsigned queueChangedMessage = kWmQueueChanged);
 
+    // Called on the adding thread, outside the lock, after items were added: lets a scheduler start a
+    // worker at once. Set it to nullptr before its target goes.
+    void setWorkAddedListener(std::function<void()> listener);
+
     // Adds an item; each of the last four settings may be -1 for the queue default. A parent item's
     // settings and attempts win over them. Returns the new id, or 0 when the URL does not parse.
     std::int32_t addItem(std::string_view url, std::string_view localPath, std::int32_t parentId = 0,
         std::int32_t retryTime = -1, std::int32_t retryCount = -1, std::int32_t timeout = -1,
         std::int32_t passive = -1);
+    // A child of a listed directory, added with what the listing said of it (a directory, or a file of
+    // sizeBytes) in the same step, so that no worker sees it without.
+    std::int32_t addListedItem(std::string_view url, std::string_view localPath, std::int32_t parentId,
+        bool directory, std::int64_t sizeBytes);
     // Gives each item the next id and appends them all in one locked step (the queue file's load).
     void appendItems(std::vector<QueueItem> items);
     // Erases an item that is not in progress (true; also for an unknown id). An item in progress is asked
@@ -112,6 +122,8 @@ public:
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);
     void setSelected(std::int32_t id, bool selected);
+    // Forgets what the parent's listing said of the item, so that a later attempt asks the server again.
+    void clearListing(std::int32_t id);
     void setAllSelected(bool selected);
 
     // Transfer bookkeeping of a worker.
@@ -134,8 +146,15 @@ public:
     // Records progress, then (outside the lock, and only for a known id) notifies a change (0, id).
     void setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_t totalSize);
 
+    // For a runner that gives up on an item after so many tries: an item that has ended `tries` times
+    // (0: its own retry count) is no longer taken. -1, the default, takes items however often they ended.
+    void setTryLimit(std::int32_t tries);
+
     // Whether a newly started worker would find an item.
     bool anyEligible() const;
+    // The second (on the queue's clock) at which the next resting site that has work left ends its
+    // rest, or nothing when no such site rests.
+    std::optional<std::int64_t> nextRestEnd() const;
     // Picks the caller's next item (its own site first) and marks it Active. `continuing` says the
     // caller's current item is still counted as in progress.
     Selection selectNext(std::string_view host, std::int32_t port, std::string_view user, bool continuing);
@@ -173,17 +192,24 @@ private:
     void renumberSitesIfSparse();
     std::ptrdiff_t chooseSameSite(std::uint32_t site, bool continuing) const;
     std::ptrdiff_t chooseOtherSite(std::optional<std::uint32_t> callerSite) const;
+    // Eligible, and not yet tried as often as the try limit allows.
+    bool mayTake(const QueueItem &item) const;
 
     template <typename Change>
     bool change(std::int32_t id, Change change);
 
     Receiver receiver() const;
+    std::int32_t insertItem(std::string_view url, std::string_view localPath, std::int32_t parentId,
+        std::int32_t retryTime, std::int32_t retryCount, std::int32_t timeout, std::int32_t passive,
+        bool listedDirectory = false, std::int64_t listedSize = -1);
+    void announceWorkAdded();
     void send(
         unsigned Receiver::*message, std::uint64_t wParam, std::int64_t itemId, const std::string &text);
 
     const platform::Clock &m_clock;
     mutable std::mutex m_mutex;
     QueueDefaults m_defaults; // guarded by m_mutex
+    std::int32_t m_tryLimit = -1; // guarded by m_mutex
     std::vector<QueueItem> m_items; // guarded by m_mutex
     // Beside m_items, index for index: each item's id and its site's number in m_sites, so that lookups
     // by id and the selection's site tests read a few bytes per item instead of whole items.
@@ -192,6 +218,7 @@ private:
     SiteTable m_sites; // guarded by m_mutex
     mutable std::mutex m_receiverMutex;
     Receiver m_receiver; // guarded by m_receiverMutex
+    std::function<void()> m_workAdded; // guarded by m_receiverMutex
 };
 
 // A copy of the item, or what an id the queue no longer holds reads as: no texts, status Unknown, the

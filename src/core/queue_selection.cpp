@@ -94,7 +94,7 @@ std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) co
         std::ptrdiff_t upload = -1;
         for (const std::size_t i : members) {
             const QueueItem &item = m_items[i];
-            if (!item.isEligible() || !qualifies(item, pass))
+            if (!mayTake(item) || !qualifies(item, pass))
                 continue;
             // A refused download is never retried on its own site.
             if (item.status == ItemStatus::StatusRatioNeedsUpload
@@ -128,7 +128,7 @@ std::ptrdiff_t QueueList::chooseOtherSite(std::optional<std::uint32_t> callerSit
         for (std::size_t i = 0; i < m_items.size(); ++i) {
             const std::uint32_t site = m_siteOf[i];
             const QueueItem &item = m_items[i];
-            if (site == callerSite || !item.isEligible() || !qualifies(item, pass))
+            if (site == callerSite || !mayTake(item) || !qualifies(item, pass))
                 continue;
             if (sites.open(site, m_defaults.perSiteLimit))
                 return static_cast<std::ptrdiff_t>(i);
@@ -137,15 +137,50 @@ std::ptrdiff_t QueueList::chooseOtherSite(std::optional<std::uint32_t> callerSit
     return -1;
 }
 
+void QueueList::setTryLimit(std::int32_t tries)
+{
+    std::lock_guard lock{m_mutex};
+    m_tryLimit = tries;
+}
+
+bool QueueList::mayTake(const QueueItem &item) const
+{
+    if (!item.isEligible() || m_tryLimit < 0)
+        return item.isEligible();
+    return item.ends < (m_tryLimit == 0 ? item.retryCount : m_tryLimit);
+}
+
 bool QueueList::anyEligible() const
 {
     std::lock_guard lock{m_mutex};
     const SiteVerdicts sites(m_items, m_siteOf, m_sites.size(), m_clock.nowSeconds());
     for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (m_items[i].isEligible() && sites.open(m_siteOf[i], m_defaults.perSiteLimit))
+        if (mayTake(m_items[i]) && sites.open(m_siteOf[i], m_defaults.perSiteLimit))
             return true;
     }
     return false;
+}
+
+std::optional<std::int64_t> QueueList::nextRestEnd() const
+{
+    std::lock_guard lock{m_mutex};
+    const std::int64_t now = m_clock.nowSeconds();
+    // A site is ready once every item of it has rested: at the latest of its items' rest ends.
+    std::vector<std::int64_t> restEnd(m_sites.size(), 0);
+    std::vector<char> hasWork(m_sites.size(), 0);
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        const QueueItem &item = m_items[i];
+        const std::uint32_t site = m_siteOf[i];
+        if (item.statusTime >= 0)
+            restEnd[site] = std::max(restEnd[site], item.statusTime + std::int64_t{item.retryTime} + 1);
+        hasWork[site] = hasWork[site] || mayTake(item);
+    }
+    std::optional<std::int64_t> next;
+    for (std::size_t site = 0; site < restEnd.size(); ++site) {
+        if (hasWork[site] && restEnd[site] > now && (!next || restEnd[site] < *next))
+            next = restEnd[site];
+    }
+    return next;
 }
 
 Selection QueueList::selectNext(

@@ -41,12 +41,15 @@ Engine::Engine(const EngineOptions &options)
     : m_logOpened(openDiagnosticLog(options))
     , m_trustStore(loadTrustStore(options.trustStorePath))
     , m_speedLimits(std::make_unique<net::SpeedLimits>())
-    , m_queue(std::make_unique<core::QueueList>())
+    , m_queue(std::make_unique<core::QueueList>(
+          options.clock ? *options.clock : platform::SystemClock::instance()))
     , m_scheduler(std::make_unique<Scheduler>(
           options.schedulerTiming, withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get())))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
+    // New items start a worker now rather than at the next pass.
+    m_queue->setWorkAddedListener([scheduler = m_scheduler.get()] { scheduler->wake(); });
 }
 
 Engine::~Engine()
@@ -54,6 +57,7 @@ Engine::~Engine()
     stopAndWait();
     // Collect the thread now, so nothing of it is left for the scheduler's destructor to wait for.
     m_scheduler->isFinished();
+    m_queue->setWorkAddedListener(nullptr);
     m_scheduler.reset();
     m_queue.reset();
     if (m_logOpened)

@@ -17,6 +17,7 @@
 #include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "net/speed_limits.h"
+#include "platform/clock.h"
 
 namespace bw::core {
 class QueueList;
@@ -39,6 +40,8 @@ struct EngineOptions
     // The file of certificates the user trusted (defaultTrustStorePath() for the programs); empty: they
     // are kept in memory for this run only.
     std::string trustStorePath;
+    // The queue's clock (rest times, time stamps); none: the system's.
+    const platform::Clock *clock = nullptr;
 };
 
 class Engine

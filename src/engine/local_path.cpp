@@ -124,6 +124,11 @@ std::string buildLocalPath(
 
 void createLocalDirectories(const std::string &localPath)
 {
+    // The files of a tree share their folder: once it exists, one look saves a failing mkdir per level.
+    std::error_code error;
+    if (const auto slash = localPath.rfind('/'); slash != std::string::npos && slash > 0
+        && std::filesystem::is_directory(localPath.substr(0, slash), error))
+        return;
     // Every folder named before a separator; the last component is the file and is not created.
     for (std::size_t slash = localPath.find('/', 1); slash != std::string::npos;
          slash = localPath.find('/', slash + 1)) {

@@ -55,6 +55,12 @@ void Scheduler::stop()
     m_wake.set();
 }
 
+void Scheduler::wake()
+{
+    m_woken.store(true);
+    m_wake.set();
+}
+
 void Scheduler::go()
 {
     if (!startScheduler())
@@ -141,6 +147,36 @@ int Scheduler::Run()
 
 void Scheduler::runPass()
 {
+    // Ended jobs first: the slot of a job whose end woke this pass is free for new work at once.
+    reapJobs();
+    startJobIfWorkWaits();
+}
+
+void Scheduler::reapJobs()
+{
+    int busy = 0;
+    for (auto &slot : m_slots) {
+        if (!slot)
+            continue;
+        slot->checkItem();
+        if (slot->hasEnded())
+            slot->waitUntilStopped(); // its wake came from the last lines of its run loop
+        if (slot->isFinished()) {
+            if (m_lastStarted == slot.get())
+                m_lastStarted = nullptr;
+            slot.reset();
+            std::lock_guard lock{m_optionsLock};
+            --m_jobCount;
+        } else if (slot->isBusy()) {
+            ++busy;
+        }
+    }
+    std::lock_guard lock{m_optionsLock};
+    m_busyCount = busy;
+}
+
+void Scheduler::startJobIfWorkWaits()
+{
     core::QueueList *queue = nullptr;
     bool roomForJob = false;
     {
@@ -149,42 +185,43 @@ void Scheduler::runPass()
         roomForJob = m_jobCount < m_maxThreads;
     }
     // The queue is asked without the options lock held: no path holds the queue lock while taking it.
-    if (queue && roomForJob && queue->anyEligible()) {
-        const auto freeSlot = std::find(m_slots.begin(), m_slots.end(), nullptr);
-        if (freeSlot != m_slots.end()) {
-            *freeSlot = std::make_unique<TransferJob>(m_jobTiming);
-            (*freeSlot)->start(*queue);
-            std::lock_guard lock{m_optionsLock};
-            ++m_jobCount;
-            m_peakJobCount = std::max(m_peakJobCount, m_jobCount);
-        }
-    }
+    // One job at a time looks for its first item: until it has, the queue still shows that item as
+    // eligible, and another job started for it would find nothing.
+    const bool lastStillLooking = m_lastStarted && !m_lastStarted->hasTakenFirstItem();
+    if (!queue || !roomForJob || lastStillLooking || !queue->anyEligible())
+        return;
+    const auto freeSlot = std::find(m_slots.begin(), m_slots.end(), nullptr);
+    if (freeSlot == m_slots.end())
+        return;
+    *freeSlot = std::make_unique<TransferJob>(m_jobTiming);
+    // Once the job holds its first item the queue can tell whether another job has work; when it ends,
+    // its slot is free.
+    (*freeSlot)->setOnEvent([this] { wake(); });
+    (*freeSlot)->start(*queue);
+    m_lastStarted = freeSlot->get();
+    std::lock_guard lock{m_optionsLock};
+    ++m_jobCount;
+    m_peakJobCount = std::max(m_peakJobCount, m_jobCount);
+}
 
-    int busy = 0;
-    for (auto &slot : m_slots) {
-        if (!slot)
-            continue;
-        slot->checkItem();
-        if (slot->isFinished()) {
-            slot.reset();
-            std::lock_guard lock{m_optionsLock};
-            --m_jobCount;
-        } else if (slot->isBusy()) {
-            ++busy;
-        }
-    }
-    {
-        std::lock_guard lock{m_optionsLock};
-        m_busyCount = busy;
-    }
-    ++m_passCount;
+std::chrono::milliseconds Scheduler::timeToNextPass() const
+{
+    using namespace std::chrono;
+    const core::QueueList *queue = this->queue();
+    const std::optional<std::int64_t> restEnd = queue ? queue->nextRestEnd() : std::nullopt;
+    if (!restEnd)
+        return m_timing.passInterval;
+    // The site is ready in the first pass after its rest end, a whole second of the queue's clock.
+    const milliseconds untilRestEnd{*restEnd * 1000 - queue->clock().nowMilliseconds()};
+    return std::clamp(untilRestEnd, milliseconds(1), m_timing.passInterval);
 }
 
 void Scheduler::waitForNextPass()
 {
     using namespace std::chrono;
-    const auto deadline = steady_clock::now() + m_timing.passInterval;
-    while (!stopRequested()) {
+    const auto deadline = steady_clock::now() + timeToNextPass();
+    ++m_passCount;
+    while (!stopRequested() && !m_woken.exchange(false)) {
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
         if (left <= milliseconds::zero())
             return;
@@ -203,6 +240,7 @@ void Scheduler::stopAllJobs()
             continue;
         slot->waitUntilStopped();
         slot.reset();
+        m_lastStarted = nullptr;
         std::lock_guard lock{m_optionsLock};
         --m_jobCount;
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Keeps up to maxThreads transfer jobs (never more than 32) working on the queue: starts at most one new
-// job per pass when the queue has work for it, reaps ended jobs, stops jobs whose item was removed. Also
+// job per pass when the queue has work for it, reaps ended jobs, stops jobs whose item was removed. A pass
+// runs every passInterval, when a resting site's rest ends, and at once when woken (work added, a job took
+// its first item or ended). Also
 // holds the engine's transfer options. Options and counters may be read and set from any thread; the slots
 // are touched only by the scheduler's own thread.
 #pragma once
@@ -47,6 +49,8 @@ public:
     void stop();
     // The window's Go command: start when stopped, else stop.
     void go();
+    // Runs the next pass now instead of at the end of the interval. Any thread; cheap.
+    void wake();
 
     bool useDownloadPath() const;
     void setUseDownloadPath(bool on);
@@ -67,7 +71,7 @@ public:
     int busyCount() const;
     int peakJobCount() const;
 
-    // Passes made since construction.
+    // Passes made since construction; a pass counts once the wait after it has been planned.
     int passCount() const { return m_passCount.load(); }
 
 protected:
@@ -75,13 +79,18 @@ protected:
 
 private:
     void runPass();
+    void reapJobs();
+    void startJobIfWorkWaits();
+    // The pass interval, or less when a resting site's rest ends sooner.
+    std::chrono::milliseconds timeToNextPass() const;
     void stopAllJobs();
-    // Waits one pass interval in steps, ending early when a stop is requested.
+    // Waits one pass interval in steps, ending early when a stop is requested or the scheduler is woken.
     void waitForNextPass();
 
     const SchedulerTiming m_timing;
     const TransferJobTiming m_jobTiming;
     platform::AutoResetEvent m_wake;
+    std::atomic<bool> m_woken{false}; // a wake that arrived during a pass is not lost
 
     mutable std::mutex m_optionsLock;
     bool m_useDownloadPath = false; // guarded by m_optionsLock
@@ -96,6 +105,7 @@ private:
 
     std::atomic<int> m_passCount{0};
     std::array<std::unique_ptr<TransferJob>, kSlotCount> m_slots; // scheduler thread only
+    TransferJob *m_lastStarted = nullptr; // in m_slots; scheduler thread only
 };
 
 } // namespace bw::engine

@@ -213,6 +213,9 @@ int TransferJob::Run()
     platform::setLowestPriority();
 
     core::Selection selection = m_queue->selectNext("", 0, "", false);
+    m_tookFirstItem.store(true);
+    if (m_onEvent)
+        m_onEvent();
     int id = 0;
     while (selection.found) {
         id = selection.id;
@@ -264,6 +267,9 @@ int TransferJob::Run()
     m_ftp->disconnect(net::StopByEngine);
     m_http->disconnect(net::StopByEngine);
     changed(0, 0);
+    m_ended.store(true);
+    if (m_onEvent)
+        m_onEvent();
     return 0;
 }
 

@@ -8,8 +8,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/queue_item.h"
@@ -64,6 +66,9 @@ public:
     explicit TransferJob(TransferJobTiming timing = {});
     ~TransferJob() override;
 
+    // Called on the job's thread when it has taken its first item and when it ends. Set before start.
+    void setOnEvent(std::function<void()> onEvent) { m_onEvent = std::move(onEvent); }
+
     // Stores the queue and starts the thread.
     bool start(core::QueueList &queue);
     // Sets the stop request and aborts both connections with `code` (15, 101 or 1025).
@@ -72,6 +77,12 @@ public:
     void checkItem();
     bool isBusy() const;
     int currentItem() const;
+
+    // The run loop is over: the thread ends within a few instructions.
+    bool hasEnded() const { return m_ended.load(); }
+
+    // The job has asked the queue for its first item (found or not).
+    bool hasTakenFirstItem() const { return m_tookFirstItem.load(); }
 
 protected:
     int Run() override;
@@ -144,6 +155,19 @@ private:
     // True (and the connection closed) when the kept connection was dropped by the server.
     bool loginDropped();
     void makeRemoteDirectories(const std::string &path);
+    // The connection's folder is no longer known (and after a new login, nor is the login's folder).
+    void forgetRemoteDirectory(bool newLogin);
+    void restoreOriginalDirectory();
+    // Changes into the item's folder unless the connection is already there; learns the login's folder
+    // first, and goes back to it before a relative path.
+    void goToItemDirectory(int id, core::UrlScheme scheme, const std::string &path);
+    // What the name is, from the parent's listing when it told (a file of known size, or a directory the
+    // connection then changes into), else from the server: returns the size of a file; for a directory
+    // changes into it and empties fileName.
+    std::int64_t learnRemoteName(int id, const core::QueueItem &item, std::string &fileName);
+    // Changes into an entry its parent's listing showed as a directory; false (nothing changed) when
+    // that fails, so the name is inspected as usual.
+    bool enterListedDirectory(const std::string &path, std::string &fileName);
     // Lists the name: returns its size for a file; for a directory changes into it and empties fileName.
     std::int64_t inspectRemoteName(int id, std::string &fileName);
     // After a listing without an entry of that name first: the size of the file of that name further
@@ -157,13 +181,25 @@ private:
     void waitForConnectionBack(int id);
     void expandRemoteDirectory(int id);
     void expandLocalDirectory(int id, const std::string &localPath);
-    void addChild(int id, const std::string &url, const std::string &localPath, const std::string &name);
+
+    struct ListedEntry
+    {
+        bool directory = false;
+        std::int64_t sizeBytes = -1;
+    };
+
+    // `listed`: what the parent's listing said of the entry, or nullptr when it said nothing.
+    void addChild(int id, const std::string &url, const std::string &localPath, const std::string &name,
+        const ListedEntry *listed = nullptr);
 
     const TransferJobTiming m_timing;
     std::unique_ptr<net::FtpConnection> m_ftp;
     std::unique_ptr<net::HttpConnection> m_http;
     core::QueueList *m_queue = nullptr;
     EventContext m_context;
+    std::function<void()> m_onEvent; // set before the thread starts
+    std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_tookFirstItem{false};
     platform::AutoResetEvent m_wake; // set by abort, ends the waits of a lent connection
 
     mutable std::mutex m_jobLock;
@@ -176,6 +212,11 @@ private:
     core::ItemStatus m_result = kNoResult;
     int m_redirectTarget = 0; // the item a redirect of the current HTTP item queued
     bool m_stop = false;
+    // The open FTP connection's folders: where the login left it (empty until known), and the item
+    // path it was last changed into (none when unknown or changed since).
+    std::string m_originalDirectory;
+    std::optional<std::string> m_remoteDirectory;
+    bool m_atOriginalDirectory = false;
 };
 
 } // namespace bw::engine

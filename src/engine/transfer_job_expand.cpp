@@ -36,8 +36,8 @@ std::string childUrlName(const std::string &name)
     return core::escapeAt(out);
 }
 
-void TransferJob::addChild(
-    int id, const std::string &url, const std::string &localPath, const std::string &name)
+void TransferJob::addChild(int id, const std::string &url, const std::string &localPath,
+    const std::string &name, const ListedEntry *listed)
 {
     if (!isSafePathComponent(name)) {
         if (name != "." && name != "..")
@@ -46,7 +46,9 @@ void TransferJob::addChild(
     }
     const std::string childUrl = withoutTrailingSeparators(url) + "/" + childUrlName(name);
     const std::string childPath = withoutTrailingSeparators(localPath) + "/" + name;
-    const int newId = m_queue->addItem(childUrl, childPath, id, -1, -1, -1, -1);
+    const int newId = listed
+        ? m_queue->addListedItem(childUrl, childPath, id, listed->directory, listed->sizeBytes)
+        : m_queue->addItem(childUrl, childPath, id, -1, -1, -1, -1);
     changed(0, newId);
 }
 
@@ -69,8 +71,12 @@ void TransferJob::expandRemoteDirectory(int id)
     // The folder itself, so that an empty remote folder arrives too.
     std::error_code ignored;
     std::filesystem::create_directories(withoutTrailingSeparators(localPath), ignored);
-    while (m_ftp->parseNextEntry("*"))
-        addChild(id, url, localPath, m_ftp->entryName());
+    while (m_ftp->parseNextEntry("*")) {
+        // Only a full listing tells what an entry is, and a link's line tells nothing of its target.
+        const ListedEntry listed{m_ftp->entryIsDirectory(), m_ftp->entrySize()};
+        const bool told = m_ftp->isFullListing() && !m_ftp->listingParser().entryIsLink();
+        addChild(id, url, localPath, m_ftp->entryName(), told ? &listed : nullptr);
+    }
     m_result = core::ItemStatus::StatusFinished;
     changed(1, id);
 }

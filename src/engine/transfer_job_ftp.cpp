@@ -15,11 +15,23 @@
 
 namespace bw::engine {
 
+namespace {
+
+std::string withTrailingSlash(std::string path)
+{
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path;
+}
+
+} // namespace
+
 bool TransferJob::openFtpSite(int id)
 {
     if (m_selected.sameAs(m_open) && !m_open.host.empty() && !loginDropped())
         return true;
     m_open = m_selected;
+    forgetRemoteDirectory(true);
     if (mayContinue(id)) {
         m_ftp->reset();
         status("Creating socket...");
@@ -87,27 +99,7 @@ void TransferJob::runFtpItem(int id)
     const core::UrlScheme scheme = item.scheme;
     const std::string &path = item.path;
     std::string fileName = item.fileName;
-    std::string originalDirectory;
-    status("Getting current directory...");
-    if (!m_ftp->printWorkingDirectory(originalDirectory)) {
-        status(m_ftp->error().text());
-        // The directory is only needed to come back to it, and an absolute path does not depend on it.
-        originalDirectory.clear();
-        if (!path.empty() && path[0] == '/')
-            m_ftp->clearError();
-        else
-            m_result = core::ItemStatus::StatusError;
-    }
-    if (mayContinue(id)) {
-        status("Changing directory...");
-        if (!m_ftp->changeDirectory(path)) {
-            m_ftp->clearError();
-            if (core::isFtpUploadScheme(scheme))
-                makeRemoteDirectories(path);
-            else
-                m_result = core::ItemStatus::StatusError;
-        }
-    }
+    goToItemDirectory(id, scheme, path);
 
     std::int64_t listedSize = 0;
     std::error_code ignored;
@@ -119,7 +111,7 @@ void TransferJob::runFtpItem(int id)
         fileName.clear();
     }
     if (mayContinue(id) && !upload && !fileName.empty())
-        listedSize = inspectRemoteName(id, fileName);
+        listedSize = learnRemoteName(id, item, fileName);
 
     if (mayContinue(id)) {
         m_queue->setStatus(id, core::ItemStatus::StatusTransferring);
@@ -131,13 +123,114 @@ void TransferJob::runFtpItem(int id)
             expandLocalDirectory(id, localPath);
     }
 
-    // Back where the login left us, unless the connection was given up.
-    if (!m_stop && !m_open.host.empty() && !originalDirectory.empty()) {
-        changed(0, id);
-        status("Restoring the original working directory...");
-        if (!m_ftp->changeDirectory(originalDirectory))
-            m_ftp->clearError();
+    // A connection that was lent goes back where the login left us, unless it was given up. Otherwise
+    // it stays in the item's folder, where the next item of the folder finds it.
+    if (!item.automatic) {
+        forgetRemoteDirectory(false);
+        if (!m_stop && !m_open.host.empty() && !m_originalDirectory.empty()) {
+            changed(0, id);
+            restoreOriginalDirectory();
+        }
     }
+}
+
+void TransferJob::forgetRemoteDirectory(bool newLogin)
+{
+    if (newLogin)
+        m_originalDirectory.clear();
+    m_remoteDirectory.reset();
+    m_atOriginalDirectory = newLogin;
+}
+
+void TransferJob::restoreOriginalDirectory()
+{
+    status("Restoring the original working directory...");
+    m_remoteDirectory.reset();
+    if (m_ftp->changeDirectory(m_originalDirectory))
+        m_atOriginalDirectory = true;
+    else
+        m_ftp->clearError();
+}
+
+void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::string &path)
+{
+    if (m_remoteDirectory && *m_remoteDirectory == path)
+        return; // the item before was in the same folder
+    const bool absolute = !path.empty() && path[0] == '/';
+    if (m_originalDirectory.empty()) {
+        status("Getting current directory...");
+        if (m_ftp->printWorkingDirectory(m_originalDirectory)) {
+            m_atOriginalDirectory = true;
+        } else {
+            status(m_ftp->error().text());
+            // The directory is only needed to come back to it, and an absolute path does not depend on it.
+            m_originalDirectory.clear();
+            if (absolute)
+                m_ftp->clearError();
+            else
+                m_result = core::ItemStatus::StatusError;
+        }
+    } else if (!m_atOriginalDirectory && mayContinue(id)) {
+        // A relative path starts where the login left us, and so does the relative retry of a refused
+        // absolute one: from any other folder it could land in the wrong place.
+        restoreOriginalDirectory();
+    }
+    if (!mayContinue(id))
+        return;
+    status("Changing directory...");
+    m_remoteDirectory.reset();
+    m_atOriginalDirectory = false;
+    if (m_ftp->changeDirectory(path)) {
+        m_remoteDirectory = path;
+        return;
+    }
+    m_ftp->clearError();
+    if (!core::isFtpUploadScheme(scheme)) {
+        m_result = core::ItemStatus::StatusError;
+        return;
+    }
+    makeRemoteDirectories(path);
+    if (m_result == kNoResult)
+        m_remoteDirectory = path;
+}
+
+std::int64_t TransferJob::learnRemoteName(int id, const core::QueueItem &item, std::string &fileName)
+{
+    const bool listedFile = item.listedSize >= 0;
+    if (!listedFile && !item.listedDirectory)
+        return inspectRemoteName(id, fileName);
+    // The parent's listing already told what the entry is: no listing of its own name. Only the first
+    // attempt trusts it; a retry asks the server again.
+    m_queue->clearListing(id);
+    if (item.listedDirectory) {
+        if (enterListedDirectory(item.path, fileName))
+            return 0;
+        return inspectRemoteName(id, fileName);
+    }
+    if (item.listedSize > 0)
+        return item.listedSize;
+    // A listed size of 0 is an empty file or a line without a size: the server tells which.
+    std::int64_t sizeBytes = 0;
+    status("Getting file size...");
+    if (m_ftp->fileSize(fileName, sizeBytes))
+        return sizeBytes;
+    if (!m_ftp->clearErrorUnlessStopped())
+        return 0;
+    return inspectRemoteName(id, fileName);
+}
+
+bool TransferJob::enterListedDirectory(const std::string &path, std::string &fileName)
+{
+    m_remoteDirectory.reset();
+    if (!m_ftp->changeDirectory(fileName)) {
+        m_ftp->clearError();
+        return false;
+    }
+    status("File is a directory.");
+    // The folder's own files will find the connection there.
+    m_remoteDirectory = withTrailingSlash(path) + fileName + "/";
+    fileName.clear();
+    return true;
 }
 
 void TransferJob::makeRemoteDirectories(const std::string &path)
@@ -183,6 +276,7 @@ std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
     const bool namedEntry = anyEntry && m_ftp->entryName() == fileName;
     if (namedEntry && !m_ftp->entryIsDirectory())
         return m_ftp->entrySize();
+    m_remoteDirectory.reset();
     if (m_ftp->changeDirectory(fileName)) {
         status("File is a directory.");
         fileName.clear();
@@ -267,6 +361,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         if (error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
             m_result = core::ItemStatus::StatusRatioNeedsUpload;
             m_queue->setStatus(id, core::ItemStatus::StatusRatioActive);
+            changed(0, id); // shown while the job turns to the site's upload
         } else {
             forgetSites();
         }
@@ -276,6 +371,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
 
 void TransferJob::runManualConnection(int id)
 {
+    forgetRemoteDirectory(false); // the browser may change the folder
     if (!core::snapshotOrVanished(*m_queue, id).automatic) {
         m_queue->lendConnection(id, m_ftp.get());
         changed(0, id);

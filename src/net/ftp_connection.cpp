@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <limits>
+
+#include <strings.h>
 
 #include "core/diagnostic_log.h"
 #include "net/log_levels.h"
@@ -170,6 +173,9 @@ bool FtpConnection::sendCommand(const std::string &text)
         m_control.clearError();
         readReply();
     }
+    // Any TYPE, ours or typed by the user, leaves the type unknown until its reply says otherwise.
+    if (text.size() >= 4 && ::strncasecmp(text.c_str(), "TYPE", 4) == 0)
+        m_transferType = 0;
     const bool sent = m_control.sendText(text, false);
     if (std::string shown = withoutLineEnd(text); !shown.empty())
         notify(NotifyCommandSent, 0, 0, shown);
@@ -207,6 +213,7 @@ bool FtpConnection::login(const FtpSite &site)
     setConnectionId(site.connectionId);
     setFtpState(FtpState::Fresh);
     m_closingReplyOwed = false;
+    m_transferType = 0;
     m_control.clearError();
     m_data.clearError();
     // A new connection may reach a server that knows EPSV: ask again.
@@ -357,6 +364,37 @@ bool FtpConnection::changeDirectory(const std::string &path)
         return true;
     setProtocolError(UnexpectedResponse);
     return false;
+}
+
+bool FtpConnection::fileSize(const std::string &name, std::int64_t &sizeBytes)
+{
+    sendCommand("SIZE " + name + "\r\n");
+    std::string line;
+    if (readReply(&line) != 213) {
+        setProtocolError(UnexpectedResponse);
+        return false;
+    }
+    // "213 1234": the size alone follows the code.
+    const std::size_t start = line.find_first_not_of(' ', 3);
+    if (start == std::string::npos || line.size() < 4 || line[3] != ' ') {
+        setProtocolError(MalformedResponse);
+        return false;
+    }
+    std::int64_t value = 0;
+    std::size_t at = start;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        if (value > (std::numeric_limits<std::int64_t>::max() - 9) / 10) {
+            setProtocolError(MalformedResponse);
+            return false;
+        }
+        value = value * 10 + (line[at] - '0');
+    }
+    if (at == start) {
+        setProtocolError(MalformedResponse);
+        return false;
+    }
+    sizeBytes = value;
+    return true;
 }
 
 bool FtpConnection::makeDirectory(const std::string &path)

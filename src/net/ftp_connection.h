@@ -93,6 +93,8 @@ public:
     bool removeDirectory(const std::string &path);
     bool deleteFile(const std::string &path);
     bool rename(const std::string &from, const std::string &to);
+    // SIZE (RFC 3659): the size of a remote file in the current transfer type.
+    bool fileSize(const std::string &name, std::int64_t &sizeBytes);
     bool quit();
     // Before a kept connection is used again: true when the server has closed it or sent a 421 while
     // it was idle (the reply or the close is read), so the owner logs in afresh.
@@ -213,6 +215,7 @@ private:
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
+    char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0
 
     mutable std::mutex m_ftpLock;
     FtpState m_ftpState = FtpState::Fresh; // guarded by m_ftpLock

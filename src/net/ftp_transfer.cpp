@@ -245,10 +245,15 @@ bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
         m_transferStart = nowSeconds();
     }
     m_passive = passive;
-    sendCommand(binary ? "TYPE I\r\n" : "TYPE A\r\n");
-    if (readReply() != 200) {
-        setProtocolError(UnexpectedResponse, true);
-        return false;
+    // The type holds until changed: a second file of the same type needs no TYPE round trip.
+    const char type = binary ? 'I' : 'A';
+    if (m_transferType != type) {
+        sendCommand(binary ? "TYPE I\r\n" : "TYPE A\r\n");
+        if (readReply() != 200) {
+            setProtocolError(UnexpectedResponse, true);
+            return false;
+        }
+        m_transferType = type;
     }
     return setUpDataConnection(passive);
 }

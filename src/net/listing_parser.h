@@ -70,6 +70,8 @@ public:
 
     bool entryIsDirectory() const { return m_entry.isDirectory; }
 
+    bool entryIsLink() const { return m_entry.isLink; }
+
     std::int64_t entrySize() const { return m_entry.sizeBytes; }
 
     std::uint32_t entrySizeLow() const { return static_cast<std::uint32_t>(m_entry.sizeBytes & 0xffffffffu); }

@@ -13,6 +13,8 @@ public:
     virtual ~Clock() = default;
     // Whole seconds since 1970.
     virtual std::int64_t nowSeconds() const = 0;
+    // Milliseconds since 1970 on the same clock, for waits that end when a whole second is reached.
+    virtual std::int64_t nowMilliseconds() const = 0;
     // Milliseconds of a clock that never goes back, for rates and short intervals.
     virtual std::int64_t monotonicMilliseconds() const = 0;
 };
@@ -21,6 +23,7 @@ class SystemClock final : public Clock
 {
 public:
     std::int64_t nowSeconds() const override;
+    std::int64_t nowMilliseconds() const override;
     std::int64_t monotonicMilliseconds() const override;
     static SystemClock &instance();
 };
@@ -34,6 +37,8 @@ public:
     {}
 
     std::int64_t nowSeconds() const override { return m_nowMs.load() / 1000; }
+
+    std::int64_t nowMilliseconds() const override { return m_nowMs.load(); }
 
     std::int64_t monotonicMilliseconds() const override { return m_nowMs.load(); }
 

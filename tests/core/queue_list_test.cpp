@@ -363,6 +363,63 @@ TEST_F(QueueListTest, RestTimeIsStrictlyLongerThanRetryTime)
     EXPECT_EQ(fresh().id, a1);
 }
 
+// A runner that gives up after so many tries: ends are counted one by one, however many fall in one
+// second, and an item that used up its tries is taken no more.
+TEST_F(QueueListTest, ATryLimitStopsTakingAnItemThatEndedThatOften)
+{
+    setRetryTimeDefault(-1);
+
+    struct Case
+    {
+        const char *name;
+        std::int32_t limit;
+        int takes;
+    };
+
+    for (const Case c : {Case{"no limit", -1, 5}, Case{"three tries", 3, 3}, Case{"its retry count", 0, 2}}) {
+        SCOPED_TRACE(c.name);
+        queue.setTryLimit(c.limit);
+        const std::int32_t id = add("ftp://a/1");
+        queue.setRetryCount(id, 2);
+        int takes = 0;
+        // Every end falls in the same second of the clock.
+        while (takes < 5) {
+            const Selection s = fresh();
+            if (!s.found)
+                break;
+            ASSERT_EQ(s.id, id);
+            ++takes;
+            queue.finishItem(id, StatusTransferFailed);
+        }
+        EXPECT_EQ(takes, c.takes);
+        EXPECT_EQ(core::snapshotOrVanished(queue, id).ends, takes);
+        EXPECT_EQ(queue.anyEligible(), c.limit == -1);
+        queue.removeItem(id);
+    }
+}
+
+// The scheduler plans its next pass for the moment a resting site with work left is ready again.
+TEST_F(QueueListTest, NextRestEndIsWhenTheLastItemOfAWaitingSiteHasRested)
+{
+    setRetryTimeDefault(10);
+    EXPECT_FALSE(queue.nextRestEnd());
+    const std::int32_t a1 = add("ftp://a/1");
+    const std::int32_t a2 = add("ftp://a/2");
+    const std::int32_t b1 = add("ftp://b/1");
+    const std::int64_t start = clock.nowSeconds();
+    queue.finishItem(a1, StatusTransferFailed);
+    clock.advance(3);
+    queue.finishItem(a2, StatusFinished);
+    // Site a has a1 left and is ready once a2, too, rested longer than 10 s.
+    EXPECT_EQ(queue.nextRestEnd(), start + 3 + 11);
+    queue.finishItem(b1, StatusFinished);
+    // Site b has no work left: its rest matters to nobody.
+    EXPECT_EQ(queue.nextRestEnd(), start + 3 + 11);
+    clock.advance(11);
+    EXPECT_FALSE(queue.nextRestEnd()) << "a is ready now";
+    EXPECT_TRUE(queue.anyEligible());
+}
+
 TEST_F(QueueListTest, ManualRequestsFirstAndParkedReconnectsLast)
 {
     std::int32_t ordinary = add("ftp://a/file");

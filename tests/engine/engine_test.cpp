@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/memory_settings_store.h"
 #include "engine_fixture.h"
+#include "support/held_download_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -73,10 +74,14 @@ protected:
         server.reply("PASS p", "230 in");
     }
 
-    void download(const std::string &name, const std::string &body)
+    // The first file on a connection finds the folder and sets the type; the next ones of the folder
+    // need neither.
+    void download(const std::string &name, const std::string &body, bool firstOnConnection = true)
     {
-        server.reply("PWD", "257 \"/\" is the current directory");
-        server.reply("cwd /d/", "250 ok");
+        if (firstOnConnection) {
+            server.reply("PWD", "257 \"/\" is the current directory");
+            server.reply("cwd /d/", "250 ok");
+        }
         server.expect("PASV");
         server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
         server.reply("LIST " + name, "150 here");
@@ -84,7 +89,8 @@ protected:
         server.add(Step::DataSend, fileLine(name, body.size()));
         server.add(Step::DataClose);
         server.send("226 done");
-        server.reply("TYPE I", "200 binary");
+        if (firstOnConnection)
+            server.reply("TYPE I", "200 binary");
         server.expect("PASV");
         server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
         server.reply("RETR " + name, "150 here");
@@ -92,7 +98,6 @@ protected:
         server.add(Step::DataSend, body);
         server.add(Step::DataClose);
         server.send("226 done");
-        server.reply("cwd /", "250 ok");
     }
 
     bool waitStatus(int id, core::ItemStatus status)
@@ -183,22 +188,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
 TEST_F(EngineObjectTest, StoppingWithAJobMidTransferEndsItIdleAndCleanly)
 {
     login();
-    server.reply("PWD", "257 \"/\" is the current directory");
-    server.reply("cwd /d/", "250 ok");
-    server.expect("PASV");
-    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("LIST held.bin", "150 here");
-    server.add(Step::DataAccept);
-    server.add(Step::DataSend, fileLine("held.bin", 100000));
-    server.add(Step::DataClose);
-    server.send("226 done");
-    server.reply("TYPE I", "200 binary");
-    server.expect("PASV");
-    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("RETR held.bin", "150 here");
-    server.add(Step::DataAccept);
-    server.add(Step::DataSend, std::string(30000, 'h'));
-    server.add(Step::DataHold);
+    scriptHeldDownload(server, "/d/", "held.bin", 100000, 30000);
     server.start();
 
     const auto id = engine->queue().addItem(url("/d/held.bin"), (dir / "held.bin").string());
@@ -241,7 +231,7 @@ TEST_F(EngineObjectTest, DownloadsLandInTheLocalFolderOfTheirTimeNotTheWorkingDi
     const std::string second = patternBytes(7000, 2);
     login();
     download("one.bin", first);
-    download("two.bin", second);
+    download("two.bin", second, false);
     server.reply("QUIT", "221 bye");
     server.start();
 

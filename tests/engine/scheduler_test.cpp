@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine_fixture.h"
+#include "support/held_download_script.h"
 #include "support/queue_defaults.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -148,22 +149,7 @@ protected:
         server.reply("USER anonymous", "331 password");
         server.expect("");
         server.send("230 in");
-        server.reply("PWD", "257 \"/\"");
-        server.reply("cwd /", "250 ok");
-        server.expect("PASV");
-        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-        server.reply("LIST held.bin", "150 here");
-        server.add(Step::DataAccept);
-        server.add(Step::DataSend, "-rw-r--r--    1 ftp      ftp      100000 Jan 01 12:00 held.bin\r\n");
-        server.add(Step::DataClose);
-        server.send("226 done");
-        server.reply("TYPE I", "200 binary");
-        server.expect("PASV");
-        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-        server.reply("RETR held.bin", "150 here");
-        server.add(Step::DataAccept);
-        server.add(Step::DataSend, std::string(30000, 'h'));
-        server.add(Step::DataHold);
+        scriptHeldDownload(server, "/", "held.bin", 100000, 30000);
         server.start();
     }
 
@@ -209,6 +195,86 @@ TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
     EXPECT_FALSE(seenOfNext.count(core::ItemStatus::StatusActive));
     // The partial file stays for a later resume.
     EXPECT_EQ(std::filesystem::file_size(local / "held.bin"), 30000u);
+}
+
+// A scheduler whose regular pass comes only once a minute: anything that starts within the tests' wait
+// limits started on an event, not on the pass.
+class EventStartTest : public ::testing::Test
+{
+protected:
+    EventStartTest()
+    {
+        test::setQueueDefault(queue, &core::QueueDefaults::retryTime, -1);
+        test::setQueueDefault(queue, &core::QueueDefaults::timeout, 10);
+    }
+
+    ~EventStartTest() override { transferEngine.stopAndWait(); }
+
+    engine::EngineOptions slowPassOptions()
+    {
+        engine::EngineOptions options;
+        options.schedulerTiming = {std::chrono::minutes(1), std::chrono::milliseconds(20)};
+        options.clock = &clock;
+        return options;
+    }
+
+    void addSilentItems(const SilentServer &silent, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
+                (local / ("f" + std::to_string(i))).string());
+    }
+
+    static constexpr std::chrono::seconds kLimit{20};
+    // Rest times run on this clock; a whole second on it is a whole second of waiting.
+    platform::ManualClock clock;
+    TempDir local;
+    engine::Engine transferEngine{slowPassOptions()};
+    core::QueueList &queue = transferEngine.queue();
+    engine::Scheduler &scheduler = transferEngine.scheduler();
+};
+
+TEST_F(EventStartTest, EveryFreeSlotOfASiteFillsAtOnce)
+{
+    SilentServer silent;
+    test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 4);
+    scheduler.setMaxThreads(10);
+    addSilentItems(silent, 6);
+    ASSERT_TRUE(scheduler.startScheduler());
+    ASSERT_TRUE(waitUntil([&] { return scheduler.jobCount() == 4; }, kLimit));
+    // The per-site limit holds: no fifth job joins however often the scheduler is woken.
+    addSilentItems(silent, 2);
+    scheduler.wake();
+    ASSERT_TRUE(waitUntil([&] { return scheduler.passCount() >= 6; }, kLimit));
+    EXPECT_EQ(scheduler.jobCount(), 4);
+    EXPECT_EQ(scheduler.peakJobCount(), 4);
+}
+
+TEST_F(EventStartTest, ItemsAddedWhileRunningStartAJobAtOnce)
+{
+    SilentServer silent;
+    ASSERT_TRUE(scheduler.startScheduler());
+    ASSERT_TRUE(waitUntil([&] { return scheduler.passCount() >= 1; }, kLimit));
+    EXPECT_EQ(scheduler.jobCount(), 0);
+    addSilentItems(silent, 1);
+    ASSERT_TRUE(waitUntil([&] { return scheduler.jobCount() == 1; }, kLimit));
+}
+
+TEST_F(EventStartTest, ASiteWhoseRestEndsGetsAJobWithoutWaitingForThePass)
+{
+    SilentServer silent;
+    const auto id = queue.addItem(
+        "ftp://127.0.0.1:" + std::to_string(silent.port()) + "/rested", (local / "rested").string(), 0, 0);
+    // It ended just now, so its site rests for this second.
+    queue.finishItem(id, core::ItemStatus::StatusTransferFailed);
+    ASSERT_TRUE(scheduler.startScheduler());
+    ASSERT_TRUE(waitUntil([&] { return scheduler.passCount() >= 1; }, kLimit));
+    EXPECT_EQ(scheduler.jobCount(), 0);
+    clock.advance(1);
+    ASSERT_TRUE(waitUntil(
+        [&] { return core::isInProgressStatus(core::snapshotOrVanished(queue, id).status); }, kLimit));
+    EXPECT_EQ(scheduler.jobCount(), 1);
+    EXPECT_LT(scheduler.passCount(), 5);
 }
 
 } // namespace

@@ -122,7 +122,6 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     server.add(Step::DataSend, body.substr(4000));
     server.add(Step::DataClose);
     server.send("226 done");
-    server.reply("cwd /", "250 ok");
     server.reply("QUIT", "221 bye");
     server.start();
 
@@ -177,29 +176,41 @@ TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
     server.expect("PASV");
     server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
     server.reply("RETR f.bin", "550 Upload first");
-    // The refusal has been seen; hold so the test can look at the item in the meantime.
-    server.expect("cwd /");
+    // The same login now sends the upload, already in the folder and in binary type. The refusal has
+    // been seen; hold so the test can look at the item in the meantime.
+    server.expect("PASV");
     server.hold();
-    server.send("250 ok");
-    // The same login now sends the upload.
-    enterDirectory("/d/");
-    uploadExchange("STOR up.bin");
-    server.reply("cwd /", "250 ok");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("STOR up.bin", "150 send it");
+    server.add(Step::DataAccept);
+    server.add(Step::DataReceive);
+    server.send("226 stored");
     // And retries the download.
-    enterDirectory("/d/");
     dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
-    server.reply("TYPE I", "200 binary");
     dataExchange("RETR f.bin", body);
-    server.reply("cwd /", "250 ok");
     server.reply("QUIT", "221 bye");
     server.start();
 
     const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
     const auto upload = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string());
+    std::mutex seenMutex;
+    std::set<core::ItemStatus> seen;
+    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
+        if (changed != download)
+            return;
+        const core::ItemStatus status = core::snapshotOrVanished(queue, download).status;
+        std::lock_guard lock{seenMutex};
+        seen.insert(status);
+    });
     start();
-    ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioActive));
+    // The refusal shows while the job turns to the upload, which the server holds.
+    ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioNeedsUpload));
     EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, download).status),
         "Probable ratio site.  May need to upload.");
+    {
+        std::lock_guard lock{seenMutex};
+        EXPECT_TRUE(seen.count(core::ItemStatus::StatusRatioActive));
+    }
     server.release();
     ASSERT_TRUE(waitStatus(upload, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusFinished));
@@ -218,7 +229,6 @@ TEST_F(ScriptedJobTest, ARefusedDownloadWithNothingToUploadEndsRatioNeedsUpload)
     server.expect("PASV");
     server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
     server.reply("RETR f.bin", "550 Upload first");
-    server.reply("cwd /", "250 ok");
     server.reply("QUIT", "221 bye");
     server.start();
 
@@ -277,7 +287,6 @@ TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
         caseServer.add(Step::DataSend, fileLine("f.bin", 4));
         caseServer.add(Step::DataClose);
         caseServer.send("226 done");
-        caseServer.reply("cwd /", "250 ok");
         caseServer.reply("QUIT", "221 bye");
         caseServer.start();
 
@@ -301,7 +310,6 @@ TEST_F(ScriptedJobTest, ANameTheListingDoesNotShowEndsMissingTarget)
     enterDirectory("/d/");
     dataExchange("LIST gone.bin", "");
     server.reply("cwd gone.bin", "550 No such directory");
-    server.reply("cwd /", "250 ok");
     server.reply("QUIT", "221 bye");
     server.start();
 
@@ -320,7 +328,7 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
     struct Case
     {
         const char *name;
-        std::string goodbye; // sent right after the reply to the first item's last command
+        std::string goodbye; // sent with the closing reply of the first item's download
     };
 
     const Case cases[] = {
@@ -331,7 +339,9 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer caseServer;
-        const auto fileExchange = [&caseServer](const std::string &name, const std::string &body) {
+        // `goodbye` follows the closing reply of the RETR in the same write.
+        const auto fileExchange = [&caseServer](
+                                      const std::string &name, const std::string &body, std::string goodbye) {
             caseServer.reply("PWD", "257 \"/\" is the current directory");
             caseServer.reply("cwd /d/", "250 ok");
             for (const std::string &command : {"LIST " + name, "RETR " + name}) {
@@ -344,9 +354,8 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
                 caseServer.add(
                     Step::DataSend, command.starts_with("LIST") ? fileLine(name, body.size()) : body);
                 caseServer.add(Step::DataClose);
-                caseServer.send("226 done");
+                caseServer.sendRaw("226 done\r\n" + (command.starts_with("RETR") ? goodbye : std::string()));
             }
-            caseServer.expect("cwd /");
         };
         const auto loginSteps = [&caseServer] {
             caseServer.send("220 scripted");
@@ -354,13 +363,11 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
             caseServer.reply("PASS p", "230 in");
         };
         loginSteps();
-        fileExchange("a.bin", "abc");
-        caseServer.sendRaw("250 ok\r\n" + c.goodbye);
+        fileExchange("a.bin", "abc", c.goodbye);
         caseServer.drop();
         caseServer.add(Step::Accept);
         loginSteps();
-        fileExchange("b.bin", "xyz");
-        caseServer.send("250 ok");
+        fileExchange("b.bin", "xyz", "");
         caseServer.reply("QUIT", "221 bye");
         caseServer.start();
 
@@ -377,6 +384,61 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
     }
 }
 
+// A folder's children already know from its listing what they are: each file is fetched in the folder
+// the connection is in, with the type set once, and without a listing of its own name; only a file
+// listed without a size asks for it, and a listed folder is entered straight away.
+TEST_F(ScriptedJobTest, ChildrenOfAListingGoStraightToTheirTransfer)
+{
+    const std::string listing = fileLine("a.bin", 4) + fileLine("empty.bin", 0)
+        + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 inner\r\n";
+    login();
+    enterDirectory("/d/sub/");
+    dataExchange("LIST", listing);
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR a.bin", "abcd");
+    server.reply("SIZE empty.bin", "213 0");
+    dataExchange("RETR empty.bin", "");
+    server.reply("cwd inner", "250 ok");
+    dataExchange("LIST", "");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/sub/"), (local / "sub").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    ASSERT_TRUE(waitAllSettled());
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished) << itemId;
+    EXPECT_EQ(readFile(local / "sub" / "a.bin"), "abcd");
+    EXPECT_TRUE(std::filesystem::exists(local / "sub" / "empty.bin"));
+    EXPECT_TRUE(std::filesystem::is_directory(local / "sub" / "inner"));
+    EXPECT_EQ(notifier.count("File is a directory."), 1);
+    EXPECT_EQ(notifier.count("Getting current directory..."), 1);
+}
+
+// A listed file whose size the server will not tell is looked up by name as before: a listing of the
+// name, then the download.
+TEST_F(ScriptedJobTest, AListedFileWithoutASizeTheServerWillNotTellIsListedByName)
+{
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", fileLine("f.bin", 0));
+    server.reply("SIZE f.bin", "502 not implemented");
+    dataExchange("LIST f.bin", fileLine("f.bin", 0));
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", "xyz");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    ASSERT_TRUE(waitAllSettled());
+    EXPECT_EQ(readFile(local / "d" / "f.bin"), "xyz");
+}
+
 TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 {
     const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
@@ -385,7 +447,6 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
     login();
     enterDirectory("/d/");
     dataExchange("LIST", listing);
-    server.reply("cwd /", "250 ok");
     server.hold();
     server.start();
 

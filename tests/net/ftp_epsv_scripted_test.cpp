@@ -25,11 +25,13 @@ void greetAndLogIn(ScriptedServer &server)
     server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
 }
 
-// A passive download of `bytes` once the data listener is announced by `announce`.
+// A passive download of `bytes` once the data listener is announced by `announce`; the type is set
+// only on the connection's first transfer.
 void passiveRetr(ScriptedServer &server, const std::string &command, const std::string &announce,
-    const std::string &name, const std::string &bytes)
+    const std::string &name, const std::string &bytes, bool setsType = true)
 {
-    server.reply("TYPE I", "200 Binary");
+    if (setsType)
+        server.reply("TYPE I", "200 Binary");
     server.expect(command).add(ScriptedServer::Step::PassiveListen, announce);
     server.expect("RETR " + name).send("150 Opening").add(ScriptedServer::Step::DataAccept);
     server.add(ScriptedServer::Step::DataSend, bytes).add(ScriptedServer::Step::DataClose).send("226 Done");
@@ -82,7 +84,7 @@ TEST(FtpEpsvScripted, RefusedEpsvFallsBackToPasvAndIsNotAskedAgain)
             .add(ScriptedServer::Step::DataClose)
             .send("226 Done");
         // The second transfer on the same connection goes straight to PASV.
-        passiveRetr(server, "PASV", "227 Entering Passive Mode ({pasv})", "two.bin", "second");
+        passiveRetr(server, "PASV", "227 Entering Passive Mode ({pasv})", "two.bin", "second", false);
         server.start();
         FtpConnection ftp;
         StatusLines status;

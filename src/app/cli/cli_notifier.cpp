@@ -36,7 +36,6 @@ void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t it
                 m_queue.lendConnection(id, nullptr);
             }
         }
-        wake();
         return;
     }
     if (!m_verbose)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What bellwick-cli does with the queue's notifications, on the worker threads that send them: wakes
-// the main loop, hands a lent connection straight back (there is no browser to use it), and with
-// --verbose prints the Batch Log lines.
+// What bellwick-cli does with the queue's notifications, on the worker threads that send them: notes
+// saved files, hands a lent connection straight back (there is no browser to use it), and with
+// --verbose prints the Batch Log lines. The main loop looks at the queue on its own clock.
 #pragma once
 
 #include <atomic>
@@ -25,7 +25,7 @@ public:
     void notify(
         unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override;
 
-    // Waits until something changed or `limitMs` passed.
+    // Waits until wake() was called or `limitMs` passed.
     void waitForChange(int limitMs);
     // Wakes waitForChange from another thread (a signal arrived).
     void wake();

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // bellwick-cli: runs the transfer queue without a window until its work is done, then saves it.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -84,8 +84,9 @@ engine::Settings settingsForRun(const CliOptions &o)
 }
 
 // Decides when the run is over: every item done; or, unless asked to keep running, nothing in progress
-// and every item left has ended often enough. Ends are counted here, from the time stamp each final
-// status carries (the queue's own attempt count rises only when a worker comes to a site afresh).
+// and every item left has ended often enough. The queue counts every end of an item itself (the queue's
+// attempt count rises only when a worker comes to a site afresh), and takes no item that has ended as
+// often as it may: ends counted here by their time stamps would miss the ends of a second.
 class RunEnd
 {
 public:
@@ -93,7 +94,15 @@ public:
         : m_options(options)
     {}
 
-    bool isOver(core::QueueList &queue, const CliNotifier &notifier)
+    // The limit for the queue's selection, so that no item is tried once more while the run winds down.
+    int tryLimit() const
+    {
+        if (m_options.keepRunning)
+            return -1;
+        return m_options.tries ? std::max(*m_options.tries, 1) : 0;
+    }
+
+    bool isOver(core::QueueList &queue, const CliNotifier &notifier) const
     {
         bool allDone = true;
         bool allTried = true;
@@ -103,18 +112,13 @@ public:
             if (core::isDoneStatus(item.status))
                 continue;
             allDone = false;
-            Ends &ends = m_ends[item.id];
-            if (item.statusTime >= 0 && item.statusTime != ends.lastStatusTime) {
-                ends.lastStatusTime = item.statusTime;
-                ++ends.count;
-            }
             // A manual connection parked for the window is as far as this runner can take it.
             if (parked.count(item.id))
                 continue;
-            const int tries = m_options.tries ? *m_options.tries : item.retryCount;
+            const int tries = m_options.tries ? std::max(*m_options.tries, 1) : item.retryCount;
             // Items no worker takes count as tried.
             if (core::isInProgressStatus(item.status)
-                || (core::isEligibleStatus(item.status) && ends.count < tries))
+                || (core::isEligibleStatus(item.status) && item.ends < tries))
                 allTried = false;
         }
         // Nothing in progress is as good as no job alive: a job between two items holds none, and the
@@ -123,14 +127,7 @@ public:
     }
 
 private:
-    struct Ends
-    {
-        std::int64_t lastStatusTime = -1;
-        int count = 0;
-    };
-
     const CliOptions &m_options;
-    std::map<std::int32_t, Ends> m_ends;
 };
 
 // The signals the runner takes on its own thread; SIGUSR1 only ends that thread.
@@ -208,6 +205,9 @@ int run(const CliOptions &o)
         queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
     }
 
+    RunEnd runEnd(o);
+    queue.setTryLimit(runEnd.tryLimit());
+
     SavedFiles savedFiles;
     CliNotifier notifier(queue, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
     queue.setNotifier(&notifier);
@@ -229,17 +229,24 @@ int run(const CliOptions &o)
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
     auto lastLook = Clock::now() - std::chrono::seconds(1);
-    RunEnd runEnd(o);
+    constexpr auto kLookInterval = std::chrono::milliseconds(100);
     while (g_signal.load() == 0) {
-        if (Clock::now() - lastLook >= std::chrono::milliseconds(100)) {
+        const auto sinceLook = Clock::now() - lastLook;
+        if (sinceLook >= kLookInterval) {
             const bool over = runEnd.isOver(queue, notifier);
             reportSaved();
             if (over)
                 break;
             progress.update();
             lastLook = Clock::now();
+            continue;
         }
-        notifier.waitForChange(100);
+        // Only a signal ends the wait early: waking for each of the thousands of changes a tree of
+        // small files makes would cost the workers more than the look saves.
+        notifier.waitForChange(
+            static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(kLookInterval - sinceLook).count())
+            + 1);
     }
     progress.clear();
     // The signal thread uses the notifier: it ends before the notifier does.
