@@ -123,9 +123,11 @@ protected:
     {
         return waitUntil(
             [this] {
-                for (const auto id : queue.ids()) {
-                    const core::ItemStatus s = core::snapshotOrVanished(queue, id).status;
-                    if (core::isInProgressStatus(s) || s == core::ItemStatus::StatusIdle)
+                // One look at every item at once: an item that ends after its follow-up was added must
+                // not hide the follow-up from a look that walked the ids first.
+                for (const core::ItemState &state : queue.states()) {
+                    if (core::isInProgressStatus(state.status)
+                        || state.status == core::ItemStatus::StatusIdle)
                         return false;
                 }
                 return true;

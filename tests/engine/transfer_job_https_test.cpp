@@ -109,7 +109,13 @@ TEST_F(HttpsJobTest, AStoredFingerprintTrustsTheCertificateUntilItChanges)
     // Refused, with the reason in the item's row text.
     const auto first = queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "f.bin").string());
     start();
-    ASSERT_TRUE(waitUntil([&] { return detailOf(first) == refusal; }, std::chrono::seconds(30)));
+    // The reason is kept a moment before the item ends.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return detailOf(first) == refusal
+                && core::snapshotOrVanished(queue, first).status == core::ItemStatus::StatusError;
+        },
+        std::chrono::seconds(30)));
     EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, first)), "Error (" + refusal + ")");
     EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
 
