@@ -273,7 +273,8 @@ TEST_F(EventStartTest, ASiteWhoseRestEndsGetsAJobWithoutWaitingForThePass)
     clock.advance(1);
     ASSERT_TRUE(waitUntil(
         [&] { return core::isInProgressStatus(core::snapshotOrVanished(queue, id).status); }, kLimit));
-    EXPECT_EQ(scheduler.jobCount(), 1);
+    // The job may already have given up on the silent server: the peak says that one started.
+    EXPECT_EQ(scheduler.peakJobCount(), 1);
     EXPECT_LT(scheduler.passCount(), 5);
 }
 

@@ -58,9 +58,11 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
         const int status = static_cast<int>(core::snapshotOrVanished(b.engine.queue, id).status);
         return b.engine.queue.contains(id) && status > 2 && status < 128 && status != 17;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(complete->findItemId(id) >= 0 || failed(), 30000);
+    QTest::qWaitFor([&] { return complete->findItemId(id) >= 0 || failed(); }, 30000);
     QVERIFY2(complete->findItemId(id) >= 0,
-        core::statusText(core::snapshotOrVanished(b.engine.queue, id).status).c_str());
+        (core::statusTextWithDetail(core::snapshotOrVanished(b.engine.queue, id)) + " bytes "
+            + std::to_string(core::snapshotOrVanished(b.engine.queue, id).bytesDone))
+            .c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
     // The row shows what arrived: the whole file.
     const QString size = bw::widgets::sizeText(static_cast<std::int64_t>(content.size()));
