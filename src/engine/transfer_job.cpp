@@ -137,16 +137,12 @@ net::TlsOptions TransferJob::tlsOptions() const
     return options;
 }
 
-void TransferJob::reportTlsFailure(const net::ErrorCode &error)
+void TransferJob::reportTlsFailure(int id, const net::ErrorCode &error)
 {
-    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
-        status(error.detail());
-}
-
-void TransferJob::keepTlsFailure(int id, const net::ErrorCode &error)
-{
-    if (error.is(net::CatProtocol, net::CertificateRejected) || error.is(net::CatProtocol, net::TlsFailed))
-        m_queue->setStatusDetail(id, error.detail());
+    if (!error.is(net::CatProtocol, net::CertificateRejected) && !error.is(net::CatProtocol, net::TlsFailed))
+        return;
+    status(error.detail());
+    m_queue->setStatusDetail(id, error.detail());
 }
 
 void TransferJob::forgetSites()

@@ -138,10 +138,8 @@ private:
     // The TLS options of the next connection to the selected site.
     net::TlsOptions tlsOptions() const;
     // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line and
-    // keeps it as the current item's detail, so its row says why it failed.
-    void reportTlsFailure(const net::ErrorCode &error);
-    // Keeps that reason with the item, so its row and the runner's summary say why it ended.
-    void keepTlsFailure(int id, const net::ErrorCode &error);
+    // keeps it with item `id`, so its row and the runner's summary say why it ended.
+    void reportTlsFailure(int id, const net::ErrorCode &error);
 
     void runHttpItem(int id);
     core::ItemStatus queueRedirect(int id, const std::string &location);

@@ -63,8 +63,7 @@ bool TransferJob::openFtpSite(int id)
             else
                 m_result = core::ItemStatus::StatusFailedToConnect;
             status(error.text());
-            reportTlsFailure(error);
-            keepTlsFailure(id, error);
+            reportTlsFailure(id, error);
             forgetSites();
         }
     }
@@ -353,8 +352,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
     } else if (!stoppedMidway(id)) {
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
-        reportTlsFailure(error);
-        keepTlsFailure(id, error);
+        reportTlsFailure(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
         // A site that refuses downloads until something is uploaded answers on a live connection; a
         // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.
