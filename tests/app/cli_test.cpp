@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -21,6 +20,7 @@
 
 #include "core/queue_list.h"
 #include "engine/queue_file.h"
+#include "support/silent_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "support/tls_test_servers.h"
@@ -252,30 +252,23 @@ TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
 TEST_F(CliTest, AFailingItemIsTriedTheGivenNumberOfTimes)
 {
     // A server that hangs up on every connection: each attempt is one accepted connection.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 8), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    const SilentListener listener;
+    ASSERT_NE(listener.port(), 0);
     std::atomic<int> accepted{0};
     std::atomic<bool> done{false};
     std::thread server([&] {
         while (!done) {
-            pollfd entry{listener, POLLIN, 0};
+            pollfd entry{listener.fd(), POLLIN, 0};
             if (::poll(&entry, 1, 20) == 1) {
-                ::close(::accept(listener, nullptr, nullptr));
+                ::close(::accept(listener.fd(), nullptr, nullptr));
                 ++accepted;
             }
         }
     });
-    const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f.bin";
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(listener.port()) + "/f.bin";
     const CliRun result = run({"--tries", "3", "--retry-time", "-1", url});
     done = true;
     server.join();
-    ::close(listener);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find(url + ": Failed to connect"), std::string::npos) << result.err;
     // Tries follow each other at once with no rest: every one of them counts, also several in one
@@ -336,25 +329,18 @@ TEST_F(CliTest, AManualConnectionRequestStaysQueuedForTheWindow)
 TEST_F(CliTest, SigtermStopsCleanlySavesAndExits143)
 {
     // A site that never answers keeps the item running until the signal.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 8), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
-    const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f.bin";
+    const SilentListener silent;
+    ASSERT_NE(silent.port(), 0);
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f.bin";
 
     const pid_t pid = spawn({"--queue", "q.ftp", "--keep-running", url});
     // Running once the connection is waiting in the listener's backlog.
     ASSERT_TRUE(waitUntil([&] {
-        pollfd entry{silent, POLLIN, 0};
+        pollfd entry{silent.fd(), POLLIN, 0};
         return ::poll(&entry, 1, 0) == 1;
     }));
     ::kill(pid, SIGTERM);
     const CliRun result = finish(pid);
-    ::close(silent);
     EXPECT_EQ(result.exitCode, 143);
     core::QueueList queue;
     engine::loadQueueFile(dir / "work/q.ftp", queue);

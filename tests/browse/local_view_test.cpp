@@ -16,19 +16,13 @@
 #include "browse/man_ftp_view.h"
 #include "core/queue_list.h"
 #include "support/temp_dir.h"
+#include "widgets/row_texts.h"
 
 using namespace bw::browse;
+using bw::test::rowTexts;
 namespace fs = std::filesystem;
 
 namespace {
-
-QStringList rowNames(const CLocalView &view)
-{
-    QStringList names;
-    for (int row = 0; row < view.list()->rowCount(); ++row)
-        names << view.list()->itemText(row, 0);
-    return names;
-}
 
 QStringList menuTexts(QMenu *menu)
 {
@@ -107,7 +101,7 @@ private slots:
         CLocalView view;
         view.setDirectory(m_home.string());
         view.listDirectory();
-        QCOMPARE(rowNames(view), QStringList({"!first", "..", "b", "Big", "zero"}));
+        QCOMPARE(rowTexts(view), QStringList({"!first", "..", "b", "Big", "zero"}));
         const int big = view.rowOf(QStringLiteral("Big"));
         QCOMPARE(view.list()->itemText(big, 1), QStringLiteral("1,234,567"));
         QCOMPARE(view.entry(big).size, std::uint64_t(0)); // the size lives only in the text
@@ -221,7 +215,7 @@ private slots:
         QCOMPARE(fs::path(view.directory()), m_home / "sub");
         QCOMPARE(moved.count(), 1);
         QCOMPARE(moved.last().at(0).toString(), QString::fromStdString((m_home / "sub").string()));
-        QVERIFY(rowNames(view).contains(QStringLiteral("inner.txt")));
+        QVERIFY(rowTexts(view).contains(QStringLiteral("inner.txt")));
         QCOMPARE(view.directoryBox()->text(), QString::fromStdString((m_home / "sub").string()));
         selectNames(view, {".."});
         view.openDirectory();
@@ -261,7 +255,7 @@ private slots:
         QVERIFY(!fs::exists(m_home / "two"));
         QVERIFY(fs::exists(m_home / "full" / "keep"));
         QVERIFY(fs::exists(m_home)); // ".." is never removed
-        QCOMPARE(rowNames(view), QStringList({"..", "full"}));
+        QCOMPARE(rowTexts(view), QStringList({"..", "full"}));
     }
 
     void renameAndMakeFolder()
@@ -286,7 +280,7 @@ private slots:
 
         m_answer.clear(); // Cancel
         view.makeFolder();
-        QCOMPARE(rowNames(view), QStringList({"..", "made", "new.txt"}));
+        QCOMPARE(rowTexts(view), QStringList({"..", "made", "new.txt"}));
     }
 
     void renameOntoAnExistingNameIsRefused()
@@ -316,7 +310,7 @@ private slots:
         }
         QCOMPARE(bw::test::readFile(m_home / "keep.txt"), std::string("precious"));
         QCOMPARE(bw::test::readFile(m_home / "other.txt"), std::string("other"));
-        QCOMPARE(rowNames(view), QStringList({"..", "empty", "full", "keep.txt", "other.txt"}));
+        QCOMPARE(rowTexts(view), QStringList({"..", "empty", "full", "keep.txt", "other.txt"}));
 
         // Keeping the name is no rename and no error.
         m_errors.clear();
@@ -370,7 +364,7 @@ private slots:
         view.uploadSelection();
         QVERIFY(!view.dropEnabled());
         view.dropText(QStringLiteral("{1}ftp://u:p@h:21/dir/a.txt"));
-        QCOMPARE(rowNames(view), QStringList({"..", "a.txt", "b.txt"}));
+        QCOMPARE(rowTexts(view), QStringList({"..", "a.txt", "b.txt"}));
     }
 };
 

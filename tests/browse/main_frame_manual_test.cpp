@@ -17,6 +17,7 @@
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
 #include "core/queue_item.h"
+#include "support/ftp_script.h"
 #include "support/scripted_server.h"
 #include "support/test_servers.h"
 #include "ui/frame_fixture.h"
@@ -183,21 +184,10 @@ private slots:
     {
         QFETCH(QString, how);
         test::ScriptedServer server;
-        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        test::greetAndLogIn(server);
         server.reply("PWD", "257 \"/\" is current");
-        server.expect("PASV");
-        server.add(test::ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-        server.add(test::ScriptedServer::Step::DataAccept);
-        server.reply("LIST", "150 Here it comes");
-        server.add(
-            test::ScriptedServer::Step::DataSend, "-rw-r--r--   1 u g 1000000 Mar  3  2001 big.bin\r\n");
-        server.add(test::ScriptedServer::Step::DataClose);
-        server.send("226 Done");
-        server.reply("TYPE I", "200 Binary");
-        server.expect("PASV");
-        server.add(test::ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-        server.add(test::ScriptedServer::Step::DataAccept);
-        server.reply("RETR big.bin", "150 Sending");
+        test::passiveListing(server, "-rw-r--r--   1 u g 1000000 Mar  3  2001 big.bin\r\n");
+        test::startPassiveRetr(server, "big.bin");
         server.add(test::ScriptedServer::Step::DataSend, std::string(4096, 'x'));
         server.add(test::ScriptedServer::Step::DataHold); // the rest never comes
         // Released once the transfer was stopped: the job's QUIT then gets its answer at once.

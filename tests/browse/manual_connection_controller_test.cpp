@@ -17,10 +17,12 @@
 #include "browse/manual_connection_controller.h"
 #include "core/queue_list.h"
 #include "net/ftp_connection.h"
+#include "support/ftp_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 using namespace bw::browse;
+using bw::test::greetAndLogIn;
 using bw::test::ScriptedServer;
 namespace fs = std::filesystem;
 
@@ -68,13 +70,9 @@ private slots:
     void namesWithLineBreaksNeverReachTheServer()
     {
         ScriptedServer server;
-        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        greetAndLogIn(server);
         server.reply("PWD", "257 \"/\" is current");
-        server.expect("PASV");
-        server.add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-        server.add(ScriptedServer::Step::DataAccept);
-        server.reply("LIST", "550 Listing refused");
-        server.add(ScriptedServer::Step::DataClose);
+        bw::test::refusedListing(server);
         server.reply("mkd safe", "257 Made");
         server.reply("QUIT", "221 Bye");
         server.start();
@@ -87,7 +85,7 @@ private slots:
         const std::int32_t id = queue.addItem(site(server), "", 0, -1, -1, -1, 1);
         bw::net::FtpConnection ftp;
         QVERIFY(ftp.createAndBind(0));
-        QVERIFY(ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", "p", 1}));
+        QVERIFY(ftp.login(bw::test::scriptedSite(server)));
         queue.lendConnection(id, &ftp);
         {
             CManFtpView view(queue);
@@ -198,7 +196,7 @@ private slots:
     void destroyedWhileACommandRuns()
     {
         ScriptedServer server;
-        server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
+        greetAndLogIn(server);
         server.expect("PWD");
         server.hold();
         server.start();
@@ -208,7 +206,7 @@ private slots:
         bw::net::FtpConnection ftp;
         ftp.setTimeout(60);
         QVERIFY(ftp.createAndBind(0));
-        QVERIFY(ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", "p", 1}));
+        QVERIFY(ftp.login(bw::test::scriptedSite(server)));
         queue.lendConnection(id, &ftp);
         auto controller = std::make_unique<ManualConnectionController>(queue);
         QVERIFY(controller->attach(id));

@@ -27,10 +27,12 @@
 #include "support/test_servers.h"
 #include "ui/queue_view.h"
 #include "widgets/internal_drag_data.h"
+#include "widgets/row_texts.h"
 #include "widgets/transfer_progress_dialog.h"
 #include "widgets/url_text.h"
 
 using namespace bw::browse;
+using bw::test::rowTexts;
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,14 +52,6 @@ bw::engine::TransferJobTiming fastPolls()
     bw::engine::TransferJobTiming timing;
     timing.manualPoll = std::chrono::milliseconds(50);
     return timing;
-}
-
-QStringList rowNames(const bw::widgets::CCtrlListView &view)
-{
-    QStringList names;
-    for (int row = 0; row < view.list()->rowCount(); ++row)
-        names << view.list()->itemText(row, 0);
-    return names;
 }
 
 void makeShared(const fs::path &path)
@@ -212,7 +206,7 @@ private slots:
         QVERIFY(m_remote->connection() == m_queue.lentConnection(m_item));
         QCOMPARE(m_remote->list()->itemText(0, 0), QStringLiteral(".."));
         QCOMPARE(m_remote->directoryBox()->text(), QStringLiteral("/"));
-        QVERIFY(rowNames(*m_remote).contains(QString::fromStdString(m_remoteName)));
+        QVERIFY(rowTexts(*m_remote).contains(QString::fromStdString(m_remoteName)));
         QVERIFY(m_log.contains(QStringLiteral("sent:PWD")));
         QVERIFY(listCommands() == 1);
     }
@@ -224,7 +218,7 @@ private slots:
         m_remote->changeDirectory();
         QVERIFY(settle().isEmpty());
         QCOMPARE(m_remote->currentDirectoryPath(), "/" + m_remoteName + "/");
-        QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
+        QCOMPARE(rowTexts(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         const int hello = m_remote->rowOf(QStringLiteral("hello.txt"));
         QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100000"));
         QVERIFY(!m_remote->list()->itemText(hello, 2).isEmpty());
@@ -235,12 +229,12 @@ private slots:
         QVERIFY(selectOnly(QStringLiteral("sub")));
         m_remote->openDirectory();
         QVERIFY(settle().isEmpty());
-        QCOMPARE(rowNames(*m_remote), QStringList({"..", "inner.txt"}));
+        QCOMPARE(rowTexts(*m_remote), QStringList({"..", "inner.txt"}));
         QCOMPARE(listCommands(), listsBefore + 1);
         QVERIFY(selectOnly(QStringLiteral("..")));
         m_remote->openDirectory();
         QVERIFY(settle().isEmpty());
-        QCOMPARE(rowNames(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
+        QCOMPARE(rowTexts(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         QCOMPARE(listCommands(), listsBefore + 1); // the second visit comes from the cache
         QVERIFY(m_remote->refreshListing(true));
         QVERIFY(settle().isEmpty());

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,33 @@ private:
     std::function<void(std::int64_t)> m_onChange;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
+};
+
+// The statuses one item passes through from its construction on, as the window sees them change.
+class StatusTrail
+{
+public:
+    StatusTrail(RecordingNotifier &notifier, core::QueueList &queue, std::int32_t id)
+        : m_watch(notifier.watchChanges([this, &queue, id](std::int64_t changed) {
+            if (changed != id)
+                return;
+            const core::ItemStatus status = core::snapshotOrVanished(queue, id).status;
+            std::lock_guard lock{m_mutex};
+            m_seen.insert(status);
+        }))
+    {}
+
+    bool saw(core::ItemStatus status) const
+    {
+        std::lock_guard lock{m_mutex};
+        return m_seen.count(status) != 0;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::set<core::ItemStatus> m_seen; // guarded by m_mutex
+    // Last, so that the calls end before what they use goes.
+    std::unique_ptr<RecordingNotifier::ChangeWatch> m_watch;
 };
 
 // Short passes so that tests do not wait five seconds for every new job.

@@ -1,18 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The scheduler's limits, stop, restart and removal, end to end with real jobs.
 #include <filesystem>
-#include <mutex>
-#include <set>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "engine_fixture.h"
 #include "support/held_download_script.h"
 #include "support/queue_defaults.h"
 #include "support/scripted_server.h"
+#include "support/silent_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -20,33 +17,6 @@ namespace bw::test {
 namespace {
 
 using Step = ScriptedServer::Step;
-
-// A listener that takes connections into its backlog and never says a word: an FTP login to it waits
-// for the greeting, so the job stays alive as long as the test needs.
-class SilentServer
-{
-public:
-    SilentServer()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(m_fd, 128);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-
-    ~SilentServer() { ::close(m_fd); }
-
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
 
 class SchedulerTest : public EngineTest
 {
@@ -71,7 +41,7 @@ protected:
 
 TEST_F(SchedulerTest, NeverRunsMoreThanThirtyTwoJobs)
 {
-    SilentServer silent;
+    SilentListener silent;
     test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 0);
     scheduler.setMaxThreads(40);
     for (int i = 0; i < 40; ++i)
@@ -87,7 +57,7 @@ TEST_F(SchedulerTest, NeverRunsMoreThanThirtyTwoJobs)
 
 TEST_F(SchedulerTest, ThePerSiteLimitHolds)
 {
-    SilentServer silent;
+    SilentListener silent;
     test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 2);
     scheduler.setMaxThreads(10);
     for (int i = 0; i < 6; ++i)
@@ -177,23 +147,14 @@ TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
 {
     const auto held = queue.addItem(url("held.bin"), (local / "held.bin").string());
     const auto next = queue.addItem(url("next.bin"), (local / "next.bin").string());
-    std::mutex seenMutex;
-    std::set<core::ItemStatus> seenOfNext;
-    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
-        if (changed != next)
-            return;
-        const core::ItemStatus status = core::snapshotOrVanished(queue, next).status;
-        std::lock_guard lock{seenMutex};
-        seenOfNext.insert(status);
-    });
+    const StatusTrail seenOfNext(notifier, queue, next);
     start();
     ASSERT_TRUE(waitUntil([&] { return core::snapshotOrVanished(queue, held).bytesDone == 30000; }));
     scheduler.stop();
     ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
     EXPECT_EQ(core::snapshotOrVanished(queue, held).status, core::ItemStatus::StatusIdle);
     EXPECT_EQ(core::snapshotOrVanished(queue, next).status, core::ItemStatus::StatusIdle);
-    std::lock_guard lock{seenMutex};
-    EXPECT_FALSE(seenOfNext.count(core::ItemStatus::StatusActive));
+    EXPECT_FALSE(seenOfNext.saw(core::ItemStatus::StatusActive));
     // The partial file stays for a later resume.
     EXPECT_EQ(std::filesystem::file_size(local / "held.bin"), 30000u);
 }
@@ -219,7 +180,7 @@ protected:
         return options;
     }
 
-    void addSilentItems(const SilentServer &silent, int count)
+    void addSilentItems(const SilentListener &silent, int count)
     {
         for (int i = 0; i < count; ++i)
             queue.addItem("ftp://127.0.0.1:" + std::to_string(silent.port()) + "/f" + std::to_string(i),
@@ -237,7 +198,7 @@ protected:
 
 TEST_F(EventStartTest, EveryFreeSlotOfASiteFillsAtOnce)
 {
-    SilentServer silent;
+    SilentListener silent;
     test::setQueueDefault(queue, &core::QueueDefaults::perSiteLimit, 4);
     scheduler.setMaxThreads(10);
     addSilentItems(silent, 6);
@@ -253,7 +214,7 @@ TEST_F(EventStartTest, EveryFreeSlotOfASiteFillsAtOnce)
 
 TEST_F(EventStartTest, ItemsAddedWhileRunningStartAJobAtOnce)
 {
-    SilentServer silent;
+    SilentListener silent;
     ASSERT_TRUE(scheduler.startScheduler());
     ASSERT_TRUE(waitUntil([&] { return scheduler.passCount() >= 1; }, kLimit));
     EXPECT_EQ(scheduler.jobCount(), 0);
@@ -263,7 +224,7 @@ TEST_F(EventStartTest, ItemsAddedWhileRunningStartAJobAtOnce)
 
 TEST_F(EventStartTest, ASiteWhoseRestEndsGetsAJobWithoutWaitingForThePass)
 {
-    SilentServer silent;
+    SilentListener silent;
     const auto id = queue.addItem(
         "ftp://127.0.0.1:" + std::to_string(silent.port()) + "/rested", (local / "rested").string(), 0, 0);
     // It ended just now, so its site rests for this second.

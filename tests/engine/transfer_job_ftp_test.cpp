@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Transfer jobs against the loopback vsftpd: shared logins, trees both ways, bad URLs.
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -9,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "engine_fixture.h"
 #include "net/ftp_connection.h"
+#include "remote_folder_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -19,72 +18,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every file and folder below `root`, by relative path; files map to their size and a hash of their
-// bytes, folders to "<dir>".
-std::map<std::string, std::string> treeOf(const fs::path &root)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto &entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(entry.path(), root).string();
-        if (entry.is_directory()) {
-            tree[name] = "<dir>";
-        } else {
-            const std::string bytes = readFile(entry.path());
-            tree[name] = std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
-        }
-    }
-    return tree;
-}
-
-void makeTree(const fs::path &root)
-{
-    fs::create_directories(root / "sub/deeper");
-    fs::create_directories(root / "empty");
-    writeFile(root / "top.bin", patternBytes(70000, 1));
-    writeFile(root / "with space.txt", "blank inside");
-    writeFile(root / "at@sign.txt", "at sign");
-    writeFile(root / "100%done.txt", "percent");
-    writeFile(root / "sub/mid.bin", patternBytes(5000, 2));
-    writeFile(root / "sub/deeper/leaf.bin", patternBytes(123457, 3));
-    writeFile(root / "sub/deeper/zero.bin", "");
-}
-
-class FtpJobTest : public EngineTest
+class FtpJobTest : public RemoteFolderTest
 {
 protected:
     void SetUp() override
     {
         server = ftpServer();
         ASSERT_NE(server.port, 0) << "the vsftpd test server is needed";
-        folder = "h4-" + std::to_string(::getpid()) + "-"
-            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        remoteRoot = fs::path(server.root) / folder;
-        fs::create_directories(remoteRoot);
-        fs::permissions(remoteRoot, fs::perms::all);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(remoteRoot, ignored);
-    }
-
-    std::string url(const std::string &scheme, const std::string &path) const
-    {
-        return scheme + "://" + server.user + ":" + server.password + "@" + server.host + ":"
-            + std::to_string(server.port) + "/" + folder + path;
-    }
-
-    void openUp(const fs::path &path)
-    {
-        for (const auto &entry : fs::recursive_directory_iterator(path))
-            fs::permissions(entry.path(), fs::perms::all);
+        useRemoteFolder(server.root, nameForThisTest("h4"),
+            server.user + ":" + server.password + "@" + server.host + ":" + std::to_string(server.port));
     }
 
     FtpServer server;
-    std::string folder;
-    fs::path remoteRoot;
-    TempDir local;
 };
 
 TEST_F(FtpJobTest, TwoFilesOfOneSiteShareOneLogin)
@@ -92,8 +37,8 @@ TEST_F(FtpJobTest, TwoFilesOfOneSiteShareOneLogin)
     writeFile(remoteRoot / "one.bin", patternBytes(40000, 7));
     writeFile(remoteRoot / "two.bin", patternBytes(90000, 8));
     scheduler.setMaxThreads(1);
-    const auto first = queue.addItem(url("ftp", "/one.bin"), (local / "one.bin").string());
-    const auto second = queue.addItem(url("ftp", "/two.bin"), (local / "two.bin").string());
+    const auto first = queue.addItem(folderUrl("ftp", "/one.bin"), (local / "one.bin").string());
+    const auto second = queue.addItem(folderUrl("ftp", "/two.bin"), (local / "two.bin").string());
     start();
     ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitStatus(second, core::ItemStatus::StatusFinished));
@@ -107,15 +52,13 @@ TEST_F(FtpJobTest, TwoFilesOfOneSiteShareOneLogin)
 
 TEST_F(FtpJobTest, ARemoteDirectoryExpandsLevelByLevelIntoAnIdenticalTree)
 {
-    makeTree(remoteRoot / "src");
+    makeTreeWithOddNames(remoteRoot / "src");
     openUp(remoteRoot);
-    const auto id = queue.addItem(url("ftp", "/src"), (local / "copy").string());
+    const auto id = queue.addItem(folderUrl("ftp", "/src"), (local / "copy").string());
     start();
     ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitAllSettled());
-    for (const auto itemId : queue.ids())
-        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished)
-            << core::snapshotOrVanished(queue, itemId).url;
+    expectAllFinished();
     EXPECT_EQ(treeOf(local / "copy"), treeOf(remoteRoot / "src"));
     EXPECT_TRUE(notifier.sawLine("File is a directory."));
     EXPECT_TRUE(notifier.sawLine("Adding files to the queue..."));
@@ -125,14 +68,12 @@ TEST_F(FtpJobTest, ARemoteDirectoryExpandsLevelByLevelIntoAnIdenticalTree)
 
 TEST_F(FtpJobTest, AnUploadCreatesTheMissingRemoteChainAndArrivesIdentical)
 {
-    makeTree(local / "up");
-    const auto id = queue.addItem(url("ftpu", "/new/deeper/up"), (local / "up").string());
+    makeTreeWithOddNames(local / "up");
+    const auto id = queue.addItem(folderUrl("ftpu", "/new/deeper/up"), (local / "up").string());
     start();
     ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitAllSettled());
-    for (const auto itemId : queue.ids())
-        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished)
-            << core::snapshotOrVanished(queue, itemId).url;
+    expectAllFinished();
     EXPECT_EQ(treeOf(remoteRoot / "new/deeper/up"), treeOf(local / "up"));
     EXPECT_EQ(notifier.count("mkd new"), 1);
     EXPECT_TRUE(notifier.sawLine("257 \"/" + folder + "/new/deeper\" created"));
@@ -144,7 +85,7 @@ TEST_F(FtpJobTest, ABadUrlEndsBadUrlAndTheWorkerGoesOn)
     writeFile(remoteRoot / "after.bin", "after the bad one");
     scheduler.setMaxThreads(1);
     const auto bad = queue.addItem("file:///etc/hostname", (local / "x").string());
-    const auto good = queue.addItem(url("ftp", "/after.bin"), (local / "after.bin").string());
+    const auto good = queue.addItem(folderUrl("ftp", "/after.bin"), (local / "after.bin").string());
     start();
     ASSERT_TRUE(waitStatus(good, core::ItemStatus::StatusFinished));
     EXPECT_EQ(core::snapshotOrVanished(queue, bad).status, core::ItemStatus::StatusBadUrl);
@@ -169,8 +110,7 @@ TEST_F(FtpJobTest, LoginFailuresEndWithTheirStatus)
 TEST_F(FtpJobTest, StopWaitsForTheBorrowerToGiveTheConnectionBack)
 {
     scheduler.setMaxThreads(1);
-    const std::string site = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":"
-        + std::to_string(server.port);
+    const std::string site = "ftp://" + login;
     const auto id = queue.addItem(site, "");
     start();
     ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
@@ -197,8 +137,7 @@ TEST_F(FtpJobTest, StopWaitsForTheBorrowerToGiveTheConnectionBack)
 TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
 {
     scheduler.setMaxThreads(1);
-    const std::string site = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":"
-        + std::to_string(server.port);
+    const std::string site = "ftp://" + login;
     std::mutex seenMutex;
     std::map<std::int64_t, std::set<core::ItemStatus>> seen;
     const auto watch = notifier.watchChanges([&](std::int64_t changed) {

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "core/url.h"
-#include "engine_fixture.h"
+#include "remote_folder_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "support/tls_test_servers.h"
@@ -28,7 +28,7 @@ struct FormCase
     bool passive;
 };
 
-class FtpsJobTest : public EngineTest, public ::testing::WithParamInterface<FormCase>
+class FtpsJobTest : public RemoteFolderTest, public ::testing::WithParamInterface<FormCase>
 {
 protected:
     void SetUp() override
@@ -37,47 +37,22 @@ protected:
         ASSERT_NE(servers.ftpsPort, 0) << "the vsftpd TLS test servers are needed";
         trustOnly(servers.caFile, emptyFolder.path().string());
         setQueueDefault(queue, &core::QueueDefaults::passive, GetParam().passive);
-        folder = "ftps-job-" + std::to_string(::getpid()) + "-" + GetParam().download
-            + (GetParam().passive ? "p" : "a");
-        remoteRoot = fs::path(servers.ftpsRoot) / folder;
-        fs::remove_all(remoteRoot);
-        fs::create_directories(remoteRoot);
-        fs::permissions(remoteRoot, fs::perms::all);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(remoteRoot, ignored);
-    }
-
-    std::string url(const std::string &scheme, const std::string &path) const
-    {
         const int port = GetParam().implicit ? servers.ftpsPort : servers.ftpesPort;
-        return scheme + "://" + servers.ftpUser + ":" + servers.ftpPassword
-            + "@127.0.0.1:" + std::to_string(port) + "/" + folder + path;
+        useRemoteFolder(servers.ftpsRoot,
+            "ftps-job-" + std::to_string(::getpid()) + "-" + GetParam().download
+                + (GetParam().passive ? "p" : "a"),
+            servers.ftpUser + ":" + servers.ftpPassword + "@127.0.0.1:" + std::to_string(port));
     }
 
-    std::string download(const std::string &path) const { return url(GetParam().download, path); }
+    std::string download(const std::string &path) const { return folderUrl(GetParam().download, path); }
 
     std::string upload(const std::string &path) const
     {
-        return url(std::string(GetParam().download) + "u", path);
-    }
-
-    void expectAllFinished()
-    {
-        for (const auto id : queue.ids())
-            EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusFinished)
-                << core::snapshotOrVanished(queue, id).url << ": "
-                << core::statusTextWithDetail(core::snapshotOrVanished(queue, id));
+        return folderUrl(std::string(GetParam().download) + "u", path);
     }
 
     TlsServers servers;
     TempDir emptyFolder;
-    std::string folder;
-    fs::path remoteRoot;
-    TempDir local;
 };
 
 // One worker, one login: every data connection after the first must still resume a session.
@@ -117,14 +92,8 @@ TEST_P(FtpsJobTest, DownloadsUploadsAndResumesAreByteIdentical)
 
 TEST_P(FtpsJobTest, ARemoteDirectoryExpandsIntoAnIdenticalTree)
 {
-    fs::create_directories(remoteRoot / "tree/sub/deeper");
-    fs::create_directories(remoteRoot / "tree/empty");
-    writeFile(remoteRoot / "tree/top.bin", patternBytes(70000, 1));
-    writeFile(remoteRoot / "tree/sub/mid.bin", patternBytes(5000, 2));
-    writeFile(remoteRoot / "tree/sub/deeper/leaf.bin", patternBytes(123457, 3));
-    writeFile(remoteRoot / "tree/sub/deeper/zero.bin", "");
-    for (const auto &entry : fs::recursive_directory_iterator(remoteRoot))
-        fs::permissions(entry.path(), fs::perms::all);
+    makeTree(remoteRoot / "tree");
+    openUp(remoteRoot);
     const auto id = queue.addItem(download("/tree"), (local / "copy").string());
     start();
     ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
@@ -164,24 +133,19 @@ INSTANTIATE_TEST_SUITE_P(Forms, FtpsJobTest,
 
 // An item that asked for TLS never travels on a plain connection of the same site, even when a plain
 // item of that site ran just before on the same worker: a server without TLS refuses it.
-class FtpsPlainSiteTest : public EngineTest
+class FtpsPlainSiteTest : public RemoteFolderTest
 {};
 
 TEST_F(FtpsPlainSiteTest, ATlsItemNeverTakesOverAPlainConnection)
 {
     const FtpServer server = ftpServer();
     ASSERT_NE(server.port, 0) << "the vsftpd test server is needed";
-    TempDir local;
-    const std::string folder = "ftps-plain-" + std::to_string(::getpid());
-    const fs::path remote = fs::path(server.root) / folder;
-    fs::create_directories(remote);
-    fs::permissions(remote, fs::perms::all);
-    writeFile(remote / "f.bin", "plain bytes");
-    const std::string site = server.user + ":" + server.password + "@" + server.host + ":"
-        + std::to_string(server.port) + "/" + folder;
+    useRemoteFolder(server.root, "ftps-plain-" + std::to_string(::getpid()),
+        server.user + ":" + server.password + "@" + server.host + ":" + std::to_string(server.port));
+    putRemote("f.bin", "plain bytes");
     scheduler.setMaxThreads(1);
-    const auto plain = queue.addItem("ftp://" + site + "/f.bin", (local / "plain.bin").string());
-    const auto secured = queue.addItem("ftpes://" + site + "/f.bin", (local / "secured.bin").string());
+    const auto plain = queue.addItem(folderUrl("ftp", "/f.bin"), (local / "plain.bin").string());
+    const auto secured = queue.addItem(folderUrl("ftpes", "/f.bin"), (local / "secured.bin").string());
     start();
     EXPECT_TRUE(waitStatus(plain, core::ItemStatus::StatusFinished));
     EXPECT_TRUE(waitUntil([&] {
@@ -190,9 +154,6 @@ TEST_F(FtpsPlainSiteTest, ATlsItemNeverTakesOverAPlainConnection)
     EXPECT_TRUE(notifier.sawLine("AUTH TLS"));
     EXPECT_EQ(readFile(local / "plain.bin"), "plain bytes");
     EXPECT_FALSE(fs::exists(local / "secured.bin"));
-    transferEngine.stopAndWait();
-    std::error_code ignored;
-    fs::remove_all(remote, ignored);
 }
 
 } // namespace

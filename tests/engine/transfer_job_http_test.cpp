@@ -5,29 +5,21 @@
 
 #include "core/url.h"
 #include "engine/transfer_job.h"
-#include "engine_fixture.h"
+#include "remote_folder_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
 namespace bw::test {
 namespace {
 
-class HttpJobTest : public EngineTest
+class HttpJobTest : public RemoteFolderTest
 {
 protected:
     void SetUp() override
     {
         server = httpServer();
         ASSERT_NE(server.port, 0) << "the nginx test server is needed";
-        folder = "h4-" + std::to_string(::getpid()) + "-"
-            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::create_directories(std::filesystem::path(server.root) / folder);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(server.root) / folder, ignored);
+        useRemoteFolder(server.root, nameForThisTest("h4"));
     }
 
     std::string url(const std::string &path) const
@@ -35,16 +27,7 @@ protected:
         return "http://" + server.host + ":" + std::to_string(server.port) + path;
     }
 
-    std::string remote(const std::string &name) const { return "/" + folder + "/" + name; }
-
-    void putRemote(const std::string &name, const std::string &bytes)
-    {
-        writeFile(std::filesystem::path(server.root) / folder / name, bytes);
-    }
-
     HttpServer server;
-    std::string folder;
-    TempDir local;
 };
 
 TEST_F(HttpJobTest, DownloadsAFileAndFinishes)

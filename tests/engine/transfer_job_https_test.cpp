@@ -6,8 +6,8 @@
 #include "core/url.h"
 #include "engine/certificate_trust_store.h"
 #include "engine/transfer_job.h"
-#include "engine_fixture.h"
 #include "net/certificate_probe.h"
+#include "remote_folder_fixture.h"
 #include "support/temp_dir.h"
 #include "support/tls_test_servers.h"
 #include "support/wait_until.h"
@@ -15,7 +15,7 @@
 namespace bw::test {
 namespace {
 
-class HttpsJobTest : public EngineTest
+class HttpsJobTest : public RemoteFolderTest
 {
 protected:
     void SetUp() override
@@ -23,15 +23,7 @@ protected:
         servers = tlsServers();
         ASSERT_NE(servers.httpsPort, 0) << "the nginx TLS test server is needed";
         trustOnly(servers.caFile, emptyFolder.path().string());
-        folder = "tls-" + std::to_string(::getpid()) + "-"
-            + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::create_directories(std::filesystem::path(servers.httpsRoot) / folder);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(servers.httpsRoot) / folder, ignored);
+        useRemoteFolder(servers.httpsRoot, nameForThisTest("tls"));
     }
 
     std::string https(const std::string &host, const std::string &path) const
@@ -44,13 +36,6 @@ protected:
         return "http://127.0.0.1:" + std::to_string(servers.httpsPlainPort) + path;
     }
 
-    std::string remote(const std::string &name) const { return "/" + folder + "/" + name; }
-
-    void putRemote(const std::string &name, const std::string &bytes)
-    {
-        writeFile(std::filesystem::path(servers.httpsRoot) / folder / name, bytes);
-    }
-
     ::testing::AssertionResult waitLine(const std::string &line)
     {
         if (waitUntil([&] { return notifier.sawLine(line); }, std::chrono::seconds(30)))
@@ -60,8 +45,6 @@ protected:
 
     TlsServers servers;
     TempDir emptyFolder;
-    std::string folder;
-    TempDir local;
 };
 
 TEST_F(HttpsJobTest, DownloadsAndResumesByteIdenticalByNameAndByAddress)

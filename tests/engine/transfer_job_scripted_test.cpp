@@ -2,8 +2,6 @@
 // Transfer jobs against a scripted FTP server: exact reply sequences for a cut download, a ratio site
 // and a hostile listing.
 #include <filesystem>
-#include <mutex>
-#include <set>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -126,25 +124,16 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     server.start();
 
     const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
-    std::mutex seenMutex;
-    std::set<core::ItemStatus> seen;
-    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
-        if (changed != id)
-            return;
-        const core::ItemStatus status = core::snapshotOrVanished(queue, id).status;
-        std::lock_guard lock{seenMutex};
-        seen.insert(status);
-    });
+    const StatusTrail seen(notifier, queue, id);
     start();
     ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
     expectCleanScript();
     EXPECT_EQ(readFile(local / "f.bin"), body);
     EXPECT_TRUE(receivedLine("REST 4000"));
     // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
-    std::lock_guard lock{seenMutex};
-    EXPECT_TRUE(seen.count(core::ItemStatus::StatusTransferFailed));
-    EXPECT_FALSE(seen.count(core::ItemStatus::StatusRatioActive));
-    EXPECT_FALSE(seen.count(core::ItemStatus::StatusRatioNeedsUpload));
+    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
 }
 
 TEST_F(ScriptedJobTest, AnUnreadableWorkingDirectoryDoesNotStopAnAbsoluteDownload)
@@ -193,24 +182,13 @@ TEST_F(ScriptedJobTest, ARatioSiteWaitsForAnUploadThenRetriesTheDownload)
 
     const auto download = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
     const auto upload = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string());
-    std::mutex seenMutex;
-    std::set<core::ItemStatus> seen;
-    const auto watch = notifier.watchChanges([&](std::int64_t changed) {
-        if (changed != download)
-            return;
-        const core::ItemStatus status = core::snapshotOrVanished(queue, download).status;
-        std::lock_guard lock{seenMutex};
-        seen.insert(status);
-    });
+    const StatusTrail seen(notifier, queue, download);
     start();
     // The refusal shows while the job turns to the upload, which the server holds.
     ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusRatioNeedsUpload));
     EXPECT_EQ(core::statusText(core::snapshotOrVanished(queue, download).status),
         "Probable ratio site.  May need to upload.");
-    {
-        std::lock_guard lock{seenMutex};
-        EXPECT_TRUE(seen.count(core::ItemStatus::StatusRatioActive));
-    }
+    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusRatioActive));
     server.release();
     ASSERT_TRUE(waitStatus(upload, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitStatus(download, core::ItemStatus::StatusFinished));

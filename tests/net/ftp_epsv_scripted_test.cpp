@@ -10,20 +10,18 @@
 #include <unistd.h>
 
 #include "net/ftp_connection.h"
+#include "support/ftp_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace bw::net {
 namespace {
 
+using bw::test::greetAndLogIn;
 using bw::test::ScriptedServer;
+using bw::test::scriptedSite;
 using bw::test::TempDir;
 using Lines = std::vector<std::string>;
-
-void greetAndLogIn(ScriptedServer &server)
-{
-    server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
-}
 
 // A passive download of `bytes` once the data listener is announced by `announce`; the type is set
 // only on the connection's first transfer.
@@ -58,7 +56,7 @@ TEST(FtpEpsvScripted, UsesEpsvAndConnectsToTheControlPeer)
     passiveRetr(server, "EPSV", kEpsvReply, "a.bin", "extended bytes");
     server.start();
     FtpConnection ftp;
-    ASSERT_TRUE(ftp.login(FtpSite{"127.0.0.1", server.port(), "u", "p", 1})) << ftp.error().text();
+    ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
     TempDir dir;
     EXPECT_TRUE(ftp.download((dir / "a.bin").string(), "a.bin", true, true, 14, false, true))
         << ftp.error().text();
@@ -89,7 +87,7 @@ TEST(FtpEpsvScripted, RefusedEpsvFallsBackToPasvAndIsNotAskedAgain)
         FtpConnection ftp;
         StatusLines status;
         ftp.setObserver(&StatusLines::observe, &status);
-        ASSERT_TRUE(ftp.login(FtpSite{"127.0.0.1", server.port(), "u", "p", 1})) << ftp.error().text();
+        ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
         TempDir dir;
         EXPECT_TRUE(ftp.download((dir / "one.bin").string(), "one.bin", true, true, 5, false, true))
             << ftp.error().text();
@@ -129,7 +127,7 @@ TEST(FtpEpsvScripted, BadEpsvRepliesFailTheTransfer)
         server.reply("TYPE I", "200 Binary").reply("EPSV", c.reply);
         server.start();
         FtpConnection ftp;
-        ASSERT_TRUE(ftp.login(FtpSite{"127.0.0.1", server.port(), "u", "p", 1})) << ftp.error().text();
+        ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
         TempDir dir;
         EXPECT_FALSE(ftp.download((dir / "x.bin").string(), "x.bin", true, true, 0, false, true));
         EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed)) << ftp.error().text();

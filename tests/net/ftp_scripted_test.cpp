@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "net/ftp_connection.h"
+#include "support/ftp_script.h"
+#include "support/protocol_recorder.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -15,35 +17,12 @@
 namespace bw::net {
 namespace {
 
+using bw::test::greetAndLogIn;
 using bw::test::ScriptedServer;
+using bw::test::scriptedSite;
 using bw::test::TempDir;
+using Recorder = bw::test::ProtocolRecorder;
 using Lines = std::vector<std::string>;
-
-void greetAndLogIn(ScriptedServer &server)
-{
-    server.send("220 Ready").reply("USER u", "331 Password please").reply("PASS p", "230 Logged in");
-}
-
-FtpSite siteOf(const ScriptedServer &server)
-{
-    return FtpSite{"127.0.0.1", server.port(), "u", "p", 7};
-}
-
-struct Recorder
-{
-    std::vector<ConnectionNotification> seen;
-
-    static void observe(void *context, const ConnectionNotification &notification)
-    {
-        static_cast<Recorder *>(context)->seen.push_back(notification);
-    }
-
-    int count(int kind) const
-    {
-        return static_cast<int>(
-            std::count_if(seen.begin(), seen.end(), [&](const auto &n) { return n.kind == kind; }));
-    }
-};
 
 class FtpScripted : public ::testing::Test
 {
@@ -53,7 +32,7 @@ protected:
     {
         server.start();
         EXPECT_TRUE(ftp.createAndBind(0));
-        const bool ok = ftp.login(siteOf(server));
+        const bool ok = ftp.login(scriptedSite(server, 7));
         if (expectSuccess) {
             EXPECT_TRUE(ok) << ftp.error().text();
         }
@@ -79,7 +58,7 @@ TEST_F(FtpScripted, GreetingDecidesTheLogin)
         refusing.start();
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
-        EXPECT_FALSE(connection.login(siteOf(refusing))) << c.greeting;
+        EXPECT_FALSE(connection.login(scriptedSite(refusing, 7))) << c.greeting;
         EXPECT_TRUE(connection.error().is(CatProtocol, c.error)) << c.greeting;
         // Never logged in: leaving sends nothing.
         connection.disconnect(15);
@@ -121,7 +100,7 @@ TEST_F(FtpScripted, RefusedUserOrPassword)
         refusing.start();
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
-        EXPECT_FALSE(connection.login(siteOf(refusing)));
+        EXPECT_FALSE(connection.login(scriptedSite(refusing, 7)));
         EXPECT_TRUE(connection.error().is(CatProtocol, c.error)) << c.userReply;
     }
 }
@@ -311,7 +290,7 @@ TEST_F(FtpScripted, PreliminaryGreetingWaitsForTheReadyReply)
     server.start();
     ASSERT_TRUE(ftp.createAndBind(0));
     server.release();
-    EXPECT_TRUE(ftp.login(siteOf(server))) << ftp.error().text();
+    EXPECT_TRUE(ftp.login(scriptedSite(server, 7))) << ftp.error().text();
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
 }
 
@@ -377,7 +356,7 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
         scripted.start();
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
-        ASSERT_TRUE(connection.login(siteOf(scripted)));
+        ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
         EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume, true))
             << c.name;
         EXPECT_EQ(bw::test::readFile(local), c.result) << c.name;
@@ -485,7 +464,7 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     ftp.setFtpClock(&clock);
     ftp.setTimeout(30);
     ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(siteOf(server)));
+    ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
     TempDir dir;
     std::atomic<bool> done{false};
     bool ok = true;
@@ -527,7 +506,7 @@ TEST(FtpProgress, PercentOfTransferOrOfIdleTime)
     clock.advance(15);
     EXPECT_EQ(ftp.progressPercent(), 50);
     ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(siteOf(server)));
+    ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
     TempDir dir;
     Recorder recorder;
     ftp.setObserver(&Recorder::observe, &recorder);
@@ -557,7 +536,7 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     server.start();
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(siteOf(server)));
+    ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
     TempDir dir;
     std::atomic<bool> done{false};
     bool ok = true;
@@ -587,7 +566,7 @@ TEST(FtpAbort, AbortEndsAnActiveModeAcceptWait)
     server.start();
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(siteOf(server)));
+    ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
     TempDir dir;
     std::atomic<bool> done{false};
     bool ok = true;
@@ -614,7 +593,7 @@ TEST(FtpControl, OverlongReplyLineClosesTheConnection)
     server.start();
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
-    EXPECT_FALSE(ftp.login(siteOf(server)));
+    EXPECT_FALSE(ftp.login(scriptedSite(server, 7)));
     EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     EXPECT_FALSE(ftp.hasSocket());
     server.release();

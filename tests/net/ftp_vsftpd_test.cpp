@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "net/ftp_connection.h"
+#include "support/protocol_recorder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -17,17 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using bw::test::TempDir;
-
-struct Recorder
-{
-    std::vector<std::string> commands;
-
-    static void observe(void *context, const ConnectionNotification &notification)
-    {
-        if (notification.kind == NotifyCommandSent)
-            static_cast<Recorder *>(context)->commands.push_back(notification.text);
-    }
-};
+using Recorder = bw::test::ProtocolRecorder;
 
 class FtpVsftpd : public ::testing::TestWithParam<bool>
 {
@@ -136,8 +127,7 @@ TEST_P(FtpVsftpd, ResumeContinuesAPartialFile)
         target.string(), "part.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), true, true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
-    EXPECT_NE(std::find(recorder.commands.begin(), recorder.commands.end(), "REST 300000"),
-        recorder.commands.end());
+    EXPECT_TRUE(recorder.sent("REST 300000"));
 }
 
 TEST_P(FtpVsftpd, MissingFileIsPermissionDenied)
@@ -210,8 +200,7 @@ TEST(FtpVsftpdLarge, ResumePastTwoGigabytes)
     ASSERT_TRUE(ftp.changeDirectory("/ftp_large_resume"));
     ASSERT_TRUE(ftp.download(target.string(), "huge.bin", true, true, kOffset + 100, true, true))
         << ftp.error().text();
-    EXPECT_NE(std::find(recorder.commands.begin(), recorder.commands.end(), "REST 2684354560"),
-        recorder.commands.end());
+    EXPECT_TRUE(recorder.sent("REST 2684354560"));
     EXPECT_EQ(fs::file_size(target), static_cast<std::uintmax_t>(kOffset + 100));
     std::string last(100, '\0');
     int fd = ::open(target.c_str(), O_RDONLY);

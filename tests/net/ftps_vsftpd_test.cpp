@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The FTP client over TLS against the loopback vsftpd instances that demand TLS for logins and data
 // and a resumed session on every data connection: implicit and explicit, passive and active.
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include <unistd.h>
 
 #include "net/ftp_connection.h"
+#include "support/protocol_recorder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "support/tls_test_servers.h"
@@ -19,26 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using bw::test::TempDir;
-
-struct Recorder
-{
-    std::vector<std::string> commands;
-    std::string lastReply;
-
-    static void observe(void *context, const ConnectionNotification &notification)
-    {
-        auto *recorder = static_cast<Recorder *>(context);
-        if (notification.kind == NotifyCommandSent)
-            recorder->commands.push_back(notification.text);
-        else if (notification.kind == NotifyReplyReceived)
-            recorder->lastReply = notification.text;
-    }
-
-    bool sent(const std::string &command) const
-    {
-        return std::find(commands.begin(), commands.end(), command) != commands.end();
-    }
-};
+using Recorder = bw::test::ProtocolRecorder;
 
 struct TlsCase
 {

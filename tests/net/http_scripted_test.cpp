@@ -35,6 +35,15 @@ protected:
             std::launch::async, [this, name, path] { return m_http.download(local(name), path); });
     }
 
+    // Waits (bounded) for the download to end, then lets the server's last hold go; false when the
+    // download did not end.
+    static bool endsThenReleases(std::future<bool> &done, ScriptedServer &server)
+    {
+        const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        server.release();
+        return ended;
+    }
+
     std::string local(const std::string &name) const { return (m_dir / name).string(); }
 
     test::TempDir m_dir;
@@ -306,9 +315,7 @@ TEST_F(HttpScriptedTest, BodyEndsAtContentLengthOnAKeptAliveConnection)
     ASSERT_TRUE(connectTo(server));
     auto done = startDownload("alive.bin");
     // The server keeps the connection open: the download must end on its own.
-    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    server.release();
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(endsThenReleases(done, server));
     EXPECT_TRUE(done.get());
     EXPECT_EQ(test::readFile(m_dir / "alive.bin"), "hello");
 }
@@ -326,9 +333,7 @@ TEST_F(HttpScriptedTest, DecodesAChunkedBodyOnAKeptAliveConnection)
     auto done = startDownload("chunked.bin");
     EXPECT_TRUE(test::waitUntil([&] { return m_http.bytesDone() == 6; }));
     server.release();
-    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    server.release();
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(endsThenReleases(done, server));
     EXPECT_TRUE(done.get());
     EXPECT_EQ(test::readFile(m_dir / "chunked.bin"), "chunked body");
 }
@@ -342,9 +347,7 @@ TEST_F(HttpScriptedTest, MalformedChunkedBodyFails)
     server.start();
     ASSERT_TRUE(connectTo(server));
     auto done = startDownload("badchunks.bin");
-    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    server.release();
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(endsThenReleases(done, server));
     EXPECT_FALSE(done.get());
     EXPECT_TRUE(m_http.error().is(CatLocal, SocketReadError));
 }
@@ -442,9 +445,7 @@ TEST_F(HttpScriptedTest, OverlongHeaderEndsTheConnectionAndLeavesTheFileAlone)
     test::writeFile(m_dir / "keep.bin", "partial");
     ASSERT_TRUE(connectTo(server));
     auto done = startDownload("keep.bin");
-    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    server.release();
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(endsThenReleases(done, server));
     EXPECT_FALSE(done.get());
     EXPECT_TRUE(m_http.error().is(CatProtocol, UnexpectedResponse));
     EXPECT_FALSE(m_http.hasSocket());
@@ -462,9 +463,7 @@ TEST_F(HttpScriptedTest, AbortFromAnotherThreadEndsTheDownload)
     auto done = startDownload("aborted.bin");
     EXPECT_TRUE(test::waitUntil([&] { return m_http.bytesDone() == 3; }));
     m_http.abort(StopByItem);
-    const bool ended = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-    server.release();
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(endsThenReleases(done, server));
     EXPECT_FALSE(done.get());
     EXPECT_EQ(m_http.error().category(), CatProtocol);
     EXPECT_EQ(test::readFile(m_dir / "aborted.bin"), "abc");

@@ -6,12 +6,11 @@
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "net/socket_connection.h"
 #include "net/tls_stream.h"
+#include "support/silent_listener.h"
 #include "support/temp_dir.h"
 #include "support/tls_test_server.h"
 
@@ -233,16 +232,10 @@ TEST_F(TlsStreamTest, ADataConnectionResumesTheControlSession)
 TEST_F(TlsStreamTest, AStopEndsTheHandshakeWaitAtOnce)
 {
     // A listener that never answers: the TCP connect completes in the backlog, the hello goes unheard.
-    const int listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listenFd, 4), 0);
-    ASSERT_EQ(::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const bw::test::SilentListener listener;
+    ASSERT_NE(listener.port(), 0);
 
-    auto connection = connectTo(ntohs(address.sin_port));
+    auto connection = connectTo(listener.port());
     TlsStream tls{connection->tcpStream(), hostOptions("127.0.0.1")};
     std::jthread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the handshake start waiting
@@ -252,7 +245,6 @@ TEST_F(TlsStreamTest, AStopEndsTheHandshakeWaitAtOnce)
     EXPECT_FALSE(tls.handshake(60000));
     EXPECT_TRUE(tls.wasStopped());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    ::close(listenFd);
 }
 
 } // namespace

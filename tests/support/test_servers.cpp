@@ -7,53 +7,55 @@
 
 namespace bw::test {
 
-namespace {
-
-std::string env(const char *name)
+std::string serverEnv(const char *name)
 {
     const char *value = std::getenv(name);
     if (!value || !*value) {
-        ADD_FAILURE() << name << " is not set: start the test servers (scripts/test does)";
+        ADD_FAILURE()
+            << name << " is not set: start the test servers with tests/servers/start.sh (scripts/test does)";
         return {};
     }
     return value;
 }
 
-} // namespace
+int serverEnvPort(const char *name)
+{
+    return std::atoi(serverEnv(name).c_str());
+}
 
 FtpServer ftpServer()
 {
     FtpServer server;
-    server.port = std::atoi(env("BW_TEST_FTP_PORT").c_str());
-    server.user = env("BW_TEST_FTP_USER");
-    server.password = env("BW_TEST_FTP_PASSWORD");
-    server.root = env("BW_TEST_FTP_ROOT");
+    server.port = serverEnvPort("BW_TEST_FTP_PORT");
+    server.user = serverEnv("BW_TEST_FTP_USER");
+    server.password = serverEnv("BW_TEST_FTP_PASSWORD");
+    server.root = serverEnv("BW_TEST_FTP_ROOT");
     return server;
 }
 
 HttpServer httpServer()
 {
     HttpServer server;
-    server.port = std::atoi(env("BW_TEST_HTTP_PORT").c_str());
-    server.root = env("BW_TEST_HTTP_ROOT");
+    server.port = serverEnvPort("BW_TEST_HTTP_PORT");
+    server.root = serverEnv("BW_TEST_HTTP_ROOT");
     return server;
 }
 
 FtpServer ftp6Server()
 {
     FtpServer server = ftpServer();
-    server.host = env("BW_TEST_FTP6_HOST");
-    server.port = std::atoi(env("BW_TEST_FTP6_PORT").c_str());
-    server.root = env("BW_TEST_FTP6_ROOT");
+    server.host = serverEnv("BW_TEST_FTP6_HOST");
+    server.port = serverEnvPort("BW_TEST_FTP6_PORT");
+    server.root = serverEnv("BW_TEST_FTP6_ROOT");
     return server;
 }
 
 HttpServer http6Server()
 {
     HttpServer server;
-    server.host = env("BW_TEST_HTTP6_HOST");
-    server.port = std::atoi(env("BW_TEST_HTTP6_PORT").c_str());
-    server.root = env("BW_TEST_HTTP6_ROOT");
+    server.host = serverEnv("BW_TEST_HTTP6_HOST");
+    server.port = serverEnvPort("BW_TEST_HTTP6_PORT");
+    server.root = serverEnv("BW_TEST_HTTP6_ROOT");
     return server;
 }
 

@@ -23,6 +23,11 @@ struct HttpServer
     std::string root; // the document root on disk
 };
 
+// The variable `name` of the servers' env.sh; fails the calling test through ADD_FAILURE when unset.
+std::string serverEnv(const char *name);
+// The same read as a port number (0 when unset).
+int serverEnvPort(const char *name);
+
 // Read from BW_TEST_FTP_* and BW_TEST_HTTP_* (scripts/test exports them; tests/servers/env.sh
 // prints them for a manual run). Fails the calling test through ADD_FAILURE when unset.
 FtpServer ftpServer();

@@ -5,35 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_servers.h"
+
 namespace bw::test {
-
-namespace {
-
-std::string env(const char *name)
-{
-    const char *value = std::getenv(name);
-    if (!value || !*value) {
-        ADD_FAILURE() << name << " is not set: start the test servers (tests/servers/start.sh)";
-        return {};
-    }
-    return value;
-}
-
-} // namespace
 
 TlsServers tlsServers()
 {
     TlsServers servers;
-    servers.caFile = env("BW_TEST_CA_FILE");
-    servers.caKey = env("BW_TEST_CA_KEY");
-    servers.httpsPort = std::atoi(env("BW_TEST_HTTPS_PORT").c_str());
-    servers.httpsPlainPort = std::atoi(env("BW_TEST_HTTPS_PLAIN_PORT").c_str());
-    servers.httpsRoot = env("BW_TEST_HTTPS_ROOT");
-    servers.ftpesPort = std::atoi(env("BW_TEST_FTPES_PORT").c_str());
-    servers.ftpsPort = std::atoi(env("BW_TEST_FTPS_PORT").c_str());
-    servers.ftpsRoot = env("BW_TEST_FTPS_ROOT");
-    servers.ftpUser = env("BW_TEST_FTP_USER");
-    servers.ftpPassword = env("BW_TEST_FTP_PASSWORD");
+    servers.caFile = serverEnv("BW_TEST_CA_FILE");
+    servers.caKey = serverEnv("BW_TEST_CA_KEY");
+    servers.httpsPort = serverEnvPort("BW_TEST_HTTPS_PORT");
+    servers.httpsPlainPort = serverEnvPort("BW_TEST_HTTPS_PLAIN_PORT");
+    servers.httpsRoot = serverEnv("BW_TEST_HTTPS_ROOT");
+    servers.ftpesPort = serverEnvPort("BW_TEST_FTPES_PORT");
+    servers.ftpsPort = serverEnvPort("BW_TEST_FTPS_PORT");
+    servers.ftpsRoot = serverEnv("BW_TEST_FTPS_ROOT");
+    servers.ftpUser = serverEnv("BW_TEST_FTP_USER");
+    servers.ftpPassword = serverEnv("BW_TEST_FTP_PASSWORD");
     return servers;
 }
 

@@ -8,21 +8,11 @@
 #include "ui/log_pane_copy.h"
 #include "ui/log_sub_frame.h"
 #include "widgets/ctrl_list_view.h"
+#include "widgets/row_texts.h"
 
 using namespace bw::ui;
+using bw::test::rowTexts;
 using bw::widgets::CCtrlListView;
-
-namespace {
-
-QStringList lines(const CCtrlListView &pane)
-{
-    QStringList result;
-    for (int row = 0; row < pane.list()->rowCount(); ++row)
-        result << pane.list()->itemText(row, 0);
-    return result;
-}
-
-} // namespace
 
 class LogPaneTest : public QObject
 {
@@ -39,8 +29,8 @@ private slots:
         QCOMPARE(frame.widget(1), frame.manualLog());
         frame.addLine(QStringLiteral("RETR a.zip"), 99);
         frame.addLine(QStringLiteral("LIST"), 0);
-        QCOMPARE(lines(*frame.batchLog()), QStringList{QStringLiteral("[99] RETR a.zip")});
-        QCOMPARE(lines(*frame.manualLog()),
+        QCOMPARE(rowTexts(*frame.batchLog()), QStringList{QStringLiteral("[99] RETR a.zip")});
+        QCOMPARE(rowTexts(*frame.manualLog()),
             QStringList{QStringLiteral("[%1] LIST").arg(bw::platform::currentThreadId())});
         frame.setTimestamp(true);
         QVERIFY(frame.batchLog()->timestamp() && frame.manualLog()->timestamp());

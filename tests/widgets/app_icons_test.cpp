@@ -35,6 +35,20 @@ std::vector<NamedIcon> paintedIcons()
     };
 }
 
+// Makes the icon theme `name` in `root` with one folder of icons, `folder`, that index.theme describes
+// with `keys`. Returns that folder's path; empty when it could not be written.
+QString makeTheme(const QString &root, const QString &name, const QString &folder, const QByteArray &keys)
+{
+    const QDir dir(root);
+    QFile index(dir.filePath(name + QStringLiteral("/index.theme")));
+    if (!dir.mkpath(name + QLatin1Char('/') + folder) || !index.open(QIODevice::WriteOnly))
+        return {};
+    const QByteArray folderKey = folder.toUtf8();
+    index.write("[Icon Theme]\nName=" + name.toUtf8() + "\nDirectories=" + folderKey + "\n\n[" + folderKey
+        + "]\n" + keys);
+    return dir.filePath(name + QLatin1Char('/') + folder);
+}
+
 } // namespace
 
 class AppIconsTest : public QObject
@@ -95,16 +109,12 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QDir root(dir.path());
-        QVERIFY(root.mkpath(QStringLiteral("testtheme/16x16/actions")));
-        QFile index(root.filePath(QStringLiteral("testtheme/index.theme")));
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=testtheme\nDirectories=16x16/actions\n\n"
-                    "[16x16/actions]\nSize=16\nType=Fixed\n");
-        index.close();
+        const QString icons = makeTheme(dir.path(), QStringLiteral("testtheme"),
+            QStringLiteral("16x16/actions"), "Size=16\nType=Fixed\n");
+        QVERIFY(!icons.isEmpty());
         QImage red(16, 16, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(root.filePath(QStringLiteral("testtheme/16x16/actions/list-add.png"))));
+        QVERIFY(red.save(icons + QStringLiteral("/list-add.png")));
 
         QIcon::setThemeSearchPaths({dir.path()});
         QIcon::setThemeName(QStringLiteral("testtheme"));
@@ -130,14 +140,10 @@ private slots:
         QVERIFY2(QImageReader::supportedImageFormats().contains("svg"), "the Qt SVG image plugin is missing");
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QDir root(dir.path());
-        QVERIFY(root.mkpath(QStringLiteral("svgtheme/scalable/actions")));
-        QFile index(root.filePath(QStringLiteral("svgtheme/index.theme")));
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=svgtheme\nDirectories=scalable/actions\n\n"
-                    "[scalable/actions]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
-        index.close();
-        QFile svg(root.filePath(QStringLiteral("svgtheme/scalable/actions/list-add.svg")));
+        const QString icons = makeTheme(dir.path(), QStringLiteral("svgtheme"),
+            QStringLiteral("scalable/actions"), "Size=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+        QVERIFY(!icons.isEmpty());
+        QFile svg(icons + QStringLiteral("/list-add.svg"));
         QVERIFY(svg.open(QIODevice::WriteOnly));
         svg.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">"
                   "<rect width=\"16\" height=\"16\" fill=\"#0000ff\"/></svg>");

@@ -7,20 +7,10 @@
 #include "widgets/caption_bar.h"
 #include "widgets/ctrl_list_view.h"
 #include "widgets/image_list.h"
+#include "widgets/row_texts.h"
 
 using namespace bw::widgets;
-
-namespace {
-
-QStringList lines(const CCtrlListView &pane)
-{
-    QStringList result;
-    for (int row = 0; row < pane.list()->rowCount(); ++row)
-        result << pane.list()->itemText(row, 0);
-    return result;
-}
-
-} // namespace
+using bw::test::rowTexts;
 
 class CtrlListViewTest : public QObject
 {
@@ -33,7 +23,7 @@ private slots:
         CCtrlListView pane;
         pane.setShowThread(false);
         pane.addLine(QStringLiteral("PASS hunter2"), 12);
-        QCOMPARE(lines(pane), QStringList{QStringLiteral("PASS ********")});
+        QCOMPARE(rowTexts(pane), QStringList{QStringLiteral("PASS ********")});
     }
 
     void keepsTheNewest500Lines()
@@ -55,7 +45,7 @@ private slots:
         // A lower limit trims the oldest lines with the next line.
         pane.setMaxLines(3);
         pane.addLine(QStringLiteral("line 502"), 7);
-        QCOMPARE(lines(pane),
+        QCOMPARE(rowTexts(pane),
             (QStringList{
                 QStringLiteral("line 500"), QStringLiteral("line 501"), QStringLiteral("line 502")}));
     }
@@ -66,7 +56,7 @@ private slots:
         pane.addLine(QStringLiteral("220 ready"), 0);
         pane.addLine(QStringLiteral("Connecting..."), 31337);
         const QString self = QString::number(bw::platform::currentThreadId());
-        QCOMPARE(lines(pane),
+        QCOMPARE(rowTexts(pane),
             (QStringList{
                 QStringLiteral("[%1] 220 ready").arg(self), QStringLiteral("[31337] Connecting...")}));
     }
