@@ -15,6 +15,7 @@
 
 #include "core/queue_item.h"
 #include "engine_fixture.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
 
 namespace bw::test {
@@ -74,9 +75,7 @@ protected:
         login = siteLogin;
         folder = name;
         remoteRoot = std::filesystem::path(serverRoot) / folder;
-        std::filesystem::remove_all(remoteRoot);
-        std::filesystem::create_directories(remoteRoot);
-        std::filesystem::permissions(remoteRoot, std::filesystem::perms::all);
+        makeOpenFolder(remoteRoot);
     }
 
     // "<prefix>-<process id>-<test name>": tests running side by side never meet.

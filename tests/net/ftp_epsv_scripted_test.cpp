@@ -11,6 +11,7 @@
 
 #include "net/ftp_connection.h"
 #include "support/ftp_script.h"
+#include "support/protocol_recorder.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +22,7 @@ using bw::test::greetAndLogIn;
 using bw::test::ScriptedServer;
 using bw::test::scriptedSite;
 using bw::test::TempDir;
+using Recorder = bw::test::ProtocolRecorder;
 using Lines = std::vector<std::string>;
 
 // A passive download of `bytes` once the data listener is announced by `announce`; the type is set
@@ -34,17 +36,6 @@ void passiveRetr(ScriptedServer &server, const std::string &command, const std::
     server.expect("RETR " + name).send("150 Opening").add(ScriptedServer::Step::DataAccept);
     server.add(ScriptedServer::Step::DataSend, bytes).add(ScriptedServer::Step::DataClose).send("226 Done");
 }
-
-struct StatusLines
-{
-    std::vector<std::string> lines;
-
-    static void observe(void *context, const ConnectionNotification &notification)
-    {
-        if (notification.kind == NotifyStatus)
-            static_cast<StatusLines *>(context)->lines.push_back(notification.text);
-    }
-};
 
 const char *kEpsvReply = "229 Entering Extended Passive Mode (|||{epsv}|)";
 
@@ -85,8 +76,8 @@ TEST(FtpEpsvScripted, RefusedEpsvFallsBackToPasvAndIsNotAskedAgain)
         passiveRetr(server, "PASV", "227 Entering Passive Mode ({pasv})", "two.bin", "second", false);
         server.start();
         FtpConnection ftp;
-        StatusLines status;
-        ftp.setObserver(&StatusLines::observe, &status);
+        Recorder recorder;
+        ftp.setObserver(&Recorder::observe, &recorder);
         ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
         TempDir dir;
         EXPECT_TRUE(ftp.download((dir / "one.bin").string(), "one.bin", true, true, 5, false, true))
@@ -101,7 +92,7 @@ TEST(FtpEpsvScripted, RefusedEpsvFallsBackToPasvAndIsNotAskedAgain)
         const Lines sent = server.received();
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "EPSV"), 1);
         // The fallback goes to the diagnostic log: the Batch Log shows only where it connected.
-        EXPECT_EQ(status.lines,
+        EXPECT_EQ(recorder.status,
             std::vector<std::string>{"Connected to 127.0.0.1 port " + std::to_string(server.port())});
     }
 }
@@ -168,16 +159,16 @@ TEST(FtpEpsvScripted, PassiveOnIpv6ConnectsToTheIpv6Peer)
     passiveRetr(server, "EPSV", kEpsvReply, "b.bin", "over ipv6");
     server.start();
     FtpConnection ftp;
-    StatusLines status;
-    ftp.setObserver(&StatusLines::observe, &status);
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
     ASSERT_TRUE(ftp.login(FtpSite{"::1", server.port(), "u", "p", 1})) << ftp.error().text();
     TempDir dir;
     EXPECT_TRUE(ftp.download((dir / "b.bin").string(), "b.bin", true, true, 9, false, true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(dir / "b.bin"), "over ipv6");
     EXPECT_EQ(ftp.pasvHost(), "::1");
-    ASSERT_FALSE(status.lines.empty());
-    EXPECT_EQ(status.lines.front(), "Connected to ::1 port " + std::to_string(server.port()));
+    ASSERT_FALSE(recorder.status.empty());
+    EXPECT_EQ(recorder.status.front(), "Connected to ::1 port " + std::to_string(server.port()));
 }
 
 // Holds 127.0.0.1:port without listening, so a connect there is refused and nothing else can take it.
@@ -236,13 +227,13 @@ TEST(FtpEpsvScripted, NameWithAnUnreachableFirstAddressConnectsToTheNext)
     greetAndLogIn(server);
     server.start();
     FtpConnection ftp;
-    StatusLines status;
-    ftp.setObserver(&StatusLines::observe, &status);
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
     ftp.controlConnection().setResolver(&ipv4ThenIpv6);
     ASSERT_TRUE(ftp.login(FtpSite{"two-addresses.test", server.port(), "u", "p", 1})) << ftp.error().text();
     EXPECT_EQ(ftp.controlConnection().peerAddress(), "::1");
-    ASSERT_FALSE(status.lines.empty());
-    EXPECT_EQ(status.lines.front(), "Connected to ::1 port " + std::to_string(server.port()));
+    ASSERT_FALSE(recorder.status.empty());
+    EXPECT_EQ(recorder.status.front(), "Connected to ::1 port " + std::to_string(server.port()));
 }
 
 std::vector<std::string> onlyIpv4(const std::string &)

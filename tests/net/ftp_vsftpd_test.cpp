@@ -10,6 +10,7 @@
 
 #include "net/ftp_connection.h"
 #include "support/protocol_recorder.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -33,9 +34,7 @@ protected:
             if (c == '/')
                 c = '_';
         remote = fs::path(server.root) / folder;
-        fs::remove_all(remote);
-        fs::create_directories(remote);
-        fs::permissions(remote, fs::perms::all);
+        bw::test::makeOpenFolder(remote);
         ftp.setObserver(&Recorder::observe, &recorder);
         ASSERT_TRUE(ftp.createAndBind(0));
         ASSERT_TRUE(ftp.login(FtpSite{server.host, server.port, server.user, server.password, 3}))
@@ -173,9 +172,7 @@ TEST(FtpVsftpdLarge, ResumePastTwoGigabytes)
     const auto server = bw::test::ftpServer();
     ASSERT_NE(server.port, 0) << "the test vsftpd is not running";
     const fs::path remote = fs::path(server.root) / "ftp_large_resume";
-    fs::remove_all(remote);
-    fs::create_directories(remote);
-    fs::permissions(remote, fs::perms::all);
+    bw::test::makeOpenFolder(remote);
     constexpr std::int64_t kOffset = 2684354560; // 2.5 GiB
     const std::string tail = bw::test::patternBytes(100, 14);
     {

@@ -10,6 +10,7 @@
 
 #include "net/ftp_connection.h"
 #include "support/protocol_recorder.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "support/tls_test_servers.h"
@@ -38,9 +39,7 @@ protected:
         folder = "ftps-" + std::to_string(::getpid()) + "-"
             + std::to_string(static_cast<int>(GetParam().security)) + (GetParam().passive ? "p" : "a");
         remote = fs::path(servers.ftpsRoot) / folder;
-        fs::remove_all(remote);
-        fs::create_directories(remote);
-        fs::permissions(remote, fs::perms::all);
+        bw::test::makeOpenFolder(remote);
         ftp.setObserver(&Recorder::observe, &recorder);
     }
 

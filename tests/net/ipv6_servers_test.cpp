@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // FTP (EPSV passive, EPRT active) and HTTP over IPv6 against the vsftpd and nginx that listen on ::1
 // (BW_TEST_FTP6_*, BW_TEST_HTTP6_*); fails when they are missing.
-#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -9,6 +8,8 @@
 
 #include "net/ftp_connection.h"
 #include "net/http_connection.h"
+#include "support/protocol_recorder.h"
+#include "support/server_folder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -17,26 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Lines
-{
-    std::vector<std::string> commands;
-    std::vector<std::string> status;
-
-    static void observe(void *context, const ConnectionNotification &notification)
-    {
-        auto *self = static_cast<Lines *>(context);
-        if (notification.kind == NotifyCommandSent)
-            self->commands.push_back(notification.text);
-        else if (notification.kind == NotifyStatus)
-            self->status.push_back(notification.text);
-    }
-
-    bool sentStartingWith(const std::string &prefix) const
-    {
-        return std::any_of(
-            commands.begin(), commands.end(), [&](const auto &c) { return c.starts_with(prefix); });
-    }
-};
+using Recorder = bw::test::ProtocolRecorder;
 
 class FtpOverIpv6 : public ::testing::TestWithParam<bool>
 {
@@ -47,10 +29,8 @@ protected:
         ASSERT_NE(server.port, 0) << "the ::1 vsftpd is not running";
         folder = "ftp6_" + std::to_string(::getpid()) + (GetParam() ? "_passive" : "_active");
         remote = fs::path(server.root) / folder;
-        fs::remove_all(remote);
-        fs::create_directories(remote);
-        fs::permissions(remote, fs::perms::all);
-        ftp.setObserver(&Lines::observe, &lines);
+        bw::test::makeOpenFolder(remote);
+        ftp.setObserver(&Recorder::observe, &lines);
         ASSERT_TRUE(ftp.createAndBind(0));
         ASSERT_TRUE(ftp.login(FtpSite{server.host, server.port, server.user, server.password, 5}))
             << ftp.error().text();
@@ -67,7 +47,7 @@ protected:
     bw::test::FtpServer server;
     std::string folder;
     fs::path remote;
-    Lines lines;
+    Recorder lines;
     FtpConnection ftp;
     bw::test::TempDir local;
 };
@@ -106,8 +86,8 @@ TEST(FtpOverIpv4, PassiveUsesEpsvOnVsftpd)
     const bw::test::FtpServer server = bw::test::ftpServer();
     ASSERT_NE(server.port, 0);
     FtpConnection ftp;
-    Lines lines;
-    ftp.setObserver(&Lines::observe, &lines);
+    Recorder lines;
+    ftp.setObserver(&Recorder::observe, &lines);
     ASSERT_TRUE(ftp.login(FtpSite{server.host, server.port, server.user, server.password, 6}))
         << ftp.error().text();
     ASSERT_TRUE(ftp.list("/", false, true)) << ftp.error().text();
@@ -125,8 +105,8 @@ TEST(HttpOverIpv6, DownloadsFromNginxOnLoopback)
     bw::test::writeFile(fs::path(server.root) / folder / "f.bin", bytes);
     bw::test::TempDir local;
     HttpConnection http;
-    Lines lines;
-    http.setObserver(&Lines::observe, &lines);
+    Recorder lines;
+    http.setObserver(&Recorder::observe, &lines);
     ASSERT_TRUE(http.connect(server.host, server.port, "", "", 8)) << http.error().text();
     ASSERT_TRUE(http.download((local / "f.bin").string(), "/" + folder + "/f.bin")) << http.error().text();
     EXPECT_EQ(bw::test::readFile(local / "f.bin"), bytes);

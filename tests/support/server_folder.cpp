@@ -7,6 +7,13 @@
 
 namespace bw::test {
 
+void makeOpenFolder(const std::filesystem::path &path)
+{
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    std::filesystem::permissions(path, std::filesystem::perms::all);
+}
+
 bool isUsable(const FtpServer &server)
 {
     return server.port != 0 && !server.root.empty();

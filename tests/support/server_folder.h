@@ -14,6 +14,10 @@ namespace bw::test {
 inline constexpr const char *kFtpServerMissing =
     "BW_TEST_FTP_PORT/USER/PASSWORD/ROOT are not set: start the test servers with tests/servers/start.sh";
 
+// Makes `path` afresh (without what it held) and open to everyone, so that the server's user, not
+// only the test's, can write into it.
+void makeOpenFolder(const std::filesystem::path &path);
+
 // True when the environment names a running FTP server with a root on disk.
 bool isUsable(const FtpServer &server);
 
