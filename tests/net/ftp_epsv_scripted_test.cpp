@@ -18,11 +18,9 @@
 namespace bw::net {
 namespace {
 
-using bw::test::greetAndLogIn;
-using bw::test::ScriptedServer;
-using bw::test::scriptedSite;
-using bw::test::TempDir;
-using Recorder = bw::test::ProtocolRecorder;
+// The scripted server, its script pieces and the test folders.
+using namespace bw::test;
+using Recorder = ProtocolRecorder;
 using Lines = std::vector<std::string>;
 
 // A passive download of `bytes` once the data listener is announced by `announce`; the type is set

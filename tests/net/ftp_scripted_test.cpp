@@ -17,12 +17,52 @@
 namespace bw::net {
 namespace {
 
-using bw::test::greetAndLogIn;
-using bw::test::ScriptedServer;
-using bw::test::scriptedSite;
-using bw::test::TempDir;
-using Recorder = bw::test::ProtocolRecorder;
+// The scripted server, its script pieces and the test folders.
+using namespace bw::test;
+using Recorder = ProtocolRecorder;
 using Lines = std::vector<std::string>;
+
+// A download of "file.bin" on a thread of its own, as a worker runs one while another thread stops it or
+// its clock moves on.
+class DownloadThread
+{
+public:
+    DownloadThread(FtpConnection &ftp, bool passive, std::int64_t size)
+        : m_ftp(ftp)
+        , m_thread([this, passive, size] {
+            m_ok =
+                m_ftp.download((m_dir / "file.bin").string(), "file.bin", true, passive, size, false, true);
+            m_done = true;
+        })
+    {}
+
+    // A test that ends early stops the download rather than wait for a server that holds.
+    ~DownloadThread()
+    {
+        if (m_thread.joinable()) {
+            m_ftp.abort(StopByEngine);
+            m_thread.join();
+        }
+    }
+
+    // Waits up to `limit` for the download to end (true when it did), then joins its thread.
+    bool ends(std::chrono::milliseconds limit)
+    {
+        const bool ended = waitUntil([this] { return m_done.load(); }, limit);
+        m_thread.join();
+        return ended;
+    }
+
+    // After ends().
+    bool succeeded() const { return m_ok; }
+
+private:
+    FtpConnection &m_ftp;
+    TempDir m_dir;
+    std::atomic<bool> m_done{false};
+    bool m_ok = true; // written by the thread before m_done
+    std::thread m_thread; // last: it uses everything above
+};
 
 class FtpScripted : public ::testing::Test
 {
@@ -465,13 +505,7 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     ftp.setTimeout(30);
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
-    TempDir dir;
-    std::atomic<bool> done{false};
-    bool ok = true;
-    std::thread owner([&] {
-        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, true, 10000, false, true);
-        done = true;
-    });
+    DownloadThread download(ftp, true, 10000);
     SocketConnection &data = ftp.dataConnection();
     ASSERT_TRUE(bw::test::waitUntil([&] { return data.bytesDone() == 5 && data.isStalled(); }));
     // The percentage follows the data connection: 5 of 10000 bytes.
@@ -479,9 +513,8 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     // Stalled for longer than the time-out: the next poll stops the data connection.
     clock.advance(31);
     server.release();
-    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(5)));
-    owner.join();
-    EXPECT_FALSE(ok);
+    EXPECT_TRUE(download.ends(std::chrono::seconds(5)));
+    EXPECT_FALSE(download.succeeded());
     EXPECT_TRUE(ftp.error().is(CatStop, DataIdleTimeout));
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     ftp.sendCommand("NOOP\r\n");
@@ -537,19 +570,12 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
-    TempDir dir;
-    std::atomic<bool> done{false};
-    bool ok = true;
-    std::thread owner([&] {
-        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, true, 0, false, true);
-        done = true;
-    });
+    DownloadThread download(ftp, true, 0);
     ASSERT_TRUE(bw::test::waitUntil([&] { return ftp.dataConnection().isStalled(); }));
     ftp.abort(StopByItem);
-    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(3)));
-    owner.join();
+    EXPECT_TRUE(download.ends(std::chrono::seconds(3)));
     server.release();
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(download.succeeded());
     EXPECT_TRUE(ftp.error().is(CatStop, StopByItem));
     // The connection carries on in step: the aborted transfer's closing reply is read first.
     ftp.sendCommand("NOOP\r\n");
@@ -567,19 +593,12 @@ TEST(FtpAbort, AbortEndsAnActiveModeAcceptWait)
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
-    TempDir dir;
-    std::atomic<bool> done{false};
-    bool ok = true;
-    std::thread owner([&] {
-        ok = ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true);
-        done = true;
-    });
+    DownloadThread download(ftp, false, 0);
     ASSERT_TRUE(bw::test::waitUntil([&] { return server.received().size() == 5; }));
     ftp.abort(StopByEngine);
-    EXPECT_TRUE(bw::test::waitUntil([&] { return done.load(); }, std::chrono::seconds(3)));
-    owner.join();
+    EXPECT_TRUE(download.ends(std::chrono::seconds(3)));
     server.release();
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(download.succeeded());
     // Stopped in the accept wait, or (if the stop came first) while reading the RETR reply.
     const ErrorCode record = ftp.error();
     EXPECT_TRUE(record.is(CatProtocol, DataConnectionFailed) || record.is(CatProtocol, PermissionDenied));
