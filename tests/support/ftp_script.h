@@ -11,20 +11,53 @@
 namespace bw::test {
 
 // The scripted server's site on 127.0.0.1 for a login as "u" with password "p".
-net::FtpSite scriptedSite(const ScriptedServer &server, int connectionId = 1);
+inline net::FtpSite scriptedSite(const ScriptedServer &server, int connectionId = 1)
+{
+    return net::FtpSite{"127.0.0.1", server.port(), "u", "p", connectionId};
+}
 
 // "220 Ready", then a login as "u" with `password`.
-void greetAndLogIn(ScriptedServer &server, const std::string &password = "p");
+inline void greetAndLogIn(ScriptedServer &server, const std::string &password = "p")
+{
+    server.send("220 Ready")
+        .reply("USER u", "331 Password please")
+        .reply("PASS " + password, "230 Logged in");
+}
 
-// PASV, then LIST answered "150 Here it comes" with `listing` (lines ending in CR LF) on the data
-// connection and "226 Done".
-void passiveListing(ScriptedServer &server, const std::string &listing);
+// PASV with the data connection accepted, then LIST answered `reply`.
+inline void passiveList(ScriptedServer &server, const std::string &reply)
+{
+    server.expect("PASV");
+    server.add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.add(ScriptedServer::Step::DataAccept);
+    server.reply("LIST", reply);
+}
 
-// PASV, then LIST refused with "550 Listing refused" once the data connection is open.
-void refusedListing(ScriptedServer &server);
+// A passive LIST answered "150 Here it comes" with `listing` (lines ending in CR LF) and "226 Done".
+inline void passiveListing(ScriptedServer &server, const std::string &listing)
+{
+    passiveList(server, "150 Here it comes");
+    server.add(ScriptedServer::Step::DataSend, listing);
+    server.add(ScriptedServer::Step::DataClose);
+    server.send("226 Done");
+}
+
+// A passive LIST refused with "550 Listing refused" once the data connection is open.
+inline void refusedListing(ScriptedServer &server)
+{
+    passiveList(server, "550 Listing refused");
+    server.add(ScriptedServer::Step::DataClose);
+}
 
 // TYPE I, PASV and "RETR <name>" answered "150 Sending" with the data connection accepted; the script
 // goes on with what the data connection carries.
-void startPassiveRetr(ScriptedServer &server, const std::string &name);
+inline void startPassiveRetr(ScriptedServer &server, const std::string &name)
+{
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV");
+    server.add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.add(ScriptedServer::Step::DataAccept);
+    server.reply("RETR " + name, "150 Sending");
+}
 
 } // namespace bw::test
