@@ -25,13 +25,16 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
     return store;
 }
 
-// The jobs read the engine's trust store and share its limits unless the caller brought its own.
-TransferJobTiming withEngineParts(
-    TransferJobTiming timing, const CertificateTrustStore &store, net::SpeedLimits *limits)
+// The jobs read the engine's trust store and share its limits and file-name case unless the caller brought
+// its own.
+TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
+    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion)
 {
     timing.trustStore = &store;
     if (!timing.speedLimits)
         timing.speedLimits = limits;
+    if (!timing.fileNameConversion)
+        timing.fileNameConversion = &conversion;
     return timing;
 }
 
@@ -43,8 +46,8 @@ Engine::Engine(const EngineOptions &options)
     , m_speedLimits(std::make_unique<net::SpeedLimits>())
     , m_queue(std::make_unique<core::QueueList>(
           options.clock ? *options.clock : platform::SystemClock::instance()))
-    , m_scheduler(std::make_unique<Scheduler>(
-          options.schedulerTiming, withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get())))
+    , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
+          withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);

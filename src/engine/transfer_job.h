@@ -13,9 +13,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
+#include "engine/local_path.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
 #include "net/tls_stream.h"
@@ -50,6 +52,9 @@ struct TransferJobTiming
     const CertificateTrustStore *trustStore = nullptr;
     // The speed limits all jobs share; null for none. Borrowed: outlives every job.
     net::SpeedLimits *speedLimits = nullptr;
+    // The case the user wants new local names in, read at every folder a job expands; null for none.
+    // Borrowed: outlives every job.
+    const std::atomic<FileNameConversion> *fileNameConversion = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -59,6 +64,11 @@ std::string receivingText(const std::string &fileName, const std::string &localP
 std::string transmittingText(const std::string &localPath, const std::string &fileName);
 std::string resolveRedirect(const core::Url &request, const std::string &location);
 std::string childUrlName(const std::string &name);
+// The local names of a folder's entries in the case the user chose. A name the conversion leaves as it
+// is stays; one whose converted name another entry has keeps the server's name; one left with neither
+// gets "" (it is skipped). Names of the same folder never share a local name.
+std::vector<std::string> convertedLocalNames(
+    const std::vector<std::string> &names, FileNameConversion conversion);
 
 class TransferJob : public core::WorkerThread
 {
@@ -187,8 +197,9 @@ private:
     };
 
     // `listed`: what the parent's listing said of the entry, or nullptr when it said nothing.
+    // `localName`: the entry's name on disk, when it differs from its name on the server.
     void addChild(int id, const std::string &url, const std::string &localPath, const std::string &name,
-        const ListedEntry *listed = nullptr);
+        const ListedEntry *listed = nullptr, const std::string *localName = nullptr);
 
     const TransferJobTiming m_timing;
     std::unique_ptr<net::FtpConnection> m_ftp;

@@ -2,7 +2,9 @@
 // Directory expansion of a transfer job: each entry of a remote or local directory becomes a queue item
 // of its own, which expands again when a worker reaches it, so trees travel level by level.
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <vector>
 
 #include "core/queue_list.h"
 #include "core/url.h"
@@ -36,8 +38,32 @@ std::string childUrlName(const std::string &name)
     return core::escapeAt(out);
 }
 
+std::vector<std::string> convertedLocalNames(
+    const std::vector<std::string> &names, FileNameConversion conversion)
+{
+    std::vector<std::string> local(names.size());
+    std::set<std::string> taken;
+    // Names the conversion leaves as they are keep them: no other entry may take them away.
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (convertFileName(names[i], conversion) == names[i] && taken.insert(names[i]).second)
+            local[i] = names[i];
+    }
+    // The others take their converted name, else (a.txt and A.txt made lowercase) the server's name,
+    // else none: two downloads must never share one file.
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!local[i].empty())
+            continue;
+        const std::string converted = convertFileName(names[i], conversion);
+        if (taken.insert(converted).second)
+            local[i] = converted;
+        else if (taken.insert(names[i]).second)
+            local[i] = names[i];
+    }
+    return local;
+}
+
 void TransferJob::addChild(int id, const std::string &url, const std::string &localPath,
-    const std::string &name, const ListedEntry *listed)
+    const std::string &name, const ListedEntry *listed, const std::string *localName)
 {
     if (!isSafePathComponent(name)) {
         if (name != "." && name != "..")
@@ -45,7 +71,8 @@ void TransferJob::addChild(int id, const std::string &url, const std::string &lo
         return;
     }
     const std::string childUrl = withoutTrailingSeparators(url) + "/" + childUrlName(name);
-    const std::string childPath = withoutTrailingSeparators(localPath) + "/" + name;
+    const std::string childPath =
+        withoutTrailingSeparators(localPath) + "/" + (localName ? *localName : name);
     const int newId = listed
         ? m_queue->addListedItem(childUrl, childPath, id, listed->directory, listed->sizeBytes)
         : m_queue->addItem(childUrl, childPath, id, -1, -1, -1, -1);
@@ -71,11 +98,33 @@ void TransferJob::expandRemoteDirectory(int id)
     // The folder itself, so that an empty remote folder arrives too.
     std::error_code ignored;
     std::filesystem::create_directories(withoutTrailingSeparators(localPath), ignored);
+
+    struct Entry
+    {
+        std::string name;
+        ListedEntry listed;
+        bool told;
+    };
+
+    std::vector<Entry> entries;
     while (m_ftp->parseNextEntry("*")) {
         // Only a full listing tells what an entry is, and a link's line tells nothing of its target.
-        const ListedEntry listed{m_ftp->entryIsDirectory(), m_ftp->entrySize()};
         const bool told = m_ftp->isFullListing() && !m_ftp->listingParser().entryIsLink();
-        addChild(id, url, localPath, m_ftp->entryName(), told ? &listed : nullptr);
+        entries.push_back({m_ftp->entryName(), {m_ftp->entryIsDirectory(), m_ftp->entrySize()}, told});
+    }
+    std::vector<std::string> names;
+    for (const Entry &entry : entries)
+        names.push_back(entry.name);
+    const FileNameConversion conversion =
+        m_timing.fileNameConversion ? m_timing.fileNameConversion->load() : FileNameConversion::None;
+    const std::vector<std::string> localNames = convertedLocalNames(names, conversion);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry &entry = entries[i];
+        if (localNames[i].empty() && isSafePathComponent(entry.name)) {
+            status("Skipping \"" + entry.name + "\": another entry of the folder has its local name");
+            continue;
+        }
+        addChild(id, url, localPath, entry.name, entry.told ? &entry.listed : nullptr, &localNames[i]);
     }
     m_result = core::ItemStatus::StatusFinished;
     changed(1, id);

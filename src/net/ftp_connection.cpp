@@ -213,6 +213,7 @@ bool FtpConnection::login(const FtpSite &site)
     setConnectionId(site.connectionId);
     setFtpState(FtpState::Fresh);
     m_closingReplyOwed = false;
+    m_aborted.store(false);
     m_transferType = 0;
     m_control.clearError();
     m_data.clearError();
@@ -422,12 +423,14 @@ bool FtpConnection::quit()
 {
     log("Sending QUIT command...", kLogQuit);
     sendCommand("QUIT\r\n");
-    const int code = readReply();
+    // After an abort the server may still be busy with the stopped command, or never answer: leaving
+    // must not wait for its goodbye.
+    const bool answered = m_aborted.load() || readReply() > 0;
     closeDataConnections();
     m_control.shutdown(ShutdownDirection::Send);
     m_control.close();
     setFtpState(FtpState::Closed);
-    return code > 0;
+    return answered;
 }
 
 bool FtpConnection::isControlDropped()
@@ -458,6 +461,7 @@ void FtpConnection::disconnect(int reason)
 
 void FtpConnection::abort(int code)
 {
+    m_aborted.store(true);
     m_data.setStopError(code);
     m_control.setStopError(code);
     // Also ends an active-mode wait for the server's data connection.

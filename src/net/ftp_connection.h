@@ -4,6 +4,7 @@
 // One owner thread drives it at a time; abort() may come from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -215,6 +216,7 @@ private:
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
+    std::atomic<bool> m_aborted{false}; // abort() was called since the last login
     char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0
 
     mutable std::mutex m_ftpLock;

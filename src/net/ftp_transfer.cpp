@@ -3,6 +3,7 @@
 // the completion poll that reads the server's closing reply.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -20,7 +21,8 @@ namespace bw::net {
 
 namespace {
 
-constexpr int kAcceptSeconds = 30;
+constexpr int kAcceptSeconds = 30; // when the connection has no time-out of its own
+constexpr int kAcceptSliceMs = 100;
 constexpr int kListenBacklog = 5;
 constexpr int kListingPollMs = 250;
 constexpr int kFirstPauseMs = 10;
@@ -198,12 +200,35 @@ bool FtpConnection::acceptActiveConnection()
 {
     if (m_passive)
         return true;
-    if (!m_listener.acceptInto(m_data, kAcceptSeconds)) {
-        setProtocolError(DataConnectionFailed, true);
-        return false;
+    // Waited for in short slices, so that besides a stop request a reply ends the wait at once: a
+    // server that cannot connect says so (425) instead of leaving us to wait out the time-out.
+    const int limitSeconds = timeout() > 0 ? timeout() : kAcceptSeconds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+    for (;;) {
+        if (m_listener.acceptInto(m_data, std::chrono::milliseconds(kAcceptSliceMs))) {
+            m_listener.close();
+            return true;
+        }
+        if (m_control.isStopRequested() || m_listener.isStopRequested() || m_listener.error().isSet()) {
+            // The server still answers the command; the next one reads that answer first.
+            m_closingReplyOwed = true;
+            break;
+        }
+        if (m_control.replyReader().hasLines() || m_control.waitReadable(0)) {
+            // The command's closing reply came instead of the connection.
+            std::string line;
+            readReply(&line);
+            log("No data connection from the server: " + line, kLogOutcome);
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            log("The server did not open the data connection in time", kLogOutcome);
+            m_closingReplyOwed = true;
+            break;
+        }
     }
-    m_listener.close();
-    return true;
+    setProtocolError(DataConnectionFailed, true);
+    return false;
 }
 
 bool FtpConnection::secureDataConnection()

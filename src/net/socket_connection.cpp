@@ -329,9 +329,17 @@ bool SocketConnection::listen(int backlog)
 
 bool SocketConnection::acceptInto(SocketConnection &target, int seconds)
 {
-    clearError();
+    return acceptInto(target, std::chrono::seconds(seconds));
+}
+
+bool SocketConnection::acceptInto(SocketConnection &target, std::chrono::milliseconds limit)
+{
+    // A stop written while the command that announced the connection was still under way ends the
+    // wait too: clearing it here would leave the wait to run its whole course.
+    if (!clearErrorUnlessStopped())
+        return false;
     target.close();
-    const WaitResult ready = m_tcp.wait(StreamInterest::Read, seconds * 1000);
+    const WaitResult ready = m_tcp.wait(StreamInterest::Read, static_cast<int>(limit.count()));
     if (ready == WaitResult::TimedOut || ready == WaitResult::Stopped)
         return false;
     if (ready == WaitResult::Failed) {

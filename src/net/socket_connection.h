@@ -106,9 +106,11 @@ public:
     void setResolver(HostResolver resolver) { m_resolver = resolver; }
 
     bool listen(int backlog);
-    // Waits up to `seconds` for a connection on this listening socket and accepts it into `target`.
-    // A time-out returns false without an error.
+    // Waits up to `seconds` (or `limit`) for a connection on this listening socket and accepts it into
+    // `target`. A time-out returns false without an error; a stop request, also one written before the
+    // call, returns false at once and stays set.
     bool acceptInto(SocketConnection &target, int seconds);
+    bool acceptInto(SocketConnection &target, std::chrono::milliseconds limit);
     bool close();
     bool shutdown(ShutdownDirection direction);
     bool waitWritable(int seconds);

@@ -66,6 +66,56 @@ TEST_F(FtpJobTest, ARemoteDirectoryExpandsLevelByLevelIntoAnIdenticalTree)
     EXPECT_EQ(idsEndingWith("/src/at%40sign.txt").size(), 1u);
 }
 
+// The file-name case the user chose reaches every new local name of a downloaded folder: the files
+// and folders it expands into, level by level. Twins that the case would merge keep their own names.
+TEST_F(FtpJobTest, AFolderDownloadGivesItsLocalNamesTheChosenCase)
+{
+    struct Case
+    {
+        engine::FileNameConversion conversion;
+        std::map<std::string, std::string> localOf; // local name of each remote file
+    };
+
+    const fs::path remote = remoteRoot / "Src";
+    fs::create_directories(remote / "Sub/Deeper");
+    const std::map<std::string, std::string> files = {{"Mixed.TXT", "mixed"}, {"Twin.txt", "upper twin"},
+        {"twin.txt", "lower twin"}, {"Sub/Leaf.Bin", patternBytes(3000, 4)},
+        {"Sub/Deeper/End.dat", patternBytes(100, 5)}};
+    for (const auto &[name, bytes] : files)
+        writeFile(remote / name, bytes);
+    openUp(remoteRoot);
+    const Case cases[] = {
+        {engine::FileNameConversion::Lowercase,
+            {{"Mixed.TXT", "mixed.txt"}, {"Twin.txt", "Twin.txt"}, {"twin.txt", "twin.txt"},
+                {"Sub/Leaf.Bin", "sub/leaf.bin"}, {"Sub/Deeper/End.dat", "sub/deeper/end.dat"}}},
+        {engine::FileNameConversion::Uppercase,
+            {{"Mixed.TXT", "MIXED.TXT"}, {"Twin.txt", "TWIN.TXT"}, {"twin.txt", "twin.txt"},
+                {"Sub/Leaf.Bin", "SUB/LEAF.BIN"}, {"Sub/Deeper/End.dat", "SUB/DEEPER/END.DAT"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.conversion));
+        engine::Settings settings = transferEngine.currentSettings();
+        settings.fileNameConversion = c.conversion;
+        transferEngine.applySettings(settings);
+        const fs::path copy = local / ("copy" + std::to_string(static_cast<int>(c.conversion)));
+        const auto id = queue.addItem(url("ftp", "/Src"), copy.string());
+        if (!scheduler.isRunning())
+            start();
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(waitAllSettled());
+        std::map<std::string, std::string> expected;
+        for (const auto &[name, bytes] : files) {
+            const std::string localName = c.localOf.at(name);
+            expected[localName] =
+                std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+            for (auto slash = localName.rfind('/'); slash != std::string::npos && slash > 0;
+                 slash = localName.rfind('/', slash - 1))
+                expected[localName.substr(0, slash)] = "<dir>";
+        }
+        EXPECT_EQ(treeOf(copy), expected);
+    }
+}
+
 TEST_F(FtpJobTest, AnUploadCreatesTheMissingRemoteChainAndArrivesIdentical)
 {
     makeTreeWithOddNames(local / "up");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Transfer jobs against a scripted FTP server: exact reply sequences for a cut download, a ratio site
 // and a hostile listing.
+#include <chrono>
 #include <filesystem>
 #include <utility>
 
@@ -444,6 +445,28 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));
     EXPECT_FALSE(std::filesystem::exists(local / "escape.txt"));
+}
+
+// The window closes while an active-mode server has answered 150 and then says nothing more, never
+// connecting: the job stops at once instead of waiting out the accept and the server's goodbye.
+TEST_F(ScriptedJobTest, AStopEndsTheWaitForASilentActiveModeServer)
+{
+    test::setQueueDefault(queue, &core::QueueDefaults::passive, false);
+    login();
+    enterDirectory("/d/");
+    server.expect("").send("200 PORT ok");
+    server.reply("LIST f.bin", "150 here").hold();
+    server.start();
+
+    queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+    start();
+    ASSERT_TRUE(waitUntil([&] { return receivedLine("LIST f.bin"); }));
+    const auto stopping = std::chrono::steady_clock::now();
+    scheduler.stop();
+    const bool stopped = scheduler.waitUntilStoppedFor(20000);
+    server.release();
+    ASSERT_TRUE(stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // Exact reply sequences from a scripted server: login, commands, PASV and PORT, REST, closing replies,
 // stalls and time-outs.
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <thread>
 
@@ -603,6 +604,87 @@ TEST(FtpAbort, AbortEndsAnActiveModeAcceptWait)
     const ErrorCode record = ftp.error();
     EXPECT_TRUE(record.is(CatProtocol, DataConnectionFailed) || record.is(CatProtocol, PermissionDenied));
     EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+}
+
+// A server that answers the command 150 and then never opens the active data connection: a reply in
+// its place ends the wait at once, silence ends it after the connection's time-out, and either way the
+// connection stays in step with the server.
+TEST(FtpActive, AServerThatNeverConnectsEndsTheAcceptWait)
+{
+    struct Case
+    {
+        const char *name;
+        bool answers; // a 425 follows the 150 at once; otherwise only after the wait gave up
+    };
+
+    for (const Case c : {Case{"answers 425", true}, Case{"stays silent", false}}) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        greetAndLogIn(server);
+        server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
+        server.reply("RETR file.bin", "150 Opening");
+        if (!c.answers)
+            server.hold();
+        server.send("425 Could not open the data connection").reply("NOOP", "200 OK");
+        server.start();
+        FtpConnection ftp;
+        // One second of silence is the limit; a reply must not wait even for that.
+        ftp.setTimeout(c.answers ? 30 : 1);
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(siteOf(server)));
+        TempDir dir;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed)) << ftp.error().text();
+        EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+        server.release();
+        // The 425 is the failed command's reply, never the next command's.
+        ftp.clearError();
+        ftp.sendCommand("NOOP\r\n");
+        EXPECT_EQ(ftp.readReply(), 200);
+        EXPECT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+    }
+}
+
+// A stop that comes while the command announcing the transfer is still being answered ends the accept
+// wait that follows, and leaving the server then does not wait for a goodbye it may never send.
+TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
+{
+    ScriptedServer server;
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
+    // The server announces the transfer, never connects and answers nothing more.
+    server.reply("RETR file.bin", "150 Opening").hold();
+    server.start();
+    FtpConnection ftp;
+    ftp.setTimeout(30);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(siteOf(server)));
+
+    struct StopAtReply
+    {
+        FtpConnection *ftp;
+
+        static void observe(void *context, const ConnectionNotification &notification)
+        {
+            if (notification.kind == NotifyReplyReceived && notification.text.starts_with("150"))
+                static_cast<StopAtReply *>(context)->ftp->abort(StopByEngine);
+        }
+    } stopper{&ftp};
+
+    ftp.setObserver(&StopAtReply::observe, &stopper);
+    TempDir dir;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+    const auto leaving = std::chrono::steady_clock::now();
+    ftp.disconnect(StopByEngine);
+    EXPECT_LT(std::chrono::steady_clock::now() - leaving, std::chrono::seconds(5));
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
+    server.release();
 }
 
 TEST(FtpControl, OverlongReplyLineClosesTheConnection)

@@ -3,6 +3,8 @@
 // scheduler's workers, its row reaches "Complete", and the file arrives byte for byte. Needs the test
 // servers (tests/servers/start.sh); fails without them.
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <QtTest>
 
@@ -11,11 +13,35 @@
 #include "support/server_folder.h"
 #include "support/temp_dir.h"
 #include "ui/queue_view.h"
+#include "widgets/ctrl_list_view.h"
 #include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
 
 using namespace bw;
 using namespace bw::ui;
+
+namespace {
+
+// What the window's Batch Log and the diagnostic log hold, for the message of a failed wait: a stall
+// is only understood from the commands, replies and status lines that led to it.
+std::string logsOf(CMainFrame &frame, const std::filesystem::path &diagnosticLog)
+{
+    std::ostringstream out;
+    out << "\n--- Batch Log ---\n";
+    const TiledListCtrl *batch = frame.batchLog()->list();
+    for (int row = 0; row < batch->rowCount(); ++row) {
+        for (int column = 0; column < batch->columnCount(); ++column)
+            out << batch->itemText(row, column).toStdString()
+                << (column + 1 < batch->columnCount() ? " | " : "");
+        out << "\n";
+    }
+    out << "--- " << diagnosticLog.filename().string() << " ---\n";
+    std::ifstream file(diagnosticLog);
+    out << file.rdbuf();
+    return out.str();
+}
+
+} // namespace
 
 class MainFrameFtpTest : public QObject
 {
@@ -34,6 +60,8 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     test::writeFile(folder / "payload.bin", content);
 
     test::FrameBundle b;
+    // Time-stamped log lines show which wait a stall sat in.
+    b.engine.store.writeInt("Options", "TimeStamp", 1);
     CMainFrame &frame = b.create();
     const QString url = QString::fromStdString(folder.url("payload.bin"));
     UserPrompts prompts = UserPrompts::modalDialogs();
@@ -62,7 +90,8 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     (void)QTest::qWaitFor([&] { return complete->findItemId(id) >= 0 || failed(); }, 30000);
     QVERIFY2(complete->findItemId(id) >= 0,
         (core::statusTextWithDetail(core::snapshotOrVanished(b.engine.queue, id)) + " bytes "
-            + std::to_string(core::snapshotOrVanished(b.engine.queue, id).bytesDone))
+            + std::to_string(core::snapshotOrVanished(b.engine.queue, id).bytesDone)
+            + logsOf(frame, b.engine.dir / "Bellwick.log"))
             .c_str());
     QCOMPARE(complete->itemText(complete->findItemId(id), ColumnAction), QStringLiteral("Complete"));
     // The row shows what arrived: the whole file.
