@@ -153,7 +153,7 @@ bool FtpConnection::connectDataConnection(const std::string &announcedHost, int 
     return true;
 }
 
-bool FtpConnection::enterActive()
+bool FtpConnection::listenForData(std::string &portCommand)
 {
     std::string ignored;
     int port = 0;
@@ -163,21 +163,28 @@ bool FtpConnection::enterActive()
         setProtocolError(DataConnectionFailed);
         return false;
     }
-    std::string text;
     if (ipv6) {
         // RFC 2428: EPRT |2|address|port| carries an IPv6 address, which PORT cannot.
-        text = "EPRT |2|" + m_localAddressText + "|" + std::to_string(port) + "|\r\n";
+        portCommand = "EPRT |2|" + m_localAddressText + "|" + std::to_string(port) + "|\r\n";
     } else {
         std::string address = m_localAddressText;
         std::replace(address.begin(), address.end(), '.', ',');
-        text =
+        portCommand =
             "PORT " + address + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n";
     }
     if (!m_listener.listen(kListenBacklog)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
-    sendCommand(text);
+    return true;
+}
+
+bool FtpConnection::enterActive()
+{
+    std::string portCommand;
+    if (!listenForData(portCommand))
+        return false;
+    sendCommand(portCommand);
     if (readReply() != 200) {
         setProtocolError(DataConnectionFailed);
         return false;
@@ -185,10 +192,50 @@ bool FtpConnection::enterActive()
     return true;
 }
 
+bool FtpConnection::sendDeferredPort()
+{
+    if (m_deferredPort.empty())
+        return true;
+    const std::string portCommand = std::exchange(m_deferredPort, {});
+    sendCommand(portCommand);
+    if (readReply() != 200) {
+        setProtocolError(DataConnectionFailed, true);
+        return false;
+    }
+    return true;
+}
+
+int FtpConnection::sendTransferCommand(const std::string &command)
+{
+    if (m_deferredPort.empty()) {
+        sendCommand(command);
+        return readReply();
+    }
+    // The server almost always takes the PORT: it goes out in one write with the command that uses
+    // it, one round trip instead of two. The log still shows each command before its reply.
+    const std::string portCommand = std::exchange(m_deferredPort, {});
+    sendCommandPair(portCommand, command);
+    const int portCode = readReply();
+    showCommandSent(command);
+    if (portCode == 200)
+        return readReply();
+    if (portCode != -1) {
+        // The command was refused too (there is no data address); read its reply so the next
+        // command gets its own.
+        const int code = readReply();
+        if (code >= 100 && code < 200)
+            readReply();
+    }
+    setProtocolError(DataConnectionFailed, true);
+    return kPortRefused;
+}
+
 bool FtpConnection::setUpDataConnection(bool passive)
 {
     m_passive = passive;
-    if (passive ? enterPassive() : enterActive())
+    m_deferredPort.clear();
+    const bool ready = passive ? enterPassive() : listenForData(m_deferredPort);
+    if (ready)
         return true;
     setProtocolError(DataConnectionFailed, true);
     return false;
@@ -261,8 +308,9 @@ bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 // Sends RETR or STOR; a preliminary 125 or 150 means the server opens (or accepts) the data connection.
 bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, FtpState state)
 {
-    sendCommand(command);
-    const int code = readReply();
+    const int code = sendTransferCommand(command);
+    if (code == kPortRefused)
+        return false;
     if (code != 125 && code != 150) {
         setProtocolError(PermissionDenied, true);
         return false;
@@ -281,6 +329,13 @@ bool FtpConnection::completeTransfer()
     return ok;
 }
 
+bool FtpConnection::runsHere(std::int64_t size) const
+{
+    // A file this small moves in a moment, so no progress between its start and end is missed; the
+    // job watches its own stalls with the time-out, which needs one.
+    return size > 0 && size <= kRunHereBytes && timeout() > 0;
+}
+
 bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
     bool passive, std::int64_t knownSize, bool resume, bool wait)
 {
@@ -292,6 +347,8 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
         // Resume from the local file's length; a refused REST writes the file again from its start.
         const std::int64_t length = std::max<std::int64_t>(platform::fileSize(localPath), 0);
         if (length > 0) {
+            if (!sendDeferredPort())
+                return false;
             sendCommand("REST " + std::to_string(length) + "\r\n");
             m_data.setAppendMode(readReply() == 350);
         }
@@ -299,6 +356,10 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
+    if (wait && runsHere(knownSize)) {
+        m_data.receiveFileHere(localPath, binary, true, timeout());
+        return completeTransfer();
+    }
     m_data.beginReceiveFile(localPath, binary, true);
     return wait ? completeTransfer() : true;
 }
@@ -318,6 +379,10 @@ bool FtpConnection::upload(
         return false;
     if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpState::Uploading))
         return false;
+    if (wait && runsHere(platform::fileSize(localPath))) {
+        m_data.sendFileHere(localPath, binary, 0, true, timeout());
+        return completeTransfer();
+    }
     m_data.beginSendFile(localPath, binary, 0, true);
     return wait ? completeTransfer() : true;
 }
@@ -339,8 +404,12 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         return false;
     }
     std::error_code ignored;
-    sendCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
-    const int code = readReply();
+    const int code =
+        sendTransferCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
+    if (code == kPortRefused) {
+        std::filesystem::remove(file, ignored);
+        return false;
+    }
     if (code != 125 && code != 150) {
         setProtocolError(PermissionDenied, true);
         std::filesystem::remove(file, ignored);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
+#include "net/listen_ports.h"
 #include "net/log_levels.h"
 #include "platform/socket_errors.h"
 
@@ -24,6 +25,7 @@ namespace bw::net {
 namespace {
 
 constexpr int kSliceSeconds = 5;
+constexpr int kRandomPortAttempts = 8;
 
 bool isAbortOrReset(int socketError)
 {
@@ -36,6 +38,15 @@ void setNonBlocking(int fd)
     int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void setPortOf(sockaddr_storage &storage, int port)
+{
+    const auto network = htons(static_cast<std::uint16_t>(port));
+    if (storage.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = network;
+    else
+        reinterpret_cast<sockaddr_in *>(&storage)->sin_port = network;
 }
 
 // The address family of an open socket, or AF_UNSPEC.
@@ -226,6 +237,21 @@ bool SocketConnection::createAndBind(int port, IpFamily family)
         address->sin_addr.s_addr = htonl(INADDR_ANY);
         address->sin_port = htons(static_cast<std::uint16_t>(port));
         length = sizeof *address;
+    }
+    if (port == 0) {
+        // Any free port: a random one of the ephemeral range first (see listen_ports.h), the kernel's
+        // own search only when a few draws all met ports in use.
+        for (int attempt = 0; attempt < kRandomPortAttempts; ++attempt) {
+            const int candidate = ListenPorts::system().pick();
+            if (candidate == 0)
+                break;
+            setPortOf(storage, candidate);
+            if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&storage), length) == 0)
+                return true;
+            if (errno != EADDRINUSE)
+                break;
+        }
+        setPortOf(storage, 0);
     }
     if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&storage), length) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
