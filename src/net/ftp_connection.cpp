@@ -146,6 +146,7 @@ void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
 void FtpConnection::closeDataConnections()
 {
     m_deferredPort.clear(); // it names the listener closed here
+    m_dataConnectPending = false;
     m_listener.close();
     m_data.shutdown(ShutdownDirection::Send);
     m_data.close();

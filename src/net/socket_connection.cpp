@@ -305,6 +305,80 @@ bool SocketConnection::connect(const std::string &host, int port)
     return false;
 }
 
+bool SocketConnection::beginConnect(const std::string &host, int port)
+{
+    clearError();
+    m_replies.clear();
+    const std::vector<SocketAddress> addresses = resolveHost(host, port, m_resolver);
+    if (addresses.empty()) {
+        recordSocketError(platform::kSocketInvalidArgument);
+        return false;
+    }
+    const SocketAddress &address = addresses.front();
+    if (!m_tcp.isOpen() || socketFamily(m_tcp.fd()) != address.family()) {
+        m_layer.reset();
+        if (const int err = m_tcp.open(address.family()); err != 0) {
+            recordSocketError(platform::socketErrorFromErrno(err));
+            m_state.store(SocketState::None);
+            return false;
+        }
+    }
+    setNonBlocking(m_tcp.fd());
+    if (::connect(m_tcp.fd(), address.data(), address.length) == 0) {
+        m_state.store(SocketState::Connected);
+        return true;
+    }
+    int failure = errno;
+    if (failure == EINPROGRESS || failure == EINTR) {
+        // A near server has often answered already (a refusal on the same machine always has): a
+        // connect that has failed is reported now, before anything is sent for it.
+        pollfd entry{m_tcp.fd(), POLLOUT, 0};
+        if (::poll(&entry, 1, 0) <= 0 || (entry.revents & (POLLERR | POLLHUP)) == 0) {
+            m_state.store(SocketState::Connecting);
+            return true;
+        }
+        socklen_t length = sizeof failure;
+        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &failure, &length);
+        if (failure == 0)
+            failure = ECONNREFUSED;
+    }
+    recordSocketError(platform::socketErrorFromErrno(failure));
+    m_tcp.close();
+    m_state.store(SocketState::None);
+    return false;
+}
+
+bool SocketConnection::finishConnect()
+{
+    if (m_state.load() != SocketState::Connecting)
+        return isConnected();
+    const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
+    int socketError = 0;
+    if (ready == WaitResult::Stopped) {
+        m_tcp.close();
+        m_state.store(SocketState::None);
+        return false;
+    }
+    if (ready == WaitResult::TimedOut) {
+        socketError = platform::socketErrorFromErrno(ETIMEDOUT);
+    } else if (ready == WaitResult::Failed) {
+        socketError = platform::socketErrorFromErrno(errno);
+    } else {
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
+        socketError = platform::socketErrorFromErrno(pending);
+    }
+    if (socketError != 0) {
+        recordSocketError(socketError);
+        m_tcp.close();
+        m_state.store(SocketState::None);
+        return false;
+    }
+    m_state.store(SocketState::Connected);
+    return true;
+}
+
 int SocketConnection::connectTo(const SocketAddress &address)
 {
     // A socket made earlier is reused when it has the right family; otherwise a fresh one replaces it.

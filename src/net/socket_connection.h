@@ -101,6 +101,11 @@ public:
     // 10022; when every attempt fails, the last attempt's error is kept.
     bool connect(const std::string &host, int port);
     void setConnectTimeoutSeconds(int seconds);
+    // A connect in two halves, so the caller can send something meanwhile: beginConnect starts it to
+    // the first address of `host` (true when it is under way or done), finishConnect waits for it
+    // with the connect time-out (true when connected).
+    bool beginConnect(const std::string &host, int port);
+    bool finishConnect();
 
     // Replaces the name look-up (tests); nullptr restores it. Owner thread.
     void setResolver(HostResolver resolver) { m_resolver = resolver; }
