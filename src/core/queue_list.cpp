@@ -202,17 +202,24 @@ void QueueList::appendItems(std::vector<QueueItem> items)
 
 bool QueueList::removeItem(std::int32_t id)
 {
-    std::lock_guard lock{m_mutex};
-    const std::size_t index = indexOf(id);
-    if (index == kMissing)
-        return true;
-    QueueItem &item = m_items[index];
-    if (item.isInProgress()) {
-        item.abortRequested = true;
-        item.removeWhenDone = true;
-        return false;
+    bool restMayEnd = false;
+    {
+        std::lock_guard lock{m_mutex};
+        const std::size_t index = indexOf(id);
+        if (index == kMissing)
+            return true;
+        QueueItem &item = m_items[index];
+        if (item.isInProgress()) {
+            item.abortRequested = true;
+            item.removeWhenDone = true;
+            return false;
+        }
+        // An item that ended holds its site at rest; without it the site's other items may be ready.
+        restMayEnd = item.statusTime >= 0;
+        eraseAt(index);
     }
-    eraseAt(index);
+    if (restMayEnd)
+        announceWorkAdded();
     return true;
 }
 

@@ -75,8 +75,9 @@ public:
         unsigned logReceivedMessage = kWmLogReceived, unsigned logStatusMessage = kWmLogStatus,
         unsigned queueChangedMessage = kWmQueueChanged);
 
-    // Called on the adding thread, outside the lock, after items were added: lets a scheduler start a
-    // worker at once. Set it to nullptr before its target goes.
+    // Called on the adding thread, outside the lock, after items were added or an ended item was
+    // removed (its site may have stopped resting): lets a scheduler start a worker at once. Set it to
+    // nullptr before its target goes.
     void setWorkAddedListener(std::function<void()> listener);
 
     // Adds an item; each of the last four settings may be -1 for the queue default. A parent item's

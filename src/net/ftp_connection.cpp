@@ -145,6 +145,8 @@ void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
 
 void FtpConnection::closeDataConnections()
 {
+    m_deferredPort.clear(); // it names the listener closed here
+    m_dataConnectPending = false;
     m_listener.close();
     m_data.shutdown(ShutdownDirection::Send);
     m_data.close();
@@ -166,7 +168,26 @@ int FtpConnection::progressPercent() const
 
 bool FtpConnection::sendCommand(const std::string &text)
 {
-    if (m_closingReplyOwed && text != "QUIT\r\n") {
+    // A kept PORT belongs before any other command, as if it had gone out at once.
+    if (!m_deferredPort.empty())
+        sendDeferredPort();
+    return sendWire(text, text);
+}
+
+bool FtpConnection::sendCommandPair(const std::string &first, const std::string &second)
+{
+    return sendWire(first + second, first);
+}
+
+void FtpConnection::showCommandSent(const std::string &command) const
+{
+    if (std::string shown = withoutLineEnd(command); !shown.empty())
+        notify(NotifyCommandSent, 0, 0, shown);
+}
+
+bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCommand)
+{
+    if (m_closingReplyOwed && wire != "QUIT\r\n") {
         // The transfer before was stopped before its closing reply came: read it now, so this
         // command gets its own reply. The stop belonged to that transfer, which is over.
         m_closingReplyOwed = false;
@@ -174,11 +195,10 @@ bool FtpConnection::sendCommand(const std::string &text)
         readReply();
     }
     // Any TYPE, ours or typed by the user, leaves the type unknown until its reply says otherwise.
-    if (text.size() >= 4 && ::strncasecmp(text.c_str(), "TYPE", 4) == 0)
+    if (wire.size() >= 4 && ::strncasecmp(wire.c_str(), "TYPE", 4) == 0)
         m_transferType = 0;
-    const bool sent = m_control.sendText(text, false);
-    if (std::string shown = withoutLineEnd(text); !shown.empty())
-        notify(NotifyCommandSent, 0, 0, shown);
+    const bool sent = m_control.sendText(wire, false);
+    showCommandSent(shownCommand);
     if (!isConnected())
         setFtpState(FtpState::Closed);
     return sent;

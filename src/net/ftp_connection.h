@@ -127,8 +127,9 @@ public:
     // limitMs 0: no limit. True when the transfer completed successfully.
     bool waitTransfer(int limitMs);
     bool finishTransfer();
-    // EPSV, or PASV once the server has refused EPSV on this connection.
-    bool enterPassive();
+    // EPSV, or PASV once the server has refused EPSV on this connection; then connects, or only
+    // starts to (the transfer command finishes it).
+    bool enterPassive(bool waitForConnect = true);
     // EPRT on an IPv6 connection, PORT on IPv4.
     bool enterActive();
 
@@ -177,14 +178,33 @@ private:
     void logStatus(const std::string &message);
     void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void closeDataConnections();
+    // Passive: asks for the data address and starts the connect. Active: listens, and keeps the PORT
+    // (or EPRT) to go out with the transfer command.
     bool setUpDataConnection(bool passive);
+    // Creates the listening socket of an active transfer and the PORT/EPRT command naming it.
+    bool listenForData(std::string &portCommand);
+    // Sends a kept PORT on its own (before a command that must come between it and the transfer).
+    bool sendDeferredPort();
+    // Sends a transfer command (after a kept PORT, in the same write) and returns its reply code, or
+    // kDataPathFailed when the server refused the PORT or the passive connect failed.
+    int sendTransferCommand(const std::string &command);
+    // Two commands in one write; the log shows the first now, the caller shows the second.
+    bool sendCommandPair(const std::string &first, const std::string &second);
+    // Sends `wire` as it is, after reading a closing reply still owed; the log shows `shownCommand`.
+    bool sendWire(const std::string &wire, const std::string &shownCommand);
+    void showCommandSent(const std::string &command) const;
+    static constexpr int kDataPathFailed = -2;
+    // Whether a waited-for transfer of `size` bytes runs on this thread instead of the data
+    // connection's worker.
+    bool runsHere(std::int64_t size) const;
+    static constexpr std::int64_t kRunHereBytes = 64 * 1024;
     bool prepareFileTransfer(bool binary, bool passive);
     bool openTransfer(const std::string &command, const std::string &localPath, FtpState state);
     bool completeTransfer();
     bool acceptActiveConnection();
     // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
     int askExtendedPassivePort();
-    bool connectDataConnection(const std::string &announcedHost, int port);
+    bool connectDataConnection(const std::string &announcedHost, int port, bool wait);
     // TLS on the control connection: at once (implicit) or after AUTH TLS (explicit); then, logged
     // in, PBSZ 0 and PROT P so the data connections are protected too.
     bool secureControl(const FtpSite &site);
@@ -217,6 +237,8 @@ private:
     std::string m_transferPath; // local file of the running transfer, for its completion line
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
     std::atomic<bool> m_aborted{false}; // abort() was called since the last login
+    std::string m_deferredPort; // an active transfer's PORT, sent with its transfer command
+    bool m_dataConnectPending = false; // a passive data connection under way, finished after the command
     char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0
 
     mutable std::mutex m_ftpLock;

@@ -105,7 +105,7 @@ int FtpConnection::askExtendedPassivePort()
     return port;
 }
 
-bool FtpConnection::enterPassive()
+bool FtpConnection::enterPassive(bool waitForConnect)
 {
     if (!m_epsvRefused) {
         const int port = askExtendedPassivePort();
@@ -115,7 +115,7 @@ bool FtpConnection::enterPassive()
             // EPSV names only a port: the data comes from the server the control connection talks to.
             m_pasvHost = m_control.peerAddress();
             m_pasvPort = port;
-            return connectDataConnection(m_pasvHost, port);
+            return connectDataConnection(m_pasvHost, port, waitForConnect);
         }
         m_epsvRefused = true;
         log("EPSV refused: using PASV on this connection", kLogOutcome);
@@ -134,10 +134,10 @@ bool FtpConnection::enterPassive()
     }
     m_pasvHost = host;
     m_pasvPort = port;
-    return connectDataConnection(host, port);
+    return connectDataConnection(host, port, waitForConnect);
 }
 
-bool FtpConnection::connectDataConnection(const std::string &announcedHost, int port)
+bool FtpConnection::connectDataConnection(const std::string &announcedHost, int port, bool wait)
 {
     // The announced address is not trusted: a server (or whoever rewrote the reply) could point the
     // data connection at any host. The data comes from the server the control connection talks to.
@@ -148,6 +148,15 @@ bool FtpConnection::connectDataConnection(const std::string &announcedHost, int 
         target = peer;
     }
     m_data.setConnectTimeoutSeconds(timeout());
+    if (!wait) {
+        // The transfer command goes out while the connection is made; it is finished after.
+        if (m_data.beginConnect(target, port)) {
+            m_dataConnectPending = true;
+            return true;
+        }
+        setProtocolError(DataConnectionFailed);
+        return false;
+    }
     if (!m_data.createSocket() || !m_data.connect(target, port)) {
         setProtocolError(DataConnectionFailed);
         return false;
@@ -155,7 +164,7 @@ bool FtpConnection::connectDataConnection(const std::string &announcedHost, int 
     return true;
 }
 
-bool FtpConnection::enterActive()
+bool FtpConnection::listenForData(std::string &portCommand)
 {
     std::string ignored;
     int port = 0;
@@ -165,21 +174,28 @@ bool FtpConnection::enterActive()
         setProtocolError(DataConnectionFailed);
         return false;
     }
-    std::string text;
     if (ipv6) {
         // RFC 2428: EPRT |2|address|port| carries an IPv6 address, which PORT cannot.
-        text = "EPRT |2|" + m_localAddressText + "|" + std::to_string(port) + "|\r\n";
+        portCommand = "EPRT |2|" + m_localAddressText + "|" + std::to_string(port) + "|\r\n";
     } else {
         std::string address = m_localAddressText;
         std::replace(address.begin(), address.end(), '.', ',');
-        text =
+        portCommand =
             "PORT " + address + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n";
     }
     if (!m_listener.listen(kListenBacklog)) {
         setProtocolError(DataConnectionFailed);
         return false;
     }
-    sendCommand(text);
+    return true;
+}
+
+bool FtpConnection::enterActive()
+{
+    std::string portCommand;
+    if (!listenForData(portCommand))
+        return false;
+    sendCommand(portCommand);
     if (readReply() != 200) {
         setProtocolError(DataConnectionFailed);
         return false;
@@ -187,10 +203,67 @@ bool FtpConnection::enterActive()
     return true;
 }
 
+bool FtpConnection::sendDeferredPort()
+{
+    if (m_deferredPort.empty())
+        return true;
+    const std::string portCommand = std::exchange(m_deferredPort, {});
+    sendCommand(portCommand);
+    if (readReply() != 200) {
+        setProtocolError(DataConnectionFailed, true);
+        return false;
+    }
+    return true;
+}
+
+int FtpConnection::sendTransferCommand(const std::string &command)
+{
+    if (std::exchange(m_dataConnectPending, false)) {
+        // The passive data connection was started before the command went out: one round trip
+        // fewer per transfer on a distant server.
+        sendCommand(command);
+        const bool connected = m_data.finishConnect();
+        const int code = readReply();
+        // A refused command stays a refusal (the server may close its listener with it).
+        if (connected || code >= 400)
+            return code;
+        log(m_data.error().detail(), kLogOutcome);
+        // The server waits for the data connection that failed: its final answer is still to come,
+        // and the next command reads it first.
+        m_closingReplyOwed = code >= 100 && code < 200;
+        setProtocolError(DataConnectionFailed, true);
+        return kDataPathFailed;
+    }
+    if (m_deferredPort.empty()) {
+        sendCommand(command);
+        return readReply();
+    }
+    // The server almost always takes the PORT: it goes out in one write with the command that uses
+    // it, one round trip instead of two. The log still shows each command before its reply.
+    const std::string portCommand = std::exchange(m_deferredPort, {});
+    sendCommandPair(portCommand, command);
+    const int portCode = readReply();
+    showCommandSent(command);
+    if (portCode == 200)
+        return readReply();
+    if (portCode != -1) {
+        // The command was refused too (there is no data address); read its reply so the next
+        // command gets its own.
+        const int code = readReply();
+        if (code >= 100 && code < 200)
+            readReply();
+    }
+    setProtocolError(DataConnectionFailed, true);
+    return kDataPathFailed;
+}
+
 bool FtpConnection::setUpDataConnection(bool passive)
 {
     m_passive = passive;
-    if (passive ? enterPassive() : enterActive())
+    m_deferredPort.clear();
+    m_dataConnectPending = false;
+    const bool ready = passive ? enterPassive(false) : listenForData(m_deferredPort);
+    if (ready)
         return true;
     setProtocolError(DataConnectionFailed, true);
     return false;
@@ -286,8 +359,9 @@ bool FtpConnection::prepareFileTransfer(bool binary, bool passive)
 // Sends RETR or STOR; a preliminary 125 or 150 means the server opens (or accepts) the data connection.
 bool FtpConnection::openTransfer(const std::string &command, const std::string &localPath, FtpState state)
 {
-    sendCommand(command);
-    const int code = readReply();
+    const int code = sendTransferCommand(command);
+    if (code == kDataPathFailed)
+        return false;
     if (code != 125 && code != 150) {
         setProtocolError(PermissionDenied, true);
         return false;
@@ -306,6 +380,13 @@ bool FtpConnection::completeTransfer()
     return ok;
 }
 
+bool FtpConnection::runsHere(std::int64_t size) const
+{
+    // A file this small moves in a moment, so no progress between its start and end is missed; the
+    // job watches its own stalls with the time-out, which needs one.
+    return size > 0 && size <= kRunHereBytes && timeout() > 0;
+}
+
 bool FtpConnection::download(const std::string &localPath, const std::string &remoteName, bool binary,
     bool passive, std::int64_t knownSize, bool resume, bool wait)
 {
@@ -317,6 +398,8 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
         // Resume from the local file's length; a refused REST writes the file again from its start.
         const std::int64_t length = std::max<std::int64_t>(platform::fileSize(localPath), 0);
         if (length > 0) {
+            if (!sendDeferredPort())
+                return false;
             sendCommand("REST " + std::to_string(length) + "\r\n");
             m_data.setAppendMode(readReply() == 350);
         }
@@ -324,6 +407,10 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
+    if (wait && runsHere(knownSize)) {
+        m_data.receiveFileHere(localPath, binary, true, timeout());
+        return completeTransfer();
+    }
     m_data.beginReceiveFile(localPath, binary, true);
     return wait ? completeTransfer() : true;
 }
@@ -343,6 +430,10 @@ bool FtpConnection::upload(
         return false;
     if (!openTransfer("STOR " + remoteName + "\r\n", localPath, FtpState::Uploading))
         return false;
+    if (wait && runsHere(platform::fileSize(localPath))) {
+        m_data.sendFileHere(localPath, binary, 0, true, timeout());
+        return completeTransfer();
+    }
     m_data.beginSendFile(localPath, binary, 0, true);
     return wait ? completeTransfer() : true;
 }
@@ -364,8 +455,12 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         return false;
     }
     std::error_code ignored;
-    sendCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
-    const int code = readReply();
+    const int code =
+        sendTransferCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
+    if (code == kDataPathFailed) {
+        std::filesystem::remove(file, ignored);
+        return false;
+    }
     if (code != 125 && code != 150) {
         setProtocolError(PermissionDenied, true);
         std::filesystem::remove(file, ignored);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
+#include "net/listen_ports.h"
 #include "net/log_levels.h"
 #include "platform/socket_errors.h"
 
@@ -24,6 +25,7 @@ namespace bw::net {
 namespace {
 
 constexpr int kSliceSeconds = 5;
+constexpr int kRandomPortAttempts = 8;
 
 bool isAbortOrReset(int socketError)
 {
@@ -36,6 +38,15 @@ void setNonBlocking(int fd)
     int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void setPortOf(sockaddr_storage &storage, int port)
+{
+    const auto network = htons(static_cast<std::uint16_t>(port));
+    if (storage.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port = network;
+    else
+        reinterpret_cast<sockaddr_in *>(&storage)->sin_port = network;
 }
 
 // The address family of an open socket, or AF_UNSPEC.
@@ -227,6 +238,21 @@ bool SocketConnection::createAndBind(int port, IpFamily family)
         address->sin_port = htons(static_cast<std::uint16_t>(port));
         length = sizeof *address;
     }
+    if (port == 0) {
+        // Any free port: a random one of the ephemeral range first (see listen_ports.h), the kernel's
+        // own search only when a few draws all met ports in use.
+        for (int attempt = 0; attempt < kRandomPortAttempts; ++attempt) {
+            const int candidate = ListenPorts::system().pick();
+            if (candidate == 0)
+                break;
+            setPortOf(storage, candidate);
+            if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&storage), length) == 0)
+                return true;
+            if (errno != EADDRINUSE)
+                break;
+        }
+        setPortOf(storage, 0);
+    }
     if (::bind(m_tcp.fd(), reinterpret_cast<sockaddr *>(&storage), length) != 0) {
         recordSocketError(platform::socketErrorFromErrno(errno));
         return false;
@@ -277,6 +303,80 @@ bool SocketConnection::connect(const std::string &host, int port)
     recordSocketError(socketError);
     m_state.store(fresh ? SocketState::Created : SocketState::None);
     return false;
+}
+
+bool SocketConnection::beginConnect(const std::string &host, int port)
+{
+    clearError();
+    m_replies.clear();
+    const std::vector<SocketAddress> addresses = resolveHost(host, port, m_resolver);
+    if (addresses.empty()) {
+        recordSocketError(platform::kSocketInvalidArgument);
+        return false;
+    }
+    const SocketAddress &address = addresses.front();
+    if (!m_tcp.isOpen() || socketFamily(m_tcp.fd()) != address.family()) {
+        m_layer.reset();
+        if (const int err = m_tcp.open(address.family()); err != 0) {
+            recordSocketError(platform::socketErrorFromErrno(err));
+            m_state.store(SocketState::None);
+            return false;
+        }
+    }
+    setNonBlocking(m_tcp.fd());
+    if (::connect(m_tcp.fd(), address.data(), address.length) == 0) {
+        m_state.store(SocketState::Connected);
+        return true;
+    }
+    int failure = errno;
+    if (failure == EINPROGRESS || failure == EINTR) {
+        // A near server has often answered already (a refusal on the same machine always has): a
+        // connect that has failed is reported now, before anything is sent for it.
+        pollfd entry{m_tcp.fd(), POLLOUT, 0};
+        if (::poll(&entry, 1, 0) <= 0 || (entry.revents & (POLLERR | POLLHUP)) == 0) {
+            m_state.store(SocketState::Connecting);
+            return true;
+        }
+        socklen_t length = sizeof failure;
+        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &failure, &length);
+        if (failure == 0)
+            failure = ECONNREFUSED;
+    }
+    recordSocketError(platform::socketErrorFromErrno(failure));
+    m_tcp.close();
+    m_state.store(SocketState::None);
+    return false;
+}
+
+bool SocketConnection::finishConnect()
+{
+    if (m_state.load() != SocketState::Connecting)
+        return isConnected();
+    const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
+    int socketError = 0;
+    if (ready == WaitResult::Stopped) {
+        m_tcp.close();
+        m_state.store(SocketState::None);
+        return false;
+    }
+    if (ready == WaitResult::TimedOut) {
+        socketError = platform::socketErrorFromErrno(ETIMEDOUT);
+    } else if (ready == WaitResult::Failed) {
+        socketError = platform::socketErrorFromErrno(errno);
+    } else {
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
+        socketError = platform::socketErrorFromErrno(pending);
+    }
+    if (socketError != 0) {
+        recordSocketError(socketError);
+        m_tcp.close();
+        m_state.store(SocketState::None);
+        return false;
+    }
+    m_state.store(SocketState::Connected);
+    return true;
 }
 
 int SocketConnection::connectTo(const SocketAddress &address)

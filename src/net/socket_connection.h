@@ -101,6 +101,11 @@ public:
     // 10022; when every attempt fails, the last attempt's error is kept.
     bool connect(const std::string &host, int port);
     void setConnectTimeoutSeconds(int seconds);
+    // A connect in two halves, so the caller can send something meanwhile: beginConnect starts it to
+    // the first address of `host` (true when it is under way or done), finishConnect waits for it
+    // with the connect time-out (true when connected).
+    bool beginConnect(const std::string &host, int port);
+    bool finishConnect();
 
     // Replaces the name look-up (tests); nullptr restores it. Owner thread.
     void setResolver(HostResolver resolver) { m_resolver = resolver; }
@@ -154,6 +159,13 @@ public:
     // and the filter sees the body. The filter is borrowed until the job ends.
     bool beginReceiveFile(
         const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter = nullptr);
+    // The file jobs run on the calling thread, which waits for them anyway: for a small file the
+    // hand-off to the worker and back costs more than the transfer. Such a job watches its own stalls:
+    // nothing moved for longer than `stallLimitSeconds` ends it with DataIdleTimeout. When the worker
+    // is still busy, the job goes to the worker behind it instead (the caller polls as usual).
+    void receiveFileHere(const std::string &path, bool binary, bool closeWhenDone, int stallLimitSeconds);
+    void sendFileHere(
+        const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone, int stallLimitSeconds);
     // True when no job runs (the idle signal stays set).
     bool isIdle();
     // Waits at most timeoutMs for the worker to be idle; true when it is (the idle signal stays set).
@@ -222,6 +234,10 @@ protected:
 private:
     bool beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
         bool closeWhenDone, ResponseFilter *filter);
+    void runFileJobHere(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+        bool closeWhenDone, int stallLimitSeconds);
+    // For a job run by the owner: true once it has moved nothing for longer than its stall limit.
+    bool stalledTooLong() const;
     void release();
     void runSendText();
     void runSendFile();
@@ -288,6 +304,10 @@ private:
     RateLimiter *m_rateLimiter = nullptr; // guarded by m_stateLock
     SpeedLimits *m_speedLimits = nullptr; // guarded by m_stateLock
     int m_minSpeedGrace = 0; // seconds; guarded by m_stateLock
+
+    // The stall limit of a job run by the owner (0: the owner watches the worker's job). Written while
+    // the worker is idle, read by the thread running the job.
+    int m_jobStallLimit = 0;
 
     platform::AutoResetEvent m_workEvent;
     platform::AutoResetEvent m_idleEvent{true};

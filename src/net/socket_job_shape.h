@@ -11,6 +11,8 @@ namespace bw::net::jobs {
 // consulted only every few blocks unless a speed limit asks for one look per block.
 inline constexpr std::int64_t kBlockBytes = 512 * 1024;
 inline constexpr int kBlocksPerCheck = 16;
+// A body known to be this small is read in one small block, without a splice pipe.
+inline constexpr std::int64_t kSmallFileBytes = 64 * 1024;
 // How long a stalled job waits for the stream before it looks at the stop request again.
 inline constexpr int kStallWaitMs = 50;
 

@@ -87,9 +87,28 @@ bool SocketConnection::beginSendText(const std::string &text, bool closeWhenDone
 
 bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
 {
-    if (!beginSendText(text, closeWhenDone))
+    if (m_state.load() != SocketState::Connected)
         return false;
-    m_idleEvent.wait();
+    const bool idle = m_idleEvent.waitFor(kIdleWaitMs);
+    m_jobKind.store(JobKind::SendText);
+    {
+        std::lock_guard lock{m_stateLock};
+        m_pendingText = text;
+        m_closeWhenDone = closeWhenDone;
+    }
+    if (idle) {
+        // The caller waits for the send anyway: with the worker idle, this thread sends itself, which
+        // spares two thread wake-ups per command (they add up over thousands of small files).
+        clearError();
+        {
+            std::lock_guard lock{m_stateLock};
+            m_bytesDone = 0;
+        }
+        runSendText();
+    } else {
+        release();
+        m_idleEvent.wait();
+    }
     m_idleEvent.set();
     // A send that failed is reported as a failure, not only a send that could not start.
     return result() == 0;
@@ -123,6 +142,59 @@ bool SocketConnection::beginReceiveFile(
 {
     // The receive job learns its offset from the file it appends to.
     return beginFileJob(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, filter);
+}
+
+void SocketConnection::runFileJobHere(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+    bool closeWhenDone, int stallLimitSeconds)
+{
+    if (!m_idleEvent.waitFor(kIdleWaitMs)) {
+        beginFileJob(kind, path, binary, offset, closeWhenDone, nullptr);
+        return;
+    }
+    m_jobKind.store(kind);
+    {
+        std::lock_guard lock{m_stateLock};
+        m_filePath = path;
+        m_binaryMode = binary;
+        m_resumeOffset = offset;
+        m_closeWhenDone = closeWhenDone;
+        m_filter = nullptr;
+        m_bytesDone = 0;
+        m_currentSpeed = 0;
+    }
+    clearError();
+    m_jobStallLimit = std::max(stallLimitSeconds, 1);
+    if (kind == JobKind::ReceiveFile)
+        runReceiveFile();
+    else
+        runSendFile();
+    m_jobStallLimit = 0;
+    {
+        std::lock_guard lock{m_stateLock};
+        m_currentSpeed = 0;
+    }
+    m_idleEvent.set();
+}
+
+void SocketConnection::receiveFileHere(
+    const std::string &path, bool binary, bool closeWhenDone, int stallLimitSeconds)
+{
+    runFileJobHere(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, stallLimitSeconds);
+}
+
+void SocketConnection::sendFileHere(
+    const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone, int stallLimitSeconds)
+{
+    runFileJobHere(JobKind::SendFile, path, binary, offset, closeWhenDone, stallLimitSeconds);
+}
+
+bool SocketConnection::stalledTooLong() const
+{
+    if (m_jobStallLimit <= 0)
+        return false;
+    const std::int64_t now = clock().nowSeconds();
+    std::lock_guard lock{m_stateLock};
+    return m_stalled && now - m_stallStart > m_jobStallLimit;
 }
 
 bool SocketConnection::isIdle()

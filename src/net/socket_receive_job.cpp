@@ -260,15 +260,20 @@ void SocketConnection::runReceiveFile()
 bool SocketConnection::receiveBody(
     int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed)
 {
-    const FileJobShape shape = shapeFor(maxSpeed);
+    FileJobShape shape = shapeFor(maxSpeed);
     SpeedCheck check = beginSpeedCheck(minSpeed);
     setStalled(false);
     bool stalled = false;
     std::unique_ptr<char[]> buffer;
     int blocks = 0;
     RateLimiter::Ticket ticket = joinRateLimiter();
-    // A plain TCP socket splices straight into the file; an encrypting layer needs read().
-    SplicePipe pipe(m_layer ? -1 : m_tcp.fd(), fileFd);
+    // A plain TCP socket splices straight into the file; an encrypting layer needs read(), and so does
+    // a file known to be small, where making the pipe costs more than the copy it saves.
+    const std::int64_t expected = totalSize();
+    const bool small = expected > 0 && expected <= kSmallFileBytes;
+    SplicePipe pipe(m_layer || small ? -1 : m_tcp.fd(), fileFd);
+    if (small)
+        shape.blockBytes = std::min(shape.blockBytes, kSmallFileBytes);
     // The peer closed (the normal end) or the socket failed. A reset ends an FTP data transfer (its
     // closing reply judges it), but an HTTP body that runs to the close is only whole when the close
     // is orderly.
@@ -312,7 +317,7 @@ bool SocketConnection::receiveBody(
             }
         } else if (leftover.empty()) {
             if (!buffer)
-                buffer = std::make_unique<char[]>(static_cast<std::size_t>(shape.blockBytes));
+                buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(shape.blockBytes));
             const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
             if (allowed == 0)
                 break;
@@ -359,6 +364,10 @@ bool SocketConnection::receiveBody(
         }
         if (stream().wait(StreamInterest::Read, kStallWaitMs) == WaitResult::Stopped)
             break;
+        if (stalledTooLong()) {
+            setStopError(DataIdleTimeout);
+            break;
+        }
     }
     return true;
 }

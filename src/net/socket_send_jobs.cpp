@@ -171,7 +171,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
             return false;
         }
         if (!useSendfile && !buffer)
-            buffer = std::make_unique<char[]>(static_cast<std::size_t>(kBlockBytes));
+            buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(kBlockBytes));
         IoResult io;
         if (useSendfile) {
             const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
@@ -241,6 +241,10 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
             }
             if (stream().wait(io.wants, kStallWaitMs) == WaitResult::Stopped)
                 return false;
+            if (stalledTooLong()) {
+                setStopError(DataIdleTimeout);
+                return false;
+            }
             continue;
         }
         closeSocketAfterFailure(platform::socketErrorFromErrno(io.errorNumber));

@@ -764,5 +764,33 @@ TEST_F(QueueListTest, ConcurrentWorkersTakeEachItemOnce)
         EXPECT_TRUE(queue.isDone(id));
 }
 
+TEST_F(QueueListTest, RemovingAnEndedItemEndsItsSitesRestAndSaysSo)
+{
+    setRetryTimeDefault(30);
+    int calls = 0;
+    std::int32_t a1 = add("ftp://a/1");
+    std::int32_t a2 = add("ftp://a/2");
+    std::int32_t b1 = add("ftp://b/1");
+    queue.setWorkAddedListener([&calls] { ++calls; });
+    ASSERT_EQ(fresh().id, a1);
+    queue.finishItem(a1, StatusFinished);
+    ASSERT_EQ(fresh().id, b1); // site a rests after its item ended
+    EXPECT_FALSE(queue.anyEligible());
+
+    // Without the ended item nothing of site a has ended: a new worker may start there, and the
+    // listener (the scheduler) hears of it at once.
+    EXPECT_TRUE(queue.removeItem(a1));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(queue.anyEligible());
+    EXPECT_EQ(fresh().id, a2);
+
+    // Removing an item that never ended changes no rest: nothing to say.
+    std::int32_t c1 = add("ftp://c/1");
+    calls = 0;
+    EXPECT_TRUE(queue.removeItem(c1));
+    EXPECT_EQ(calls, 0);
+    queue.setWorkAddedListener(nullptr);
+}
+
 } // namespace
 } // namespace bw::core

@@ -98,7 +98,7 @@ TEST_F(FtpJobTest, AFolderDownloadGivesItsLocalNamesTheChosenCase)
         settings.fileNameConversion = c.conversion;
         transferEngine.applySettings(settings);
         const fs::path copy = local / ("copy" + std::to_string(static_cast<int>(c.conversion)));
-        const auto id = queue.addItem(url("ftp", "/Src"), copy.string());
+        const auto id = queue.addItem(folderUrl("ftp", "/Src"), copy.string());
         if (!scheduler.isRunning())
             start();
         ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));

@@ -453,20 +453,108 @@ TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
     EXPECT_FALSE(ftp.listenerConnection().hasSocket());
 }
 
-TEST_F(FtpScripted, UploadInPassiveMode)
+TEST_F(FtpScripted, PortGoesOutWithItsTransferCommandAndTheLogKeepsTheOrder)
 {
-    TempDir dir;
-    const std::string bytes = bw::test::patternBytes(200000);
-    bw::test::writeFile(dir / "up.bin", bytes);
+    // The server answers the PORT only once the RETR is in: a client that waited for the PORT reply
+    // first would wait for ever (here: the time-out).
     greetAndLogIn(server);
     server.reply("TYPE I", "200 Binary");
-    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.expect("STOR up.bin").add(ScriptedServer::Step::DataAccept).send("150 Go ahead");
-    server.add(ScriptedServer::Step::DataReceive).send("226 Stored");
+    server.expect("").expect("RETR file.bin").send("200 PORT ok");
+    server.add(ScriptedServer::Step::DataConnect).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "pipelined")
+        .add(ScriptedServer::Step::DataClose)
+        .send("226 Done");
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
+    ftp.setTimeout(10);
     logIn();
-    EXPECT_TRUE(ftp.upload((dir / "up.bin").string(), "up.bin", true, true, true));
+    TempDir dir;
+    ASSERT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 9, false, true))
+        << ftp.error().text();
+    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "pipelined");
+    Lines protocol;
+    for (const ConnectionNotification &seen : recorder.seen) {
+        if (seen.kind == NotifyCommandSent || seen.kind == NotifyReplyReceived)
+            protocol.push_back(seen.text.substr(0, 4));
+    }
+    const Lines expected{"TYPE", "200 ", "PORT", "200 ", "RETR", "150 ", "226 "};
+    ASSERT_GE(protocol.size(), expected.size());
+    EXPECT_EQ(Lines(protocol.end() - static_cast<std::ptrdiff_t>(expected.size()), protocol.end()), expected);
+}
+
+TEST_F(FtpScripted, RefusedPortFailsTheDataConnectionAndKeepsTheRepliesInStep)
+{
+    // Both commands were sent together: the refusal of the RETR that follows is read too, and the
+    // failure is the data connection's (not a refused download, which would mean a ratio site).
+    struct Case
+    {
+        const char *name;
+        Lines afterPort; // the server's answer to the RETR that came with the refused PORT
+    };
+
+    for (const Case &c : {Case{"refusal", {"425 Use PORT or PASV first"}},
+             Case{"preliminary, then refusal", {"150 Opening", "425 No data connection"}}}) {
+        ScriptedServer scripted;
+        greetAndLogIn(scripted);
+        scripted.reply("TYPE I", "200 Binary");
+        scripted.expect("").expect("RETR file.bin").send("501 Bad PORT");
+        for (const std::string &line : c.afterPort)
+            scripted.send(line);
+        scripted.reply("NOOP", "200 Still here");
+        scripted.start();
+        FtpConnection connection;
+        ASSERT_TRUE(connection.createAndBind(0));
+        ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
+        TempDir dir;
+        EXPECT_FALSE(
+            connection.download((dir / "file.bin").string(), "file.bin", true, false, 9, false, true));
+        EXPECT_TRUE(connection.error().is(CatProtocol, DataConnectionFailed)) << c.name;
+        EXPECT_FALSE(connection.listenerConnection().hasSocket()) << c.name;
+        connection.sendCommand("NOOP\r\n");
+        EXPECT_EQ(connection.readReply(), 200) << c.name;
+        EXPECT_TRUE(scripted.waitFinished()) << c.name;
+    }
+}
+
+TEST_F(FtpScripted, ResumedActiveDownloadSendsPortBeforeRest)
+{
+    TempDir dir;
+    bw::test::writeFile(dir / "file.bin", "abc");
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("").send("200 PORT ok");
+    server.reply("REST 3", "350 Restarting");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "def").add(ScriptedServer::Step::DataClose).send("226 Done");
+    logIn();
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 6, true, true));
+    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "abcdef");
     EXPECT_TRUE(server.waitFinished());
-    EXPECT_EQ(server.dataReceived(), bytes);
+    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
+TEST_F(FtpScripted, UploadInPassiveMode)
+{
+    // A small file moves on the caller's thread, a large one on the data connection's worker.
+    for (const std::size_t size : {std::size_t{1000}, std::size_t{200000}}) {
+        TempDir dir;
+        const std::string bytes = bw::test::patternBytes(size);
+        bw::test::writeFile(dir / "up.bin", bytes);
+        ScriptedServer scripted;
+        greetAndLogIn(scripted);
+        scripted.reply("TYPE I", "200 Binary");
+        scripted.expect("PASV").add(
+            ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        scripted.expect("STOR up.bin").add(ScriptedServer::Step::DataAccept).send("150 Go ahead");
+        scripted.add(ScriptedServer::Step::DataReceive).send("226 Stored");
+        scripted.start();
+        FtpConnection connection;
+        ASSERT_TRUE(connection.createAndBind(0));
+        ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
+        EXPECT_TRUE(connection.upload((dir / "up.bin").string(), "up.bin", true, true, true)) << size;
+        EXPECT_TRUE(scripted.waitFinished()) << size;
+        EXPECT_EQ(scripted.dataReceived(), bytes) << size;
+    }
 }
 
 TEST_F(FtpScripted, ListingCommandWordsAndPaths)
@@ -490,7 +578,7 @@ TEST_F(FtpScripted, ListingCommandWordsAndPaths)
     EXPECT_TRUE(server.failures().empty()) << server.failures().front();
 }
 
-TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
+void expectStalledDownloadFails(std::int64_t knownSize)
 {
     platform::ManualClock clock(100000);
     ScriptedServer server;
@@ -506,10 +594,10 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     ftp.setTimeout(30);
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
-    DownloadThread download(ftp, true, 10000);
+    DownloadThread download(ftp, true, knownSize);
     SocketConnection &data = ftp.dataConnection();
     ASSERT_TRUE(bw::test::waitUntil([&] { return data.bytesDone() == 5 && data.isStalled(); }));
-    // The percentage follows the data connection: 5 of 10000 bytes.
+    // The percentage follows the data connection: 5 bytes of many.
     EXPECT_EQ(ftp.progressPercent(), 0);
     // Stalled for longer than the time-out: the next poll stops the data connection.
     clock.advance(31);
@@ -520,6 +608,16 @@ TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
+}
+
+TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
+{
+    // A file the listing says is small runs on the caller's thread and watches its own stalls; a
+    // large one runs on the data connection's worker, watched by the caller's polls.
+    for (const std::int64_t knownSize : {std::int64_t{10000}, std::int64_t{1000000}}) {
+        SCOPED_TRACE(knownSize);
+        expectStalledDownloadFails(knownSize);
+    }
 }
 
 TEST(FtpProgress, PercentOfTransferOrOfIdleTime)
@@ -631,7 +729,7 @@ TEST(FtpActive, AServerThatNeverConnectsEndsTheAcceptWait)
         // One second of silence is the limit; a reply must not wait even for that.
         ftp.setTimeout(c.answers ? 30 : 1);
         ASSERT_TRUE(ftp.createAndBind(0));
-        ASSERT_TRUE(ftp.login(siteOf(server)));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
         TempDir dir;
         const auto started = std::chrono::steady_clock::now();
         EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true));
@@ -661,7 +759,7 @@ TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
     FtpConnection ftp;
     ftp.setTimeout(30);
     ASSERT_TRUE(ftp.createAndBind(0));
-    ASSERT_TRUE(ftp.login(siteOf(server)));
+    ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
 
     struct StopAtReply
     {

@@ -131,6 +131,36 @@ TEST(SocketConnection, RefusedConnectLeavesAFreshSocket)
     EXPECT_TRUE(connection.hasSocket());
 }
 
+TEST(SocketConnection, ConnectInTwoHalvesReportsARefusalAtOnce)
+{
+    // A port nobody listens on: the refusal of a near server is known when the connect starts, before
+    // the caller sends the command it overlaps with.
+    int closedPort = 0;
+    {
+        SocketConnection probe;
+        std::string address;
+        ASSERT_TRUE(probe.createAndBind(0));
+        ASSERT_TRUE(probe.localAddress(address, closedPort));
+    }
+    SocketConnection refused;
+    EXPECT_FALSE(refused.beginConnect("127.0.0.1", closedPort));
+    EXPECT_TRUE(refused.error().is(CatSocket, 10061));
+    EXPECT_FALSE(refused.finishConnect());
+
+    SocketConnection listener;
+    std::string address;
+    int port = 0;
+    ASSERT_TRUE(listener.createAndBind(0));
+    ASSERT_TRUE(listener.listen(5));
+    ASSERT_TRUE(listener.localAddress(address, port));
+    SocketConnection client;
+    ASSERT_TRUE(client.beginConnect("127.0.0.1", port));
+    EXPECT_TRUE(client.finishConnect());
+    EXPECT_TRUE(client.isConnected());
+    SocketConnection accepted;
+    EXPECT_TRUE(listener.acceptInto(accepted, 5));
+}
+
 TEST(SocketConnection, StopRequestEndsAnUnlimitedWaitAtOnce)
 {
     ScriptedServer server;

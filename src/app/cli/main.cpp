@@ -216,6 +216,7 @@ int run(const CliOptions &o)
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && !o.quiet && isatty(STDERR_FILENO));
     auto reportSaved = [&] {
         const std::vector<SavedFile> saved = savedFiles.takeFinished(queue);
+        savedFiles.dropReported(queue);
         if (saved.empty() || o.quiet)
             return;
         // Between two redraws, so the progress lines are not written over.

@@ -94,4 +94,15 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
     return saved;
 }
 
+void SavedFiles::dropReported(core::QueueList &queue)
+{
+    for (const core::ItemState &state : queue.states()) {
+        if (state.status != core::ItemStatus::StatusFinished || !m_reported.count(state.id))
+            continue;
+        queue.removeItem(state.id);
+        std::lock_guard lock{m_mutex};
+        m_timings.erase(state.id);
+    }
+}
+
 } // namespace bw::cli

@@ -35,6 +35,10 @@ public:
     // On the main thread: the files finished since the last call. An item that handed its local file
     // on (a redirect) is left out: the item that takes the file over reports it.
     std::vector<SavedFile> takeFinished(core::QueueList &queue);
+    // On the main thread, after takeFinished: the finished items it reported leave the queue, as the
+    // window's refresh drops them. An ended item keeps its site resting, which would keep a second
+    // connection from joining the site for the retry time.
+    void dropReported(core::QueueList &queue);
 
 private:
     struct Timing
