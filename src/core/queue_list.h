@@ -18,6 +18,7 @@
 
 #include "core/queue_item.h"
 #include "core/queue_notifier.h"
+#include "core/selection_index.h"
 #include "core/site_table.h"
 #include "platform/clock.h"
 
@@ -190,10 +191,18 @@ private:
     void moveToEnd(std::size_t index);
     std::uint32_t siteNumber(const QueueItem &item);
     void renumberSitesIfSparse();
+    // The selection index follows every change of an item: `refreshAt` after any change of its fields,
+    // its site number or its order key.
+    ItemFacts factsOf(std::size_t index) const;
+    void refreshAt(std::size_t index);
+    void reindex();
+    std::size_t indexOfOrder(std::uint64_t order) const;
     std::ptrdiff_t chooseSameSite(std::uint32_t site, bool continuing) const;
     std::ptrdiff_t chooseOtherSite(std::optional<std::uint32_t> callerSite) const;
     // Eligible, and not yet tried as often as the try limit allows.
     bool mayTake(const QueueItem &item) const;
+    // Which of the selection's walks may take the item now; None when it may not be taken.
+    TakeKind takeKind(const QueueItem &item) const;
 
     template <typename Change>
     bool change(std::int32_t id, Change change);
@@ -215,7 +224,12 @@ private:
     // by id and the selection's site tests read a few bytes per item instead of whole items.
     std::vector<std::int32_t> m_ids; // guarded by m_mutex
     std::vector<std::uint32_t> m_siteOf; // guarded by m_mutex
+    // Each item's order key (rising in list order) and what the selection index holds of it.
+    std::vector<std::uint64_t> m_order; // guarded by m_mutex
+    std::vector<ItemFacts> m_facts; // guarded by m_mutex
+    std::uint64_t m_nextOrder = 0; // guarded by m_mutex
     SiteTable m_sites; // guarded by m_mutex
+    SelectionIndex m_index; // guarded by m_mutex
     mutable std::mutex m_receiverMutex;
     Receiver m_receiver; // guarded by m_receiverMutex
     std::function<void()> m_workAdded; // guarded by m_receiverMutex
