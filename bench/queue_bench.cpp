@@ -121,6 +121,18 @@ void BM_AnyEligibleAllBlocked(benchmark::State &state)
 
 BENCHMARK(BM_AnyEligibleAllBlocked)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
+// What a save copies under the queue's lock (the rest of the save runs without it).
+void BM_SavedItemsUnderLock(benchmark::State &state)
+{
+    QueueList queue;
+    fillQueue(queue, static_cast<int>(state.range(0)), 100);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(queue.savedItems().items.size());
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SavedItemsUnderLock)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 class QueueFileFixture
 {
 public:

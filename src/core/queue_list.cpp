@@ -334,6 +334,26 @@ std::vector<std::int32_t> QueueList::ids() const
     return m_ids;
 }
 
+SavedItems QueueList::savedItems() const
+{
+    // A guess at the texts' size, so that they are seldom moved while they grow: one more walk over the
+    // items to count them would cost more.
+    constexpr std::size_t kTextBytesPerItem = 128;
+    SavedItems saved;
+    std::lock_guard lock{m_mutex};
+    saved.texts.reserve(m_items.size() * kTextBytesPerItem);
+    saved.items.reserve(m_items.size());
+    for (const QueueItem &item : m_items) {
+        if (item.isDone() || item.removeWhenDone)
+            continue;
+        saved.texts += item.url;
+        saved.texts += item.localPath;
+        saved.items.push_back({item.url.size(), item.localPath.size(), item.port, item.scheme,
+            item.reservedFlag, item.retryTime, item.retryCount, item.timeout, item.passive});
+    }
+    return saved;
+}
+
 // ---- setters ----
 
 void QueueList::setStatus(std::int32_t id, ItemStatus status)

@@ -47,6 +47,28 @@ struct ItemState
     std::int32_t ends = 0;
 };
 
+// What a saved queue holds of the items it keeps (those neither done nor marked for removal), in list
+// order. The two texts of every item lie back to back in one buffer, so that taking it under the queue's
+// lock costs two copies of bytes per item and no allocation of its own.
+struct SavedItems
+{
+    struct Item
+    {
+        std::size_t urlSize = 0;
+        std::size_t localPathSize = 0;
+        std::int32_t port = 0;
+        UrlScheme scheme = SchemeNone;
+        bool reservedFlag = false;
+        std::int32_t retryTime = 0;
+        std::int32_t retryCount = 0;
+        std::int32_t timeout = 0;
+        bool passive = false;
+    };
+
+    std::string texts; // each item's URL, then its local path
+    std::vector<Item> items;
+};
+
 // What `selectNext` chose: the item and the login of its site.
 struct Selection
 {
@@ -105,6 +127,7 @@ public:
     std::vector<QueueItem> snapshot() const; // every item, in list order
     std::vector<ItemState> states() const; // every item, in list order
     std::vector<std::int32_t> ids() const; // in list order
+    SavedItems savedItems() const;
 
     // Setters by id; an unknown id does nothing. `setStatus` sets the status plainly, without time stamp.
     void setStatus(std::int32_t id, ItemStatus status);
