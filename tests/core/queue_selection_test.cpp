@@ -490,7 +490,7 @@ private:
 
 TEST(QueueSelectionChangesTest, EveryChangeKeepsTheChoiceOfThePlainRules)
 {
-    for (unsigned seed = 1; seed <= 50; ++seed) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         QueueChanges(seed).run(1000);
         if (HasFatalFailure())
