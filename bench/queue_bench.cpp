@@ -53,6 +53,22 @@ void BM_SelectNextFreshWorker(benchmark::State &state)
 
 BENCHMARK(BM_SelectNextFreshWorker)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
+// As above, with a site of its own for every item: what a call costs grows with the sites.
+void BM_SelectNextFreshWorkerSiteEach(benchmark::State &state)
+{
+    QueueList queue;
+    queue.setDefaults({.perSiteLimit = 1});
+    fillQueue(queue, static_cast<int>(state.range(0)), static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        bw::core::Selection selection = queue.selectNext("", 0, "", false);
+        benchmark::DoNotOptimize(selection.id);
+        queue.setStatus(selection.id, bw::core::ItemStatus::StatusIdle);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SelectNextFreshWorkerSiteEach)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
 // A worker connected to a site in the middle of the list continues there.
 void BM_SelectNextContinuing(benchmark::State &state)
 {
@@ -120,6 +136,18 @@ void BM_AnyEligibleAllBlocked(benchmark::State &state)
 }
 
 BENCHMARK(BM_AnyEligibleAllBlocked)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// What a save copies under the queue's lock (the rest of the save runs without it).
+void BM_SavedItemsUnderLock(benchmark::State &state)
+{
+    QueueList queue;
+    fillQueue(queue, static_cast<int>(state.range(0)), 100);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(queue.savedItems().items.size());
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SavedItemsUnderLock)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 class QueueFileFixture
 {

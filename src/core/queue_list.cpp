@@ -31,6 +31,8 @@ QueueList::QueueList(const platform::Clock &clock)
     m_items.reserve(kInitialCapacity);
     m_ids.reserve(kInitialCapacity);
     m_siteOf.reserve(kInitialCapacity);
+    m_order.reserve(kInitialCapacity);
+    m_facts.reserve(kInitialCapacity);
 }
 
 // ---- defaults ----
@@ -76,15 +78,21 @@ void QueueList::append(QueueItem item)
 {
     m_ids.push_back(item.id);
     m_siteOf.push_back(siteNumber(item));
+    m_order.push_back(m_nextOrder++);
     m_items.push_back(std::move(item));
+    m_facts.push_back(factsOf(m_items.size() - 1));
+    m_index.add(m_facts.back());
 }
 
 void QueueList::eraseAt(std::size_t index)
 {
+    m_index.remove(m_facts[index]);
     const auto offset = static_cast<std::ptrdiff_t>(index);
     m_items.erase(m_items.begin() + offset);
     m_ids.erase(m_ids.begin() + offset);
     m_siteOf.erase(m_siteOf.begin() + offset);
+    m_order.erase(m_order.begin() + offset);
+    m_facts.erase(m_facts.begin() + offset);
 }
 
 void QueueList::moveToEnd(std::size_t index)
@@ -93,6 +101,11 @@ void QueueList::moveToEnd(std::size_t index)
     std::rotate(m_items.begin() + offset, m_items.begin() + offset + 1, m_items.end());
     std::rotate(m_ids.begin() + offset, m_ids.begin() + offset + 1, m_ids.end());
     std::rotate(m_siteOf.begin() + offset, m_siteOf.begin() + offset + 1, m_siteOf.end());
+    std::rotate(m_order.begin() + offset, m_order.begin() + offset + 1, m_order.end());
+    std::rotate(m_facts.begin() + offset, m_facts.begin() + offset + 1, m_facts.end());
+    // The largest key so far keeps m_order rising.
+    m_order.back() = m_nextOrder++;
+    refreshAt(m_items.size() - 1);
 }
 
 std::uint32_t QueueList::siteNumber(const QueueItem &item)
@@ -108,16 +121,56 @@ void QueueList::renumberSitesIfSparse()
     m_sites.clear();
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_siteOf[i] = siteNumber(m_items[i]);
+    reindex();
+}
+
+ItemFacts QueueList::factsOf(std::size_t index) const
+{
+    const QueueItem &item = m_items[index];
+    ItemFacts facts;
+    facts.order = m_order[index];
+    facts.site = m_siteOf[index];
+    facts.inProgress = item.isInProgress();
+    facts.kind = takeKind(item);
+    facts.rests = item.statusTime >= 0;
+    facts.restEnd = facts.rests ? restEndOf(item.statusTime, item.retryTime) : 0;
+    return facts;
+}
+
+void QueueList::refreshAt(std::size_t index)
+{
+    const ItemFacts facts = factsOf(index);
+    if (facts == m_facts[index])
+        return;
+    m_index.remove(m_facts[index]);
+    m_facts[index] = facts;
+    m_index.add(facts);
+}
+
+void QueueList::reindex()
+{
+    m_index.clear();
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        m_facts[i] = factsOf(i);
+        m_index.add(m_facts[i]);
+    }
+}
+
+std::size_t QueueList::indexOfOrder(std::uint64_t order) const
+{
+    const auto it = std::lower_bound(m_order.begin(), m_order.end(), order);
+    return it == m_order.end() || *it != order ? kMissing : static_cast<std::size_t>(it - m_order.begin());
 }
 
 template <typename Change>
 bool QueueList::change(std::int32_t id, Change change)
 {
     std::lock_guard lock{m_mutex};
-    QueueItem *item = find(id);
-    if (!item)
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
         return false;
-    change(*item);
+    change(m_items[index]);
+    refreshAt(index);
     return true;
 }
 
@@ -191,6 +244,8 @@ void QueueList::appendItems(std::vector<QueueItem> items)
         m_items.reserve(m_items.size() + items.size());
         m_ids.reserve(m_ids.size() + items.size());
         m_siteOf.reserve(m_siteOf.size() + items.size());
+        m_order.reserve(m_order.size() + items.size());
+        m_facts.reserve(m_facts.size() + items.size());
         for (QueueItem &item : items) {
             item.id = nextId();
             append(std::move(item));
@@ -230,7 +285,7 @@ void QueueList::finishItem(std::int32_t id, ItemStatus finalStatus)
     if (index == kMissing)
         return;
     m_items[index].setStatus(finalStatus, m_clock.nowSeconds());
-    moveToEnd(index);
+    moveToEnd(index); // refreshes the item's facts as well
 }
 
 bool QueueList::contains(std::int32_t id) const
@@ -286,6 +341,26 @@ std::vector<std::int32_t> QueueList::ids() const
     return m_ids;
 }
 
+SavedItems QueueList::savedItems() const
+{
+    // A guess at the texts' size, so that they are seldom moved while they grow: one more walk over the
+    // items to count them would cost more.
+    constexpr std::size_t kTextBytesPerItem = 128;
+    SavedItems saved;
+    std::lock_guard lock{m_mutex};
+    saved.texts.reserve(m_items.size() * kTextBytesPerItem);
+    saved.items.reserve(m_items.size());
+    for (const QueueItem &item : m_items) {
+        if (item.isDone() || item.removeWhenDone)
+            continue;
+        saved.texts += item.url;
+        saved.texts += item.localPath;
+        saved.items.push_back({item.url.size(), item.localPath.size(), item.port, item.scheme,
+            item.reservedFlag, item.retryTime, item.retryCount, item.timeout, item.passive});
+    }
+    return saved;
+}
+
 // ---- setters ----
 
 void QueueList::setStatus(std::int32_t id, ItemStatus status)
@@ -312,6 +387,7 @@ bool QueueList::setUrl(std::int32_t id, std::string_view url)
     item.port = parsed.port;
     item.url = url;
     m_siteOf[index] = siteNumber(item);
+    refreshAt(index);
     renumberSitesIfSparse();
     return true;
 }
@@ -321,17 +397,25 @@ bool QueueList::setUrl(std::int32_t id, std::string_view url, std::string_view l
     Url parsed;
     if (!parseUrl(url, parsed))
         return false;
-    return change(id, [&](QueueItem &item) {
-        item.scheme = parsed.scheme;
-        item.host = parsed.host;
-        item.user = parsed.user;
-        item.password = parsed.password;
-        item.path = parsed.path;
-        item.fileName = parsed.fileName;
-        item.port = parsed.port;
-        item.url = url;
-        item.localPath = localPath;
-    });
+    std::lock_guard lock{m_mutex};
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
+        return false;
+    QueueItem &item = m_items[index];
+    item.scheme = parsed.scheme;
+    item.host = parsed.host;
+    item.user = parsed.user;
+    item.password = parsed.password;
+    item.path = parsed.path;
+    item.fileName = parsed.fileName;
+    item.port = parsed.port;
+    item.url = url;
+    item.localPath = localPath;
+    // A new host, port or user puts the item on another site.
+    m_siteOf[index] = siteNumber(item);
+    refreshAt(index);
+    renumberSitesIfSparse();
+    return true;
 }
 
 void QueueList::setRetryTime(std::int32_t id, std::int32_t seconds)

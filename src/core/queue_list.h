@@ -18,6 +18,7 @@
 
 #include "core/queue_item.h"
 #include "core/queue_notifier.h"
+#include "core/selection_index.h"
 #include "core/site_table.h"
 #include "platform/clock.h"
 
@@ -44,6 +45,28 @@ struct ItemState
     std::int64_t statusTime = -1;
     std::int32_t retryCount = 0;
     std::int32_t ends = 0;
+};
+
+// What a saved queue holds of the items it keeps (those neither done nor marked for removal), in list
+// order. The two texts of every item lie back to back in one buffer, so that taking it under the queue's
+// lock costs two copies of bytes per item and no allocation of its own.
+struct SavedItems
+{
+    struct Item
+    {
+        std::size_t urlSize = 0;
+        std::size_t localPathSize = 0;
+        std::int32_t port = 0;
+        UrlScheme scheme = SchemeNone;
+        bool reservedFlag = false;
+        std::int32_t retryTime = 0;
+        std::int32_t retryCount = 0;
+        std::int32_t timeout = 0;
+        bool passive = false;
+    };
+
+    std::string texts; // each item's URL, then its local path
+    std::vector<Item> items;
 };
 
 // What `selectNext` chose: the item and the login of its site.
@@ -105,6 +128,7 @@ public:
     std::vector<QueueItem> snapshot() const; // every item, in list order
     std::vector<ItemState> states() const; // every item, in list order
     std::vector<std::int32_t> ids() const; // in list order
+    SavedItems savedItems() const;
 
     // Setters by id; an unknown id does nothing. `setStatus` sets the status plainly, without time stamp.
     void setStatus(std::int32_t id, ItemStatus status);
@@ -191,10 +215,18 @@ private:
     void moveToEnd(std::size_t index);
     std::uint32_t siteNumber(const QueueItem &item);
     void renumberSitesIfSparse();
+    // The selection index follows every change of an item: `refreshAt` after any change of its fields,
+    // its site number or its order key.
+    ItemFacts factsOf(std::size_t index) const;
+    void refreshAt(std::size_t index);
+    void reindex();
+    std::size_t indexOfOrder(std::uint64_t order) const;
     std::ptrdiff_t chooseSameSite(std::uint32_t site, bool continuing) const;
     std::ptrdiff_t chooseOtherSite(std::optional<std::uint32_t> callerSite) const;
     // Eligible, and not yet tried as often as the try limit allows.
     bool mayTake(const QueueItem &item) const;
+    // Which of the selection's walks may take the item now; None when it may not be taken.
+    TakeKind takeKind(const QueueItem &item) const;
 
     template <typename Change>
     bool change(std::int32_t id, Change change);
@@ -216,7 +248,12 @@ private:
     // by id and the selection's site tests read a few bytes per item instead of whole items.
     std::vector<std::int32_t> m_ids; // guarded by m_mutex
     std::vector<std::uint32_t> m_siteOf; // guarded by m_mutex
+    // Each item's order key (rising in list order) and what the selection index holds of it.
+    std::vector<std::uint64_t> m_order; // guarded by m_mutex
+    std::vector<ItemFacts> m_facts; // guarded by m_mutex
+    std::uint64_t m_nextOrder = 0; // guarded by m_mutex
     SiteTable m_sites; // guarded by m_mutex
+    SelectionIndex m_index; // guarded by m_mutex
     mutable std::mutex m_receiverMutex;
     Receiver m_receiver; // guarded by m_receiverMutex
     std::function<void()> m_workAdded; // guarded by m_receiverMutex

@@ -2,6 +2,7 @@
 // Which item a worker runs next: the QueueList's selection rules, kept apart from its plain accessors.
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <string_view>
 
 #include "core/queue_list.h"
@@ -27,11 +28,11 @@ bool isManualRequest(const QueueItem &item)
         && item.status != ItemStatus::StatusReconnectAfterTransfers;
 }
 
-// Whether an eligible item may be taken in the pass.
-bool qualifies(const QueueItem &item, Pass pass)
+// Whether an item of the kind may be taken in the pass.
+bool qualifies(TakeKind kind, Pass pass)
 {
-    const bool reconnect = item.status == ItemStatus::StatusReconnectAfterTransfers;
-    return (pass.preferManual && isManualRequest(item)) || (!pass.preferManual && !reconnect)
+    const bool reconnect = kind == TakeKind::Reconnect;
+    return (pass.preferManual && kind == TakeKind::Manual) || (!pass.preferManual && !reconnect)
         || (pass.takeReconnect && reconnect);
 }
 
@@ -44,33 +45,23 @@ bool limitReached(std::int32_t running, std::int32_t limit, bool continuing)
     return continuing ? running > limit : running >= limit;
 }
 
-// What one selection pass knows about every site, from one walk over the items: how many of its items
-// are in progress, and whether every one of them has rested longer than its own retry time since its
-// last final status (a site is ready only as a whole, wherever its items stand in the list).
-struct SiteVerdicts
+// Whether a new worker may start on the site now: every item of it has rested (a site is ready only as
+// a whole, wherever its items stand in the list) and it is below the limit.
+bool isOpen(const SelectionIndex::Site &site, std::int64_t now, std::int32_t limit)
 {
-    std::vector<std::int32_t> running;
-    std::vector<char> ready;
+    return site.rested(now) && !limitReached(site.running, limit, false);
+}
 
-    SiteVerdicts(const std::vector<QueueItem> &items, const std::vector<std::uint32_t> &siteOf,
-        std::size_t sites, std::int64_t now)
-        : running(sites, 0)
-        , ready(sites, 1)
-    {
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const std::uint32_t site = siteOf[i];
-            running[site] += items[i].isInProgress() ? 1 : 0;
-            if (ready[site] && !items[i].retryDelayPassed(now))
-                ready[site] = 0;
-        }
+// The order key of the site's first item that the pass may take.
+std::uint64_t firstInPass(const SelectionIndex::Site &site, Pass pass)
+{
+    std::uint64_t first = SelectionIndex::kNoItem;
+    for (std::size_t kind = 0; kind < kTakeKinds; ++kind) {
+        if (qualifies(static_cast<TakeKind>(kind), pass))
+            first = std::min(first, site.first[kind]);
     }
-
-    // Whether a new worker may start on the site now.
-    bool open(std::uint32_t site, std::int32_t limit) const
-    {
-        return ready[site] && !limitReached(running[site], limit, false);
-    }
-};
+    return first;
+}
 
 } // namespace
 
@@ -78,23 +69,22 @@ struct SiteVerdicts
 // items are looked at, so a worker that goes on with its site costs one walk over the site numbers.
 std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) const
 {
-    std::vector<std::size_t> members;
-    std::int32_t running = 0;
-    for (std::size_t i = 0; i < m_siteOf.size(); ++i) {
-        if (m_siteOf[i] != site)
-            continue;
-        members.push_back(i);
-        running += m_items[i].isInProgress() ? 1 : 0;
-    }
+    const std::vector<SelectionIndex::Site> &sites = m_index.sites();
+    const std::int32_t running = site < sites.size() ? sites[site].running : 0;
     if (limitReached(running, m_defaults.perSiteLimit, continuing))
         return -1;
+    std::vector<std::size_t> members;
+    for (std::size_t i = 0; i < m_siteOf.size(); ++i) {
+        if (m_siteOf[i] == site && m_facts[i].kind != TakeKind::None)
+            members.push_back(i);
+    }
     for (const Pass pass : kPasses) {
         bool looksLikeRatioSite = false;
         std::ptrdiff_t first = -1;
         std::ptrdiff_t upload = -1;
         for (const std::size_t i : members) {
             const QueueItem &item = m_items[i];
-            if (!mayTake(item) || !qualifies(item, pass))
+            if (!qualifies(m_facts[i].kind, pass))
                 continue;
             // A refused download is never retried on its own site.
             if (item.status == ItemStatus::StatusRatioNeedsUpload
@@ -120,19 +110,24 @@ std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) co
 }
 
 // A worker that has to change site takes the first item, in list order, of a site that has rested and
-// is below its limit.
+// is below its limit. The index knows each site's first item of every kind, so this reads a few figures
+// per site and never walks the items.
 std::ptrdiff_t QueueList::chooseOtherSite(std::optional<std::uint32_t> callerSite) const
 {
-    const SiteVerdicts sites(m_items, m_siteOf, m_sites.size(), m_clock.nowSeconds());
-    for (const Pass pass : kPasses) {
-        for (std::size_t i = 0; i < m_items.size(); ++i) {
-            const std::uint32_t site = m_siteOf[i];
-            const QueueItem &item = m_items[i];
-            if (site == callerSite || !mayTake(item) || !qualifies(item, pass))
-                continue;
-            if (sites.open(site, m_defaults.perSiteLimit))
-                return static_cast<std::ptrdiff_t>(i);
-        }
+    const std::int64_t now = m_clock.nowSeconds();
+    const std::vector<SelectionIndex::Site> &sites = m_index.sites();
+    std::array<std::uint64_t, kPasses.size()> first;
+    first.fill(SelectionIndex::kNoItem);
+    for (std::uint32_t number = 0; number < sites.size(); ++number) {
+        const SelectionIndex::Site &site = sites[number];
+        if (number == callerSite || !site.hasWork() || !isOpen(site, now, m_defaults.perSiteLimit))
+            continue;
+        for (std::size_t pass = 0; pass < kPasses.size(); ++pass)
+            first[pass] = std::min(first[pass], firstInPass(site, kPasses[pass]));
+    }
+    for (const std::uint64_t order : first) {
+        if (order != SelectionIndex::kNoItem)
+            return static_cast<std::ptrdiff_t>(indexOfOrder(order));
     }
     return -1;
 }
@@ -141,6 +136,8 @@ void QueueList::setTryLimit(std::int32_t tries)
 {
     std::lock_guard lock{m_mutex};
     m_tryLimit = tries;
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        refreshAt(i);
 }
 
 bool QueueList::mayTake(const QueueItem &item) const
@@ -150,35 +147,41 @@ bool QueueList::mayTake(const QueueItem &item) const
     return item.ends < (m_tryLimit == 0 ? item.retryCount : m_tryLimit);
 }
 
+TakeKind QueueList::takeKind(const QueueItem &item) const
+{
+    if (!mayTake(item))
+        return TakeKind::None;
+    if (item.status == ItemStatus::StatusReconnectAfterTransfers)
+        return TakeKind::Reconnect;
+    return isManualRequest(item) ? TakeKind::Manual : TakeKind::Ordinary;
+}
+
 bool QueueList::anyEligible() const
 {
     std::lock_guard lock{m_mutex};
-    const SiteVerdicts sites(m_items, m_siteOf, m_sites.size(), m_clock.nowSeconds());
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (mayTake(m_items[i]) && sites.open(m_siteOf[i], m_defaults.perSiteLimit))
-            return true;
-    }
-    return false;
+    const std::int64_t now = m_clock.nowSeconds();
+    const std::vector<SelectionIndex::Site> &sites = m_index.sites();
+    return std::any_of(sites.begin(), sites.end(), [&](const SelectionIndex::Site &site) {
+        return site.hasWork() && isOpen(site, now, m_defaults.perSiteLimit);
+    });
 }
 
 std::optional<std::int64_t> QueueList::nextRestEnd() const
 {
     std::lock_guard lock{m_mutex};
     const std::int64_t now = m_clock.nowSeconds();
-    // A site is ready once every item of it has rested: at the latest of its items' rest ends.
-    std::vector<std::int64_t> restEnd(m_sites.size(), 0);
-    std::vector<char> hasWork(m_sites.size(), 0);
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        const QueueItem &item = m_items[i];
-        const std::uint32_t site = m_siteOf[i];
-        if (item.statusTime >= 0)
-            restEnd[site] = std::max(restEnd[site], item.statusTime + std::int64_t{item.retryTime} + 1);
-        hasWork[site] = hasWork[site] || mayTake(item);
-    }
     std::optional<std::int64_t> next;
-    for (std::size_t site = 0; site < restEnd.size(); ++site) {
-        if (hasWork[site] && restEnd[site] > now && (!next || restEnd[site] < *next))
-            next = restEnd[site];
+    for (const SelectionIndex::Site &site : m_index.sites()) {
+        if (!site.hasWork())
+            continue;
+        // The site is ready in the second after the latest rest end of its items.
+        std::int64_t end = 0;
+        if (site.rests && site.latestRestEnd != std::numeric_limits<std::int64_t>::max())
+            end = std::max(end, site.latestRestEnd + 1);
+        else if (site.rests)
+            end = site.latestRestEnd;
+        if (end > now && (!next || end < *next))
+            next = end;
     }
     return next;
 }
@@ -200,6 +203,7 @@ Selection QueueList::selectNext(
     const auto index = static_cast<std::size_t>(chosen);
     QueueItem &item = m_items[index];
     item.setActive();
+    refreshAt(index);
     selection.found = true;
     selection.id = item.id;
     selection.host = item.host;
@@ -227,9 +231,14 @@ Selection QueueList::selectNext(
 void QueueList::markRatioRecheck(std::string_view host, std::int32_t port, std::string_view user)
 {
     std::lock_guard lock{m_mutex};
-    for (QueueItem &item : m_items) {
-        if (item.status == ItemStatus::StatusRatioNeedsUpload && item.isSameSite(host, port, user))
-            item.status = ItemStatus::StatusRatioRecheck;
+    const std::optional<std::uint32_t> site = m_sites.find(host, port, user);
+    if (!site)
+        return;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_siteOf[i] == *site && m_items[i].status == ItemStatus::StatusRatioNeedsUpload) {
+            m_items[i].status = ItemStatus::StatusRatioRecheck;
+            refreshAt(i);
+        }
     }
 }
 

@@ -14,20 +14,24 @@ namespace {
 void putInt32(std::string &out, std::int32_t value)
 {
     const auto bits = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<char>((bits >> shift) & 0xFF));
+    const char bytes[4] = {static_cast<char>(bits & 0xFF), static_cast<char>((bits >> 8) & 0xFF),
+        static_cast<char>((bits >> 16) & 0xFF), static_cast<char>((bits >> 24) & 0xFF)};
+    out.append(bytes, sizeof bytes);
 }
 
-void putString(std::string &out, const std::string &text)
+void putString(std::string &out, std::string_view text)
 {
     putInt32(out, static_cast<std::int32_t>(text.size()));
     out += text;
 }
 
-void putRecord(std::string &out, const core::QueueItem &item)
+// One record: the URL and local path (the next texts of `texts`), then the item's numbers.
+void putRecord(std::string &out, const core::SavedItems::Item &item, std::string_view &texts)
 {
-    putString(out, item.url);
-    putString(out, item.localPath);
+    putString(out, texts.substr(0, item.urlSize));
+    texts.remove_prefix(item.urlSize);
+    putString(out, texts.substr(0, item.localPathSize));
+    texts.remove_prefix(item.localPathSize);
     putInt32(out, item.port);
     putInt32(out, item.scheme);
     putInt32(out, item.reservedFlag ? 1 : 0);
@@ -129,20 +133,16 @@ constexpr std::size_t kMinRecordSize = 9 * 4;
 
 std::string encodeQueue(core::QueueList &queue)
 {
-    // One copy taken under the lock: the bytes are then built while workers go on.
-    const std::vector<core::QueueItem> items = queue.snapshot();
-    std::int32_t kept = 0;
-    for (const core::QueueItem &item : items) {
-        if (!item.isDone() && !item.removeWhenDone)
-            ++kept;
-    }
+    // Only the stored fields are taken under the queue's lock; the bytes are built while workers go on.
+    const core::SavedItems saved = queue.savedItems();
     std::string out;
+    // The version and count, then per record two text lengths and seven numbers besides the texts.
+    out.reserve(8 + saved.texts.size() + saved.items.size() * 9 * 4);
     putInt32(out, kQueueFileVersion);
-    putInt32(out, kept);
-    for (const core::QueueItem &item : items) {
-        if (!item.isDone() && !item.removeWhenDone)
-            putRecord(out, item);
-    }
+    putInt32(out, static_cast<std::int32_t>(saved.items.size()));
+    std::string_view texts = saved.texts;
+    for (const core::SavedItems::Item &item : saved.items)
+        putRecord(out, item, texts);
     return out;
 }
 
@@ -211,7 +211,7 @@ QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::Queue
 
 bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue)
 {
-    // Encode under the queue lock, write without it: workers need not wait for the disk.
+    // Only the copy of the stored fields holds the queue's lock: workers need not wait for the disk.
     const std::string bytes = encodeQueue(queue);
     return platform::writeFileAtomically(
         path,

@@ -571,6 +571,22 @@ TEST_F(QueueListTest, SelectionFollowsChangedUrlsAndForgetsRemovedSites)
     EXPECT_FALSE(continueOn("a").found);
 }
 
+// The window edits an item's URL and local file together: the item moves to its new site at once.
+TEST_F(QueueListTest, EditingUrlAndLocalFileMovesTheItemToItsNewSite)
+{
+    const std::int32_t onB = add("ftp://b/x");
+    ASSERT_EQ(fresh().id, onB); // site b is now at its limit of one worker
+    const std::int32_t edited = add("ftp://a/y");
+    ASSERT_TRUE(queue.setUrl(edited, "ftp://b/y", "/dl/y"));
+    EXPECT_EQ(item(edited).host, "b");
+    EXPECT_EQ(item(edited).localPath, "/dl/y");
+    // Nothing is left on a, and b takes no second worker.
+    EXPECT_FALSE(continueOn("a").found);
+    EXPECT_FALSE(queue.anyEligible());
+    // The worker already on b goes on with it.
+    EXPECT_EQ(continueOn("b").id, edited);
+}
+
 TEST_F(QueueListTest, StatesMatchTheItems)
 {
     std::int32_t first = add("ftp://h/1");

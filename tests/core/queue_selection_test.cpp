@@ -3,6 +3,7 @@
 // judges each site afresh, with nothing precomputed. Random queues (with statuses, rest times, manual
 // requests, uploads, removals and changed URLs) must give the same choice and the same attempts.
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,10 +28,12 @@ struct Caller
 class ReferenceSelection
 {
 public:
-    ReferenceSelection(std::vector<QueueItem> items, std::int32_t limit, std::int64_t now)
+    ReferenceSelection(
+        std::vector<QueueItem> items, std::int32_t limit, std::int64_t now, std::int32_t tryLimit = -1)
         : m_items(std::move(items))
         , m_limit(limit)
         , m_now(now)
+        , m_tryLimit(tryLimit)
     {}
 
     // The chosen id (0 for none); marks the item Active and counts attempts as the queue does.
@@ -67,7 +70,33 @@ public:
 
     const std::vector<QueueItem> &items() const { return m_items; }
 
+    // The second at which the first resting site with work left is ready: the site's latest item rest
+    // end, plus one.
+    std::optional<std::int64_t> nextRestEnd() const
+    {
+        std::optional<std::int64_t> next;
+        for (const QueueItem &item : m_items) {
+            if (!mayTake(item))
+                continue;
+            std::int64_t end = 0;
+            for (const QueueItem &each : m_items) {
+                if (each.isSameSite(item) && each.statusTime >= 0)
+                    end = std::max(end, each.statusTime + each.retryTime + 1);
+            }
+            if (end > m_now && (!next || end < *next))
+                next = end;
+        }
+        return next;
+    }
+
 private:
+    bool mayTake(const QueueItem &item) const
+    {
+        if (!item.isEligible())
+            return false;
+        return m_tryLimit < 0 || item.ends < (m_tryLimit == 0 ? item.retryCount : m_tryLimit);
+    }
+
     bool limitReached(const QueueItem &item, bool continuing) const
     {
         if (m_limit <= 0)
@@ -90,7 +119,7 @@ private:
         std::ptrdiff_t upload = -1;
         for (std::size_t i = 0; i < m_items.size(); ++i) {
             const QueueItem &item = m_items[i];
-            if (!item.isEligible())
+            if (!mayTake(item))
                 continue;
             const bool reconnect = item.status == StatusReconnectAfterTransfers;
             const bool manual = item.localPath.empty() && !item.automatic && !reconnect;
@@ -107,7 +136,7 @@ private:
                 ratio = ratio || item.status == StatusRatioRecheck;
                 if (same == -1)
                     same = index;
-                if (upload == -1 && item.scheme == SchemeFtpUpload)
+                if (upload == -1 && isFtpUploadScheme(item.scheme))
                     upload = index;
             } else if (other == -1 && qualifies && ready(item) && !limitReached(item, false)) {
                 other = index;
@@ -120,6 +149,7 @@ private:
     std::vector<QueueItem> m_items;
     std::int32_t m_limit;
     std::int64_t m_now;
+    std::int32_t m_tryLimit;
 };
 
 class QueueSelectionTest : public ::testing::Test
@@ -230,6 +260,241 @@ TEST_F(QueueSelectionTest, ChoosesAsThePlainRulesDo)
         // Items taken here would pile up: most go back to the queue.
         if (selection.found && pick(3) != 0)
             queue.finishItem(selection.id, randomStatus());
+    }
+}
+
+// Every operation that changes what the selection reads, drawn at random from a table, on queues
+// that keep their figures from call to call; after each one the queue must choose, answer anyEligible
+// and nextRestEnd as the plain rules do. The clock moves both ways, so rests end without any event.
+class QueueChanges
+{
+public:
+    explicit QueueChanges(unsigned seed)
+        : m_random(seed)
+    {}
+
+    void run(int rounds)
+    {
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " after " << m_last);
+            change();
+            compare();
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+
+private:
+    using Operation = void (QueueChanges::*)();
+
+    struct Named
+    {
+        const char *name;
+        Operation operation;
+        int weight;
+    };
+
+    std::int32_t pick(std::int32_t below)
+    {
+        return std::uniform_int_distribution<std::int32_t>(0, below - 1)(m_random);
+    }
+
+    template <typename T, std::size_t N>
+    const T &oneOf(const T (&choices)[N])
+    {
+        return choices[pick(static_cast<std::int32_t>(N))];
+    }
+
+    std::string randomUrl()
+    {
+        static const char *const kSchemes[] = {"ftp://", "ftp://", "ftpu://", "ftpesu://", "http://"};
+        static const char *const kUsers[] = {"", "bob@"};
+        static const char *const kHosts[] = {"a", "b", "c", "d"};
+        const std::string host = pick(12) == 0 ? "lone" + std::to_string(m_lone++) : oneOf(kHosts);
+        return std::string(oneOf(kSchemes)) + oneOf(kUsers) + host + "/f" + std::to_string(pick(100));
+    }
+
+    std::string randomLocalPath() { return pick(4) == 0 ? "" : "/dl/x"; }
+
+    ItemStatus randomStatus()
+    {
+        static const ItemStatus kStatuses[] = {StatusIdle, StatusIdle, StatusError, StatusTimeout,
+            StatusRatioNeedsUpload, StatusRatioRecheck, StatusBadUrl, StatusReconnectAfterTransfers,
+            StatusActive, StatusConnecting, StatusTransferring, StatusRatioActive, StatusFinished,
+            StatusQueuedForRemoval, StatusTooManyConnections, StatusInactiveManualConnection};
+        return oneOf(kStatuses);
+    }
+
+    std::int32_t randomRetryTime()
+    {
+        static const std::int32_t kSeconds[] = {0, 5, 10, 30, -1, -20};
+        return oneOf(kSeconds);
+    }
+
+    std::int32_t anyId()
+    {
+        const std::vector<std::int32_t> ids = m_queue.ids();
+        // Now and then an id the queue does not hold.
+        if (ids.empty() || pick(20) == 0)
+            return 999'999;
+        return ids[static_cast<std::size_t>(pick(static_cast<std::int32_t>(ids.size())))];
+    }
+
+    void add() { m_queue.addItem(randomUrl(), randomLocalPath(), 0, randomRetryTime(), pick(4)); }
+
+    void addListed() { m_queue.addListedItem(randomUrl(), "/dl/y", anyId(), pick(2) == 0, 10); }
+
+    // What a queue file load appends, here with statuses and rest times of every kind.
+    void appendSeveral()
+    {
+        std::vector<QueueItem> items(static_cast<std::size_t>(pick(4)));
+        for (QueueItem &item : items) {
+            item.setUrl(randomUrl(), randomLocalPath());
+            item.status = randomStatus();
+            item.retryTime = randomRetryTime();
+            item.statusTime = pick(2) == 0 ? -1 : m_clock.nowSeconds() - pick(40);
+        }
+        m_queue.appendItems(std::move(items));
+    }
+
+    void finish() { m_queue.finishItem(anyId(), randomStatus()); }
+
+    void setStatus() { m_queue.setStatus(anyId(), randomStatus()); }
+
+    void remove() { m_queue.removeItem(anyId()); }
+
+    void setUrl() { m_queue.setUrl(anyId(), randomUrl()); }
+
+    void setUrlAndPath() { m_queue.setUrl(anyId(), randomUrl(), randomLocalPath()); }
+
+    void setRetryTime() { m_queue.setRetryTime(anyId(), randomRetryTime()); }
+
+    void setRetryCount() { m_queue.setRetryCount(anyId(), pick(4)); }
+
+    void resetForRetry() { m_queue.resetForRetry(anyId()); }
+
+    void transfer()
+    {
+        const std::int32_t id = anyId();
+        m_queue.transferStarted(id);
+        if (pick(2) == 0)
+            m_queue.transferEnded(id);
+    }
+
+    void markRatioRecheck()
+    {
+        static const char *const kHosts[] = {"a", "b", "c", "d"};
+        m_queue.markRatioRecheck(oneOf(kHosts), 21, pick(2) == 0 ? kAnonymousUser : "bob");
+    }
+
+    void setAttempts() { m_queue.setAttempts(anyId(), pick(3)); }
+
+    void setLimits()
+    {
+        m_queue.setDefaults({.perSiteLimit = pick(4) - 1});
+        m_tryLimit = pick(4) - 1;
+        m_queue.setTryLimit(m_tryLimit);
+    }
+
+    void moveClock()
+    {
+        if (pick(5) == 0)
+            m_clock.set(m_clock.nowSeconds() - pick(30));
+        else
+            m_clock.advance(pick(20));
+    }
+
+    void select()
+    {
+        const Caller caller = oneOf(kCallers);
+        ReferenceSelection reference(
+            snapshot(), m_queue.defaults().perSiteLimit, m_clock.nowSeconds(), m_tryLimit);
+        const std::int32_t expected = reference.select(caller);
+        const Selection selection =
+            m_queue.selectNext(caller.host, caller.port, caller.user, caller.continuing);
+        ASSERT_EQ(selection.found ? selection.id : 0, expected)
+            << caller.host << ":" << caller.port << " " << caller.user << " continuing " << caller.continuing;
+        const std::vector<QueueItem> after = snapshot();
+        ASSERT_EQ(after.size(), reference.items().size());
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            ASSERT_EQ(after[i].id, reference.items()[i].id);
+            ASSERT_EQ(after[i].status, reference.items()[i].status) << after[i].url;
+            ASSERT_EQ(after[i].attempts, reference.items()[i].attempts) << after[i].url;
+        }
+    }
+
+    void change()
+    {
+        static const Named kOperations[] = {
+            {"add", &QueueChanges::add, 4},
+            {"addListed", &QueueChanges::addListed, 1},
+            {"appendSeveral", &QueueChanges::appendSeveral, 1},
+            {"finish", &QueueChanges::finish, 4},
+            {"setStatus", &QueueChanges::setStatus, 3},
+            {"remove", &QueueChanges::remove, 4},
+            {"setUrl", &QueueChanges::setUrl, 1},
+            {"setUrlAndPath", &QueueChanges::setUrlAndPath, 1},
+            {"setRetryTime", &QueueChanges::setRetryTime, 2},
+            {"setRetryCount", &QueueChanges::setRetryCount, 1},
+            {"resetForRetry", &QueueChanges::resetForRetry, 2},
+            {"transfer", &QueueChanges::transfer, 1},
+            {"markRatioRecheck", &QueueChanges::markRatioRecheck, 1},
+            {"setAttempts", &QueueChanges::setAttempts, 1},
+            {"setLimits", &QueueChanges::setLimits, 1},
+            {"moveClock", &QueueChanges::moveClock, 4},
+            {"select", &QueueChanges::select, 6},
+        };
+        int total = 0;
+        for (const Named &named : kOperations)
+            total += named.weight;
+        int draw = pick(total);
+        for (const Named &named : kOperations) {
+            draw -= named.weight;
+            if (draw < 0) {
+                m_last = named.name;
+                (this->*named.operation)();
+                return;
+            }
+        }
+    }
+
+    void compare()
+    {
+        const std::int32_t limit = m_queue.defaults().perSiteLimit;
+        const std::int64_t now = m_clock.nowSeconds();
+        ReferenceSelection reference(snapshot(), limit, now, m_tryLimit);
+        ASSERT_EQ(m_queue.nextRestEnd(), reference.nextRestEnd());
+        ASSERT_EQ(m_queue.anyEligible(), reference.select({"", -1, "", false}) != 0);
+    }
+
+    std::vector<QueueItem> snapshot() const { return m_queue.snapshot(); }
+
+    static constexpr Caller kCallers[] = {
+        {"", 0, "", false},
+        {"a", 21, kAnonymousUser, true},
+        {"a", 21, kAnonymousUser, false},
+        {"b", 21, "bob", true},
+        {"b", 21, "bob", false},
+        {"c", 80, kAnonymousUser, true},
+        {"d", 21, kAnonymousUser, false},
+        {"nowhere", 21, kAnonymousUser, true},
+    };
+
+    std::mt19937 m_random;
+    int m_lone = 0;
+    std::int32_t m_tryLimit = -1;
+    const char *m_last = "nothing";
+    platform::ManualClock m_clock{1'000'000};
+    QueueList m_queue{m_clock};
+};
+
+TEST(QueueSelectionChangesTest, EveryChangeKeepsTheChoiceOfThePlainRules)
+{
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        QueueChanges(seed).run(1000);
+        if (HasFatalFailure())
+            return;
     }
 }
 

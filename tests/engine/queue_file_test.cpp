@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -306,6 +307,38 @@ TEST_F(QueueFileTest, SavedFileIsPrivate)
 
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Workers go on while the queue is saved: every save is a whole file of whole records, holding at least
+// the items nobody touches and never a finished one.
+TEST_F(QueueFileTest, SavingWhileWorkersChangeTheQueueWritesWholeFiles)
+{
+    constexpr int kSteady = 50;
+    for (int i = 0; i < kSteady; ++i)
+        queue.addItem("ftp://steady/f" + std::to_string(i), "/dl/f" + std::to_string(i));
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        for (int round = 0; !stop.load(); ++round) {
+            const std::int32_t id = queue.addItem("ftp://busy/f" + std::to_string(round), "/dl/busy");
+            queue.setStatus(id, core::ItemStatus::StatusTransferring);
+            queue.setProgress(id, round, 100);
+            queue.finishItem(id, core::ItemStatus::StatusFinished);
+            queue.removeItem(id);
+        }
+    });
+    const auto path = dir / "filelist.ftp";
+    for (int save = 0; save < 30; ++save) {
+        ASSERT_TRUE(saveQueueFile(path, queue));
+        QueueList loaded;
+        const QueueFileLoadResult result = loadQueueFile(path, loaded);
+        ASSERT_TRUE(result.ok()) << result.problem;
+        ASSERT_EQ(result.unreadBytes, 0u);
+        ASSERT_GE(result.loadedCount, kSteady);
+        ASSERT_LE(result.loadedCount, kSteady + 1);
+        EXPECT_EQ(itemsOf(loaded).front().url, "ftp://steady/f0");
+    }
+    stop = true;
+    worker.join();
 }
 
 // Lowers the largest file this process may write, so that writing fails half-way as on a full disk.
