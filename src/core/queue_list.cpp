@@ -370,29 +370,15 @@ void QueueList::setStatus(std::int32_t id, ItemStatus status)
 
 bool QueueList::setUrl(std::int32_t id, std::string_view url)
 {
-    Url parsed;
-    if (!parseUrl(url, parsed))
-        return false;
-    std::lock_guard lock{m_mutex};
-    const std::size_t index = indexOf(id);
-    if (index == kMissing)
-        return false;
-    QueueItem &item = m_items[index];
-    item.scheme = parsed.scheme;
-    item.host = parsed.host;
-    item.user = parsed.user;
-    item.password = parsed.password;
-    item.path = parsed.path;
-    item.fileName = parsed.fileName;
-    item.port = parsed.port;
-    item.url = url;
-    m_siteOf[index] = siteNumber(item);
-    refreshAt(index);
-    renumberSitesIfSparse();
-    return true;
+    return replaceUrl(id, url, std::nullopt);
 }
 
 bool QueueList::setUrl(std::int32_t id, std::string_view url, std::string_view localPath)
+{
+    return replaceUrl(id, url, localPath);
+}
+
+bool QueueList::replaceUrl(std::int32_t id, std::string_view url, std::optional<std::string_view> localPath)
 {
     Url parsed;
     if (!parseUrl(url, parsed))
@@ -410,7 +396,8 @@ bool QueueList::setUrl(std::int32_t id, std::string_view url, std::string_view l
     item.fileName = parsed.fileName;
     item.port = parsed.port;
     item.url = url;
-    item.localPath = localPath;
+    if (localPath)
+        item.localPath = *localPath;
     // A new host, port or user puts the item on another site.
     m_siteOf[index] = siteNumber(item);
     refreshAt(index);

@@ -211,6 +211,8 @@ private:
     QueueItem *find(std::int32_t id);
     const QueueItem *find(std::int32_t id) const;
     void append(QueueItem item);
+    // Both setUrl forms: the URL's parts, and the local path when given.
+    bool replaceUrl(std::int32_t id, std::string_view url, std::optional<std::string_view> localPath);
     void eraseAt(std::size_t index);
     void moveToEnd(std::size_t index);
     std::uint32_t siteNumber(const QueueItem &item);

@@ -352,22 +352,11 @@ bool SocketConnection::finishConnect()
 {
     if (m_state.load() != SocketState::Connecting)
         return isConnected();
-    const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
-    int socketError = 0;
-    if (ready == WaitResult::Stopped) {
+    const int socketError = connectOutcome();
+    if (socketError < 0) {
         m_tcp.close();
         m_state.store(SocketState::None);
         return false;
-    }
-    if (ready == WaitResult::TimedOut) {
-        socketError = platform::socketErrorFromErrno(ETIMEDOUT);
-    } else if (ready == WaitResult::Failed) {
-        socketError = platform::socketErrorFromErrno(errno);
-    } else {
-        int pending = 0;
-        socklen_t length = sizeof pending;
-        ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
-        socketError = platform::socketErrorFromErrno(pending);
     }
     if (socketError != 0) {
         recordSocketError(socketError);
@@ -377,6 +366,25 @@ bool SocketConnection::finishConnect()
     }
     m_state.store(SocketState::Connected);
     return true;
+}
+
+int SocketConnection::connectOutcome()
+{
+    const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
+    switch (ready) {
+    case WaitResult::Stopped:
+        return -1;
+    case WaitResult::TimedOut:
+        return platform::socketErrorFromErrno(ETIMEDOUT);
+    case WaitResult::Failed:
+        return platform::socketErrorFromErrno(errno);
+    default:
+        break;
+    }
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    ::getsockopt(m_tcp.fd(), SOL_SOCKET, SO_ERROR, &pending, &length);
+    return platform::socketErrorFromErrno(pending);
 }
 
 int SocketConnection::connectTo(const SocketAddress &address)
@@ -394,19 +402,9 @@ int SocketConnection::connectTo(const SocketAddress &address)
         if (errno != EINPROGRESS && errno != EINTR) {
             socketError = platform::socketErrorFromErrno(errno);
         } else {
-            const WaitResult ready = m_tcp.wait(StreamInterest::Write, m_connectTimeoutMs);
-            if (ready == WaitResult::Stopped)
+            socketError = connectOutcome();
+            if (socketError < 0)
                 return -1;
-            if (ready == WaitResult::TimedOut) {
-                socketError = platform::socketErrorFromErrno(ETIMEDOUT);
-            } else if (ready == WaitResult::Failed) {
-                socketError = platform::socketErrorFromErrno(errno);
-            } else {
-                int pending = 0;
-                socklen_t length = sizeof pending;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length);
-                socketError = platform::socketErrorFromErrno(pending);
-            }
         }
     }
     // The next address needs a socket that has not tried to connect.

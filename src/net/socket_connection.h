@@ -234,6 +234,9 @@ protected:
 private:
     bool beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
         bool closeWhenDone, ResponseFilter *filter);
+    // Hands the job's settings over (the worker idle).
+    void setFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+        bool closeWhenDone, ResponseFilter *filter);
     void runFileJobHere(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
         bool closeWhenDone, int stallLimitSeconds);
     // For a job run by the owner: true once it has moved nothing for longer than its stall limit.
@@ -273,6 +276,8 @@ private:
     void dropSocket();
     // One connect attempt on a socket of the address's family: 0, a socket error number, or -1 on a stop.
     int connectTo(const SocketAddress &address);
+    // Waits for a started connect: 0, a socket error number, or -1 on a stop.
+    int connectOutcome();
     void closeSocketAfterFailure(int socketError);
 
     mutable std::mutex m_errorLock;

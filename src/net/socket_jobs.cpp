@@ -118,17 +118,21 @@ bool SocketConnection::beginFileJob(JobKind kind, const std::string &path, bool 
     bool closeWhenDone, ResponseFilter *filter)
 {
     m_idleEvent.waitFor(kIdleWaitMs);
-    m_jobKind.store(kind);
-    {
-        std::lock_guard lock{m_stateLock};
-        m_filePath = path;
-        m_binaryMode = binary;
-        m_resumeOffset = offset;
-        m_closeWhenDone = closeWhenDone;
-        m_filter = filter;
-    }
+    setFileJob(kind, path, binary, offset, closeWhenDone, filter);
     release();
     return true;
+}
+
+void SocketConnection::setFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
+    bool closeWhenDone, ResponseFilter *filter)
+{
+    m_jobKind.store(kind);
+    std::lock_guard lock{m_stateLock};
+    m_filePath = path;
+    m_binaryMode = binary;
+    m_resumeOffset = offset;
+    m_closeWhenDone = closeWhenDone;
+    m_filter = filter;
 }
 
 bool SocketConnection::beginSendFile(
@@ -151,14 +155,9 @@ void SocketConnection::runFileJobHere(JobKind kind, const std::string &path, boo
         beginFileJob(kind, path, binary, offset, closeWhenDone, nullptr);
         return;
     }
-    m_jobKind.store(kind);
+    setFileJob(kind, path, binary, offset, closeWhenDone, nullptr);
     {
         std::lock_guard lock{m_stateLock};
-        m_filePath = path;
-        m_binaryMode = binary;
-        m_resumeOffset = offset;
-        m_closeWhenDone = closeWhenDone;
-        m_filter = nullptr;
         m_bytesDone = 0;
         m_currentSpeed = 0;
     }

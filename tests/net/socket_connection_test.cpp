@@ -115,15 +115,20 @@ TEST(SocketConnection, UnresolvableHostRecordsInvalidArgument)
     EXPECT_EQ(connection.state(), SocketState::Created);
 }
 
+// A port of this machine that nobody listens on (bound for a moment, then let go).
+int closedPort()
+{
+    SocketConnection probe;
+    std::string address;
+    int port = 0;
+    EXPECT_TRUE(probe.createAndBind(0));
+    EXPECT_TRUE(probe.localAddress(address, port));
+    return port;
+}
+
 TEST(SocketConnection, RefusedConnectLeavesAFreshSocket)
 {
-    int port = 0;
-    {
-        SocketConnection probe;
-        std::string address;
-        ASSERT_TRUE(probe.createAndBind(0));
-        ASSERT_TRUE(probe.localAddress(address, port));
-    }
+    const int port = closedPort();
     SocketConnection connection;
     EXPECT_FALSE(connection.connect("127.0.0.1", port));
     EXPECT_TRUE(connection.error().is(CatSocket, 10061));
@@ -135,15 +140,8 @@ TEST(SocketConnection, ConnectInTwoHalvesReportsARefusalAtOnce)
 {
     // A port nobody listens on: the refusal of a near server is known when the connect starts, before
     // the caller sends the command it overlaps with.
-    int closedPort = 0;
-    {
-        SocketConnection probe;
-        std::string address;
-        ASSERT_TRUE(probe.createAndBind(0));
-        ASSERT_TRUE(probe.localAddress(address, closedPort));
-    }
     SocketConnection refused;
-    EXPECT_FALSE(refused.beginConnect("127.0.0.1", closedPort));
+    EXPECT_FALSE(refused.beginConnect("127.0.0.1", closedPort()));
     EXPECT_TRUE(refused.error().is(CatSocket, 10061));
     EXPECT_FALSE(refused.finishConnect());
 
