@@ -37,7 +37,7 @@ const char *usageText()
            "  --dir DIR         download into DIR (default: the current directory)\n"
            "  --max-threads N   most transfers at once (at most 32)\n"
            "  --per-site N      most transfers on one site (0: no limit)\n"
-           "  --retry-time S    seconds a site rests after an item there ended\n"
+           "  --retry-time S    seconds a site rests after an item there failed\n"
            "  --timeout S       connection time-out in seconds\n"
            "  --max-speed KBPS  most kB/s all transfers move together (0: no limit)\n"
            "  --min-speed KBPS  end a transfer slower than KBPS kB/s for the time-out\n"
