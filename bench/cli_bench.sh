@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Wall time of bellwick-cli (its default settings) against the loopback vsftpd, side by side with
 # curl for one large file and with lftp's mirror for trees of small files: a download on one
-# connection and on four, and an upload on one. Each case runs BENCH_ROUNDS times, the two programs
-# alternating, and the medians are compared.
+# connection (active and passive) and on four, and an upload on one. Each case runs BENCH_ROUNDS
+# times, the two programs alternating, and the medians are compared.
 # Usage: bench/cli_bench.sh [BELLWICK_CLI]   (needs the BW_TEST_FTP_* variables of tests/servers)
 # Environment: BENCH_FILE_MIB (default 1024; 0 leaves the large file out), BENCH_TREE_DIRS (40),
 # BENCH_TREE_FILES (2000), BENCH_UP_FILES (500), BENCH_ROUNDS (5).
@@ -50,12 +50,20 @@ same() { cmp -s "$1" "$2" || fail "$1 $2"; }
 same_tree() { diff -r "$1" "$2" >/dev/null || fail "$1 $2"; }
 median() { tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 fresh() { rm -rf "$work/run"; mkdir -p "$work/run"; echo "$work/run"; }
-lftp_run() { # lftp commands
+lftp_run() { # lftp commands (active mode, as bellwick-cli's default)
     lftp -u "$login" -p "$BW_TEST_FTP_PORT" -e "set net:max-retries 1; set ftp:passive-mode off; $1; quit" "$host"
 }
+lftp_passive() { # lftp commands in passive mode
+    lftp -u "$login" -p "$BW_TEST_FTP_PORT" -e "set net:max-retries 1; set ftp:passive-mode on; $1; quit" "$host"
+}
+# In active mode the server connects to us for every file and each connection leaves a socket in
+# TIME_WAIT; thousands of them slow every later connect on this machine, for both programs alike, and
+# make the active figures wobble. Passive mode is hit far less: it is measured too.
+time_wait() { ss -tan state time-wait | tail -n +2 | wc -l; }
 
 url="ftp://$login@$host:$BW_TEST_FTP_PORT/$name"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+time_wait_before=$(time_wait)
 declare -A times
 add_time() { times[$1]="${times[$1]:-} $2"; }
 
@@ -74,6 +82,13 @@ for ((round = 1; round <= rounds; round++)); do
     same_tree "$d/tree" "$remote/tree"
     d=$(fresh)
     add_time lftp_tree1 "$(cd "$d" && seconds lftp_run "mirror --parallel=1 $name/tree tree")"
+    same_tree "$d/tree" "$remote/tree"
+
+    d=$(fresh)
+    add_time bw_tree1p "$(cd "$d" && HOME=$home seconds "$cli" --passive "$url/tree")"
+    same_tree "$d/tree" "$remote/tree"
+    d=$(fresh)
+    add_time lftp_tree1p "$(cd "$d" && seconds lftp_passive "mirror --parallel=1 $name/tree tree")"
     same_tree "$d/tree" "$remote/tree"
 
     d=$(fresh)
@@ -97,10 +112,13 @@ row() { # label bellwick-key other-key other-name
     a=$(echo ${times[$2]} | median)
     b=$(echo ${times[$3]} | median)
     printf '%-40s %9.2fs %9.2fs %7sx  (%s)\n' "$1" "$a" "$b" "$(ratio "$a" "$b")" "$4"
+    printf '%-40s %s | %s\n' "  rounds" "$(echo ${times[$2]})" "$(echo ${times[$3]})"
 }
-echo "medians of $rounds rounds; load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "medians of $rounds rounds; load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg);" \
+    "sockets in TIME_WAIT before: $time_wait_before, after: $(time_wait)"
 printf '%-40s %10s %10s %8s\n' "case" "bellwick" "other" "ratio"
 [ "$file_mib" -gt 0 ] && row "${file_mib} MiB file" bw_file curl "curl"
 row "$files files in $dirs folders, 1 connection" bw_tree1 lftp_tree1 "lftp mirror --parallel=1"
+row "$files files in $dirs folders, 1 conn., passive" bw_tree1p lftp_tree1p "lftp mirror, passive"
 row "$files files in $dirs folders, 4 connections" bw_tree4 lftp_tree4 "lftp mirror --parallel=4"
 row "$up_files files uploaded, 1 connection" bw_up lftp_up "lftp mirror -R"
