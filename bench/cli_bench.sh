@@ -5,7 +5,7 @@
 # times, the two programs alternating, and the medians are compared.
 # Usage: bench/cli_bench.sh [BELLWICK_CLI]   (needs the BW_TEST_FTP_* variables of tests/servers)
 # Environment: BENCH_FILE_MIB (default 1024; 0 leaves the large file out), BENCH_TREE_DIRS (40),
-# BENCH_TREE_FILES (2000), BENCH_UP_FILES (500), BENCH_ROUNDS (5).
+# BENCH_TREE_FILES (2000), BENCH_UP_FILES (500), BENCH_ROUNDS (5), BENCH_SETTLE (0, see below).
 set -euo pipefail
 cli=$(realpath "${1:-$(cd "$(dirname "$0")/.." && pwd)/build/release/src/app/bellwick-cli}")
 : "${BW_TEST_FTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
@@ -60,6 +60,16 @@ lftp_passive() { # lftp commands in passive mode
 # TIME_WAIT; thousands of them slow every later connect on this machine, for both programs alike, and
 # make the active figures wobble. Passive mode is hit far less: it is measured too.
 time_wait() { ss -tan state time-wait | tail -n +2 | wc -l; }
+# BENCH_SETTLE=S: before each active one-connection run, wait up to S seconds for those sockets to
+# time out, so that every run of either program starts from the same state.
+settle=${BENCH_SETTLE:-0}
+settle() {
+    local waited=0
+    while [ "$waited" -lt "$settle" ] && [ "$(time_wait)" -gt 100 ]; do
+        sleep 1
+        waited=$((waited + 1))
+    done
+}
 
 url="ftp://$login@$host:$BW_TEST_FTP_PORT/$name"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -78,9 +88,11 @@ for ((round = 1; round <= rounds; round++)); do
     fi
 
     d=$(fresh)
+    settle
     add_time bw_tree1 "$(cd "$d" && HOME=$home seconds "$cli" "$url/tree")"
     same_tree "$d/tree" "$remote/tree"
     d=$(fresh)
+    settle
     add_time lftp_tree1 "$(cd "$d" && seconds lftp_run "mirror --parallel=1 $name/tree tree")"
     same_tree "$d/tree" "$remote/tree"
 
