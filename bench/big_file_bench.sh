@@ -8,9 +8,9 @@
 # of tests/servers)
 # Environment: BENCH_FILE_MIB (default 1024), BENCH_ROUNDS (5), BENCH_OTHER_NICE (0).
 set -euo pipefail
-cli=$(realpath "${1:-$(cd "$(dirname "$0")/.." && pwd)/build/release/src/app/bellwick-cli}")
-: "${BW_TEST_FTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
-: "${BW_TEST_HTTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
+source "$(dirname "$0")/common.sh"
+cli=$(bench_cli "${1:-}")
+need_servers BW_TEST_FTP_PORT BW_TEST_HTTP_PORT
 file_mib=${BENCH_FILE_MIB:-1024}
 rounds=${BENCH_ROUNDS:-5}
 other_nice=${BENCH_OTHER_NICE:-0}

@@ -7,8 +7,9 @@
 # Environment: BENCH_FILE_MIB (default 1024; 0 leaves the large file out), BENCH_TREE_DIRS (40),
 # BENCH_TREE_FILES (2000), BENCH_UP_FILES (500), BENCH_ROUNDS (5), BENCH_SETTLE (0, see below).
 set -euo pipefail
-cli=$(realpath "${1:-$(cd "$(dirname "$0")/.." && pwd)/build/release/src/app/bellwick-cli}")
-: "${BW_TEST_FTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
+source "$(dirname "$0")/common.sh"
+cli=$(bench_cli "${1:-}")
+need_servers BW_TEST_FTP_PORT
 file_mib=${BENCH_FILE_MIB:-1024}
 dirs=${BENCH_TREE_DIRS:-40}
 files=${BENCH_TREE_FILES:-2000}
@@ -72,6 +73,13 @@ settle() {
 }
 
 url="ftp://$login@$host:$BW_TEST_FTP_PORT/$name"
+tree_run() { # key command...: a download of the tree into a fresh folder, timed and checked
+    local key=$1 d
+    shift
+    d=$(fresh)
+    add_time "$key" "$(cd "$d" && seconds "$@")"
+    same_tree "$d/tree" "$remote/tree"
+}
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 time_wait_before=$(time_wait)
 declare -A times
@@ -87,28 +95,16 @@ for ((round = 1; round <= rounds; round++)); do
         same "$d/big.bin" "$remote/big.bin"
     fi
 
-    d=$(fresh)
     settle
-    add_time bw_tree1 "$(cd "$d" && HOME=$home seconds "$cli" "$url/tree")"
-    same_tree "$d/tree" "$remote/tree"
-    d=$(fresh)
+    tree_run bw_tree1 env HOME="$home" "$cli" "$url/tree"
     settle
-    add_time lftp_tree1 "$(cd "$d" && seconds lftp_run "mirror --parallel=1 $name/tree tree")"
-    same_tree "$d/tree" "$remote/tree"
+    tree_run lftp_tree1 lftp_run "mirror --parallel=1 $name/tree tree"
 
-    d=$(fresh)
-    add_time bw_tree1p "$(cd "$d" && HOME=$home seconds "$cli" --passive "$url/tree")"
-    same_tree "$d/tree" "$remote/tree"
-    d=$(fresh)
-    add_time lftp_tree1p "$(cd "$d" && seconds lftp_passive "mirror --parallel=1 $name/tree tree")"
-    same_tree "$d/tree" "$remote/tree"
+    tree_run bw_tree1p env HOME="$home" "$cli" --passive "$url/tree"
+    tree_run lftp_tree1p lftp_passive "mirror --parallel=1 $name/tree tree"
 
-    d=$(fresh)
-    add_time bw_tree4 "$(cd "$d" && HOME=$home seconds "$cli" --per-site 4 --max-threads 4 "$url/tree")"
-    same_tree "$d/tree" "$remote/tree"
-    d=$(fresh)
-    add_time lftp_tree4 "$(cd "$d" && seconds lftp_run "mirror --parallel=4 $name/tree tree")"
-    same_tree "$d/tree" "$remote/tree"
+    tree_run bw_tree4 env HOME="$home" "$cli" --per-site 4 --max-threads 4 "$url/tree"
+    tree_run lftp_tree4 lftp_run "mirror --parallel=4 $name/tree tree"
 
     rm -rf "$remote/up/upsrc"
     add_time bw_up "$(cd "$work" && HOME=$home seconds "$cli" "ftpu://$login@$host:$BW_TEST_FTP_PORT/$name/up/upsrc")"

@@ -5,9 +5,9 @@
 # Usage: bench/speed_limit_bench.sh [BELLWICK_CLI]   (needs the BW_TEST_HTTP_* and BW_TEST_FTP_*
 # variables of tests/servers). Environment: BENCH_LIMIT_KBPS (5000), BENCH_SIZE_MB (50).
 set -euo pipefail
-cli=$(realpath "${1:-$(cd "$(dirname "$0")/.." && pwd)/build/release/src/app/bellwick-cli}")
-: "${BW_TEST_HTTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
-: "${BW_TEST_FTP_PORT:?start the test servers first (tests/servers/start.sh) and source their env.sh}"
+source "$(dirname "$0")/common.sh"
+cli=$(bench_cli "${1:-}")
+need_servers BW_TEST_HTTP_PORT BW_TEST_FTP_PORT
 limit=${BENCH_LIMIT_KBPS:-5000}
 size_mb=${BENCH_SIZE_MB:-50}
 bytes=$((size_mb * 1000 * 1000))

@@ -681,14 +681,20 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     EXPECT_EQ(ftp.readReply(), 200);
 }
 
+// After the login: an active-mode RETR that the server announces with 150 but never connects for,
+// and then nothing more until released.
+void announceActiveDownloadAndGoSilent(ScriptedServer &server)
+{
+    server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
+    server.reply("RETR file.bin", "150 Opening").hold();
+    server.start();
+}
+
 TEST(FtpAbort, AbortEndsAnActiveModeAcceptWait)
 {
     ScriptedServer server;
     greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
-    // The server announces the transfer but never connects.
-    server.reply("RETR file.bin", "150 Opening").hold();
-    server.start();
+    announceActiveDownloadAndGoSilent(server);
     FtpConnection ftp;
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
@@ -752,10 +758,7 @@ TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
 {
     ScriptedServer server;
     greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary").expect("").send("200 PORT ok");
-    // The server announces the transfer, never connects and answers nothing more.
-    server.reply("RETR file.bin", "150 Opening").hold();
-    server.start();
+    announceActiveDownloadAndGoSilent(server);
     FtpConnection ftp;
     ftp.setTimeout(30);
     ASSERT_TRUE(ftp.createAndBind(0));

@@ -71,6 +71,7 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
     std::vector<SavedFile> saved;
     for (const std::int32_t id : finished) {
         m_reported.insert(id);
+        m_toDrop.push_back(id);
         const std::optional<core::QueueItem> item = queue.snapshot(id);
         if (!item || item->fileName.empty() || pendingPaths.count(item->localPath)
             || !m_reportedPaths.insert(item->localPath).second)
@@ -96,13 +97,13 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
 
 void SavedFiles::dropReported(core::QueueList &queue)
 {
-    for (const core::ItemState &state : queue.states()) {
-        if (state.status != core::ItemStatus::StatusFinished || !m_reported.count(state.id))
-            continue;
-        queue.removeItem(state.id);
+    // Only the items takeFinished just reported: a finished item stays finished.
+    for (const std::int32_t id : m_toDrop) {
+        queue.removeItem(id);
         std::lock_guard lock{m_mutex};
-        m_timings.erase(state.id);
+        m_timings.erase(id);
     }
+    m_toDrop.clear();
 }
 
 } // namespace bw::cli

@@ -52,6 +52,7 @@ private:
     std::mutex m_mutex;
     std::map<std::int32_t, Timing> m_timings; // guarded by m_mutex
     std::set<std::int32_t> m_reported; // main thread only
+    std::vector<std::int32_t> m_toDrop; // main thread only: reported, still in the queue
     std::set<std::string> m_reportedPaths; // main thread only: a redirect chain saves one file once
 };
 
