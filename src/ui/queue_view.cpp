@@ -4,19 +4,16 @@
 #include <algorithm>
 #include <utility>
 
-#include <QAction>
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
-#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSet>
 #include <QTabWidget>
-#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -25,8 +22,6 @@
 #include "engine/scheduler.h"
 #include "ui/queue_document.h"
 #include "ui/queue_row_text.h"
-#include "ui/trust_certificate_command.h"
-#include "ui/url_password_mask.h"
 #include "widgets/caption_bar.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/size_text.h"
@@ -35,8 +30,6 @@
 
 namespace bw::ui {
 
-using widgets::kAddEditUrlCaption;
-using widgets::kUrlLabel;
 using widgets::RowRecord;
 
 namespace {
@@ -84,34 +77,9 @@ constexpr std::array<const char *, kQueueTabCount> kTabTitles{
     QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Complete"),
     QT_TRANSLATE_NOOP("bw::ui::CFtpTreeView", "Errors")};
 
-// The leading decimal number of `text` (after blanks and an optional sign); 0 when there is none.
-int leadingNumber(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    int end = 0;
-    if (end < trimmed.size() && (trimmed[end] == u'-' || trimmed[end] == u'+'))
-        ++end;
-    while (end < trimmed.size() && trimmed[end].isDigit())
-        ++end;
-    bool ok = false;
-    const int value = trimmed.left(end).toInt(&ok);
-    return ok ? value : 0;
-}
-
 QString fromStd(const std::string &text)
 {
     return QString::fromStdString(text);
-}
-
-// The browsed site's URL as an upload target in the same form: ftp -> ftpu, ftpes -> ftpesu, ...
-std::string uploadUrlOf(const std::string &siteUrl)
-{
-    core::Url parsed;
-    if (!core::parseUrl(siteUrl, parsed) || !core::isFtpScheme(parsed.scheme)
-        || !siteUrl.starts_with(core::schemePrefix(parsed.scheme)))
-        return siteUrl;
-    const std::size_t prefixLength = core::schemePrefix(parsed.scheme).size();
-    return std::string(core::schemePrefix(core::uploadScheme(parsed.scheme))) + siteUrl.substr(prefixLength);
 }
 
 } // namespace
@@ -168,22 +136,8 @@ CFtpTreeView::CFtpTreeView(
     m_tabs->setCurrentIndex(0);
     setAcceptDrops(true);
 
-    m_editUrlAction = new QAction(tr("Edit URL"), this);
-    m_editRetryDelayAction = new QAction(tr("Edit Retry Delay"), this);
-    m_editRetryLimitAction = new QAction(tr("Edit Retry Count Limit"), this);
-    m_resetRetryCountAction = new QAction(tr("Reset Retry Count"), this);
-    m_deleteAction = new QAction(tr("Delete"), this);
-    connect(m_editUrlAction, &QAction::triggered, this, &CFtpTreeView::editUrl);
-    connect(m_editRetryDelayAction, &QAction::triggered, this, &CFtpTreeView::editRetryDelay);
-    connect(m_editRetryLimitAction, &QAction::triggered, this, &CFtpTreeView::editRetryCountLimit);
-    connect(m_resetRetryCountAction, &QAction::triggered, this, &CFtpTreeView::resetRetryCount);
-    connect(m_deleteAction, &QAction::triggered, this, &CFtpTreeView::deleteSelection);
-    auto *paste = new QAction(tr("Paste URLs"), this);
-    paste->setObjectName(QStringLiteral("pasteUrls"));
-    paste->setShortcut(QKeySequence::Paste);
-    paste->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(paste, &QAction::triggered, this, &CFtpTreeView::pasteUrls);
-    addAction(paste);
+    m_intake = new QueueUrlIntake(*this, m_queue, m_document);
+    createContextActions();
 }
 
 CFtpTreeView::~CFtpTreeView() = default;
@@ -193,32 +147,6 @@ engine::LocalPathOptions CFtpTreeView::localPathOptions() const
     engine::LocalPathOptions options = m_scheduler.localPathOptions();
     options.fileNameConversion = m_fileNameConversion;
     return options;
-}
-
-QList<QAction *> CFtpTreeView::contextActions() const
-{
-    QList<QAction *> actions{m_editUrlAction, m_editRetryDelayAction, m_editRetryLimitAction,
-        m_resetRetryCountAction, m_deleteAction};
-    if (m_trust)
-        actions.insert(actions.size() - 1, m_trust->action());
-    return actions;
-}
-
-void CFtpTreeView::setTrustStore(engine::CertificateTrustStore &store)
-{
-    delete m_trust;
-    m_trust = new TrustCertificateCommand(m_queue, store, this);
-    connect(m_trust, &TrustCertificateCommand::finished, this,
-        [this](bool, const QList<std::int32_t> &resetItems) {
-            for (const std::int32_t id : resetItems)
-                refreshItem(id);
-        });
-}
-
-void CFtpTreeView::prepareContextActions(std::int32_t itemId)
-{
-    if (m_trust)
-        m_trust->setItem(itemId);
 }
 
 TiledListCtrl *CFtpTreeView::currentList() const
@@ -360,127 +288,23 @@ void CFtpTreeView::dropRowsOfVanishedItems()
 
 std::int32_t CFtpTreeView::addUrl(const QString &text, bool saveAtOnce)
 {
-    const std::int32_t id = addOneUrl(text, saveAtOnce);
-    if (id == 0)
-        m_prompts.showError(this, tr("URL parsing error"), tr("Error"));
-    return id;
+    return m_intake->addUrl(text, saveAtOnce);
 }
 
 QList<std::int32_t> CFtpTreeView::addUrls(const QStringList &pieces, bool saveAtOnce)
 {
-    // A few URLs are saved one by one; a save per URL of a large paste would write the growing queue
-    // again for every line, so many are saved once, at the end.
-    const bool saveEach = saveAtOnce && pieces.size() <= kSaveEachLimit;
-    QList<std::int32_t> added;
-    QStringList refused;
-    for (const QString &piece : pieces) {
-        if (const std::int32_t id = addOneUrl(piece, saveEach))
-            added << id;
-        else
-            refused << (piece.trimmed().isEmpty() ? tr("(empty)") : piece);
-    }
-    if (saveAtOnce && !saveEach && !added.isEmpty())
-        saveDocument();
-    showRefusedUrls(refused);
-    return added;
-}
-
-void CFtpTreeView::showRefusedUrls(const QStringList &refused)
-{
-    if (!refused.isEmpty()) {
-        m_prompts.showError(this, tr("URL parsing error") + u'\n' + refused.join(u'\n'), tr("Error"));
-    }
+    return m_intake->addUrls(pieces, saveAtOnce);
 }
 
 void CFtpTreeView::addUrlsInBatches(const QStringList &pieces)
 {
-    if (!isAddingUrls() && pieces.size() <= kUrlBatch) {
-        addUrls(pieces, true);
-        return;
-    }
-    // A paste while batches are waiting joins them, so the order stays the order of arrival.
-    const bool running = isAddingUrls();
-    m_pendingUrls.append(pieces);
-    if (!running)
-        addPendingBatch();
-}
-
-void CFtpTreeView::addPendingBatch()
-{
-    const qsizetype end = std::min(m_pendingAt + kUrlBatch, m_pendingUrls.size());
-    for (; m_pendingAt < end; ++m_pendingAt) {
-        const QString &piece = m_pendingUrls[m_pendingAt];
-        if (addOneUrl(piece, false) != 0)
-            m_pendingAdded = true;
-        else
-            m_pendingRefused << (piece.trimmed().isEmpty() ? QStringLiteral("(empty)") : piece);
-    }
-    // Saved after every batch: what is in the queue is on disk before the window waits again.
-    if (std::exchange(m_pendingAdded, false))
-        saveDocument();
-    if (isAddingUrls()) {
-        QTimer::singleShot(0, this, &CFtpTreeView::addPendingBatch);
-        return;
-    }
-    const QStringList refused = std::exchange(m_pendingRefused, {});
-    m_pendingUrls.clear();
-    m_pendingAt = 0;
-    showRefusedUrls(refused);
+    m_intake->addUrlsInBatches(pieces);
 }
 
 void CFtpTreeView::pasteUrls()
 {
     if (const QMimeData *offered = QGuiApplication::clipboard()->mimeData())
         addUrlsInBatches(widgets::urlsFromMimeData(*offered));
-}
-
-std::int32_t CFtpTreeView::addOneUrl(const QString &text, bool saveAtOnce)
-{
-    QString url = text;
-    std::int32_t parentId = 0;
-    const int brace = url.indexOf(u'}');
-    if (brace >= 0) {
-        QString prefix = url.left(brace);
-        while (prefix.startsWith(u'{'))
-            prefix.remove(0, 1);
-        parentId = leadingNumber(prefix);
-        url = url.mid(brace + 1);
-        while (url.startsWith(u'}'))
-            url.remove(0, 1);
-    }
-
-    std::string urlText = url.toStdString();
-    std::string localPath;
-    core::Url parsed;
-    const std::int32_t browsedItem = m_remote ? m_remote->itemId() : 0;
-    if (browsedItem != 0 && core::parseUrl(urlText, parsed) && parsed.scheme == core::SchemeLocal) {
-        // A local file dropped while browsing a server: upload it into the browsed folder.
-        QString target = fromStd(uploadUrlOf(core::snapshotOrVanished(m_queue, browsedItem).url));
-        while (target.endsWith(u'/'))
-            target.chop(1);
-        QString folder = m_remote->currentDirectory();
-        folder.replace(u'\\', u'/');
-        while (folder.startsWith(u'/'))
-            folder.remove(0, 1);
-        while (folder.endsWith(u'/'))
-            folder.chop(1);
-        target += u'/' + folder + u'/' + fromStd(parsed.fileName);
-        while (target.endsWith(u'/'))
-            target.chop(1);
-        // The upload reads the dropped file itself, wherever the download folder is.
-        localPath = engine::buildLocalPath(localPathOptions(), urlText);
-        urlText = target.toStdString();
-    } else {
-        localPath = engine::buildLocalPath(localPathOptions(), urlText);
-    }
-
-    const std::int32_t id = m_queue.addItem(urlText, localPath, parentId, -1, -1, -1, -1);
-    if (id == 0)
-        return 0;
-    refreshItem(id);
-    if (saveAtOnce)
-        saveDocument();
-    return id;
 }
 
 void CFtpTreeView::dropText(const QString &text)
@@ -503,135 +327,9 @@ void CFtpTreeView::clear()
         list->deleteAllItems();
 }
 
-QList<std::int32_t> CFtpTreeView::selectedItemIds() const
-{
-    QList<std::int32_t> ids;
-    TiledListCtrl *list = currentList();
-    for (const int row : list->selectedRows()) {
-        const std::int64_t id = list->record(row).itemId;
-        if (id != 0)
-            ids.append(static_cast<std::int32_t>(id));
-    }
-    return ids;
-}
-
-bool CFtpTreeView::canDelete() const
-{
-    return currentList()->firstSelectedRow() >= 0;
-}
-
-void CFtpTreeView::deleteSelection()
-{
-    for (const std::int32_t id : selectedItemIds()) {
-        if (!m_queue.contains(id) || m_queue.removeItem(id))
-            removeRows(id);
-        else
-            refreshItem(id); // in progress: only marked, and a marked item belongs in no tab
-    }
-}
-
-void CFtpTreeView::editUrl()
-{
-    const QList<std::int32_t> ids = selectedItemIds();
-    if (ids.isEmpty())
-        return;
-    const std::int32_t id = ids.first();
-    const std::optional<core::QueueItem> item = m_queue.snapshot(id);
-    if (!item)
-        return;
-    const QString current = fromStd(item->url);
-    const bool hidePassword = m_hidePassword;
-    const std::optional<QString> text = m_prompts.askText(
-        this, kAddEditUrlCaption, kUrlLabel, hidePassword ? maskUrlPassword(current) : current);
-    if (!text)
-        return;
-    const std::string url = (hidePassword ? unmaskUrlPassword(*text, current) : *text).toStdString();
-    if (url == item->url)
-        return;
-    if (!m_queue.setUrl(id, url, localPathForEditedUrl(*item, url))) {
-        m_prompts.showError(this, tr("URL parsing error"), tr("Error"));
-        return;
-    }
-    // Rebuild the rows so host, file, path and local path show the new URL.
-    removeRows(id);
-    refreshItem(id);
-    saveDocument();
-}
-
-std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, const std::string &url) const
-{
-    // A manual connection has no file; an upload keeps the file it sends, wherever it now goes.
-    if (item.localPath.empty())
-        return {};
-    core::Url parsed;
-    if (core::parseUrl(url, parsed) && core::isFtpUploadScheme(parsed.scheme))
-        return item.localPath;
-    // A download gets the file Add URL would give it: keeping the old one would resume the new file
-    // from the old file's length.
-    return engine::buildLocalPath(localPathOptions(), url);
-}
-
-void CFtpTreeView::editRetryDelay()
-{
-    editRetryValue(true);
-}
-
-void CFtpTreeView::editRetryCountLimit()
-{
-    editRetryValue(false);
-}
-
-void CFtpTreeView::editRetryValue(bool retryDelay)
-{
-    const QList<std::int32_t> ids = selectedItemIds();
-    if (ids.isEmpty())
-        return;
-    const std::int32_t first = ids.first();
-    const core::QueueItem firstItem = core::snapshotOrVanished(m_queue, first);
-    const int current = retryDelay ? firstItem.retryTime : firstItem.retryCount;
-    const QString caption = retryDelay ? tr("Edit Retry Delay") : tr("Edit Retry Count");
-    const std::optional<QString> text =
-        m_prompts.askText(this, caption, tr("Value: "), QString::number(current));
-    if (!text)
-        return;
-    const int value = leadingNumber(*text);
-    for (const std::int32_t id : ids) {
-        if (retryDelay)
-            m_queue.setRetryTime(id, value);
-        else
-            m_queue.setRetryCount(id, value);
-        refreshItem(id);
-    }
-    saveDocument();
-}
-
-void CFtpTreeView::resetRetryCount()
-{
-    const QList<std::int32_t> ids = selectedItemIds();
-    if (ids.isEmpty())
-        return;
-    for (const std::int32_t id : ids) {
-        m_queue.setAttempts(id, 0);
-        refreshItem(id);
-    }
-    saveDocument();
-}
-
 void CFtpTreeView::saveDocument()
 {
     m_document.save();
-}
-
-void CFtpTreeView::showContextMenu(TiledListCtrl *list, const QPoint &pos)
-{
-    const int row = list->rowAt(pos);
-    if (row < 0)
-        return;
-    list->selectRow(row, !list->selectedRows().contains(row));
-    prepareContextActions(static_cast<std::int32_t>(list->record(row).itemId));
-    QMenu menu(this);
-    menu.addActions(contextActions());
-    menu.exec(list->viewport()->mapToGlobal(pos));
 }
 
 void CFtpTreeView::handleDoubleClick(TiledListCtrl *list, const QPoint &pos)
@@ -698,18 +396,9 @@ QString CFtpTreeView::rowToolTip(const TiledListCtrl *list, int row) const
     return rowDetailTip(fromStd(core::statusTextWithDetail(*item)), *item, repeats);
 }
 
-namespace {
-
-bool acceptsDrop(const QMimeData &data)
-{
-    return data.hasText() || data.hasUrls() || data.hasFormat(QStringLiteral("text/x-moz-url"));
-}
-
-} // namespace
-
 void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (acceptsDrop(*event->mimeData())) {
+    if (QueueUrlIntake::acceptsDrop(*event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     }
@@ -717,7 +406,7 @@ void CFtpTreeView::dragEnterEvent(QDragEnterEvent *event)
 
 void CFtpTreeView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (acceptsDrop(*event->mimeData())) {
+    if (QueueUrlIntake::acceptsDrop(*event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     }
@@ -725,7 +414,7 @@ void CFtpTreeView::dragMoveEvent(QDragMoveEvent *event)
 
 void CFtpTreeView::dropEvent(QDropEvent *event)
 {
-    if (!acceptsDrop(*event->mimeData()))
+    if (!QueueUrlIntake::acceptsDrop(*event->mimeData()))
         return;
     event->setDropAction(Qt::CopyAction);
     event->accept();

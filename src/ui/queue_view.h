@@ -14,6 +14,7 @@
 #include "core/queue_item.h"
 #include "engine/local_path.h"
 #include "ui/queue_row.h"
+#include "ui/queue_url_intake.h"
 #include "widgets/text_entry_dialog.h"
 
 class QAction;
@@ -99,10 +100,10 @@ public:
     void addUrlsInBatches(const QStringList &pieces);
 
     // True while batches are waiting.
-    bool isAddingUrls() const { return m_pendingAt < m_pendingUrls.size(); }
+    bool isAddingUrls() const { return m_intake->isAddingUrls(); }
 
-    static constexpr int kUrlBatch = 2000;
-    static constexpr int kSaveEachLimit = 16;
+    static constexpr int kUrlBatch = QueueUrlIntake::kUrlBatch;
+    static constexpr int kSaveEachLimit = QueueUrlIntake::kSaveEachLimit;
     // Ctrl+V in the queue: the URLs on the clipboard.
     void pasteUrls();
 
@@ -119,12 +120,19 @@ public:
 
     void setRemoteBrowser(RemoteBrowserLink *browser) { m_remote = browser; }
 
+    RemoteBrowserLink *remoteBrowser() const { return m_remote; }
+
     // Adds "Trust Certificate..." to the context menu; it stores what the user trusts in `store`.
     void setTrustStore(engine::CertificateTrustStore &store);
 
     TrustCertificateCommand *trustCommand() const { return m_trust; }
 
     void setPrompts(UserPrompts prompts) { m_prompts = std::move(prompts); }
+
+    const UserPrompts &prompts() const { return m_prompts; }
+
+    // Where new downloads land, with this view's file-name conversion.
+    engine::LocalPathOptions localPathOptions() const;
 
     TiledListCtrl *list(QueueTab tab) const { return m_lists[static_cast<int>(tab)]; }
 
@@ -157,15 +165,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void addPendingBatch();
-    void showRefusedUrls(const QStringList &refused);
-    // Where new downloads land, with this view's file-name conversion.
-    engine::LocalPathOptions localPathOptions() const;
+    // The context menu's commands and the Ctrl+V paste, made once.
+    void createContextActions();
     void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);
     int insertRow(TiledListCtrl *list, const core::QueueItem *item);
     QList<std::int32_t> selectedItemIds() const;
     void editRetryValue(bool retryDelay);
-    std::int32_t addOneUrl(const QString &text, bool saveAtOnce);
     void showContextMenu(TiledListCtrl *list, const QPoint &pos);
     void handleDoubleClick(TiledListCtrl *list, const QPoint &pos);
     void saveDocument();
@@ -183,11 +188,7 @@ private:
     std::array<TiledListCtrl *, kQueueTabCount> m_lists{};
     int m_rotationStart = 0;
     bool m_hidePassword = true;
-    // URLs of a large paste or drop still to add, from m_pendingAt on, and what was refused so far.
-    QStringList m_pendingUrls;
-    qsizetype m_pendingAt = 0;
-    QStringList m_pendingRefused;
-    bool m_pendingAdded = false;
+    QueueUrlIntake *m_intake;
     engine::FileNameConversion m_fileNameConversion = engine::FileNameConversion::None;
     QAction *m_editUrlAction;
     QAction *m_editRetryDelayAction;

@@ -16,6 +16,19 @@ std::optional<int> parseInteger(const QString &text)
     return value;
 }
 
+int leadingNumber(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    int end = 0;
+    if (end < trimmed.size() && (trimmed[end] == u'-' || trimmed[end] == u'+'))
+        ++end;
+    while (end < trimmed.size() && trimmed[end].isDigit())
+        ++end;
+    bool ok = false;
+    const int value = trimmed.left(end).toInt(&ok);
+    return ok ? value : 0;
+}
+
 void reportNotInteger(QWidget *parent, QLineEdit *box)
 {
     QMessageBox::warning(parent, QCoreApplication::translate("bw::widgets::IntegerEdit", "Bellwick"),

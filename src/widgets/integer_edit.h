@@ -16,6 +16,10 @@ inline constexpr const char *kNotIntegerMessage = "Please enter an integer.";
 // An optional sign and decimal digits, blanks around them allowed, within the int range.
 std::optional<int> parseInteger(const QString &text);
 
+// The leading decimal number of `text` (after blanks and an optional sign); 0 when there is none. The
+// lenient reading of the queue's retry boxes and of a URL's "{N}" prefix.
+int leadingNumber(const QString &text);
+
 // Shows "Please enter an integer." and puts the focus back into the box with its text selected.
 void reportNotInteger(QWidget *parent, QLineEdit *box);
 
