@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "browse/file_pane_view.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
@@ -51,11 +53,64 @@ int FilePaneView::rowOf(const QString &name) const
     return -1;
 }
 
+void FilePaneView::appendSortedRows(std::vector<PaneRow> rows)
+{
+    std::stable_sort(rows.begin(), rows.end(),
+        [](const PaneRow &a, const PaneRow &b) { return listEntryLess(a.entry, b.entry); });
+    for (const PaneRow &row : rows) {
+        const int index = list()->appendItem(row.texts, row.image);
+        list()->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
+    }
+}
+
 void FilePaneView::execDrag(QMimeData *dragged)
 {
     auto *drag = new QDrag(this);
     drag->setMimeData(dragged);
     drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+QMenu *FilePaneView::buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra)
+{
+    auto *menu = new QMenu(this);
+    auto add = [menu, enabled](const QString &text, int command) {
+        QAction *action = menu->addAction(text);
+        action->setData(command);
+        action->setEnabled(enabled);
+    };
+    if (row >= 0) {
+        add(tr("Delete"), CommandDelete);
+        add(tr("Rename..."), CommandRename);
+        add(tr("View File..."), CommandViewFile);
+    }
+    add(tr("Make Dir..."), CommandMakeDir);
+    for (const auto &[text, command] : extra)
+        add(text, command);
+    add(tr("Refresh"), CommandRefresh);
+    return menu;
+}
+
+void FilePaneView::runCommand(int command)
+{
+    switch (command) {
+    case CommandDelete:
+        deleteSelection();
+        break;
+    case CommandRename:
+        renameSelection();
+        break;
+    case CommandViewFile:
+        viewSelectedFiles();
+        break;
+    case CommandMakeDir:
+        makeFolder();
+        break;
+    case CommandRefresh:
+        refreshFolder();
+        break;
+    default:
+        break;
+    }
 }
 
 void FilePaneView::showContextMenu(const QPoint &viewportPos)

@@ -3,15 +3,19 @@
 // May use the engine layers, widgets and Qt; never ui or app.
 //
 // What the local pane and the remote browser share: the Filename, Size and Date columns with their
-// icons, the entry behind a row, and the mouse plumbing of the list (a double click opens, the context
-// menu runs a command, a press and move starts a drag, drops are taken or refused). Each pane fills in
-// the hooks. GUI thread only.
+// icons, the entry behind a row and the sorted filling of a listing, the context menu's commands, and
+// the mouse plumbing of the list (a double click opens, the context menu runs a command, a press and
+// move starts a drag, drops are taken or refused). Each pane fills in the hooks. GUI thread only.
 #pragma once
 
 #include <memory>
+#include <utility>
+#include <vector>
 
+#include <QList>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include "browse/list_entry.h"
 #include "widgets/ctrl_list_view.h"
@@ -56,18 +60,43 @@ public:
     virtual void dropText(const QString &text) = 0;
     // Backspace: the parent folder, through the ".." row.
     void goUp();
+    // The commands both panes have; each pane asks its own questions.
+    virtual void deleteSelection() = 0;
+    virtual void renameSelection() = 0;
+    virtual void makeFolder() = 0;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     widgets::FileIconList *images() const { return m_images.get(); }
 
+    // A row of a listing, before it is shown.
+    struct PaneRow
+    {
+        ListEntry entry;
+        QStringList texts;
+        int image = 0;
+    };
+
+    // Appends `rows` to the list in the panes' order (the ".." row, folders, then files).
+    void appendSortedRows(std::vector<PaneRow> rows);
+
     // Runs a drag of `dragged` (taken over) out of this pane until it is dropped or given up.
     void execDrag(QMimeData *dragged);
 
+    // The context menu of both panes: Delete, Rename and View File for a click on a row, Make Dir, the
+    // pane's `extra` commands, Refresh; each enabled as `enabled` says.
+    QMenu *buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra = {});
+
+    // Carries out a command of the context menu or a key (0: none chosen). The shared commands run
+    // here; a pane with commands of its own takes those first and hands the rest on.
+    virtual void runCommand(int command);
+
 private:
-    // Carries out a command of the context menu (0: none chosen).
-    virtual void runCommand(int command) = 0;
+    // View File on the selected rows.
+    virtual void viewSelectedFiles() = 0;
+    // Refresh: the pane's folder listed again.
+    virtual void refreshFolder() = 0;
 
     // Enter on a file: queue or open the selected files.
     virtual void activateFiles() {}

@@ -173,14 +173,7 @@ void CLocalView::listDirectory()
     m_directoryBox->setText(directory);
     selectDriveFor(directory);
 
-    struct Row
-    {
-        ListEntry entry;
-        QStringList texts;
-        int image = 0;
-    };
-
-    std::vector<Row> rowsToShow;
+    std::vector<PaneRow> rowsToShow;
     rowsToShow.push_back({ListEntry{"..", true, 0, 0}, {QStringLiteral(".."), QString(), QString()},
         widgets::FileIconList::kParentImage});
     std::error_code error;
@@ -192,7 +185,7 @@ void CLocalView::listDirectory()
         const std::string name = it->path().filename().string();
         std::error_code kindError;
         const bool isDirectory = it->is_directory(kindError);
-        Row row;
+        PaneRow row;
         row.entry = ListEntry{name, isDirectory, 0, 0};
         const QString qName = QString::fromStdString(name);
         if (isDirectory) {
@@ -211,12 +204,7 @@ void CLocalView::listDirectory()
         }
         rowsToShow.push_back(std::move(row));
     }
-    std::stable_sort(rowsToShow.begin(), rowsToShow.end(),
-        [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
-    for (const Row &row : rowsToShow) {
-        const int index = rows->appendItem(row.texts, row.image);
-        rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
-    }
+    appendSortedRows(std::move(rowsToShow));
     rows->setRedraw(true);
     m_watch->watch(directory);
     QApplication::restoreOverrideCursor();
@@ -373,18 +361,7 @@ void CLocalView::dropText(const QString &text)
 
 QMenu *CLocalView::buildContextMenu(int row)
 {
-    auto *menu = new QMenu(this);
-    auto add = [menu](const QString &text, int command) {
-        menu->addAction(text)->setData(command);
-    };
-    if (row >= 0) {
-        add(tr("Delete"), CommandDelete);
-        add(tr("Rename..."), CommandRename);
-        add(tr("View File..."), CommandViewFile);
-    }
-    add(tr("Make Dir..."), CommandMakeDir);
-    add(tr("Refresh"), CommandRefresh);
-    return menu;
+    return buildFileMenu(row, true);
 }
 
 void CLocalView::activateFiles()
@@ -395,29 +372,6 @@ void CLocalView::activateFiles()
         uploadSelection();
     else
         viewSelection();
-}
-
-void CLocalView::runCommand(int command)
-{
-    switch (command) {
-    case CommandDelete:
-        deleteSelection();
-        break;
-    case CommandRename:
-        renameSelection();
-        break;
-    case CommandViewFile:
-        viewSelection();
-        break;
-    case CommandMakeDir:
-        makeFolder();
-        break;
-    case CommandRefresh:
-        listDirectory();
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace bw::browse

@@ -45,9 +45,9 @@ public:
     void openDirectory() override;
     // Changes to a volume's root and lists it.
     void changeDrive(const QString &root);
-    void deleteSelection();
-    void renameSelection();
-    void makeFolder();
+    void deleteSelection() override;
+    void renameSelection() override;
+    void makeFolder() override;
     void viewSelection();
     void clearRows();
 
@@ -88,8 +88,11 @@ private:
     void fillDrives();
     void selectDriveFor(const QString &directory);
     void startDrag() override;
-    void runCommand(int command) override;
     void activateFiles() override;
+
+    void viewSelectedFiles() override { viewSelection(); }
+
+    void refreshFolder() override { listDirectory(); }
 
     bool acceptsDrop() const override { return m_dropTarget; }
 

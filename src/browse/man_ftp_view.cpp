@@ -2,37 +2,19 @@
 #include "browse/man_ftp_view.h"
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
-#include <system_error>
 
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMenu>
 
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
 #include "core/queue_list.h"
-#include "core/queue_notifier.h"
 #include "core/url.h"
-#include "engine/local_path.h"
-#include "platform/file_util.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/internal_drag_data.h"
 #include "widgets/transfer_progress_dialog.h"
 
 namespace bw::browse {
-
-namespace {
-
-bool equalIgnoringCase(const std::string &a, const std::string &b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-} // namespace
 
 CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
     : FilePaneView(parent)
@@ -130,8 +112,7 @@ void CManFtpView::disconnect(bool temporary)
     const core::ItemStatus status = temporary ? core::ItemStatus::StatusReconnectAfterTransfers
                                               : core::ItemStatus::StatusInactiveManualConnection;
     // Running and waiting transfers stop; the connection goes back once the running command ended.
-    for (const PendingTransfer &transfer : m_transfers)
-        transfer.abort->store(true);
+    m_transfers.abortAll();
     m_controller->handBack(static_cast<std::int32_t>(status));
 }
 
@@ -172,20 +153,13 @@ void CManFtpView::onListingReady(const RemoteListing &listing)
     m_currentDirectory = listing.directory;
     m_directoryBox->setText(QString::fromStdString(listing.shownDirectory));
 
-    struct Row
-    {
-        ListEntry entry;
-        QStringList texts;
-        int image = 0;
-    };
-
-    std::vector<Row> rowsToShow;
+    std::vector<PaneRow> rowsToShow;
     rowsToShow.push_back(
         {ListEntry{"..", true, 0, 0}, {QStringLiteral("..")}, widgets::FileIconList::kParentImage});
     for (const CachedEntry &item : listing.entries) {
         if (item.name == "." || item.name == "..")
             continue;
-        Row row;
+        PaneRow row;
         row.entry = ListEntry{item.name, item.isDirectory, 1, item.size};
         const QString name = QString::fromStdString(item.name);
         if (item.isDirectory) {
@@ -197,16 +171,10 @@ void CManFtpView::onListingReady(const RemoteListing &listing)
         }
         rowsToShow.push_back(std::move(row));
     }
-    std::stable_sort(rowsToShow.begin(), rowsToShow.end(),
-        [](const Row &a, const Row &b) { return listEntryLess(a.entry, b.entry); });
-
     widgets::TiledListCtrl *rows = list();
     rows->setRedraw(false);
     rows->deleteAllItems();
-    for (const Row &row : rowsToShow) {
-        const int index = rows->appendItem(row.texts, row.image);
-        rows->setRecord(index, widgets::RowRecord{-1, -1, 0, QVariant::fromValue(row.entry)});
-    }
+    appendSortedRows(std::move(rowsToShow));
     rows->setRedraw(true);
 }
 
@@ -274,204 +242,6 @@ void CManFtpView::changeDirectory()
     requestListing(false);
 }
 
-bool CManFtpView::viewSelection()
-{
-    if (!check())
-        return false;
-    bool queued = false;
-    for (int row : list()->selectedRows()) {
-        const ListEntry item = entry(row);
-        if (item.group != 0 && !item.isDirectory)
-            queued = queueView(item.name, item.size) || queued;
-    }
-    return queued;
-}
-
-bool CManFtpView::queueView(const std::string &name, std::uint64_t sizeBytes)
-{
-    // The file goes where only this user can read it: no login ever passes to the viewer in an address.
-    const std::optional<std::string> path = m_viewFolder.newFile(name);
-    if (!path) {
-        log(core::kWmLogStatus,
-            tr("Not viewed: no private temporary file for \"%1\".").arg(QString::fromStdString(name)));
-        return false;
-    }
-    PendingTransfer transfer{
-        QString::fromStdString(name), sizeBytes, true, std::make_shared<std::atomic<bool>>(false), *path};
-    const ManualConnectionController::AbortFlag abort = transfer.abort;
-    pushTransfer(std::move(transfer));
-    if (m_controller->download(name, *path, sizeBytes, abort))
-        return true;
-    m_viewFolder.discard(*path);
-    return dropLastTransfer();
-}
-
-bool CManFtpView::canDownload() const
-{
-    return isConnected() && !isBusy() && hasSelection();
-}
-
-void CManFtpView::downloadSelection()
-{
-    // Downloads go to the folder the local pane shows.
-    if (!m_localView)
-        return;
-    const std::string directory = m_localView->directory();
-    std::vector<std::string> names;
-    for (int row : list()->selectedRows())
-        names.push_back(entry(row).name);
-    downloadFiles(names, directory);
-}
-
-bool CManFtpView::downloadFile(const std::string &name, const std::string &localDirectory)
-{
-    return downloadFiles({name}, localDirectory);
-}
-
-bool CManFtpView::downloadFiles(const std::vector<std::string> &names, const std::string &localDirectory)
-{
-    if (!check())
-        return false;
-    bool queued = false;
-    for (const std::string &name : names)
-        queued = queueDownload(name, localDirectory) || queued;
-    return queued;
-}
-
-bool CManFtpView::queueDownload(const std::string &name, const std::string &localDirectory)
-{
-    std::string directory = localDirectory;
-    while (!directory.empty() && directory.back() == '\\')
-        directory.pop_back();
-    while (!directory.empty() && directory.back() == '/')
-        directory.pop_back();
-    directory.push_back('/');
-    // A name from the server becomes one file in the local folder, never a path elsewhere.
-    if (!engine::isSafePathComponent(name)) {
-        log(core::kWmLogStatus,
-            tr("Not downloaded: unsafe file name \"%1\".").arg(QString::fromStdString(name)));
-        return false;
-    }
-    std::uint64_t size = 0;
-    for (int row = 0; row < list()->rowCount(); ++row) {
-        const ListEntry item = entry(row);
-        if (equalIgnoringCase(item.name, name)) {
-            size = item.size;
-            break;
-        }
-    }
-    PendingTransfer transfer{
-        QString::fromStdString(name), size, true, std::make_shared<std::atomic<bool>>(false), {}};
-    const ManualConnectionController::AbortFlag abort = transfer.abort;
-    pushTransfer(std::move(transfer));
-    return m_controller->download(name, directory + name, size, abort) || dropLastTransfer();
-}
-
-bool CManFtpView::uploadFile(const std::string &localPath)
-{
-    return check() && queueUpload(localPath);
-}
-
-bool CManFtpView::uploadFiles(const std::vector<std::string> &localPaths)
-{
-    if (!check())
-        return false;
-    bool queued = false;
-    for (const std::string &path : localPaths)
-        queued = queueUpload(path) || queued;
-    requestListing(true);
-    return queued;
-}
-
-bool CManFtpView::queueUpload(const std::string &localPath)
-{
-    const std::size_t slash = localPath.find_last_of('/');
-    const std::string name = slash == std::string::npos ? std::string() : localPath.substr(slash + 1);
-    if (name.empty() || !engine::isSafePathComponent(name)) {
-        log(core::kWmLogStatus,
-            tr("Not uploaded: \"%1\" names no file.").arg(QString::fromStdString(localPath)));
-        return false;
-    }
-    const std::int64_t size = platform::fileSize(localPath);
-    if (size < 0) {
-        log(core::kWmLogStatus,
-            tr("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
-        return false;
-    }
-    PendingTransfer transfer{QString::fromStdString(name), static_cast<std::uint64_t>(size), false,
-        std::make_shared<std::atomic<bool>>(false), {}};
-    const ManualConnectionController::AbortFlag abort = transfer.abort;
-    pushTransfer(std::move(transfer));
-    return m_controller->upload(localPath, name, abort) || dropLastTransfer();
-}
-
-void CManFtpView::pushTransfer(PendingTransfer transfer)
-{
-    // The window comes before the transfer is queued, so an Abort at once stops it before it starts.
-    m_transfers.push_back(std::move(transfer));
-    if (m_transfers.size() == 1)
-        showTransferWindow();
-}
-
-bool CManFtpView::dropLastTransfer()
-{
-    m_transfers.pop_back();
-    if (m_transfers.empty()) {
-        closeTransferWindow();
-        list()->setEnabled(true);
-    }
-    return false;
-}
-
-void CManFtpView::showTransferWindow()
-{
-    const PendingTransfer &transfer = m_transfers.front();
-    m_progress = new widgets::TransferProgressDialog(window());
-    m_progress->setAttribute(Qt::WA_DeleteOnClose);
-    m_progress->setTotal(transfer.sizeBytes);
-    m_progress->start(transfer.name, transfer.abort.get());
-    list()->setEnabled(false);
-    emit transferStarted(transfer.name);
-}
-
-void CManFtpView::closeTransferWindow()
-{
-    if (m_progress) {
-        // The window's Abort points at the transfer's flag: it must not outlive it.
-        m_progress->hide();
-        delete m_progress.data();
-    }
-    m_progress = nullptr;
-}
-
-void CManFtpView::onTransferFinished(const QString &name, bool completed)
-{
-    // Transfers skipped after the connection went back were dropped here already.
-    if (m_transfers.empty())
-        return;
-    const bool download = m_transfers.front().download;
-    const std::string viewPath = m_transfers.front().viewPath;
-    // The last bytes can arrive while Abort is being pressed: the user asked not to see the file.
-    const bool aborted = m_transfers.front().abort->load();
-    closeTransferWindow();
-    m_transfers.pop_front();
-    if (!viewPath.empty()) {
-        if (completed && !aborted)
-            m_prompts.openUrl(QUrl::fromLocalFile(QString::fromStdString(viewPath)));
-        else
-            m_viewFolder.discard(viewPath);
-    } else if (download && m_localView) {
-        m_localView->listDirectory();
-    }
-    if (!m_transfers.empty()) {
-        showTransferWindow();
-    } else {
-        list()->setEnabled(true);
-        m_directoryBox->setText(QString::fromStdString(m_currentDirectory));
-    }
-    emit transferFinished(name, completed);
-}
-
 QString CManFtpView::dragText() const
 {
     const core::QueueItem item = core::snapshotOrVanished(m_queue, m_itemId);
@@ -532,24 +302,9 @@ void CManFtpView::dropText(const QString &text)
 
 QMenu *CManFtpView::buildContextMenu(int row)
 {
-    auto *menu = new QMenu(this);
     // Every command runs on the held connection (View File downloads too): they wait until the running
     // commands have ended.
-    const bool ready = m_attached && !isBusy();
-    auto add = [menu, ready](const QString &text, int command) {
-        QAction *action = menu->addAction(text);
-        action->setData(command);
-        action->setEnabled(ready);
-    };
-    if (row >= 0) {
-        add(tr("Delete"), CommandDelete);
-        add(tr("Rename..."), CommandRename);
-        add(tr("View File..."), CommandViewFile);
-    }
-    add(tr("Make Dir..."), CommandMakeDir);
-    add(tr("Change Dir..."), CommandChangeDir);
-    add(tr("Refresh"), CommandRefresh);
-    return menu;
+    return buildFileMenu(row, m_attached && !isBusy(), {{tr("Change Dir..."), CommandChangeDir}});
 }
 
 void CManFtpView::activateFiles()
@@ -560,28 +315,10 @@ void CManFtpView::activateFiles()
 
 void CManFtpView::runCommand(int command)
 {
-    switch (command) {
-    case CommandDelete:
-        deleteSelection();
-        break;
-    case CommandRename:
-        renameSelection();
-        break;
-    case CommandViewFile:
-        viewSelection();
-        break;
-    case CommandMakeDir:
-        makeFolder();
-        break;
-    case CommandChangeDir:
+    if (command == CommandChangeDir)
         changeDirectory();
-        break;
-    case CommandRefresh:
-        refreshListing(true);
-        break;
-    default:
-        break;
-    }
+    else
+        FilePaneView::runCommand(command);
 }
 
 } // namespace bw::browse

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
 #include "browse/manual_connection_controller.h"
+#include "browse/pending_transfers.h"
 #include "browse/view_file_folder.h"
 #include "core/queue_item.h"
 #include "widgets/remote_browser_link.h"
@@ -75,7 +75,7 @@ public:
     // True when a listing was asked for; the rows follow when it arrives.
     bool refreshListing(bool force);
     void openDirectory() override;
-    void renameSelection();
+    void renameSelection() override;
     void changeDirectory();
     // View File: each selected file is downloaded with the "File Transfer" window into a private
     // temporary file, which the desktop then opens with its program for the file's type. True when one
@@ -120,7 +120,7 @@ public:
     const ViewFileFolder &viewFolder() const { return m_viewFolder; }
 
     // A direct transfer is queued or runs.
-    bool isTransferring() const { return !m_transfers.empty(); }
+    bool isTransferring() const { return !m_transfers.isEmpty(); }
 
     // Commands are queued or run on the held connection.
     bool isBusy() const { return m_controller->isBusy(); }
@@ -139,21 +139,14 @@ signals:
     void busyChanged(bool busy);
 
 private:
-    struct PendingTransfer
-    {
-        QString name;
-        std::uint64_t sizeBytes = 0;
-        bool download = false;
-        ManualConnectionController::AbortFlag abort;
-        std::string viewPath; // View File's temporary file, opened once the download completed
-    };
-
     void log(unsigned message, const QString &text);
     bool requestListing(bool force);
     bool queueDownload(const std::string &name, const std::string &localDirectory);
     bool queueUpload(const std::string &localPath);
     bool queueView(const std::string &name, std::uint64_t sizeBytes);
-    void pushTransfer(PendingTransfer transfer);
+    // Queues a transfer (its window first when it runs at once) and returns its abort flag.
+    ManualConnectionController::AbortFlag pushTransfer(
+        const QString &name, std::uint64_t sizeBytes, bool download, std::string viewPath = {});
     // The controller refused the transfer just pushed: forget it (always false).
     bool dropLastTransfer();
     void showTransferWindow();
@@ -166,6 +159,10 @@ private:
     void runCommand(int command) override;
     void activateFiles() override;
 
+    void viewSelectedFiles() override { viewSelection(); }
+
+    void refreshFolder() override { refreshListing(true); }
+
     bool acceptsDrop() const override { return !isBusy(); }
 
     core::QueueList &m_queue;
@@ -176,7 +173,7 @@ private:
     std::string m_currentDirectory;
     QLineEdit *m_directoryBox;
     // Queued and running direct transfers in order; the first one has the "File Transfer" window.
-    std::deque<PendingTransfer> m_transfers;
+    PendingTransfers m_transfers;
     QPointer<widgets::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
     ViewFileFolder m_viewFolder;
