@@ -12,6 +12,7 @@
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
 #include "core/diagnostic_log.h"
+#include "core/queue_events.h"
 #include "core/queue_list.h"
 #include "engine/engine.h"
 #include "platform/thread_util.h"
@@ -77,7 +78,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     createClipboardWatcher();
     if (m_inTray)
         createTray();
-    queue().setNotifier(m_context.notifier);
+    queue().setNotifier(m_context.events);
     showDownloadPath();
     removeAutostartEntry(m_options.autostartEntryPath);
     if (m_inTray) {
@@ -100,7 +101,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
 CMainFrame::~CMainFrame()
 {
     disconnect(qApp, &QApplication::focusChanged, this, nullptr);
-    if (m_context.notifier)
+    if (m_context.events)
         queue().setNotifier(nullptr);
     // Only what changed is written: a file that could not be read stays as it is.
     m_connect->sites.saveIfModified(m_connect->sitesFile);
@@ -269,16 +270,35 @@ void CMainFrame::logSiteFileNotice(const std::string &line)
 
 void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
 {
-    if (itemId == 0 && !m_refreshPending && !m_closing) {
+    if (itemId != 0) {
+        const auto id = static_cast<std::int32_t>(itemId);
+        onItemChanged({id, mustSave, queue().snapshot(id), core::EventClock::now()});
+        return;
+    }
+    if (!m_refreshPending && !m_closing) {
         m_refreshPending = true;
         m_refreshItem = 0;
         if (!m_refreshTimer->isActive())
             m_refreshTimer->start();
     }
-    if (itemId != 0) {
-        m_queueView->queueRefresh(static_cast<std::int32_t>(itemId));
-        openBatchLogOnFailure(static_cast<std::int32_t>(itemId));
-    }
+    requestSave(mustSave);
+}
+
+void CMainFrame::onItemChanged(const core::ItemChangedEvent &event)
+{
+    m_queueView->showItem(event.itemId, event.item);
+    if (event.item)
+        openBatchLogOnFailure(*event.item);
+    requestSave(event.mustSave);
+}
+
+void CMainFrame::onProgress(const core::ProgressEvent &event)
+{
+    m_queueView->showItem(event.itemId, event.item);
+}
+
+void CMainFrame::requestSave(bool mustSave)
+{
     if (mustSave && !m_savePending && !m_closing) {
         m_savePending = true;
         if (!m_autosaveTimer->isActive())
@@ -286,12 +306,11 @@ void CMainFrame::onQueueChanged(bool mustSave, qint64 itemId)
     }
 }
 
-void CMainFrame::openBatchLogOnFailure(std::int32_t itemId)
+void CMainFrame::openBatchLogOnFailure(const core::QueueItem &item)
 {
     if (!m_panesReady || m_logFrame->hasOpenedBatchLog())
         return;
-    const std::optional<core::QueueItem> item = m_context.engine.queue().snapshot(itemId);
-    if (item && isLoggedFailure(static_cast<int>(item->status)))
+    if (isLoggedFailure(static_cast<int>(item.status)))
         m_logFrame->openBatchLogOnce();
 }
 
