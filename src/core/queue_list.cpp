@@ -534,8 +534,11 @@ void QueueList::setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_
 {
     bool found =
         change(id, [&](QueueItem &item) { item.setProgress(bytesDone, totalSize, m_clock.nowSeconds()); });
-    if (found)
-        notifyQueueChanged(false, id);
+    if (!found)
+        return;
+    const Receiver target = receiver();
+    if (target.notifier)
+        target.notifier->notifyProgress(target.queueChanged, id);
 }
 
 // ---- notifications ----

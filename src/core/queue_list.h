@@ -168,7 +168,7 @@ public:
     // from connectionRecalled (true also for an unknown id).
     bool recallConnection(std::int32_t id);
     bool connectionRecalled(std::int32_t id) const;
-    // Records progress, then (outside the lock, and only for a known id) notifies a change (0, id).
+    // Records progress, then (outside the lock, and only for a known id) notifies the item's progress.
     void setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_t totalSize);
 
     // For a runner that gives up on an item after so many tries: an item that has ended `tries` times

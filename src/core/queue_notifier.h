@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The channel from the queue list to the window: synchronous notifications carrying the message numbers
-// the window was registered with. The sender blocks until the receiver has handled the call; the text
-// is valid only during the call. Called on worker threads and on the window's thread.
+// The channel from the queue list to its receiver: calls carrying the message numbers the receiver was
+// registered with, made on worker threads and on the window's thread. The text is valid only during the
+// call. The window and bellwick-cli register QueueEvents, which posts and returns at once.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,13 @@ public:
     // thread's id and `text` the line; for the queue change `wParam` is the save flag and `itemId` the item.
     virtual void notify(
         unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) = 0;
+
+    // A transfer of item `itemId` moved on. A receiver without a progress event of its own takes it as
+    // an unsaved change of the item.
+    virtual void notifyProgress(unsigned queueChangedMessage, std::int64_t itemId)
+    {
+        notify(queueChangedMessage, 0, itemId, std::string());
+    }
 };
 
 } // namespace bw::core

@@ -4,8 +4,8 @@
 //
 // Bellwick's one top-level window: menus, toolbar and status bar, the log panes above the queue, local
 // and remote panes, the refresh and autosave timers, the notification-area icon, the log-on start entry
-// and the orderly shutdown that waits for the transfer engine. GUI thread only; the engine reaches it
-// through the notification bridge, whose calls arrive here as `onLogLine` and `onQueueChanged`.
+// and the orderly shutdown that waits for the transfer engine. GUI thread only; the engine's events reach
+// it through the notification bridge as `onLogLine`, `onQueueChanged`, `onItemChanged` and `onProgress`.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +32,10 @@ class QToolBar;
 
 namespace bw::core {
 class QueueList;
-class QueueNotifier;
+class QueueEvents;
+struct ItemChangedEvent;
+struct ProgressEvent;
+struct QueueItem;
 } // namespace bw::core
 
 namespace bw::engine {
@@ -70,9 +73,10 @@ struct MainFrameContext
     engine::Engine &engine;
     engine::SettingsStore &settingsStore;
     QueueDocument &document;
-    // Receives the queue's notifications and forwards them to onLogLine / onQueueChanged; registered
-    // with the queue when the window is created. May be null (no notifications).
-    core::QueueNotifier *notifier = nullptr;
+    // The queue's events, drained by the program's bridge into onLogLine, onQueueChanged, onItemChanged
+    // and onProgress; registered with the queue when the window is created and closed when the window
+    // closes. May be null (no events).
+    core::QueueEvents *events = nullptr;
 };
 
 struct MainFrameOptions
@@ -115,9 +119,12 @@ public:
     // Starts the scheduler if it is stopped, so transfers begin as soon as the window exists.
     void startEngine();
 
-    // The queue's notifications, on the GUI thread.
+    // The queue's events, on the GUI thread. `onQueueChanged` with an item id shows the item as the
+    // queue holds it now; the events show the copy they carry.
     void onLogLine(unsigned message, quint64 threadId, const QString &text);
     void onQueueChanged(bool mustSave, qint64 itemId);
+    void onItemChanged(const core::ItemChangedEvent &event);
+    void onProgress(const core::ProgressEvent &event);
     // A pending manual connection was handed to the remote browser.
     void onManualHandover(std::int32_t itemId);
 
@@ -195,7 +202,7 @@ public:
 signals:
     // The close sequence has ended and the window is gone: the application may quit.
     void closed();
-    // Emitted on every round of the close sequence's wait for the engine (tests drive re-entry here).
+    // Emitted before every round of the close sequence's wait for the engine (tests drive re-entry here).
     void shutdownWaiting();
 
 protected:
@@ -230,7 +237,8 @@ private:
     // A line about the site file, for the "Batch Log" and the diagnostic log.
     void logSiteFileNotice(const std::string &line);
     // The first failure of the run opens "Batch Log", where its reason was just written.
-    void openBatchLogOnFailure(std::int32_t itemId);
+    void openBatchLogOnFailure(const core::QueueItem &item);
+    void requestSave(bool mustSave);
 
     enum class DeleteTarget
     {

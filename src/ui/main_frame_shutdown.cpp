@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The main window's close sequence: stop the timers, ask the engine to stop, save the queue, and keep
-// serving the workers' blocking notifications until the scheduler thread has ended.
+// The main window's close sequence: stop the timers and the queue's events, ask the engine to stop, save
+// the queue, wait for the scheduler thread to end and save again. No worker waits for this thread, so the
+// wait serves nothing.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QTimer>
 
 #include "browse/local_view.h"
+#include "core/queue_events.h"
 #include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "ui/queue_document.h"
@@ -16,8 +18,7 @@ namespace bw::ui {
 
 namespace {
 
-// Longest stretch of event handling per round, and the wait for the engine between rounds.
-constexpr int kDispatchLimitMs = 30000;
+// One round of the wait for the engine.
 constexpr int kEngineWaitMs = 250;
 
 } // namespace
@@ -39,6 +40,9 @@ void CMainFrame::runShutdown()
     m_refreshTimer->stop();
     m_autosaveTimer->stop();
     m_closing = true;
+    // What is still queued is about a window that is going: dropped, and so is all that follows.
+    if (m_context.events)
+        m_context.events->close();
     engine::Engine &engine = m_context.engine;
     if (engine.isRunning()) {
         if (m_remote && m_remote->isConnected())
@@ -47,16 +51,11 @@ void CMainFrame::runShutdown()
     }
     m_context.document.save();
 
-    // Workers that are ending may be blocked in a notification to this thread: serve them while
-    // waiting, so the scheduler can collect them.
+    // Clicks and keys wait in the window system's queue meanwhile: no command starts while the window goes.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool stopped = false;
-    while (!stopped) {
-        // Clicks and keys wait: no command may start while the window is going.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, kDispatchLimitMs);
+    do {
         emit shutdownWaiting();
-        stopped = engine.waitUntilStoppedFor(kEngineWaitMs);
-    }
+    } while (!engine.waitUntilStoppedFor(kEngineWaitMs));
     // Items that ended while we waited are saved in their final state.
     m_context.document.save();
 

@@ -171,8 +171,12 @@ int CFtpTreeView::queueRefresh(std::int32_t itemId)
 
 void CFtpTreeView::refreshItem(std::int32_t itemId)
 {
+    showItem(itemId, m_queue.snapshot(itemId));
+}
+
+void CFtpTreeView::showItem(std::int32_t itemId, const std::optional<core::QueueItem> &item)
+{
     // One consistent copy of the item serves all four lists.
-    const std::optional<core::QueueItem> item = m_queue.snapshot(itemId);
     for (int tab = 0; tab < kQueueTabCount; ++tab)
         updateRow(static_cast<QueueTab>(tab), itemId, item);
 }

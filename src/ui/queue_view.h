@@ -77,6 +77,8 @@ public:
     // The refresh message: a non-zero id refreshes that item's rows, 0 runs a full refresh. Returns 1.
     int queueRefresh(std::int32_t itemId);
     void refreshItem(std::int32_t itemId);
+    // The item's rows from a copy taken earlier (nullopt: it left the queue).
+    void showItem(std::int32_t itemId, const std::optional<core::QueueItem> &item);
 
     // With "Hide passwords" on, Edit URL shows the password masked.
     void setHidePassword(bool hide) { m_hidePassword = hide; }

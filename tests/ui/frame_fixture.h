@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/glue/notification_bridge.h"
+#include "core/queue_events.h"
 #include "ui/main_frame.h"
 #include "window_fixture.h"
 
@@ -14,7 +15,8 @@ namespace bw::test {
 struct FrameBundle
 {
     EngineBundle engine;
-    app::NotificationBridge bridge;
+    core::QueueEvents events{engine.queue};
+    app::NotificationBridge bridge{events};
     ui::MainFrameOptions options;
     std::unique_ptr<ui::CMainFrame> frame;
 
@@ -52,10 +54,8 @@ struct FrameBundle
     ui::CMainFrame &create()
     {
         frame = std::make_unique<ui::CMainFrame>(
-            ui::MainFrameContext{engine.transferEngine, engine.store, engine.document, &bridge}, options);
-        QObject::connect(&bridge, &app::NotificationBridge::logLine, frame.get(), &ui::CMainFrame::onLogLine);
-        QObject::connect(
-            &bridge, &app::NotificationBridge::queueChanged, frame.get(), &ui::CMainFrame::onQueueChanged);
+            ui::MainFrameContext{engine.transferEngine, engine.store, engine.document, &events}, options);
+        app::connectBridge(bridge, *frame);
         return *frame;
     }
 };

@@ -6,57 +6,64 @@
 
 namespace bw::cli {
 
-CliNotifier::CliNotifier(
-    core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword)
+CliNotifier::CliNotifier(core::QueueList &queue, core::QueueEvents &events, SavedFiles &savedFiles,
+    bool verbose, bool timeStamp, bool hidePassword)
     : m_queue(queue)
+    , m_events(events)
     , m_savedFiles(savedFiles)
     , m_verbose(verbose)
     , m_timeStamp(timeStamp)
     , m_hidePassword(hidePassword)
 {}
 
-void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text)
+void CliNotifier::drain()
 {
-    if (message == core::kWmQueueChanged) {
-        const auto id = static_cast<std::int32_t>(itemId);
-        if (id != 0)
-            m_savedFiles.onItemChanged(m_queue, id, SavedFiles::Clock::now());
-        // A manual-connection request needs the window: give the connection back as a temporary
-        // disconnect does, so the item stays queued for the window.
-        // The job takes such an item again once its site has nothing else; it is then left lent (the
-        // job looks once a second) instead of being handed back and forth without end.
-        if (id != 0 && m_queue.lentConnection(id) != nullptr) {
-            bool firstTime = false;
-            {
-                std::lock_guard lock{m_parkedMutex};
-                firstTime = m_parked.insert(id).second;
-            }
-            if (firstTime) {
-                m_queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
-                m_queue.lendConnection(id, nullptr);
-            }
+    for (const core::QueueEvent &event : m_events.takeAll()) {
+        if (const auto *line = std::get_if<core::LogLineEvent>(&event)) {
+            printLogLine(*line);
+        } else if (const auto *change = std::get_if<core::ItemChangedEvent>(&event)) {
+            if (change->itemId != 0)
+                onItemChanged(change->itemId, change->item, change->postedAt);
+        } else if (const auto *progress = std::get_if<core::ProgressEvent>(&event)) {
+            // A transfer's clock starts with its first report, not with the newest that stands for it.
+            onItemChanged(progress->itemId, progress->item, progress->since);
         }
-        return;
     }
-    if (!m_verbose)
-        return;
-    if (message == core::kWmLogSent && m_hidePassword && text.starts_with("PASS "))
-        printLogLine(wParam, "PASS ********");
-    else if (!text.empty())
-        printLogLine(wParam, text);
 }
 
-void CliNotifier::printLogLine(std::uint64_t threadId, const std::string &text)
+void CliNotifier::onItemChanged(
+    std::int32_t id, const std::optional<core::QueueItem> &item, core::EventClock::time_point at)
 {
+    if (!item)
+        return;
+    m_savedFiles.onItemChanged(id, *item, at);
+    // A manual-connection request needs the window: give the connection back as a temporary
+    // disconnect does, so the item stays queued for the window.
+    // The job takes such an item again once its site has nothing else; it is then left lent (the
+    // job looks once a second) instead of being handed back and forth without end.
+    if (m_queue.lentConnection(id) != nullptr && m_parked.insert(id).second) {
+        m_queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
+        m_queue.lendConnection(id, nullptr);
+    }
+}
+
+void CliNotifier::printLogLine(const core::LogLineEvent &line)
+{
+    if (!m_verbose || line.text.empty())
+        return;
+    const bool maskPassword =
+        line.kind == core::LogKind::Sent && m_hidePassword && line.text.starts_with("PASS ");
+    const char *text = maskPassword ? "PASS ********" : line.text.c_str();
+    const auto threadId = static_cast<unsigned long>(line.threadId);
     std::lock_guard lock{m_outputMutex};
     if (m_timeStamp) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
-        std::fprintf(stderr, "[%02d:%02d:%02d %lu] %s\n", local.tm_hour, local.tm_min, local.tm_sec,
-            static_cast<unsigned long>(threadId), text.c_str());
+        std::fprintf(
+            stderr, "[%02d:%02d:%02d %lu] %s\n", local.tm_hour, local.tm_min, local.tm_sec, threadId, text);
     } else {
-        std::fprintf(stderr, "[%lu] %s\n", static_cast<unsigned long>(threadId), text.c_str());
+        std::fprintf(stderr, "[%lu] %s\n", threadId, text);
     }
 }
 
@@ -74,16 +81,6 @@ void CliNotifier::wake()
         m_changed = true;
     }
     m_changeSignal.notify_all();
-}
-
-} // namespace bw::cli
-
-namespace bw::cli {
-
-std::set<std::int32_t> CliNotifier::parkedItems() const
-{
-    std::lock_guard lock{m_parkedMutex};
-    return m_parked;
 }
 
 } // namespace bw::cli

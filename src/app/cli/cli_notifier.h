@@ -1,29 +1,29 @@
 // SPDX-License-Identifier: MIT
-// What bellwick-cli does with the queue's notifications, on the worker threads that send them: notes
+// What bellwick-cli does with the queue's events, on its main thread, each time it drains them: notes
 // saved files, hands a lent connection straight back (there is no browser to use it), and with
-// --verbose prints the Batch Log lines. The main loop looks at the queue on its own clock.
+// --verbose prints the Batch Log lines. The workers only post; the main loop looks at the queue on its
+// own clock.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <set>
 
+#include "core/queue_events.h"
 #include "core/queue_list.h"
-#include "core/queue_notifier.h"
 #include "saved_files.h"
 
 namespace bw::cli {
 
-class CliNotifier : public core::QueueNotifier
+class CliNotifier
 {
 public:
-    CliNotifier(
-        core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword);
+    CliNotifier(core::QueueList &queue, core::QueueEvents &events, SavedFiles &savedFiles, bool verbose,
+        bool timeStamp, bool hidePassword);
 
-    void notify(
-        unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override;
+    // Main thread: handles every event posted since the last call, in posting order.
+    void drain();
 
     // Waits until wake() was called or `limitMs` passed.
     void waitForChange(int limitMs);
@@ -31,15 +31,18 @@ public:
     void wake();
 
     // Manual-connection requests given back to the queue: settled as far as this runner goes.
-    std::set<std::int32_t> parkedItems() const;
+    const std::set<std::int32_t> &parkedItems() const { return m_parked; }
 
     // Serialises writes to stderr between the log lines and the progress display.
     std::mutex &outputMutex() { return m_outputMutex; }
 
 private:
-    void printLogLine(std::uint64_t threadId, const std::string &text);
+    void onItemChanged(
+        std::int32_t id, const std::optional<core::QueueItem> &item, core::EventClock::time_point at);
+    void printLogLine(const core::LogLineEvent &line);
 
     core::QueueList &m_queue;
+    core::QueueEvents &m_events;
     SavedFiles &m_savedFiles;
     const bool m_verbose;
     const bool m_timeStamp;
@@ -48,8 +51,7 @@ private:
     std::mutex m_changeMutex;
     std::condition_variable m_changeSignal;
     bool m_changed = false; // guarded by m_changeMutex
-    mutable std::mutex m_parkedMutex;
-    std::set<std::int32_t> m_parked; // guarded by m_parkedMutex
+    std::set<std::int32_t> m_parked; // main thread only
 };
 
 } // namespace bw::cli

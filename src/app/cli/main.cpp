@@ -106,7 +106,7 @@ public:
     {
         bool allDone = true;
         bool allTried = true;
-        const std::set<std::int32_t> parked = notifier.parkedItems();
+        const std::set<std::int32_t> &parked = notifier.parkedItems();
         // One small record per item, without the texts: the queue may hold thousands of items.
         for (const core::ItemState &item : queue.states()) {
             if (core::isDoneStatus(item.status))
@@ -209,8 +209,11 @@ int run(const CliOptions &o)
     queue.setTryLimit(runEnd.tryLimit());
 
     SavedFiles savedFiles;
-    CliNotifier notifier(queue, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
-    queue.setNotifier(&notifier);
+    // The workers post; this thread drains at each look. No wake-up: waking for each of the thousands of
+    // events a tree of small files makes would cost more than the look saves.
+    core::QueueEvents events(queue);
+    CliNotifier notifier(queue, events, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
+    queue.setNotifier(&events);
     std::thread signalThread(waitForSignals, &notifier);
 
     ProgressDisplay progress(queue, notifier.outputMutex(), !o.verbose && !o.quiet && isatty(STDERR_FILENO));
@@ -234,6 +237,7 @@ int run(const CliOptions &o)
     while (g_signal.load() == 0) {
         const auto sinceLook = Clock::now() - lastLook;
         if (sinceLook >= kLookInterval) {
+            notifier.drain();
             const bool over = runEnd.isOver(queue, notifier);
             reportSaved();
             if (over)
@@ -255,6 +259,7 @@ int run(const CliOptions &o)
     signalThread.join();
     engine.stopAndWait();
     queue.setNotifier(nullptr);
+    notifier.drain(); // what the workers posted while they ended
     reportSaved();
     // A parked request that its job took again ended Idle when the job stopped: it still waits for
     // the window.

@@ -18,31 +18,23 @@ std::string savedFileLine(const SavedFile &file)
     return file.path + "  " + groupedNumber(file.sizeBytes) + " B  " + groupedNumber(rateKBps) + " kB/s";
 }
 
-void SavedFiles::onItemChanged(core::QueueList &queue, std::int32_t id, Clock::time_point now)
+void SavedFiles::onItemChanged(std::int32_t id, const core::QueueItem &item, Clock::time_point at)
 {
-    {
-        std::lock_guard lock{m_mutex};
-        const auto found = m_timings.find(id);
-        if (found != m_timings.end() && found->second.done)
-            return;
-    }
-    const std::optional<core::QueueItem> item = queue.snapshot(id);
-    if (!item)
-        return;
-    std::lock_guard lock{m_mutex};
     Timing *timing = nullptr;
     if (const auto found = m_timings.find(id); found != m_timings.end())
         timing = &found->second;
-    if (item->transferring) {
+    if (timing && timing->done)
+        return;
+    if (item.transferring) {
         // A new attempt starts the clock again.
         if (!timing || timing->transferOver)
-            m_timings[id] = Timing{now, now, false, false};
+            m_timings[id] = Timing{at, at, false, false};
     } else if (timing) {
         if (!timing->transferOver) {
-            timing->ended = now;
+            timing->ended = at;
             timing->transferOver = true;
         }
-        timing->done = item->isDone();
+        timing->done = item.isDone();
     }
 }
 
@@ -63,11 +55,8 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
     }
     // The item that moved the bytes first: a redirect followed within one job finishes its hops too, and
     // they name the same file.
-    {
-        std::lock_guard lock{m_mutex};
-        std::stable_partition(
-            finished.begin(), finished.end(), [this](std::int32_t id) { return m_timings.count(id) != 0; });
-    }
+    std::stable_partition(
+        finished.begin(), finished.end(), [this](std::int32_t id) { return m_timings.count(id) != 0; });
     std::vector<SavedFile> saved;
     for (const std::int32_t id : finished) {
         m_reported.insert(id);
@@ -83,12 +72,9 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
         if (error)
             continue;
         SavedFile file{item->localPath, static_cast<std::int64_t>(size)};
-        {
-            std::lock_guard lock{m_mutex};
-            if (const auto found = m_timings.find(id); found != m_timings.end()) {
-                const Clock::time_point end = found->second.transferOver ? found->second.ended : Clock::now();
-                file.seconds = std::chrono::duration<double>(end - found->second.started).count();
-            }
+        if (const auto found = m_timings.find(id); found != m_timings.end()) {
+            const Clock::time_point end = found->second.transferOver ? found->second.ended : Clock::now();
+            file.seconds = std::chrono::duration<double>(end - found->second.started).count();
         }
         saved.push_back(file);
     }
@@ -100,7 +86,6 @@ void SavedFiles::dropReported(core::QueueList &queue)
     // Only the items takeFinished just reported: a finished item stays finished.
     for (const std::int32_t id : m_toDrop) {
         queue.removeItem(id);
-        std::lock_guard lock{m_mutex};
         m_timings.erase(id);
     }
     m_toDrop.clear();

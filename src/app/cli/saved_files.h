@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Which files bellwick-cli saved during the run, with their size and average speed. Worker threads
-// report item changes through the notifier; the main thread collects the items that finished.
+// Which files bellwick-cli saved during the run, with their size and average speed. Main thread only:
+// the notifier hands in the items' copies from the queue's events, the run collects the finished ones.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,8 +29,8 @@ class SavedFiles
 public:
     using Clock = std::chrono::steady_clock;
 
-    // On a worker thread, after item `id` changed: notes when its transfer began and ended.
-    void onItemChanged(core::QueueList &queue, std::int32_t id, Clock::time_point now);
+    // Item `id` was `item` at `at`: notes when its transfer began and ended.
+    void onItemChanged(std::int32_t id, const core::QueueItem &item, Clock::time_point at);
     // On the main thread: the files finished since the last call. An item that handed its local file
     // on (a redirect) is left out: the item that takes the file over reports it.
     std::vector<SavedFile> takeFinished(core::QueueList &queue);
@@ -49,8 +48,7 @@ private:
         bool done = false;
     };
 
-    std::mutex m_mutex;
-    std::map<std::int32_t, Timing> m_timings; // guarded by m_mutex
+    std::map<std::int32_t, Timing> m_timings;
     std::set<std::int32_t> m_reported; // main thread only
     std::vector<std::int32_t> m_toDrop; // main thread only: reported, still in the queue
     std::set<std::string> m_reportedPaths; // main thread only: a redirect chain saves one file once

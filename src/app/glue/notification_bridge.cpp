@@ -1,62 +1,78 @@
 // SPDX-License-Identifier: MIT
 #include "app/glue/notification_bridge.h"
 
-#include <QCoreApplication>
-#include <QThread>
+#include <algorithm>
 
 namespace bw::app {
 
-NotificationBridge::NotificationBridge(QObject *parent)
+NotificationBridge::NotificationBridge(core::QueueEvents &events, QObject *parent)
     : QObject(parent)
-{}
+    , m_events(events)
+{
+    m_drainTimer.setSingleShot(true);
+    m_drainTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may come early
+    connect(&m_drainTimer, &QTimer::timeout, this, &NotificationBridge::drain);
+    // Runs on a posting thread: only queues the call, never waits for this thread.
+    m_events.setWakeCallback(
+        [this] { QMetaObject::invokeMethod(this, &NotificationBridge::onWake, Qt::QueuedConnection); });
+}
 
 NotificationBridge::~NotificationBridge()
 {
-    close();
-    // A sender that got in before the close waits in the event queue: serve it so it can go on.
-    while (m_inFlight.load() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::yieldCurrentThread();
-    }
-}
-
-void NotificationBridge::notify(
-    unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text)
-{
-    // Count first, then look at the flag: the destructor sets the flag first, then waits for the count.
-    m_inFlight.fetch_add(1);
-    if (!m_closed.load()) {
-        const QString copy = QString::fromStdString(text); // the text is valid only during the call
-        if (QThread::currentThread() == thread())
-            deliver(message, wParam, itemId, copy);
-        else
-            QMetaObject::invokeMethod(
-                this, [this, message, wParam, itemId, copy] { deliver(message, wParam, itemId, copy); },
-                Qt::BlockingQueuedConnection);
-    }
-    m_inFlight.fetch_sub(1);
+    // Waits for a wake-up under way, so no poster reaches this object once it is gone.
+    m_events.setWakeCallback(nullptr);
 }
 
 void NotificationBridge::close()
 {
-    m_closed.store(true);
+    m_closed = true;
+    m_drainTimer.stop();
+    m_events.setWakeCallback(nullptr);
+    m_events.close();
 }
 
-void NotificationBridge::deliver(unsigned message, quint64 wParam, qint64 itemId, const QString &text)
+void NotificationBridge::onWake()
 {
-    if (m_closed.load())
+    if (m_closed || m_drainTimer.isActive())
         return;
-    switch (message) {
-    case core::kWmLogSent:
-    case core::kWmLogReceived:
-    case core::kWmLogStatus:
-        emit logLine(message, wParam, text);
-        break;
-    case core::kWmQueueChanged:
-        emit queueChanged(wParam != 0, itemId);
-        break;
-    default:
-        break;
+    const qint64 since = m_sinceDrain.isValid() ? m_sinceDrain.elapsed() : kDrainIntervalMs;
+    // A drain inside a drain (a handler ran a modal loop) would show newer copies before older ones.
+    if (m_draining || since < kDrainIntervalMs)
+        m_drainTimer.start(static_cast<int>(std::max<qint64>(kDrainIntervalMs - since, 0)));
+    else
+        drain();
+}
+
+void NotificationBridge::drain()
+{
+    if (m_closed)
+        return;
+    if (m_draining) {
+        m_drainTimer.start(kDrainIntervalMs);
+        return;
+    }
+    m_draining = true;
+    m_sinceDrain.start();
+    std::vector<core::QueueEvent> events = m_events.takeAll();
+    for (core::QueueEvent &event : events) {
+        if (m_closed)
+            break;
+        deliver(event);
+    }
+    m_draining = false;
+}
+
+void NotificationBridge::deliver(core::QueueEvent &event)
+{
+    if (auto *line = std::get_if<core::LogLineEvent>(&event)) {
+        emit logLine(core::logMessageOf(line->kind), line->threadId, QString::fromStdString(line->text));
+    } else if (auto *change = std::get_if<core::ItemChangedEvent>(&event)) {
+        if (change->itemId == 0)
+            emit queueChanged(change->mustSave, 0);
+        else
+            emit itemChanged(*change);
+    } else if (auto *moved = std::get_if<core::ProgressEvent>(&event)) {
+        emit progress(*moved);
     }
 }
 

@@ -23,6 +23,7 @@
 #include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
 #include "app/glue/qt_settings_store.h"
+#include "core/queue_events.h"
 #include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "ui/window_state.h"
@@ -151,7 +152,8 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
     app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
     bw::engine::Engine engine(engineOptions());
     bw::app::QtSettingsStore store;
-    bw::app::NotificationBridge bridge;
+    bw::core::QueueEvents events(engine.queue());
+    bw::app::NotificationBridge bridge(events);
     bw::app::CBellwickDoc document(engine.queue());
     const QString queueFile = queueFilePath(line);
 
@@ -159,11 +161,8 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
     options.manualPath = manualPath();
     int status = 0;
     {
-        bw::ui::CMainFrame frame({engine, store, document, &bridge}, options);
-        QObject::connect(
-            &bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
-        QObject::connect(
-            &bridge, &bw::app::NotificationBridge::queueChanged, &frame, &bw::ui::CMainFrame::onQueueChanged);
+        bw::ui::CMainFrame frame({engine, store, document, &events}, options);
+        bw::app::connectBridge(bridge, frame);
         // Window geometry, splitters and columns sit in a "Window" group beside the program's settings.
         QSettings windowSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tolvenby"),
             QStringLiteral("Bellwick"));

@@ -1,17 +1,30 @@
 // SPDX-License-Identifier: MIT
 #include <atomic>
+#include <memory>
 #include <thread>
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
 #include "app/glue/notification_bridge.h"
-#include "core/queue_notifier.h"
-#include "support/wait_until.h"
+#include "core/queue_events.h"
+#include "core/queue_list.h"
 
 using bw::app::NotificationBridge;
 namespace core = bw::core;
+
+// A queue with its events, as the window program wires them.
+struct Wiring
+{
+    core::QueueList queue;
+    core::QueueEvents events{queue};
+
+    Wiring() { queue.setNotifier(&events); }
+
+    ~Wiring() { queue.setNotifier(nullptr); }
+};
 
 class NotificationBridgeTest : public QObject
 {
@@ -19,135 +32,142 @@ class NotificationBridgeTest : public QObject
 
 private slots:
 
-    void workerBlocksUntilTheWindowHandled()
+    void workerReturnsBeforeTheWindowHandled()
     {
-        NotificationBridge bridge;
+        Wiring w;
+        NotificationBridge bridge(w.events);
         std::atomic<bool> senderReturned{false};
-        std::atomic<bool> handledOnWindowThread{false};
-        std::atomic<bool> senderWaitedForHandler{false};
+        bool handledOnWindowThread = false;
+        bool senderWasBack = false;
         QString received;
         quint64 receivedThread = 0;
         connect(&bridge, &NotificationBridge::logLine, this,
             [&](unsigned message, quint64 threadId, const QString &text) {
                 QCOMPARE(message, core::kWmLogStatus);
                 handledOnWindowThread = QThread::currentThread() == thread();
-                senderWaitedForHandler = !senderReturned.load();
+                senderWasBack = senderReturned.load();
                 received = text;
                 receivedThread = threadId;
             });
+        // Nobody serves the window's events while the worker runs: it must come back all the same.
         std::thread worker([&] {
-            bridge.notify(core::kWmLogStatus, 4242, 0, "Receiving a.zip at /tmp/a.zip...");
+            w.events.notify(core::kWmLogStatus, 4242, 0, "Receiving a.zip at /tmp/a.zip...");
             senderReturned = true;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(senderReturned.load(), 10000);
         worker.join();
-        QVERIFY(handledOnWindowThread.load());
-        QVERIFY(senderWaitedForHandler.load());
+        QVERIFY(senderReturned.load());
+        QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty(), 10000);
+        QVERIFY(handledOnWindowThread);
+        QVERIFY(senderWasBack);
         QCOMPARE(received, QStringLiteral("Receiving a.zip at /tmp/a.zip..."));
         QCOMPARE(receivedThread, quint64(4242));
     }
 
-    void routesTheFourMessages_data()
+    void routesEachEventToItsSignalInOrder()
     {
-        QTest::addColumn<unsigned>("message");
-        QTest::addColumn<int>("logLines");
-        QTest::addColumn<int>("queueChanges");
-        QTest::newRow("sent") << core::kWmLogSent << 1 << 0;
-        QTest::newRow("received") << core::kWmLogReceived << 1 << 0;
-        QTest::newRow("status") << core::kWmLogStatus << 1 << 0;
-        QTest::newRow("queue changed") << core::kWmQueueChanged << 0 << 1;
-        QTest::newRow("unknown number") << core::kWmUser + 99 << 0 << 0;
-    }
-
-    void routesTheFourMessages()
-    {
-        QFETCH(unsigned, message);
-        QFETCH(int, logLines);
-        QFETCH(int, queueChanges);
-        NotificationBridge bridge;
-        QSignalSpy lines(&bridge, &NotificationBridge::logLine);
-        QSignalSpy changes(&bridge, &NotificationBridge::queueChanged);
-        // On the window's thread the call is handled before it returns.
-        bridge.notify(message, 1, 17, "RETR a.zip");
-        QCOMPARE(lines.count(), logLines);
-        QCOMPARE(changes.count(), queueChanges);
-        if (queueChanges) {
-            QCOMPARE(changes.at(0).at(0).toBool(), true);
-            QCOMPARE(changes.at(0).at(1).toLongLong(), qint64(17));
-        }
-        if (logLines)
-            QCOMPARE(lines.at(0).at(2).toString(), QStringLiteral("RETR a.zip"));
-    }
-
-    void textCrossesAsUtf8()
-    {
-        NotificationBridge bridge;
-        QSignalSpy lines(&bridge, &NotificationBridge::logLine);
-        bridge.notify(core::kWmLogReceived, 0, 0, "150 Opening \xc3\xa9t\xc3\xa9.txt");
-        QCOMPARE(lines.at(0).at(2).toString(), QStringLiteral("150 Opening \u00e9t\u00e9.txt"));
-    }
-
-    void closedBridgeDropsWithoutBlocking()
-    {
-        NotificationBridge bridge;
-        QSignalSpy changes(&bridge, &NotificationBridge::queueChanged);
-        bridge.close();
-        std::atomic<bool> done{false};
-        // Nobody serves the window's events here: a closed bridge must not wait for them.
-        std::thread worker([&] {
-            for (int i = 0; i < 100; ++i)
-                bridge.notify(core::kWmQueueChanged, 1, i, {});
-            done = true;
+        Wiring w;
+        const std::int32_t id = w.queue.addItem("ftp://h/a.zip", "/tmp/a.zip");
+        NotificationBridge bridge(w.events);
+        QStringList seen;
+        connect(
+            &bridge, &NotificationBridge::logLine, this, [&](unsigned message, quint64, const QString &text) {
+                seen << QStringLiteral("log %1 %2").arg(message).arg(text);
+            });
+        connect(&bridge, &NotificationBridge::queueChanged, this,
+            [&](bool save, qint64 itemId) { seen << QStringLiteral("queue %1 %2").arg(save).arg(itemId); });
+        connect(&bridge, &NotificationBridge::itemChanged, this, [&](const core::ItemChangedEvent &event) {
+            seen << QStringLiteral("item %1 %2 %3")
+                        .arg(event.itemId)
+                        .arg(event.mustSave)
+                        .arg(QString::fromStdString(event.item->url));
         });
-        worker.join();
-        QVERIFY(done.load());
-        QCoreApplication::processEvents();
-        QCOMPARE(changes.count(), 0);
+        connect(&bridge, &NotificationBridge::progress, this, [&](const core::ProgressEvent &event) {
+            seen << QStringLiteral("progress %1 %2").arg(event.itemId).arg(event.item->bytesDone);
+        });
+        w.events.notify(core::kWmLogSent, 1, 0, "RETR \xc3\xa9t\xc3\xa9.zip"); // crosses as UTF-8
+        w.queue.notifyLogReceived("150 Opening");
+        w.queue.notifyLogStatus("Receiving");
+        w.queue.setProgress(id, 50, 100);
+        w.queue.notifyQueueChanged(true, id);
+        w.queue.notifyQueueChanged(false, 0);
+        w.events.notify(core::kWmUser + 99, 1, id, "unknown number: dropped");
+        const QStringList expected{QStringLiteral("log 1040 RETR \u00e9t\u00e9.zip"),
+            QStringLiteral("log 1041 150 Opening"), QStringLiteral("log 1042 Receiving"),
+            QStringLiteral("progress %1 50").arg(id), QStringLiteral("item %1 1 ftp://h/a.zip").arg(id),
+            QStringLiteral("queue 0 0")};
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), expected.size(), 5000);
+        QCOMPARE(seen, expected);
     }
 
-    void shutdownServesSendersStillWaiting()
+    // A worker reports progress as fast as it can: the window sees it no more than about ten times a
+    // second, and the last report arrives.
+    void progressReachesTheWindowAtMostTenTimesASecond()
     {
-        auto bridge = std::make_unique<NotificationBridge>();
-        std::atomic<int> returned{0};
-        std::atomic<bool> go{false};
+        Wiring w;
+        const std::int32_t id = w.queue.addItem("ftp://h/a.zip", "/tmp/a.zip");
+        NotificationBridge bridge(w.events);
+        QList<qint64> arrivals;
+        std::int64_t lastShown = 0;
+        QElapsedTimer clock;
+        clock.start();
+        connect(&bridge, &NotificationBridge::progress, this, [&](const core::ProgressEvent &event) {
+            arrivals.append(clock.elapsed());
+            lastShown = event.item->bytesDone;
+        });
+        std::atomic<bool> enough{false};
+        std::atomic<std::int64_t> lastPosted{0};
+        std::thread worker([&] {
+            for (std::int64_t done = 1; !enough.load(); ++done) {
+                w.queue.setProgress(id, done, 1'000'000'000);
+                lastPosted = done;
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(arrivals.size() >= 4, 10000);
+        enough = true;
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(lastShown, lastPosted.load(), 5000);
+        // Drains start kDrainIntervalMs apart; a report may wait for the flooding worker's lock, so one
+        // interval of slack.
+        const qint64 span = arrivals.last() - arrivals.first();
+        QVERIFY2(span >= (arrivals.size() - 2) * NotificationBridge::kDrainIntervalMs,
+            qPrintable(QStringLiteral("%1 reports in %2 ms").arg(arrivals.size()).arg(span)));
+    }
+
+    // At shutdown the bridge closes and goes while workers still post: what waited is dropped, nothing
+    // reaches the window or the gone bridge, and the workers are not held up.
+    void closedBridgeDropsAndWorkersGoOn()
+    {
+        Wiring w;
+        const std::int32_t id = w.queue.addItem("ftp://h/a.zip", "/tmp/a.zip");
+        auto bridge = std::make_unique<NotificationBridge>(w.events);
+        QSignalSpy lines(bridge.get(), &NotificationBridge::logLine);
+        QSignalSpy changes(bridge.get(), &NotificationBridge::itemChanged);
+        std::atomic<bool> stop{false};
+        std::atomic<int> posted{0};
         std::vector<std::thread> workers;
         for (int i = 0; i < 4; ++i) {
             workers.emplace_back([&] {
-                while (!go.load())
-                    std::this_thread::yield();
-                for (int n = 0; n < 50; ++n)
-                    bridge->notify(core::kWmLogStatus, 7, 0, "Connecting...");
-                returned.fetch_add(1);
+                while (!stop.load()) {
+                    w.queue.notifyLogStatus("Connecting...");
+                    posted.fetch_add(1);
+                }
             });
         }
-        go = true;
-        // Let some calls through, then stop serving and go away as the window does at exit.
-        QSignalSpy lines(bridge.get(), &NotificationBridge::logLine);
         QTRY_VERIFY_WITH_TIMEOUT(lines.count() >= 10, 10000);
+        w.queue.notifyQueueChanged(true, id);
         bridge->close();
-        // Senders already inside wait for the window's thread; the destructor must release them.
-        // The senders still reach `bridge` after the close, so it may only go once they all returned.
-        QTRY_COMPARE_WITH_TIMEOUT(returned.load(), 4, 10000);
+        QVERIFY(bridge->isClosed());
+        const int linesAtClose = lines.count();
+        QCoreApplication::sendPostedEvents();
+        bridge->drain();
+        QCOMPARE(lines.count(), linesAtClose);
+        QCOMPARE(changes.count(), 0);
+        bridge.reset();
+        const int before = posted.load();
+        QTRY_VERIFY_WITH_TIMEOUT(posted.load() > before + 1000, 10000);
+        stop = true;
         for (auto &worker : workers)
             worker.join();
-        bridge.reset();
-    }
-
-    void destructorReleasesASenderInFlight()
-    {
-        auto bridge = std::make_unique<NotificationBridge>();
-        NotificationBridge *target = bridge.get();
-        std::atomic<bool> returned{false};
-        std::thread worker([&] {
-            target->notify(core::kWmLogSent, 3, 0, "QUIT");
-            returned = true;
-        });
-        // Wait, without serving the window's events, until the sender is blocked inside its call.
-        QVERIFY(bw::test::waitUntil([&] { return target->sendersInFlight() == 1; }));
-        QVERIFY(!returned.load());
-        bridge.reset(); // must not hang, and must let the sender come back
-        worker.join();
-        QVERIFY(returned.load());
     }
 };
 
