@@ -34,10 +34,10 @@ bool equalIgnoringCase(const std::string &a, const std::string &b)
 
 } // namespace
 
-CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
+CManFtpView::CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWidget *parent)
     : FilePaneView(parent)
     , m_queue(queue)
-    , m_controller(std::make_unique<ManualConnectionController>(queue))
+    , m_controller(std::make_unique<ManualConnectionController>(leases))
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_directoryBox(new QLineEdit)
 {
@@ -82,7 +82,7 @@ bool CManFtpView::isConnected() const
     return m_attached;
 }
 
-net::FtpConnection *CManFtpView::connection() const
+net::RemoteSession *CManFtpView::connection() const
 {
     return m_attached ? m_controller->connection() : nullptr;
 }
@@ -430,6 +430,9 @@ void CManFtpView::showTransferWindow()
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
     m_progress->setTotal(transfer.sizeBytes);
     m_progress->start(transfer.name, transfer.abort.get());
+    // The transfer runs in one call on the session's thread: Abort must stop it, not only flag it.
+    connect(m_progress, &widgets::TransferProgressDialog::aborted, m_controller.get(),
+        &ManualConnectionController::abortTransfer);
     list()->setEnabled(false);
     emit transferStarted(transfer.name);
 }

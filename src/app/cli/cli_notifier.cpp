@@ -6,9 +6,10 @@
 
 namespace bw::cli {
 
-CliNotifier::CliNotifier(
-    core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword)
+CliNotifier::CliNotifier(core::QueueList &queue, engine::LeaseBoard &leases, SavedFiles &savedFiles,
+    bool verbose, bool timeStamp, bool hidePassword)
     : m_queue(queue)
+    , m_leases(leases)
     , m_savedFiles(savedFiles)
     , m_verbose(verbose)
     , m_timeStamp(timeStamp)
@@ -21,20 +22,19 @@ void CliNotifier::notify(unsigned message, std::uint64_t wParam, std::int64_t it
         const auto id = static_cast<std::int32_t>(itemId);
         if (id != 0)
             m_savedFiles.onItemChanged(m_queue, id, SavedFiles::Clock::now());
-        // A manual-connection request needs the window: give the connection back as a temporary
+        // A manual-connection request needs the window: give the session back as a temporary
         // disconnect does, so the item stays queued for the window.
-        // The job takes such an item again once its site has nothing else; it is then left lent (the
-        // job looks once a second) instead of being handed back and forth without end.
-        if (id != 0 && m_queue.lentConnection(id) != nullptr) {
+        // The job takes such an item again once its site has nothing else; it is then left on offer
+        // (the job waits until it stops) instead of being handed back and forth without end.
+        const std::shared_ptr<engine::ConnectionLease> lease = id != 0 ? m_leases.find(id) : nullptr;
+        if (lease && !lease->hasEnded()) {
             bool firstTime = false;
             {
                 std::lock_guard lock{m_parkedMutex};
                 firstTime = m_parked.insert(id).second;
             }
-            if (firstTime) {
-                m_queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
-                m_queue.lendConnection(id, nullptr);
-            }
+            if (firstTime && lease->take())
+                lease->giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusReconnectAfterTransfers));
         }
         return;
     }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What bellwick-cli does with the queue's notifications, on the worker threads that send them: notes
-// saved files, hands a lent connection straight back (there is no browser to use it), and with
+// saved files, gives a leased session straight back (there is no browser to use it), and with
 // --verbose prints the Batch Log lines. The main loop looks at the queue on its own clock.
 #pragma once
 
@@ -12,6 +12,7 @@
 
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
+#include "engine/connection_lease.h"
 #include "saved_files.h"
 
 namespace bw::cli {
@@ -19,8 +20,8 @@ namespace bw::cli {
 class CliNotifier : public core::QueueNotifier
 {
 public:
-    CliNotifier(
-        core::QueueList &queue, SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword);
+    CliNotifier(core::QueueList &queue, engine::LeaseBoard &leases, SavedFiles &savedFiles, bool verbose,
+        bool timeStamp, bool hidePassword);
 
     void notify(
         unsigned message, std::uint64_t wParam, std::int64_t itemId, const std::string &text) override;
@@ -40,6 +41,7 @@ private:
     void printLogLine(std::uint64_t threadId, const std::string &text);
 
     core::QueueList &m_queue;
+    engine::LeaseBoard &m_leases;
     SavedFiles &m_savedFiles;
     const bool m_verbose;
     const bool m_timeStamp;

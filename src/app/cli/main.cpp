@@ -209,7 +209,8 @@ int run(const CliOptions &o)
     queue.setTryLimit(runEnd.tryLimit());
 
     SavedFiles savedFiles;
-    CliNotifier notifier(queue, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
+    CliNotifier notifier(
+        queue, engine.leases(), savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
     queue.setNotifier(&notifier);
     std::thread signalThread(waitForSignals, &notifier);
 

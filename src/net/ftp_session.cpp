@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+#include "net/ftp_session.h"
+
+#include <utility>
+
+namespace bw::net {
+
+FtpSession::FtpSession(std::shared_ptr<FtpConnection> connection, FtpSessionOptions options)
+    : m_connection(std::move(connection))
+    , m_options(std::move(options))
+{}
+
+// The connection is not touched: its other owner may be driving it already, and sets its own observer
+// when it takes the connection back.
+FtpSession::~FtpSession() = default;
+
+bool FtpSession::connect(const RemoteSite &site)
+{
+    m_connection->reset();
+    m_connection->setTimeout(m_options.timeoutSeconds);
+    if (!m_connection->createAndBind(0))
+        return false;
+    FtpSite ftpSite;
+    ftpSite.host = site.host;
+    ftpSite.port = site.port;
+    ftpSite.user = site.user;
+    ftpSite.password = site.password;
+    ftpSite.connectionId = site.connectionId;
+    ftpSite.security = m_options.security;
+    ftpSite.tls = m_options.tls;
+    return m_connection->login(ftpSite);
+}
+
+bool FtpSession::isLoggedIn() const
+{
+    const FtpState state = m_connection->ftpState();
+    return state != FtpState::Fresh && state != FtpState::Closed && m_connection->isConnected();
+}
+
+bool FtpSession::currentFolder(std::string &path)
+{
+    return m_connection->printWorkingDirectory(path);
+}
+
+bool FtpSession::list(const std::string &path, std::vector<ListingEntry> &entries)
+{
+    entries.clear();
+    if (!m_connection->list(path, true, m_options.passive))
+        return false;
+    while (m_connection->parseNextEntry("*"))
+        entries.push_back(m_connection->listingParser().entry());
+    return true;
+}
+
+bool FtpSession::changeFolder(const std::string &path)
+{
+    return m_connection->changeDirectory(path);
+}
+
+bool FtpSession::makeFolder(const std::string &name)
+{
+    return m_connection->makeDirectory(name);
+}
+
+bool FtpSession::removeFile(const std::string &name)
+{
+    return m_connection->deleteFile(name);
+}
+
+bool FtpSession::removeFolder(const std::string &name)
+{
+    return m_connection->removeDirectory(name);
+}
+
+bool FtpSession::rename(const std::string &from, const std::string &to)
+{
+    return m_connection->rename(from, to);
+}
+
+bool FtpSession::fileSize(const std::string &name, std::int64_t &sizeBytes)
+{
+    return m_connection->fileSize(name, sizeBytes);
+}
+
+bool FtpSession::get(const std::string &remoteName, const std::string &localPath, std::int64_t knownSizeBytes,
+    bool resume, const TransferProgress &progress)
+{
+    install();
+    m_progress = progress ? &progress : nullptr;
+    const bool done =
+        m_connection->download(localPath, remoteName, true, m_options.passive, knownSizeBytes, resume, true);
+    m_progress = nullptr;
+    return done;
+}
+
+bool FtpSession::put(
+    const std::string &localPath, const std::string &remoteName, const TransferProgress &progress)
+{
+    install();
+    m_progress = progress ? &progress : nullptr;
+    const bool done = m_connection->upload(localPath, remoteName, true, m_options.passive, true);
+    m_progress = nullptr;
+    return done;
+}
+
+void FtpSession::requestStop(int code)
+{
+    m_connection->abort(code);
+}
+
+bool FtpSession::isStopRequested() const
+{
+    return m_connection->isStopRequested();
+}
+
+ErrorCode FtpSession::error() const
+{
+    return m_connection->error();
+}
+
+bool FtpSession::clearErrorUnlessStopped()
+{
+    return m_connection->clearErrorUnlessStopped();
+}
+
+void FtpSession::setObserver(ConnectionObserver observer, void *context)
+{
+    m_observer = observer;
+    m_observerContext = context;
+    install();
+}
+
+void FtpSession::install()
+{
+    // Progress reaches the running transfer's callback even without an observer.
+    if (!m_installed)
+        m_connection->setObserver(&FtpSession::onEvent, this);
+    m_installed = true;
+}
+
+void FtpSession::onEvent(void *context, const ConnectionNotification &notification)
+{
+    auto *session = static_cast<FtpSession *>(context);
+    if (notification.kind == NotifyProgress && session->m_progress)
+        (*session->m_progress)(notification.first, notification.second);
+    if (session->m_observer)
+        session->m_observer(session->m_observerContext, notification);
+}
+
+void FtpSession::disconnect(int reason)
+{
+    m_connection->disconnect(reason);
+}
+
+void FtpSession::close()
+{
+    m_connection->close();
+}
+
+} // namespace bw::net
