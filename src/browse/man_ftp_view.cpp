@@ -37,7 +37,7 @@ bool equalIgnoringCase(const std::string &a, const std::string &b)
 CManFtpView::CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWidget *parent)
     : FilePaneView(parent)
     , m_queue(queue)
-    , m_controller(std::make_unique<ManualConnectionController>(leases))
+    , m_controller(std::make_unique<ManualConnectionController>(queue, leases))
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_directoryBox(new QLineEdit)
 {

@@ -31,13 +31,14 @@ RemoteListing shownListing(const engine::ManualListing &listing)
 
 } // namespace
 
-ManualConnectionController::ManualConnectionController(engine::LeaseBoard &leases, QObject *parent)
+ManualConnectionController::ManualConnectionController(
+    core::QueueList &queue, engine::LeaseBoard &leases, QObject *parent)
     : QObject(parent)
 {
     qRegisterMetaType<RemoteListing>();
     connect(this, &ManualConnectionController::commandEnded, this,
         &ManualConnectionController::onCommandEnded, Qt::QueuedConnection);
-    m_session = std::make_unique<engine::ManualSession>(leases, events());
+    m_session = std::make_unique<engine::ManualSession>(leases, &queue, events());
 }
 
 ManualConnectionController::~ManualConnectionController()
@@ -91,9 +92,6 @@ void ManualConnectionController::onNotice(const engine::ManualNoticeText &notice
         break;
     case engine::ManualNotice::PartialFileKept:
         log(tr("The partial file %1 could not be taken away.").arg(path));
-        break;
-    case engine::ManualNotice::LoggingInAgain:
-        log(tr("The stopped transfer left the connection out of step; logging in again."));
         break;
     }
 }

@@ -18,6 +18,10 @@
 #include "browse/list_entry.h"
 #include "engine/manual_session.h"
 
+namespace bw::core {
+class QueueList;
+}
+
 namespace bw::engine {
 class LeaseBoard;
 }
@@ -44,7 +48,8 @@ public:
     // Set by the "File Transfer" window's Abort; the transfer it belongs to stops (or never starts).
     using AbortFlag = engine::ManualSession::AbortFlag;
 
-    explicit ManualConnectionController(engine::LeaseBoard &leases, QObject *parent = nullptr);
+    // `queue` gets the item's status as the session goes back; `leases` is where jobs offer sessions.
+    ManualConnectionController(core::QueueList &queue, engine::LeaseBoard &leases, QObject *parent = nullptr);
     // Stops a running command, gives a held session back and ends the thread.
     ~ManualConnectionController() override;
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/queue_item.h"
+#include "core/queue_list.h"
 #include "engine/connection_lease.h"
 #include "net/error_code.h"
 
@@ -17,8 +18,9 @@ constexpr auto kInactive = static_cast<std::int32_t>(core::ItemStatus::StatusIna
 
 } // namespace
 
-ManualSession::ManualSession(LeaseBoard &board, ManualSessionEvents events)
+ManualSession::ManualSession(LeaseBoard &board, core::QueueList *queue, ManualSessionEvents events)
     : m_board(board)
+    , m_queue(queue)
     , m_events(std::move(events))
 {
     m_thread = std::jthread([this](std::stop_token stop) { runThread(std::move(stop)); });
@@ -121,7 +123,7 @@ bool ManualSession::handBack(std::int32_t status)
         }
     }
     if (transferring) {
-        transferring->requestStop(net::StopByItem);
+        transferring->stopTransfer(net::StopByItem);
         return false;
     }
     m_wake->changed.notify_all();
@@ -156,7 +158,7 @@ void ManualSession::abortTransfer()
         transferring = m_session;
     }
     if (transferring)
-        transferring->requestStop(net::StopByItem);
+        transferring->stopTransfer(net::StopByItem);
 }
 
 bool ManualSession::giveBack(std::int32_t status)
@@ -173,6 +175,8 @@ bool ManualSession::giveBack(std::int32_t status)
     if (!lease)
         return false;
     session->setObserver(nullptr, nullptr);
+    if (m_queue)
+        m_queue->setStatus(lease->itemId(), core::ItemStatus{status});
     // After this the job may go on with the session, or close it: it is not touched again here.
     lease->giveBack(status);
     if (m_events.detached)
@@ -260,22 +264,6 @@ bool ManualSession::handBackBetweenCommands(bool commandWaits)
     return false;
 }
 
-void ManualSession::recoverFromStop(net::RemoteSession &session)
-{
-    if (!session.isStopRequested() || mustStop())
-        return;
-    std::shared_ptr<ConnectionLease> lease;
-    {
-        std::lock_guard lock{m_wake->mutex};
-        lease = m_lease;
-    }
-    tell(ManualNotice::LoggingInAgain);
-    if (lease && session.connect(lease->site()) && (m_directory.empty() || session.changeFolder(m_directory)))
-        return;
-    tell(ManualNotice::ConnectionLost);
-    giveBack(kFailed);
-}
-
 void ManualSession::runThread(std::stop_token stop)
 {
     while (!stop.stop_requested()) {
@@ -301,12 +289,10 @@ void ManualSession::runThread(std::stop_token stop)
             std::lock_guard lock{m_wake->mutex};
             session = m_session;
         }
-        if (session) {
+        if (session)
             command->run(*session);
-            recoverFromStop(*session);
-        } else if (command->skip) {
+        else if (command->skip)
             command->skip();
-        }
         {
             std::lock_guard lock{m_wake->mutex};
             m_running = false;

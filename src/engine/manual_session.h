@@ -24,6 +24,10 @@
 #include "net/listing_parser.h"
 #include "net/remote_session.h"
 
+namespace bw::core {
+class QueueList;
+}
+
 namespace bw::engine {
 
 class ConnectionLease;
@@ -44,7 +48,6 @@ enum class ManualNotice
     TakenBack, // the job recalled the session
     TransferFailed, // `path` could not be moved; `aborted`, or `cause` says why
     PartialFileKept, // a failed download's file `path` could not be restored
-    LoggingInAgain, // a stopped transfer left the login out of step: a new login follows
 };
 
 struct ManualNoticeText
@@ -75,7 +78,8 @@ public:
     // Set by the window's Abort; the transfer it belongs to stops (or never starts).
     using AbortFlag = std::shared_ptr<std::atomic<bool>>;
 
-    ManualSession(LeaseBoard &board, ManualSessionEvents events);
+    // `queue`, when given, gets the item's status before the session goes back, as the job reads it.
+    ManualSession(LeaseBoard &board, core::QueueList *queue, ManualSessionEvents events);
     // Stops a running command, gives a held session back and ends the thread. A command cut short
     // leaves the login out of step with the server: its item then fails, so the job logs in afresh.
     ~ManualSession();
@@ -150,9 +154,6 @@ private:
     bool handBackWanted() const;
     // The session must go back or this object ends: the rest of a command is left out.
     bool mustStop() const;
-    // After a command: a stop that was not a hand-back (an aborted transfer) leaves the session stopped
-    // and out of step, so it logs in again and returns to its folder; when that fails it goes back.
-    void recoverFromStop(net::RemoteSession &session);
 
     void runRefresh(net::RemoteSession &session, bool force);
     void runTransfer(net::RemoteSession &session, const Transfer &transfer);
@@ -160,6 +161,7 @@ private:
     static void forgetFailure(net::RemoteSession &session, bool succeeded);
 
     LeaseBoard &m_board;
+    core::QueueList *const m_queue;
     const ManualSessionEvents m_events;
     const std::shared_ptr<Wake> m_wake = std::make_shared<Wake>();
 
@@ -170,7 +172,6 @@ private:
     bool m_running = false; // guarded by m_wake->mutex
     AbortFlag m_transferAbort; // guarded by m_wake->mutex; the running transfer's
     std::map<std::string, std::vector<net::ListingEntry>> m_cache; // guarded by m_wake->mutex
-    std::string m_directory; // session thread only: the folder the last refresh showed
     std::atomic<bool> m_ending{false}; // the destructor cuts the running command short
 
     std::jthread m_thread; // last: it starts after everything above and ends first

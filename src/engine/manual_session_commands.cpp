@@ -100,8 +100,6 @@ void ManualSession::runRefresh(net::RemoteSession &session, bool force)
     if (!isSeparator(directory.back()))
         directory.push_back('/');
     listing.directory = directory;
-    if (known)
-        m_directory = reported;
     if (mustStop())
         return;
 
@@ -137,7 +135,7 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
         }
         // An Abort that came before m_transferAbort was set found nothing to stop: look once more.
         if (stopWanted())
-            session.requestStop(net::StopByItem);
+            session.stopTransfer(net::StopByItem);
         const net::TransferProgress progress = [&](std::int64_t doneBytes, std::int64_t totalBytes) {
             if (m_events.transferProgress)
                 m_events.transferProgress(percentOf(doneBytes, totalBytes), doneBytes);

@@ -113,6 +113,13 @@ bool FtpSession::isStopRequested() const
     return m_connection->isStopRequested();
 }
 
+void FtpSession::stopTransfer(int code)
+{
+    // The data side only: the transfer ends as failed and the control connection reads its reply.
+    m_connection->dataConnection().setStopError(code);
+    m_connection->listenerConnection().setStopError(code);
+}
+
 ErrorCode FtpSession::error() const
 {
     return m_connection->error();

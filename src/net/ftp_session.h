@@ -42,6 +42,7 @@ public:
         const TransferProgress &progress) override;
     void requestStop(int code) override;
     bool isStopRequested() const override;
+    void stopTransfer(int code) override;
     ErrorCode error() const override;
     bool clearErrorUnlessStopped() override;
     void setObserver(ConnectionObserver observer, void *context) override;

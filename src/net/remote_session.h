@@ -59,6 +59,8 @@ public:
     // later one until the next connect (the request is sticky).
     virtual void requestStop(int code) = 0;
     virtual bool isStopRequested() const = 0;
+    // Safe from any thread: stops the running transfer alone; the login stays usable.
+    virtual void stopTransfer(int code) = 0;
 
     virtual ErrorCode error() const = 0;
     // Forgets a failure, but never a stop request; false when one is pending.

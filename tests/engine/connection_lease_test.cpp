@@ -44,6 +44,8 @@ public:
 
     bool isStopRequested() const override { return stopCode() != 0; }
 
+    void stopTransfer(int) override {}
+
     bool connect(const net::RemoteSite &) override { return true; }
 
     bool isLoggedIn() const override { return true; }
