@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The commands of the manual connection: what each queues, and how it runs on the controller's thread.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "browse/download_target.h"
 #include "browse/manual_connection_controller.h"
@@ -12,8 +18,8 @@ namespace bw::browse {
 
 namespace {
 
-constexpr int kTransferWaitMs = 100;
-constexpr int kAbortWaitMs = 5000;
+// How soon the window's Abort reaches a running transfer.
+constexpr std::chrono::milliseconds kAbortWatchInterval{50};
 
 bool isSeparator(char c)
 {
@@ -179,35 +185,42 @@ void ManualConnectionController::runTransfer(net::FtpConnection &connection, con
     const bool passive = core::snapshotOrVanished(m_queue, itemId).passive;
     // Noted before the file is opened, so a failure takes away only what this transfer added.
     const DownloadTarget target(transfer.download ? transfer.localPath : std::string());
-    bool started = false;
-    if (!stopWanted()) {
-        started = transfer.download
-            ? connection.download(transfer.localPath, transfer.name, true, passive,
-                static_cast<std::int64_t>(transfer.sizeBytes), false, false)
-            : connection.upload(transfer.localPath, transfer.name, true, passive, false);
-    }
     bool completed = false;
-    bool ended = !started;
-    while (started && !stopWanted()) {
-        if (connection.waitTransfer(kTransferWaitMs)) {
-            completed = true;
-            ended = true;
-            break;
-        }
-        const net::FtpState state = connection.ftpState();
-        if (state != net::FtpState::Downloading && state != net::FtpState::Uploading) {
-            ended = true; // the transfer ended without success: no point waiting for Abort
-            break;
-        }
-        emit transferProgress(connection.progressPercent(), connection.dataConnection().bytesDone());
+    if (!stopWanted()) {
+        // The transfer runs here to its end; the window's Abort (or a hand-back) reaches it as a stop
+        // request, which abort() may make from any thread. The connection closes its own sockets.
+        std::mutex mutex;
+        std::condition_variable_any tick;
+        std::atomic<bool> stoppedHere{false};
+        std::jthread watcher([&](std::stop_token stop) {
+            std::unique_lock lock{mutex};
+            while (!tick.wait_for(lock, stop, kAbortWatchInterval, [] { return false; })) {
+                if (stop.stop_requested())
+                    return;
+                if (stopWanted()) {
+                    stoppedHere.store(true);
+                    connection.abort(net::StopByItem);
+                    return;
+                }
+            }
+        });
+        const auto progress = [&](std::int64_t doneBytes, std::int64_t) {
+            emit transferProgress(connection.progressPercent(), doneBytes);
+        };
+        completed = transfer.download
+            ? connection.download(transfer.localPath, transfer.name, true, passive,
+                static_cast<std::int64_t>(transfer.sizeBytes), false, progress)
+            : connection.upload(transfer.localPath, transfer.name, true, passive, progress);
+        watcher.request_stop();
+        watcher.join();
+        // The stop was this transfer's own: the connection goes on with the next command. A stop the
+        // job or the window's hand-back wants stays.
+        if (stoppedHere.load() && !mustStop())
+            connection.clearStop();
     }
-    connection.finishTransfer();
-    if (!ended)
-        connection.waitTransfer(kAbortWaitMs);
 
     if (!completed) {
-        const bool aborted = stopWanted() && !(started && ended);
-        const QString cause = aborted ? tr("aborted") : QString::fromLatin1(connection.error().text());
+        const QString cause = stopWanted() ? tr("aborted") : QString::fromLatin1(connection.error().text());
         log(tr("Transfer failed: %1 (%2)").arg(QString::fromStdString(transfer.localPath), cause));
         if (transfer.download && !target.restoreAfterFailure())
             log(tr("The partial file %1 could not be taken away.")

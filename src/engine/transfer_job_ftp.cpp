@@ -332,8 +332,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         return;
     m_queue->transferStarted(id);
     const bool done = !needed
-        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
-                     : m_ftp->upload(localPath, fileName, true, passive, true));
+        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true)
+                     : m_ftp->upload(localPath, fileName, true, passive));
     if (done) {
         if (download) {
             status("File retrieved.");
