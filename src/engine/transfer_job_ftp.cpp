@@ -403,6 +403,10 @@ void TransferJob::waitForConnectionBack(int id)
     // and the job waits until it has let go: it may hold the connection until then.
     while (!m_queue->recallConnection(id))
         m_wake.waitFor(pollMs);
+    // A browser that stopped its own transfer may leave that stop on the connection: the job takes it
+    // back deliberately before it goes on. A stop of the job or of the item itself stays.
+    if (!stopRequested() && !core::snapshotOrVanished(*m_queue, id).abortRequested)
+        m_ftp->clearStop();
 }
 
 } // namespace bw::engine

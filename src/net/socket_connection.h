@@ -273,6 +273,8 @@ private:
     // Waits for a started connect: 0, a socket error number, or -1 on a stop.
     int connectOutcome();
     void closeSocketAfterFailure(int socketError);
+    // Before a read or write: no stop pending (else it is recorded) and a socket to use.
+    bool mayMoveBytes();
 
     StopSignal m_ownStop;
     StopSignal &m_stop; // m_ownStop or the shared one

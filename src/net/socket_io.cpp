@@ -21,6 +21,15 @@ bool isAbortOrReset(int socketError)
         || socketError == platform::kSocketConnectionReset;
 }
 
+// The other end of a connected socket as text and port; false when not connected.
+bool peerOf(int fd, std::string &text, int &port)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return ::getpeername(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0
+        && addressText(reinterpret_cast<const sockaddr *>(&address), text, port);
+}
+
 } // namespace
 
 bool SocketConnection::waitReadable(int seconds)
@@ -63,12 +72,15 @@ void SocketConnection::closeSocketAfterFailure(int socketError)
     recordSocketError(socketError);
 }
 
+bool SocketConnection::mayMoveBytes()
+{
+    return clearErrorUnlessStopped() && m_tcp.isOpen();
+}
+
 bool SocketConnection::sendWhenWritable(const char *data, std::int64_t len, std::int64_t &sent)
 {
     sent = 0;
-    if (!clearErrorUnlessStopped())
-        return false;
-    if (!m_tcp.isOpen())
+    if (!mayMoveBytes())
         return false;
     const WaitResult ready = stream().wait(StreamInterest::Write, 0);
     if (ready == WaitResult::Stopped)
@@ -81,9 +93,7 @@ bool SocketConnection::sendWhenWritable(const char *data, std::int64_t len, std:
 bool SocketConnection::sendDirect(const char *data, std::int64_t len, std::int64_t &sent)
 {
     sent = 0;
-    if (!clearErrorUnlessStopped())
-        return false;
-    if (!m_tcp.isOpen())
+    if (!mayMoveBytes())
         return false;
     if (len < 0)
         len = static_cast<std::int64_t>(std::strlen(data));
@@ -101,9 +111,7 @@ bool SocketConnection::sendDirect(const char *data, std::int64_t len, std::int64
 bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &got)
 {
     got = 0;
-    if (!clearErrorUnlessStopped())
-        return false;
-    if (!m_tcp.isOpen())
+    if (!mayMoveBytes())
         return false;
     const IoResult io = stream().read(buffer, size);
     switch (io.status) {
@@ -140,26 +148,16 @@ bool SocketConnection::localAddress(std::string &text, int &port)
 
 std::string SocketConnection::peerAddress() const
 {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
     std::string text;
     int port = 0;
-    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0
-        || !addressText(reinterpret_cast<const sockaddr *>(&address), text, port))
-        return {};
-    return text;
+    return peerOf(m_tcp.fd(), text, port) ? text : std::string();
 }
 
 int SocketConnection::peerPort() const
 {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
     std::string text;
     int port = 0;
-    if (::getpeername(m_tcp.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0
-        || !addressText(reinterpret_cast<const sockaddr *>(&address), text, port))
-        return 0;
-    return port;
+    return peerOf(m_tcp.fd(), text, port) ? port : 0;
 }
 
 // ---- replies ----
