@@ -334,8 +334,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         return;
     m_queue->transferStarted(id);
     const bool done = !needed
-        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
-                     : m_ftp->upload(localPath, fileName, true, passive, true));
+        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true)
+                     : m_ftp->upload(localPath, fileName, true, passive));
     if (done) {
         if (download) {
             status("File retrieved.");
@@ -421,10 +421,13 @@ void TransferJob::lendSession(int id)
     }
     if (outcome.end == LeaseEnd::Returned)
         m_queue->setStatus(id, core::ItemStatus{outcome.status});
-    // A session that comes back stopped (a transfer aborted in the browser) is out of step with the
-    // server, and a new connection has no login yet: the next item logs in afresh.
-    if (outcome.end == LeaseEnd::Abandoned || session->isStopRequested())
+    // A new connection has no login yet: the next item logs in afresh.
+    if (outcome.end == LeaseEnd::Abandoned)
         forgetSites();
+    // A browser that stopped its own transfer may leave that stop on the connection: the job takes it
+    // back deliberately before it goes on. A stop of the job or of the item itself stays.
+    else if (!stopRequested() && !core::snapshotOrVanished(*m_queue, id).abortRequested)
+        m_ftp->clearStop();
     m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
 }
 

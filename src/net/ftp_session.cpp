@@ -16,6 +16,8 @@ FtpSession::~FtpSession() = default;
 
 bool FtpSession::connect(const RemoteSite &site)
 {
+    m_sessionStopped.store(false);
+    m_transferStopped.store(false);
     m_connection->reset();
     m_connection->setTimeout(m_options.timeoutSeconds);
     if (!m_connection->createAndBind(0))
@@ -39,11 +41,13 @@ bool FtpSession::isLoggedIn() const
 
 bool FtpSession::currentFolder(std::string &path)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->printWorkingDirectory(path);
 }
 
 bool FtpSession::list(const std::string &path, std::vector<ListingEntry> &entries)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     entries.clear();
     if (!m_connection->list(path, true, m_options.passive))
         return false;
@@ -54,57 +58,69 @@ bool FtpSession::list(const std::string &path, std::vector<ListingEntry> &entrie
 
 bool FtpSession::changeFolder(const std::string &path)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->changeDirectory(path);
 }
 
 bool FtpSession::makeFolder(const std::string &name)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->makeDirectory(name);
 }
 
 bool FtpSession::removeFile(const std::string &name)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->deleteFile(name);
 }
 
 bool FtpSession::removeFolder(const std::string &name)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->removeDirectory(name);
 }
 
 bool FtpSession::rename(const std::string &from, const std::string &to)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->rename(from, to);
 }
 
 bool FtpSession::fileSize(const std::string &name, std::int64_t &sizeBytes)
 {
+    takeBackTransferStop(); // one that came as the last transfer ended
     return m_connection->fileSize(name, sizeBytes);
 }
 
 bool FtpSession::get(const std::string &remoteName, const std::string &localPath, std::int64_t knownSizeBytes,
     bool resume, const TransferProgress &progress)
 {
-    install();
-    m_progress = progress ? &progress : nullptr;
-    const bool done =
-        m_connection->download(localPath, remoteName, true, m_options.passive, knownSizeBytes, resume, true);
-    m_progress = nullptr;
+    takeBackTransferStop(); // one that came as the last transfer ended
+    const bool done = m_connection->download(
+        localPath, remoteName, true, m_options.passive, knownSizeBytes, resume, progress);
+    takeBackTransferStop();
     return done;
 }
 
 bool FtpSession::put(
     const std::string &localPath, const std::string &remoteName, const TransferProgress &progress)
 {
-    install();
-    m_progress = progress ? &progress : nullptr;
-    const bool done = m_connection->upload(localPath, remoteName, true, m_options.passive, true);
-    m_progress = nullptr;
+    takeBackTransferStop(); // one that came as the last transfer ended
+    const bool done = m_connection->upload(localPath, remoteName, true, m_options.passive, progress);
+    takeBackTransferStop();
     return done;
+}
+
+void FtpSession::takeBackTransferStop()
+{
+    // A stop meant for the transfer alone ends with it; one for the whole session stays.
+    if (m_transferStopped.exchange(false) && !m_sessionStopped.load())
+        m_connection->clearStop();
 }
 
 void FtpSession::requestStop(int code)
 {
+    m_sessionStopped.store(true);
     m_connection->abort(code);
 }
 
@@ -115,9 +131,9 @@ bool FtpSession::isStopRequested() const
 
 void FtpSession::stopTransfer(int code)
 {
-    // The data side only: the transfer ends as failed and the control connection reads its reply.
-    m_connection->dataConnection().setStopError(code);
-    m_connection->listenerConnection().setStopError(code);
+    // The connection's one stop ends whichever wait runs; the transfer that returns takes it back.
+    m_transferStopped.store(true);
+    m_connection->abort(code);
 }
 
 ErrorCode FtpSession::error() const
@@ -134,22 +150,12 @@ void FtpSession::setObserver(ConnectionObserver observer, void *context)
 {
     m_observer = observer;
     m_observerContext = context;
-    install();
-}
-
-void FtpSession::install()
-{
-    // Progress reaches the running transfer's callback even without an observer.
-    if (!m_installed)
-        m_connection->setObserver(&FtpSession::onEvent, this);
-    m_installed = true;
+    m_connection->setObserver(&FtpSession::onEvent, this);
 }
 
 void FtpSession::onEvent(void *context, const ConnectionNotification &notification)
 {
     auto *session = static_cast<FtpSession *>(context);
-    if (notification.kind == NotifyProgress && session->m_progress)
-        (*session->m_progress)(notification.first, notification.second);
     if (session->m_observer)
         session->m_observer(session->m_observerContext, notification);
 }

@@ -3,6 +3,7 @@
 // made it (a transfer job lends its logged-in connection this way). Transfers are binary.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "net/ftp_connection.h"
@@ -55,16 +56,16 @@ public:
 
 private:
     static void onEvent(void *context, const ConnectionNotification &notification);
-    // Routes the connection's notifications through this session.
-    void install();
+    // After a transfer: clears a stop that stopTransfer made, unless requestStop came too.
+    void takeBackTransferStop();
 
     const std::shared_ptr<FtpConnection> m_connection;
     const FtpSessionOptions m_options;
     // Driving thread only.
     ConnectionObserver m_observer = nullptr;
     void *m_observerContext = nullptr;
-    const TransferProgress *m_progress = nullptr; // the running transfer's, while it runs
-    bool m_installed = false; // the connection reports to onEvent
+    std::atomic<bool> m_transferStopped{false}; // stopTransfer since the running transfer began
+    std::atomic<bool> m_sessionStopped{false}; // requestStop since the last connect
 };
 
 } // namespace bw::net

@@ -57,7 +57,7 @@ struct StopCase
     Stop stop;
 };
 
-constexpr std::int64_t kFileBytes = 1 << 20;
+constexpr std::int64_t kFileBytes = 32 << 20;
 constexpr std::int64_t kScriptedBytes = 4096;
 const std::string kRemoteName = "manual-stop-" + std::to_string(::getpid()) + ".bin";
 
@@ -135,7 +135,7 @@ TEST_P(ManualTransferStopTest, EndsPromptlyAndLeavesNoPartOfTheFile)
     ASSERT_NE(offered.lease, nullptr) << "login failed";
     // Slow enough that the middle of the file is seen.
     net::SpeedLimits limits;
-    limits.setMaxKBps(4000);
+    limits.setMaxKBps(64000);
     offered.connection->dataConnection().setSpeedLimits(&limits);
 
     Reports reports;
