@@ -400,6 +400,9 @@ void TransferJob::lendSession(int id)
     options.timeoutSeconds = item.timeout;
     const net::RemoteSite site{m_open.host, m_open.port, m_open.user, m_open.password, id};
     const auto session = std::make_shared<net::FtpSession>(m_ftp, options);
+    // From here the connection reports to the session, never to this job: a holder that keeps it past
+    // the job's end must not reach the job's context.
+    session->setObserver(nullptr, nullptr);
     m_queue->setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
     const std::shared_ptr<ConnectionLease> lease = m_timing.leases->offer(id, session, site);
     {

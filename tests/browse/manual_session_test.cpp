@@ -474,17 +474,22 @@ private slots:
     void temporaryDisconnectThenDisconnect()
     {
         QVERIFY(m_remote->isConnected());
+        const auto firstLease = m_leases.find(m_item);
         m_remote->disconnect(true);
         QVERIFY(!m_remote->isConnected());
+        // Left for the job, which ends the item with the same status as soon as it wakes.
         QCOMPARE(bw::core::snapshotOrVanished(m_queue, m_item).status,
             bw::core::ItemStatus::StatusReconnectAfterTransfers);
         QVERIFY(givenBack(m_item));
         QCOMPARE(m_remote->list()->rowCount(), 0);
         QVERIFY(m_remote->directoryBox()->text().isEmpty());
         // The job ends the item where the browser left it, and then no longer holds it.
+        // (With nothing else to do it may take the item again at once and offer a new lease.)
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return !bw::core::isInProgressStatus(bw::core::snapshotOrVanished(m_queue, m_item).status);
+                const auto offered = m_leases.find(m_item);
+                return !bw::core::isInProgressStatus(bw::core::snapshotOrVanished(m_queue, m_item).status)
+                    || (offered && offered != firstLease);
             },
             kLimitMs));
         QVERIFY(QTest::qWaitFor([&] { return m_queue.removeItem(m_item); }, kLimitMs));
@@ -493,8 +498,11 @@ private slots:
         QVERIFY(second != 0);
         QVERIFY(second != m_item);
         m_remote->disconnect(false);
-        QCOMPARE(bw::core::snapshotOrVanished(m_queue, second).status,
-            bw::core::ItemStatus::StatusInactiveManualConnection);
+        // The job wakes as the session comes back (it does not poll): it may have ended the item already.
+        const bw::core::ItemStatus left = bw::core::snapshotOrVanished(m_queue, second).status;
+        QVERIFY2(left == bw::core::ItemStatus::StatusInactiveManualConnection
+                || left == bw::core::ItemStatus::StatusManualConnectionComplete,
+            qPrintable(QString::number(int(left))));
         QVERIFY(givenBack(second));
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -508,15 +516,19 @@ private slots:
     {
         const std::int32_t id = connectAndHandOver();
         QVERIFY(id != 0);
+        const auto firstLease = m_leases.find(id);
         // The server goes away under the browser: the next command notices and gives the item up.
         m_remote->connection()->disconnect(bw::net::StopByEngine);
         QVERIFY(!m_remote->refreshListing(true));
         QVERIFY(!m_remote->isConnected());
         QCOMPARE(m_remote->list()->rowCount(), 0);
+        // A failed item is taken again at once: its new lease shows the failure has passed.
         QVERIFY(QTest::qWaitFor(
             [&] {
+                const auto offered = m_leases.find(id);
                 return bw::core::snapshotOrVanished(m_queue, id).status
-                    == bw::core::ItemStatus::StatusFailedManualConnection;
+                    == bw::core::ItemStatus::StatusFailedManualConnection
+                    || (offered && offered != firstLease);
             },
             kLimitMs));
     }
