@@ -85,7 +85,7 @@ void BM_FtpDownload16MiB(benchmark::State &state)
     }
     const fs::path local = fs::temp_directory_path() / "bw_bench_get.bin";
     for (auto _ : state) {
-        if (!ftp.download(local.string(), "file0000.bin", true, state.range(0) != 0, kSize, false, true)) {
+        if (!ftp.download(local.string(), "file0000.bin", true, state.range(0) != 0, kSize, false)) {
             state.SkipWithError(ftp.error().text());
             break;
         }
@@ -129,7 +129,7 @@ void BM_FtpListAndFetch500(benchmark::State &state)
             if (!ftp.entryIsDirectory())
                 entries.emplace_back(ftp.entryName(), ftp.entrySize());
         for (const auto &[name, size] : entries) {
-            if (!ftp.download((local / name).string(), name, true, true, size, false, true)) {
+            if (!ftp.download((local / name).string(), name, true, true, size, false)) {
                 state.SkipWithError(ftp.error().text());
                 break;
             }
@@ -163,7 +163,7 @@ int getOnce(int argc, char **argv)
     }
     std::error_code ec;
     fs::remove(argv[4], ec);
-    const bool ok = ftp.download(argv[4], argv[3], true, passive, 0, false, true);
+    const bool ok = ftp.download(argv[4], argv[3], true, passive, 0, false);
     if (!ok)
         std::fprintf(stderr, "download failed: %s\n", ftp.error().text());
     ftp.disconnect(15);

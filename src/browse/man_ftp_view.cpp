@@ -16,10 +16,10 @@
 
 namespace bw::browse {
 
-CManFtpView::CManFtpView(core::QueueList &queue, QWidget *parent)
+CManFtpView::CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWidget *parent)
     : FilePaneView(parent)
     , m_queue(queue)
-    , m_controller(std::make_unique<ManualConnectionController>(queue))
+    , m_controller(std::make_unique<ManualConnectionController>(queue, leases))
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_directoryBox(new QLineEdit)
 {
@@ -64,7 +64,7 @@ bool CManFtpView::isConnected() const
     return m_attached;
 }
 
-net::FtpConnection *CManFtpView::connection() const
+net::RemoteSession *CManFtpView::connection() const
 {
     return m_attached ? m_controller->connection() : nullptr;
 }

@@ -30,8 +30,12 @@ namespace bw::core {
 class QueueList;
 }
 
+namespace bw::engine {
+class LeaseBoard;
+}
+
 namespace bw::net {
-class FtpConnection;
+class RemoteSession;
 } // namespace bw::net
 
 namespace bw::browse {
@@ -49,7 +53,8 @@ public:
         CommandChangeDir = 305,
     };
 
-    explicit CManFtpView(core::QueueList &queue, QWidget *parent = nullptr);
+    // `leases`: where the transfer jobs offer their sessions for manual browsing.
+    CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWidget *parent = nullptr);
     // Gives a held connection back without listing.
     ~CManFtpView() override;
 
@@ -105,7 +110,7 @@ public:
     bool isAttached() const { return m_attached; }
 
     // The held connection, for comparison only: the controller's thread drives it.
-    net::FtpConnection *connection() const;
+    net::RemoteSession *connection() const;
 
     ManualConnectionController &controller() const { return *m_controller; }
 

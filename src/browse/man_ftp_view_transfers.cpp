@@ -182,6 +182,9 @@ void CManFtpView::showTransferWindow()
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
     m_progress->setTotal(transfer.sizeBytes);
     m_progress->start(transfer.name, transfer.abort.get());
+    // The transfer runs in one call on the session's thread: Abort must stop it, not only flag it.
+    connect(m_progress, &widgets::TransferProgressDialog::aborted, m_controller.get(),
+        &ManualConnectionController::abortTransfer);
     list()->setEnabled(false);
     emit transferStarted(transfer.name);
 }

@@ -1,75 +1,99 @@
 // SPDX-License-Identifier: MIT
-// The controller's thread, its command queue and the hand-back of the connection.
+// The Qt face of the manual session: its reports as signals, its notices in the user's words.
 #include "browse/manual_connection_controller.h"
 
-#include <chrono>
-#include <utility>
+#include <algorithm>
 
 #include "browse/control_line_text.h"
-#include "core/queue_list.h"
 #include "core/queue_notifier.h"
 #include "net/connection_notification.h"
-#include "net/error_code.h"
-#include "net/ftp_connection.h"
+#include "net/remote_session.h"
 
 namespace bw::browse {
 
 namespace {
 
-// How often an idle controller looks whether the job wants its connection back.
-constexpr std::chrono::milliseconds kRecallPoll{50};
-
-bool isLoggedOut(const net::FtpConnection &connection)
+RemoteListing shownListing(const engine::ManualListing &listing)
 {
-    const net::FtpState state = connection.ftpState();
-    return state == net::FtpState::Fresh || state == net::FtpState::Closed;
+    RemoteListing shown{listing.shownDirectory, listing.directory, {}};
+    shown.entries.reserve(listing.entries.size());
+    for (const net::ListingEntry &entry : listing.entries) {
+        const net::EntryTime &time = entry.time;
+        CachedEntry item;
+        item.name = entry.name;
+        item.isDirectory = entry.isDirectory;
+        item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(entry.sizeBytes, 0));
+        item.dateText = dateText(time.year, time.month, time.day, time.hour, time.minute).toStdString();
+        shown.entries.push_back(std::move(item));
+    }
+    return shown;
 }
 
 } // namespace
 
-ManualConnectionController::ManualConnectionController(core::QueueList &queue, QObject *parent)
+ManualConnectionController::ManualConnectionController(
+    core::QueueList &queue, engine::LeaseBoard &leases, QObject *parent)
     : QObject(parent)
-    , m_queue(queue)
 {
     qRegisterMetaType<RemoteListing>();
     connect(this, &ManualConnectionController::commandEnded, this,
         &ManualConnectionController::onCommandEnded, Qt::QueuedConnection);
-    m_thread = std::jthread([this](std::stop_token stop) { runThread(std::move(stop)); });
+    m_session = std::make_unique<engine::ManualSession>(leases, &queue, events());
 }
 
 ManualConnectionController::~ManualConnectionController()
 {
-    net::FtpConnection *running = nullptr;
-    {
-        std::lock_guard lock{m_mutex};
-        m_commands.clear();
-        if (m_running)
-            running = m_connection;
-    }
-    // A command still talking to the server is cut short: the window must not wait for it. The
-    // connection is then out of step with the server, so its item fails and the job logs in afresh.
-    m_ending.store(true);
-    if (running)
-        running->abort(net::Exiting);
-    m_thread.request_stop();
-    m_wake.notify_all();
-    m_thread.join();
-    giveBack(running ? static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection)
-                     : static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
+    m_session.reset(); // joins the thread before the signals' receiver goes
 }
 
-void ManualConnectionController::onConnectionEvent(
-    void *context, const net::ConnectionNotification &notification)
+engine::ManualSessionEvents ManualConnectionController::events()
 {
-    unsigned message = 0;
-    if (notification.kind == net::NotifyCommandSent)
-        message = core::kWmLogSent;
-    else if (notification.kind == net::NotifyReplyReceived)
-        message = core::kWmLogReceived;
-    else
-        return;
-    emit static_cast<ManualConnectionController *>(context)->logLine(
-        message, QString::fromStdString(notification.text));
+    engine::ManualSessionEvents events;
+    events.traffic = [this](const net::ConnectionNotification &notification) {
+        if (notification.kind == net::NotifyCommandSent)
+            emit logLine(core::kWmLogSent, QString::fromStdString(notification.text));
+        else if (notification.kind == net::NotifyReplyReceived)
+            emit logLine(core::kWmLogReceived, QString::fromStdString(notification.text));
+    };
+    events.notice = [this](const engine::ManualNoticeText &notice) {
+        onNotice(notice);
+    };
+    events.listingReady = [this](const engine::ManualListing &listing) {
+        emit listingReady(shownListing(listing));
+    };
+    events.transferProgress = [this](int percent, std::int64_t doneBytes) {
+        emit transferProgress(percent, static_cast<qint64>(doneBytes));
+    };
+    events.transferFinished = [this](const std::string &name, bool completed) {
+        emit transferFinished(QString::fromStdString(name), completed);
+    };
+    events.detached = [this](std::int32_t status) {
+        emit detached(status);
+    };
+    events.commandEnded = [this] {
+        emit commandEnded();
+    };
+    return events;
+}
+
+void ManualConnectionController::onNotice(const engine::ManualNoticeText &notice)
+{
+    const QString path = QString::fromStdString(notice.path);
+    switch (notice.notice) {
+    case engine::ManualNotice::ConnectionLost:
+        log(tr("The manual connection was lost."));
+        break;
+    case engine::ManualNotice::TakenBack:
+        log(tr("The manual connection was taken back."));
+        break;
+    case engine::ManualNotice::TransferFailed:
+        log(tr("Transfer failed: %1 (%2)")
+                .arg(path, notice.aborted ? tr("aborted") : QString::fromStdString(notice.cause)));
+        break;
+    case engine::ManualNotice::PartialFileKept:
+        log(tr("The partial file %1 could not be taken away.").arg(path));
+        break;
+    }
 }
 
 void ManualConnectionController::log(const QString &text)
@@ -79,123 +103,43 @@ void ManualConnectionController::log(const QString &text)
 
 bool ManualConnectionController::attach(std::int32_t itemId)
 {
-    if (isBusy() || isAttached())
-        return false;
-    net::FtpConnection *connection = m_queue.borrowConnection(itemId);
-    if (!connection)
-        return false;
-    // The job waits while the connection is lent: from here on only this controller drives it.
-    connection->setObserver(&ManualConnectionController::onConnectionEvent, this);
-    std::lock_guard lock{m_mutex};
-    m_cache.clear();
-    m_connection = connection;
-    m_itemId = itemId;
-    m_handBackStatus = 0;
-    return true;
+    return !isBusy() && m_session->attach(itemId);
 }
 
 void ManualConnectionController::leaveLent()
 {
-    if (isBusy())
-        return;
-    net::FtpConnection *connection = nullptr;
-    std::int32_t itemId = 0;
-    {
-        std::lock_guard lock{m_mutex};
-        connection = std::exchange(m_connection, nullptr);
-        itemId = m_itemId;
-        m_cache.clear();
-    }
-    if (!connection)
-        return;
-    connection->setObserver(nullptr, nullptr);
-    m_queue.leaveConnectionLent(itemId);
+    if (!isBusy())
+        m_session->leaveLent();
 }
 
 bool ManualConnectionController::handBack(std::int32_t status)
 {
-    if (!isBusy())
-        return giveBack(status);
-    {
-        std::lock_guard lock{m_mutex};
-        if (!m_connection)
-            return false;
-        m_handBackStatus = status;
-    }
-    m_wake.notify_all();
-    return false;
+    return m_session->handBack(status);
 }
 
 bool ManualConnectionController::dropIfLost()
 {
-    if (isBusy())
-        return false;
-    bool lost = false;
-    {
-        std::lock_guard lock{m_mutex};
-        lost = m_connection && isLoggedOut(*m_connection);
-    }
-    if (!lost)
-        return false;
-    log(tr("The manual connection was lost."));
-    return giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection));
+    return !isBusy() && m_session->dropIfLost();
 }
 
-bool ManualConnectionController::giveBack(std::int32_t status)
+void ManualConnectionController::abortTransfer()
 {
-    net::FtpConnection *connection = nullptr;
-    std::int32_t itemId = 0;
-    {
-        std::lock_guard lock{m_mutex};
-        connection = std::exchange(m_connection, nullptr);
-        itemId = m_itemId;
-        m_handBackStatus = 0;
-        m_cache.clear();
-    }
-    if (!connection)
-        return false;
-    connection->setObserver(nullptr, nullptr);
-    m_queue.setStatus(itemId, core::ItemStatus{status});
-    // After this the job may go on with the connection, or close it: it is not touched again here.
-    m_queue.lendConnection(itemId, nullptr);
-    emit detached(status);
-    return true;
+    m_session->abortTransfer();
 }
 
 bool ManualConnectionController::isAttached() const
 {
-    std::lock_guard lock{m_mutex};
-    return m_connection != nullptr;
+    return m_session->isAttached();
 }
 
-net::FtpConnection *ManualConnectionController::connection() const
+net::RemoteSession *ManualConnectionController::connection() const
 {
-    std::lock_guard lock{m_mutex};
-    return m_connection;
+    return m_session->session().get();
 }
 
 std::size_t ManualConnectionController::cachedListingCount() const
 {
-    std::lock_guard lock{m_mutex};
-    return m_cache.size();
-}
-
-bool ManualConnectionController::handBackWanted() const
-{
-    std::lock_guard lock{m_mutex};
-    return m_handBackStatus != 0;
-}
-
-bool ManualConnectionController::mustStop() const
-{
-    std::int32_t itemId = 0;
-    {
-        std::lock_guard lock{m_mutex};
-        if (m_handBackStatus != 0)
-            return true;
-        itemId = m_itemId;
-    }
-    return m_ending.load() || m_queue.connectionRecalled(itemId);
+    return m_session->cachedListingCount();
 }
 
 bool ManualConnectionController::refuseUnsafe(const std::string &text)
@@ -207,18 +151,11 @@ bool ManualConnectionController::refuseUnsafe(const std::string &text)
     return true;
 }
 
-bool ManualConnectionController::enqueue(Command command)
+bool ManualConnectionController::counted(bool queued)
 {
-    {
-        std::lock_guard lock{m_mutex};
-        if (!m_connection || m_handBackStatus != 0)
-            return false;
-        m_commands.push_back(std::move(command));
-    }
-    m_wake.notify_all();
-    if (m_outstanding++ == 0)
+    if (queued && m_outstanding++ == 0)
         emit busyChanged(true);
-    return true;
+    return queued;
 }
 
 void ManualConnectionController::onCommandEnded()
@@ -227,55 +164,44 @@ void ManualConnectionController::onCommandEnded()
         emit busyChanged(false);
 }
 
-void ManualConnectionController::runThread(std::stop_token stop)
+bool ManualConnectionController::refresh(bool force)
 {
-    while (!stop.stop_requested()) {
-        std::optional<Command> command;
-        net::FtpConnection *connection = nullptr;
-        std::int32_t itemId = 0;
-        std::int32_t handBackStatus = 0;
-        {
-            std::unique_lock lock{m_mutex};
-            m_wake.wait_for(
-                lock, stop, kRecallPoll, [this] { return !m_commands.empty() || m_handBackStatus != 0; });
-            if (stop.stop_requested())
-                return;
-            if (!m_commands.empty()) {
-                command = std::move(m_commands.front());
-                m_commands.pop_front();
-                m_running = true;
-            }
-            connection = m_connection;
-            itemId = m_itemId;
-            handBackStatus = m_handBackStatus;
-        }
-        // Between commands: give the connection back when the window or the job wants it, or when it
-        // was lost. The queue is asked outside the lock.
-        if (connection && handBackStatus != 0) {
-            giveBack(handBackStatus);
-        } else if (connection && m_queue.connectionRecalled(itemId)) {
-            log(tr("The manual connection was taken back."));
-            giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
-        } else if (connection && command && isLoggedOut(*connection)) {
-            log(tr("The manual connection was lost."));
-            giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusFailedManualConnection));
-        }
-        if (!command)
-            continue;
-        {
-            std::lock_guard lock{m_mutex};
-            connection = m_connection;
-        }
-        if (connection)
-            command->run(*connection);
-        else if (command->skip)
-            command->skip();
-        {
-            std::lock_guard lock{m_mutex};
-            m_running = false;
-        }
-        emit commandEnded();
-    }
+    return counted(m_session->refresh(force));
+}
+
+bool ManualConnectionController::changeDirectory(const std::string &path)
+{
+    return !refuseUnsafe(path) && counted(m_session->changeDirectory(path));
+}
+
+bool ManualConnectionController::makeDirectory(const std::string &name)
+{
+    return !refuseUnsafe(name) && counted(m_session->makeDirectory(name));
+}
+
+bool ManualConnectionController::remove(const std::vector<std::string> &names)
+{
+    if (std::any_of(
+            names.begin(), names.end(), [this](const std::string &name) { return refuseUnsafe(name); }))
+        return false;
+    return counted(m_session->remove(names));
+}
+
+bool ManualConnectionController::rename(const std::string &from, const std::string &to)
+{
+    return !refuseUnsafe(from) && !refuseUnsafe(to) && counted(m_session->rename(from, to));
+}
+
+bool ManualConnectionController::download(
+    const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort)
+{
+    return !refuseUnsafe(name) && counted(m_session->download(name, localPath, sizeBytes, std::move(abort)));
+}
+
+bool ManualConnectionController::upload(
+    const std::string &localPath, const std::string &name, AbortFlag abort)
+{
+    return !refuseUnsafe(name) && counted(m_session->upload(localPath, name, std::move(abort)));
 }
 
 } // namespace bw::browse

@@ -1,22 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Runs the remote browser's commands on a connection lent by a transfer job, on a thread of its own,
-// one after another, and reports their results by signals: the window never waits on the server. It
-// borrows the connection from the queue item and is the only one to give it back, also when the job
-// asks for it (stop, item deleted): the running command is stopped first. Its methods are called on
-// the GUI thread; its signals come from its own thread.
+// The remote browser's link to a session a transfer job offers: a thin Qt face of engine::ManualSession,
+// which runs the commands on a thread of its own, one after another; its reports arrive here as
+// signals (queued to the window), so the window never waits on the server. Its methods are called on
+// the GUI thread; its signals come from the session's thread.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QMetaType>
@@ -24,15 +16,19 @@
 #include <QString>
 
 #include "browse/list_entry.h"
+#include "engine/manual_session.h"
 
 namespace bw::core {
 class QueueList;
 }
 
+namespace bw::engine {
+class LeaseBoard;
+}
+
 namespace bw::net {
-class FtpConnection;
-struct ConnectionNotification;
-} // namespace bw::net
+class RemoteSession;
+}
 
 namespace bw::browse {
 
@@ -50,21 +46,21 @@ class ManualConnectionController : public QObject
 
 public:
     // Set by the "File Transfer" window's Abort; the transfer it belongs to stops (or never starts).
-    using AbortFlag = std::shared_ptr<std::atomic<bool>>;
+    using AbortFlag = engine::ManualSession::AbortFlag;
 
-    explicit ManualConnectionController(core::QueueList &queue, QObject *parent = nullptr);
-    // Stops a running command, gives a held connection back and ends the thread.
+    // `queue` gets the item's status as the session goes back; `leases` is where jobs offer sessions.
+    ManualConnectionController(core::QueueList &queue, engine::LeaseBoard &leases, QObject *parent = nullptr);
+    // Stops a running command, gives a held session back and ends the thread.
     ~ManualConnectionController() override;
 
-    // Borrows the connection lent to `itemId`; false when none is lent. Only while not busy.
+    // Takes the session offered for `itemId`; false when none is offered. Only while not busy.
     bool attach(std::int32_t itemId);
-    // Stops using the connection but leaves it lent to its item, which waits for another browser.
+    // Stops using the session but leaves it offered to its item's job, which waits for another browser.
     void leaveLent();
-    // Gives the connection back, leaving `status` in the item. True when that happened at once; while
-    // commands run, the running one is stopped (a transfer aborted) and the rest skipped, and
-    // `detached` follows.
+    // Gives the session back, leaving `status` in the item. True when that happened at once; while
+    // commands run, the running transfer is aborted and the rest skipped, and `detached` follows.
     bool handBack(std::int32_t status);
-    // While not busy: a connection that is no longer logged in is given back, its item failed (true).
+    // While not busy: a session that is no longer logged in is given back, its item failed (true).
     bool dropIfLost();
 
     bool isAttached() const;
@@ -72,8 +68,8 @@ public:
     // Commands were queued that have not ended yet (counted on the GUI thread, by their signals).
     bool isBusy() const { return m_outstanding > 0; }
 
-    // The borrowed connection, or null; compare only, the controller's thread drives it.
-    net::FtpConnection *connection() const;
+    // The held session, or null; compare only, the session's thread drives it.
+    net::RemoteSession *connection() const;
     std::size_t cachedListingCount() const;
 
     // Commands, queued in order. False, with a line in the log, when nothing is attached or a name
@@ -90,6 +86,10 @@ public:
         const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort);
     bool upload(const std::string &localPath, const std::string &name, AbortFlag abort);
 
+public slots:
+    // Stops the running direct transfer now (its abort flag is set too).
+    void abortTransfer();
+
 signals:
     // A protocol line (WM_LOG_SENT or WM_LOG_RECEIVED) or a status line (WM_LOG_STATUS).
     void logLine(unsigned message, const QString &text);
@@ -97,61 +97,23 @@ signals:
     // The running direct transfer: its percent and the bytes moved so far.
     void transferProgress(int percent, qint64 doneBytes);
     void transferFinished(const QString &name, bool completed);
-    // The connection went back to its item, which was left with `status`.
+    // The session went back to its item's job, which was left with `status`.
     void detached(int status);
     void busyChanged(bool busy);
-    // From the controller's thread after every queued command, run or skipped.
+    // From the session's thread after every queued command, run or skipped.
     void commandEnded();
 
 private:
-    struct Command
-    {
-        std::function<void(net::FtpConnection &)> run;
-        std::function<void()> skip; // the command cannot run any more: nothing is attached
-    };
-
-    struct Transfer
-    {
-        bool download = false;
-        std::string name;
-        std::string localPath;
-        std::uint64_t sizeBytes = 0;
-        AbortFlag abort;
-    };
-
-    static void onConnectionEvent(void *context, const net::ConnectionNotification &notification);
-    bool enqueue(Command command);
+    engine::ManualSessionEvents events();
+    void onNotice(const engine::ManualNoticeText &notice);
     bool refuseUnsafe(const std::string &text);
+    // Counts a queued command; `queued` is what the session answered.
+    bool counted(bool queued);
     void log(const QString &text);
     void onCommandEnded();
-    void runThread(std::stop_token stop);
-    // Gives the connection back unless somebody already did; called on either thread.
-    bool giveBack(std::int32_t status);
-    bool handBackWanted() const;
-    // Between the steps of a command: the connection is wanted back (by the window or the job) or the
-    // controller ends, so the rest is left out. A stopped step alone does not tell: the error of the
-    // failed step replaces the stop request in the connection's record.
-    bool mustStop() const;
 
-    void runRefresh(net::FtpConnection &connection, bool force);
-    void runTransfer(net::FtpConnection &connection, const Transfer &transfer);
-    std::optional<std::vector<CachedEntry>> cachedListing(const std::string &directory) const;
-    void storeListing(const std::string &directory, std::vector<CachedEntry> entries);
-
-    core::QueueList &m_queue;
     int m_outstanding = 0; // GUI thread only
-
-    mutable std::mutex m_mutex;
-    std::condition_variable_any m_wake;
-    std::deque<Command> m_commands; // guarded by m_mutex
-    net::FtpConnection *m_connection = nullptr; // guarded by m_mutex
-    std::int32_t m_itemId = 0; // guarded by m_mutex
-    std::int32_t m_handBackStatus = 0; // guarded by m_mutex; a hand-back waits for the running command
-    bool m_running = false; // guarded by m_mutex
-    ListingCache m_cache; // guarded by m_mutex
-    std::atomic<bool> m_ending{false}; // the destructor cuts the running command short
-
-    std::jthread m_thread; // last: it starts after everything above and ends first
+    std::unique_ptr<engine::ManualSession> m_session; // last: its thread reports to the members above
 };
 
 } // namespace bw::browse

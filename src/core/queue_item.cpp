@@ -136,15 +136,6 @@ void QueueItem::setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize
     totalSize = newTotalSize;
 }
 
-void QueueItem::lendConnection(net::FtpConnection *connection)
-{
-    manualConnection = connection;
-    connectionBorrowed = false;
-    connectionRecalled = false;
-    if (connection)
-        status = ItemStatus::StatusInactiveManualConnection;
-}
-
 void QueueItem::inheritSettings(const QueueItem &parent)
 {
     retryTime = parent.retryTime;

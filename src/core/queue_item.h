@@ -11,10 +11,6 @@
 
 #include "core/url.h"
 
-namespace bw::net {
-class FtpConnection;
-} // namespace bw::net
-
 namespace bw::core {
 
 // Values above 128 mean a worker holds the item. The numbers are fixed: other programs and files read
@@ -74,7 +70,6 @@ public:
     void transferStarted(std::int64_t now);
     void transferEnded();
     void setProgress(std::int64_t newBytesDone, std::int64_t newTotalSize, std::int64_t now);
-    void lendConnection(net::FtpConnection *connection);
     // Children made by directory recursion and redirects take their parent's settings this way.
     void inheritSettings(const QueueItem &parent);
     // Same host, port and user, compared exactly.
@@ -108,9 +103,6 @@ public:
     std::int32_t ends = 0; // final statuses in this run (several may fall in one second); not stored
     std::string url;
     bool selected = false;
-    net::FtpConnection *manualConnection = nullptr; // lent to the remote browser, not owned
-    bool connectionBorrowed = false; // the browser works on the lent connection: only it gives it back
-    bool connectionRecalled = false; // the job must stop and waits for the borrower to give it back
     ItemStatus status = ItemStatus::StatusIdle;
     std::int32_t id = 0;
     bool automatic = true;

@@ -154,20 +154,6 @@ public:
     // Transfer bookkeeping of a worker.
     void transferStarted(std::int32_t id);
     void transferEnded(std::int32_t id);
-    // Lending and its hand-back: lendConnection(id, nullptr) gives the connection back (and ends a
-    // borrow or a recall).
-    void lendConnection(std::int32_t id, net::FtpConnection *connection);
-    net::FtpConnection *lentConnection(std::int32_t id) const; // nullptr for an unknown id
-    // The remote browser takes the lent connection into use; from then on only it gives it back. Null
-    // when nothing is lent or the job already asked for it back.
-    net::FtpConnection *borrowConnection(std::int32_t id);
-    // The browser turns to another item: the connection stays lent, but nobody uses it.
-    void leaveConnectionLent(std::int32_t id);
-    // The job must stop while its connection is lent: true when the connection is back (a connection
-    // nobody borrowed is taken back at once); false while the borrower still uses it, which it learns
-    // from connectionRecalled (true also for an unknown id).
-    bool recallConnection(std::int32_t id);
-    bool connectionRecalled(std::int32_t id) const;
     // Records progress, then (outside the lock, and only for a known id) notifies the item's progress.
     void setProgress(std::int32_t id, std::int64_t bytesDone, std::int64_t totalSize);
 
@@ -264,5 +250,17 @@ private:
 // A copy of the item, or what an id the queue no longer holds reads as: no texts, status Unknown, the
 // queue's defaults, not automatic, and asked to stop (so that a worker whose item vanished stops).
 QueueItem snapshotOrVanished(const QueueList &queue, std::int32_t id);
+
+template <typename Change>
+bool QueueList::change(std::int32_t id, Change change)
+{
+    std::lock_guard lock{m_mutex};
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
+        return false;
+    change(m_items[index]);
+    refreshAt(index);
+    return true;
+}
 
 } // namespace bw::core

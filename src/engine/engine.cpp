@@ -28,9 +28,11 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 // The jobs read the engine's trust store and share its limits and file-name case unless the caller brought
 // its own.
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
-    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion)
+    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion, LeaseBoard &leases)
 {
     timing.trustStore = &store;
+    if (!timing.leases)
+        timing.leases = &leases;
     if (!timing.speedLimits)
         timing.speedLimits = limits;
     if (!timing.fileNameConversion)
@@ -46,8 +48,10 @@ Engine::Engine(const EngineOptions &options)
     , m_speedLimits(std::make_unique<net::SpeedLimits>())
     , m_queue(std::make_unique<core::QueueList>(
           options.clock ? *options.clock : platform::SystemClock::instance()))
+    , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
-          withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion)))
+          withEngineParts(
+              options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion, *m_leases)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
@@ -62,6 +66,7 @@ Engine::~Engine()
     m_scheduler->isFinished();
     m_queue->setWorkAddedListener(nullptr);
     m_scheduler.reset();
+    m_leases.reset();
     m_queue.reset();
     if (m_logOpened)
         core::DiagnosticLog::instance().close();

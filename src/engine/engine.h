@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/certificate_trust_store.h"
+#include "engine/connection_lease.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
@@ -64,6 +65,9 @@ public:
     // Read by the workers whenever they connect with TLS; the window adds to it.
     CertificateTrustStore &trustStore() { return *m_trustStore; }
 
+    // Where the jobs offer their logged-in sessions to the manual browser.
+    LeaseBoard &leases() { return *m_leases; }
+
     // Starts the scheduler when it is stopped; false when it already runs.
     bool start();
     // Asks the scheduler to stop; returns at once.
@@ -100,6 +104,7 @@ private:
     std::unique_ptr<net::SpeedLimits> m_speedLimits;
     std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};
     std::unique_ptr<core::QueueList> m_queue;
+    std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
     std::unique_ptr<Scheduler> m_scheduler;
 };
 

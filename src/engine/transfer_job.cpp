@@ -5,6 +5,7 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "engine/certificate_trust_store.h"
+#include "engine/connection_lease.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
@@ -31,7 +32,7 @@ net::FtpSecurity ftpSecurityOf(core::UrlScheme scheme)
 
 TransferJob::TransferJob(TransferJobTiming timing)
     : m_timing(timing)
-    , m_ftp(std::make_unique<net::FtpConnection>())
+    , m_ftp(std::make_shared<net::FtpConnection>())
     , m_http(std::make_unique<net::HttpConnection>())
 {}
 
@@ -53,9 +54,18 @@ bool TransferJob::start(core::QueueList &queue)
 void TransferJob::abort(int code)
 {
     requestStop(true);
-    m_ftp->abort(code);
+    std::shared_ptr<net::FtpConnection> ftp;
+    std::shared_ptr<ConnectionLease> lease;
+    {
+        std::lock_guard lock{m_jobLock};
+        ftp = m_ftp;
+        lease = m_lease;
+    }
+    ftp->abort(code);
     m_http->abort(code);
-    m_wake.set();
+    // The job waits for a lent session: the holder is asked for it, and the wait ends.
+    if (lease)
+        lease->recall(code);
 }
 
 void TransferJob::checkItem()

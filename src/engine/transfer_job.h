@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // One worker of the queue: a thread that takes items from the queue list one after another (items of
-// the site it is logged in to first), connects, transfers, expands directories into new items, lends its
-// FTP connection for manual browsing, and ends every item with a final status. The scheduler's thread
-// starts it and calls checkItem, isBusy and abort concurrently.
+// the site it is logged in to first), connects, transfers, expands directories into new items, offers its
+// logged-in FTP session to the manual browser through a lease, and ends every item with a final status. The
+// scheduler's thread starts it and calls checkItem, isBusy and abort concurrently.
 #pragma once
 
 #include <atomic>
@@ -21,7 +21,6 @@
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
 #include "net/tls_stream.h"
-#include "platform/auto_reset_event.h"
 
 namespace bw::core {
 class QueueList;
@@ -39,11 +38,16 @@ struct ConnectionNotification;
 namespace bw::engine {
 
 class CertificateTrustStore;
+class ConnectionLease;
+class LeaseBoard;
 
 struct TransferJobTiming
 {
-    // How often a job whose connection is lent looks whether it came back.
-    std::chrono::milliseconds manualPoll{1000};
+    // Where the job offers its logged-in session for manual browsing; borrowed, may be null (then a
+    // manual item ends at once, as if nobody browsed it).
+    LeaseBoard *leases = nullptr;
+    // How long a job that must stop waits for the manual browser to give its session back.
+    std::chrono::milliseconds leaseRecallBound{10000};
     // Redirects followed in one chain before the item fails.
     int maxRedirects = 20;
     // Accept any TLS certificate (a run the user started with --insecure).
@@ -186,7 +190,9 @@ private:
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);
-    void waitForConnectionBack(int id);
+    // Offers the logged-in session for item `id` and waits until the browser gives it back (or the job
+    // stops); the item is left with the browser's status.
+    void lendSession(int id);
     void expandRemoteDirectory(int id);
     void expandLocalDirectory(int id, const std::string &localPath);
 
@@ -202,16 +208,17 @@ private:
         const ListedEntry *listed = nullptr, const std::string *localName = nullptr);
 
     const TransferJobTiming m_timing;
-    std::unique_ptr<net::FtpConnection> m_ftp;
+    // Replaced (by the job thread, under m_jobLock) only when a lease holder kept the old one.
+    std::shared_ptr<net::FtpConnection> m_ftp;
     std::unique_ptr<net::HttpConnection> m_http;
     core::QueueList *m_queue = nullptr;
     EventContext m_context;
     std::function<void()> m_onEvent; // set before the thread starts
     std::atomic<bool> m_ended{false};
     std::atomic<bool> m_tookFirstItem{false};
-    platform::AutoResetEvent m_wake; // set by abort, ends the waits of a lent connection
 
     mutable std::mutex m_jobLock;
+    std::shared_ptr<ConnectionLease> m_lease; // guarded by m_jobLock; the one on offer, recalled by abort
     bool m_busy = false; // guarded by m_jobLock
     int m_currentItem = 0; // guarded by m_jobLock
 

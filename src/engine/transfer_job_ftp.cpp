@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The FTP steps of a transfer job: log in when the site changes, find the remote directory, learn
-// whether the name is a file or a directory, transfer or expand, and lend the connection for manual use.
+// whether the name is a file or a directory, transfer or expand, and offer the session for manual use.
 #include <filesystem>
 #include <system_error>
 
 #include "core/queue_list.h"
 #include "core/url.h"
+#include "engine/connection_lease.h"
 #include "engine/local_copy.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
+#include "net/ftp_session.h"
 #include "platform/file_util.h"
 
 namespace bw::engine {
@@ -332,8 +334,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         return;
     m_queue->transferStarted(id);
     const bool done = !needed
-        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true, true)
-                     : m_ftp->upload(localPath, fileName, true, passive, true));
+        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true)
+                     : m_ftp->upload(localPath, fileName, true, passive));
     if (done) {
         if (download) {
             status("File retrieved.");
@@ -341,11 +343,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
             status("File sent.");
             m_queue->markRatioRecheck(m_open.host, m_open.port, m_open.user);
         }
-        if (!core::snapshotOrVanished(*m_queue, id).automatic) {
-            m_queue->lendConnection(id, m_ftp.get());
-            changed(0, id);
-            waitForConnectionBack(id);
-        }
+        if (!core::snapshotOrVanished(*m_queue, id).automatic)
+            lendSession(id);
         m_result = core::ItemStatus::StatusFinished;
         changed(1, id);
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
@@ -370,11 +369,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
 void TransferJob::runManualConnection(int id)
 {
     forgetRemoteDirectory(false); // the browser may change the folder
-    if (!core::snapshotOrVanished(*m_queue, id).automatic) {
-        m_queue->lendConnection(id, m_ftp.get());
-        changed(0, id);
-        waitForConnectionBack(id);
-    }
+    if (!core::snapshotOrVanished(*m_queue, id).automatic)
+        lendSession(id);
     // Stopped while the connection was out: the request stays queued (Idle) rather than complete.
     if (stoppedMidway(id)) {
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
@@ -392,17 +388,50 @@ void TransferJob::runManualConnection(int id)
     m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
 }
 
-void TransferJob::waitForConnectionBack(int id)
+void TransferJob::lendSession(int id)
 {
-    const int pollMs = static_cast<int>(m_timing.manualPoll.count());
-    while (m_queue->lentConnection(id) != nullptr && !stopRequested()
-        && !core::snapshotOrVanished(*m_queue, id).abortRequested)
-        m_wake.waitFor(pollMs);
-    // Stopped while lent: take the connection back, so the item never points at a connection that
-    // is about to be closed. A browser that works on it is asked for it (the abort ended its command)
-    // and the job waits until it has let go: it may hold the connection until then.
-    while (!m_queue->recallConnection(id))
-        m_wake.waitFor(pollMs);
+    if (!m_timing.leases)
+        return;
+    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+    net::FtpSessionOptions options;
+    options.passive = item.passive;
+    options.security = m_open.security;
+    options.tls = tlsOptions();
+    options.timeoutSeconds = item.timeout;
+    const net::RemoteSite site{m_open.host, m_open.port, m_open.user, m_open.password, id};
+    const auto session = std::make_shared<net::FtpSession>(m_ftp, options);
+    // From here the connection reports to the session, never to this job: a holder that keeps it past
+    // the job's end must not reach the job's context.
+    session->setObserver(nullptr, nullptr);
+    m_queue->setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
+    const std::shared_ptr<ConnectionLease> lease = m_timing.leases->offer(id, session, site);
+    {
+        std::lock_guard lock{m_jobLock};
+        m_lease = lease;
+    }
+    // A stop that came before the lease was on offer found nothing to recall.
+    if (stopRequested())
+        lease->recall(net::StopByEngine);
+    changed(0, id);
+    const LeaseOutcome outcome = lease->wait(m_timing.leaseRecallBound);
+    m_timing.leases->remove(lease);
+    {
+        std::lock_guard lock{m_jobLock};
+        m_lease.reset();
+        // The holder kept the connection past the bound: it is its to close now, never this job's.
+        if (outcome.end == LeaseEnd::Abandoned)
+            m_ftp = std::make_shared<net::FtpConnection>();
+    }
+    if (outcome.end == LeaseEnd::Returned)
+        m_queue->setStatus(id, core::ItemStatus{outcome.status});
+    // A new connection has no login yet: the next item logs in afresh.
+    if (outcome.end == LeaseEnd::Abandoned)
+        forgetSites();
+    // A browser that stopped its own transfer may leave that stop on the connection: the job takes it
+    // back deliberately before it goes on. A stop of the job or of the item itself stays.
+    else if (!stopRequested() && !core::snapshotOrVanished(*m_queue, id).abortRequested)
+        m_ftp->clearStop();
+    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
 }
 
 } // namespace bw::engine

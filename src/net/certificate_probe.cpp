@@ -47,7 +47,6 @@ CertificateProbeResult CertificateProbe::fetch(
         m_socket.close();
         return result;
     }
-    // A stop that came while connect() cleared the record is seen here.
     if (aborted(result) || (start == TlsStart::FtpAuthTls && !startFtpTls(timeoutSeconds, result))) {
         m_socket.close();
         return result;
@@ -95,7 +94,7 @@ bool CertificateProbe::startFtpTls(int timeoutSeconds, CertificateProbeResult &r
 void CertificateProbe::abort()
 {
     m_aborted.store(true);
-    m_socket.setStopError(StopByEngine);
+    m_socket.requestStop(StopByEngine);
 }
 
 } // namespace bw::net

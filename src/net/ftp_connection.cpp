@@ -87,55 +87,6 @@ FtpState FtpConnection::ftpState() const
     return m_ftpState;
 }
 
-void FtpConnection::setTimeout(int seconds)
-{
-    m_timeout.store(seconds);
-}
-
-int FtpConnection::timeout() const
-{
-    return m_timeout.load();
-}
-
-void FtpConnection::setConnectionId(int id)
-{
-    m_connectionId.store(id);
-}
-
-int FtpConnection::connectionId() const
-{
-    return m_connectionId.load();
-}
-
-void FtpConnection::setObserver(ConnectionObserver observer, void *context)
-{
-    m_observer = observer;
-    m_observerContext = context;
-}
-
-void FtpConnection::log(const std::string &message, int level) const
-{
-    core::DiagnosticLog::instance().write("[" + std::to_string(connectionId()) + "] : " + message, level);
-}
-
-void FtpConnection::logStatus(const std::string &message)
-{
-    log(message, kLogOutcome);
-    notify(NotifyStatus, 0, 0, message);
-}
-
-void FtpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
-{
-    if (!m_observer)
-        return;
-    ConnectionNotification notification;
-    notification.kind = kind;
-    notification.first = first;
-    notification.second = second;
-    notification.text = text;
-    m_observer(m_observerContext, notification);
-}
-
 void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
 {
     if (closeData)
@@ -187,9 +138,10 @@ void FtpConnection::showCommandSent(const std::string &command) const
 
 bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCommand)
 {
-    if (m_closingReplyOwed && wire != "QUIT\r\n") {
+    const bool quit = wire == "QUIT\r\n";
+    if (m_closingReplyOwed && !quit && !m_control.isStopRequested()) {
         // The transfer before was stopped before its closing reply came: read it now, so this
-        // command gets its own reply. The stop belonged to that transfer, which is over.
+        // command gets its own reply.
         m_closingReplyOwed = false;
         m_control.clearError();
         readReply();
@@ -197,7 +149,9 @@ bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCo
     // Any TYPE, ours or typed by the user, leaves the type unknown until its reply says otherwise.
     if (wire.size() >= 4 && ::strncasecmp(wire.c_str(), "TYPE", 4) == 0)
         m_transferType = 0;
-    const bool sent = m_control.sendText(wire, false);
+    // A stopped connection still says goodbye: one write that waits for nothing.
+    const bool sent =
+        quit && m_control.isStopRequested() ? m_control.sendTextOnce(wire) : m_control.sendText(wire, false);
     showCommandSent(shownCommand);
     if (!isConnected())
         setFtpState(FtpState::Closed);
@@ -233,7 +187,9 @@ bool FtpConnection::login(const FtpSite &site)
     setConnectionId(site.connectionId);
     setFtpState(FtpState::Fresh);
     m_closingReplyOwed = false;
-    m_aborted.store(false);
+    // A stop is kept: it may have come for this very login, after the owner cleared the last one
+    // (reset() or clearStop()) and looked at its own reasons to stop.
+    m_aborted.store(m_stop.isSet());
     m_transferType = 0;
     m_control.clearError();
     m_data.clearError();
@@ -482,10 +438,8 @@ void FtpConnection::disconnect(int reason)
 void FtpConnection::abort(int code)
 {
     m_aborted.store(true);
-    m_data.setStopError(code);
-    m_control.setStopError(code);
-    // Also ends an active-mode wait for the server's data connection.
-    m_listener.setStopError(code);
+    // Shared by the control, data and listening sockets: whichever wait runs ends.
+    m_stop.request(code);
 }
 
 // ---- listing entries ----
@@ -508,16 +462,6 @@ bool FtpConnection::entryIsDirectory() const
 std::int64_t FtpConnection::entrySize() const
 {
     return m_parser.entrySize();
-}
-
-std::uint32_t FtpConnection::entrySizeLow() const
-{
-    return m_parser.entrySizeLow();
-}
-
-std::uint32_t FtpConnection::entrySizeHigh() const
-{
-    return m_parser.entrySizeHigh();
 }
 
 const EntryTime &FtpConnection::entryTime() const

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The FTP client: a control connection, a data connection and an active-mode listener. Login,
 // commands and replies, transfers in passive or active mode, and the listing parser.
-// One owner thread drives it at a time; abort() may come from any thread.
+// One owner thread drives it at a time, and every call runs to its end on that thread; abort() may
+// come from any thread and only requests the stop, which the owner's waits see within moments.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "net/connection_notification.h"
+#include "net/connection_reporter.h"
 #include "net/listing_parser.h"
 #include "net/socket_connection.h"
 #include "net/tls_session_pool.h"
@@ -52,7 +54,7 @@ enum class FtpState : int
     Uploading = 7,
 };
 
-class FtpConnection
+class FtpConnection : private ConnectionReporter
 {
 public:
     FtpConnection();
@@ -72,12 +74,20 @@ public:
     // Back to a fresh control socket state (no socket, no stop).
     void reset() { m_control.reset(); }
 
+    // Takes back a stop request (see abort) deliberately, so the connection can be used again;
+    // reset() does the same. A login keeps it.
+    void clearStop()
+    {
+        m_stop.clear();
+        m_aborted.store(false);
+    }
+
     // The control connection's record, as a copy.
     ErrorCode error() const { return m_control.error(); }
 
     void clearError() { m_control.clearError(); }
 
-    // Clears a failure, but never a stop request. False when a stop is pending.
+    // Clears a failure, never a stop request. False (record untouched) when a stop is pending.
     bool clearErrorUnlessStopped() { return m_control.clearErrorUnlessStopped(); }
 
     bool isStopRequested() const { return m_control.isStopRequested(); }
@@ -102,36 +112,32 @@ public:
     bool isControlDropped();
     // Leaves the server when logged in; sends nothing on a fresh or closed connection.
     void disconnect(int reason);
-    // Safe from any thread: writes the stop request into the data and the control connection.
+    // Safe from any thread: requests a stop with `code` (15, 101, 1025, ...). Every wait of the owner
+    // (connect, handshake, reply, accept, transfer) ends within moments and every later call fails
+    // at once, until reset() or clearStop() (a login keeps it). The owner closes its own sockets.
     void abort(int code);
 
-    void setTimeout(int seconds);
-    int timeout() const;
-    void setConnectionId(int id);
-    int connectionId() const;
-    void setObserver(ConnectionObserver observer, void *context);
+    using ConnectionReporter::connectionId;
+    using ConnectionReporter::setConnectionId;
+    using ConnectionReporter::setObserver;
+    using ConnectionReporter::setTimeout;
+    using ConnectionReporter::timeout;
     FtpState ftpState() const;
     // Transfer progress in percent, or when idle how much of the time-out has passed.
     int progressPercent() const;
 
-    // Transfers. With `wait` false a started transfer must be completed through waitTransfer or
-    // pollTransfer before the next command.
+    // Transfers, each run to its end (the closing reply read) on the caller's thread. Progress goes to
+    // the observer as NotifyProgress at most about ten times a second, and to `progress` too when
+    // given. Nothing moving for longer than the time-out ends a transfer with DataIdleTimeout.
     bool download(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
-        std::int64_t knownSize, bool resume, bool wait);
-    bool upload(
-        const std::string &localPath, const std::string &remoteName, bool binary, bool passive, bool wait);
-    // Always waits; the listing is then in listingText() and read with parseNextEntry.
+        std::int64_t knownSize, bool resume, const TransferProgress &progress = {});
+    bool upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
+        const TransferProgress &progress = {});
+    // The listing is then in listingText() and read with parseNextEntry.
     bool list(const std::string &path, bool full, bool passive);
-    // -1 while running (or when nothing runs), 0 completed, 1 failed.
-    int pollTransfer();
-    // limitMs 0: no limit. True when the transfer completed successfully.
-    bool waitTransfer(int limitMs);
-    bool finishTransfer();
     // EPSV, or PASV once the server has refused EPSV on this connection; then connects, or only
     // starts to (the transfer command finishes it).
     bool enterPassive(bool waitForConnect = true);
-    // EPRT on an IPv6 connection, PORT on IPv4.
-    bool enterActive();
 
     bool isEpsvRefused() const { return m_epsvRefused; }
 
@@ -143,8 +149,6 @@ public:
     std::string entryName() const;
     bool entryIsDirectory() const;
     std::int64_t entrySize() const;
-    std::uint32_t entrySizeLow() const;
-    std::uint32_t entrySizeHigh() const;
     const EntryTime &entryTime() const;
     std::string listingText() const;
     bool isFullListing() const;
@@ -173,10 +177,6 @@ private:
     // A simple command: send it, read the reply, true when the code is one of the two given.
     bool command(const std::string &text, int success, int alsoSuccess, std::int32_t failure);
     void setFtpState(FtpState state);
-    void log(const std::string &message, int level) const;
-    // A line for the diagnostic log and the owner's status log.
-    void logStatus(const std::string &message);
-    void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void closeDataConnections();
     // Passive: asks for the data address and starts the connect. Active: listens, and keeps the PORT
     // (or EPRT) to go out with the transfer command.
@@ -194,13 +194,12 @@ private:
     bool sendWire(const std::string &wire, const std::string &shownCommand);
     void showCommandSent(const std::string &command) const;
     static constexpr int kDataPathFailed = -2;
-    // Whether a waited-for transfer of `size` bytes runs on this thread instead of the data
-    // connection's worker.
-    bool runsHere(std::int64_t size) const;
-    static constexpr std::int64_t kRunHereBytes = 64 * 1024;
     bool prepareFileTransfer(bool binary, bool passive);
     bool openTransfer(const std::string &command, const std::string &localPath, FtpState state);
-    bool completeTransfer();
+    // The watch of a transfer: the time-out as its stall limit, progress to the observer and `progress`.
+    TransferWatch transferWatch(const TransferProgress &progress);
+    // After the data moved (or failed to): the completion line, the closing reply, the outcome.
+    bool completeTransfer(bool moved);
     bool acceptActiveConnection();
     // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
     int askExtendedPassivePort();
@@ -217,16 +216,14 @@ private:
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;
-    std::atomic<int> m_timeout{30};
-    std::atomic<int> m_connectionId{0};
-    ConnectionObserver m_observer = nullptr;
-    void *m_observerContext = nullptr;
     std::deque<std::string> m_replyLines;
     // Before the connections: their streams hand it sessions until they are closed.
     TlsSessionPool m_sessions;
-    SocketConnection m_control;
-    SocketConnection m_data;
-    SocketConnection m_listener;
+    // One stop request for all three sockets, so that a single abort ends whichever wait runs.
+    StopSignal m_stop;
+    SocketConnection m_control{&m_stop};
+    SocketConnection m_data{&m_stop};
+    SocketConnection m_listener{&m_stop};
     ListingParser m_parser;
     bool m_passive = false;
     bool m_epsvRefused = false; // this connection's server refused EPSV: use PASV from now on
@@ -236,7 +233,7 @@ private:
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
-    std::atomic<bool> m_aborted{false}; // abort() was called since the last login
+    std::atomic<bool> m_aborted{false}; // abort() was called since the last login or clearStop()
     std::string m_deferredPort; // an active transfer's PORT, sent with its transfer command
     bool m_dataConnectPending = false; // a passive data connection under way, finished after the command
     char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0

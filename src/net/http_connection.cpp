@@ -15,9 +15,6 @@ namespace bw::net {
 
 namespace {
 
-// How long the download loop waits for the receive job before the next progress tick.
-constexpr int kProgressTickMs = 250;
-
 std::string formatted(const char *format, auto... args)
 {
     const int length = std::snprintf(nullptr, 0, format, args...);
@@ -33,37 +30,7 @@ std::string formatted(const char *format, auto... args)
 
 HttpConnection::HttpConnection() = default;
 
-HttpConnection::~HttpConnection()
-{
-    // The worker calls parseHeader: it must end before this object's members go.
-    m_socket.stopWorker();
-}
-
-void HttpConnection::setObserver(ConnectionObserver observer, void *context)
-{
-    m_observer = observer;
-    m_observerContext = context;
-}
-
-void HttpConnection::setConnectionId(int id)
-{
-    m_connectionId.store(id);
-}
-
-int HttpConnection::connectionId() const
-{
-    return m_connectionId.load();
-}
-
-void HttpConnection::setTimeout(int seconds)
-{
-    m_timeout.store(seconds);
-}
-
-int HttpConnection::timeout() const
-{
-    return m_timeout.load();
-}
+HttpConnection::~HttpConnection() = default;
 
 HttpState HttpConnection::httpState() const
 {
@@ -90,23 +57,6 @@ void HttpConnection::setHttpState(HttpState state)
 {
     std::lock_guard lock{m_httpLock};
     m_httpState = state;
-}
-
-void HttpConnection::log(const std::string &message, int level) const
-{
-    core::DiagnosticLog::instance().write(formatted("[%d] : %s", connectionId(), message.c_str()), level);
-}
-
-void HttpConnection::notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const
-{
-    if (!m_observer)
-        return;
-    ConnectionNotification notification;
-    notification.kind = kind;
-    notification.first = first;
-    notification.second = second;
-    notification.text = text;
-    m_observer(m_observerContext, notification);
 }
 
 bool HttpConnection::connect(const std::string &host, int port, const std::string & /*user*/,
@@ -218,7 +168,7 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
         m_socket.setErrorDetail(std::move(location));
     if (tooLong || rangeMismatch) {
         // Refuse a header without end rather than buffer it, and a misplaced part rather than write
-        // it: closing ends the receive job at once.
+        // it: closing ends the receive at once.
         chunk.clear();
         m_socket.close();
     } else if (emptyBody) {
@@ -271,40 +221,6 @@ void HttpConnection::passedUnseen(std::int64_t length, bool &bodyEnded)
     m_bodyReceived += length;
     const std::int64_t expected = m_header.declaredContentLength();
     bodyEnded = expected >= 0 && m_bodyReceived >= expected;
-}
-
-void HttpConnection::waitForReceiveJob()
-{
-    IdleWatch watch{-1, m_socket.clock().nowSeconds(), false};
-    // Wait on the end of the job, with the tick as the limit, so a finished download is seen at once.
-    do {
-        notify(NotifyProgress, bytesDone(), totalSize(), {});
-        stopWhenIdleTooLong(watch);
-    } while (!m_socket.waitIdle(kProgressTickMs));
-    // The final counts: a body that arrived within one tick would otherwise stay at 0.
-    notify(NotifyProgress, bytesDone(), totalSize(), {});
-}
-
-void HttpConnection::stopWhenIdleTooLong(IdleWatch &watch)
-{
-    std::int64_t moved = bytesDone();
-    {
-        std::lock_guard lock{m_httpLock};
-        moved += static_cast<std::int64_t>(m_header.headerBytes());
-    }
-    const std::int64_t now = m_socket.clock().nowSeconds();
-    if (moved != watch.movedBytes) {
-        watch.movedBytes = moved;
-        watch.lastMoveSeconds = now;
-        return;
-    }
-    // A server that stops sending without closing (or a dead link) would hold the item for ever: the
-    // item's time-out ends it as a stalled FTP transfer ends, and the part already written stays.
-    const int limit = timeout();
-    if (!watch.stopped && limit > 0 && now - watch.lastMoveSeconds > limit) {
-        watch.stopped = true;
-        m_socket.setStopError(DataIdleTimeout);
-    }
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)
@@ -371,11 +287,11 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     for (const auto &line : requestLines(requestPath, hostHeaderValue(m_host, m_port), localSize))
         sendLine(line);
 
-    m_socket.setExpectHeader(true);
-    const bool started = m_socket.beginReceiveFile(localPath, true, true, this);
-    if (started)
-        waitForReceiveJob();
-    const bool ok = judgeDownload(localPath, started && m_socket.result() == 0);
+    const TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
+                                  notify(NotifyProgress, done, total, {});
+                              }};
+    const bool received = m_socket.receiveFile(localPath, true, watch, this);
+    const bool ok = judgeDownload(localPath, received);
     setHttpState(HttpState::Idle);
     return ok;
 }
@@ -495,12 +411,6 @@ std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
     return false;
 }
 
-void HttpConnection::logStatus(const std::string &message)
-{
-    log(message, kLogOutcome);
-    notify(NotifyStatus, 0, 0, message);
-}
-
 void HttpConnection::disconnect(int reason)
 {
     if (httpState() != HttpState::Unknown)
@@ -509,7 +419,7 @@ void HttpConnection::disconnect(int reason)
 
 void HttpConnection::abort(int code)
 {
-    m_socket.setStopError(code);
+    m_socket.requestStop(code);
 }
 
 } // namespace bw::net

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Fetches one file over HTTP/1.1 into a local file with a single GET, resuming a partial local file
-// with an open byte range. Driven by its transfer job's thread; `abort` may come from any thread; the
-// response is read by the socket worker thread.
+// with an open byte range. Driven by its transfer job's thread, which also reads the response; `abort`
+// may come from any thread and only requests the stop.
 #pragma once
 
 #include <atomic>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/connection_notification.h"
+#include "net/connection_reporter.h"
 #include "net/http_chunked_decoder.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
@@ -26,7 +27,7 @@ enum class HttpState : int
     Idle = 3,
 };
 
-class HttpConnection final : private ResponseFilter
+class HttpConnection final : private ResponseFilter, private ConnectionReporter
 {
 public:
     HttpConnection();
@@ -41,7 +42,11 @@ public:
 
     bool hasSocket() const { return m_socket.hasSocket(); }
 
+    // Back to a fresh socket state, without a stop request: the owner starts each request with it.
     void reset() { m_socket.reset(); }
+
+    // Takes back a stop request deliberately (reset() does too).
+    void clearStop() { m_socket.clearStop(); }
 
     void setClock(const platform::Clock *clock) { m_socket.setClock(clock); }
 
@@ -55,7 +60,7 @@ public:
     SocketConnection &socketConnection() { return m_socket; }
 
     // Notifications are delivered on the thread that runs the operation.
-    void setObserver(ConnectionObserver observer, void *context);
+    using ConnectionReporter::setObserver;
 
     // The next connect speaks TLS with these options (their host is filled in), or plain HTTP when null.
     void setTls(std::optional<TlsOptions> options) { m_tls = std::move(options); }
@@ -78,14 +83,15 @@ public:
 
     // Writes the disconnect line to the log; the receive job has already closed the socket.
     void disconnect(int reason);
-    // Stops a running download from any thread.
+    // Safe from any thread: requests a stop with `code`; the running connect or download ends within
+    // moments, and later calls fail at once until reset() or clearStop().
     void abort(int code);
 
-    void setConnectionId(int id);
-    int connectionId() const;
+    using ConnectionReporter::connectionId;
+    using ConnectionReporter::setConnectionId;
     // Seconds without a byte of header or body after which a download is stopped (0: never).
-    void setTimeout(int seconds);
-    int timeout() const;
+    using ConnectionReporter::setTimeout;
+    using ConnectionReporter::timeout;
     HttpState httpState() const;
     // The last response's status and reason ("404 Not Found"); empty when no status line came.
     std::string statusLine() const;
@@ -101,38 +107,22 @@ public:
     static constexpr int kDefaultHttpPort = 80;
 
 private:
-    // The receive job's view of the response, called on the socket's worker thread.
+    // The receive's view of the response, called while download() runs.
     int parseHeader(std::string &chunk, bool &headerOpen) override;
     bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) override;
     std::int64_t bytesPassableUnseen() override;
     void passedUnseen(std::int64_t length, bool &bodyEnded) override;
 
     void setHttpState(HttpState state);
-    void log(const std::string &message, int level) const;
-    void notify(int kind, std::int64_t first, std::int64_t second, const std::string &text) const;
     void sendLine(const std::string &line);
     // Forgets the last response before a new request for a local file of `localSize` bytes.
     void beginResponse(std::int64_t localSize);
-    void waitForReceiveJob();
-
-    // When the download last moved a byte (header or body), for the idle time-out.
-    struct IdleWatch
-    {
-        std::int64_t movedBytes;
-        std::int64_t lastMoveSeconds;
-        bool stopped;
-    };
-
-    // Stops the receive job once nothing arrived for longer than the time-out.
-    void stopWhenIdleTooLong(IdleWatch &watch);
     // Decides the outcome once the receive job has ended, logs it and leaves the reason in the record.
     bool judgeDownload(const std::string &localPath, bool jobSucceeded);
     // The outcome a Content-Range decides: a 206 part that does not start at the offset asked for
     // fails; a 416 whose "bytes */SIZE" equals the local length succeeds with the file untouched, and
     // one smaller than it fails. Empty when the range decides nothing.
     std::optional<bool> judgeRange(const std::string &localPath);
-    // A line for the diagnostic log and the owner's status log.
-    void logStatus(const std::string &message);
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
 
@@ -152,12 +142,6 @@ private:
     int m_port = 0;
     std::optional<TlsOptions> m_tls;
     TlsOutcome m_tlsOutcome;
-    std::atomic<int> m_connectionId{0};
-    std::atomic<int> m_timeout{30};
-    ConnectionObserver m_observer = nullptr;
-    void *m_observerContext = nullptr;
-
-    // Last, so it goes first: its worker calls back into the members above.
     SocketConnection m_socket;
 };
 

@@ -74,10 +74,6 @@ public:
 
     std::int64_t entrySize() const { return m_entry.sizeBytes; }
 
-    std::uint32_t entrySizeLow() const { return static_cast<std::uint32_t>(m_entry.sizeBytes & 0xffffffffu); }
-
-    std::uint32_t entrySizeHigh() const { return static_cast<std::uint32_t>(m_entry.sizeBytes >> 32); }
-
     const EntryTime &entryTime() const { return m_entry.time; }
 
     const ListingEntry &entry() const { return m_entry; }

@@ -3,20 +3,21 @@
 // core, platform and OpenSSL; never engine or Qt.
 //
 // One TCP connection with deadline-bound calls over a ByteStream, the FTP reply reader of a control
-// connection, and a private worker thread that moves file data (send a text, send a file, receive into
-// a file) while the owner polls. The owner's thread drives it; any thread may write a stop request.
+// connection, and the transfers (send a text, send a file, receive into a file), each run to its end
+// on the calling thread. One owner thread drives it and alone opens, uses and closes its socket; any
+// thread may request a stop, which every wait sees at once and which stays until the owner clears it.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
-#include "core/worker_thread.h"
 #include "net/byte_stream.h"
 #include "net/error_code.h"
 #include "net/ftp_reply_reader.h"
@@ -26,7 +27,6 @@
 #include "net/speed_limits.h"
 #include "net/stop_signal.h"
 #include "net/tcp_stream.h"
-#include "platform/auto_reset_event.h"
 #include "platform/clock.h"
 
 namespace bw::net {
@@ -42,16 +42,20 @@ enum class SocketState : int
     Closing = 5,
 };
 
-enum class JobKind : int
+// A running transfer's bytes done (a resume's offset included) and its expected total (0: unknown).
+using TransferProgress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// How the owner watches a file transfer it runs.
+struct TransferWatch
 {
-    None = 0,
-    SendText = 1,
-    SendFile = 2,
-    ReceiveFile = 3,
+    // Nothing moved for longer than this ends the transfer with DataIdleTimeout (0: no limit).
+    int stallLimitSeconds = 0;
+    // Called on the transferring thread at most about every 100 ms, and once at the end.
+    TransferProgress progress;
 };
 
-// Reads a response header and sees the body of a receive job (the HTTP client). Called on the
-// worker thread while the job runs.
+// Reads a response header and sees the body of a receive transfer (the HTTP client). Called on the
+// owner's thread while the transfer runs.
 class ResponseFilter
 {
 public:
@@ -61,7 +65,7 @@ public:
     // status found in this chunk or -1.
     virtual int parseHeader(std::string &chunk, bool &headerOpen) = 0;
     // Sees each body block before it is written: may shrink it in place (`length`, e.g. to undo a
-    // transfer encoding), set `bodyEnded` when the body is complete, or return false to fail the job.
+    // transfer encoding), set `bodyEnded` when the body is complete, or return false to fail the transfer.
     virtual bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) = 0;
 
     // How many body bytes from here on may go to the file unseen (spliced), reported afterwards
@@ -77,19 +81,22 @@ enum class IpFamily : int
     V6 = 1,
 };
 
-class SocketConnection final : public core::WorkerThread
+class SocketConnection final
 {
 public:
     // A control line longer than this ends the connection with an error.
     static constexpr std::size_t kMaxLineBytes = FtpReplyReader::kMaxLineBytes;
     // A reply (all its continuation lines) longer than this ends the connection with an error too.
     static constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
-    // A response header longer than this fails the receive job.
+    // A response header longer than this fails the receive.
     static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-    // The worker thread starts with the first job and then waits idle for the next.
-    SocketConnection();
-    ~SocketConnection() override;
+    // With `sharedStop`, the connection obeys that stop request (borrowed; it must outlive the
+    // connection), so that one request reaches every socket of a protocol connection.
+    explicit SocketConnection(StopSignal *sharedStop = nullptr);
+    ~SocketConnection();
+    SocketConnection(const SocketConnection &) = delete;
+    SocketConnection &operator=(const SocketConnection &) = delete;
 
     // Socket operations. Each clears the record on entry, records a failing call with its socket error
     // number and returns true when the record is clear at the end.
@@ -97,8 +104,8 @@ public:
     // Binds to every local address of the family (IPv4 unless told otherwise).
     bool createAndBind(int port, IpFamily family = IpFamily::V4);
     // Tries every address of `host` (IPv6 and IPv4, in the resolver's order) until one connects; each
-    // attempt is bounded by the connect time-out and a stop ends them all. An unknown name records
-    // 10022; when every attempt fails, the last attempt's error is kept.
+    // attempt is bounded by the connect time-out and a stop ends them all, the name look-up too. An
+    // unknown name records 10022; when every attempt fails, the last attempt's error is kept.
     bool connect(const std::string &host, int port);
     void setConnectTimeoutSeconds(int seconds);
     // A connect in two halves, so the caller can send something meanwhile: beginConnect starts it to
@@ -112,13 +119,11 @@ public:
 
     bool listen(int backlog);
     // Waits up to `seconds` (or `limit`) for a connection on this listening socket and accepts it into
-    // `target`. A time-out returns false without an error; a stop request, also one written before the
-    // call, returns false at once and stays set.
+    // `target`. A time-out returns false without an error; a stop request returns false at once.
     bool acceptInto(SocketConnection &target, int seconds);
     bool acceptInto(SocketConnection &target, std::chrono::milliseconds limit);
     bool close();
     bool shutdown(ShutdownDirection direction);
-    bool waitWritable(int seconds);
     bool waitReadable(int seconds);
     // Waits in slices of 5 seconds until readable, a failure, `seconds` used up (0: no limit) or a stop.
     bool waitReadableSliced(int seconds);
@@ -139,7 +144,7 @@ public:
 
     // The stream bytes move through: the TCP socket, or a layer installed on it.
     ByteStream &stream();
-    // Installs a layer (e.g. encryption) built on the connected TCP stream; owner thread, worker idle.
+    // Installs a layer (e.g. encryption) built on the connected TCP stream.
     void setStreamLayer(std::unique_ptr<ByteStream> layer);
 
     TcpStream &tcpStream() { return m_tcp; }
@@ -151,41 +156,40 @@ public:
     // time-out or failure. Lines after the reply stay queued.
     int readReply(int seconds, std::deque<std::string> *sink);
 
-    // Worker jobs.
-    bool beginSendText(const std::string &text, bool closeWhenDone);
+    // Transfers, each run to its end (or its stop) on the calling thread. True when it succeeded.
     bool sendText(const std::string &text, bool closeWhenDone);
-    bool beginSendFile(const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone);
-    // With a filter and expectHeader set, the job first reads a response header through the filter,
-    // and the filter sees the body. The filter is borrowed until the job ends.
-    bool beginReceiveFile(
-        const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter = nullptr);
-    // The file jobs run on the calling thread, which waits for them anyway: for a small file the
-    // hand-off to the worker and back costs more than the transfer. Such a job watches its own stalls:
-    // nothing moved for longer than `stallLimitSeconds` ends it with DataIdleTimeout. When the worker
-    // is still busy, the job goes to the worker behind it instead (the caller polls as usual).
-    void receiveFileHere(const std::string &path, bool binary, bool closeWhenDone, int stallLimitSeconds);
-    void sendFileHere(
-        const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone, int stallLimitSeconds);
-    // True when no job runs (the idle signal stays set).
-    bool isIdle();
-    // Waits at most timeoutMs for the worker to be idle; true when it is (the idle signal stays set).
-    bool waitIdle(int timeoutMs);
-    // Ends the worker thread (a running job is stopped with `Exiting`).
-    void stopWorker();
+    // One write of a short text that ignores a stop request (a goodbye after a stop); never waits.
+    bool sendTextOnce(const std::string &text);
+    // Sends a file from `offset`; sendfile on plain TCP.
+    bool sendFile(
+        const std::string &path, std::int64_t offset, bool closeWhenDone, const TransferWatch &watch);
+    // Receives into a file (appended in append mode, see setAppendMode); splice on plain TCP. With a
+    // filter, a response header is read through it first, and the filter sees the body (borrowed).
+    bool receiveFile(const std::string &path, bool closeWhenDone, const TransferWatch &watch,
+        ResponseFilter *filter = nullptr);
 
-    // The record, as a copy. Stop requests may be written from any thread.
+    // The record, as a copy: the last failure, or the stop request a step ended for.
     ErrorCode error() const;
+    // Clears the failure record; never a stop request.
     void clearError();
-    // Clears the record unless it holds a stop request; false (record untouched) when it does.
+    // Clears the record unless a stop is requested; when one is, the record becomes that stop and
+    // the result is false.
     bool clearErrorUnlessStopped();
+    // Records the pending stop as the outcome of the step that ended for it; returns false.
+    bool recordStop();
     void setError(ErrorCategory category, std::int32_t code);
     void setError(const ErrorCode &record);
     void recordSocketError(int socketErrorNumber);
     void setLocalError(std::int32_t code);
-    void setStopError(std::int32_t code);
-    bool isStopRequested() const;
     void setErrorStatus(std::int32_t status);
     void setErrorDetail(std::string detail);
+
+    // The sticky stop request (code 15, 101, 1025, ...): any thread may set it; every wait of this
+    // connection ends within moments and every later operation fails at once, until the owner calls
+    // clearStop() or reset().
+    void requestStop(std::int32_t code);
+    void clearStop();
+    bool isStopRequested() const;
 
     SocketState state() const { return m_state.load(); }
 
@@ -193,137 +197,110 @@ public:
 
     bool isConnected() const { return m_state.load() == SocketState::Connected; }
 
-    // Counters and settings of the file jobs.
-    std::int64_t bytesDone() const;
-    std::int64_t totalSize() const;
-    void setTotalSize(std::int64_t bytes);
-    int currentSpeed() const;
-    bool isStalled() const;
-    // The stall start when stalled, otherwise the current time (whole seconds).
-    std::int64_t stallStartOrNow() const;
-    int result() const;
-    void setMinSpeed(int kBps);
-    void setMaxSpeed(int kBps);
-    void setExpectHeader(bool expect);
-    void setAppendMode(bool append);
-    bool appendMode() const;
-    std::int64_t resumeOffset() const;
-    std::string filePath() const;
-    // The shared limit the file jobs ask before each read or write; borrowed, null for none.
-    void setRateLimiter(RateLimiter *limiter);
+    // Counters and settings of the file transfers; the counters may be read from any thread.
+    std::int64_t bytesDone() const { return m_bytesDone.load(std::memory_order_relaxed); }
+
+    std::int64_t totalSize() const { return m_totalSize.load(std::memory_order_relaxed); }
+
+    void setTotalSize(std::int64_t bytes) { m_totalSize.store(bytes, std::memory_order_relaxed); }
+
+    // True while the running transfer waits for the stream (nothing moves).
+    bool isStalled() const { return m_stalled.load(std::memory_order_relaxed); }
+
+    // The average speed of the running transfer (kB/s), 0 when none runs.
+    int currentSpeed() const { return m_currentSpeed.load(std::memory_order_relaxed); }
+
+    // The connection's own minimum speed (kB/s), before the shared one.
+    void setMinSpeed(int kBps) { m_minSpeed = kBps; }
+
+    void setAppendMode(bool append) { m_appendMode = append; }
+
+    bool appendMode() const { return m_appendMode; }
+
+    // Where the last receive started in its file.
+    std::int64_t resumeOffset() const { return m_resumeOffset.load(std::memory_order_relaxed); }
+
+    // The shared limit the transfers ask before each read or write; borrowed, null for none.
+    void setRateLimiter(RateLimiter *limiter) { m_rateLimiter = limiter; }
+
     // The limits all transfers share (their rate limiter, unless one was set above, and their minimum
     // speed, unless this connection has its own); borrowed, null for none. Kept by reset().
-    void setSpeedLimits(SpeedLimits *limits);
-    // How long a file job may stay below its minimum speed before it fails as too slow (0: at the
+    void setSpeedLimits(SpeedLimits *limits) { m_speedLimits = limits; }
+
+    // How long a transfer may stay below its minimum speed before it fails as too slow (0: at the
     // first slow second). Kept by reset().
-    void setMinSpeedGrace(int seconds);
+    void setMinSpeedGrace(int seconds) { m_minSpeedGrace = seconds; }
 
-    JobKind jobKind() const { return m_jobKind.load(); }
-
-    // Back to the fresh state: no socket, no stop, no limits, counters 0.
+    // Back to the fresh state: no socket, no stop, no own limits, counters 0.
     void reset();
 
-    // The clock behind stall times; tests inject a manual one. Not owned.
+    // The clock behind stall and speed times; tests inject a manual one. Not owned.
     void setClock(const platform::Clock *clock);
 
     const platform::Clock &clock() const { return *m_clock.load(); }
 
-protected:
-    int Run() override;
-
 private:
-    bool beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-        bool closeWhenDone, ResponseFilter *filter);
-    // Hands the job's settings over (the worker idle).
-    void setFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-        bool closeWhenDone, ResponseFilter *filter);
-    void runFileJobHere(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-        bool closeWhenDone, int stallLimitSeconds);
-    // For a job run by the owner: true once it has moved nothing for longer than its stall limit.
-    bool stalledTooLong() const;
-    void release();
-    void runSendText();
-    void runSendFile();
-    void runReceiveFile();
-    bool receiveHeader(ResponseFilter &filter, std::string &leftover);
-    bool receiveBody(int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed);
-    bool sendFileBody(int fileFd, int maxSpeed, int minSpeed);
+    struct Pace;
 
-    // The speed figures of one file job, measured on the injected clock.
-    struct SpeedCheck
-    {
-        std::int64_t startMs;
-        MinSpeedWatch minimum;
-        std::int64_t heldMs = 0; // time spent waiting for the rate limiter
-    };
-
+    // The watch of one running transfer: stalls, speed, the shared rate and progress.
+    Pace beginPace(const TransferWatch &watch);
     // Asks the rate limiter how much of `wanted` may move now, waiting (stop-aware) while it says
-    // wait. 0 when the job was stopped meanwhile. Without a limiter everything may move.
-    std::int64_t throttle(RateLimiter::Ticket &ticket, std::int64_t wanted, SpeedCheck &check);
-    RateLimiter::Ticket joinRateLimiter();
-    // The minimum speed a job starting now must keep (its own, else the shared one) and for how long.
+    // wait. 0 when the transfer was stopped meanwhile. Without a limiter everything may move.
+    std::int64_t throttle(Pace &pace, std::int64_t wanted);
+    // The checkpoint after a wait and every few blocks: false (with the reason recorded) when the
+    // transfer must end: a stop, a stall longer than its limit, or too slow for too long.
+    bool checkpoint(Pace &pace);
+    // The minimum speed a transfer starting now must keep (its own, else the shared one).
     int effectiveMinSpeed() const;
-    SpeedCheck beginSpeedCheck(int minSpeed);
-    // The speed rule; false when the job must end (stop, or too slow).
-    bool applySpeedRule(SpeedCheck &check, int maxSpeed);
-    void setStalled(bool stalled);
-    void addBytesDone(std::int64_t bytes);
-    void setResult(bool ok);
+    // Waits for the stream (a stall); false when the transfer must end.
+    bool waitStalled(Pace &pace, StreamInterest interest);
+    // Counts bytes that moved; a stall is over.
+    void movedBytes(Pace &pace, std::int64_t bytes);
+    // The end of a transfer: the final progress, the socket closed when asked; returns `ok` unless
+    // a stop came.
+    bool finishPace(Pace &pace, bool ok, bool closeWhenDone);
     void closeKeepingError();
-    bool jobStopped() const;
+    bool receiveHeader(ResponseFilter &filter, std::string &leftover, Pace &pace);
+    bool receiveBody(int fileFd, ResponseFilter *filter, std::string &leftover, Pace &pace);
+    bool sendFileBody(int fileFd, Pace &pace);
     // Sleeps up to timeoutMs unless a stop request comes first; false on a stop.
     bool pauseUnlessStopped(int timeoutMs);
     void dropSocket();
+    // Resolves `host`, ending at a stop (the look-up then finishes on its own and is discarded).
+    std::vector<SocketAddress> resolve(const std::string &host, int port);
     // One connect attempt on a socket of the address's family: 0, a socket error number, or -1 on a stop.
     int connectTo(const SocketAddress &address);
     // Waits for a started connect: 0, a socket error number, or -1 on a stop.
     int connectOutcome();
     void closeSocketAfterFailure(int socketError);
+    // Before a read or write: no stop pending (else it is recorded) and a socket to use.
+    bool mayMoveBytes();
+
+    StopSignal m_ownStop;
+    StopSignal &m_stop; // m_ownStop or the shared one
 
     mutable std::mutex m_errorLock;
     ErrorCode m_error; // guarded by m_errorLock
-    StopSignal m_stop; // set and cleared under m_errorLock, read anywhere
 
     // Owner thread only.
     FtpReplyReader m_replies;
     HostResolver m_resolver = nullptr;
     int m_connectTimeoutMs = 60000;
-
-    mutable std::mutex m_stateLock;
-    std::string m_pendingText; // guarded by m_stateLock
-    std::string m_filePath; // guarded by m_stateLock
-    std::int64_t m_stallStart = 0; // guarded by m_stateLock
-    bool m_stalled = false; // guarded by m_stateLock
-    int m_minSpeed = 0; // guarded by m_stateLock
-    int m_maxSpeed = 0; // guarded by m_stateLock
-    std::int64_t m_totalSize = 0; // guarded by m_stateLock
-    std::int64_t m_bytesDone = 0; // guarded by m_stateLock
-    int m_result = 0; // guarded by m_stateLock
-    int m_currentSpeed = 0; // guarded by m_stateLock
-    bool m_expectHeader = false; // guarded by m_stateLock
-    bool m_appendMode = false; // guarded by m_stateLock
-    std::int64_t m_resumeOffset = 0; // guarded by m_stateLock
-    bool m_binaryMode = true; // guarded by m_stateLock
-    bool m_closeWhenDone = false; // guarded by m_stateLock
-    ResponseFilter *m_filter = nullptr; // guarded by m_stateLock
-    RateLimiter *m_rateLimiter = nullptr; // guarded by m_stateLock
-    SpeedLimits *m_speedLimits = nullptr; // guarded by m_stateLock
-    int m_minSpeedGrace = 0; // seconds; guarded by m_stateLock
-
-    // The stall limit of a job run by the owner (0: the owner watches the worker's job). Written while
-    // the worker is idle, read by the thread running the job.
-    int m_jobStallLimit = 0;
-
-    platform::AutoResetEvent m_workEvent;
-    platform::AutoResetEvent m_idleEvent{true};
-    std::once_flag m_workerStarted;
-
-    // Handed between owner and worker with the job events, so one thread uses them at a time.
+    int m_minSpeed = 0;
+    int m_minSpeedGrace = 0; // seconds
+    bool m_appendMode = false;
+    RateLimiter *m_rateLimiter = nullptr;
+    SpeedLimits *m_speedLimits = nullptr;
     TcpStream m_tcp{m_stop};
     std::unique_ptr<ByteStream> m_layer;
 
+    // Read by other threads (progress shown elsewhere, the state of the socket).
+    std::atomic<std::int64_t> m_bytesDone{0};
+    std::atomic<std::int64_t> m_totalSize{0};
+    std::atomic<std::int64_t> m_resumeOffset{0};
+    std::atomic<int> m_currentSpeed{0};
+    std::atomic<bool> m_stalled{false};
     std::atomic<SocketState> m_state{SocketState::None};
-    std::atomic<JobKind> m_jobKind{JobKind::None};
     std::atomic<const platform::Clock *> m_clock;
 };
 

@@ -1,36 +1,44 @@
 // SPDX-License-Identifier: MIT
-// The block sizes and pacing the file jobs of SocketConnection share. Internal to src/net.
+// The block sizes and the pace of SocketConnection's transfers. Internal to src/net.
 #pragma once
 
-#include <algorithm>
+#include <chrono>
 #include <cstdint>
 
-namespace bw::net::jobs {
+#include "net/min_speed_watch.h"
+#include "net/rate_limiter.h"
+#include "net/socket_connection.h"
+
+namespace bw::net {
+
+namespace jobs {
 
 // Data moves in large blocks straight between socket and file; the clock and the speed rule are
-// consulted only every few blocks unless a speed limit asks for one look per block.
+// consulted after every wait and otherwise only every few blocks.
 inline constexpr std::int64_t kBlockBytes = 512 * 1024;
 inline constexpr int kBlocksPerCheck = 16;
 // A body known to be this small is read in one small block, without a splice pipe.
 inline constexpr std::int64_t kSmallFileBytes = 64 * 1024;
-// How long a stalled job waits for the stream before it looks at the stop request again.
+// How long a stalled transfer waits for the stream before it looks at the clock again (a stop ends
+// the wait at once).
 inline constexpr int kStallWaitMs = 50;
+// Progress goes to the owner at most this often.
+inline constexpr std::chrono::milliseconds kProgressInterval{100};
 
-struct FileJobShape
+} // namespace jobs
+
+// One running transfer's watch: the rate limiter's ticket, the minimum speed, stalls and progress.
+struct SocketConnection::Pace
 {
-    std::int64_t blockBytes = kBlockBytes;
-    int blocksPerCheck = kBlocksPerCheck;
+    const TransferWatch &watch;
+    RateLimiter::Ticket ticket;
+    MinSpeedWatch minimum;
+    std::int64_t startMs; // on the injected clock, for the speed
+    std::int64_t startBytes;
+    std::int64_t heldMs = 0; // time spent waiting for the rate limiter
+    std::int64_t stallStartMs = -1; // -1 while bytes move
+    std::chrono::steady_clock::time_point lastReport{};
+    int blocks = 0;
 };
 
-inline FileJobShape shapeFor(int maxSpeed)
-{
-    FileJobShape shape;
-    if (maxSpeed > 0) {
-        // One second's worth of the limit at most, and a look at the speed after every block.
-        shape.blockBytes = std::clamp<std::int64_t>(std::int64_t{maxSpeed} * 1024, 1, kBlockBytes);
-        shape.blocksPerCheck = 1;
-    }
-    return shape;
-}
-
-} // namespace bw::net::jobs
+} // namespace bw::net

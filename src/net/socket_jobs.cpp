@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The worker side of SocketConnection: the hand-off between owner and worker, the accessors, the
-// speed rule, the rate limiter and the stall bookkeeping. The jobs are in socket_send_jobs.cpp and
-// socket_receive_job.cpp.
+// The pace of SocketConnection's transfers: the shared rate limiter, the minimum speed, stalls and
+// progress, checked in the transfer loop itself; and the text send. The file transfers are in
+// socket_send_jobs.cpp and socket_receive_job.cpp.
 #include <algorithm>
-#include <cerrno>
 
 #include <poll.h>
 
-#include "net/rate_limiter.h"
-#include "net/socket_connection.h"
 #include "net/socket_job_shape.h"
 
 namespace bw::net {
@@ -17,333 +14,27 @@ using namespace jobs;
 
 namespace {
 
-constexpr int kIdleWaitMs = 2000;
-constexpr int kSpeedPauseMs = 100;
+constexpr std::size_t kTextPieceBytes = 64 * 1024;
 
 } // namespace
 
-// ---- hand-off ----
-
-int SocketConnection::Run()
+SocketConnection::Pace SocketConnection::beginPace(const TransferWatch &watch)
 {
-    // The idle signal starts set; the worker sets it again after every job.
-    for (;;) {
-        m_workEvent.wait();
-        if (stopRequested())
-            break;
-        {
-            std::lock_guard lock{m_stateLock};
-            m_currentSpeed = 0;
-        }
-        switch (m_jobKind.load()) {
-        case JobKind::SendText:
-            runSendText();
-            break;
-        case JobKind::SendFile:
-            runSendFile();
-            break;
-        case JobKind::ReceiveFile:
-            runReceiveFile();
-            break;
-        case JobKind::None:
-            break;
-        }
-        {
-            std::lock_guard lock{m_stateLock};
-            m_currentSpeed = 0;
-        }
-        m_idleEvent.set();
-    }
-    m_idleEvent.set();
-    return 0;
+    RateLimiter *limiter = m_rateLimiter;
+    if (!limiter && m_speedLimits)
+        limiter = &m_speedLimits->rateLimiter();
+    const std::int64_t now = clock().monotonicMilliseconds();
+    const std::int64_t done = bytesDone();
+    m_currentSpeed.store(0, std::memory_order_relaxed);
+    return Pace{watch, RateLimiter::Ticket(limiter),
+        MinSpeedWatch(effectiveMinSpeed(), m_minSpeedGrace, now, done), now, done};
 }
 
-void SocketConnection::release()
+int SocketConnection::effectiveMinSpeed() const
 {
-    // The worker starts with the first job, once the whole object (a derived one too) is built.
-    std::call_once(m_workerStarted, [this] { start(); });
-    clearError();
-    {
-        std::lock_guard lock{m_stateLock};
-        m_bytesDone = 0;
-    }
-    m_workEvent.set();
-}
-
-bool SocketConnection::beginSendText(const std::string &text, bool closeWhenDone)
-{
-    if (m_state.load() != SocketState::Connected)
-        return false;
-    m_idleEvent.waitFor(kIdleWaitMs);
-    m_jobKind.store(JobKind::SendText);
-    {
-        std::lock_guard lock{m_stateLock};
-        m_pendingText = text;
-        m_closeWhenDone = closeWhenDone;
-    }
-    release();
-    return true;
-}
-
-bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
-{
-    if (m_state.load() != SocketState::Connected)
-        return false;
-    const bool idle = m_idleEvent.waitFor(kIdleWaitMs);
-    m_jobKind.store(JobKind::SendText);
-    {
-        std::lock_guard lock{m_stateLock};
-        m_pendingText = text;
-        m_closeWhenDone = closeWhenDone;
-    }
-    if (idle) {
-        // The caller waits for the send anyway: with the worker idle, this thread sends itself, which
-        // spares two thread wake-ups per command (they add up over thousands of small files).
-        clearError();
-        {
-            std::lock_guard lock{m_stateLock};
-            m_bytesDone = 0;
-        }
-        runSendText();
-    } else {
-        release();
-        m_idleEvent.wait();
-    }
-    m_idleEvent.set();
-    // A send that failed is reported as a failure, not only a send that could not start.
-    return result() == 0;
-}
-
-bool SocketConnection::beginFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-    bool closeWhenDone, ResponseFilter *filter)
-{
-    m_idleEvent.waitFor(kIdleWaitMs);
-    setFileJob(kind, path, binary, offset, closeWhenDone, filter);
-    release();
-    return true;
-}
-
-void SocketConnection::setFileJob(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-    bool closeWhenDone, ResponseFilter *filter)
-{
-    m_jobKind.store(kind);
-    std::lock_guard lock{m_stateLock};
-    m_filePath = path;
-    m_binaryMode = binary;
-    m_resumeOffset = offset;
-    m_closeWhenDone = closeWhenDone;
-    m_filter = filter;
-}
-
-bool SocketConnection::beginSendFile(
-    const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone)
-{
-    return beginFileJob(JobKind::SendFile, path, binary, offset, closeWhenDone, nullptr);
-}
-
-bool SocketConnection::beginReceiveFile(
-    const std::string &path, bool binary, bool closeWhenDone, ResponseFilter *filter)
-{
-    // The receive job learns its offset from the file it appends to.
-    return beginFileJob(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, filter);
-}
-
-void SocketConnection::runFileJobHere(JobKind kind, const std::string &path, bool binary, std::int64_t offset,
-    bool closeWhenDone, int stallLimitSeconds)
-{
-    if (!m_idleEvent.waitFor(kIdleWaitMs)) {
-        beginFileJob(kind, path, binary, offset, closeWhenDone, nullptr);
-        return;
-    }
-    setFileJob(kind, path, binary, offset, closeWhenDone, nullptr);
-    {
-        std::lock_guard lock{m_stateLock};
-        m_bytesDone = 0;
-        m_currentSpeed = 0;
-    }
-    clearError();
-    m_jobStallLimit = std::max(stallLimitSeconds, 1);
-    if (kind == JobKind::ReceiveFile)
-        runReceiveFile();
-    else
-        runSendFile();
-    m_jobStallLimit = 0;
-    {
-        std::lock_guard lock{m_stateLock};
-        m_currentSpeed = 0;
-    }
-    m_idleEvent.set();
-}
-
-void SocketConnection::receiveFileHere(
-    const std::string &path, bool binary, bool closeWhenDone, int stallLimitSeconds)
-{
-    runFileJobHere(JobKind::ReceiveFile, path, binary, 0, closeWhenDone, stallLimitSeconds);
-}
-
-void SocketConnection::sendFileHere(
-    const std::string &path, bool binary, std::int64_t offset, bool closeWhenDone, int stallLimitSeconds)
-{
-    runFileJobHere(JobKind::SendFile, path, binary, offset, closeWhenDone, stallLimitSeconds);
-}
-
-bool SocketConnection::stalledTooLong() const
-{
-    if (m_jobStallLimit <= 0)
-        return false;
-    const std::int64_t now = clock().nowSeconds();
-    std::lock_guard lock{m_stateLock};
-    return m_stalled && now - m_stallStart > m_jobStallLimit;
-}
-
-bool SocketConnection::isIdle()
-{
-    return waitIdle(0);
-}
-
-bool SocketConnection::waitIdle(int timeoutMs)
-{
-    if (!m_idleEvent.waitFor(timeoutMs))
-        return false;
-    m_idleEvent.set();
-    return true;
-}
-
-// ---- accessors ----
-
-std::int64_t SocketConnection::bytesDone() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_bytesDone;
-}
-
-std::int64_t SocketConnection::totalSize() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_totalSize;
-}
-
-void SocketConnection::setTotalSize(std::int64_t bytes)
-{
-    std::lock_guard lock{m_stateLock};
-    m_totalSize = bytes;
-}
-
-int SocketConnection::currentSpeed() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_currentSpeed;
-}
-
-bool SocketConnection::isStalled() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_stalled;
-}
-
-std::int64_t SocketConnection::stallStartOrNow() const
-{
-    {
-        std::lock_guard lock{m_stateLock};
-        if (m_stalled)
-            return m_stallStart;
-    }
-    return clock().nowSeconds();
-}
-
-int SocketConnection::result() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_result;
-}
-
-void SocketConnection::setMinSpeed(int kBps)
-{
-    std::lock_guard lock{m_stateLock};
-    m_minSpeed = kBps;
-}
-
-void SocketConnection::setMaxSpeed(int kBps)
-{
-    std::lock_guard lock{m_stateLock};
-    m_maxSpeed = kBps;
-}
-
-void SocketConnection::setExpectHeader(bool expect)
-{
-    std::lock_guard lock{m_stateLock};
-    m_expectHeader = expect;
-}
-
-void SocketConnection::setAppendMode(bool append)
-{
-    std::lock_guard lock{m_stateLock};
-    m_appendMode = append;
-}
-
-bool SocketConnection::appendMode() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_appendMode;
-}
-
-std::int64_t SocketConnection::resumeOffset() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_resumeOffset;
-}
-
-void SocketConnection::setRateLimiter(RateLimiter *limiter)
-{
-    std::lock_guard lock{m_stateLock};
-    m_rateLimiter = limiter;
-}
-
-void SocketConnection::setSpeedLimits(SpeedLimits *limits)
-{
-    std::lock_guard lock{m_stateLock};
-    m_speedLimits = limits;
-}
-
-void SocketConnection::setMinSpeedGrace(int seconds)
-{
-    std::lock_guard lock{m_stateLock};
-    m_minSpeedGrace = seconds;
-}
-
-std::string SocketConnection::filePath() const
-{
-    std::lock_guard lock{m_stateLock};
-    return m_filePath;
-}
-
-void SocketConnection::reset()
-{
-    dropSocket();
-    requestStop(false);
-    {
-        std::lock_guard lock{m_stateLock};
-        m_minSpeed = 0;
-        m_maxSpeed = 0;
-        m_filePath.clear();
-        m_pendingText.clear();
-        m_bytesDone = 0;
-        m_totalSize = 0;
-        m_stalled = false;
-        m_appendMode = false;
-        m_expectHeader = false;
-        m_resumeOffset = 0;
-        m_filter = nullptr;
-    }
-    m_replies.clear();
-    clearError();
-}
-
-// ---- job helpers ----
-
-bool SocketConnection::jobStopped() const
-{
-    return m_stop.isSet() || stopRequested();
+    if (m_minSpeed > 0)
+        return m_minSpeed;
+    return m_speedLimits ? m_speedLimits->minKBps() : 0;
 }
 
 bool SocketConnection::pauseUnlessStopped(int timeoutMs)
@@ -352,120 +43,140 @@ bool SocketConnection::pauseUnlessStopped(int timeoutMs)
     const int wakeFd = m_stop.wakeFd();
     pollfd entry{wakeFd, POLLIN, 0};
     ::poll(&entry, wakeFd >= 0 ? 1 : 0, timeoutMs);
-    if (!jobStopped()) {
-        m_stop.drainIfCleared();
-        return true;
-    }
-    return false;
+    if (m_stop.isSet())
+        return false;
+    m_stop.drainIfCleared();
+    return true;
 }
 
-std::int64_t SocketConnection::throttle(RateLimiter::Ticket &ticket, std::int64_t wanted, SpeedCheck &check)
+std::int64_t SocketConnection::throttle(Pace &pace, std::int64_t wanted)
 {
     for (;;) {
-        const RateLimiter::Grant grant = ticket.acquire(wanted);
+        const RateLimiter::Grant grant = pace.ticket.acquire(wanted);
         if (grant.bytes > 0)
             return grant.bytes;
         const std::int64_t before = clock().monotonicMilliseconds();
         const bool going = pauseUnlessStopped(grant.waitMs);
-        check.heldMs += clock().monotonicMilliseconds() - before;
-        if (!going)
+        pace.heldMs += clock().monotonicMilliseconds() - before;
+        if (!going) {
+            recordStop();
             return 0;
+        }
     }
 }
 
-RateLimiter::Ticket SocketConnection::joinRateLimiter()
+bool SocketConnection::checkpoint(Pace &pace)
 {
-    std::lock_guard lock{m_stateLock};
-    if (m_rateLimiter)
-        return RateLimiter::Ticket(m_rateLimiter);
-    return RateLimiter::Ticket(m_speedLimits ? &m_speedLimits->rateLimiter() : nullptr);
+    if (m_stop.isSet())
+        return recordStop();
+    const std::int64_t nowMs = clock().monotonicMilliseconds();
+    const std::int64_t done = bytesDone();
+    // The average since the transfer began, once a whole second has passed.
+    if (const std::int64_t elapsed = (nowMs - pace.startMs) / 1000; elapsed >= 1)
+        m_currentSpeed.store(
+            static_cast<int>((done - pace.startBytes) / elapsed / 1000), std::memory_order_relaxed);
+    if (pace.stallStartMs >= 0 && pace.watch.stallLimitSeconds > 0
+        && nowMs - pace.stallStartMs > std::int64_t{pace.watch.stallLimitSeconds} * 1000) {
+        setError(CatStop, DataIdleTimeout);
+        return false;
+    }
+    // The minimum judges the recent speed: a transfer that stays below it for its grace period ends,
+    // and one that only slowed down for a moment goes on.
+    if (pace.minimum.observe(nowMs, done, pace.heldMs).tooSlow) {
+        setLocalError(TransferTooSlow);
+        return false;
+    }
+    if (pace.watch.progress) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - pace.lastReport >= kProgressInterval) {
+            pace.lastReport = now;
+            pace.watch.progress(done, totalSize());
+        }
+    }
+    return true;
 }
 
-int SocketConnection::effectiveMinSpeed() const
+bool SocketConnection::waitStalled(Pace &pace, StreamInterest interest)
 {
-    std::lock_guard lock{m_stateLock};
-    if (m_minSpeed > 0)
-        return m_minSpeed;
-    return m_speedLimits ? m_speedLimits->minKBps() : 0;
+    if (pace.stallStartMs < 0) {
+        pace.stallStartMs = clock().monotonicMilliseconds();
+        m_stalled.store(true, std::memory_order_relaxed);
+    }
+    if (stream().wait(interest, kStallWaitMs) == WaitResult::Stopped)
+        return recordStop();
+    return checkpoint(pace);
 }
 
-SocketConnection::SpeedCheck SocketConnection::beginSpeedCheck(int minSpeed)
+void SocketConnection::movedBytes(Pace &pace, std::int64_t bytes)
 {
-    const std::int64_t now = clock().monotonicMilliseconds();
-    std::lock_guard lock{m_stateLock};
-    return {now, MinSpeedWatch(minSpeed, m_minSpeedGrace, now, m_bytesDone)};
+    m_bytesDone.fetch_add(bytes, std::memory_order_relaxed);
+    if (pace.stallStartMs >= 0) {
+        pace.stallStartMs = -1;
+        m_stalled.store(false, std::memory_order_relaxed);
+    }
 }
 
-void SocketConnection::setStalled(bool stalled)
+bool SocketConnection::finishPace(Pace &pace, bool ok, bool closeWhenDone)
 {
-    const std::int64_t now = stalled ? clock().nowSeconds() : 0;
-    std::lock_guard lock{m_stateLock};
-    if (stalled)
-        m_stallStart = now;
-    m_stalled = stalled;
+    m_stalled.store(false, std::memory_order_relaxed);
+    m_currentSpeed.store(0, std::memory_order_relaxed);
+    if (m_stop.isSet())
+        ok = recordStop();
+    if (closeWhenDone)
+        closeKeepingError();
+    if (pace.watch.progress)
+        pace.watch.progress(bytesDone(), totalSize());
+    return ok;
 }
 
-void SocketConnection::addBytesDone(std::int64_t bytes)
-{
-    std::lock_guard lock{m_stateLock};
-    m_bytesDone += bytes;
-}
+// ---- send text ----
 
-void SocketConnection::setResult(bool ok)
+bool SocketConnection::sendText(const std::string &text, bool closeWhenDone)
 {
-    std::lock_guard lock{m_stateLock};
-    m_result = ok ? 0 : -1;
+    if (m_state.load() != SocketState::Connected)
+        return false;
+    m_bytesDone.store(0, std::memory_order_relaxed);
+    bool ok = true;
+    for (std::size_t at = 0; ok && at < text.size();) {
+        const std::size_t piece = std::min(kTextPieceBytes, text.size() - at);
+        m_bytesDone.fetch_add(static_cast<std::int64_t>(piece), std::memory_order_relaxed);
+        std::size_t done = 0;
+        while (done < piece) {
+            std::int64_t sent = 0;
+            if (!sendWhenWritable(text.data() + at + done, static_cast<std::int64_t>(piece - done), sent)) {
+                ok = false;
+                break;
+            }
+            done += static_cast<std::size_t>(sent);
+            if (done < piece && stream().wait(StreamInterest::Write, kStallWaitMs) == WaitResult::Stopped) {
+                ok = false;
+                break;
+            }
+        }
+        at += done;
+    }
+    if (m_stop.isSet())
+        ok = recordStop();
+    if (closeWhenDone)
+        closeKeepingError();
+    return ok;
 }
 
 void SocketConnection::closeKeepingError()
 {
-    // Closing clears the record; the job's failure must survive it.
-    ErrorCode kept = error();
+    // Closing clears the record; the transfer's failure must survive it.
+    const ErrorCode kept = error();
     close();
     if (kept.isSet())
         setError(kept);
 }
 
-bool SocketConnection::applySpeedRule(SpeedCheck &check, int maxSpeed)
+bool SocketConnection::sendTextOnce(const std::string &text)
 {
-    if (jobStopped())
+    if (m_state.load() != SocketState::Connected)
         return false;
-    std::int64_t done;
-    std::int64_t offset;
-    int speed;
-    {
-        std::lock_guard lock{m_stateLock};
-        done = m_bytesDone;
-        offset = m_resumeOffset;
-        speed = m_currentSpeed;
-    }
-    // The average since the job began, in whole seconds.
-    auto measure = [&] {
-        const std::int64_t elapsed = (clock().monotonicMilliseconds() - check.startMs) / 1000;
-        return elapsed < 1 ? -1 : static_cast<int>((done - offset) / elapsed / 1000);
-    };
-    if (int measured = measure(); measured >= 0) {
-        speed = measured;
-        std::lock_guard lock{m_stateLock};
-        m_currentSpeed = speed;
-    }
-    if (maxSpeed > 0) {
-        while (speed > maxSpeed && !jobStopped()) {
-            // Slow down; a stop request ends the pause at once.
-            pauseUnlessStopped(kSpeedPauseMs);
-            if (int measured = measure(); measured >= 0)
-                speed = measured;
-        }
-        if (jobStopped())
-            return false;
-    }
-    // The minimum judges the recent speed: a transfer that stays below it for its grace period ends,
-    // and one that only slowed down for a moment goes on.
-    if (check.minimum.observe(clock().monotonicMilliseconds(), done, check.heldMs).tooSlow) {
-        setLocalError(TransferTooSlow);
-        return false;
-    }
-    return true;
+    const IoResult io = stream().write(text.data(), static_cast<std::int64_t>(text.size()));
+    return io.status == IoResult::Status::Moved && io.bytes == static_cast<std::int64_t>(text.size());
 }
 
 } // namespace bw::net

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The receive job of SocketConnection's worker: an optional response header read through a filter,
-// then the body into a file, appended for a resume.
+// SocketConnection's file receive, on the owner's thread: an optional response header read through a
+// filter, then the body into a file (spliced on plain TCP), appended for a resume.
 #include <algorithm>
 #include <cerrno>
 #include <limits>
@@ -9,8 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "net/rate_limiter.h"
-#include "net/socket_connection.h"
 #include "net/socket_job_shape.h"
 #include "platform/socket_errors.h"
 #include "platform/unique_fd.h"
@@ -21,7 +19,8 @@ using namespace jobs;
 
 namespace {
 
-constexpr int kHeaderWaitSeconds = 60;
+// A server that sends no header byte for this long gets no longer wait.
+constexpr std::int64_t kHeaderWaitMs = 60 * 1000;
 
 bool writeAll(int fd, const char *data, std::int64_t length)
 {
@@ -143,32 +142,35 @@ private:
     bool m_fileTaken = false;
 };
 
-// A response read without a filter has no header the job could read: it counts as one without status.
-class NoHeaderFilter final : public ResponseFilter
-{
-public:
-    int parseHeader(std::string &chunk, bool &headerOpen) override
-    {
-        chunk.clear();
-        headerOpen = false;
-        return -1;
-    }
-
-    bool filterBody(char *, std::int64_t &, bool &) override { return true; }
-};
-
 } // namespace
 
 // ---- receive file ----
 
-bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftover)
+bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftover, Pace &pace)
 {
     int status = -1;
     bool headerOpen = true;
     char chunk[4096];
     while (status == -1 || headerOpen) {
-        if (!waitReadableSliced(kHeaderWaitSeconds))
+        const WaitResult ready = stream().wait(StreamInterest::Read, kStallWaitMs);
+        if (ready == WaitResult::Stopped) {
+            recordStop();
+            setErrorStatus(status);
+            return false;
+        }
+        if (ready == WaitResult::Failed) {
+            recordSocketError(platform::socketErrorFromErrno(errno));
             break;
+        }
+        if (ready == WaitResult::TimedOut) {
+            if (!waitStalled(pace, StreamInterest::Read)) {
+                setErrorStatus(status);
+                return false;
+            }
+            if (clock().monotonicMilliseconds() - pace.stallStartMs > kHeaderWaitMs)
+                break; // a silent server: no header
+            continue;
+        }
         std::int64_t got = 0;
         if (!receive(chunk, sizeof chunk, got)) {
             if (!error().isStop())
@@ -176,6 +178,7 @@ bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftov
             setErrorStatus(status);
             return false;
         }
+        movedBytes(pace, 0);
         leftover.append(chunk, static_cast<std::size_t>(got));
         const int found = filter.parseHeader(leftover, headerOpen);
         if (status == -1)
@@ -197,32 +200,18 @@ bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftov
     return status >= 200 && status <= 299;
 }
 
-void SocketConnection::runReceiveFile()
+bool SocketConnection::receiveFile(
+    const std::string &path, bool closeWhenDone, const TransferWatch &watch, ResponseFilter *filter)
 {
-    const int minSpeed = effectiveMinSpeed();
-    int maxSpeed;
-    std::string path;
-    bool closeWhenDone;
-    bool expectHeader;
-    ResponseFilter *filter;
-    {
-        std::lock_guard lock{m_stateLock};
-        maxSpeed = m_maxSpeed;
-        path = m_filePath;
-        closeWhenDone = m_closeWhenDone;
-        expectHeader = m_expectHeader;
-        filter = m_filter;
-        m_bytesDone = 0;
-    }
-    NoHeaderFilter noHeader;
-    if (expectHeader && !filter)
-        filter = &noHeader;
-    if (!expectHeader)
-        filter = nullptr;
+    clearError();
+    m_bytesDone.store(0, std::memory_order_relaxed);
+    Pace pace = beginPace(watch);
+    // Waiting for a header is no slow transfer: the minimum speed starts with the body.
+    pace.minimum = MinSpeedWatch(0, 0, pace.startMs, 0);
     std::string leftover;
-    bool ok = true;
-    if (filter)
-        ok = receiveHeader(*filter, leftover);
+    bool ok = !m_stop.isSet() || recordStop();
+    if (ok && filter)
+        ok = receiveHeader(*filter, leftover, pace);
     platform::UniqueFd file;
     if (ok) {
         const bool append = appendMode();
@@ -232,48 +221,36 @@ void SocketConnection::runReceiveFile()
             setLocalError(FileWriteError);
             ok = false;
         } else {
-            std::int64_t length = append ? ::lseek(file.get(), 0, SEEK_END) : 0;
-            std::lock_guard lock{m_stateLock};
-            m_resumeOffset = std::max<std::int64_t>(length, 0);
-            m_bytesDone = m_resumeOffset;
+            const std::int64_t length =
+                std::max<std::int64_t>(append ? ::lseek(file.get(), 0, SEEK_END) : 0, 0);
+            m_resumeOffset.store(length, std::memory_order_relaxed);
+            m_bytesDone.store(length, std::memory_order_relaxed);
         }
     }
     if (ok)
-        ok = receiveBody(file.get(), filter, leftover, maxSpeed, minSpeed);
-    setStalled(false);
+        ok = receiveBody(file.get(), filter, leftover, pace);
     if (file.isOpen() && file.reset() != 0 && ok) {
         setLocalError(FileWriteError);
         ok = false;
     }
-    if (jobStopped())
-        ok = false;
-    {
-        std::lock_guard lock{m_stateLock};
-        m_filePath.clear();
-        m_appendMode = false;
-    }
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
+    m_appendMode = false;
+    return finishPace(pace, ok, closeWhenDone);
 }
 
-bool SocketConnection::receiveBody(
-    int fileFd, ResponseFilter *filter, std::string &leftover, int maxSpeed, int minSpeed)
+bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::string &leftover, Pace &pace)
 {
-    FileJobShape shape = shapeFor(maxSpeed);
-    SpeedCheck check = beginSpeedCheck(minSpeed);
-    setStalled(false);
-    bool stalled = false;
+    pace.startMs = clock().monotonicMilliseconds();
+    pace.startBytes = bytesDone();
+    pace.minimum = MinSpeedWatch(effectiveMinSpeed(), m_minSpeedGrace, pace.startMs, pace.startBytes);
+    std::int64_t blockBytes = kBlockBytes;
     std::unique_ptr<char[]> buffer;
-    int blocks = 0;
-    RateLimiter::Ticket ticket = joinRateLimiter();
     // A plain TCP socket splices straight into the file; an encrypting layer needs read(), and so does
     // a file known to be small, where making the pipe costs more than the copy it saves.
     const std::int64_t expected = totalSize();
     const bool small = expected > 0 && expected <= kSmallFileBytes;
     SplicePipe pipe(m_layer || small ? -1 : m_tcp.fd(), fileFd);
     if (small)
-        shape.blockBytes = std::min(shape.blockBytes, kSmallFileBytes);
+        blockBytes = kSmallFileBytes;
     // The peer closed (the normal end) or the socket failed. A reset ends an FTP data transfer (its
     // closing reply judges it), but an HTTP body that runs to the close is only whole when the close
     // is orderly.
@@ -286,17 +263,17 @@ bool SocketConnection::receiveBody(
         }
         return true;
     };
-    while (!jobStopped()) {
+    while (!m_stop.isSet()) {
         std::int64_t got = 0;
         bool inFile = false; // spliced: the bytes are in the file already
         const std::int64_t unseen =
             filter ? filter->bytesPassableUnseen() : std::numeric_limits<std::int64_t>::max();
         if (leftover.empty() && pipe.isOpen() && unseen > 0) {
-            const std::int64_t allowed = throttle(ticket, std::min(shape.blockBytes, unseen), check);
+            const std::int64_t allowed = throttle(pace, std::min(blockBytes, unseen));
             if (allowed == 0)
                 break;
             const SplicePipe::Result moved = pipe.move(allowed, got);
-            ticket.refund(allowed - got);
+            pace.ticket.refund(allowed - got);
             switch (moved) {
             case SplicePipe::Result::Moved:
                 inFile = true;
@@ -317,24 +294,20 @@ bool SocketConnection::receiveBody(
             }
         } else if (leftover.empty()) {
             if (!buffer)
-                buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(shape.blockBytes));
-            const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
+                buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(blockBytes));
+            const std::int64_t allowed = throttle(pace, blockBytes);
             if (allowed == 0)
                 break;
             const bool received = receive(buffer.get(), allowed, got);
-            ticket.refund(allowed - got);
+            pace.ticket.refund(allowed - got);
             if (!received)
                 return dataEnded();
         } else {
             got = static_cast<std::int64_t>(leftover.size());
         }
-        if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(check, maxSpeed))
+        if (++pace.blocks % kBlocksPerCheck == 0 && !checkpoint(pace))
             return false;
         if (got > 0) {
-            if (stalled) {
-                setStalled(false);
-                stalled = false;
-            }
             bool bodyEnded = false;
             if (inFile) {
                 if (filter)
@@ -353,23 +326,15 @@ bool SocketConnection::receiveBody(
                 }
                 leftover.clear();
             }
-            addBytesDone(got);
+            movedBytes(pace, got);
             if (bodyEnded)
                 return true;
             continue;
         }
-        if (!stalled) {
-            setStalled(true);
-            stalled = true;
-        }
-        if (stream().wait(StreamInterest::Read, kStallWaitMs) == WaitResult::Stopped)
-            break;
-        if (stalledTooLong()) {
-            setStopError(DataIdleTimeout);
-            break;
-        }
+        if (!waitStalled(pace, StreamInterest::Read))
+            return false;
     }
-    return true;
+    return recordStop();
 }
 
 } // namespace bw::net

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The send jobs of SocketConnection's worker: a text (a command or request line) and a file.
+// SocketConnection's file send, on the owner's thread: sendfile on plain TCP, read and write through
+// an encrypting layer.
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -10,8 +11,6 @@
 #include <unistd.h>
 
 #include "core/diagnostic_log.h"
-#include "net/rate_limiter.h"
-#include "net/socket_connection.h"
 #include "net/socket_job_shape.h"
 #include "platform/file_util.h"
 #include "platform/socket_errors.h"
@@ -21,74 +20,15 @@ namespace bw::net {
 
 using namespace jobs;
 
-namespace {
-
-constexpr std::size_t kTextPieceBytes = 64 * 1024;
-
-} // namespace
-
-// ---- send text ----
-
-void SocketConnection::runSendText()
-{
-    std::string text;
-    bool closeWhenDone;
-    {
-        std::lock_guard lock{m_stateLock};
-        text = m_pendingText;
-        closeWhenDone = m_closeWhenDone;
-        m_bytesDone = 0;
-    }
-    setStalled(true);
-    bool ok = true;
-    for (std::size_t at = 0; ok && at < text.size();) {
-        const std::size_t piece = std::min(kTextPieceBytes, text.size() - at);
-        addBytesDone(static_cast<std::int64_t>(piece));
-        std::size_t done = 0;
-        while (done < piece) {
-            std::int64_t sent = 0;
-            if (!sendWhenWritable(text.data() + at + done, static_cast<std::int64_t>(piece - done), sent)) {
-                ok = false;
-                break;
-            }
-            done += static_cast<std::size_t>(sent);
-            if (done < piece && stream().wait(StreamInterest::Write, kStallWaitMs) == WaitResult::Stopped) {
-                ok = false;
-                break;
-            }
-        }
-        at += done;
-        if (ok && at < text.size()) {
-            if (jobStopped())
-                break;
-            setStalled(true);
-        }
-    }
-    setStalled(false);
-    if (jobStopped())
-        ok = false;
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
-}
-
 // ---- send file ----
 
-void SocketConnection::runSendFile()
+bool SocketConnection::sendFile(
+    const std::string &path, std::int64_t offset, bool closeWhenDone, const TransferWatch &watch)
 {
-    const int minSpeed = effectiveMinSpeed();
-    int maxSpeed;
-    std::string path;
-    bool closeWhenDone;
-    std::int64_t offset;
-    {
-        std::lock_guard lock{m_stateLock};
-        maxSpeed = m_maxSpeed;
-        path = m_filePath;
-        closeWhenDone = m_closeWhenDone;
-        offset = m_resumeOffset;
-    }
-    bool ok = true;
+    clearError();
+    m_bytesDone.store(0, std::memory_order_relaxed);
+    m_resumeOffset.store(offset, std::memory_order_relaxed);
+    bool ok = !m_stop.isSet() || recordStop();
     std::filesystem::path copy;
     std::string source = path;
     if (platform::isOnOpticalFileSystem(path)) {
@@ -116,28 +56,19 @@ void SocketConnection::runSendFile()
         {};
 
         ::fstat(file.get(), &info);
-        {
-            std::lock_guard lock{m_stateLock};
-            m_totalSize = info.st_size;
-            m_bytesDone = 0;
-        }
+        m_totalSize.store(info.st_size, std::memory_order_relaxed);
         if (offset > 0) {
             ::lseek(file.get(), offset, SEEK_SET);
-            std::lock_guard lock{m_stateLock};
-            m_bytesDone = offset;
+            m_bytesDone.store(offset, std::memory_order_relaxed);
         }
-        ok = sendFileBody(file.get(), maxSpeed, minSpeed);
+    }
+    Pace pace = beginPace(watch);
+    if (ok) {
+        ok = sendFileBody(file.get(), pace);
         if (!ok && !error().isStop())
             core::DiagnosticLog::instance().writeFormatted("ReadFileError %d\n", error().code());
     }
-    setStalled(false);
     file.reset();
-    if (jobStopped())
-        ok = false;
-    {
-        std::lock_guard lock{m_stateLock};
-        m_filePath.clear();
-    }
     if (!copy.empty()) {
         std::error_code ec;
         std::filesystem::permissions(
@@ -145,27 +76,19 @@ void SocketConnection::runSendFile()
         if (!std::filesystem::remove(copy, ec))
             core::DiagnosticLog::instance().writeFormatted("DeleteFile Fail %d\n", ec.value());
     }
-    if (closeWhenDone)
-        closeKeepingError();
-    setResult(ok);
+    return finishPace(pace, ok, closeWhenDone);
 }
 
-bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
+bool SocketConnection::sendFileBody(int fileFd, Pace &pace)
 {
-    const FileJobShape shape = shapeFor(maxSpeed);
-    SpeedCheck check = beginSpeedCheck(minSpeed);
-    setStalled(false);
     // sendfile needs a plain descriptor; an encrypting stream without kernel TLS takes read and write.
     bool useSendfile = stream().zeroCopyFd() >= 0;
-    RateLimiter::Ticket ticket = joinRateLimiter();
     std::unique_ptr<char[]> buffer;
     std::int64_t pending = 0; // read-path bytes of the current block not yet sent
     std::int64_t pendingAt = 0;
-    int blocks = 0;
-    bool stalled = false;
     for (;;) {
-        if (jobStopped())
-            return false;
+        if (m_stop.isSet())
+            return recordStop();
         if (!m_tcp.isOpen()) {
             setLocalError(SocketWriteError);
             return false;
@@ -174,13 +97,13 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
             buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(kBlockBytes));
         IoResult io;
         if (useSendfile) {
-            const std::int64_t allowed = throttle(ticket, shape.blockBytes, check);
+            const std::int64_t allowed = throttle(pace, kBlockBytes);
             if (allowed == 0)
                 return false;
             const ssize_t n =
                 ::sendfile(stream().zeroCopyFd(), fileFd, nullptr, static_cast<std::size_t>(allowed));
-            if (n < 0 && (errno == EINVAL || errno == ENOSYS) && blocks == 0) {
-                ticket.refund(allowed);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS) && pace.blocks == 0) {
+                pace.ticket.refund(allowed);
                 useSendfile = false;
                 continue;
             }
@@ -188,7 +111,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 setLocalError(FileReadError);
                 return false;
             }
-            ticket.refund(allowed - std::max<std::int64_t>(n, 0));
+            pace.ticket.refund(allowed - std::max<std::int64_t>(n, 0));
             if (n == 0)
                 return true; // end of the file
             if (n > 0)
@@ -201,7 +124,7 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 io = {IoResult::Status::Failed, 0, errno};
         } else {
             if (pending == 0) {
-                const ssize_t got = ::read(fileFd, buffer.get(), static_cast<std::size_t>(shape.blockBytes));
+                const ssize_t got = ::read(fileFd, buffer.get(), static_cast<std::size_t>(kBlockBytes));
                 if (got < 0 && errno == EINTR)
                     continue;
                 if (got < 0) {
@@ -213,38 +136,26 @@ bool SocketConnection::sendFileBody(int fileFd, int maxSpeed, int minSpeed)
                 pending = got;
                 pendingAt = 0;
             }
-            const std::int64_t allowed = throttle(ticket, pending, check);
+            const std::int64_t allowed = throttle(pace, pending);
             if (allowed == 0)
                 return false;
             io = stream().write(buffer.get() + pendingAt, allowed);
-            ticket.refund(allowed - (io.status == IoResult::Status::Moved ? io.bytes : 0));
+            pace.ticket.refund(allowed - (io.status == IoResult::Status::Moved ? io.bytes : 0));
             if (io.status == IoResult::Status::Moved) {
                 pending -= io.bytes;
                 pendingAt += io.bytes;
             }
         }
         if (io.status == IoResult::Status::Moved) {
-            if (stalled) {
-                setStalled(false);
-                stalled = false;
-            }
-            addBytesDone(io.bytes);
-            if (++blocks % shape.blocksPerCheck == 0 && !applySpeedRule(check, maxSpeed))
+            movedBytes(pace, io.bytes);
+            if (++pace.blocks % kBlocksPerCheck == 0 && !checkpoint(pace))
                 return false;
             continue;
         }
         if (io.status == IoResult::Status::WouldBlock) {
             // The peer does not take more yet: a stall until the stream can go on again.
-            if (!stalled) {
-                setStalled(true);
-                stalled = true;
-            }
-            if (stream().wait(io.wants, kStallWaitMs) == WaitResult::Stopped)
+            if (!waitStalled(pace, io.wants))
                 return false;
-            if (stalledTooLong()) {
-                setStopError(DataIdleTimeout);
-                return false;
-            }
             continue;
         }
         closeSocketAfterFailure(platform::socketErrorFromErrno(io.errorNumber));

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "net/stop_signal.h"
 
-#include <cstdint>
-
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -12,25 +10,10 @@ StopSignal::StopSignal()
     : m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {}
 
-void StopSignal::set(bool stop)
+void StopSignal::request(std::int32_t code)
 {
     std::lock_guard lock{m_mutex};
-    m_stop.store(stop);
-    if (stop)
-        wake();
-    else
-        drain();
-}
-
-void StopSignal::drainIfCleared()
-{
-    std::lock_guard lock{m_mutex};
-    if (!m_stop.load())
-        drain();
-}
-
-void StopSignal::wake()
-{
+    m_code.store(code != 0 ? code : 1);
     if (!m_wakeFd.isOpen())
         return;
     std::uint64_t one = 1;
@@ -38,9 +21,23 @@ void StopSignal::wake()
     m_wakePending = true;
 }
 
+void StopSignal::clear()
+{
+    std::lock_guard lock{m_mutex};
+    m_code.store(0);
+    drain();
+}
+
+void StopSignal::drainIfCleared()
+{
+    std::lock_guard lock{m_mutex};
+    if (m_code.load() == 0)
+        drain();
+}
+
 void StopSignal::drain()
 {
-    // Only after a wake: the hot path clears the record before every block without a system call.
+    // Only after a wake: clearing a request that was never made costs no system call.
     if (!m_wakeFd.isOpen() || !m_wakePending)
         return;
     m_wakePending = false;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A plain TCP socket as a ByteStream. The descriptor is atomic: the worker closes it at the end of a
-// job while the owner may ask whether a socket is still there.
+// A plain TCP socket as a ByteStream. Only the owner's thread opens, uses and closes it; the
+// descriptor is atomic because other threads may ask whether a socket is there (or its address).
 #pragma once
 
 #include <atomic>

@@ -418,9 +418,4 @@ bool TlsStream::isKernelSend() const
     return m_ssl && BIO_get_ktls_send(SSL_get_wbio(m_ssl)) == 1;
 }
 
-bool TlsStream::isKernelReceive() const
-{
-    return m_ssl && BIO_get_ktls_recv(SSL_get_rbio(m_ssl)) == 1;
-}
-
 } // namespace bw::net

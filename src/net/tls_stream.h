@@ -80,7 +80,6 @@ public:
     TlsSession session() const;
     bool isSessionReused() const;
     bool isKernelSend() const;
-    bool isKernelReceive() const;
 
     IoResult read(char *buffer, std::int64_t size) override;
     IoResult write(const char *data, std::int64_t size) override;

@@ -20,7 +20,7 @@ bool upgradeToTls(SocketConnection &socket, TlsOptions options, int timeoutSecon
         return true;
     }
     if (layer->wasStopped() || socket.isStopRequested())
-        return false; // the stop request stays the record
+        return socket.recordStop();
     socket.setError(CatProtocol, layer->isCertificateRejected() ? CertificateRejected : TlsFailed);
     socket.setErrorDetail(layer->failureText());
     return false;

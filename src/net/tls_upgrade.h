@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Puts a connected SocketConnection under TLS: the handshake and certificate check, then the layer is
-// installed. Shared by HTTPS and both FTP forms. Called on the connection's owner thread, worker idle.
+// installed. Shared by HTTPS and both FTP forms. Called on the connection's owner thread.
 #pragma once
 
 #include "net/socket_connection.h"

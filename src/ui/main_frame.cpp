@@ -165,7 +165,7 @@ void CMainFrame::createLayout()
     connect(m_localPane, &browse::CLocalView::directoryChanged, this,
         [this](const QString &folder) { m_context.engine.setLocalFolder(folder.toStdString()); });
     m_localView = m_localPane;
-    m_remotePane = new browse::CManFtpView(queue(), m_subFrame);
+    m_remotePane = new browse::CManFtpView(queue(), m_context.engine.leases(), m_subFrame);
     m_remoteView = m_remotePane;
     m_remotePane->setLocalView(m_localPane);
     m_localPane->setRemoteBrowser(m_remotePane);

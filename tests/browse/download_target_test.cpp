@@ -6,10 +6,10 @@
 
 #include <QTest>
 
-#include "browse/download_target.h"
+#include "engine/download_target.h"
 #include "support/temp_dir.h"
 
-using namespace bw::browse;
+using namespace bw::engine;
 namespace fs = std::filesystem;
 
 class DownloadTargetTest : public QObject

@@ -15,6 +15,7 @@
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
 #include "core/queue_list.h"
+#include "engine/connection_lease.h"
 #include "support/temp_dir.h"
 #include "widgets/row_texts.h"
 
@@ -349,7 +350,8 @@ private slots:
         bw::test::writeFile(m_home / "a.txt", "a");
         bw::test::writeFile(m_home / "b.txt", "b");
         bw::core::QueueList queue;
-        CManFtpView remote(queue);
+        bw::engine::LeaseBoard leases;
+        CManFtpView remote(queue, leases);
         CLocalView view;
         view.setDirectory(m_home.string());
         view.setRemoteBrowser(&remote);

@@ -16,8 +16,10 @@
 #include "browse/man_ftp_view.h"
 #include "browse/manual_connection_controller.h"
 #include "core/queue_list.h"
+#include "engine/connection_lease.h"
 #include "net/ftp_connection.h"
 #include "support/ftp_script.h"
+#include "support/offered_session.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -82,13 +84,13 @@ private slots:
         bw::test::writeFile(evil, "bytes");
 
         bw::core::QueueList queue;
+        bw::engine::LeaseBoard board;
         const std::int32_t id = queue.addItem(site(server), "", 0, -1, -1, -1, 1);
-        bw::net::FtpConnection ftp;
-        QVERIFY(ftp.createAndBind(0));
-        QVERIFY(ftp.login(bw::test::scriptedSite(server)));
-        queue.lendConnection(id, &ftp);
+        const auto offered = bw::test::offerSession(board, id, bw::test::scriptedSite(server));
+        QVERIFY(offered.lease);
+        bw::net::FtpConnection &ftp = *offered.connection;
         {
-            CManFtpView view(queue);
+            CManFtpView view(queue, board);
             QStringList log;
             connect(&view, &CManFtpView::logLine, &view,
                 [&](unsigned, quint64, const QString &text) { log << text; });
@@ -166,27 +168,31 @@ private slots:
     void recallMakesAnIdleControllerLetGo()
     {
         bw::core::QueueList queue;
+        bw::engine::LeaseBoard board;
         const std::int32_t id = queue.addItem("ftp://u:p@127.0.0.1:21", "");
-        bw::net::FtpConnection never; // not connected: nothing is sent while idle
-        queue.lendConnection(id, &never);
-        ManualConnectionController controller(queue);
+        // Not connected: nothing is sent while idle.
+        const auto never = bw::test::offerSession(board, id, bw::net::FtpSite{}, false);
+        ManualConnectionController controller(queue, board);
         QStringList log;
         connect(&controller, &ManualConnectionController::logLine, this,
             [&](unsigned, const QString &text) { log << text; });
         QSignalSpy detached(&controller, &ManualConnectionController::detached);
         QVERIFY(controller.attach(id));
         QVERIFY(controller.isAttached());
-        QCOMPARE(controller.connection(), &never);
+        QVERIFY(controller.connection() != nullptr);
+        QVERIFY(&static_cast<bw::net::FtpSession *>(controller.connection())->connection()
+            == never.connection.get());
 
-        QVERIFY(!queue.recallConnection(id)); // borrowed: the job has to wait
+        never.lease->recall(bw::net::StopByItem); // held: the job has to wait for the hand-back
         // The log line comes from the controller's thread, queued, before the hand-back.
         QTRY_VERIFY_WITH_TIMEOUT(
             log.contains(QStringLiteral("The manual connection was taken back.")), kLimitMs);
         QTRY_COMPARE_WITH_TIMEOUT(detached.size(), 1, kLimitMs);
         QCOMPARE(detached.at(0).at(0).toInt(), int(bw::core::ItemStatus::StatusInactiveManualConnection));
         QVERIFY(!controller.isAttached());
-        QVERIFY(queue.lentConnection(id) == nullptr);
-        QVERIFY(queue.recallConnection(id));
+        const bw::engine::LeaseOutcome outcome = never.lease->wait(std::chrono::milliseconds(0));
+        QVERIFY(outcome.end == bw::engine::LeaseEnd::Returned);
+        QCOMPARE(outcome.status, std::int32_t(bw::core::ItemStatus::StatusInactiveManualConnection));
         QVERIFY(!controller.refresh(true)); // nothing attached: nothing queued
         QVERIFY(!controller.isBusy());
     }
@@ -202,13 +208,13 @@ private slots:
         server.start();
 
         bw::core::QueueList queue;
+        bw::engine::LeaseBoard board;
         const std::int32_t id = queue.addItem(site(server), "", 0, -1, -1, 60, 1);
-        bw::net::FtpConnection ftp;
-        ftp.setTimeout(60);
-        QVERIFY(ftp.createAndBind(0));
-        QVERIFY(ftp.login(bw::test::scriptedSite(server)));
-        queue.lendConnection(id, &ftp);
-        auto controller = std::make_unique<ManualConnectionController>(queue);
+        bw::net::FtpSessionOptions options;
+        options.timeoutSeconds = 60;
+        const auto offered = bw::test::offerSession(board, id, bw::test::scriptedSite(server), true, options);
+        QVERIFY(offered.lease);
+        auto controller = std::make_unique<ManualConnectionController>(queue, board);
         QVERIFY(controller->attach(id));
         QVERIFY(controller->refresh(false));
         QTRY_VERIFY_WITH_TIMEOUT(server.received().size() == 3, kLimitMs); // PWD is out
@@ -216,7 +222,9 @@ private slots:
         clock.start();
         controller.reset();
         QVERIFY2(clock.elapsed() < 10000, "the destructor waited for the server");
-        QVERIFY(queue.lentConnection(id) == nullptr);
+        const bw::engine::LeaseOutcome outcome = offered.lease->wait(std::chrono::milliseconds(0));
+        QVERIFY(outcome.end == bw::engine::LeaseEnd::Returned);
+        QCOMPARE(outcome.status, std::int32_t(bw::core::ItemStatus::StatusFailedManualConnection));
         QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
             bw::core::ItemStatus::StatusFailedManualConnection);
         server.release();

@@ -16,8 +16,10 @@
 #include "browse/list_entry.h"
 #include "browse/man_ftp_view.h"
 #include "core/queue_list.h"
+#include "engine/connection_lease.h"
 #include "net/ftp_connection.h"
 #include "support/ftp_script.h"
+#include "support/offered_session.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "widgets/transfer_progress_dialog.h"
@@ -38,19 +40,27 @@ unsigned modeOf(const std::string &path)
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// Adds an item for the scripted server's site to `queue` and lends it `ftp`, logged in there as "u"
-// with `password`, as a worker lends its connection to the browser. Returns the item's id, 0 when the
-// login failed.
-std::int32_t lendLoggedIn(bw::core::QueueList &queue, bw::net::FtpConnection &ftp,
-    const ScriptedServer &server, const std::string &password = "p", int connectionId = 1)
+// Adds an item for the scripted server's site to `queue` and offers `ftp` for it on `board`, logged in
+// there as "u" with `password`, as a worker offers its session to the browser. Returns the item's id, 0
+// when the login failed.
+std::int32_t lendLoggedIn(bw::core::QueueList &queue, bw::engine::LeaseBoard &board,
+    std::shared_ptr<bw::net::FtpConnection> &ftp, const ScriptedServer &server,
+    const std::string &password = "p", int connectionId = 1)
 {
     const std::int32_t id = queue.addItem(
         "ftp://u:" + password + "@127.0.0.1:" + std::to_string(server.port()), "", 0, -1, -1, -1, 1);
-    if (id == 0 || !ftp.createAndBind(0)
-        || !ftp.login(bw::net::FtpSite{"127.0.0.1", server.port(), "u", password, connectionId}))
-        return 0;
-    queue.lendConnection(id, &ftp);
-    return id;
+    const bw::test::OfferedSession offered = bw::test::offerSession(
+        board, id, bw::net::FtpSite{"127.0.0.1", server.port(), "u", password, connectionId});
+    ftp = offered.connection;
+    queue.setStatus(id, bw::core::ItemStatus::StatusInactiveManualConnection); // as the worker does
+    return id != 0 && offered.lease ? id : 0;
+}
+
+// The session offered for `id` went back to its job (or was never offered).
+bool givenBack(const bw::engine::LeaseBoard &board, std::int32_t id)
+{
+    const auto lease = board.find(id);
+    return !lease || lease->hasEnded();
 }
 
 } // namespace
@@ -90,7 +100,8 @@ private slots:
     void detachedViewDoesNothing()
     {
         bw::core::QueueList queue;
-        CManFtpView view(queue);
+        bw::engine::LeaseBoard board;
+        CManFtpView view(queue, board);
         QCOMPARE(view.caption(), QStringLiteral("Remote Site"));
         QVERIFY(!view.isConnected());
         QVERIFY(!view.check());
@@ -118,14 +129,15 @@ private slots:
         server.start();
 
         bw::core::QueueList queue;
+        bw::engine::LeaseBoard board;
         {
-            bw::net::FtpConnection ftp;
-            const std::int32_t id = lendLoggedIn(queue, ftp, server);
+            std::shared_ptr<bw::net::FtpConnection> ftp;
+            const std::int32_t id = lendLoggedIn(queue, board, ftp, server);
             QVERIFY(id != 0);
             QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
                 bw::core::ItemStatus::StatusInactiveManualConnection);
 
-            CManFtpView view(queue);
+            CManFtpView view(queue, board);
             QStringList log;
             connect(&view, &CManFtpView::logLine, &view,
                 [&](unsigned, quint64, const QString &text) { log << text; });
@@ -147,9 +159,9 @@ private slots:
             view.disconnect(false);
             QCOMPARE(bw::core::snapshotOrVanished(queue, id).status,
                 bw::core::ItemStatus::StatusInactiveManualConnection);
-            QVERIFY(queue.lentConnection(id) == nullptr);
+            QVERIFY(givenBack(board, id));
             QCOMPARE(view.list()->rowCount(), 0);
-            ftp.quit();
+            ftp->quit();
         }
         QVERIFY(server.waitFinished());
         QCOMPARE(server.failures(), std::vector<std::string>());
@@ -167,13 +179,14 @@ private slots:
             server->start();
         }
         bw::core::QueueList queue;
-        bw::net::FtpConnection one;
-        bw::net::FtpConnection two;
-        const std::int32_t idOne = lendLoggedIn(queue, one, first);
-        const std::int32_t idTwo = lendLoggedIn(queue, two, second, "p", 2);
+        bw::engine::LeaseBoard board;
+        std::shared_ptr<bw::net::FtpConnection> one;
+        std::shared_ptr<bw::net::FtpConnection> two;
+        const std::int32_t idOne = lendLoggedIn(queue, board, one, first);
+        const std::int32_t idTwo = lendLoggedIn(queue, board, two, second, "p", 2);
         QVERIFY(idOne != 0 && idTwo != 0);
         {
-            CManFtpView view(queue);
+            CManFtpView view(queue, board);
             view.takeOver(idOne);
             QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), kLimitMs);
             QCOMPARE(view.controller().cachedListingCount(), std::size_t(1));
@@ -191,14 +204,15 @@ private slots:
                 bw::core::ItemStatus::StatusInactiveManualConnection);
             QCOMPARE(bw::core::snapshotOrVanished(queue, idTwo).status,
                 bw::core::ItemStatus::StatusActiveManualConnection);
-            QVERIFY(queue.lentConnection(idOne) == &one); // still lent: its worker waits for it
+            QVERIFY(
+                !givenBack(board, idOne) && !board.find(idOne)->isHeld()); // still offered: its worker waits
             QCOMPARE(view.itemId(), idTwo);
         } // destruction gives the held connection back
         QCOMPARE(bw::core::snapshotOrVanished(queue, idTwo).status,
             bw::core::ItemStatus::StatusInactiveManualConnection);
-        QVERIFY(queue.lentConnection(idTwo) == nullptr);
-        one.quit();
-        two.quit();
+        QVERIFY(givenBack(board, idTwo));
+        one->quit();
+        two->quit();
         QVERIFY(first.waitFinished() && second.waitFinished());
         QCOMPARE(first.failures(), std::vector<std::string>());
         QCOMPARE(second.failures(), std::vector<std::string>());
@@ -225,12 +239,13 @@ private slots:
         server.start();
 
         bw::core::QueueList queue;
-        bw::net::FtpConnection ftp;
-        const std::int32_t id = lendLoggedIn(queue, ftp, server, "secret");
+        bw::engine::LeaseBoard board;
+        std::shared_ptr<bw::net::FtpConnection> ftp;
+        const std::int32_t id = lendLoggedIn(queue, board, ftp, server, "secret");
         QVERIFY(id != 0);
         std::string folder;
         {
-            CManFtpView view(queue);
+            CManFtpView view(queue, board);
             QList<QUrl> opened;
             BrowsePrompts prompts;
             prompts.openUrl = [&](const QUrl &url) {
@@ -264,7 +279,7 @@ private slots:
             QCOMPARE(modeOf(folder), 0700u);
         }
         QVERIFY(!std::filesystem::exists(folder));
-        ftp.quit();
+        ftp->quit();
         QVERIFY(server.waitFinished());
         QCOMPARE(server.failures(), std::vector<std::string>());
     }
@@ -287,11 +302,12 @@ private slots:
         server.start();
 
         bw::core::QueueList queue;
-        bw::net::FtpConnection ftp;
-        const std::int32_t id = lendLoggedIn(queue, ftp, server);
+        bw::engine::LeaseBoard board;
+        std::shared_ptr<bw::net::FtpConnection> ftp;
+        const std::int32_t id = lendLoggedIn(queue, board, ftp, server);
         QVERIFY(id != 0);
         {
-            CManFtpView view(queue);
+            CManFtpView view(queue, board);
             int opened = 0;
             BrowsePrompts prompts;
             prompts.openUrl = [&](const QUrl &) {
@@ -315,7 +331,7 @@ private slots:
             QVERIFY(std::filesystem::is_empty(view.viewFolder().path()));
             QVERIFY(view.isConnected());
         }
-        ftp.quit();
+        ftp->quit();
         QVERIFY(server.waitFinished());
         QCOMPARE(server.failures(), std::vector<std::string>());
     }

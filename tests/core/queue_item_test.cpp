@@ -196,20 +196,6 @@ TEST(QueueItemTest, TransferEndRespectsRemoval)
     EXPECT_EQ(other.status, StatusRatioActive);
 }
 
-TEST(QueueItemTest, LendingAConnectionMarksTheItem)
-{
-    QueueItem item;
-    item.status = StatusSearching;
-    auto *connection = reinterpret_cast<net::FtpConnection *>(&item);
-    item.lendConnection(connection);
-    EXPECT_EQ(item.manualConnection, connection);
-    EXPECT_EQ(item.status, StatusInactiveManualConnection);
-    item.status = StatusReconnectAfterTransfers;
-    item.lendConnection(nullptr);
-    EXPECT_EQ(item.manualConnection, nullptr);
-    EXPECT_EQ(item.status, StatusReconnectAfterTransfers);
-}
-
 TEST(QueueItemTest, InheritsSettings)
 {
     QueueItem parent;

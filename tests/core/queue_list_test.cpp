@@ -159,7 +159,6 @@ TEST_F(QueueListTest, UnknownIdsGiveNeutralValues)
     EXPECT_TRUE(item(missing).passive);
     EXPECT_FALSE(item(missing).automatic);
     EXPECT_TRUE(item(missing).abortRequested);
-    EXPECT_EQ(queue.lentConnection(missing), nullptr);
     EXPECT_FALSE(queue.snapshot(missing).has_value());
     EXPECT_FALSE(queue.setUrl(missing, "ftp://h/f"));
     queue.finishItem(missing, StatusFinished);
@@ -181,52 +180,6 @@ TEST_F(QueueListTest, SetUrlByIdKeepsLocalPathAndAutomatic)
     EXPECT_EQ(item(id).fileName, "file");
     EXPECT_EQ(item(id).localPath, "/dl/old");
     EXPECT_TRUE(item(id).automatic);
-}
-
-TEST_F(QueueListTest, BorrowedConnectionComesBackOnlyFromItsBorrower)
-{
-    // Only the address of the connection matters here.
-    auto *const connection = reinterpret_cast<net::FtpConnection *>(std::uintptr_t{0x1000});
-
-    // Lent and nobody took it: the job takes it back at once.
-    std::int32_t spare = add("ftp://h/");
-    queue.lendConnection(spare, connection);
-    EXPECT_FALSE(queue.connectionRecalled(spare));
-    EXPECT_TRUE(queue.recallConnection(spare));
-    EXPECT_EQ(queue.lentConnection(spare), nullptr);
-    EXPECT_EQ(queue.borrowConnection(spare), nullptr);
-
-    // Borrowed: the job asks, and waits until the borrower gives it back.
-    std::int32_t used = add("ftp://h/");
-    queue.lendConnection(used, connection);
-    EXPECT_EQ(queue.borrowConnection(used), connection);
-    EXPECT_FALSE(queue.recallConnection(used));
-    EXPECT_TRUE(queue.connectionRecalled(used));
-    EXPECT_EQ(queue.lentConnection(used), connection);
-    EXPECT_FALSE(queue.recallConnection(used)); // asking again changes nothing
-    EXPECT_EQ(queue.borrowConnection(used), nullptr); // a recalled connection is lent to nobody new
-    queue.lendConnection(used, nullptr);
-    EXPECT_TRUE(queue.recallConnection(used));
-    EXPECT_FALSE(queue.connectionRecalled(used));
-
-    // Left lent when the browser turned to another item: the job takes it back itself.
-    std::int32_t left = add("ftp://h/");
-    queue.lendConnection(left, connection);
-    EXPECT_EQ(queue.borrowConnection(left), connection);
-    queue.leaveConnectionLent(left);
-    EXPECT_EQ(queue.lentConnection(left), connection);
-    EXPECT_TRUE(queue.recallConnection(left));
-    EXPECT_EQ(queue.lentConnection(left), nullptr);
-
-    // Lending again starts afresh.
-    queue.lendConnection(used, connection);
-    EXPECT_FALSE(queue.connectionRecalled(used));
-    EXPECT_TRUE(queue.recallConnection(used));
-
-    // An item that is gone asks for nothing and holds nothing.
-    EXPECT_TRUE(queue.recallConnection(9999));
-    EXPECT_TRUE(queue.connectionRecalled(9999));
-    EXPECT_EQ(queue.borrowConnection(9999), nullptr);
 }
 
 TEST_F(QueueListTest, RemoveErasesIdleItemsAndMarksRunningOnes)

@@ -205,7 +205,7 @@ protected:
     {
         engine::EngineOptions options;
         options.schedulerTiming = fastTiming();
-        options.jobTiming = engine::TransferJobTiming{std::chrono::milliseconds(20), 20};
+        options.jobTiming = engine::TransferJobTiming{nullptr, std::chrono::seconds(3), 20};
         return options;
     }
 
@@ -213,6 +213,7 @@ protected:
     engine::Engine transferEngine{fastOptions()};
     core::QueueList &queue = transferEngine.queue();
     engine::Scheduler &scheduler = transferEngine.scheduler();
+    engine::LeaseBoard &leases = transferEngine.leases();
 };
 
 } // namespace bw::test

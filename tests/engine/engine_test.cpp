@@ -46,7 +46,7 @@ protected:
     {
         engine::EngineOptions o;
         o.schedulerTiming = fastTiming();
-        o.jobTiming = engine::TransferJobTiming{std::chrono::milliseconds(20), 20};
+        o.jobTiming = engine::TransferJobTiming{nullptr, std::chrono::seconds(3), 20};
         o.diagnosticLogPath = logPath().string();
         o.localFolder = (dir / "local").string();
         return o;

@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "net/ftp_connection.h"
+#include "engine/connection_lease.h"
+#include "net/remote_session.h"
 #include "remote_folder_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -163,25 +164,47 @@ TEST_F(FtpJobTest, StopWaitsForTheBorrowerToGiveTheConnectionBack)
     const std::string site = "ftp://" + login;
     const auto id = queue.addItem(site, "");
     start();
-    ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
-    // The browser borrows it and works on it from a thread of its own.
-    net::FtpConnection *connection = queue.borrowConnection(id);
-    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return leases.find(id) != nullptr; }));
+    // The browser takes it and works on it from a thread of its own.
+    const std::shared_ptr<engine::ConnectionLease> lease = leases.find(id);
+    const std::shared_ptr<net::RemoteSession> session = lease->take();
+    ASSERT_NE(session, nullptr);
     std::string directory;
-    EXPECT_TRUE(connection->printWorkingDirectory(directory));
+    EXPECT_TRUE(session->currentFolder(directory));
 
     scheduler.stop();
     // The job asks for it back, stops whatever runs on it, and waits: it neither takes it nor closes it.
-    ASSERT_TRUE(waitUntil([&] { return queue.connectionRecalled(id); }));
-    EXPECT_EQ(queue.lentConnection(id), connection);
-    EXPECT_TRUE(connection->isStopRequested());
+    ASSERT_TRUE(waitUntil([&] { return lease->isRecalled(); }));
+    EXPECT_FALSE(lease->hasEnded());
+    EXPECT_TRUE(session->isStopRequested());
     EXPECT_TRUE(scheduler.isRunning()); // its job is still waiting
 
-    queue.setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
-    queue.lendConnection(id, nullptr);
+    lease->giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
     ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
     EXPECT_EQ(core::snapshotOrVanished(queue, id).status,
         core::ItemStatus::StatusIdle); // stopped while lent: the request stays queued
+    EXPECT_EQ(leases.find(id), nullptr);
+}
+
+TEST_F(FtpJobTest, AStoppedJobEndsWithoutFreeingASessionItsHolderKeeps)
+{
+    scheduler.setMaxThreads(1);
+    const auto id = queue.addItem("ftp://" + login, "");
+    start();
+    ASSERT_TRUE(waitUntil([&] { return leases.find(id) != nullptr; }));
+    const std::shared_ptr<engine::ConnectionLease> lease = leases.find(id);
+    const std::shared_ptr<net::RemoteSession> session = lease->take();
+    ASSERT_NE(session, nullptr);
+
+    scheduler.stop();
+    // The holder never gives it back: the job ends after its bound all the same.
+    ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
+    EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle);
+    // The session is still the holder's to use and close (a freed one would fail under ASan here).
+    EXPECT_TRUE(session->isStopRequested());
+    lease->giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
+    session->disconnect(net::StopByEngine);
+    EXPECT_FALSE(session->isLoggedIn());
 }
 
 TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
@@ -215,24 +238,28 @@ TEST_F(FtpJobTest, ALentConnectionEndsTheItemAsItComesBack)
     for (const auto &c : cases) {
         // An empty local path asks for a manual connection.
         const auto id = queue.addItem(site, "");
-        ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; })) << c.name;
+        ASSERT_TRUE(waitUntil([&] { return leases.find(id) != nullptr; })) << c.name;
         EXPECT_EQ(
             core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusInactiveManualConnection)
             << c.name;
-        queue.setStatus(id, c.givenBack);
-        queue.lendConnection(id, nullptr);
+        const std::shared_ptr<engine::ConnectionLease> lease = leases.find(id);
+        ASSERT_NE(lease->take(), nullptr) << c.name;
+        lease->giveBack(static_cast<std::int32_t>(c.givenBack));
         ASSERT_TRUE(waitUntil([&] {
             std::lock_guard lock{seenMutex};
             return seen[id].count(c.expected) != 0;
         })) << c.name;
         if (c.expected == core::ItemStatus::StatusReconnectAfterTransfers) {
             // With nothing else to do the job takes it again at once and lends it anew.
-            ASSERT_TRUE(waitUntil([&] { return queue.lentConnection(id) != nullptr; }));
+            ASSERT_TRUE(waitUntil([&] {
+                const auto offered = leases.find(id);
+                return offered && offered != lease;
+            }));
             // Stopped while lent, the request stays queued rather than complete.
             scheduler.stop();
             ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
             EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle);
-            EXPECT_EQ(queue.lentConnection(id), nullptr);
+            EXPECT_EQ(leases.find(id), nullptr);
         } else {
             // A failed request would be taken again at once; out of the way for the next case.
             queue.removeItem(id);

@@ -47,8 +47,7 @@ TEST(FtpEpsvScripted, UsesEpsvAndConnectsToTheControlPeer)
     FtpConnection ftp;
     ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
     TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "a.bin").string(), "a.bin", true, true, 14, false, true))
-        << ftp.error().text();
+    EXPECT_TRUE(ftp.download((dir / "a.bin").string(), "a.bin", true, true, 14, false)) << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(dir / "a.bin"), "extended bytes");
     EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
     EXPECT_EQ(ftp.pasvPort(), server.dataPort());
@@ -78,10 +77,10 @@ TEST(FtpEpsvScripted, RefusedEpsvFallsBackToPasvAndIsNotAskedAgain)
         ftp.setObserver(&Recorder::observe, &recorder);
         ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
         TempDir dir;
-        EXPECT_TRUE(ftp.download((dir / "one.bin").string(), "one.bin", true, true, 5, false, true))
+        EXPECT_TRUE(ftp.download((dir / "one.bin").string(), "one.bin", true, true, 5, false))
             << ftp.error().text();
         EXPECT_TRUE(ftp.isEpsvRefused());
-        EXPECT_TRUE(ftp.download((dir / "two.bin").string(), "two.bin", true, true, 6, false, true))
+        EXPECT_TRUE(ftp.download((dir / "two.bin").string(), "two.bin", true, true, 6, false))
             << ftp.error().text();
         EXPECT_EQ(bw::test::readFile(dir / "one.bin"), "first");
         EXPECT_EQ(bw::test::readFile(dir / "two.bin"), "second");
@@ -118,7 +117,7 @@ TEST(FtpEpsvScripted, BadEpsvRepliesFailTheTransfer)
         FtpConnection ftp;
         ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
         TempDir dir;
-        EXPECT_FALSE(ftp.download((dir / "x.bin").string(), "x.bin", true, true, 0, false, true));
+        EXPECT_FALSE(ftp.download((dir / "x.bin").string(), "x.bin", true, true, 0, false));
         EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed)) << ftp.error().text();
         EXPECT_FALSE(ftp.isEpsvRefused());
         EXPECT_TRUE(server.waitFinished());
@@ -140,7 +139,7 @@ TEST(FtpEpsvScripted, ActiveModeOnIpv6SendsEprt)
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(FtpSite{"::1", server.port(), "u", "p", 1})) << ftp.error().text();
     TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 9, false, true))
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 9, false))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "v6 active");
     const Lines sent = server.received();
@@ -161,8 +160,7 @@ TEST(FtpEpsvScripted, PassiveOnIpv6ConnectsToTheIpv6Peer)
     ftp.setObserver(&Recorder::observe, &recorder);
     ASSERT_TRUE(ftp.login(FtpSite{"::1", server.port(), "u", "p", 1})) << ftp.error().text();
     TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "b.bin").string(), "b.bin", true, true, 9, false, true))
-        << ftp.error().text();
+    EXPECT_TRUE(ftp.download((dir / "b.bin").string(), "b.bin", true, true, 9, false)) << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(dir / "b.bin"), "over ipv6");
     EXPECT_EQ(ftp.pasvHost(), "::1");
     ASSERT_FALSE(recorder.status.empty());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Exact reply sequences from a scripted server: login, commands, PASV and PORT, REST, closing replies,
 // stalls and time-outs.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <regex>
@@ -31,8 +32,7 @@ public:
     DownloadThread(FtpConnection &ftp, bool passive, std::int64_t size)
         : m_ftp(ftp)
         , m_thread([this, passive, size] {
-            m_ok =
-                m_ftp.download((m_dir / "file.bin").string(), "file.bin", true, passive, size, false, true);
+            m_ok = m_ftp.download((m_dir / "file.bin").string(), "file.bin", true, passive, size, false);
             m_done = true;
         })
     {}
@@ -276,7 +276,7 @@ TEST_F(FtpScripted, PassiveReplyWithAndWithoutParenthesis)
         EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
         EXPECT_TRUE(bw::test::waitUntil([&] { return server.dataPort() != 0; }));
         EXPECT_EQ(ftp.pasvPort(), server.dataPort());
-        EXPECT_TRUE(ftp.finishTransfer());
+        EXPECT_TRUE(ftp.dataConnection().close());
     }
     // No numbers, or a number past 255.
     EXPECT_FALSE(ftp.enterPassive());
@@ -294,7 +294,7 @@ TEST_F(FtpScripted, PassiveNumbersGiveHostAndPort)
     server.reply("TYPE I", "200 OK").reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1)");
     logIn();
     TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true));
+    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false));
     EXPECT_EQ(ftp.pasvHost(), "127.0.0.1");
     EXPECT_EQ(ftp.pasvPort(), 1025);
     EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed));
@@ -313,7 +313,7 @@ TEST_F(FtpScripted, PassiveAddressOtherThanTheServerIsNotTrusted)
     Recorder recorder;
     ftp.setObserver(&Recorder::observe, &recorder);
     TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true)) << ftp.error().text();
+    EXPECT_TRUE(ftp.download((dir / "f").string(), "f", true, true, 0, false)) << ftp.error().text();
     EXPECT_EQ(ftp.pasvHost(), "10.9.8.7");
     EXPECT_EQ(bw::test::readFile(dir / "f"), "data");
     ASSERT_EQ(recorder.count(NotifyStatus), 1);
@@ -352,7 +352,7 @@ TEST_F(FtpScripted, PassiveReplyWithoutClosingParenthesisFailsTheTransfer)
     server.reply("TYPE I", "200 OK").reply("PASV", "227 Entering Passive Mode (127,0,0,1,4,1");
     logIn();
     TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false, true));
+    EXPECT_FALSE(ftp.download((dir / "f").string(), "f", true, true, 0, false));
     EXPECT_STREQ(ftp.error().text(), "Data connection failed");
 }
 
@@ -398,8 +398,7 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
         ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
-        EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume, true))
-            << c.name;
+        EXPECT_TRUE(connection.download(local.string(), "file.bin", true, true, 10, c.resume)) << c.name;
         EXPECT_EQ(bw::test::readFile(local), c.result) << c.name;
         EXPECT_TRUE(scripted.waitFinished()) << c.name;
         EXPECT_TRUE(scripted.failures().empty()) << c.name << ": " << scripted.failures().front();
@@ -413,7 +412,7 @@ TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
     server.reply("NOOP", "200 Still here");
     logIn();
     TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false, true));
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     // The control connection stays in step: the next command gets its own reply.
@@ -429,7 +428,7 @@ TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
     server.reply("RETR file.bin", "550 No such file");
     logIn();
     TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false, true));
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
     EXPECT_FALSE(ftp.dataConnection().hasSocket());
 }
@@ -445,7 +444,7 @@ TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
         .send("226 Done");
     logIn();
     TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false, true));
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false));
     EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
     const Lines sent = server.received();
     ASSERT_GE(sent.size(), 4u);
@@ -469,7 +468,7 @@ TEST_F(FtpScripted, PortGoesOutWithItsTransferCommandAndTheLogKeepsTheOrder)
     ftp.setTimeout(10);
     logIn();
     TempDir dir;
-    ASSERT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 9, false, true))
+    ASSERT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 9, false))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "pipelined");
     Lines protocol;
@@ -506,8 +505,7 @@ TEST_F(FtpScripted, RefusedPortFailsTheDataConnectionAndKeepsTheRepliesInStep)
         ASSERT_TRUE(connection.createAndBind(0));
         ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
         TempDir dir;
-        EXPECT_FALSE(
-            connection.download((dir / "file.bin").string(), "file.bin", true, false, 9, false, true));
+        EXPECT_FALSE(connection.download((dir / "file.bin").string(), "file.bin", true, false, 9, false));
         EXPECT_TRUE(connection.error().is(CatProtocol, DataConnectionFailed)) << c.name;
         EXPECT_FALSE(connection.listenerConnection().hasSocket()) << c.name;
         connection.sendCommand("NOOP\r\n");
@@ -527,7 +525,7 @@ TEST_F(FtpScripted, ResumedActiveDownloadSendsPortBeforeRest)
     server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
     server.add(ScriptedServer::Step::DataSend, "def").add(ScriptedServer::Step::DataClose).send("226 Done");
     logIn();
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 6, true, true));
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 6, true));
     EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "abcdef");
     EXPECT_TRUE(server.waitFinished());
     EXPECT_TRUE(server.failures().empty()) << server.failures().front();
@@ -551,7 +549,7 @@ TEST_F(FtpScripted, UploadInPassiveMode)
         FtpConnection connection;
         ASSERT_TRUE(connection.createAndBind(0));
         ASSERT_TRUE(connection.login(scriptedSite(scripted, 7)));
-        EXPECT_TRUE(connection.upload((dir / "up.bin").string(), "up.bin", true, true, true)) << size;
+        EXPECT_TRUE(connection.upload((dir / "up.bin").string(), "up.bin", true, true)) << size;
         EXPECT_TRUE(scripted.waitFinished()) << size;
         EXPECT_EQ(scripted.dataReceived(), bytes) << size;
     }
@@ -612,8 +610,7 @@ void expectStalledDownloadFails(std::int64_t knownSize)
 
 TEST(FtpStall, TransferWithoutProgressFailsAfterTheTimeout)
 {
-    // A file the listing says is small runs on the caller's thread and watches its own stalls; a
-    // large one runs on the data connection's worker, watched by the caller's polls.
+    // A file the listing says is small is read in small blocks; a large one is spliced.
     for (const std::int64_t knownSize : {std::int64_t{10000}, std::int64_t{1000000}}) {
         SCOPED_TRACE(knownSize);
         expectStalledDownloadFails(knownSize);
@@ -642,19 +639,25 @@ TEST(FtpProgress, PercentOfTransferOrOfIdleTime)
     TempDir dir;
     Recorder recorder;
     ftp.setObserver(&Recorder::observe, &recorder);
-    ASSERT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 10000, false, false));
+    // Progress keeps coming while the transfer stalls, to the observer and to the caller's callback.
+    std::atomic<int> ticks{0};
+    std::thread download([&] {
+        EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 10000, false,
+            [&](std::int64_t, std::int64_t) { ++ticks; }));
+    });
     ASSERT_TRUE(bw::test::waitUntil([&] { return ftp.dataConnection().bytesDone() == 5000; }));
     EXPECT_EQ(ftp.progressPercent(), 50);
-    recorder.seen.clear();
-    // A limited wait gives up after ten polls while the transfer still runs.
-    EXPECT_FALSE(ftp.waitTransfer(100));
-    EXPECT_EQ(recorder.count(NotifyProgress), 10);
+    EXPECT_TRUE(bw::test::waitUntil([&] { return ticks.load() >= 3; }));
     server.release();
-    EXPECT_TRUE(ftp.waitTransfer(5000));
+    download.join();
     EXPECT_EQ(bw::test::readFile(dir / "file.bin"), std::string(5000, 'x') + std::string(5000, 'y'));
     EXPECT_EQ(ftp.progressPercent(), 0);
-    // Nothing runs any more: waiting has no outcome and returns at once.
-    EXPECT_FALSE(ftp.waitTransfer(0));
+    EXPECT_EQ(recorder.count(NotifyProgress), ticks.load());
+    const auto last = std::find_if(recorder.seen.rbegin(), recorder.seen.rend(),
+        [](const ConnectionNotification &n) { return n.kind == NotifyProgress; });
+    ASSERT_NE(last, recorder.seen.rend());
+    EXPECT_EQ(last->first, 10000);
+    EXPECT_EQ(last->second, 10000);
 }
 
 TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
@@ -676,7 +679,10 @@ TEST(FtpAbort, AbortFromAnotherThreadEndsTheTransfer)
     server.release();
     EXPECT_FALSE(download.succeeded());
     EXPECT_TRUE(ftp.error().is(CatStop, StopByItem));
-    // The connection carries on in step: the aborted transfer's closing reply is read first.
+    // The stop stays until its owner takes it back; then the connection carries on in step: the
+    // aborted transfer's closing reply is read first.
+    EXPECT_TRUE(ftp.isStopRequested());
+    ftp.clearStop();
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
 }
@@ -738,7 +744,7 @@ TEST(FtpActive, AServerThatNeverConnectsEndsTheAcceptWait)
         ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
         TempDir dir;
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true));
+        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false));
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         EXPECT_TRUE(ftp.error().is(CatProtocol, DataConnectionFailed)) << ftp.error().text();
         EXPECT_FALSE(ftp.listenerConnection().hasSocket());
@@ -778,7 +784,7 @@ TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
     ftp.setObserver(&StopAtReply::observe, &stopper);
     TempDir dir;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false, true));
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 0, false));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_FALSE(ftp.listenerConnection().hasSocket());
     const auto leaving = std::chrono::steady_clock::now();

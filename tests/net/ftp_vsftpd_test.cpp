@@ -96,7 +96,7 @@ TEST_P(FtpVsftpd, DownloadIsByteIdentical)
     bw::test::writeFile(remote / "big.bin", bytes);
     const auto target = local / "big.bin";
     ASSERT_TRUE(ftp.download(
-        target.string(), "big.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), false, true))
+        target.string(), "big.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), false))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
@@ -111,7 +111,7 @@ TEST_P(FtpVsftpd, UploadIsByteIdentical)
     const std::string bytes = bw::test::patternBytes(2 * 1024 * 1024 + 3, 12);
     const auto source = local / "up.bin";
     bw::test::writeFile(source, bytes);
-    ASSERT_TRUE(ftp.upload(source.string(), "up.bin", true, passive(), true)) << ftp.error().text();
+    ASSERT_TRUE(ftp.upload(source.string(), "up.bin", true, passive())) << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(remote / "up.bin"), bytes);
     EXPECT_EQ(ftp.dataConnection().totalSize(), static_cast<std::int64_t>(bytes.size()));
 }
@@ -123,7 +123,7 @@ TEST_P(FtpVsftpd, ResumeContinuesAPartialFile)
     const auto target = local / "part.bin";
     bw::test::writeFile(target, bytes.substr(0, 300000));
     ASSERT_TRUE(ftp.download(
-        target.string(), "part.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), true, true))
+        target.string(), "part.bin", true, passive(), static_cast<std::int64_t>(bytes.size()), true))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(target), bytes);
     EXPECT_TRUE(recorder.sent("REST 300000"));
@@ -131,7 +131,7 @@ TEST_P(FtpVsftpd, ResumeContinuesAPartialFile)
 
 TEST_P(FtpVsftpd, MissingFileIsPermissionDenied)
 {
-    EXPECT_FALSE(ftp.download((local / "x").string(), "missing.bin", true, passive(), 0, false, true));
+    EXPECT_FALSE(ftp.download((local / "x").string(), "missing.bin", true, passive(), 0, false));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     EXPECT_FALSE(ftp.dataConnection().hasSocket());
@@ -195,7 +195,7 @@ TEST(FtpVsftpdLarge, ResumePastTwoGigabytes)
     ASSERT_TRUE(ftp.createAndBind(0));
     ASSERT_TRUE(ftp.login(FtpSite{server.host, server.port, server.user, server.password, 4}));
     ASSERT_TRUE(ftp.changeDirectory("/ftp_large_resume"));
-    ASSERT_TRUE(ftp.download(target.string(), "huge.bin", true, true, kOffset + 100, true, true))
+    ASSERT_TRUE(ftp.download(target.string(), "huge.bin", true, true, kOffset + 100, true))
         << ftp.error().text();
     EXPECT_TRUE(recorder.sent("REST 2684354560"));
     EXPECT_EQ(fs::file_size(target), static_cast<std::uintmax_t>(kOffset + 100));

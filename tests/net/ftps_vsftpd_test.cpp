@@ -85,7 +85,7 @@ TEST_P(FtpsVsftpd, ManyTransfersOnOneLoginAreByteIdentical)
         const std::string name = "up" + std::to_string(i) + ".bin";
         const std::string bytes = bw::test::patternBytes(sizes[i], static_cast<unsigned>(i) + 20);
         bw::test::writeFile(local / name, bytes);
-        ASSERT_TRUE(ftp.upload((local / name).string(), name, true, passive(), true))
+        ASSERT_TRUE(ftp.upload((local / name).string(), name, true, passive()))
             << name << ": " << ftp.error().text() << " " << ftp.error().detail() << " / "
             << recorder.lastReply;
         EXPECT_EQ(bw::test::readFile(remote / name), bytes) << name;
@@ -98,8 +98,8 @@ TEST_P(FtpsVsftpd, ManyTransfersOnOneLoginAreByteIdentical)
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const std::string name = "up" + std::to_string(i) + ".bin";
         const fs::path back = local / ("back" + std::to_string(i));
-        ASSERT_TRUE(ftp.download(
-            back.string(), name, true, passive(), static_cast<std::int64_t>(sizes[i]), false, true))
+        ASSERT_TRUE(
+            ftp.download(back.string(), name, true, passive(), static_cast<std::int64_t>(sizes[i]), false))
             << name << ": " << ftp.error().text() << " " << ftp.error().detail();
         EXPECT_EQ(bw::test::readFile(back), bw::test::readFile(remote / name)) << name;
     }

@@ -57,10 +57,10 @@ TEST_P(FtpOverIpv6, UploadsAndDownloadsByteIdentical)
     const bool passive = GetParam();
     const std::string bytes = bw::test::patternBytes(2 * 1024 * 1024 + 5);
     bw::test::writeFile(local / "up.bin", bytes);
-    ASSERT_TRUE(ftp.upload((local / "up.bin").string(), "up.bin", true, passive, true)) << ftp.error().text();
+    ASSERT_TRUE(ftp.upload((local / "up.bin").string(), "up.bin", true, passive)) << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(remote / "up.bin"), bytes);
     ASSERT_TRUE(ftp.download((local / "down.bin").string(), "up.bin", true, passive,
-        static_cast<std::int64_t>(bytes.size()), false, true))
+        static_cast<std::int64_t>(bytes.size()), false))
         << ftp.error().text();
     EXPECT_EQ(bw::test::readFile(local / "down.bin"), bytes);
     ASSERT_TRUE(ftp.list("", true, passive)) << ftp.error().text();

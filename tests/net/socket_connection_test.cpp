@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -26,6 +29,25 @@ std::unique_ptr<SocketConnection> connectTo(const ScriptedServer &server)
     EXPECT_TRUE(connection->connect("127.0.0.1", server.port()));
     return connection;
 }
+
+// A transfer run by an owner thread of its own while the test watches it.
+class Background
+{
+public:
+    explicit Background(std::function<bool()> run)
+        : m_result(std::async(std::launch::async, std::move(run)))
+    {}
+
+    bool ends(std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        return m_result.wait_for(limit) == std::future_status::ready;
+    }
+
+    bool succeeded() { return m_result.get(); }
+
+private:
+    std::future<bool> m_result;
+};
 
 // Two connected ends made by our own listener: `client` connected, `accepted` from acceptInto.
 struct Pair
@@ -171,7 +193,7 @@ TEST(SocketConnection, StopRequestEndsAnUnlimitedWaitAtOnce)
         readable = connection->waitReadableSliced(0);
         returned = true;
     });
-    connection->setStopError(StopByEngine);
+    connection->requestStop(StopByEngine);
     // Well inside one 5-second slice: the stop wakes the wait.
     EXPECT_TRUE(bw::test::waitUntil([&] { return returned.load(); }, std::chrono::milliseconds(2500)));
     waiter.join();
@@ -207,12 +229,10 @@ TEST(SocketConnection, FileRoundTripIsByteIdentical)
     const std::string bytes = bw::test::patternBytes(3 * 1024 * 1024 + 17);
     bw::test::writeFile(dir / "source", bytes);
     Pair pair;
-    ASSERT_TRUE(pair.client.beginReceiveFile((dir / "target").string(), true, true));
-    ASSERT_TRUE(pair.accepted.beginSendFile((dir / "source").string(), true, 0, true));
-    ASSERT_TRUE(pair.accepted.waitIdle(20000));
-    ASSERT_TRUE(pair.client.waitIdle(20000));
-    EXPECT_EQ(pair.accepted.result(), 0);
-    EXPECT_EQ(pair.client.result(), 0);
+    Background receive([&] { return pair.client.receiveFile((dir / "target").string(), true, {}); });
+    EXPECT_TRUE(pair.accepted.sendFile((dir / "source").string(), 0, true, {}));
+    ASSERT_TRUE(receive.ends());
+    EXPECT_TRUE(receive.succeeded());
     EXPECT_EQ(pair.accepted.totalSize(), static_cast<std::int64_t>(bytes.size()));
     EXPECT_EQ(pair.client.bytesDone(), static_cast<std::int64_t>(bytes.size()));
     EXPECT_EQ(bw::test::readFile(dir / "target"), bytes);
@@ -233,12 +253,10 @@ TEST(SocketConnection, SendFromAnOffsetSendsTheRest)
 
     for (const Case c : {Case{0}, Case{40000}, Case{100000}}) {
         Pair pair;
-        ASSERT_TRUE(pair.client.beginReceiveFile((dir / "target").string(), true, true));
-        ASSERT_TRUE(pair.accepted.beginSendFile((dir / "source").string(), true, c.offset, true));
-        ASSERT_TRUE(pair.accepted.waitIdle(20000));
-        ASSERT_TRUE(pair.client.waitIdle(20000));
-        EXPECT_EQ(pair.accepted.result(), 0) << c.offset;
-        EXPECT_EQ(pair.client.result(), 0) << c.offset;
+        Background receive([&] { return pair.client.receiveFile((dir / "target").string(), true, {}); });
+        EXPECT_TRUE(pair.accepted.sendFile((dir / "source").string(), c.offset, true, {})) << c.offset;
+        ASSERT_TRUE(receive.ends());
+        EXPECT_TRUE(receive.succeeded()) << c.offset;
         EXPECT_EQ(bw::test::readFile(dir / "target"), bytes.substr(static_cast<std::size_t>(c.offset)))
             << c.offset;
     }
@@ -252,24 +270,20 @@ TEST(SocketConnection, PeerClosingAtOnceGivesAnEmptyFile)
     server.drop();
     server.start();
     auto connection = connectTo(server);
-    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
-    ASSERT_TRUE(connection->waitIdle(20000));
-    EXPECT_EQ(connection->result(), 0);
+    EXPECT_TRUE(connection->receiveFile((dir / "target").string(), true, {}));
     EXPECT_FALSE(connection->error().isSet());
     EXPECT_EQ(bw::test::readFile(dir / "target"), "");
 }
 
-TEST(SocketConnection, MissingFileFailsTheSendJob)
+TEST(SocketConnection, MissingFileFailsTheSend)
 {
     TempDir dir;
     Pair pair;
-    ASSERT_TRUE(pair.accepted.beginSendFile((dir / "missing").string(), true, 0, true));
-    ASSERT_TRUE(pair.accepted.waitIdle(20000));
-    EXPECT_EQ(pair.accepted.result(), -1);
+    EXPECT_FALSE(pair.accepted.sendFile((dir / "missing").string(), 0, true, {}));
     EXPECT_TRUE(pair.accepted.error().is(CatLocal, FileOpenError));
 }
 
-TEST(SocketConnection, StalledReceiveIsRecordedAndEndsOnStop)
+TEST(SocketConnection, StalledReceiveEndsAfterItsStallLimit)
 {
     TempDir dir;
     platform::ManualClock clock(5000);
@@ -278,15 +292,16 @@ TEST(SocketConnection, StalledReceiveIsRecordedAndEndsOnStop)
     server.start();
     auto connection = connectTo(server);
     connection->setClock(&clock);
-    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    const TransferWatch watch{30, {}};
+    Background receive([&] { return connection->receiveFile((dir / "target").string(), true, watch); });
     ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 3 && connection->isStalled(); }));
-    EXPECT_EQ(connection->stallStartOrNow(), 5000);
-    clock.advance(40);
-    EXPECT_EQ(connection->stallStartOrNow(), 5000);
-    connection->setStopError(DataIdleTimeout);
-    ASSERT_TRUE(connection->waitIdle(2500));
-    EXPECT_EQ(connection->result(), -1);
+    clock.advance(30);
+    EXPECT_FALSE(receive.ends(std::chrono::milliseconds(200))); // not longer than the limit yet
+    clock.advance(1);
+    ASSERT_TRUE(receive.ends(std::chrono::milliseconds(2500)));
+    EXPECT_FALSE(receive.succeeded());
     EXPECT_TRUE(connection->error().is(CatStop, DataIdleTimeout));
+    EXPECT_FALSE(connection->isStopRequested()); // a time-out is no stop request of the owner
     EXPECT_FALSE(connection->isStalled());
     EXPECT_EQ(bw::test::readFile(dir / "target"), "abc");
     server.release();
@@ -301,11 +316,9 @@ TEST(SocketConnection, TooSlowReceiveFailsOnceMeasured)
     auto connection = connectTo(server);
     // 5000 bytes in a second or more is far below this limit; the first measurement comes after 1 s.
     connection->setMinSpeed(1000000);
-    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
-    ASSERT_TRUE(connection->waitIdle(10000));
-    EXPECT_EQ(connection->result(), -1);
+    EXPECT_FALSE(connection->receiveFile((dir / "target").string(), true, {}));
     EXPECT_TRUE(connection->error().is(CatLocal, TransferTooSlow));
-    EXPECT_EQ(connection->currentSpeed(), 0); // reset when the job ends
+    EXPECT_EQ(connection->currentSpeed(), 0); // reset when the transfer ends
     EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'z'));
     server.release();
 }
@@ -321,17 +334,17 @@ TEST(SocketConnection, RateLimiterMetersTheReceiveJob)
     server.start();
     auto connection = connectTo(server);
     connection->setRateLimiter(&limiter);
-    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    Background receive([&] { return connection->receiveFile((dir / "target").string(), true, {}); });
     // The first bucket passes at once; then nothing moves until the clock does.
     ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 1000; }));
     EXPECT_EQ(limiter.participants(), 1);
-    EXPECT_FALSE(connection->waitIdle(100));
+    EXPECT_FALSE(receive.ends(std::chrono::milliseconds(100)));
     EXPECT_EQ(connection->bytesDone(), 1000);
     EXPECT_TRUE(bw::test::waitUntil([&] {
         clock.advanceMilliseconds(100);
-        return connection->waitIdle(10);
+        return receive.ends(std::chrono::milliseconds(10));
     }));
-    EXPECT_EQ(connection->result(), 0);
+    EXPECT_TRUE(receive.succeeded());
     EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'r'));
     EXPECT_EQ(limiter.participants(), 0);
 }
@@ -352,16 +365,16 @@ TEST(SocketConnection, SharedMinimumEndsAReceiveOnlyAfterTheGrace)
     connection->reset(); // the limits and the grace outlive a reset, as every connect makes one
     ASSERT_TRUE(connection->createAndBind(0));
     ASSERT_TRUE(connection->connect("127.0.0.1", server.port()));
-    ASSERT_TRUE(connection->beginReceiveFile((dir / "target").string(), true, true));
+    Background receive([&] { return connection->receiveFile((dir / "target").string(), true, {}); });
     ASSERT_TRUE(bw::test::waitUntil([&] { return connection->bytesDone() == 5000; }));
     // Slow for 4.9 s: measured (1 kB/s on average), but not ended.
     clock.advanceMilliseconds(4900);
     ASSERT_TRUE(bw::test::waitUntil([&] { return connection->currentSpeed() == 1; }));
-    EXPECT_FALSE(connection->waitIdle(200));
+    EXPECT_FALSE(receive.ends(std::chrono::milliseconds(200)));
     // Past the grace: the next whole second below the minimum ends it as too slow.
     clock.advanceMilliseconds(1100);
-    ASSERT_TRUE(connection->waitIdle(10000));
-    EXPECT_EQ(connection->result(), -1);
+    ASSERT_TRUE(receive.ends(std::chrono::seconds(10)));
+    EXPECT_FALSE(receive.succeeded());
     EXPECT_TRUE(connection->error().is(CatLocal, TransferTooSlow));
     EXPECT_EQ(bw::test::readFile(dir / "target"), std::string(5000, 'm'));
     server.release();
@@ -377,18 +390,19 @@ TEST(SocketConnection, SharedLimitMetersTheSendJob)
     limits.setMaxKBps(100); // a full bucket holds 10,000 bytes
     Pair pair;
     pair.client.setSpeedLimits(&limits);
-    ASSERT_TRUE(pair.client.beginSendFile((dir / "source").string(), true, 0, true));
-    ASSERT_TRUE(pair.accepted.beginReceiveFile((dir / "target").string(), true, true));
+    Background send([&] { return pair.client.sendFile((dir / "source").string(), 0, true, {}); });
+    Background receive([&] { return pair.accepted.receiveFile((dir / "target").string(), true, {}); });
     // One bucket passes at once; the rest only as the clock moves.
     ASSERT_TRUE(bw::test::waitUntil([&] { return pair.client.bytesDone() == 10000; }));
-    EXPECT_FALSE(pair.client.waitIdle(100));
+    EXPECT_FALSE(send.ends(std::chrono::milliseconds(100)));
     EXPECT_EQ(pair.client.bytesDone(), 10000);
     EXPECT_TRUE(bw::test::waitUntil([&] {
         clock.advanceMilliseconds(50);
-        return pair.client.waitIdle(10);
+        return send.ends(std::chrono::milliseconds(10));
     }));
-    EXPECT_EQ(pair.client.result(), 0);
-    ASSERT_TRUE(pair.accepted.waitIdle(10000));
+    EXPECT_TRUE(send.succeeded());
+    ASSERT_TRUE(receive.ends());
+    EXPECT_TRUE(receive.succeeded());
     EXPECT_EQ(bw::test::readFile(dir / "target"), content);
     EXPECT_EQ(limits.rateLimiter().participants(), 0);
 }
@@ -437,16 +451,16 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
     {
         const char *name;
         std::string response;
-        int result;
+        bool ok;
         std::string file; // "-" when no file may be touched
         std::int64_t resumeOffset;
     };
 
     const Case cases[] = {
-        {"206 appends", "HTTP/1.1 206 Partial\r\nX: y\r\n\r\nDEF", 0, "abcDEF", 3},
-        {"200 overwrites", "HTTP/1.1 200 OK\r\n\r\nwhole", 0, "whole", 0},
-        {"404 fails without a file", "HTTP/1.1 404 Not Found\r\n\r\nmissing", -1, "-", 0},
-        {"endless header line fails", "HTTP/1.1 200 OK\r\nX: " + std::string(100000, 'h'), -1, "-", 0},
+        {"206 appends", "HTTP/1.1 206 Partial\r\nX: y\r\n\r\nDEF", true, "abcDEF", 3},
+        {"200 overwrites", "HTTP/1.1 200 OK\r\n\r\nwhole", true, "whole", 0},
+        {"404 fails without a file", "HTTP/1.1 404 Not Found\r\n\r\nmissing", false, "-", 0},
+        {"endless header line fails", "HTTP/1.1 200 OK\r\nX: " + std::string(100000, 'h'), false, "-", 0},
     };
     for (const Case &c : cases) {
         TempDir dir;
@@ -459,10 +473,7 @@ TEST(SocketConnection, ResponseStatusDecidesAppendOrFailure)
         HeaderReadingFilter filter;
         SocketConnection connection;
         ASSERT_TRUE(connection.connect("127.0.0.1", server.port()));
-        connection.setExpectHeader(true);
-        ASSERT_TRUE(connection.beginReceiveFile(target.string(), true, true, &filter));
-        ASSERT_TRUE(connection.waitIdle(20000));
-        EXPECT_EQ(connection.result(), c.result) << c.name;
+        EXPECT_EQ(connection.receiveFile(target.string(), true, {}, &filter), c.ok) << c.name;
         if (c.file == "-") {
             EXPECT_FALSE(std::filesystem::exists(target)) << c.name;
             EXPECT_EQ(connection.error().status(), c.response.substr(9, 3) == "404" ? 404 : 200) << c.name;

@@ -239,7 +239,7 @@ TEST_F(TlsStreamTest, AStopEndsTheHandshakeWaitAtOnce)
     TlsStream tls{connection->tcpStream(), hostOptions("127.0.0.1")};
     std::jthread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the handshake start waiting
-        connection->setStopError(StopByItem);
+        connection->requestStop(StopByItem);
     });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(tls.handshake(60000));

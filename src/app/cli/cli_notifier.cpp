@@ -6,10 +6,11 @@
 
 namespace bw::cli {
 
-CliNotifier::CliNotifier(core::QueueList &queue, core::QueueEvents &events, SavedFiles &savedFiles,
-    bool verbose, bool timeStamp, bool hidePassword)
+CliNotifier::CliNotifier(core::QueueList &queue, core::QueueEvents &events, engine::LeaseBoard &leases,
+    SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword)
     : m_queue(queue)
     , m_events(events)
+    , m_leases(leases)
     , m_savedFiles(savedFiles)
     , m_verbose(verbose)
     , m_timeStamp(timeStamp)
@@ -37,14 +38,13 @@ void CliNotifier::onItemChanged(
     if (!item)
         return;
     m_savedFiles.onItemChanged(id, *item, at);
-    // A manual-connection request needs the window: give the connection back as a temporary
-    // disconnect does, so the item stays queued for the window.
-    // The job takes such an item again once its site has nothing else; it is then left lent (the
-    // job looks once a second) instead of being handed back and forth without end.
-    if (m_queue.lentConnection(id) != nullptr && m_parked.insert(id).second) {
-        m_queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
-        m_queue.lendConnection(id, nullptr);
-    }
+    // A manual-connection request needs the window: give the session back as a temporary disconnect
+    // does, so the item stays queued for the window. The job takes such an item again once its site
+    // has nothing else; it is then left on offer (the job waits until it stops) instead of being
+    // handed back and forth without end.
+    const std::shared_ptr<engine::ConnectionLease> lease = m_leases.find(id);
+    if (lease && !lease->hasEnded() && m_parked.insert(id).second && lease->take())
+        lease->giveBack(static_cast<std::int32_t>(core::ItemStatus::StatusReconnectAfterTransfers));
 }
 
 void CliNotifier::printLogLine(const core::LogLineEvent &line)

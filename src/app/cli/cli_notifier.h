@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What bellwick-cli does with the queue's events, on its main thread, each time it drains them: notes
-// saved files, hands a lent connection straight back (there is no browser to use it), and with
+// saved files, gives a leased session straight back (there is no browser to use it), and with
 // --verbose prints the Batch Log lines. The workers only post; the main loop looks at the queue on its
 // own clock.
 #pragma once
@@ -12,6 +12,7 @@
 
 #include "core/queue_events.h"
 #include "core/queue_list.h"
+#include "engine/connection_lease.h"
 #include "saved_files.h"
 
 namespace bw::cli {
@@ -19,8 +20,8 @@ namespace bw::cli {
 class CliNotifier
 {
 public:
-    CliNotifier(core::QueueList &queue, core::QueueEvents &events, SavedFiles &savedFiles, bool verbose,
-        bool timeStamp, bool hidePassword);
+    CliNotifier(core::QueueList &queue, core::QueueEvents &events, engine::LeaseBoard &leases,
+        SavedFiles &savedFiles, bool verbose, bool timeStamp, bool hidePassword);
 
     // Main thread: handles every event posted since the last call, in posting order.
     void drain();
@@ -43,6 +44,7 @@ private:
 
     core::QueueList &m_queue;
     core::QueueEvents &m_events;
+    engine::LeaseBoard &m_leases;
     SavedFiles &m_savedFiles;
     const bool m_verbose;
     const bool m_timeStamp;

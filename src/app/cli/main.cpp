@@ -212,7 +212,8 @@ int run(const CliOptions &o)
     // The workers post; this thread drains at each look. No wake-up: waking for each of the thousands of
     // events a tree of small files makes would cost more than the look saves.
     core::QueueEvents events(queue);
-    CliNotifier notifier(queue, events, savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
+    CliNotifier notifier(
+        queue, events, engine.leases(), savedFiles, o.verbose, settings.timeStamp, settings.hidePassword);
     queue.setNotifier(&events);
     std::thread signalThread(waitForSignals, &notifier);
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "browse/download_target.h"
+#include "engine/download_target.h"
 
 #include <filesystem>
 #include <system_error>
 
-namespace bw::browse {
+namespace bw::engine {
 
 namespace fs = std::filesystem;
 
@@ -42,4 +42,4 @@ bool DownloadTarget::restoreAfterFailure() const
     return !error;
 }
 
-} // namespace bw::browse
+} // namespace bw::engine

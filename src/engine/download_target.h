@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace bw::browse {
+namespace bw::engine {
 
 class DownloadTarget
 {
@@ -28,4 +28,4 @@ private:
     std::uint64_t m_sizeBytes = 0;
 };
 
-} // namespace bw::browse
+} // namespace bw::engine
