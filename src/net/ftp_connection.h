@@ -14,6 +14,7 @@
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
 #include "net/listing_parser.h"
+#include "net/remote_session.h"
 #include "net/socket_connection.h"
 #include "net/tls_session_pool.h"
 #include "net/tls_stream.h"
@@ -28,14 +29,9 @@ enum class FtpSecurity : int
     ExplicitTls = 2, // a plain greeting, then AUTH TLS
 };
 
-// What login needs to know about a site.
-struct FtpSite
+// What login needs to know about a site: where it is, and how its connections are protected.
+struct FtpSite : RemoteSite
 {
-    std::string host;
-    int port = 21;
-    std::string user;
-    std::string password;
-    int connectionId = 0;
     FtpSecurity security = FtpSecurity::Plain;
     // The certificate rules of both connections; the host is taken from `host`.
     TlsOptions tls{};

@@ -21,15 +21,7 @@ bool FtpSession::connect(const RemoteSite &site)
     m_connection->setTimeout(m_options.timeoutSeconds);
     if (!m_connection->createAndBind(0))
         return false;
-    FtpSite ftpSite;
-    ftpSite.host = site.host;
-    ftpSite.port = site.port;
-    ftpSite.user = site.user;
-    ftpSite.password = site.password;
-    ftpSite.connectionId = site.connectionId;
-    ftpSite.security = m_options.security;
-    ftpSite.tls = m_options.tls;
-    return m_connection->login(ftpSite);
+    return m_connection->login(FtpSite{site, m_options.security, m_options.tls});
 }
 
 bool FtpSession::isLoggedIn() const

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/listing_parser.h"
+#include "net/transfer_progress.h"
 
 namespace bw::net {
 
@@ -24,9 +24,6 @@ struct RemoteSite
     std::string password;
     int connectionId = 0;
 };
-
-// Called on the transfer's thread with the bytes moved so far and the total (0 when unknown).
-using TransferProgress = std::function<void(std::int64_t doneBytes, std::int64_t totalBytes)>;
 
 class RemoteSession
 {

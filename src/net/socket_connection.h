@@ -27,6 +27,7 @@
 #include "net/speed_limits.h"
 #include "net/stop_signal.h"
 #include "net/tcp_stream.h"
+#include "net/transfer_progress.h"
 #include "platform/clock.h"
 
 namespace bw::net {
@@ -41,9 +42,6 @@ enum class SocketState : int
     Listening = 4,
     Closing = 5,
 };
-
-// A running transfer's bytes done (a resume's offset included) and its expected total (0: unknown).
-using TransferProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 // How the owner watches a file transfer it runs.
 struct TransferWatch
