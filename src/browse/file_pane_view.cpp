@@ -214,10 +214,15 @@ bool FilePaneView::eventFilter(QObject *watched, QEvent *event)
             drop->ignore();
             return true;
         }
-        const QString text = widgets::droppedText(*drop->mimeData());
+        const QMimeData &dropped = *drop->mimeData();
+        const QString text = widgets::droppedText(dropped);
+        const bool own = qobject_cast<const widgets::InternalDragData *>(&dropped) != nullptr;
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        dropText(text);
+        if (own)
+            dropText(text);
+        else
+            dropOutsideText(text);
         return true;
     }
     default:

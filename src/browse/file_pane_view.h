@@ -58,6 +58,11 @@ public:
     virtual void openDirectory() = 0;
     // Takes the text of a drop on the list.
     virtual void dropText(const QString &text) = 0;
+
+    // Takes the text another program dropped on the list; a pane that would send the user's files
+    // asks first.
+    virtual void dropOutsideText(const QString &text) { dropText(text); }
+
     // Backspace: the parent folder, through the ".." row.
     void goUp();
     // The commands both panes have; each pane asks its own questions.

@@ -5,6 +5,7 @@
 
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "browse/drag_text.h"
 #include "browse/local_view.h"
@@ -271,6 +272,25 @@ void CManFtpView::startDrag()
     execDrag(dragData());
     if (m_localView)
         m_localView->setDropEnabled(false);
+}
+
+void CManFtpView::dropOutsideText(const QString &text)
+{
+    // Another program's drop that names local files would upload them: only when the user says so,
+    // and asked once the drop has ended.
+    const bool namesLocalFiles = std::ranges::any_of(
+        splitDragText(text), [](const QString &part) { return !localEntryPath(part).empty(); });
+    if (!namesLocalFiles || !check()) {
+        dropText(text);
+        return;
+    }
+    QTimer::singleShot(0, this, [this, text] {
+        const QString question = tr("Another program dropped files of this computer here. Upload them to "
+                                    "the server?\n\n%1")
+                                     .arg(QStringList(splitDragText(text)).join(u'\n'));
+        if (m_prompts.confirm(this, question, tr("Upload")))
+            dropText(text);
+    });
 }
 
 void CManFtpView::dropText(const QString &text)

@@ -102,6 +102,7 @@ public:
     QString dragText() const;
     QMimeData *dragData() const;
     void dropText(const QString &text) override;
+    void dropOutsideText(const QString &text) override;
 
     void setLocalView(CLocalView *view) { m_localView = view; }
 

@@ -110,15 +110,20 @@ void ClipboardWatcher::offer(const QStringList &urls)
     }
     if (fresh.isEmpty())
         return;
-    if (m_options.verify) {
-        showPrompt(fresh);
-        return;
+    // A copied upload would send the user's files: it is only ever offered, unchecked, in the prompt.
+    const widgets::OutsidePieces split = widgets::splitOutsidePieces(fresh);
+    if (m_options.verify || !split.uploads.isEmpty()) {
+        showPrompt(m_options.verify ? split.downloads : QStringList{}, split.uploads);
+        if (m_options.verify)
+            return;
     }
-    m_addUrls(fresh);
-    emit urlsQueued(fresh);
+    if (split.downloads.isEmpty())
+        return;
+    m_addUrls(split.downloads);
+    emit urlsQueued(split.downloads);
 }
 
-void ClipboardWatcher::showPrompt(const QStringList &urls)
+void ClipboardWatcher::showPrompt(const QStringList &downloads, const QStringList &uploads)
 {
     if (!m_prompt) {
         m_prompt = new QDialog(m_promptParent);
@@ -141,13 +146,20 @@ void ClipboardWatcher::showPrompt(const QStringList &urls)
         });
     }
     // Further copies while the prompt is open join its list.
-    for (const QString &url : urls) {
-        if (m_promptList->findItems(url, Qt::MatchExactly).isEmpty()) {
-            auto *item = new QListWidgetItem(url, m_promptList);
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-            item->setCheckState(Qt::Checked);
-        }
-    }
+    auto addRow = [this](const QString &url, bool upload) {
+        if (!m_promptList->findItems(url, Qt::MatchExactly).isEmpty())
+            return;
+        auto *item = new QListWidgetItem(url, m_promptList);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(upload ? Qt::Unchecked : Qt::Checked);
+        if (upload)
+            item->setToolTip(
+                tr("Uploads files from this computer: check it only if you meant to send them."));
+    };
+    for (const QString &url : downloads)
+        addRow(url, false);
+    for (const QString &url : uploads)
+        addRow(url, true);
     m_prompt->show();
     m_prompt->raise();
 }

@@ -58,7 +58,7 @@ private:
     void onChanged(QClipboard::Mode mode);
     void readPending();
     void offer(const QStringList &urls);
-    void showPrompt(const QStringList &urls);
+    void showPrompt(const QStringList &downloads, const QStringList &uploads);
     void acceptPrompt();
 
     std::function<bool(const QString &)> m_isQueued;

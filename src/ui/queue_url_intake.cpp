@@ -15,6 +15,7 @@
 #include "ui/queue_view.h"
 #include "widgets/integer_edit.h"
 #include "widgets/remote_browser_link.h"
+#include "widgets/url_text.h"
 
 namespace bw::ui {
 
@@ -91,6 +92,20 @@ void QueueUrlIntake::addUrlsInBatches(const QStringList &pieces)
     m_pendingUrls.append(pieces);
     if (!running)
         addPendingBatch();
+}
+
+void QueueUrlIntake::addOutsideUrls(const QStringList &pieces)
+{
+    const widgets::OutsidePieces split = widgets::splitOutsidePieces(pieces);
+    if (!split.downloads.isEmpty())
+        addUrlsInBatches(split.downloads);
+    if (split.uploads.isEmpty())
+        return;
+    // Asked after a drop has ended: the program it came from is not held while the user reads.
+    QTimer::singleShot(0, this, [this, uploads = split.uploads] {
+        if (m_view.prompts().confirmUploads(&m_view, uploads))
+            addUrlsInBatches(uploads);
+    });
 }
 
 void QueueUrlIntake::addPendingBatch()

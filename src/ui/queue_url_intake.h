@@ -36,6 +36,9 @@ public:
     std::int32_t addUrl(const QString &text, bool saveAtOnce);
     QList<std::int32_t> addUrls(const QStringList &pieces, bool saveAtOnce);
     void addUrlsInBatches(const QStringList &pieces);
+    // Pieces from outside the program (the clipboard, a paste, another program's drop): downloads go in
+    // at once, uploads only after the user confirms them, once the current event is over.
+    void addOutsideUrls(const QStringList &pieces);
 
     bool isAddingUrls() const { return m_pendingAt < m_pendingUrls.size(); }
 

@@ -23,6 +23,7 @@
 #include "ui/queue_document.h"
 #include "ui/queue_row_text.h"
 #include "widgets/caption_bar.h"
+#include "widgets/internal_drag_data.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
@@ -307,8 +308,19 @@ void CFtpTreeView::addUrlsInBatches(const QStringList &pieces)
 
 void CFtpTreeView::pasteUrls()
 {
-    if (const QMimeData *offered = QGuiApplication::clipboard()->mimeData())
-        addUrlsInBatches(widgets::urlsFromMimeData(*offered));
+    if (const QMimeData *copied = QGuiApplication::clipboard()->mimeData())
+        addDroppedUrls(*copied);
+}
+
+void CFtpTreeView::addDroppedUrls(const QMimeData &offered)
+{
+    // Web browsers offer links as "text/uri-list" or "text/x-moz-url"; other programs as lines of text.
+    const QStringList pieces = widgets::urlsFromMimeData(offered);
+    // Rows of Bellwick's own panes may upload; text of any other origin never does unasked.
+    if (qobject_cast<const widgets::InternalDragData *>(&offered))
+        addUrlsInBatches(pieces);
+    else
+        m_intake->addOutsideUrls(pieces);
 }
 
 void CFtpTreeView::dropText(const QString &text)
@@ -422,8 +434,7 @@ void CFtpTreeView::dropEvent(QDropEvent *event)
         return;
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    // Web browsers offer links as "text/uri-list" or "text/x-moz-url"; other programs as lines of text.
-    addUrlsInBatches(widgets::urlsFromMimeData(*event->mimeData()));
+    addDroppedUrls(*event->mimeData());
 }
 
 } // namespace bw::ui

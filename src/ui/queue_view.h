@@ -18,6 +18,7 @@
 #include "widgets/text_entry_dialog.h"
 
 class QAction;
+class QMimeData;
 class QTabWidget;
 
 namespace bw::core {
@@ -107,6 +108,7 @@ public:
     static constexpr int kUrlBatch = QueueUrlIntake::kUrlBatch;
     static constexpr int kSaveEachLimit = QueueUrlIntake::kSaveEachLimit;
     // Ctrl+V in the queue: the URLs on the clipboard.
+    // Pastes the clipboard's URLs; uploads among them wait for the user's yes.
     void pasteUrls();
 
     void removeRows(std::int32_t itemId);
@@ -167,6 +169,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addDroppedUrls(const QMimeData &offered);
     // The context menu's commands and the Ctrl+V paste, made once.
     void createContextActions();
     void updateRow(QueueTab tab, std::int32_t itemId, const std::optional<core::QueueItem> &item);

@@ -50,6 +50,17 @@ UserPrompts UserPrompts::modalDialogs()
         QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
         box.exec();
     };
+    prompts.confirmUploads = [](QWidget *parent, const QStringList &uploads) {
+        QMessageBox box(QMessageBox::Warning, QObject::tr("Queue Uploads?"),
+            QObject::tr("Text from outside Bellwick asks to send files from this computer to a server:"),
+            QMessageBox::Cancel, parent);
+        box.setInformativeText(QObject::tr("Queue these uploads only if you meant to send these files."));
+        box.setDetailedText(uploads.join(u'\n'));
+        QPushButton *queue = box.addButton(QObject::tr("Queue Uploads"), QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        return box.clickedButton() == queue;
+    };
     return prompts;
 }
 

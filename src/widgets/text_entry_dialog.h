@@ -37,6 +37,8 @@ struct UserPrompts
         QWidget *parent, const QString &caption, const QString &label, const QString &text)>
         askText;
     std::function<void(QWidget *parent, const QString &text, const QString &caption)> showError;
+    // Text from outside the program offered these uploads: true only when the user says to queue them.
+    std::function<bool(QWidget *parent, const QStringList &uploads)> confirmUploads;
 
     static UserPrompts modalDialogs();
 };

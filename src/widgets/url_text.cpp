@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QRegularExpression>
 
+#include "core/url.h"
 #include "widgets/internal_drag_data.h"
 
 namespace bw::widgets {
@@ -133,6 +134,33 @@ QStringList urlsFromMimeData(const QMimeData &data)
     if (data.hasText())
         return urlPieces(data.text());
     return {};
+}
+
+bool sendsLocalFiles(const QString &piece)
+{
+    // The queue reads a leading "{id}" as the parent of a dragged row; what follows is the URL.
+    QString text = piece.trimmed();
+    const qsizetype brace = text.indexOf(u'}');
+    if (brace >= 0)
+        text = text.mid(brace + 1);
+    while (text.startsWith(u'}'))
+        text.remove(0, 1);
+    // Judged in lower case, whatever case the queue reads schemes in.
+    const qsizetype schemeEnd = text.indexOf(QStringLiteral("://"));
+    if (schemeEnd > 0)
+        text = text.left(schemeEnd).toLower() + text.mid(schemeEnd);
+    core::Url url;
+    if (!core::parseUrl(text.toStdString(), url))
+        return false;
+    return url.scheme == core::SchemeLocal || core::downloadScheme(url.scheme) != url.scheme;
+}
+
+OutsidePieces splitOutsidePieces(const QStringList &pieces)
+{
+    OutsidePieces split;
+    for (const QString &piece : pieces)
+        (sendsLocalFiles(piece) ? split.uploads : split.downloads) << piece;
+    return split;
 }
 
 } // namespace bw::widgets

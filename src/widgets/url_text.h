@@ -30,4 +30,18 @@ QStringList urlPieces(const QString &text);
 // "text/x-moz-url" (URL and title lines), else the pieces of the plain text.
 QStringList urlsFromMimeData(const QMimeData &data);
 
+// Whether a piece, as the queue would read it, sends files of this computer to a server: an upload form
+// (ftpu, ftpsu, ...) or a local file, which the queue uploads while a server is browsed.
+bool sendsLocalFiles(const QString &piece);
+
+// Pieces from outside the program, split: downloads may be queued as they come; uploads only once the
+// user has said yes.
+struct OutsidePieces
+{
+    QStringList downloads;
+    QStringList uploads;
+};
+
+OutsidePieces splitOutsidePieces(const QStringList &pieces);
+
 } // namespace bw::widgets

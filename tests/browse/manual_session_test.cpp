@@ -88,14 +88,17 @@ private:
     std::unique_ptr<CLocalView> m_local;
     QStringList m_log;
     QStringList m_answers;
+    QStringList m_questions; // what confirm asked
+    bool m_confirmAnswer = true;
     std::int32_t m_item = 0;
     std::unique_ptr<QSignalSpy> m_transfers; // the remote browser's transferFinished
 
     BrowsePrompts prompts()
     {
         BrowsePrompts p;
-        p.confirm = [](QWidget *, const QString &, const QString &) {
-            return true;
+        p.confirm = [this](QWidget *, const QString &question, const QString &) {
+            m_questions << question;
+            return m_confirmAnswer;
         };
         p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
@@ -417,6 +420,19 @@ private slots:
         QCOMPARE(bw::test::readFile(m_remoteHome / "from-local.txt"), std::string("local bytes"));
         QVERIFY(!fs::exists(m_remoteHome / "bare.txt"));
         QVERIFY(m_remote->rowOf(QStringLiteral("from-local.txt")) >= 0);
+
+        // Another program's drop of local files uploads only after the user's yes.
+        bw::test::writeFile(target / "outside.txt", "outside");
+        for (const bool yes : {false, true}) {
+            m_confirmAnswer = yes;
+            m_questions.clear();
+            m_remote->dropOutsideText(
+                QStringLiteral("file://") + QString::fromStdString((target / "outside.txt").string()));
+            QTRY_COMPARE_WITH_TIMEOUT(m_questions.size(), 1, kLimitMs);
+            QCOMPARE(settle(), yes ? QList<bool>{true} : QList<bool>{});
+            QCOMPARE(fs::exists(m_remoteHome / "outside.txt"), yes);
+        }
+        m_confirmAnswer = true;
 
         // The Upload and Download commands work on the selections.
         bw::test::writeFile(target / "cmd.txt", "by command");

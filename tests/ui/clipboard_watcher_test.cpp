@@ -129,6 +129,35 @@ private slots:
         QCOMPARE(w.added.size(), 1);
     }
 
+    // A copied upload would send the user's files: with or without Verify it is only offered, unticked.
+    void copiedUploadsAreOnlyOfferedUnticked_data()
+    {
+        QTest::addColumn<bool>("verify");
+        QTest::newRow("verify off") << false;
+        QTest::newRow("verify on") << true;
+    }
+
+    void copiedUploadsAreOnlyOfferedUnticked()
+    {
+        QFETCH(bool, verify);
+        Watch w{{true, verify, true}};
+        Watch::copy(QStringLiteral("get ftp://h.example/a.iso, send ftpu://h.example/.ssh"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.watcher.prompt() && w.watcher.prompt()->isVisible(), 5000);
+        auto *list = w.watcher.prompt()->findChild<QListWidget *>();
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), verify ? 2 : 1, 5000);
+        const QListWidgetItem *upload = list->item(list->count() - 1);
+        QCOMPARE(upload->text(), QStringLiteral("ftpu://h.example/.ssh"));
+        QCOMPARE(upload->checkState(), Qt::Unchecked);
+        const QList<QStringList> downloads{QStringList{QStringLiteral("ftp://h.example/a.iso")}};
+        QCOMPARE(w.added, verify ? QList<QStringList>{} : downloads);
+        auto *buttons = w.watcher.prompt()->findChild<QDialogButtonBox *>();
+        for (QAbstractButton *button : buttons->buttons()) {
+            if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                button->click();
+        }
+        QCOMPARE(w.added, downloads); // the unticked upload stays out
+    }
+
     void whatWasOnTheClipboardBeforeTheWatchIsNotNews()
     {
         QGuiApplication::clipboard()->setText(QStringLiteral("ftp://h.example/before"));

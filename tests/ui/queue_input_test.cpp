@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "ui/queue_view.h"
+#include "widgets/internal_drag_data.h"
 #include "widgets/tiled_list_ctrl.h"
 #include "window_fixture.h"
 
@@ -20,12 +21,18 @@ struct InputBundle
     test::EngineBundle engine;
     CFtpTreeView view{engine.queue, engine.scheduler, engine.document};
     QStringList errors;
+    QList<QStringList> askedUploads;
+    bool uploadsConfirmed = false;
 
     InputBundle()
     {
         UserPrompts prompts = UserPrompts::modalDialogs();
         prompts.showError = [this](QWidget *, const QString &text, const QString &) {
             errors << text;
+        };
+        prompts.confirmUploads = [this](QWidget *, const QStringList &uploads) {
+            askedUploads << uploads;
+            return uploadsConfirmed;
         };
         view.setPrompts(prompts);
     }
@@ -172,6 +179,46 @@ private slots:
         QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(b.urls().size(), std::size_t(2), 5000);
         QCOMPARE(b.urls(), (Urls{"ftp://h.example/p1", "ftp://h.example/p2"}));
+    }
+
+    // A copied or dropped "ftpu://host/.ssh" would send the user's ~/.ssh: text from outside queues
+    // downloads as it comes, and an upload only after the user's yes. The panes' own rows may upload.
+    void outsideUploadsWaitForTheUsersYes_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("confirmed");
+        for (const char *source : {"paste", "drop", "own drag"}) {
+            QTest::addRow("%s, yes", source) << QString::fromLatin1(source) << true;
+            QTest::addRow("%s, no", source) << QString::fromLatin1(source) << false;
+        }
+    }
+
+    void outsideUploadsWaitForTheUsersYes()
+    {
+        QFETCH(QString, source);
+        QFETCH(bool, confirmed);
+        InputBundle b;
+        b.uploadsConfirmed = confirmed;
+        const QString text =
+            QStringLiteral("ftp://h.example/get.iso\nftpu://h.example/.ssh\nfile:///home/u/x");
+        if (source == QLatin1String("paste")) {
+            QGuiApplication::clipboard()->setText(text);
+            b.view.pasteUrls();
+        } else if (source == QLatin1String("drop")) {
+            QMimeData data;
+            data.setText(text);
+            b.drop(data);
+        } else {
+            widgets::InternalDragData data(text, QString());
+            b.drop(data);
+        }
+        const bool own = source == QLatin1String("own drag");
+        const QStringList uploads{
+            QStringLiteral("ftpu://h.example/.ssh"), QStringLiteral("file:///home/u/x")};
+        QTRY_COMPARE_WITH_TIMEOUT(
+            b.askedUploads, own ? QList<QStringList>{} : QList<QStringList>{uploads}, 5000);
+        const Urls all{"ftp://h.example/get.iso", "ftpu://h.example/.ssh", "file:///home/u/x"};
+        QTRY_COMPARE_WITH_TIMEOUT(b.urls(), (own || confirmed) ? all : Urls{all.front()}, 5000);
     }
 
     void retryCountDialogSaysWhatItEdits()

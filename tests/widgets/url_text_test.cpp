@@ -69,6 +69,28 @@ private slots:
             accepted ? QStringList{url} : QStringList{});
     }
 
+    void tellsUploadsFromDownloads_data()
+    {
+        QTest::addColumn<QString>("piece");
+        QTest::addColumn<bool>("upload");
+        for (const char *piece : {"ftpu://h.example/.ssh", "FTPSU://h.example/a", " ftpesu://h.example/a ",
+                 "{7}ftpu://h.example/a", "file:///home/u/.ssh", "local:///home/u/a"})
+            QTest::newRow(piece) << QString::fromLatin1(piece) << true;
+        for (const char *piece : {"ftp://h.example/a", "ftps://h.example/a", "https://h.example/a",
+                 "{7}ftp://h.example/a", "not a url", ""})
+            QTest::newRow(piece) << QString::fromLatin1(piece) << false;
+    }
+
+    void tellsUploadsFromDownloads()
+    {
+        QFETCH(QString, piece);
+        QFETCH(bool, upload);
+        QCOMPARE(sendsLocalFiles(piece), upload);
+        const OutsidePieces split = splitOutsidePieces({piece});
+        QCOMPARE(split.uploads.size(), upload ? 1 : 0);
+        QCOMPARE(split.downloads.size(), upload ? 0 : 1);
+    }
+
     void splitsTextIntoPieces_data()
     {
         QTest::addColumn<QString>("text");
