@@ -254,7 +254,7 @@ void HttpConnection::mapFailure(const std::string &localPath)
     bool tooLong = false;
     {
         std::lock_guard lock{m_httpLock};
-        tooLong = m_header.isTooLong();
+        tooLong = m_header.isTooLong() || m_interimBytes > HttpHeaderParser::kMaxHeaderBytes;
     }
     if (tooLong)
         log(formatted("Response header longer than %zu bytes [%s]", HttpHeaderParser::kMaxHeaderBytes,
