@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "support/tls_ftp_responder.h"
 
-#include <stdexcept>
-
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,35 +10,6 @@ namespace bw::test {
 namespace {
 
 constexpr int kStepMs = 10000;
-
-// A listener on 127.0.0.1 with a free port; -1 when none could be made.
-int listenOnLoopback(int &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-// Accepts one connection within the step limit; -1 otherwise.
-int acceptOne(int listenFd)
-{
-    pollfd ready{listenFd, POLLIN, 0};
-    if (::poll(&ready, 1, kStepMs) != 1)
-        return -1;
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    timeval limit{kStepMs / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return fd;
-}
 
 bool sendLine(SSL *ssl, const std::string &line)
 {
@@ -70,14 +38,10 @@ TlsFtpResponder::TlsFtpResponder(const CertifiedKey &identity, std::string data,
     : m_data(std::move(data))
     , m_closeNotify(closeNotify)
 {
-    m_context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(m_context, identity.certificate.get());
-    SSL_CTX_use_PrivateKey(m_context, identity.key.get());
+    m_context = newServerContext(identity);
     int dataPort = 0;
     m_listenFd = listenOnLoopback(m_port);
     m_dataListenFd = listenOnLoopback(dataPort);
-    if (m_listenFd < 0 || m_dataListenFd < 0)
-        throw std::runtime_error("cannot listen for the TLS FTP test server");
     m_thread = std::thread([this] { serve(); });
 }
 
@@ -92,7 +56,7 @@ TlsFtpResponder::~TlsFtpResponder()
 
 void TlsFtpResponder::serve()
 {
-    const int fd = acceptOne(m_listenFd);
+    const int fd = acceptWithin(m_listenFd, kStepMs);
     if (fd < 0)
         return;
     SSL *control = SSL_new(m_context);
@@ -138,7 +102,7 @@ void TlsFtpResponder::converse(SSL *control)
 
 void TlsFtpResponder::sendData()
 {
-    const int fd = acceptOne(m_dataListenFd);
+    const int fd = acceptWithin(m_dataListenFd, kStepMs);
     if (fd < 0)
         return;
     SSL *ssl = SSL_new(m_context);

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/tls_http_responder.h"
 
-#include <stdexcept>
-
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,19 +15,8 @@ constexpr int kStepMs = 10000;
 TlsHttpResponder::TlsHttpResponder(const CertifiedKey &identity, std::vector<Response> responses)
     : m_responses(std::move(responses))
 {
-    m_context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(m_context, identity.certificate.get());
-    SSL_CTX_use_PrivateKey(m_context, identity.key.get());
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listenFd, 8) != 0
-        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen for the TLS HTTP test server");
-    m_port = ntohs(address.sin_port);
+    m_context = newServerContext(identity);
+    m_listenFd = listenOnLoopback(m_port);
     m_thread = std::thread([this] { serve(); });
 }
 
@@ -52,10 +37,7 @@ std::vector<std::string> TlsHttpResponder::requests() const
 void TlsHttpResponder::serve()
 {
     for (const Response &response : m_responses) {
-        pollfd ready{m_listenFd, POLLIN, 0};
-        if (::poll(&ready, 1, kStepMs) != 1)
-            return;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = acceptWithin(m_listenFd, kStepMs);
         if (fd < 0)
             return;
         answer(fd, response);
@@ -67,8 +49,6 @@ void TlsHttpResponder::answer(int fd, const Response &response)
 {
     SSL *ssl = SSL_new(m_context);
     SSL_set_fd(ssl, fd);
-    timeval limit{kStepMs / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     if (SSL_accept(ssl) == 1) {
         std::string request;
         char buffer[4096];
