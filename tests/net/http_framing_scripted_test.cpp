@@ -65,17 +65,11 @@ TEST_F(HttpFramingScriptedTest, FramesTheBodyAsTheHeaderSays)
         {"chunked wins over Content-Length",
             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
             {true, "abc"}},
-        {"trailers are read and dropped",
-            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n",
-            {true, "abc"}},
         {"a final coding other than chunked runs to the close",
             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: gzip\r\n\r\nabcdef",
             {true, "abcdef"}},
-        {"equal lengths are one",
-            "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 3, 3\r\n\r\nabcdef", {true, "abc"}},
         {"lengths that differ", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
             {false, old}},
-        {"a list that differs", "HTTP/1.1 200 OK\r\nContent-Length: 4, 3\r\n\r\nabcd", {false, old}},
         {"an unreadable length", "HTTP/1.1 200 OK\r\nContent-Length: 3x\r\n\r\nabcd", {false, old}},
         {"Transfer-Encoding in HTTP/1.0",
             "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", {false, old}},
@@ -83,7 +77,6 @@ TEST_F(HttpFramingScriptedTest, FramesTheBodyAsTheHeaderSays)
             {false, old}},
         {"chunked without its last chunk",
             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", {false, "abc"}},
-        {"shorter than its length", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc", {false, "abc"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -22,6 +22,7 @@ TEST(HttpFraming, DecidesTheBodyEndRuleByRule)
         {"HEAD response declares a length it does not send", {200, true, false, {"10"}, {}},
             {Kind::NoBody, -1, true}},
         {"100 Continue", {100, false, false, {}, {}}, {Kind::NoBody, -1, true}},
+        {"101 is no interim response", {101, false, false, {}, {}}, {Kind::NoBody, -1, true}},
         {"103 Early Hints", {103, false, false, {"5"}, {}}, {Kind::NoBody, -1, true}},
         {"204 with a length", {204, false, false, {"10"}, {}}, {Kind::NoBody, -1, true}},
         {"304 with chunked", {304, false, false, {}, {"chunked"}}, {Kind::NoBody, -1, true}},
@@ -56,16 +57,6 @@ TEST(HttpFraming, DecidesTheBodyEndRuleByRule)
     };
     for (const Case &c : cases)
         EXPECT_EQ(httpFraming(c.fields), c.expected) << c.name;
-}
-
-TEST(HttpFraming, OnlyTheAnnouncingInformationalStatusesAreInterim)
-{
-    EXPECT_TRUE(isInterimStatus(100));
-    EXPECT_TRUE(isInterimStatus(103));
-    EXPECT_TRUE(isInterimStatus(199));
-    EXPECT_FALSE(isInterimStatus(101)); // would switch protocols
-    EXPECT_FALSE(isInterimStatus(200));
-    EXPECT_FALSE(isInterimStatus(99));
 }
 
 } // namespace
