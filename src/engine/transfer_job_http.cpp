@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The HTTP steps of a transfer job, and following a redirect by queueing its target.
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <mutex>
 
 #include "core/queue_list.h"
 #include "core/url.h"
+#include "core/url_resolve.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
@@ -38,6 +40,19 @@ std::string requestTarget(const std::string &path)
     return out;
 }
 
+// "https", "ftp": a scheme as URLs name it.
+std::string schemeName(core::UrlScheme scheme)
+{
+    const std::string_view prefix = core::schemePrefix(scheme);
+    return std::string(prefix.substr(0, prefix.find(':')));
+}
+
+// "Refused redirect from https to http".
+std::string refusedDowngradeText(core::UrlScheme from, core::UrlScheme to)
+{
+    return "Refused redirect from " + schemeName(from) + " to " + schemeName(to);
+}
+
 std::string formatted(const char *format, const std::string &a, const std::string &b)
 {
     const int size = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
@@ -61,21 +76,33 @@ std::string transmittingText(const std::string &localPath, const std::string &fi
 
 std::string resolveRedirect(const core::Url &request, const std::string &location)
 {
-    if (location.find("://") != std::string::npos)
-        return location;
-    std::string origin = "http://";
-    if (request.scheme == core::SchemeFtp || request.scheme == core::SchemeHttps)
-        origin = core::schemePrefix(request.scheme);
-    if (location.starts_with("//"))
-        return origin.substr(0, origin.size() - 2) + location;
-    origin += core::hostForUrl(request.host);
-    const int defaultPort =
-        core::defaultPort(request.scheme == core::SchemeNone ? core::SchemeHttp : request.scheme);
-    if (request.port != defaultPort)
-        origin += ":" + std::to_string(request.port);
-    if (location.starts_with("/"))
-        return origin + location;
-    return origin + request.path + location;
+    // The base is the request as it went out: its path escaped as on the wire, so that the reference
+    // is resolved on encoded components and every escape is decoded exactly once, by parseUrl.
+    const core::UrlScheme scheme = request.scheme == core::SchemeNone ? core::SchemeHttp : request.scheme;
+    std::string authority = core::hostForUrl(request.host);
+    if (request.port != core::defaultPort(scheme))
+        authority += ":" + std::to_string(request.port);
+    core::UriParts base = core::splitUriReference(requestTarget(request.path + request.fileName));
+    base.scheme = schemeName(scheme);
+    base.authority = authority;
+    core::UriParts target = core::resolveReference(base, core::splitUriReference(location));
+    target.fragment.reset(); // never sent to a server
+    // The queue's URL syntax splits the user information at the last "@" and reads "\" as "/": in the
+    // path and query they stay characters of the name.
+    std::string rest;
+    for (const char c : target.path + (target.query ? "?" + *target.query : std::string())) {
+        if (c == '@')
+            rest += "%40";
+        else if (c == '\\')
+            rest += "%5C";
+        else
+            rest += c;
+    }
+    target.path = rest;
+    target.query.reset();
+    for (char &c : *target.scheme)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return core::joinUriReference(target);
 }
 
 void TransferJob::forgetRedirectDepth(int id)
@@ -164,6 +191,7 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
     request.host = item->host;
     request.port = item->port;
     request.path = item->path;
+    request.fileName = item->fileName;
     const std::string target = resolveRedirect(request, location);
 
     core::Url parsed;
@@ -173,10 +201,11 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         status("Cannot follow the redirect to " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
-    // Leaving TLS for another host could hand the request to anyone on the path: only the same host.
-    if (item->scheme == core::SchemeHttps && !core::isTlsScheme(parsed.scheme) && parsed.host != item->host) {
-        status("Refusing the redirect from HTTPS to an unencrypted URL on another host: " + target);
-        return core::ItemStatus::StatusTransferFailed;
+    // Leaving TLS would hand the request, and what comes back, to anyone on the path: never followed,
+    // and not tried again either, since the server will say the same.
+    if (core::isTlsScheme(item->scheme) && !core::isTlsScheme(parsed.scheme)) {
+        status(refusedDowngradeText(item->scheme, parsed.scheme));
+        return core::ItemStatus::StatusError;
     }
     const int depth = redirectDepth(id) + 1;
     if (depth > m_timing.maxRedirects) {

@@ -46,6 +46,9 @@ struct IoResult
     int errorNumber = 0;
     // An encrypting stream may need to read before it can write and the other way round.
     StreamInterest wants = StreamInterest::Read;
+    // Closed: the stream's own end mark came before the close (TLS close_notify). A plain TCP close
+    // has no mark beyond itself and always sets it.
+    bool endConfirmed = true;
 };
 
 class ByteStream

@@ -209,6 +209,9 @@ private:
     void setTlsFailure(const std::string &reason);
     // Under a protected login, the data connection speaks TLS too, resuming the control session.
     bool secureDataConnection();
+    // After a download's 226: false (with the reason recorded) when its TLS data connection ended
+    // without close_notify and the file does not have the size known beforehand (-1: none known).
+    bool isDataEndTrusted(const std::string &localPath, std::int64_t knownSize);
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;

@@ -145,7 +145,26 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
-    return completeTransfer(m_data.receiveFile(localPath, true, transferWatch(progress)));
+    return completeTransfer(m_data.receiveFile(localPath, true, transferWatch(progress)))
+        && isDataEndTrusted(localPath, binary ? knownSize : -1);
+}
+
+bool FtpConnection::isDataEndTrusted(const std::string &localPath, std::int64_t knownSize)
+{
+    // A TLS data connection closed without close_notify may have been cut by anyone on the path, and
+    // some servers send 226 all the same: then only the size the server announced vouches for the file.
+    if (m_security == FtpSecurity::Plain || m_data.endConfirmed() || knownSize <= 0)
+        return true;
+    const std::int64_t localBytes = platform::fileSize(localPath);
+    if (localBytes == knownSize)
+        return true;
+    m_control.setLocalError(SocketReadError);
+    char line[512];
+    std::snprintf(line, sizeof line,
+        "%s: TLS data connection closed without close_notify after %lld of %lld bytes [%s]", error().text(),
+        static_cast<long long>(localBytes), static_cast<long long>(knownSize), localPath.c_str());
+    log(line, kLogOutcome);
+    return false;
 }
 
 bool FtpConnection::upload(const std::string &localPath, const std::string &remoteName, bool binary,

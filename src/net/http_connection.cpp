@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 
+#include <arpa/inet.h>
+
 #include "core/diagnostic_log.h"
 #include "core/url.h"
 #include "net/log_levels.h"
@@ -94,13 +96,17 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     return true;
 }
 
-std::string HttpConnection::hostHeaderValue(const std::string &host, int port)
+std::string HttpConnection::hostHeaderValue(const std::string &host, int port, int defaultPort)
 {
-    // An IPv6 address goes in brackets, or its colons would read as the port's.
-    if (host.find(':') == std::string::npos)
+    // RFC 9110 7.2: the authority of the target URI, its port included unless it is the scheme's
+    // default, so that a server hosting several sites by name picks the right one. An IPv6 address
+    // goes in brackets, or its colons would read as the port's. An IPv4 address names no site and
+    // goes alone, as it always has.
+    in_addr ipv4{};
+    if (::inet_pton(AF_INET, host.c_str(), &ipv4) == 1)
         return host;
     std::string value = core::hostForUrl(host);
-    if (port != kDefaultHttpPort)
+    if (port != defaultPort)
         value += ":" + std::to_string(port);
     return value;
 }
@@ -128,6 +134,25 @@ void HttpConnection::sendLine(const std::string &line)
         notify(NotifyCommandSent, 0, 0, shown);
 }
 
+bool HttpConnection::takeInterimResponses(std::string &chunk, bool &headerOpen)
+{
+    while (true) {
+        const int found = m_header.parseChunk(chunk, headerOpen);
+        if (found >= 0)
+            m_headerStatus = found; // a later status line overrides an earlier one
+        if (headerOpen || !isInterimStatus(m_headerStatus))
+            return true;
+        // "100 Continue", "103 Early Hints": the real response follows. Together they may not exceed
+        // one header's limit, or a server could send them for ever.
+        m_interimBytes += m_header.headerBytes();
+        if (m_interimBytes > HttpHeaderParser::kMaxHeaderBytes)
+            return false;
+        m_header.reset();
+        m_headerStatus = -1;
+        headerOpen = true;
+    }
+}
+
 int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
 {
     int status = -1;
@@ -139,50 +164,53 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
     bool rangeMismatch = false;
     {
         std::lock_guard lock{m_httpLock};
-        const int found = m_header.parseChunk(chunk, headerOpen);
-        if (found >= 0)
-            m_headerStatus = found; // a later status line overrides an earlier one
+        tooLong = !takeInterimResponses(chunk, headerOpen) || m_header.isTooLong();
         hasLocation = m_header.hasLocation();
         if (hasLocation)
             location = m_header.location();
-        tooLong = m_header.isTooLong();
         // The status is reported only once the header is complete: a response whose header breaks
         // off (closed, timed out, too long) must fail before its file is opened, never have header
         // bytes written as its body.
-        if (!headerOpen) {
+        if (!headerOpen && !tooLong) {
             status = m_headerStatus;
+            m_framing = httpFraming({status, false, m_header.isHttp10(), m_header.contentLengthFields(),
+                m_header.transferEncodingFields()});
             // A part that does not start where the local file ends would be appended at the wrong place.
             m_rangeMismatch = status == 206 && m_header.rangeFirstByte() >= 0
                 && m_header.rangeFirstByte() != m_requestOffset;
-            emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
-            // A chunked body says its own length; Content-Length does not apply to it. A partial
-            // response counts the part already here, so that the total matches the bytes done.
-            if (!m_header.isChunked() && m_header.contentLength() > 0)
-                expectedTotal = m_header.contentLength() + (status == 206 ? m_requestOffset : 0);
+            emptyBody = m_framing.kind == HttpFraming::Kind::NoBody
+                || m_framing.kind == HttpFraming::Kind::Invalid
+                || (m_framing.kind == HttpFraming::Kind::Length && m_framing.length == 0);
+            // A partial response counts the part already here, so that the total matches the bytes done.
+            if (m_framing.kind == HttpFraming::Kind::Length && m_framing.length > 0)
+                expectedTotal = m_framing.length + (status == 206 ? m_requestOffset : 0);
             rangeMismatch = m_rangeMismatch;
         }
     }
     if (expectedTotal > 0)
         m_socket.setTotalSize(expectedTotal);
-    if (hasLocation)
-        m_socket.setErrorDetail(std::move(location));
-    if (tooLong || rangeMismatch) {
+    // An interim response's Location is no target.
+    m_socket.setErrorDetail(hasLocation ? std::move(location) : std::string());
+    if (tooLong || rangeMismatch || emptyBody) {
         // Refuse a header without end rather than buffer it, and a misplaced part rather than write
-        // it: closing ends the receive at once.
-        chunk.clear();
-        m_socket.close();
-    } else if (emptyBody) {
-        // "Content-Length: 0": nothing follows, even if the server keeps the connection open.
+        // it; a response without a body (or without a readable length) has nothing more to read, even
+        // if the server keeps the connection open. Closing ends the receive at once.
         chunk.clear();
         m_socket.close();
     }
     return status;
 }
 
+bool HttpConnection::mayReceiveBody()
+{
+    std::lock_guard lock{m_httpLock};
+    return m_framing.kind != HttpFraming::Kind::NoBody && m_framing.kind != HttpFraming::Kind::Invalid;
+}
+
 bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnded)
 {
     std::lock_guard lock{m_httpLock};
-    if (m_header.isChunked()) {
+    if (m_framing.kind == HttpFraming::Kind::Chunked) {
         const auto result = m_chunked.decode(data, length);
         if (result == HttpChunkedDecoder::Result::Malformed) {
             m_bodyMalformed = true;
@@ -192,12 +220,11 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
         bodyEnded = result == HttpChunkedDecoder::Result::Done;
         return true;
     }
-    const std::int64_t expected = m_header.declaredContentLength();
-    if (expected >= 0) {
+    if (m_framing.kind == HttpFraming::Kind::Length) {
         // Bytes past the declared length are not the file's.
-        length = std::min(length, std::max<std::int64_t>(expected - m_bodyReceived, 0));
+        length = std::min(length, std::max<std::int64_t>(m_framing.length - m_bodyReceived, 0));
         m_bodyReceived += length;
-        bodyEnded = m_bodyReceived >= expected;
+        bodyEnded = m_bodyReceived >= m_framing.length;
         return true;
     }
     m_bodyReceived += length;
@@ -207,11 +234,10 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
 std::int64_t HttpConnection::bytesPassableUnseen()
 {
     std::lock_guard lock{m_httpLock};
-    if (m_header.isChunked())
+    if (m_framing.kind == HttpFraming::Kind::Chunked)
         return 0;
-    const std::int64_t expected = m_header.declaredContentLength();
-    if (expected >= 0)
-        return std::max<std::int64_t>(expected - m_bodyReceived, 0);
+    if (m_framing.kind == HttpFraming::Kind::Length)
+        return std::max<std::int64_t>(m_framing.length - m_bodyReceived, 0);
     return std::numeric_limits<std::int64_t>::max(); // the body runs to the close
 }
 
@@ -219,8 +245,7 @@ void HttpConnection::passedUnseen(std::int64_t length, bool &bodyEnded)
 {
     std::lock_guard lock{m_httpLock};
     m_bodyReceived += length;
-    const std::int64_t expected = m_header.declaredContentLength();
-    bodyEnded = expected >= 0 && m_bodyReceived >= expected;
+    bodyEnded = m_framing.kind == HttpFraming::Kind::Length && m_bodyReceived >= m_framing.length;
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)
@@ -229,7 +254,7 @@ void HttpConnection::mapFailure(const std::string &localPath)
     bool tooLong = false;
     {
         std::lock_guard lock{m_httpLock};
-        tooLong = m_header.isTooLong();
+        tooLong = m_header.isTooLong() || m_interimBytes > HttpHeaderParser::kMaxHeaderBytes;
     }
     if (tooLong)
         log(formatted("Response header longer than %zu bytes [%s]", HttpHeaderParser::kMaxHeaderBytes,
@@ -253,6 +278,8 @@ void HttpConnection::beginResponse(std::int64_t localSize)
         std::lock_guard lock{m_httpLock};
         m_header.reset();
         m_headerStatus = -1;
+        m_interimBytes = 0;
+        m_framing = {};
         m_chunked.reset();
         m_bodyReceived = 0;
         m_bodyMalformed = false;
@@ -284,7 +311,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         return false;
     }
 
-    for (const auto &line : requestLines(requestPath, hostHeaderValue(m_host, m_port), localSize))
+    for (const auto &line : requestLines(requestPath,
+             hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort), localSize))
         sendLine(line);
 
     const TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
@@ -301,6 +329,7 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
     std::int64_t elapsed = 0;
     bool bodyComplete = true;
     bool bodyMalformed = false;
+    HttpFraming::Kind framing = HttpFraming::Kind::ToClose;
     std::int64_t bodyBytes = 0;
     std::int64_t expectedBytes = -1;
     {
@@ -308,13 +337,18 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         elapsed = m_socket.clock().nowSeconds() - m_transferStart;
         bodyBytes = m_bodyReceived;
         bodyMalformed = m_bodyMalformed;
-        if (m_header.isChunked()) {
+        framing = m_framing.kind;
+        if (framing == HttpFraming::Kind::Chunked) {
             bodyComplete = m_chunked.isDone();
-        } else {
-            expectedBytes = m_header.declaredContentLength();
-            bodyComplete = expectedBytes < 0 || bodyBytes >= expectedBytes;
+        } else if (framing == HttpFraming::Kind::Length) {
+            expectedBytes = m_framing.length;
+            bodyComplete = bodyBytes >= expectedBytes;
         }
     }
+    // A body that runs to the close over TLS is whole only when the server said so with close_notify:
+    // without it, anyone on the path could have cut it short.
+    const bool cutWithoutCloseNotify =
+        framing == HttpFraming::Kind::ToClose && m_tls && !m_socket.endConfirmed();
     const std::int64_t total = totalSize();
     const double rate =
         elapsed <= 0 ? 0.0 : (static_cast<double>(total) / 1000.0) / static_cast<double>(elapsed);
@@ -327,6 +361,13 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         if (status != 200 && status != 206) {
             m_socket.setError(CatProtocol, UnexpectedResponse);
             log(std::string(error().text()) + " [" + localPath + "]", kLogOutcome);
+        } else if (cutWithoutCloseNotify) {
+            // The partial file stays for the next resume.
+            m_socket.setLocalError(SocketReadError);
+            m_socket.setErrorStatus(status);
+            log(formatted("%s: TLS connection closed without close_notify after %lld body bytes [%s]",
+                    error().text(), static_cast<long long>(bodyBytes), localPath.c_str()),
+                kLogOutcome);
         } else if (!bodyComplete) {
             // The server closed before the whole body came: a failure, and the partial file stays
             // so that the next attempt resumes from its length.
@@ -358,6 +399,12 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
         log(formatted("%s: below the minimum speed for %d seconds after %lld body bytes [%s]", slow.text(),
                 timeout(), static_cast<long long>(bodyBytes), localPath.c_str()),
             kLogOutcome);
+    } else if (const int finalStatus = error().status();
+               framing == HttpFraming::Kind::Invalid && finalStatus >= 200 && finalStatus <= 299) {
+        // Nothing was written: without a readable length no byte of the body can be trusted.
+        m_socket.setError(CatProtocol, UnexpectedResponse);
+        m_socket.setErrorStatus(finalStatus);
+        log("Response with an unreadable or conflicting body length [" + localPath + "]", kLogOutcome);
     } else if (bodyMalformed) {
         // The body was announced as chunked but was not: what was written so far stays.
         const int status = error().status();

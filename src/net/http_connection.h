@@ -14,6 +14,7 @@
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
 #include "net/http_chunked_decoder.h"
+#include "net/http_framing.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
 #include "net/tls_upgrade.h"
@@ -101,18 +102,23 @@ public:
     // The request lines for a local file of `localSize` bytes, each with its CR LF.
     static std::vector<std::string> requestLines(
         const std::string &requestPath, const std::string &host, std::int64_t localSize);
-    // The Host header's value: the name or IPv4 address as given; an IPv6 address as "[::1]:port"
-    // (without the port when it is 80).
-    static std::string hostHeaderValue(const std::string &host, int port);
+    // The Host header's value: the name or address as given, an IPv6 address in brackets, then
+    // ":port" unless the port is the scheme's default.
+    static std::string hostHeaderValue(const std::string &host, int port, int defaultPort = kDefaultHttpPort);
     static constexpr int kDefaultHttpPort = 80;
+    static constexpr int kDefaultHttpsPort = 443;
 
 private:
     // The receive's view of the response, called while download() runs.
     int parseHeader(std::string &chunk, bool &headerOpen) override;
     bool filterBody(char *data, std::int64_t &length, bool &bodyEnded) override;
+    bool mayReceiveBody() override;
     std::int64_t bytesPassableUnseen() override;
     void passedUnseen(std::int64_t length, bool &bodyEnded) override;
 
+    // Parses header lines from `chunk`, dropping the interim (1xx) responses before the final one.
+    // False when those grow past one header's limit. Called with m_httpLock held.
+    bool takeInterimResponses(std::string &chunk, bool &headerOpen);
     void setHttpState(HttpState state);
     void sendLine(const std::string &line);
     // Forgets the last response before a new request for a local file of `localSize` bytes.
@@ -131,6 +137,8 @@ private:
     std::int64_t m_transferStart = -1; // guarded by m_httpLock
     HttpHeaderParser m_header; // guarded by m_httpLock
     int m_headerStatus = -1; // guarded by m_httpLock
+    std::size_t m_interimBytes = 0; // header bytes of the interim responses; guarded by m_httpLock
+    HttpFraming m_framing; // how the final response's body ends; guarded by m_httpLock
     HttpChunkedDecoder m_chunked; // guarded by m_httpLock
     std::int64_t m_bodyReceived = 0; // body bytes handed to the file; guarded by m_httpLock
     bool m_bodyMalformed = false; // guarded by m_httpLock

@@ -133,6 +133,7 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         if (m_status < 0)
             m_status = status;
         m_reason = reasonOfStatusLine(line);
+        m_http10 = startsWithIgnoringCase(line, "HTTP/1.0");
     } else if (fieldValue(line, "Content-Length:", value)) {
         const std::int64_t length = leadingNumber(value);
         if (length > 0)
@@ -140,11 +141,13 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         std::int64_t declared = -1;
         const auto parsed = std::from_chars(value.data(), value.data() + value.size(), declared);
         m_declaredLength = parsed.ec == std::errc{} && declared >= 0 ? declared : -1;
+        m_contentLengthFields.emplace_back(value);
     } else if (fieldValue(line, "Transfer-Encoding:", value)) {
         std::string lower(value);
         for (auto &c : lower)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         m_chunked = lower.find("chunked") != std::string::npos;
+        m_transferEncodingFields.emplace_back(value);
     } else if (fieldValue(line, "Content-Range:", value)) {
         parseContentRange(value, m_rangeFirst, m_rangeTotal);
     } else if (fieldValue(line, "Location:", value)) {

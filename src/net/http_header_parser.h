@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bw::net {
 
@@ -42,6 +43,15 @@ public:
     // "Transfer-Encoding: chunked": the body comes in chunks, and Content-Length does not apply.
     bool isChunked() const { return m_chunked; }
 
+    // Every Content-Length and Transfer-Encoding field value as received, in order, for the framing
+    // decision (see http_framing.h).
+    const std::vector<std::string> &contentLengthFields() const { return m_contentLengthFields; }
+
+    const std::vector<std::string> &transferEncodingFields() const { return m_transferEncodingFields; }
+
+    // The last status line said HTTP/1.0.
+    bool isHttp10() const { return m_http10; }
+
     // The first status seen, -1 before any status line.
     int status() const { return m_status; }
 
@@ -76,6 +86,9 @@ private:
     std::int64_t m_declaredLength = -1;
     bool m_hasLocation = false;
     bool m_chunked = false;
+    bool m_http10 = false;
+    std::vector<std::string> m_contentLengthFields;
+    std::vector<std::string> m_transferEncodingFields;
     std::string m_location;
     std::string m_reason;
     std::int64_t m_rangeFirst = -1;

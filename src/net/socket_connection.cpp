@@ -37,6 +37,7 @@ ByteStream &SocketConnection::stream()
 void SocketConnection::setStreamLayer(std::unique_ptr<ByteStream> layer)
 {
     m_layer = std::move(layer);
+    m_endConfirmed = false; // a close of the new stream has yet to come
 }
 
 void SocketConnection::dropSocket()

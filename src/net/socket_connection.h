@@ -70,6 +70,10 @@ public:
     // through passedUnseen: 0 while every byte must pass filterBody (a transfer encoding).
     virtual std::int64_t bytesPassableUnseen() { return 0; }
 
+    // Asked once the header is complete: false when the response has no body to keep (none at all, or
+    // no way to tell where it ends). The file is then not opened and the receive fails.
+    virtual bool mayReceiveBody() { return true; }
+
     virtual void passedUnseen(std::int64_t /*length*/, bool & /*bodyEnded*/) {}
 };
 
@@ -132,6 +136,11 @@ public:
     // Reads what is ready at once; nothing ready succeeds with 0 bytes. A peer close closes the socket
     // and returns false with a clear record.
     bool receive(char *buffer, std::int64_t size, std::int64_t &got);
+
+    // The last peer close that receive() met was confirmed by the stream: a plain TCP close, or TLS
+    // with close_notify. False before any close on this stream, and after one cut without close_notify.
+    bool endConfirmed() const { return m_endConfirmed; }
+
     bool localAddress(std::string &text, int &port);
     // The address of the other end as text ("192.0.2.7", "::1"); empty when not connected.
     std::string peerAddress() const;
@@ -287,6 +296,7 @@ private:
     int m_minSpeed = 0;
     int m_minSpeedGrace = 0; // seconds
     bool m_appendMode = false;
+    bool m_endConfirmed = false;
     RateLimiter *m_rateLimiter = nullptr;
     SpeedLimits *m_speedLimits = nullptr;
     TcpStream m_tcp{m_stop};

@@ -122,6 +122,7 @@ bool SocketConnection::receive(char *buffer, std::int64_t size, std::int64_t &go
         return true;
     case IoResult::Status::Closed:
         // The peer closed: the socket goes, and the record stays clear.
+        m_endConfirmed = io.endConfirmed;
         dropSocket();
         return false;
     case IoResult::Status::Failed:

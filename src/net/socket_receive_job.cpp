@@ -197,7 +197,7 @@ bool SocketConnection::receiveHeader(ResponseFilter &filter, std::string &leftov
     }
     setAppendMode(status == 206);
     setErrorStatus(status);
-    return status >= 200 && status <= 299;
+    return status >= 200 && status <= 299 && filter.mayReceiveBody();
 }
 
 bool SocketConnection::receiveFile(

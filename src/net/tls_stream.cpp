@@ -116,9 +116,6 @@ SSL_CTX *makeContext(bool kernelTls)
     // Several records per read(2) rather than a header and a body read for each one.
     SSL_CTX_set_read_ahead(context, 1);
     SSL_CTX_set_default_read_buffer_len(context, kReadBufferBytes);
-    // Many FTP servers close data connections without close_notify; the control reply says whether
-    // the transfer was complete.
-    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (kernelTls)
         SSL_CTX_set_options(context, SSL_OP_ENABLE_KTLS);
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
@@ -245,7 +242,20 @@ IoResult TlsStream::classify(int ret)
         return {IoResult::Status::WouldBlock, 0, 0, StreamInterest::Write};
     case SSL_ERROR_ZERO_RETURN:
         return {IoResult::Status::Closed, 0, 0};
+    case SSL_ERROR_SSL:
+        if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            // A close without close_notify: many FTP servers end data connections so. It reads as a
+            // close, and the caller decides whether the data can be whole (HTTP to the close: no;
+            // FTP: when the size is known and matches).
+            ERR_clear_error();
+            m_fatal = true;
+            IoResult closed{IoResult::Status::Closed, 0, 0};
+            closed.endConfirmed = false;
+            return closed;
+        }
+        [[fallthrough]];
     case SSL_ERROR_SYSCALL: {
+        m_fatal = true;
         const int number = errno != 0 ? errno : ECONNRESET;
         if (m_failure.empty())
             m_failure = std::string("TLS connection failed: ") + std::strerror(number);
@@ -253,6 +263,7 @@ IoResult TlsStream::classify(int ret)
         return {IoResult::Status::Failed, 0, number};
     }
     default:
+        m_fatal = true;
         if (m_failure.empty())
             m_failure = "TLS connection failed: " + takeOpenSslError("protocol error");
         ERR_clear_error();
@@ -316,7 +327,7 @@ WaitResult TlsStream::wait(StreamInterest interest, int timeoutMs)
 
 int TlsStream::shutdown(ShutdownDirection direction)
 {
-    if (direction != ShutdownDirection::Receive && m_ssl && !m_sentCloseNotify) {
+    if (direction != ShutdownDirection::Receive && m_ssl && !m_sentCloseNotify && !m_fatal) {
         // The close_notify alert ends an upload in order; a full socket just loses the alert.
         m_sentCloseNotify = true;
         ERR_clear_error();
@@ -330,7 +341,8 @@ int TlsStream::close()
 {
     if (!m_ssl)
         return 0;
-    if (!m_sentCloseNotify && SSL_is_init_finished(m_ssl) && m_inner.isOpen()) {
+    // After a fatal error OpenSSL must not be asked to shut down.
+    if (!m_sentCloseNotify && !m_fatal && SSL_is_init_finished(m_ssl) && m_inner.isOpen()) {
         m_sentCloseNotify = true;
         ERR_clear_error();
         SSL_shutdown(m_ssl);

@@ -104,6 +104,7 @@ private:
     bool m_stopped = false;
     bool m_certificateRejected = false;
     bool m_sentCloseNotify = false;
+    bool m_fatal = false; // a failure or a cut ended the session
     // A close or failure met while gathering records after some data; the next read returns it.
     std::optional<IoResult> m_deferred;
     mutable bool m_wroteData = false; // also set when a caller took the descriptor to write through

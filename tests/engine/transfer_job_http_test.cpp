@@ -203,5 +203,42 @@ TEST(RedirectTest, ResolvesTheLocationAgainstTheRequest)
         EXPECT_EQ(engine::resolveRedirect(c.request, c.location), c.expected) << c.location;
 }
 
+// What a hostile or careless Location turns into, as the new item reads it: each escape decoded once,
+// and no character of the path taken for a separator of the URL.
+TEST(RedirectTest, ResolvesOnParsedPartsAndDecodesOnce)
+{
+    core::Url page;
+    core::parseUrl("http://www.example.com/img/page.html", page);
+    core::Url escaped;
+    core::parseUrl("http://h/a%2525b/c", escaped); // the folder is named "a%25b"
+
+    const struct
+    {
+        const core::Url &request;
+        const char *location;
+        const char *host;
+        const char *name; // path and file name as the new item holds them
+    } cases[] = {
+        {page, "logo@2x.png", "www.example.com", "/img/logo@2x.png"},
+        {page, "%2525", "www.example.com", "/img/%25"},
+        {page, "a%5Cb", "www.example.com", "/img/a\\b"},
+        {page, "a\\b", "www.example.com", "/img/a\\b"},
+        {page, "../x?u=http://evil.example/y", "www.example.com", "/x?u=http://evil.example/y"},
+        {page, "?q", "www.example.com", "/img/page.html?q"},
+        {page, "#top", "www.example.com", "/img/page.html"},
+        {page, "//cdn.example/f", "cdn.example", "/f"},
+        {page, "HTTPS://other.example/../f", "other.example", "/f"},
+        {escaped, "d", "h", "/a%25b/d"},
+    };
+
+    for (const auto &c : cases) {
+        core::Url target;
+        ASSERT_TRUE(core::parseUrl(engine::resolveRedirect(c.request, c.location), target)) << c.location;
+        EXPECT_EQ(target.host, c.host) << c.location;
+        EXPECT_EQ(target.path + target.fileName, c.name) << c.location;
+        EXPECT_EQ(target.user, core::kAnonymousUser) << c.location;
+    }
+}
+
 } // namespace
 } // namespace bw::test

@@ -121,7 +121,12 @@ TEST(HttpOverIpv6, HostHeaderBracketsTheAddress)
 {
     EXPECT_EQ(HttpConnection::hostHeaderValue("::1", 8181), "[::1]:8181");
     EXPECT_EQ(HttpConnection::hostHeaderValue("2001:db8::1", 80), "[2001:db8::1]");
-    EXPECT_EQ(HttpConnection::hostHeaderValue("files.example", 8080), "files.example");
+    EXPECT_EQ(HttpConnection::hostHeaderValue("files.example", 8080), "files.example:8080");
+    EXPECT_EQ(HttpConnection::hostHeaderValue("files.example", 80), "files.example");
+    EXPECT_EQ(HttpConnection::hostHeaderValue("files.example", 443, HttpConnection::kDefaultHttpsPort),
+        "files.example");
+    EXPECT_EQ(HttpConnection::hostHeaderValue("files.example", 80, HttpConnection::kDefaultHttpsPort),
+        "files.example:80");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -104,22 +105,46 @@ void TestCa::writePem(const std::filesystem::path &file) const
     std::fclose(out);
 }
 
-TlsEchoServer::TlsEchoServer(const CertifiedKey &identity)
+int listenOnLoopback(int &port)
 {
-    m_context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(m_context, identity.certificate.get());
-    SSL_CTX_use_PrivateKey(m_context, identity.key.get());
-    SSL_CTX_set_session_id_context(m_context, reinterpret_cast<const unsigned char *>("bw"), 2);
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listenFd, 8) != 0
-        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen for the TLS test server");
-    m_port = ntohs(address.sin_port);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot listen for a TLS test server");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int acceptWithin(int listenFd, int limitMs)
+{
+    pollfd ready{listenFd, POLLIN, 0};
+    if (::poll(&ready, 1, limitMs) != 1)
+        return -1;
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    timeval limit{limitMs / 1000, (limitMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+SSL_CTX *newServerContext(const CertifiedKey &identity)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate(context, identity.certificate.get());
+    SSL_CTX_use_PrivateKey(context, identity.key.get());
+    return context;
+}
+
+TlsEchoServer::TlsEchoServer(const CertifiedKey &identity)
+{
+    m_context = newServerContext(identity);
+    SSL_CTX_set_session_id_context(m_context, reinterpret_cast<const unsigned char *>("bw"), 2);
+    m_listenFd = listenOnLoopback(m_port);
     m_thread = std::thread([this] { serve(); });
 }
 

@@ -54,6 +54,13 @@ private:
     CertifiedKey m_ca;
 };
 
+// A listening TCP socket on 127.0.0.1 with a free port, written to `port`; throws when none can be made.
+int listenOnLoopback(int &port);
+// Accepts one connection within `limitMs` and gives its reads the same limit; -1 when none came.
+int acceptWithin(int listenFd, int limitMs);
+// A server context that presents `identity`; the caller frees it.
+SSL_CTX *newServerContext(const CertifiedKey &identity);
+
 class TlsEchoServer
 {
 public:
