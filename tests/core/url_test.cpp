@@ -100,6 +100,11 @@ TEST(UrlTest, ParsesEveryForm)
         {"at inside the path splits there", "ftp://h/d/a@b",
             make(SchemeFtp, "b", 21, "h/d/a", kPass, "/", "")},
         {"escaped at in the path", "ftp://h/d/a%40b", make(SchemeFtp, "h", 21, kAnon, kPass, "/d/", "a@b")},
+        {"sftp default port", "sftp://u:p@h/d/f", make(SchemeSftp, "h", 22, "u", "p", "/d/", "f")},
+        {"sftp login folder kept as written", "sftp://u@h:2222/~/d/f",
+            make(SchemeSftp, "h", 2222, "u", kPass, "/~/d/", "f")},
+        {"sftp upload default port", "sftpu://u@[::1]/in/",
+            make(SchemeSftpUpload, "::1", 22, "u", kPass, "/in/", "")},
     });
 }
 
@@ -213,6 +218,8 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         {SchemeFtpes, true, false, false, true, false, 21, "ftpes://", SchemeFtpesUpload, SchemeFtpes},
         {SchemeFtpsUpload, true, true, false, true, true, 990, "ftpsu://", SchemeFtpsUpload, SchemeFtps},
         {SchemeFtpesUpload, true, true, false, true, false, 21, "ftpesu://", SchemeFtpesUpload, SchemeFtpes},
+        {SchemeSftp, false, false, false, false, false, 22, "sftp://", SchemeSftpUpload, SchemeSftp},
+        {SchemeSftpUpload, false, false, false, false, false, 22, "sftpu://", SchemeSftpUpload, SchemeSftp},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.prefix);
@@ -225,6 +232,36 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         EXPECT_EQ(schemePrefix(c.scheme), c.prefix);
         EXPECT_EQ(uploadScheme(c.scheme), c.uploadForm);
         EXPECT_EQ(downloadScheme(c.scheme), c.downloadForm);
+    }
+}
+
+TEST(UrlTest, SessionSchemesCoverFtpAndSftp)
+{
+    struct Case
+    {
+        UrlScheme scheme;
+        bool sftp, upload, session;
+    };
+
+    const Case cases[] = {
+        {SchemeNone, false, false, false},
+        {SchemeFtp, false, false, true},
+        {SchemeHttp, false, false, false},
+        {SchemeLocal, false, false, false},
+        {SchemeFtpUpload, false, true, true},
+        {SchemeHttps, false, false, false},
+        {SchemeFtps, false, false, true},
+        {SchemeFtpes, false, false, true},
+        {SchemeFtpsUpload, false, true, true},
+        {SchemeFtpesUpload, false, true, true},
+        {SchemeSftp, true, false, true},
+        {SchemeSftpUpload, true, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.scheme));
+        EXPECT_EQ(isSftpScheme(c.scheme), c.sftp);
+        EXPECT_EQ(isUploadScheme(c.scheme), c.upload);
+        EXPECT_EQ(isRemoteSessionScheme(c.scheme), c.session);
     }
 }
 

@@ -53,6 +53,26 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
     }
 }
 
+// An SFTP path "/~/..." starts at the login folder: the "~" is the server's, not a local folder.
+TEST(LocalPathTest, SftpLoginFolderNamesNoLocalFolder)
+{
+    const LocalPathOptions plain{false, "/unused", false, ""};
+    const LocalPathOptions longPaths{true, "/dl/", true, ""};
+    const LocalPathCase cases[] = {
+        {"below the login folder", longPaths, "sftp://u@h/~/a/c.txt", std::nullopt, "/dl/h/a/c.txt"},
+        {"in the login folder", longPaths, "sftp://h/~/c.txt", std::nullopt, "/dl/h//c.txt"},
+        {"absolute path", longPaths, "sftp://h:2222/a/c.txt", std::nullopt, "/dl/h/a/c.txt"},
+        {"upload target", longPaths, "sftpu://h/~/in/c.txt", std::nullopt, "/dl/h/in/c.txt"},
+        {"a folder URL names the base itself", plain, "sftp://h/~/dir/", "/d", "/d/"},
+        {"a folder named like the login folder further down", longPaths, "sftp://h/a/~/c.txt", std::nullopt,
+            "/dl/h/a/_/c.txt"},
+        {"FTP keeps its tilde folder replaced", longPaths, "ftp://h/~/c.txt", std::nullopt, "/dl/h/_/c.txt"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;
+    }
+}
+
 TEST(LocalPathTest, FileNameConversionChangesOnlyTheFileName)
 {
     LocalPathOptions upper{false, "", false, ""};
