@@ -137,7 +137,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
     if (item.localPath.empty())
         return {};
     core::Url parsed;
-    if (core::parseUrl(url, parsed) && core::isFtpUploadScheme(parsed.scheme))
+    if (core::parseUrl(url, parsed) && core::isUploadScheme(parsed.scheme))
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.
