@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#include "ui/trust_host_key_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/url.h"
+
+namespace bw::ui {
+
+namespace {
+
+QLabel *valueText(const QString &text, const QString &name)
+{
+    auto *label = new QLabel(text);
+    label->setObjectName(name);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+TrustHostKeyDialog::TrustHostKeyDialog(const HostKeyReview &review, QWidget *parent)
+    : QDialog(parent)
+    , m_trust(nullptr)
+    , m_cancel(nullptr)
+{
+    setObjectName(QStringLiteral("trustHostKeyDialog"));
+    setWindowTitle(tr("Trust Host Key"));
+    const QString server = QString::fromStdString(core::hostForUrl(review.host.toStdString()))
+        + QLatin1Char(':') + QString::number(review.port);
+    auto *intro = new QLabel(tr("The host key of %1 is not among the known hosts.").arg(server));
+    intro->setWordWrap(true);
+
+    auto *form = new QFormLayout;
+    form->addRow(tr("Server:"), valueText(server, QStringLiteral("server")));
+    form->addRow(tr("Key type:"),
+        valueText(review.keyType.isEmpty() ? tr("(not known)") : review.keyType, QStringLiteral("keyType")));
+    QLabel *fingerprint = valueText(review.sha256, QStringLiteral("sha256"));
+    fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    form->addRow(tr("SHA-256 fingerprint:"), fingerprint);
+
+    auto *warning = new QLabel(tr("Trust it only when you know this is the server's own key (compare the "
+                                  "fingerprint with one its owner gave you). Bellwick then adds it to "
+                                  "your known hosts for %1.")
+                                   .arg(server));
+    warning->setWordWrap(true);
+
+    auto *buttons = new QDialogButtonBox;
+    m_trust = buttons->addButton(tr("&Trust Host Key"), QDialogButtonBox::AcceptRole);
+    m_trust->setObjectName(QStringLiteral("trustButton"));
+    m_trust->setAutoDefault(false);
+    m_cancel = buttons->addButton(QDialogButtonBox::Cancel);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_cancel->setDefault(true); // Enter must not accept a key nobody compared
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addLayout(form);
+    layout->addWidget(warning);
+    layout->addWidget(buttons);
+}
+
+QLabel *TrustHostKeyDialog::valueLabel(const QString &name) const
+{
+    return findChild<QLabel *>(name);
+}
+
+} // namespace bw::ui
