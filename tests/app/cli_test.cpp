@@ -109,6 +109,7 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("--keep-running"), std::string::npos);
     EXPECT_NE(help.out.find("--quiet"), std::string::npos);
     EXPECT_NE(help.out.find("--insecure"), std::string::npos);
+    EXPECT_NE(help.out.find("--trust-host-key"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_NE(help.out.find("--max-speed KBPS"), std::string::npos);
     EXPECT_NE(help.out.find("--min-speed KBPS"), std::string::npos);
@@ -124,7 +125,8 @@ TEST_F(CliTest, HelpAndBadUsage)
 
     for (const std::vector<std::string> &args : {std::vector<std::string>{"--frobnicate"},
              std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"},
-             std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"}}) {
+             std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"},
+             std::vector<std::string>{"--trust-host-key", "ab:cd"}}) {
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();
