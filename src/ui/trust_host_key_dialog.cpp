@@ -9,21 +9,9 @@
 #include <QVBoxLayout>
 
 #include "core/url.h"
+#include "ui/trust_dialog_parts.h"
 
 namespace bw::ui {
-
-namespace {
-
-QLabel *valueText(const QString &text, const QString &name)
-{
-    auto *label = new QLabel(text);
-    label->setObjectName(name);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setWordWrap(true);
-    return label;
-}
-
-} // namespace
 
 TrustHostKeyDialog::TrustHostKeyDialog(const HostKeyReview &review, QWidget *parent)
     : QDialog(parent)
@@ -38,10 +26,11 @@ TrustHostKeyDialog::TrustHostKeyDialog(const HostKeyReview &review, QWidget *par
     intro->setWordWrap(true);
 
     auto *form = new QFormLayout;
-    form->addRow(tr("Server:"), valueText(server, QStringLiteral("server")));
+    form->addRow(tr("Server:"), trustValueLabel(server, QStringLiteral("server")));
     form->addRow(tr("Key type:"),
-        valueText(review.keyType.isEmpty() ? tr("(not known)") : review.keyType, QStringLiteral("keyType")));
-    QLabel *fingerprint = valueText(review.sha256, QStringLiteral("sha256"));
+        trustValueLabel(
+            review.keyType.isEmpty() ? tr("(not known)") : review.keyType, QStringLiteral("keyType")));
+    QLabel *fingerprint = trustValueLabel(review.sha256, QStringLiteral("sha256"));
     fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     form->addRow(tr("SHA-256 fingerprint:"), fingerprint);
 
@@ -51,15 +40,7 @@ TrustHostKeyDialog::TrustHostKeyDialog(const HostKeyReview &review, QWidget *par
                                    .arg(server));
     warning->setWordWrap(true);
 
-    auto *buttons = new QDialogButtonBox;
-    m_trust = buttons->addButton(tr("&Trust Host Key"), QDialogButtonBox::AcceptRole);
-    m_trust->setObjectName(QStringLiteral("trustButton"));
-    m_trust->setAutoDefault(false);
-    m_cancel = buttons->addButton(QDialogButtonBox::Cancel);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setDefault(true); // Enter must not accept a key nobody compared
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = trustButtonBox(*this, tr("&Trust Host Key"), m_trust, m_cancel);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(intro);
