@@ -7,6 +7,7 @@
 
 #include "core/queue_list.h"
 #include "engine/key_passphrases.h"
+#include "ui/refused_items.h"
 
 namespace bw::ui {
 
@@ -60,12 +61,9 @@ void KeyPassphraseCommand::run()
         return;
     m_passphrases.set(keyPath, passphrase->toStdString());
     // Every item that stopped at the same key goes round again, not only the one asked about.
-    QList<std::int32_t> reset;
-    for (const core::QueueItem &waiting : m_queue.snapshot()) {
-        if (canEnter(waiting) && engine::keyPathOfPassphraseDetail(waiting.statusDetail) == keyPath
-            && m_queue.resetForRetry(waiting.id))
-            reset.append(waiting.id);
-    }
+    const QList<std::int32_t> reset = retryRefusedItems(m_queue, [&keyPath](const core::QueueItem &waiting) {
+        return canEnter(waiting) && engine::keyPathOfPassphraseDetail(waiting.statusDetail) == keyPath;
+    });
     setItem(m_itemId);
     emit entered(reset);
 }

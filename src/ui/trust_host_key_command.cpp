@@ -8,6 +8,7 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "engine/host_key_trust.h"
+#include "ui/refused_items.h"
 #include "ui/trust_host_key_dialog.h"
 
 namespace bw::ui {
@@ -89,12 +90,9 @@ void TrustHostKeyCommand::onRecorded(
 
 QList<std::int32_t> TrustHostKeyCommand::resetRefusedItems(const std::string &host, std::int32_t port)
 {
-    QList<std::int32_t> reset;
-    for (const core::QueueItem &item : m_queue.snapshot()) {
-        if (item.host == host && item.port == port && canTrust(item) && m_queue.resetForRetry(item.id))
-            reset.append(item.id);
-    }
-    return reset;
+    return retryRefusedItems(m_queue, [&host, port](const core::QueueItem &item) {
+        return item.host == host && item.port == port && canTrust(item);
+    });
 }
 
 void TrustHostKeyCommand::finish(bool trusted, const QList<std::int32_t> &resetItems)
