@@ -103,8 +103,6 @@ TEST(UrlTest, ParsesEveryForm)
         {"sftp default port", "sftp://u:p@h/d/f", make(SchemeSftp, "h", 22, "u", "p", "/d/", "f")},
         {"sftp login folder kept as written", "sftp://u@h:2222/~/d/f",
             make(SchemeSftp, "h", 2222, "u", kPass, "/~/d/", "f")},
-        {"sftp upload default port", "sftpu://u@[::1]/in/",
-            make(SchemeSftpUpload, "::1", 22, "u", kPass, "/in/", "")},
     });
 }
 
@@ -237,31 +235,18 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
 
 TEST(UrlTest, SessionSchemesCoverFtpAndSftp)
 {
-    struct Case
+    const struct
     {
         UrlScheme scheme;
         bool sftp, upload, session;
-    };
+    } cases[] = {{SchemeHttps, false, false, false}, {SchemeLocal, false, false, false},
+        {SchemeFtpes, false, false, true}, {SchemeFtpsUpload, false, true, true},
+        {SchemeSftp, true, false, true}, {SchemeSftpUpload, true, true, true}};
 
-    const Case cases[] = {
-        {SchemeNone, false, false, false},
-        {SchemeFtp, false, false, true},
-        {SchemeHttp, false, false, false},
-        {SchemeLocal, false, false, false},
-        {SchemeFtpUpload, false, true, true},
-        {SchemeHttps, false, false, false},
-        {SchemeFtps, false, false, true},
-        {SchemeFtpes, false, false, true},
-        {SchemeFtpsUpload, false, true, true},
-        {SchemeFtpesUpload, false, true, true},
-        {SchemeSftp, true, false, true},
-        {SchemeSftpUpload, true, true, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.scheme));
-        EXPECT_EQ(isSftpScheme(c.scheme), c.sftp);
-        EXPECT_EQ(isUploadScheme(c.scheme), c.upload);
-        EXPECT_EQ(isRemoteSessionScheme(c.scheme), c.session);
+    for (const auto &c : cases) {
+        EXPECT_EQ(isSftpScheme(c.scheme), c.sftp) << c.scheme;
+        EXPECT_EQ(isUploadScheme(c.scheme), c.upload) << c.scheme;
+        EXPECT_EQ(isRemoteSessionScheme(c.scheme), c.session) << c.scheme;
     }
 }
 

@@ -60,13 +60,9 @@ TEST(LocalPathTest, SftpLoginFolderNamesNoLocalFolder)
     const LocalPathOptions longPaths{true, "/dl/", true, ""};
     const LocalPathCase cases[] = {
         {"below the login folder", longPaths, "sftp://u@h/~/a/c.txt", std::nullopt, "/dl/h/a/c.txt"},
-        {"in the login folder", longPaths, "sftp://h/~/c.txt", std::nullopt, "/dl/h//c.txt"},
-        {"absolute path", longPaths, "sftp://h:2222/a/c.txt", std::nullopt, "/dl/h/a/c.txt"},
-        {"upload target", longPaths, "sftpu://h/~/in/c.txt", std::nullopt, "/dl/h/in/c.txt"},
         {"a folder URL names the base itself", plain, "sftp://h/~/dir/", "/d", "/d/"},
         {"a folder named like the login folder further down", longPaths, "sftp://h/a/~/c.txt", std::nullopt,
             "/dl/h/a/_/c.txt"},
-        {"FTP keeps its tilde folder replaced", longPaths, "ftp://h/~/c.txt", std::nullopt, "/dl/h/_/c.txt"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;

@@ -1,34 +1,21 @@
 // SPDX-License-Identifier: MIT
-// What bellwick-cli learns from the queue's events: an item refused for its server's host key ends the
-// run, any other failure does not.
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "app/cli/cli_notifier.h"
-#include "core/queue_events.h"
-#include "core/queue_list.h"
-#include "engine/connection_lease.h"
 
 namespace bw::cli {
 namespace {
 
 TEST(CliNotifierTest, AnUnknownOrChangedHostKeyEndsTheRun)
 {
-    const struct
-    {
-        const char *name;
-        core::ItemStatus status;
-        std::string detail;
-        bool refused;
-    } cases[] = {
-        {"unknown key", core::ItemStatus::StatusError, "Host key unknown: SHA256:AbC (ssh-ed25519)", true},
-        {"changed key", core::ItemStatus::StatusError, "Host key changed: SHA256:New, known SHA256:Old",
-            true},
-        {"another failure", core::ItemStatus::StatusError, "Login incorrect", false},
-        {"still connecting", core::ItemStatus::StatusConnecting, "Host key unknown: SHA256:AbC", false},
-    };
-
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    using core::ItemStatus;
+    for (const auto &[status, detail, refused] :
+        {std::tuple{ItemStatus::StatusError, "Host key unknown: SHA256:AbC (ssh-ed25519)", true},
+            std::tuple{ItemStatus::StatusError, "Host key changed: SHA256:New, known SHA256:Old", true},
+            std::tuple{ItemStatus::StatusError, "Login incorrect", false},
+            std::tuple{ItemStatus::StatusConnecting, "Host key unknown: SHA256:AbC", false}}) {
         core::QueueList queue;
         core::QueueEvents events(queue);
         engine::LeaseBoard leases;
@@ -36,11 +23,11 @@ TEST(CliNotifierTest, AnUnknownOrChangedHostKeyEndsTheRun)
         CliNotifier notifier(queue, events, leases, saved, false, false, true);
         queue.setNotifier(&events);
         const std::int32_t id = queue.addItem("sftp://u@h/~/a", "/nonexistent/a");
-        queue.setStatusDetail(id, c.detail);
-        queue.setStatus(id, c.status);
-        queue.notifyQueueChanged(false, id);
+        queue.setStatusDetail(id, detail);
+        queue.setStatus(id, status);
+        queue.notifyQueueChanged(false, id); // as the job does after changing its item
         notifier.drain();
-        EXPECT_EQ(notifier.hostKeyRefused(), c.refused);
+        EXPECT_EQ(notifier.hostKeyRefused(), refused) << detail;
         queue.setNotifier(nullptr);
     }
 }
