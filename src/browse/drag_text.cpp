@@ -24,7 +24,7 @@ QString remoteDragEntry(std::int32_t itemId, const std::string &user, const std:
     core::UrlScheme scheme)
 {
     const core::UrlScheme download =
-        core::isFtpScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp;
+        core::isRemoteSessionScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp;
     const std::string text = "{" + std::to_string(itemId) + "}" + std::string(core::schemePrefix(download))
         + user + ":" + password + "@" + core::hostForUrl(host) + ":" + std::to_string(port)
         + core::escapeAt(directory + name);
@@ -37,8 +37,8 @@ QString publicRemoteUrl(const std::string &user, const std::string &host, std::i
     std::string lowered = user;
     for (char &c : lowered)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string text(
-        core::schemePrefix(core::isFtpScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp));
+    std::string text(core::schemePrefix(
+        core::isRemoteSessionScheme(scheme) ? core::downloadScheme(scheme) : core::SchemeFtp));
     if (!user.empty() && lowered != core::kAnonymousUser)
         text += core::escapeUserInfo(user) + "@";
     text += core::hostForUrl(host) + ":" + std::to_string(port) + core::escapeAt(directory + name);

@@ -311,7 +311,7 @@ void CManFtpView::dropText(const QString &text)
     core::Url url;
     if (!core::parseUrl((separator < 0 ? text : text.left(separator)).toStdString(), url))
         return;
-    if (!core::isFtpScheme(url.scheme))
+    if (!core::isRemoteSessionScheme(url.scheme))
         return;
     // A site reached over TLS is browsed over TLS too.
     const std::string request = std::string(core::schemePrefix(core::downloadScheme(url.scheme))) + url.user

@@ -86,6 +86,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     , m_address(nullptr)
     , m_port(nullptr)
     , m_tls(new QComboBox)
+    , m_protocol(new QComboBox)
     , m_anonymous(new QCheckBox(tr("Anonymous")))
     , m_user(nullptr)
     , m_password(nullptr)
@@ -105,10 +106,18 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     grid->addWidget(tlsCaption, 3, 0);
     grid->addWidget(m_tls, 3, 1);
     connect(m_tls, &QComboBox::activated, this, [this](int index) { onTlsChosen(index); });
+    m_protocol->setObjectName(QStringLiteral("protocolBox"));
+    // In the order of SiteProtocol.
+    m_protocol->addItems({tr("FTP"), tr("SFTP")});
+    auto *protocolCaption = new QLabel(tr("Protocol:"));
+    protocolCaption->setBuddy(m_protocol);
+    grid->addWidget(protocolCaption, 4, 0);
+    grid->addWidget(m_protocol, 4, 1);
+    connect(m_protocol, &QComboBox::activated, this, [this](int index) { onProtocolChosen(index); });
     m_anonymous->setObjectName(QStringLiteral("anonymousBox"));
-    grid->addWidget(m_anonymous, 4, 1);
-    m_user = addEdit(grid, 5, tr("User:"), "userEdit");
-    m_password = addEdit(grid, 6, tr("Password:"), "passwordEdit");
+    grid->addWidget(m_anonymous, 5, 1);
+    m_user = addEdit(grid, 6, tr("User:"), "userEdit");
+    m_password = addEdit(grid, 7, tr("Password:"), "passwordEdit");
     m_password->setEchoMode(QLineEdit::Password);
 
     m_list->setObjectName(QStringLiteral("siteList"));
@@ -161,10 +170,12 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     const bool hidePassword = m_settings.readInt(engine::kOptionsGroup, "HidePassword", 1) != 0;
     if (!hidePassword)
         m_password->setEchoMode(QLineEdit::Normal);
-    // The four options start from the settings; the TLS of the last connection stays.
+    // The four options start from the settings; the TLS and protocol of the last connection stay.
     const SiteTls tls = m_fields.options.tls;
+    const SiteProtocol protocol = m_fields.options.protocol;
     m_fields.options = siteOptionsFromSettings(m_settings);
     m_fields.options.tls = tls;
+    m_fields.options.protocol = protocol;
     fillControls();
 }
 
@@ -187,6 +198,9 @@ void CSiteDialog::fillControls()
     m_port->setText(QString::number(m_fields.port));
     const auto tls = static_cast<int>(m_fields.options.tls);
     m_tls->setCurrentIndex(tls >= 0 && tls < m_tls->count() ? tls : 0);
+    const bool sftp = m_fields.options.protocol == SiteProtocol::Sftp;
+    m_protocol->setCurrentIndex(sftp ? 1 : 0);
+    m_tls->setEnabled(!sftp);
     m_anonymous->setChecked(m_fields.anonymous);
     m_user->setText(m_fields.user);
     m_password->setText(m_fields.password);
@@ -211,7 +225,11 @@ bool CSiteDialog::readControls()
     m_fields.name = m_name->text();
     m_fields.address = m_address->text();
     m_fields.port = port;
-    m_fields.options.tls = static_cast<SiteTls>(m_tls->currentIndex());
+    m_fields.options.protocol = m_protocol->currentIndex() == 1 ? SiteProtocol::Sftp : SiteProtocol::Ftp;
+    // SSH encrypts by itself: an SFTP site keeps no TLS choice.
+    m_fields.options.tls = m_fields.options.protocol == SiteProtocol::Sftp
+        ? SiteTls::None
+        : static_cast<SiteTls>(m_tls->currentIndex());
     m_fields.anonymous = m_anonymous->isChecked();
     m_fields.user = m_user->text();
     m_fields.password = m_password->text();
@@ -280,6 +298,20 @@ void CSiteDialog::onTlsChosen(int index)
         m_port->setText(QStringLiteral("990"));
     else if (!implicit && port == QLatin1String("990"))
         m_port->setText(QStringLiteral("21"));
+}
+
+void CSiteDialog::onProtocolChosen(int index)
+{
+    const bool sftp = static_cast<SiteProtocol>(index) == SiteProtocol::Sftp;
+    const QString port = m_port->text().trimmed();
+    if (sftp) {
+        if (port == QLatin1String("21") || port == QLatin1String("990"))
+            m_port->setText(QStringLiteral("22"));
+        m_tls->setCurrentIndex(static_cast<int>(SiteTls::None));
+    } else if (port == QLatin1String("22")) {
+        m_port->setText(QStringLiteral("21"));
+    }
+    m_tls->setEnabled(!sftp);
 }
 
 void CSiteDialog::onAnonymousClicked()
@@ -380,6 +412,7 @@ SiteFields ConnectState::fields() const
     fields.user = user;
     fields.password = password;
     fields.options.tls = tls;
+    fields.options.protocol = protocol;
     return fields;
 }
 
@@ -392,6 +425,7 @@ void ConnectState::take(const SiteFields &fields)
     user = fields.user;
     password = fields.password;
     tls = fields.options.tls;
+    protocol = fields.options.protocol;
     if (anonymous) {
         user = QString::fromLatin1(core::kAnonymousUser);
         password = QString::fromLatin1(core::kDefaultAnonymousPassword);
@@ -402,7 +436,7 @@ std::int32_t queueManualConnection(core::QueueList &queue, const std::string &us
     const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options)
 {
     // Escaped, or a "%41" in a password would log in as "A" and a ":" in a user name would end it.
-    const std::string url = siteSchemePrefix(options.tls) + core::escapeUserInfo(user) + ":"
+    const std::string url = siteSchemePrefix(options) + core::escapeUserInfo(user) + ":"
         + core::escapeUserInfo(password) + "@" + core::hostForUrl(host) + ":" + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
 }

@@ -83,10 +83,11 @@ bool readEntry(Reader &reader, bool withOptions, const SiteOptions &olderFileOpt
 // Marks the block of later settings after the entries.
 constexpr std::string_view kExtrasTag = "Bellwick site settings";
 constexpr std::string_view kTlsKey = "TLS=";
+constexpr std::string_view kProtocolKey = "Protocol=";
 
 bool hasExtras(const SiteEntry &entry)
 {
-    return entry.options.tls != SiteTls::None;
+    return entry.options.tls != SiteTls::None || entry.options.protocol != SiteProtocol::Ftp;
 }
 
 std::string extrasOf(const SiteEntry &entry)
@@ -94,6 +95,9 @@ std::string extrasOf(const SiteEntry &entry)
     std::string lines;
     if (entry.options.tls != SiteTls::None)
         lines += std::string(kTlsKey) + std::to_string(static_cast<std::int32_t>(entry.options.tls)) + "\n";
+    if (entry.options.protocol != SiteProtocol::Ftp)
+        lines += std::string(kProtocolKey) + std::to_string(static_cast<std::int32_t>(entry.options.protocol))
+            + "\n";
     return lines;
 }
 
@@ -110,6 +114,8 @@ void applyExtras(std::string_view lines, SiteEntry &entry)
                 entry.options.tls = SiteTls::Explicit;
             else if (value == "2")
                 entry.options.tls = SiteTls::Implicit;
+        } else if (line == std::string(kProtocolKey) + "1") {
+            entry.options.protocol = SiteProtocol::Sftp;
         }
     }
 }
@@ -145,6 +151,11 @@ const char *siteSchemePrefix(SiteTls tls)
     default:
         return "ftp://";
     }
+}
+
+const char *siteSchemePrefix(const SiteOptions &options)
+{
+    return options.protocol == SiteProtocol::Sftp ? "sftp://" : siteSchemePrefix(options.tls);
 }
 
 SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store)

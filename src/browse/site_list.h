@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The saved FTP sites and their file "database.usr": little-endian 32-bit integers and length-prefixed
 // strings, written with a leading -1 marker and version 1; files without the marker are the older
-// layout without the four per-site options. Settings newer than that layout (the site's TLS) follow the
+// layout without the four per-site options. Settings newer than that layout (TLS, protocol) follow the
 // entries as "Key=Value" lines per entry, written only when some entry needs them, so files stay
 // readable both ways: an older Bellwick reads the entries and ignores the rest, an older file reads
 // with the defaults. Plain C++, usable without widgets.
@@ -28,7 +28,14 @@ enum class SiteTls : std::int32_t
     Implicit = 2, // TLS from the first byte, port 990: ftps://
 };
 
-// The four per-site connection options, as the settings hold them, and the site's TLS.
+// What the site's server speaks; stored as these numbers. SFTP brings its own encryption: no TLS.
+enum class SiteProtocol : std::int32_t
+{
+    Ftp = 0,
+    Sftp = 1, // SSH file transfer, port 22: sftp://
+};
+
+// The four per-site connection options, as the settings hold them, the site's TLS and its protocol.
 struct SiteOptions
 {
     std::int32_t retryTime = 30;
@@ -36,12 +43,15 @@ struct SiteOptions
     std::int32_t timeout = 30;
     std::int32_t passive = 0;
     SiteTls tls = SiteTls::None;
+    SiteProtocol protocol = SiteProtocol::Ftp;
 
     bool operator==(const SiteOptions &) const = default;
 };
 
 // "ftp://", "ftpes://" or "ftps://" for the site's TLS.
 const char *siteSchemePrefix(SiteTls tls);
+// "sftp://" for an SFTP site, else the prefix of its TLS.
+const char *siteSchemePrefix(const SiteOptions &options);
 
 // "RetryTime", "RetryCount", "Timeout" and "Passive" of the settings' "Options" (30, 30, 30 and 0 when
 // absent); passive is stored as 0 or 1.

@@ -97,6 +97,7 @@ std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) co
             const auto index = static_cast<std::ptrdiff_t>(i);
             if (first == -1)
                 first = index;
+            // Only FTP servers keep download ratios: an SFTP upload is not sent ahead for them.
             if (upload == -1 && isFtpUploadScheme(item.scheme))
                 upload = index;
         }

@@ -17,7 +17,7 @@ struct Prefix
 };
 
 // Tested in this order, each against what the earlier ones left, so "ftp://http://x" ends as HTTP.
-constexpr std::array<Prefix, 10> kPrefixes{{
+constexpr std::array<Prefix, 12> kPrefixes{{
     {"ftp://", SchemeFtp, -1},
     {"ftpu://", SchemeFtpUpload, -1},
     {"http://", SchemeHttp, 80},
@@ -28,6 +28,8 @@ constexpr std::array<Prefix, 10> kPrefixes{{
     {"ftpes://", SchemeFtpes, -1},
     {"ftpsu://", SchemeFtpsUpload, 990},
     {"ftpesu://", SchemeFtpesUpload, -1},
+    {"sftp://", SchemeSftp, 22},
+    {"sftpu://", SchemeSftpUpload, 22},
 }};
 
 int hexValue(char c)
@@ -157,6 +159,21 @@ bool isFtpUploadScheme(UrlScheme scheme)
     return scheme == SchemeFtpUpload || scheme == SchemeFtpsUpload || scheme == SchemeFtpesUpload;
 }
 
+bool isSftpScheme(UrlScheme scheme)
+{
+    return scheme == SchemeSftp || scheme == SchemeSftpUpload;
+}
+
+bool isUploadScheme(UrlScheme scheme)
+{
+    return isFtpUploadScheme(scheme) || scheme == SchemeSftpUpload;
+}
+
+bool isRemoteSessionScheme(UrlScheme scheme)
+{
+    return isFtpScheme(scheme) || isSftpScheme(scheme);
+}
+
 bool isHttpScheme(UrlScheme scheme)
 {
     return scheme == SchemeHttp || scheme == SchemeHttps;
@@ -183,6 +200,9 @@ std::int32_t defaultPort(UrlScheme scheme)
     case SchemeFtps:
     case SchemeFtpsUpload:
         return 990;
+    case SchemeSftp:
+    case SchemeSftpUpload:
+        return 22;
     case SchemeLocal:
         return 0;
     default:
@@ -199,6 +219,8 @@ UrlScheme uploadScheme(UrlScheme scheme)
         return SchemeFtpsUpload;
     case SchemeFtpes:
         return SchemeFtpesUpload;
+    case SchemeSftp:
+        return SchemeSftpUpload;
     default:
         return scheme;
     }
@@ -213,6 +235,8 @@ UrlScheme downloadScheme(UrlScheme scheme)
         return SchemeFtps;
     case SchemeFtpesUpload:
         return SchemeFtpes;
+    case SchemeSftpUpload:
+        return SchemeSftp;
     default:
         return scheme;
     }

@@ -22,19 +22,25 @@ enum UrlScheme : std::int32_t
     SchemeFtpes = 7, // "ftpes://": download over FTP upgraded with AUTH TLS (port 21)
     SchemeFtpsUpload = 8, // "ftpsu://": upload like "ftpu://", TLS from the first byte
     SchemeFtpesUpload = 9, // "ftpesu://": upload like "ftpu://", upgraded with AUTH TLS
+    SchemeSftp = 10, // "sftp://": download over SSH (port 22); "/~/" starts the path at the login folder
+    SchemeSftpUpload = 11, // "sftpu://": upload like "ftpu://", over SSH
 };
 
 // What a scheme means for the transfer code.
 bool isFtpScheme(UrlScheme scheme); // any FTP form, download or upload, plain or TLS
 bool isFtpUploadScheme(UrlScheme scheme);
+bool isSftpScheme(UrlScheme scheme); // sftp or sftpu
+bool isUploadScheme(UrlScheme scheme); // any upload form, FTP or SFTP
+// A file server that a logged-in session serves: the FTP family or SFTP (not HTTP, not local files).
+bool isRemoteSessionScheme(UrlScheme scheme);
 bool isHttpScheme(UrlScheme scheme); // http or https
 bool isTlsScheme(UrlScheme scheme);
 // TLS from the first byte (https, ftps, ftpsu) rather than upgraded after AUTH TLS.
 bool isImplicitTlsScheme(UrlScheme scheme);
 // The port a URL of `scheme` uses when it names none.
 std::int32_t defaultPort(UrlScheme scheme);
-// The upload form of an FTP scheme (ftp -> ftpu, ftps -> ftpsu, ftpes -> ftpesu) and the download form
-// of an upload scheme; any other scheme is returned as it is.
+// The upload form of an FTP or SFTP scheme (ftp -> ftpu, ftps -> ftpsu, ftpes -> ftpesu, sftp -> sftpu)
+// and the download form of an upload scheme; any other scheme is returned as it is.
 UrlScheme uploadScheme(UrlScheme scheme);
 UrlScheme downloadScheme(UrlScheme scheme);
 // "http://", "ftpes://", ...; empty for SchemeNone.

@@ -14,6 +14,7 @@
 
 #include "engine/certificate_trust_store.h"
 #include "engine/connection_lease.h"
+#include "engine/key_passphrases.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
@@ -65,6 +66,9 @@ public:
     // Read by the workers whenever they connect with TLS; the window adds to it.
     CertificateTrustStore &trustStore() { return *m_trustStore; }
 
+    // The key passphrases the user typed this run; the window adds, the logins read.
+    KeyPassphrases &keyPassphrases() { return m_keyPassphrases; }
+
     // Where the jobs offer their logged-in sessions to the manual browser.
     LeaseBoard &leases() { return *m_leases; }
 
@@ -100,6 +104,7 @@ public:
 private:
     const bool m_logOpened; // opened by this engine, so closed by it
     std::unique_ptr<CertificateTrustStore> m_trustStore; // outlives the scheduler, whose jobs read it
+    KeyPassphrases m_keyPassphrases; // outlives the scheduler too
     // Before the scheduler, so every job is gone before the limits it uses.
     std::unique_ptr<net::SpeedLimits> m_speedLimits;
     std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};

@@ -88,6 +88,9 @@ std::string buildLocalPath(
             c = '/';
     }
     path = trimSlashes(path);
+    // "sftp://host/~/d/" starts at the login folder: the "~" is the server's, never a local folder.
+    if (core::isSftpScheme(url.scheme) && (path == "~" || path.starts_with("~/")))
+        path.erase(0, std::min<std::size_t>(path.size(), 2));
 
     if (url.scheme == core::SchemeLocal) {
         // The local file itself; it stays absolute.

@@ -52,6 +52,8 @@ struct TransferJobTiming
     int maxRedirects = 20;
     // Accept any TLS certificate (a run the user started with --insecure).
     bool tlsInsecure = false;
+    // The one SSH host key ("SHA256:...") accepted for this run although the known hosts lack it.
+    std::string trustedHostKey{};
     // The certificates the user trusted although they do not verify; borrowed, may be null.
     const CertificateTrustStore *trustStore = nullptr;
     // The speed limits all jobs share; null for none. Borrowed: outlives every job.

@@ -158,6 +158,7 @@ void CMainFrame::createLayout()
     m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
     m_queueView->setHidePassword(m_settings.hidePassword);
     m_queueView->setTrustStore(m_context.engine.trustStore());
+    m_queueView->setKeyPassphrases(m_context.engine.keyPassphrases());
     m_queueView->setFileNameConversion(m_settings.fileNameConversion);
     m_localPane = new browse::CLocalView(m_subFrame);
     m_localPane->setDirectory(m_context.engine.localFolder());

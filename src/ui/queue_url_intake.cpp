@@ -21,11 +21,11 @@ namespace bw::ui {
 
 namespace {
 
-// The browsed site's URL as an upload target in the same form: ftp -> ftpu, ftpes -> ftpesu, ...
+// The browsed site's URL as an upload target in the same form: ftp -> ftpu, ftpes -> ftpesu, sftp -> sftpu.
 std::string uploadUrlOf(const std::string &siteUrl)
 {
     core::Url parsed;
-    if (!core::parseUrl(siteUrl, parsed) || !core::isFtpScheme(parsed.scheme)
+    if (!core::parseUrl(siteUrl, parsed) || !core::isRemoteSessionScheme(parsed.scheme)
         || !siteUrl.starts_with(core::schemePrefix(parsed.scheme)))
         return siteUrl;
     const std::size_t prefixLength = core::schemePrefix(parsed.scheme).size();

@@ -218,7 +218,7 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
     if (row < 0)
         row = insertRow(list, &*item);
 
-    const bool upload = core::isFtpUploadScheme(item->scheme);
+    const bool upload = core::isUploadScheme(item->scheme);
     const std::int64_t total = item->totalSize;
     const std::int64_t done = item->bytesDone;
     const int percent = progressPercent(done, total);

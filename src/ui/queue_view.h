@@ -27,6 +27,7 @@ class QueueList;
 
 namespace bw::engine {
 class CertificateTrustStore;
+class KeyPassphrases;
 class Scheduler;
 } // namespace bw::engine
 
@@ -38,8 +39,10 @@ class TiledListCtrl;
 
 namespace bw::ui {
 
+class KeyPassphraseCommand;
 class QueueDocument;
 class TrustCertificateCommand;
+class TrustHostKeyCommand;
 using widgets::CaptionBar;
 using widgets::RemoteBrowserLink;
 using widgets::TiledListCtrl;
@@ -131,6 +134,14 @@ public:
 
     TrustCertificateCommand *trustCommand() const { return m_trust; }
 
+    // "Trust Host Key..." of the context menu, there from the start.
+    TrustHostKeyCommand *trustHostKeyCommand() const { return m_trustHostKey; }
+
+    // Adds "Enter Key Passphrase..." to the context menu; what the user types goes to `passphrases`.
+    void setKeyPassphrases(engine::KeyPassphrases &passphrases);
+
+    KeyPassphraseCommand *keyPassphraseCommand() const { return m_keyPassphrase; }
+
     void setPrompts(UserPrompts prompts) { m_prompts = std::move(prompts); }
 
     const UserPrompts &prompts() const { return m_prompts; }
@@ -177,6 +188,8 @@ private:
     QList<std::int32_t> selectedItemIds() const;
     void editRetryValue(bool retryDelay);
     void showContextMenu(TiledListCtrl *list, const QPoint &pos);
+    // After a trust or passphrase command: the rows of the items it sent round again.
+    void refreshResetItems(bool, const QList<std::int32_t> &resetItems);
     void handleDoubleClick(TiledListCtrl *list, const QPoint &pos);
     void saveDocument();
     // Rows whose item left the queue without a refresh of its own; "Complete" keeps its rows.
@@ -201,6 +214,8 @@ private:
     QAction *m_resetRetryCountAction;
     QAction *m_deleteAction;
     TrustCertificateCommand *m_trust = nullptr;
+    TrustHostKeyCommand *m_trustHostKey = nullptr;
+    KeyPassphraseCommand *m_keyPassphrase = nullptr;
 };
 
 } // namespace bw::ui

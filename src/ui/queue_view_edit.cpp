@@ -6,9 +6,11 @@
 
 #include "core/queue_list.h"
 #include "engine/local_path.h"
+#include "ui/key_passphrase_command.h"
 #include "ui/queue_document.h"
 #include "ui/queue_view.h"
 #include "ui/trust_certificate_command.h"
+#include "ui/trust_host_key_command.h"
 #include "ui/url_password_mask.h"
 #include "widgets/integer_edit.h"
 #include "widgets/tiled_list_ctrl.h"
@@ -36,6 +38,8 @@ void CFtpTreeView::createContextActions()
     paste->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(paste, &QAction::triggered, this, &CFtpTreeView::pasteUrls);
     addAction(paste);
+    m_trustHostKey = new TrustHostKeyCommand(m_queue, this);
+    connect(m_trustHostKey, &TrustHostKeyCommand::finished, this, &CFtpTreeView::refreshResetItems);
 }
 
 QList<QAction *> CFtpTreeView::contextActions() const
@@ -44,6 +48,9 @@ QList<QAction *> CFtpTreeView::contextActions() const
         m_resetRetryCountAction, m_deleteAction};
     if (m_trust)
         actions.insert(actions.size() - 1, m_trust->action());
+    actions.insert(actions.size() - 1, m_trustHostKey->action());
+    if (m_keyPassphrase)
+        actions.insert(actions.size() - 1, m_keyPassphrase->action());
     return actions;
 }
 
@@ -51,17 +58,30 @@ void CFtpTreeView::setTrustStore(engine::CertificateTrustStore &store)
 {
     delete m_trust;
     m_trust = new TrustCertificateCommand(m_queue, store, this);
-    connect(m_trust, &TrustCertificateCommand::finished, this,
-        [this](bool, const QList<std::int32_t> &resetItems) {
-            for (const std::int32_t id : resetItems)
-                refreshItem(id);
-        });
+    connect(m_trust, &TrustCertificateCommand::finished, this, &CFtpTreeView::refreshResetItems);
+}
+
+void CFtpTreeView::setKeyPassphrases(engine::KeyPassphrases &passphrases)
+{
+    delete m_keyPassphrase;
+    m_keyPassphrase = new KeyPassphraseCommand(m_queue, passphrases, this);
+    connect(m_keyPassphrase, &KeyPassphraseCommand::entered, this,
+        [this](const QList<std::int32_t> &resetItems) { refreshResetItems(true, resetItems); });
+}
+
+void CFtpTreeView::refreshResetItems(bool, const QList<std::int32_t> &resetItems)
+{
+    for (const std::int32_t id : resetItems)
+        refreshItem(id);
 }
 
 void CFtpTreeView::prepareContextActions(std::int32_t itemId)
 {
     if (m_trust)
         m_trust->setItem(itemId);
+    m_trustHostKey->setItem(itemId);
+    if (m_keyPassphrase)
+        m_keyPassphrase->setItem(itemId);
 }
 
 void CFtpTreeView::showContextMenu(TiledListCtrl *list, const QPoint &pos)
@@ -137,7 +157,7 @@ std::string CFtpTreeView::localPathForEditedUrl(const core::QueueItem &item, con
     if (item.localPath.empty())
         return {};
     core::Url parsed;
-    if (core::parseUrl(url, parsed) && core::isFtpUploadScheme(parsed.scheme))
+    if (core::parseUrl(url, parsed) && core::isUploadScheme(parsed.scheme))
         return item.localPath;
     // A download gets the file Add URL would give it: keeping the old one would resume the new file
     // from the old file's length.

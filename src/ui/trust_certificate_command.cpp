@@ -9,6 +9,7 @@
 
 #include "core/queue_list.h"
 #include "engine/certificate_trust_store.h"
+#include "ui/refused_items.h"
 #include "ui/trust_certificate_dialog.h"
 
 namespace bw::ui {
@@ -112,12 +113,9 @@ void TrustCertificateCommand::onFetched(std::int32_t itemId, const net::Certific
 
 QList<std::int32_t> TrustCertificateCommand::resetRefusedItems(const std::string &host, std::int32_t port)
 {
-    QList<std::int32_t> reset;
-    for (const core::QueueItem &item : m_queue.snapshot()) {
-        if (item.host == host && item.port == port && canTrust(item) && m_queue.resetForRetry(item.id))
-            reset.append(item.id);
-    }
-    return reset;
+    return retryRefusedItems(m_queue, [&host, port](const core::QueueItem &item) {
+        return item.host == host && item.port == port && canTrust(item);
+    });
 }
 
 void TrustCertificateCommand::finish(bool trusted, const QList<std::int32_t> &resetItems)

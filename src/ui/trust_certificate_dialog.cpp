@@ -9,19 +9,11 @@
 #include <QVBoxLayout>
 
 #include "core/url.h"
+#include "ui/trust_dialog_parts.h"
 
 namespace bw::ui {
 
 namespace {
-
-QLabel *valueText(const QString &text, const QString &name)
-{
-    auto *label = new QLabel(text);
-    label->setObjectName(name);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setWordWrap(true);
-    return label;
-}
 
 QString fromStd(const std::string &text)
 {
@@ -43,14 +35,16 @@ TrustCertificateDialog::TrustCertificateDialog(const CertificateReview &review, 
     intro->setWordWrap(true);
 
     auto *form = new QFormLayout;
-    form->addRow(tr("Reason:"), valueText(review.verifyFailure, QStringLiteral("failure")));
-    form->addRow(tr("Subject:"), valueText(fromStd(review.certificate.subject), QStringLiteral("subject")));
-    form->addRow(tr("Issuer:"), valueText(fromStd(review.certificate.issuer), QStringLiteral("issuer")));
+    form->addRow(tr("Reason:"), trustValueLabel(review.verifyFailure, QStringLiteral("failure")));
     form->addRow(
-        tr("Valid from:"), valueText(fromStd(review.certificate.notBefore), QStringLiteral("validFrom")));
+        tr("Subject:"), trustValueLabel(fromStd(review.certificate.subject), QStringLiteral("subject")));
     form->addRow(
-        tr("Valid until:"), valueText(fromStd(review.certificate.notAfter), QStringLiteral("validUntil")));
-    QLabel *fingerprint = valueText(fromStd(review.certificate.sha256), QStringLiteral("sha256"));
+        tr("Issuer:"), trustValueLabel(fromStd(review.certificate.issuer), QStringLiteral("issuer")));
+    form->addRow(tr("Valid from:"),
+        trustValueLabel(fromStd(review.certificate.notBefore), QStringLiteral("validFrom")));
+    form->addRow(tr("Valid until:"),
+        trustValueLabel(fromStd(review.certificate.notAfter), QStringLiteral("validUntil")));
+    QLabel *fingerprint = trustValueLabel(fromStd(review.certificate.sha256), QStringLiteral("sha256"));
     fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     form->addRow(tr("SHA-256 fingerprint:"), fingerprint);
 
@@ -61,14 +55,7 @@ TrustCertificateDialog::TrustCertificateDialog(const CertificateReview &review, 
                        .arg(server));
     warning->setWordWrap(true);
 
-    auto *buttons = new QDialogButtonBox;
-    m_trust = buttons->addButton(tr("&Trust Certificate"), QDialogButtonBox::AcceptRole);
-    m_trust->setObjectName(QStringLiteral("trustButton"));
-    m_cancel = buttons->addButton(QDialogButtonBox::Cancel);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setDefault(true); // trusting needs a deliberate choice
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = trustButtonBox(*this, tr("&Trust Certificate"), m_trust, m_cancel);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(intro);

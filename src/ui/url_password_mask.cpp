@@ -19,10 +19,11 @@ struct Span
 // prefixes, the user information runs to the last "@" and the password follows its first ":".
 Span passwordSpan(const QString &url)
 {
-    static const std::array<QString, 10> kPrefixes{QStringLiteral("ftp://"), QStringLiteral("ftpu://"),
+    static const std::array<QString, 12> kPrefixes{QStringLiteral("ftp://"), QStringLiteral("ftpu://"),
         QStringLiteral("http://"), QStringLiteral("file://"), QStringLiteral("local://"),
         QStringLiteral("https://"), QStringLiteral("ftps://"), QStringLiteral("ftpes://"),
-        QStringLiteral("ftpsu://"), QStringLiteral("ftpesu://")};
+        QStringLiteral("ftpsu://"), QStringLiteral("ftpesu://"), QStringLiteral("sftp://"),
+        QStringLiteral("sftpu://")};
     qsizetype begin = 0;
     bool known = false;
     for (const QString &prefix : kPrefixes) {

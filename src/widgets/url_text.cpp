@@ -13,8 +13,8 @@ namespace bw::widgets {
 
 namespace {
 
-constexpr std::array kSchemes{
-    "ftp://", "ftps://", "ftpes://", "ftpu://", "ftpsu://", "ftpesu://", "http://", "https://"};
+constexpr std::array kSchemes{"ftp://", "ftps://", "ftpes://", "ftpu://", "ftpsu://", "ftpesu://", "sftp://",
+    "sftpu://", "http://", "https://"};
 
 bool endsUrl(QChar c)
 {
@@ -67,7 +67,7 @@ bool hasTransferScheme(const QString &text)
 QStringList findUrls(const QString &text)
 {
     static const QRegularExpression start(
-        QStringLiteral("(ftp(?:e?s)?u?|https?)://"), QRegularExpression::CaseInsensitiveOption);
+        QStringLiteral("((?:ftp(?:e?s)?|sftp)u?|https?)://"), QRegularExpression::CaseInsensitiveOption);
     QStringList urls;
     qsizetype from = 0;
     for (;;) {

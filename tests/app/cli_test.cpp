@@ -109,11 +109,15 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("--keep-running"), std::string::npos);
     EXPECT_NE(help.out.find("--quiet"), std::string::npos);
     EXPECT_NE(help.out.find("--insecure"), std::string::npos);
+    EXPECT_NE(help.out.find("--trust-host-key"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_NE(help.out.find("--max-speed KBPS"), std::string::npos);
     EXPECT_NE(help.out.find("--min-speed KBPS"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
+    EXPECT_EQ(
+        run({"--trust-host-key", "SHA256:nThbg6kXUpJWGl7E1IGOCspRomTxdCARLviKw6E5SY8", "--version"}).exitCode,
+        0);
     const CliRun version = run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.starts_with("bellwick-cli ")) << version.out;
@@ -124,7 +128,9 @@ TEST_F(CliTest, HelpAndBadUsage)
 
     for (const std::vector<std::string> &args : {std::vector<std::string>{"--frobnicate"},
              std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"},
-             std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"}}) {
+             std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"},
+             std::vector<std::string>{"--trust-host-key", "ab:cd"},
+             std::vector<std::string>{"--trust-host-key", "SHA256:"}}) {
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();

@@ -102,6 +102,8 @@ private slots:
             {bw::core::SchemeFtpesUpload, "{7}ftpes://u:p@h:21/a.txt"},
             {bw::core::SchemeFtpUpload, "{7}ftp://u:p@h:21/a.txt"},
             {bw::core::SchemeNone, "{7}ftp://u:p@h:21/a.txt"},
+            {bw::core::SchemeSftp, "{7}sftp://u:p@h:21/a.txt"},
+            {bw::core::SchemeSftpUpload, "{7}sftp://u:p@h:21/a.txt"},
         };
 
         for (const auto &c : tlsCases)

@@ -566,6 +566,13 @@ private slots:
             bw::core::snapshotOrVanished(m_queue, id).url, std::string("ftp://u:p@nowhere.invalid:2100"));
         QCOMPARE(bw::core::snapshotOrVanished(m_queue, id).localPath, std::string());
         m_queue.removeItem(id);
+        // An SSH site is opened in its download form too.
+        m_remote->dropText(QStringLiteral("sftpu://u:p@nowhere.invalid/~/in/a.txt"));
+        QCOMPARE(m_queue.count(), before + 1);
+        const std::int32_t sftp = m_queue.ids().back();
+        QCOMPARE(
+            bw::core::snapshotOrVanished(m_queue, sftp).url, std::string("sftp://u:p@nowhere.invalid:22"));
+        m_queue.removeItem(sftp);
     }
 };
 

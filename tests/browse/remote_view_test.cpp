@@ -95,6 +95,11 @@ private slots:
         // An "@" in the path cannot be taken for the end of a login.
         QCOMPARE(publicRemoteUrl("jo@e", "::1", 21, "/a@b/", "c@d"),
             QStringLiteral("ftp://jo%40e@[::1]:21/a%40b/c%40d"));
+        // A site browsed over SSH is named by its sftp address.
+        QCOMPARE(publicRemoteUrl(user.toStdString(), "h", 22, "/~/d/", "f.txt", bw::core::SchemeSftpUpload),
+            QString(url)
+                .replace(QStringLiteral("ftp://"), QStringLiteral("sftp://"))
+                .replace(QStringLiteral(":21/d/"), QStringLiteral(":22/~/d/")));
     }
 
     void detachedViewDoesNothing()

@@ -162,6 +162,28 @@ private slots:
         QCOMPARE(int(newer.at(2).options.tls), int(bw::browse::SiteTls::Implicit));
     }
 
+    // Files without an SFTP site keep their bytes; an SFTP site adds one line to the later settings.
+    void sftpProtocolIsOneLineOnlyWhenUsed()
+    {
+        SiteList list;
+        list.append(exampleEntry());
+        const std::string plainBytes = list.serialize();
+        SiteEntry sftp = exampleEntry();
+        sftp.options.protocol = bw::browse::SiteProtocol::Sftp;
+        list.append(sftp);
+        const std::string bytes = list.serialize();
+        const std::string tag = str("Bellwick site settings");
+        QCOMPARE(bytes.substr(12),
+            plainBytes.substr(12) + plainBytes.substr(12) + tag + le(2) + str("") + str("Protocol=1\n"));
+        SiteList read;
+        QVERIFY(read.parse(bytes, SiteOptions{}));
+        QVERIFY(read.entries() == list.entries());
+        QCOMPARE(bw::browse::siteSchemePrefix(read.at(1).options), "sftp://");
+        // A protocol a newer Bellwick may add reads as FTP.
+        QVERIFY(read.parse(plainBytes + tag + le(1) + str("Protocol=7\n"), SiteOptions{}));
+        QCOMPARE(int(read.at(0).options.protocol), int(bw::browse::SiteProtocol::Ftp));
+    }
+
     void damagedFilesKeepCompleteEntries_data()
     {
         QTest::addColumn<int>("cut");

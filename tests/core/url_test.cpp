@@ -100,6 +100,9 @@ TEST(UrlTest, ParsesEveryForm)
         {"at inside the path splits there", "ftp://h/d/a@b",
             make(SchemeFtp, "b", 21, "h/d/a", kPass, "/", "")},
         {"escaped at in the path", "ftp://h/d/a%40b", make(SchemeFtp, "h", 21, kAnon, kPass, "/d/", "a@b")},
+        {"sftp default port", "sftp://u:p@h/d/f", make(SchemeSftp, "h", 22, "u", "p", "/d/", "f")},
+        {"sftp login folder kept as written", "sftp://u@h:2222/~/d/f",
+            make(SchemeSftp, "h", 2222, "u", kPass, "/~/d/", "f")},
     });
 }
 
@@ -213,6 +216,8 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         {SchemeFtpes, true, false, false, true, false, 21, "ftpes://", SchemeFtpesUpload, SchemeFtpes},
         {SchemeFtpsUpload, true, true, false, true, true, 990, "ftpsu://", SchemeFtpsUpload, SchemeFtps},
         {SchemeFtpesUpload, true, true, false, true, false, 21, "ftpesu://", SchemeFtpesUpload, SchemeFtpes},
+        {SchemeSftp, false, false, false, false, false, 22, "sftp://", SchemeSftpUpload, SchemeSftp},
+        {SchemeSftpUpload, false, false, false, false, false, 22, "sftpu://", SchemeSftpUpload, SchemeSftp},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.prefix);
@@ -225,6 +230,23 @@ TEST(UrlTest, SchemesSayWhatTheyAre)
         EXPECT_EQ(schemePrefix(c.scheme), c.prefix);
         EXPECT_EQ(uploadScheme(c.scheme), c.uploadForm);
         EXPECT_EQ(downloadScheme(c.scheme), c.downloadForm);
+    }
+}
+
+TEST(UrlTest, SessionSchemesCoverFtpAndSftp)
+{
+    const struct
+    {
+        UrlScheme scheme;
+        bool sftp, upload, session;
+    } cases[] = {{SchemeHttps, false, false, false}, {SchemeLocal, false, false, false},
+        {SchemeFtpes, false, false, true}, {SchemeFtpsUpload, false, true, true},
+        {SchemeSftp, true, false, true}, {SchemeSftpUpload, true, true, true}};
+
+    for (const auto &c : cases) {
+        EXPECT_EQ(isSftpScheme(c.scheme), c.sftp) << c.scheme;
+        EXPECT_EQ(isUploadScheme(c.scheme), c.upload) << c.scheme;
+        EXPECT_EQ(isRemoteSessionScheme(c.scheme), c.session) << c.scheme;
     }
 }
 

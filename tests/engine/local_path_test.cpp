@@ -53,6 +53,22 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
     }
 }
 
+// An SFTP path "/~/..." starts at the login folder: the "~" is the server's, not a local folder.
+TEST(LocalPathTest, SftpLoginFolderNamesNoLocalFolder)
+{
+    const LocalPathOptions plain{false, "/unused", false, ""};
+    const LocalPathOptions longPaths{true, "/dl/", true, ""};
+    const LocalPathCase cases[] = {
+        {"below the login folder", longPaths, "sftp://u@h/~/a/c.txt", std::nullopt, "/dl/h/a/c.txt"},
+        {"a folder URL names the base itself", plain, "sftp://h/~/dir/", "/d", "/d/"},
+        {"a folder named like the login folder further down", longPaths, "sftp://h/a/~/c.txt", std::nullopt,
+            "/dl/h/a/_/c.txt"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(buildLocalPath(c.options, c.url, c.directory), c.expected) << c.name;
+    }
+}
+
 TEST(LocalPathTest, FileNameConversionChangesOnlyTheFileName)
 {
     LocalPathOptions upper{false, "", false, ""};

@@ -29,7 +29,7 @@ private slots:
         QTest::newRow("upper case scheme") << "FTPS://H.example/a" << QStringList{"FTPS://H.example/a"};
         QTest::newRow("each once") << "ftp://a.example/x ftp://a.example/x"
                                    << QStringList{"ftp://a.example/x"};
-        QTest::newRow("inside a word") << "sftp://h.example/a xhttp://h.example/b" << QStringList{};
+        QTest::newRow("inside a word") << "xsftp://h.example/a xhttp://h.example/b" << QStringList{};
         QTest::newRow("other schemes")
             << "mailto:a@b.example file:///etc/passwd gopher://g.example/" << QStringList{};
         QTest::newRow("bare scheme") << "http:// and ftp://" << QStringList{};
@@ -50,11 +50,11 @@ private slots:
         QTest::addColumn<bool>("accepted");
         const char *accepted[] = {"ftp://h.example/a", "ftps://h.example/a", "ftpes://h.example/a",
             "ftpu://h.example/a", "ftpsu://h.example/a", "ftpesu://h.example/a", "http://h.example/a",
-            "https://h.example/a", "FTPES://H.example/a"};
+            "https://h.example/a", "FTPES://H.example/a", "sftp://h.example/a", "sftpu://h.example/a"};
         for (const char *url : accepted)
             QTest::newRow(url) << QString::fromLatin1(url) << true;
-        const char *refused[] = {"sftp://h.example/a", "ftpe://h.example/a", "ftpsx://h.example/a",
-            "file:///etc/passwd", "httpsu://h.example/a"};
+        const char *refused[] = {"sftps://h.example/a", "ftpe://h.example/a", "ftpsx://h.example/a",
+            "file:///etc/passwd", "httpsu://h.example/a", "sftpesu://h.example/a"};
         for (const char *url : refused)
             QTest::newRow(url) << QString::fromLatin1(url) << false;
     }

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <ctime>
 
+#include "engine/host_key_trust.h"
+
 namespace bw::cli {
 
 CliNotifier::CliNotifier(core::QueueList &queue, core::QueueEvents &events, engine::LeaseBoard &leases,
@@ -38,6 +40,8 @@ void CliNotifier::onItemChanged(
     if (!item)
         return;
     m_savedFiles.onItemChanged(id, *item, at);
+    if (!item->isInProgress() && !item->isDone() && engine::isHostKeyRefusal(item->statusDetail))
+        m_hostKeyRefused = true;
     // A manual-connection request needs the window: give the session back as a temporary disconnect
     // does, so the item stays queued for the window. The job takes such an item again once its site
     // has nothing else; it is then left on offer (the job waits until it stops) instead of being

@@ -34,6 +34,10 @@ public:
     // Manual-connection requests given back to the queue: settled as far as this runner goes.
     const std::set<std::int32_t> &parkedItems() const { return m_parked; }
 
+    // An item ended because its server's SSH host key was unknown or changed: the run stops at once,
+    // since nobody may be asked about the key here.
+    bool hostKeyRefused() const { return m_hostKeyRefused; }
+
     // Serialises writes to stderr between the log lines and the progress display.
     std::mutex &outputMutex() { return m_outputMutex; }
 
@@ -54,6 +58,7 @@ private:
     std::condition_variable m_changeSignal;
     bool m_changed = false; // guarded by m_changeMutex
     std::set<std::int32_t> m_parked; // main thread only
+    bool m_hostKeyRefused = false; // main thread only
 };
 
 } // namespace bw::cli

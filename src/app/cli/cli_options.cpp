@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "cli_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 
 namespace bw::cli {
 
@@ -21,6 +24,16 @@ std::optional<int> toInt(const std::string &text)
     return static_cast<int>(value);
 }
 
+// What ssh-keygen -l prints: "SHA256:" and the unpadded base64 of the hash.
+bool isSha256Fingerprint(const std::string &text)
+{
+    constexpr std::string_view prefix = "SHA256:";
+    if (!text.starts_with(prefix) || text.size() == prefix.size())
+        return false;
+    return std::all_of(text.begin() + prefix.size(), text.end(),
+        [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '/' || c == '='; });
+}
+
 } // namespace
 
 const char *usageText()
@@ -28,7 +41,7 @@ const char *usageText()
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
-           "                    [--verbose] [--quiet] [URL ...]\n"
+           "                    [--trust-host-key SHA256:...] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -47,6 +60,9 @@ const char *usageText()
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
            "  --keep-running    keep retrying until every item has finished\n"
            "  --insecure        accept any TLS certificate in this run (https, ftps, ftpes)\n"
+           "  --trust-host-key SHA256:...\n"
+           "                    accept the SSH host key with this fingerprint in this run\n"
+           "                    (sftp) although ~/.ssh/known_hosts lacks it\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -56,8 +72,9 @@ const char *usageText()
            "left. Each saved file is reported on standard output with its size and\n"
            "average speed; what did not finish is reported on standard error.\n"
            "A URL may start with {N} to take the settings of queue item N.\n"
+           "An unknown or changed SSH host key is never asked about: the run ends at once.\n"
            "Exit status: 0 every item finished, 1 some did not, 2 bad usage or URL,\n"
-           "130/143 stopped by SIGINT/SIGTERM.\n";
+           "3 a server's host key was refused, 130/143 stopped by SIGINT/SIGTERM.\n";
 }
 
 std::string versionText()
@@ -112,6 +129,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             o.keepRunning = true;
         } else if (arg == "--insecure") {
             o.insecure = true;
+        } else if (arg == "--trust-host-key") {
+            o.trustedHostKey = value("--trust-host-key");
+            if (o.trustedHostKey && !isSha256Fingerprint(*o.trustedHostKey))
+                parsed.error =
+                    "--trust-host-key needs a fingerprint \"SHA256:...\", not \"" + *o.trustedHostKey + "\"";
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -25,6 +25,7 @@ struct CliOptions
     bool verbose = false;
     bool quiet = false;
     bool insecure = false; // accept any TLS certificate for this run
+    std::optional<std::string> trustedHostKey; // "SHA256:...": the one SSH host key accepted for this run
     bool help = false;
     bool version = false;
     std::vector<std::string> urls;

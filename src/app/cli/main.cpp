@@ -35,6 +35,7 @@ namespace {
 constexpr int kExitFinished = 0;
 constexpr int kExitUnfinished = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitHostKeyRefused = 3;
 
 std::atomic<int> g_signal{0};
 
@@ -179,6 +180,7 @@ int run(const CliOptions &o)
     // The certificates trusted in the window are trusted here too.
     engineOptions.trustStorePath = engine::defaultTrustStorePath().string();
     engineOptions.jobTiming.tlsInsecure = o.insecure;
+    engineOptions.jobTiming.trustedHostKey = o.trustedHostKey.value_or("");
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
     core::QueueList &queue = engine.queue();
@@ -239,7 +241,7 @@ int run(const CliOptions &o)
         const auto sinceLook = Clock::now() - lastLook;
         if (sinceLook >= kLookInterval) {
             notifier.drain();
-            const bool over = runEnd.isOver(queue, notifier);
+            const bool over = runEnd.isOver(queue, notifier) || notifier.hostKeyRefused();
             reportSaved();
             if (over)
                 break;
@@ -276,6 +278,8 @@ int run(const CliOptions &o)
 
     if (const int signal = g_signal.load(); signal != 0)
         return 128 + signal;
+    if (notifier.hostKeyRefused())
+        return kExitHostKeyRefused;
     for (const core::ItemState &item : queue.states()) {
         if (!core::isDoneStatus(item.status))
             return kExitUnfinished;
