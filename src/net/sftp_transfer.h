@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// The file transfers of the SFTP session: many READ or WRITE requests in flight at once (libssh asks
+// one at a time), written straight to the session's channel and answered in a wait loop that also
+// watches the stop descriptor, the time-out, the shared speed limit and the minimum speed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <libssh/sftp.h>
+
+#include "net/speed_limits.h"
+#include "net/ssh_connection.h"
+#include "net/transfer_progress.h"
+
+namespace bw::net {
+
+struct SftpTransferRules
+{
+    int timeoutSeconds = 30; // nothing moved for this long ends the transfer
+    SpeedLimits *speedLimits = nullptr;
+    int minSpeedKBps = 0; // 0: the shared minimum
+    int minSpeedGraceSeconds = 0;
+    TransferProgress progress;
+};
+
+// Downloads `remotePath` into `localPath`, after the bytes the local file holds when `resume`. The error
+// is recorded on the connection; the file keeps every byte received in order, so it can be resumed.
+bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::string &remotePath,
+    const std::string &localPath, std::int64_t knownSizeBytes, bool resume, const SftpTransferRules &rules);
+
+// Uploads the whole of `localPath` as `remotePath` (replacing it).
+bool sftpUpload(SshConnection &connection, sftp_session sftp, const std::string &localPath,
+    const std::string &remotePath, const SftpTransferRules &rules);
+
+} // namespace bw::net
