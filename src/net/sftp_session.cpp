@@ -82,6 +82,7 @@ bool SftpSession::connect(const RemoteSite &site)
         close();
         return false;
     }
+    m_limits = sftpQueryLimits(m_connection, m_sftp, m_options.timeoutSeconds);
     m_loginFolder = home;
     m_currentFolder = home;
     ssh_string_free_char(home);
@@ -244,7 +245,7 @@ bool SftpSession::get(const std::string &remoteName, const std::string &localPat
         return false;
     beginTransfer();
     const SftpTransferRules rules{
-        m_options.timeoutSeconds, m_speedLimits, m_minSpeedKBps, m_minSpeedGraceSeconds, progress};
+        m_options.timeoutSeconds, m_speedLimits, m_minSpeedKBps, m_minSpeedGraceSeconds, progress, m_limits};
     const bool done =
         sftpDownload(m_connection, m_sftp, remotePath(remoteName), localPath, knownSizeBytes, resume, rules);
     endTransfer();
@@ -258,7 +259,7 @@ bool SftpSession::put(
         return false;
     beginTransfer();
     const SftpTransferRules rules{
-        m_options.timeoutSeconds, m_speedLimits, m_minSpeedKBps, m_minSpeedGraceSeconds, progress};
+        m_options.timeoutSeconds, m_speedLimits, m_minSpeedKBps, m_minSpeedGraceSeconds, progress, m_limits};
     const bool done = sftpUpload(m_connection, m_sftp, localPath, remotePath(remoteName), rules);
     endTransfer();
     return done;

@@ -12,6 +12,7 @@
 #include <libssh/sftp.h>
 
 #include "net/remote_session.h"
+#include "net/sftp_transfer.h"
 #include "net/speed_limits.h"
 #include "net/ssh_connection.h"
 #include "net/ssh_login.h"
@@ -77,6 +78,9 @@ public:
     // The host key verdict of the last connect (its fingerprint and type for a "trust" dialog).
     const HostKeyCheck &hostKey() const { return m_hostKey; }
 
+    // The request sizes the server announced at login (or the safe default).
+    const SftpLimits &limits() const { return m_limits; }
+
     // The folder the login started in.
     const std::string &loginFolder() const { return m_loginFolder; }
 
@@ -93,6 +97,7 @@ private:
     SshConnection m_connection;
     sftp_session m_sftp = nullptr; // driving thread
     HostKeyCheck m_hostKey;
+    SftpLimits m_limits;
     std::string m_loginFolder = "/";
     std::string m_currentFolder = "/";
     std::map<std::string, std::string> m_passphrases; // per key file, for the next login

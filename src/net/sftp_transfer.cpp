@@ -21,13 +21,28 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// 64 requests of 64 KiB: a loopback link stays busy, and at most 4 MiB of replies are on their way.
-constexpr std::uint32_t kReadChunkBytes = 64 * 1024;
-constexpr std::size_t kReadsInFlight = 64;
-// sftp-server takes writes up to its packet limit; 32 writes of 64 KiB keep the server's disk busy.
-constexpr std::uint32_t kWriteChunkBytes = 64 * 1024;
-constexpr std::size_t kWritesInFlight = 32;
+// Requests in flight hold up to 4 MiB (16 to 64 of them): enough to keep a fast link busy, and the
+// peak memory small. Larger requests than the server allows are never sent, nor above 256 KiB.
+constexpr std::uint32_t kInFlightBytes = 4 * 1024 * 1024;
+constexpr std::uint32_t kLargestRequestBytes = 256 * 1024;
 constexpr std::int64_t kProgressEveryMs = 100;
+constexpr std::uint8_t kSftpExtended = 200;
+constexpr std::uint8_t kSftpExtendedReply = 201;
+
+std::uint32_t requestBytes(std::uint32_t allowed)
+{
+    return std::clamp<std::uint32_t>(allowed, 4096, kLargestRequestBytes);
+}
+
+std::size_t requestsInFlight(std::uint32_t chunkBytes)
+{
+    return std::clamp<std::size_t>(kInFlightBytes / chunkBytes, 16, 64);
+}
+
+std::uint64_t readUint64(std::string_view bytes, std::size_t at)
+{
+    return std::uint64_t{readUint32(bytes, at)} << 32 | readUint32(bytes, at + 4);
+}
 
 struct Request
 {
@@ -269,6 +284,40 @@ bool writeAll(int fd, const char *data, std::size_t length)
 
 } // namespace
 
+SftpLimits sftpQueryLimits(SshConnection &connection, sftp_session sftp, int timeoutSeconds)
+{
+    SftpLimits limits;
+    if (!sftp_extension_supported(sftp, "limits@openssh.com", "1"))
+        return limits;
+    // Extended request: id, the extension's name; the reply holds the packet, read and write limits
+    // (0: none announced) and the open-handle limit, each a uint64.
+    const std::string name = "limits@openssh.com";
+    const std::uint32_t id = ++sftp->id_counter;
+    std::string packet;
+    appendUint32(packet, static_cast<std::uint32_t>(1 + 4 + 4 + name.size()));
+    packet += static_cast<char>(kSftpExtended);
+    appendUint32(packet, id);
+    appendUint32(packet, static_cast<std::uint32_t>(name.size()));
+    packet += name;
+    SftpChannelIo io{connection, sftp->channel, timeoutSeconds};
+    std::string_view reply;
+    const bool sent = io.send(packet);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 30);
+    const bool answered = sent && io.nextPacket(reply, deadline, true) == SftpWait::Packet;
+    connection.endCall();
+    if (!answered || reply.size() < 5 + 32 || static_cast<std::uint8_t>(reply[0]) != kSftpExtendedReply
+        || readUint32(reply, 1) != id)
+        return limits;
+    const auto take = [](std::uint64_t announced, std::uint32_t fallback) {
+        return announced == 0 ? kLargestRequestBytes
+                              : static_cast<std::uint32_t>(std::min<std::uint64_t>(announced, fallback));
+    };
+    limits.readBytes = take(readUint64(reply, 5 + 8), kLargestRequestBytes);
+    limits.writeBytes = take(readUint64(reply, 5 + 16), kLargestRequestBytes);
+    return limits;
+}
+
 bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::string &remotePath,
     const std::string &localPath, std::int64_t knownSizeBytes, bool resume, const SftpTransferRules &rules)
 {
@@ -302,11 +351,13 @@ bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::strin
     std::int64_t written = startBytes;
     std::int64_t endOffset = -1; // where the server said end of file
     int waitMs = 0;
+    std::uint32_t chunkBytes = requestBytes(rules.limits.readBytes);
+    const std::size_t maxInFlight = requestsInFlight(chunkBytes);
     while (!pipe.hasFailed()) {
         // Past the expected end only one request goes out at a time, to learn where the end is.
-        while (endOffset < 0 && inFlight.size() < kReadsInFlight
+        while (endOffset < 0 && inFlight.size() < maxInFlight
             && (nextOffset < totalBytes || totalBytes <= 0 || inFlight.empty())) {
-            const std::uint32_t length = pipe.grant(kReadChunkBytes, waitMs);
+            const std::uint32_t length = pipe.grant(chunkBytes, waitMs);
             if (length == 0)
                 break;
             const Request request{pipe.nextId(), nextOffset, length};
@@ -354,7 +405,9 @@ bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::strin
         const std::uint32_t length = readUint32(reply, 5);
         const std::string_view data = reply.substr(9, length);
         if (length < request.length) {
-            // A short read: ask again for the rest, in its place in the file.
+            // A short read: ask again for the rest, in its place in the file. A server that reads less
+            // than asked gets smaller requests from now on.
+            chunkBytes = std::max<std::uint32_t>(std::min(chunkBytes, length), 4096);
             const Request rest{pipe.nextId(), request.offset + length, request.length - length};
             std::string packet = sftpRequestHeader(kSftpRead, rest.id, pipe.handle(), rest.offset, 4);
             appendUint32(packet, rest.length);
@@ -416,9 +469,11 @@ bool sftpUpload(SshConnection &connection, sftp_session sftp, const std::string 
     int waitMs = 0;
     std::string packet;
     std::vector<char> chunk;
+    const std::uint32_t chunkBytes = requestBytes(rules.limits.writeBytes);
+    const std::size_t maxInFlight = requestsInFlight(chunkBytes);
     while (!pipe.hasFailed()) {
-        while (!fileEnded && inFlight.size() < kWritesInFlight) {
-            const std::uint32_t wanted = pipe.grant(kWriteChunkBytes, waitMs);
+        while (!fileEnded && inFlight.size() < maxInFlight) {
+            const std::uint32_t wanted = pipe.grant(chunkBytes, waitMs);
             if (wanted == 0)
                 break;
             chunk.resize(wanted);

@@ -15,6 +15,18 @@
 
 namespace bw::net {
 
+// The request sizes the server takes: what it announces (limits@openssh.com), else the 32 KiB every
+// server must take.
+struct SftpLimits
+{
+    std::uint32_t readBytes = 32 * 1024;
+    std::uint32_t writeBytes = 32 * 1024;
+};
+
+// Asks the server for its limits when it offers the extension; the safe sizes otherwise. Run right
+// after the SFTP start, before any file is open.
+SftpLimits sftpQueryLimits(SshConnection &connection, sftp_session sftp, int timeoutSeconds);
+
 struct SftpTransferRules
 {
     int timeoutSeconds = 30; // nothing moved for this long ends the transfer
@@ -22,6 +34,7 @@ struct SftpTransferRules
     int minSpeedKBps = 0; // 0: the shared minimum
     int minSpeedGraceSeconds = 0;
     TransferProgress progress;
+    SftpLimits limits;
 };
 
 // Downloads `remotePath` into `localPath`, after the bytes the local file holds when `resume`. The error
