@@ -72,6 +72,11 @@ bool SftpSession::connect(const RemoteSite &site)
         m_connection.close();
         return false;
     }
+    if (m_connection.stopSignal().isSet()) {
+        m_connection.failBroken();
+        close();
+        return false;
+    }
     m_connection.beginCall(m_options.timeoutSeconds);
     m_sftp = sftp_new(m_connection.handle());
     const bool started = m_sftp && sftp_init(m_sftp) == SSH_OK;

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "net/socket_connection.h"
@@ -76,6 +78,8 @@ bool SshConnection::open(const SshEndpoint &endpoint, const SshConnectRules &rul
         return false;
     if (!configure(endpoint, rules))
         return false;
+    if (m_stop.isSet())
+        return failBroken();
     beginCall(rules.timeoutSeconds);
     const int connected = ssh_connect(m_session);
     endCall();
@@ -99,14 +103,25 @@ bool SshConnection::connectSocket(const SshEndpoint &endpoint, const SshConnectR
         setError(socket.error());
         return false;
     }
-    // libssh takes a descriptor of its own and closes it; the connector closes the original.
+    // libssh gets a duplicate, which it closes when it likes (after a failed write, for one); the
+    // original stays here until close(), so a stop's shutdown always reaches this socket and never
+    // one that reused the number.
     const int fd = ::fcntl(socket.tcpStream().fd(), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
+    const int libsshFd = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (libsshFd < 0) {
+        if (fd >= 0)
+            ::close(fd);
         ErrorCode record;
         record.setSocketError(platform::socketErrorFromErrno(errno));
         setError(record);
         return false;
     }
+    m_libsshFd = libsshFd;
+
+    struct stat info
+    {};
+
+    m_socketInode = ::fstat(fd, &info) == 0 ? info.st_ino : 0;
     std::lock_guard lock{m_socketLock};
     m_socketFd = fd;
     return true;
@@ -115,13 +130,9 @@ bool SshConnection::connectSocket(const SshEndpoint &endpoint, const SshConnectR
 bool SshConnection::configure(const SshEndpoint &endpoint, const SshConnectRules &rules)
 {
     m_session = ssh_new();
-    int fd = socketFd();
-    if (!m_session) {
-        ::close(fd);
-        std::lock_guard lock{m_socketLock};
-        m_socketFd = -1;
+    int fd = m_libsshFd;
+    if (!m_session)
         return fail(ConnectFailed, "libssh could not make a session");
-    }
     const int no = 0;
     const int yes = 1;
     const long timeout = rules.timeoutSeconds > 0 ? rules.timeoutSeconds : 30;
@@ -145,18 +156,24 @@ void SshConnection::close()
 {
     m_watchdog.disarm();
     if (m_session) {
-        {
-            std::lock_guard lock{m_socketLock};
-            m_socketFd = -1; // ssh_free closes it
-        }
-        if (!m_broken && ssh_is_connected(m_session)) {
+        if (!m_broken && !m_stop.isSet() && ssh_is_connected(m_session)) {
             beginCall(2);
             ssh_disconnect(m_session);
             endCall();
         }
         ssh_free(m_session);
         m_session = nullptr;
-    } else {
+    }
+
+    // libssh leaves a descriptor it was given open, except when it closed it after an error: close
+    // it only while the number still stands for this socket.
+    struct stat info
+    {};
+
+    if (m_libsshFd >= 0 && ::fstat(m_libsshFd, &info) == 0 && info.st_ino == m_socketInode)
+        ::close(m_libsshFd);
+    m_libsshFd = -1;
+    {
         std::lock_guard lock{m_socketLock};
         if (m_socketFd >= 0)
             ::close(m_socketFd);

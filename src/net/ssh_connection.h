@@ -74,6 +74,7 @@ public:
     const StopSignal &stopSignal() const { return m_stop; }
 
     // Around each blocking libssh call: the time-out (seconds) starts, and the call's outcome is read.
+    // A call must not start after a stop: libssh would wait its whole time-out on the shut socket.
     void beginCall(int timeoutSeconds);
 
     void endCall() { m_watchdog.disarm(); }
@@ -100,7 +101,9 @@ private:
     HostKeyCheck m_hostKey;
     StopSignal m_stop;
     mutable std::mutex m_socketLock;
-    int m_socketFd = -1; // guarded by m_socketLock; libssh owns and closes it
+    int m_socketFd = -1; // guarded by m_socketLock; owned, libssh has a duplicate
+    int m_libsshFd = -1; // the duplicate libssh uses; driving thread
+    unsigned long m_socketInode = 0; // tells whether m_libsshFd still is this socket
     mutable std::mutex m_errorLock;
     ErrorCode m_error; // guarded by m_errorLock
     SshWatchdog m_watchdog{[this] {

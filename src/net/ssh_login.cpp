@@ -69,6 +69,10 @@ private:
     template <typename Call>
     int call(Call &&body)
     {
+        if (m_connection.stopSignal().isSet()) {
+            m_connection.failBroken();
+            return SSH_AUTH_ERROR;
+        }
         m_connection.beginCall(m_rules.timeoutSeconds);
         const int result = body();
         m_connection.endCall();

@@ -254,5 +254,22 @@ TEST_F(SftpSessionTest, TrustingAHostKeyAppendsALineOpenSshFinds)
     EXPECT_FALSE(trustHostKey(home.site(), probe.hostKey().fingerprint, error, home.options()));
 }
 
+TEST_F(SftpSessionTest, ClosingReleasesEveryDescriptor)
+{
+    home.trustServer();
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+    };
+    SftpSession session{home.options()};
+    ASSERT_TRUE(session.connect(home.site()));
+    session.close();
+    const auto before = openDescriptors();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(session.connect(home.site()));
+        session.disconnect(0);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
 } // namespace
 } // namespace bw::net

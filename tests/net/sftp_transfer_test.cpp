@@ -216,5 +216,40 @@ TEST_F(SftpTransferTest, AStopEndsEveryWaitWithinASecond)
     }
 }
 
+TEST_F(SftpTransferTest, AStopDuringTheLoginAndASilentServerEndTheConnectAtOnce)
+{
+    // The passphrase question is part of the login: a stop that comes while it is open ends the login
+    // at its next step, before the password is tried.
+    home.installKey(home.server().lockedKeyPath, "id_ed25519");
+    SftpSessionOptions options = home.options();
+    std::atomic<bool> asked{false};
+    std::atomic<bool> stopSent{false};
+    options.passphrase = [&](const std::string &) -> std::optional<std::string> {
+        asked.store(true);
+        waitUntil([&] { return stopSent.load(); }, 10s);
+        return std::nullopt;
+    };
+    SftpSession stopped{options};
+    auto login = std::async(std::launch::async, [&] { return stopped.connect(home.site()); });
+    ASSERT_TRUE(waitUntil([&] { return asked.load(); }, 10s));
+    stopped.requestStop(StopByEngine);
+    const auto start = SteadyClock::now();
+    stopSent.store(true);
+    ASSERT_EQ(login.wait_for(5s), std::future_status::ready);
+    EXPECT_LT(SteadyClock::now() - start, 1s);
+    EXPECT_FALSE(login.get());
+    EXPECT_TRUE(stopped.error().is(CatStop, StopByEngine)) << stopped.error().text();
+
+    // A server that never greets fails the connect after the time-out, as a time-out.
+    SilentListener silent;
+    SftpSessionOptions quick = home.options();
+    quick.timeoutSeconds = 1;
+    SftpSession waiting{quick};
+    const auto connectStart = SteadyClock::now();
+    EXPECT_FALSE(waiting.connect({"127.0.0.1", silent.port(), "u", "p", 4}));
+    EXPECT_LT(SteadyClock::now() - connectStart, 3s);
+    EXPECT_EQ(waiting.error().category(), CatSocket) << waiting.error().text();
+}
+
 } // namespace
 } // namespace bw::net
