@@ -183,37 +183,32 @@ bool SftpSession::changeFolder(const std::string &path)
     return true;
 }
 
-bool SftpSession::makeFolder(const std::string &name)
+bool SftpSession::pathRequest(
+    const char *what, const std::string &name, const std::function<int(const char *path)> &request)
 {
     if (!beginOperation())
         return false;
     const std::string path = remotePath(name);
     m_connection.beginCall(m_options.timeoutSeconds);
-    const bool done = sftp_mkdir(m_sftp, path.c_str(), 0755) == SSH_OK;
+    const bool done = request(path.c_str()) == SSH_OK;
     m_connection.endCall();
-    return done || requestFailed("Make folder " + path);
+    return done || requestFailed(what + (" " + path));
+}
+
+bool SftpSession::makeFolder(const std::string &name)
+{
+    return pathRequest(
+        "Make folder", name, [this](const char *path) { return sftp_mkdir(m_sftp, path, 0755); });
 }
 
 bool SftpSession::removeFile(const std::string &name)
 {
-    if (!beginOperation())
-        return false;
-    const std::string path = remotePath(name);
-    m_connection.beginCall(m_options.timeoutSeconds);
-    const bool done = sftp_unlink(m_sftp, path.c_str()) == SSH_OK;
-    m_connection.endCall();
-    return done || requestFailed("Delete " + path);
+    return pathRequest("Delete", name, [this](const char *path) { return sftp_unlink(m_sftp, path); });
 }
 
 bool SftpSession::removeFolder(const std::string &name)
 {
-    if (!beginOperation())
-        return false;
-    const std::string path = remotePath(name);
-    m_connection.beginCall(m_options.timeoutSeconds);
-    const bool done = sftp_rmdir(m_sftp, path.c_str()) == SSH_OK;
-    m_connection.endCall();
-    return done || requestFailed("Remove folder " + path);
+    return pathRequest("Remove folder", name, [this](const char *path) { return sftp_rmdir(m_sftp, path); });
 }
 
 bool SftpSession::rename(const std::string &from, const std::string &to)

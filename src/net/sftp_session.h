@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -89,6 +90,9 @@ private:
     std::string remotePath(const std::string &name) const;
     // Records a failed SFTP request: the stop or lost connection behind it, else the server's status.
     bool requestFailed(const std::string &what);
+    // One request on one path, which libssh answers with SSH_OK or an error.
+    bool pathRequest(
+        const char *what, const std::string &name, const std::function<int(const char *path)> &request);
     void status(const std::string &text);
     void beginTransfer();
     void endTransfer();

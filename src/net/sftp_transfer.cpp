@@ -24,10 +24,7 @@ using SteadyClock = std::chrono::steady_clock;
 // Requests in flight hold up to 4 MiB (16 to 64 of them): enough to keep a fast link busy, and the
 // peak memory small. Larger requests than the server allows are never sent, nor above 256 KiB.
 constexpr std::uint32_t kInFlightBytes = 4 * 1024 * 1024;
-constexpr std::uint32_t kLargestRequestBytes = 256 * 1024;
 constexpr std::int64_t kProgressEveryMs = 100;
-constexpr std::uint8_t kSftpExtended = 200;
-constexpr std::uint8_t kSftpExtendedReply = 201;
 
 std::uint32_t requestBytes(std::uint32_t allowed)
 {
@@ -39,16 +36,25 @@ std::size_t requestsInFlight(std::uint32_t chunkBytes)
     return std::clamp<std::size_t>(kInFlightBytes / chunkBytes, 16, 64);
 }
 
-std::uint64_t readUint64(std::string_view bytes, std::size_t at)
-{
-    return std::uint64_t{readUint32(bytes, at)} << 32 | readUint32(bytes, at + 4);
-}
-
 struct Request
 {
     std::uint32_t id = 0;
     std::int64_t offset = 0;
     std::uint32_t length = 0;
+};
+
+std::deque<Request>::iterator findRequest(std::deque<Request> &inFlight, std::uint32_t id)
+{
+    return std::find_if(
+        inFlight.begin(), inFlight.end(), [id](const Request &request) { return request.id == id; });
+}
+
+// What a transfer loop does after sending: read a reply, send more first, or stop.
+enum class Turn
+{
+    Reply,
+    SendFirst,
+    Over,
 };
 
 // What the download and the upload share: the file handle, the ids, the pacing and the outcome.
@@ -126,6 +132,29 @@ public:
         return fail(outcome == SftpWait::Packet ? SftpWait::Failed : outcome);
     }
 
+    // The reply to one of the requests in flight, with that request. Over when the transfer failed,
+    // or when nothing is in flight and nothing more will be sent (`allSent`); SendFirst after a wait
+    // that the shared rate limit asked for.
+    Turn awaitReply(std::deque<Request> &inFlight, bool allSent, int waitMs, std::string_view &reply,
+        std::deque<Request>::iterator &found)
+    {
+        if (m_failed)
+            return Turn::Over;
+        if (inFlight.empty()) {
+            if (allSent || (waitMs > 0 && !holdBack(waitMs)))
+                return Turn::Over;
+            return Turn::SendFirst;
+        }
+        if (!nextReply(reply))
+            return Turn::Over;
+        found = findRequest(inFlight, readUint32(reply, 1));
+        if (found == inFlight.end()) {
+            fail(SftpWait::Failed);
+            return Turn::Over;
+        }
+        return Turn::Reply;
+    }
+
     bool send(std::string_view bytes) { return m_io.send(bytes) || fail(SftpWait::Failed); }
 
     // Bytes moved: progress (at most every 100 ms) and the minimum speed.
@@ -146,10 +175,16 @@ public:
         return true;
     }
 
-    void finalProgress(std::int64_t doneBytes, std::int64_t totalBytes)
+    // The end of a transfer: the last progress, the replies still out read (after a failure), and the
+    // file closed; true when it all succeeded.
+    bool finish(std::deque<Request> &inFlight, std::int64_t doneBytes, std::int64_t totalBytes)
     {
+        const bool failed = m_failed;
+        if (failed)
+            drain(inFlight);
         if (m_rules.progress)
             m_rules.progress(doneBytes, totalBytes);
+        return closeRemote() && !failed;
     }
 
     void setStartBytes(std::int64_t bytes) { m_startBytes = bytes; }
@@ -262,12 +297,6 @@ private:
     bool m_channelUsable = true; // false once a reply was lost or the channel broke
 };
 
-std::deque<Request>::iterator findRequest(std::deque<Request> &inFlight, std::uint32_t id)
-{
-    return std::find_if(
-        inFlight.begin(), inFlight.end(), [id](const Request &request) { return request.id == id; });
-}
-
 bool writeAll(int fd, const char *data, std::size_t length)
 {
     while (length > 0) {
@@ -283,40 +312,6 @@ bool writeAll(int fd, const char *data, std::size_t length)
 }
 
 } // namespace
-
-SftpLimits sftpQueryLimits(SshConnection &connection, sftp_session sftp, int timeoutSeconds)
-{
-    SftpLimits limits;
-    if (!sftp_extension_supported(sftp, "limits@openssh.com", "1"))
-        return limits;
-    // Extended request: id, the extension's name; the reply holds the packet, read and write limits
-    // (0: none announced) and the open-handle limit, each a uint64.
-    const std::string name = "limits@openssh.com";
-    const std::uint32_t id = ++sftp->id_counter;
-    std::string packet;
-    appendUint32(packet, static_cast<std::uint32_t>(1 + 4 + 4 + name.size()));
-    packet += static_cast<char>(kSftpExtended);
-    appendUint32(packet, id);
-    appendUint32(packet, static_cast<std::uint32_t>(name.size()));
-    packet += name;
-    SftpChannelIo io{connection, sftp->channel, timeoutSeconds};
-    std::string_view reply;
-    const bool sent = io.send(packet);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 30);
-    const bool answered = sent && io.nextPacket(reply, deadline, true) == SftpWait::Packet;
-    connection.endCall();
-    if (!answered || reply.size() < 5 + 32 || static_cast<std::uint8_t>(reply[0]) != kSftpExtendedReply
-        || readUint32(reply, 1) != id)
-        return limits;
-    const auto take = [](std::uint64_t announced, std::uint32_t fallback) {
-        return announced == 0 ? kLargestRequestBytes
-                              : static_cast<std::uint32_t>(std::min<std::uint64_t>(announced, fallback));
-    };
-    limits.readBytes = take(readUint64(reply, 5 + 8), kLargestRequestBytes);
-    limits.writeBytes = take(readUint64(reply, 5 + 16), kLargestRequestBytes);
-    return limits;
-}
 
 bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::string &remotePath,
     const std::string &localPath, std::int64_t knownSizeBytes, bool resume, const SftpTransferRules &rules)
@@ -368,23 +363,13 @@ bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::strin
             inFlight.push_back(request);
             nextOffset += length;
         }
-        if (pipe.hasFailed())
-            break;
-        if (inFlight.empty()) {
-            if (endOffset >= 0)
-                break;
-            if (waitMs > 0 && !pipe.holdBack(waitMs))
-                break;
-            continue;
-        }
         std::string_view reply;
-        if (!pipe.nextReply(reply))
+        std::deque<Request>::iterator found;
+        const Turn turn = pipe.awaitReply(inFlight, endOffset >= 0, waitMs, reply, found);
+        if (turn == Turn::Over)
             break;
-        const auto found = findRequest(inFlight, readUint32(reply, 1));
-        if (found == inFlight.end()) {
-            pipe.fail(SftpWait::Failed);
-            break;
-        }
+        if (turn == Turn::SendFirst)
+            continue;
         const Request request = *found;
         inFlight.erase(found);
         const auto type = static_cast<std::uint8_t>(reply[0]);
@@ -435,16 +420,10 @@ bool sftpDownload(SshConnection &connection, sftp_session sftp, const std::strin
         if (!pipe.moved(written, totalBytes))
             break;
     }
-    if (pipe.hasFailed()) {
-        pipe.drain(inFlight);
-        pipe.closeRemote();
-        pipe.finalProgress(written, totalBytes);
-        return false;
-    }
-    pipe.finalProgress(written, totalBytes);
-    if (!early.empty() || (endOffset >= 0 && written != endOffset))
-        return pipe.fail(SftpWait::Failed);
-    return pipe.closeRemote();
+    // Every byte up to the end the server named must be in the file, in order.
+    if (!pipe.hasFailed() && (!early.empty() || (endOffset >= 0 && written != endOffset)))
+        pipe.fail(SftpWait::Failed);
+    return pipe.finish(inFlight, written, totalBytes);
 }
 
 bool sftpUpload(SshConnection &connection, sftp_session sftp, const std::string &localPath,
@@ -496,21 +475,14 @@ bool sftpUpload(SshConnection &connection, sftp_session sftp, const std::string 
             inFlight.push_back(request);
             nextOffset += got;
         }
-        if (pipe.hasFailed())
-            break;
-        if (inFlight.empty()) {
-            if (fileEnded)
-                break;
-            if (waitMs > 0 && !pipe.holdBack(waitMs))
-                break;
-            continue;
-        }
         std::string_view reply;
-        if (!pipe.nextReply(reply))
+        std::deque<Request>::iterator found;
+        const Turn turn = pipe.awaitReply(inFlight, fileEnded, waitMs, reply, found);
+        if (turn == Turn::Over)
             break;
-        const auto found = findRequest(inFlight, readUint32(reply, 1));
-        if (found == inFlight.end() || static_cast<std::uint8_t>(reply[0]) != kSftpStatus
-            || reply.size() < 9) {
+        if (turn == Turn::SendFirst)
+            continue;
+        if (static_cast<std::uint8_t>(reply[0]) != kSftpStatus || reply.size() < 9) {
             pipe.fail(SftpWait::Failed);
             break;
         }
@@ -525,14 +497,7 @@ bool sftpUpload(SshConnection &connection, sftp_session sftp, const std::string 
         if (!pipe.moved(done, totalBytes))
             break;
     }
-    if (pipe.hasFailed()) {
-        pipe.drain(inFlight);
-        pipe.closeRemote();
-        pipe.finalProgress(done, totalBytes);
-        return false;
-    }
-    pipe.finalProgress(done, totalBytes);
-    return pipe.closeRemote();
+    return pipe.finish(inFlight, done, totalBytes);
 }
 
 } // namespace bw::net

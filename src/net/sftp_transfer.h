@@ -17,6 +17,9 @@ namespace bw::net {
 
 // The request sizes the server takes: what it announces (limits@openssh.com), else the 32 KiB every
 // server must take.
+// Requests above this are never sent, whatever the server allows.
+inline constexpr std::uint32_t kLargestRequestBytes = 256 * 1024;
+
 struct SftpLimits
 {
     std::uint32_t readBytes = 32 * 1024;

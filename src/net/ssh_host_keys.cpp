@@ -13,13 +13,6 @@ namespace bw::net {
 
 namespace {
 
-struct KeyFree
-{
-    void operator()(ssh_key key) const { ssh_key_free(key); }
-};
-
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyFree>;
-
 struct EntryFree
 {
     void operator()(ssh_knownhosts_entry *entry) const { ssh_knownhosts_entry_free(entry); }
@@ -83,7 +76,7 @@ HostKeyCheck checkHostKey(
         check.message = "The server sent no host key";
         return check;
     }
-    const UniqueKey key{rawKey};
+    const UniqueSshKey key{rawKey};
     check.fingerprint = sshKeyFingerprint(key.get());
     if (const char *type = ssh_key_type_to_char(ssh_key_type(key.get())))
         check.keyType = type;

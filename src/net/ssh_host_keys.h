@@ -4,11 +4,21 @@
 // that trusting a key appends. Never asks anyone: an unknown key is an error the caller shows.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include <libssh/libssh.h>
 
 namespace bw::net {
+
+struct SshKeyFree
+{
+    void operator()(ssh_key key) const { ssh_key_free(key); }
+};
+
+// A libssh key with its owner.
+using UniqueSshKey = std::unique_ptr<std::remove_pointer_t<ssh_key>, SshKeyFree>;
 
 enum class HostKeyVerdict
 {

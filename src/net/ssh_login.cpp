@@ -12,13 +12,6 @@ namespace bw::net {
 
 namespace {
 
-struct KeyFree
-{
-    void operator()(ssh_key key) const { ssh_key_free(key); }
-};
-
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyFree>;
-
 // What the passphrase callback of one key import saw.
 struct PassphraseAsk
 {
@@ -135,7 +128,7 @@ int Login::tryKeyFile(const std::string &path)
     // The public half, when beside it, asks the server first: a key it would refuse needs no passphrase.
     ssh_key rawPublic = nullptr;
     if (ssh_pki_import_pubkey_file((path + ".pub").c_str(), &rawPublic) == SSH_OK) {
-        const UniqueKey publicKey{rawPublic};
+        const UniqueSshKey publicKey{rawPublic};
         const int offered =
             call([&] { return ssh_userauth_try_publickey(m_session, nullptr, publicKey.get()); });
         if (offered != SSH_AUTH_SUCCESS)
@@ -148,7 +141,7 @@ int Login::tryKeyFile(const std::string &path)
             m_lockedKey = ask.shownPath;
         return SSH_AUTH_DENIED;
     }
-    const UniqueKey privateKey{rawPrivate};
+    const UniqueSshKey privateKey{rawPrivate};
     if (ask.given && m_rules.passphraseCache)
         (*m_rules.passphraseCache)[ask.shownPath] = *ask.given;
     return call([&] { return ssh_userauth_publickey(m_session, nullptr, privateKey.get()); });
