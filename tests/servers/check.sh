@@ -63,4 +63,16 @@ for form in "ftp://127.0.0.1:$BW_TEST_FTPES_PORT --ssl-reqd" "ftps://127.0.0.1:$
     fi
     rm -f "$BW_TEST_FTPS_ROOT/$probe.txt" "$work/back.txt"
 done
+
+# The private sshd: OpenSSH's sftp logs in with the test key, checking the host key, and fetches a file.
+cp "$work/$probe.txt" "$BW_TEST_SFTP_ROOT/$probe.txt"
+if ! printf 'get %s %s\n' "$probe.txt" "$work/sftp.txt" | sftp -q -b - -P "$BW_TEST_SFTP_PORT" -i "$BW_TEST_SFTP_KEY" \
+        -o BatchMode=yes -o StrictHostKeyChecking=yes -o "UserKnownHostsFile=$BW_TEST_SFTP_KNOWN_HOSTS" \
+        "$BW_TEST_SFTP_USER@127.0.0.1" >"$work/sftp.err" 2>&1 \
+    || ! cmp -s "$work/$probe.txt" "$work/sftp.txt"; then
+    echo "check: sshd on port $BW_TEST_SFTP_PORT does not serve SFTP to $BW_TEST_SFTP_USER:" >&2
+    cat "$work/sftp.err" >&2
+    failed=1
+fi
+rm -f "$BW_TEST_SFTP_ROOT/$probe.txt"
 exit $failed

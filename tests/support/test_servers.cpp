@@ -59,4 +59,20 @@ HttpServer http6Server()
     return server;
 }
 
+SftpServer sftpServer()
+{
+    SftpServer server;
+    server.port = serverEnvPort("BW_TEST_SFTP_PORT");
+    server.host6 = serverEnv("BW_TEST_SFTP6_HOST");
+    server.user = serverEnv("BW_TEST_SFTP_USER");
+    server.password = serverEnv("BW_TEST_SFTP_PASSWORD");
+    server.keyPath = serverEnv("BW_TEST_SFTP_KEY");
+    server.lockedKeyPath = serverEnv("BW_TEST_SFTP_LOCKED_KEY");
+    server.keyPassphrase = serverEnv("BW_TEST_SFTP_KEY_PASSPHRASE");
+    server.knownHostsPath = serverEnv("BW_TEST_SFTP_KNOWN_HOSTS");
+    server.hostKeyFolder = serverEnv("BW_TEST_SFTP_HOST_KEYS");
+    server.root = serverEnv("BW_TEST_SFTP_ROOT");
+    return server;
+}
+
 } // namespace bw::test

@@ -23,6 +23,23 @@ struct HttpServer
     std::string root; // the document root on disk
 };
 
+// The private sshd (BW_TEST_SFTP_*): a password, two authorized keys (one with a passphrase), its host
+// keys as known_hosts lines for 127.0.0.1 and ::1, and the folder its SFTP logins start in.
+struct SftpServer
+{
+    std::string host = "127.0.0.1";
+    std::string host6 = "::1";
+    int port = 0;
+    std::string user;
+    std::string password;
+    std::string keyPath; // a private key without passphrase
+    std::string lockedKeyPath; // a private key with `keyPassphrase`
+    std::string keyPassphrase;
+    std::string knownHostsPath; // the server's keys, one line per key type
+    std::string hostKeyFolder; // host_ed25519(.pub), host_ecdsa(.pub)
+    std::string root; // the start folder on disk, writable
+};
+
 // The variable `name` of the servers' env.sh; fails the calling test through ADD_FAILURE when unset.
 std::string serverEnv(const char *name);
 // The same read as a port number (0 when unset).
@@ -35,5 +52,6 @@ HttpServer httpServer();
 // The instances on ::1 (BW_TEST_FTP6_*, BW_TEST_HTTP6_*); the FTP user is the IPv4 instance's.
 FtpServer ftp6Server();
 HttpServer http6Server();
+SftpServer sftpServer();
 
 } // namespace bw::test
