@@ -235,20 +235,22 @@ TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
     EXPECT_TRUE(notifier.sawLine("File open error"));
 }
 
-// A local file as long as the listed one or longer is never resumed: REST would append the remote
-// file's tail to it (or nothing at all) and end "Finished" with the wrong content.
+// A local file as long as the listed one is complete, and a partial file longer than it is never
+// resumed: REST would append the remote file's tail to it (or nothing at all) and end "Finished" with the
+// wrong content.
 TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
 {
     struct Case
     {
         const char *name;
         std::string localBytes;
+        const char *suffix; // of the file holding them
         core::ItemStatus expected;
     };
 
     const Case cases[] = {
-        {"equal length ends Finished", "abcd", core::ItemStatus::StatusFinished},
-        {"longer local file fails", "abcdef", core::ItemStatus::StatusTransferFailed},
+        {"equal length ends Finished", "abcd", "", core::ItemStatus::StatusFinished},
+        {"longer partial file fails", "abcdef", ".part", core::ItemStatus::StatusTransferFailed},
     };
     bool started = false;
     for (const Case &c : cases) {
@@ -269,10 +271,11 @@ TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
         caseServer.reply("QUIT", "221 bye");
         caseServer.start();
 
-        const auto file = local / (std::string("f") + std::to_string(c.localBytes.size()) + ".bin");
+        const auto target = local / (std::string("f") + std::to_string(c.localBytes.size()) + ".bin");
+        const auto file = target.string() + c.suffix;
         writeFile(file, c.localBytes);
         const std::string caseUrl = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/f.bin";
-        const auto id = queue.addItem(caseUrl, file.string(), 0, 3600);
+        const auto id = queue.addItem(caseUrl, target.string(), 0, 3600);
         if (!std::exchange(started, true))
             start();
         ASSERT_TRUE(waitStatus(id, c.expected));
