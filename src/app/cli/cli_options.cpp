@@ -28,7 +28,7 @@ const char *usageText()
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
-           "                    [--verbose] [--quiet] [URL ...]\n"
+           "                    [--if-exists rename|overwrite|skip] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -47,6 +47,9 @@ const char *usageText()
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
            "  --keep-running    keep retrying until every item has finished\n"
            "  --insecure        accept any TLS certificate in this run (https, ftps, ftpes)\n"
+           "  --if-exists RULE  when a download's local name is another file: rename (save\n"
+           "                    as NAME (1).EXT), overwrite (replace it once the download is\n"
+           "                    complete) or skip (leave it and end the item)\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -104,6 +107,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             number("--min-speed", o.minSpeed);
         } else if (arg == "--tries") {
             number("--tries", o.tries);
+        } else if (arg == "--if-exists") {
+            if (const auto text = value("--if-exists")) {
+                o.ifExists = engine::ifFileExistsFromName(*text);
+                if (!o.ifExists)
+                    parsed.error = "--if-exists needs rename, overwrite or skip, not \"" + *text + "\"";
+            }
         } else if (arg == "--passive") {
             o.passive = true;
         } else if (arg == "--long-paths") {
