@@ -91,7 +91,7 @@ PartFile PartFile::plan(
     plan.m_rule = rule;
     plan.m_localPath = localPath;
     plan.m_finalPath = localPath;
-    plan.m_writePath = localPath + std::string(kPartSuffix);
+    plan.m_writePath = partPathOf(localPath);
     const std::string &part = plan.m_writePath;
     const std::optional<struct stat> partInfo = fileAt(part);
     const std::optional<struct stat> localInfo = fileAt(localPath);
@@ -146,6 +146,11 @@ PartFile PartFile::plan(
     return plan;
 }
 
+std::string PartFile::partPathOf(const std::string &localPath)
+{
+    return localPath + std::string(kPartSuffix);
+}
+
 bool PartFile::finish(bool transferred)
 {
     m_statusLine.clear();
@@ -176,6 +181,9 @@ bool PartFile::placeUnderTakenName()
 {
     switch (m_rule) {
     case IfFileExists::Overwrite:
+        // The new file keeps who may read the old one: a private file stays private.
+        if (const std::optional<struct stat> old = fileAt(m_localPath); old && S_ISREG(old->st_mode))
+            ::chmod(m_writePath.c_str(), old->st_mode & 07777);
         if (std::rename(m_writePath.c_str(), m_localPath.c_str()) == 0)
             return true;
         m_statusLine =

@@ -48,6 +48,9 @@ public:
     static PartFile plan(
         const std::string &localPath, std::int64_t listedSizeBytes, IfFileExists rule, bool resumeBareName);
 
+    // "NAME.part" for `localPath`.
+    static std::string partPathOf(const std::string &localPath);
+
     Start start() const { return m_start; }
 
     // The file the transfer writes (and resumes from).
