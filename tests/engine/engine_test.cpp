@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/memory_settings_store.h"
 #include "engine_fixture.h"
+#include "support/ftp_script.h"
 #include "support/held_download_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -21,11 +22,6 @@ namespace {
 using Step = ScriptedServer::Step;
 
 constexpr const char *kThreadWarning = "WARNING: Thread running in destructor";
-
-std::string fileLine(const std::string &name, std::size_t size)
-{
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
-}
 
 class EngineObjectTest : public ::testing::Test
 {

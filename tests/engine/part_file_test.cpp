@@ -11,32 +11,8 @@
 namespace bw::engine {
 namespace {
 
-namespace fs = std::filesystem;
 using test::readFile;
 using test::writeFile;
-
-TEST(PartFileTest, NumberedNamesGoBeforeTheLastExtension)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        {"/d/report.pdf", "/d/report (2).pdf"},
-        {"/d/archive.tar.gz", "/d/archive.tar (2).gz"},
-        {"/d/.bashrc", "/d/.bashrc (2)"},
-        {"/d/README", "/d/README (2)"},
-        {"/a.b/README", "/a.b/README (2)"},
-        {"plain", "plain (2)"},
-    };
-    for (const auto &[path, numbered] : cases)
-        EXPECT_EQ(numberedName(path, 2), numbered) << path;
-}
-
-TEST(PartFileTest, CommandLineNamesOfTheRule)
-{
-    EXPECT_EQ(ifFileExistsFromName("rename"), IfFileExists::Rename);
-    EXPECT_EQ(ifFileExistsFromName("overwrite"), IfFileExists::Overwrite);
-    EXPECT_EQ(ifFileExistsFromName("skip"), IfFileExists::Skip);
-    EXPECT_EQ(ifFileExistsFromName("Skip"), std::nullopt);
-    EXPECT_EQ(ifFileExistsFromName(""), std::nullopt);
-}
 
 // What a plan decides from the files already there; the listed size is 4 bytes.
 TEST(PartFileTest, PlanFollowsTheFilesThere)
@@ -54,14 +30,10 @@ TEST(PartFileTest, PlanFollowsTheFilesThere)
 
     using enum PartFile::Start;
     const Case cases[] = {
-        {"nothing there", std::nullopt, std::nullopt, IfFileExists::Rename, false, Transfer, "f.part"},
         {"complete local file", "abcd", std::nullopt, IfFileExists::Skip, false, Complete, "f"},
         {"complete part file", std::nullopt, "abcd", IfFileExists::Rename, false, Complete, "f.part"},
-        {"longer part file", std::nullopt, "abcdef", IfFileExists::Rename, false, Refused, "f.part"},
         {"part resumed beside a file", "xy", "ab", IfFileExists::Rename, false, Transfer, "f.part"},
-        {"skip a different file", "xy", std::nullopt, IfFileExists::Skip, false, Skip, "f.part"},
         {"skip with a part file", "xy", "ab", IfFileExists::Skip, false, Skip, "f.part"},
-        {"started item resumes the bare name", "ab", std::nullopt, IfFileExists::Rename, true, Transfer, "f"},
         {"a part file wins over the bare name", "ab", "a", IfFileExists::Rename, true, Transfer, "f.part"},
         {"a longer bare name is not resumed", "abcdef", std::nullopt, IfFileExists::Rename, true, Transfer,
             "f.part"},
@@ -112,32 +84,6 @@ TEST(PartFileTest, FinishingUnderANameThatAppearedMeanwhile)
         EXPECT_EQ(readFile(local), c.localAfter);
         EXPECT_EQ(readFile(dir / "f (1).txt"), "older");
     }
-}
-
-TEST(PartFileTest, AFailedFirstAttemptLeavesNoEmptyPartFileButKeepsBytes)
-{
-    test::TempDir dir;
-    const std::string local = (dir / "f").string();
-    PartFile empty = PartFile::plan(local, -1, IfFileExists::Rename, false);
-    EXPECT_FALSE(empty.finish(false));
-    EXPECT_FALSE(fs::exists(local + ".part"));
-
-    PartFile partial = PartFile::plan(local, -1, IfFileExists::Rename, false);
-    writeFile(partial.writePath(), "ab");
-    EXPECT_FALSE(partial.finish(false));
-    EXPECT_EQ(readFile(local + ".part"), "ab");
-    EXPECT_FALSE(fs::exists(local));
-}
-
-TEST(PartFileTest, SomethingOtherThanAFileAtThePartNameIsRefusedUntouched)
-{
-    test::TempDir dir;
-    const std::string local = (dir / "f").string();
-    fs::create_directory(local + ".part");
-    const PartFile plan = PartFile::plan(local, 4, IfFileExists::Overwrite, false);
-    EXPECT_EQ(plan.start(), PartFile::Start::Refused);
-    EXPECT_TRUE(fs::is_directory(local + ".part"));
-    EXPECT_FALSE(fs::exists(local));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
+#include "support/ftp_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -19,11 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using Step = ScriptedServer::Step;
 using engine::IfFileExists;
-
-std::string fileLine(const std::string &name, std::size_t size)
-{
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
-}
 
 class PartFileJobTest : public EngineTest
 {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
+#include "support/ftp_script.h"
 #include "support/queue_defaults.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -16,12 +17,6 @@ namespace bw::test {
 namespace {
 
 using Step = ScriptedServer::Step;
-
-// A Unix listing line of at least 40 characters for a file of `size` bytes.
-std::string fileLine(const std::string &name, std::size_t size)
-{
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
-}
 
 class ScriptedJobTest : public EngineTest
 {
