@@ -106,6 +106,9 @@ public:
 
     void setLocalView(CLocalView *view) { m_localView = view; }
 
+    // What a download does when its local name is another file (View File always fills its own file).
+    void setIfFileExists(engine::IfFileExists rule) { m_ifFileExists = rule; }
+
     void setPrompts(BrowsePrompts prompts) { m_prompts = std::move(prompts); }
 
     bool isAttached() const { return m_attached; }
@@ -183,6 +186,7 @@ private:
     QPointer<widgets::TransferProgressDialog> m_progress;
     CLocalView *m_localView = nullptr;
     ViewFileFolder m_viewFolder;
+    engine::IfFileExists m_ifFileExists = engine::IfFileExists::Rename;
 };
 
 } // namespace bw::browse

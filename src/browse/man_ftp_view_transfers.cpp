@@ -115,7 +115,7 @@ bool CManFtpView::queueDownload(const std::string &name, const std::string &loca
     }
     const ManualConnectionController::AbortFlag abort =
         pushTransfer(QString::fromStdString(name), size, true);
-    return m_controller->download(name, directory + name, size, abort) || dropLastTransfer();
+    return m_controller->download(name, directory + name, size, abort, m_ifFileExists) || dropLastTransfer();
 }
 
 bool CManFtpView::uploadFile(const std::string &localPath)

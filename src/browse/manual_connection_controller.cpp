@@ -192,10 +192,11 @@ bool ManualConnectionController::rename(const std::string &from, const std::stri
     return !refuseUnsafe(from) && !refuseUnsafe(to) && counted(m_session->rename(from, to));
 }
 
-bool ManualConnectionController::download(
-    const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort)
+bool ManualConnectionController::download(const std::string &name, const std::string &localPath,
+    std::uint64_t sizeBytes, AbortFlag abort, engine::IfFileExists ifExists)
 {
-    return !refuseUnsafe(name) && counted(m_session->download(name, localPath, sizeBytes, std::move(abort)));
+    return !refuseUnsafe(name)
+        && counted(m_session->download(name, localPath, sizeBytes, std::move(abort), ifExists));
 }
 
 bool ManualConnectionController::upload(

@@ -81,9 +81,9 @@ public:
     bool remove(const std::vector<std::string> &names);
     bool rename(const std::string &from, const std::string &to);
     // Direct transfers; each ends with transferFinished. A failed download leaves the local file as it
-    // was before.
-    bool download(
-        const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort);
+    // was before; `ifExists` decides what happens to another file of the local name.
+    bool download(const std::string &name, const std::string &localPath, std::uint64_t sizeBytes,
+        AbortFlag abort, engine::IfFileExists ifExists = engine::IfFileExists::Overwrite);
     bool upload(const std::string &localPath, const std::string &name, AbortFlag abort);
 
 public slots:

@@ -28,7 +28,8 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 // The jobs read the engine's trust store and share its limits and file-name case unless the caller brought
 // its own.
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
-    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion, LeaseBoard &leases)
+    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
+    const std::atomic<IfFileExists> &ifFileExists, LeaseBoard &leases)
 {
     timing.trustStore = &store;
     if (!timing.leases)
@@ -37,6 +38,8 @@ TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTru
         timing.speedLimits = limits;
     if (!timing.fileNameConversion)
         timing.fileNameConversion = &conversion;
+    if (!timing.ifFileExists)
+        timing.ifFileExists = &ifFileExists;
     return timing;
 }
 
@@ -50,8 +53,8 @@ Engine::Engine(const EngineOptions &options)
           options.clock ? *options.clock : platform::SystemClock::instance()))
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
-          withEngineParts(
-              options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion, *m_leases)))
+          withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
+              m_ifFileExists, *m_leases)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
@@ -115,6 +118,7 @@ void Engine::applySettings(const Settings &s)
     m_speedLimits->setMaxKBps(s.maxSpeed);
     m_speedLimits->setMinKBps(s.minSpeed);
     m_fileNameConversion.store(s.fileNameConversion);
+    m_ifFileExists.store(s.ifFileExists);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -133,6 +137,7 @@ Settings Engine::currentSettings(Settings s) const
     s.maxSpeed = m_speedLimits->maxKBps();
     s.minSpeed = m_speedLimits->minKBps();
     s.fileNameConversion = m_fileNameConversion.load();
+    s.ifFileExists = m_ifFileExists.load();
     return s;
 }
 

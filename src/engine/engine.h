@@ -108,6 +108,7 @@ private:
     // Before the scheduler, so every job is gone before the limits it uses.
     std::unique_ptr<net::SpeedLimits> m_speedLimits;
     std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};
+    std::atomic<IfFileExists> m_ifFileExists{IfFileExists::Rename};
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
     std::unique_ptr<Scheduler> m_scheduler;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/part_file.h"
 #include "net/connection_notification.h"
 #include "net/listing_parser.h"
 #include "net/remote_session.h"
@@ -113,9 +114,10 @@ public:
     // Deletes each name as a file, or as a folder when that fails.
     bool remove(const std::vector<std::string> &names);
     bool rename(const std::string &from, const std::string &to);
-    // Each ends with transferFinished. A failed download leaves the local file as it was before.
-    bool download(
-        const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort);
+    // Each ends with transferFinished. A download writes NAME.part and gives it the local name once
+    // complete, by `ifExists` when that name is taken; a failed one leaves the local file as it was.
+    bool download(const std::string &name, const std::string &localPath, std::uint64_t sizeBytes,
+        AbortFlag abort, IfFileExists ifExists = IfFileExists::Overwrite);
     bool upload(const std::string &localPath, const std::string &name, AbortFlag abort);
 
 private:
@@ -132,6 +134,7 @@ private:
         std::string localPath;
         std::uint64_t sizeBytes = 0;
         AbortFlag abort;
+        IfFileExists ifExists = IfFileExists::Overwrite;
     };
 
     // The lock and the wake-up of the thread, shared with the recall callback of the held lease, which

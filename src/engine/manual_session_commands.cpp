@@ -4,6 +4,7 @@
 
 #include "engine/download_target.h"
 #include "engine/manual_session.h"
+#include "engine/part_file.h"
 #include "net/error_code.h"
 
 namespace bw::engine {
@@ -67,10 +68,10 @@ bool ManualSession::rename(const std::string &from, const std::string &to)
         {[from, to](net::RemoteSession &session) { forgetFailure(session, session.rename(from, to)); }, {}});
 }
 
-bool ManualSession::download(
-    const std::string &name, const std::string &localPath, std::uint64_t sizeBytes, AbortFlag abort)
+bool ManualSession::download(const std::string &name, const std::string &localPath, std::uint64_t sizeBytes,
+    AbortFlag abort, IfFileExists ifExists)
 {
-    const Transfer transfer{true, name, localPath, sizeBytes, std::move(abort)};
+    const Transfer transfer{true, name, localPath, sizeBytes, std::move(abort), ifExists};
     return enqueue({[this, transfer](net::RemoteSession &session) { runTransfer(session, transfer); },
         [this, name] {
             if (m_events.transferFinished)
@@ -125,10 +126,15 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
     const auto stopWanted = [&] {
         return transfer.abort->load() || mustStop();
     };
-    // Noted before the file is opened, so a failure takes away only what this transfer added.
-    const DownloadTarget target(transfer.download ? transfer.localPath : std::string());
+    // Noted before the part file is made, so a failure takes away only what this transfer added.
+    const DownloadTarget target(transfer.download ? PartFile::partPathOf(transfer.localPath) : std::string());
+    // The size is not taken as the listing's: a local file of the same length is downloaded again.
+    PartFile part =
+        transfer.download ? PartFile::plan(transfer.localPath, -1, transfer.ifExists, false) : PartFile();
+    const bool runs = part.start() == PartFile::Start::Transfer;
+    std::string cause = runs ? std::string() : part.statusLine();
     bool completed = false;
-    if (!stopWanted()) {
+    if (runs && !stopWanted()) {
         {
             std::lock_guard lock{m_wake->mutex};
             m_transferAbort = transfer.abort;
@@ -140,19 +146,24 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
             if (m_events.transferProgress)
                 m_events.transferProgress(percentOf(doneBytes, totalBytes), doneBytes);
         };
-        completed = transfer.download ? session.get(transfer.name, transfer.localPath,
-                        static_cast<std::int64_t>(transfer.sizeBytes), false, progress)
+        completed = transfer.download ? session.get(transfer.name, part.writePath(),
+                        static_cast<std::int64_t>(transfer.sizeBytes), true, progress)
                                       : session.put(transfer.localPath, transfer.name, progress);
         std::lock_guard lock{m_wake->mutex};
         m_transferAbort.reset();
     }
+    if (transfer.download && !part.finish(completed) && completed) {
+        cause = part.statusLine();
+        completed = false;
+    }
 
     if (!completed) {
         const bool aborted = stopWanted();
-        tell(
-            ManualNotice::TransferFailed, transfer.localPath, aborted, aborted ? "" : session.error().text());
-        if (transfer.download && !target.restoreAfterFailure())
-            tell(ManualNotice::PartialFileKept, transfer.localPath);
+        if (cause.empty())
+            cause = session.error().text();
+        tell(ManualNotice::TransferFailed, transfer.localPath, aborted, aborted ? "" : cause);
+        if (transfer.download && runs && !target.restoreAfterFailure())
+            tell(ManualNotice::PartialFileKept, part.writePath());
         session.clearErrorUnlessStopped();
     }
     if (m_events.transferFinished)

@@ -42,6 +42,8 @@ Settings loadSettings(const SettingsStore &store)
     s.minSpeed = store.readInt(kOptionsGroup, "MinSpeed", defaults.minSpeed);
     s.fileNameConversion = fileNameConversionFromIndex(
         store.readInt(kOptionsGroup, "FilenameConversion", static_cast<int>(defaults.fileNameConversion)));
+    s.ifFileExists = ifFileExistsFromIndex(
+        store.readInt(kOptionsGroup, "IfFileExists", static_cast<int>(defaults.ifFileExists)));
     return s;
 }
 
@@ -66,6 +68,7 @@ void saveSettings(SettingsStore &store, const Settings &s)
     store.writeInt(kOptionsGroup, "MaxSpeed", s.maxSpeed);
     store.writeInt(kOptionsGroup, "MinSpeed", s.minSpeed);
     store.writeInt(kOptionsGroup, "FilenameConversion", static_cast<int>(s.fileNameConversion));
+    store.writeInt(kOptionsGroup, "IfFileExists", static_cast<int>(s.ifFileExists));
 }
 
 } // namespace bw::engine

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/local_path.h"
+#include "engine/part_file.h"
 #include "engine/settings_store.h"
 
 namespace bw::engine {
@@ -41,12 +42,15 @@ struct Settings
     int minSpeed = 0; // "Options/MinSpeed": a transfer below it for its time-out ends and resumes later
     // The case of the file names of new downloads.
     FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
+    // What a download does when its local name is another file's.
+    IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
 
     bool operator==(const Settings &) const = default;
 };
 
 // Reads every key; an absent key takes the default above. Booleans read true for any non-zero value.
-// Nothing is range-checked, but a file-name conversion other than 1 or 2 reads as none.
+// Nothing is range-checked, but a file-name conversion other than 1 or 2 reads as none, and an
+// if-the-file-exists value other than 1 or 2 as rename.
 Settings loadSettings(const SettingsStore &store);
 // Writes every key but "SystemTray", booleans as 0 or 1.
 void saveSettings(SettingsStore &store, const Settings &settings);

@@ -18,6 +18,7 @@
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
 #include "engine/local_path.h"
+#include "engine/part_file.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
 #include "net/tls_stream.h"
@@ -61,6 +62,9 @@ struct TransferJobTiming
     // The case the user wants new local names in, read at every folder a job expands; null for none.
     // Borrowed: outlives every job.
     const std::atomic<FileNameConversion> *fileNameConversion = nullptr;
+    // What a download does with a local name another file has, read at every download; null for Rename.
+    // Borrowed: outlives every job.
+    const std::atomic<IfFileExists> *ifFileExists = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -187,8 +191,12 @@ private:
     // After a listing without an entry of that name first: the size of the file of that name further
     // down, or 0 with the item ended "Missing target".
     std::int64_t sizeOfListedFile(const std::string &fileName);
-    // False when a download need not run: the local file is complete, or (item failed) longer.
-    bool localCopyNeedsTransfer(const std::string &localPath, std::int64_t listedSize);
+    // Where a download to `localPath` writes; the status line and the item's result when it does not run
+    // (the local file complete, kept by Skip, or a partial file that cannot be used).
+    PartFile preparePartFile(int id, const std::string &localPath, std::int64_t listedSize);
+    // After the download: gives the finished file its name. False when the download failed, or (item
+    // failed) when the file could not take a name.
+    bool placePartFile(PartFile &part, bool transferred);
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);

@@ -7,13 +7,11 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "engine/connection_lease.h"
-#include "engine/local_copy.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
 #include "net/ftp_connection.h"
 #include "net/ftp_session.h"
-#include "platform/file_util.h"
 
 namespace bw::engine {
 
@@ -300,22 +298,6 @@ std::int64_t TransferJob::sizeOfListedFile(const std::string &fileName)
     return 0;
 }
 
-bool TransferJob::localCopyNeedsTransfer(const std::string &localPath, std::int64_t listedSize)
-{
-    switch (compareLocalCopy(localPath, listedSize)) {
-    case LocalCopy::Partial:
-        return true;
-    case LocalCopy::Complete:
-        status("Local file is already complete.");
-        return false;
-    case LocalCopy::Longer:
-        status(localCopyLongerText(localPath, platform::fileSize(localPath), listedSize));
-        m_result = core::ItemStatus::StatusTransferFailed;
-        return false;
-    }
-    return true;
-}
-
 void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
     const std::string &localPath, std::int64_t listedSize)
 {
@@ -327,15 +309,17 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
     } else {
         status(transmittingText(localPath, fileName));
     }
-    // Resuming appends from the local length: a local file as long as the listed one is done, and a
-    // longer one is no copy of it.
-    const bool needed = !download || localCopyNeedsTransfer(localPath, listedSize);
+    // A download writes (and resumes) its own part file, which takes the local name once complete.
+    PartFile part = download ? preparePartFile(id, localPath, listedSize) : PartFile();
+    const bool needed = !download || part.start() == PartFile::Start::Transfer;
     if (m_result != kNoResult)
         return;
     m_queue->transferStarted(id);
-    const bool done = !needed
-        || (download ? m_ftp->download(localPath, fileName, true, passive, listedSize, true)
+    bool done = !needed
+        || (download ? m_ftp->download(part.writePath(), fileName, true, passive, listedSize, true)
                      : m_ftp->upload(localPath, fileName, true, passive));
+    if (download)
+        done = placePartFile(part, done);
     if (done) {
         if (download) {
             status("File retrieved.");
@@ -348,7 +332,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         m_result = core::ItemStatus::StatusFinished;
         changed(1, id);
         m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
-    } else if (!stoppedMidway(id)) {
+    } else if (m_result == kNoResult && !stoppedMidway(id)) {
         const net::ErrorCode error = m_ftp->error();
         status(error.text());
         reportTlsFailure(id, error);

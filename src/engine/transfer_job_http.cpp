@@ -146,21 +146,25 @@ void TransferJob::runHttpItem(int id)
     }
     const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
     const std::string localPath = httpLocalFile(item.localPath, item.fileName);
+    PartFile part;
     if (mayContinue(id)) {
         setBusy(true);
         status(receivingText(item.fileName, localPath));
         createLocalDirectories(localPath);
+        part = preparePartFile(id, localPath, item.listedSize);
+    }
+    if (mayContinue(id)) {
         m_queue->transferStarted(id);
         changed(0, id);
     }
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        if (m_http->download(localPath, target)) {
+        if (placePartFile(part, m_http->download(part.writePath(), target))) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);
-        } else if (!stoppedMidway(id)) {
+        } else if (m_result == kNoResult && !stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
             // The server's own words tell a missing file from a refusal: "Permission denied (404 Not Found)".
             const std::string said = error.status() >= 300 ? m_http->statusLine() : std::string();

@@ -215,8 +215,10 @@ bool SocketConnection::receiveFile(
     platform::UniqueFd file;
     if (ok) {
         const bool append = appendMode();
-        // Appending seeks to the end instead of O_APPEND, which splice refuses.
-        file.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? 0 : O_TRUNC), 0644));
+        // Appending seeks to the end instead of O_APPEND, which splice refuses. A symbolic link in place
+        // of the file is never followed: it could point at any file of the user's.
+        file.reset(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? 0 : O_TRUNC), 0644));
         if (!file.isOpen()) {
             setLocalError(FileWriteError);
             ok = false;

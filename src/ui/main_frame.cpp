@@ -169,6 +169,7 @@ void CMainFrame::createLayout()
     m_remotePane = new browse::CManFtpView(queue(), m_context.engine.leases(), m_subFrame);
     m_remoteView = m_remotePane;
     m_remotePane->setLocalView(m_localPane);
+    m_remotePane->setIfFileExists(m_settings.ifFileExists);
     m_localPane->setRemoteBrowser(m_remotePane);
     m_remote = m_remotePane;
     m_queueView->setRemoteBrowser(m_remotePane);

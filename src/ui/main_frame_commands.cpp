@@ -60,6 +60,7 @@ void CMainFrame::optionsCommand()
     m_logFrame->setTimestamp(settings.timeStamp);
     m_queueView->setHidePassword(settings.hidePassword);
     m_queueView->setFileNameConversion(settings.fileNameConversion);
+    m_remotePane->setIfFileExists(settings.ifFileExists);
     applyClipboardOptions();
 }
 

@@ -65,6 +65,7 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.maxSpeed = settings.maxSpeed;
         transfer.minSpeed = settings.minSpeed;
         transfer.conversion = static_cast<int>(settings.fileNameConversion);
+        transfer.ifExists = static_cast<int>(settings.ifFileExists);
         m_transfer->setValues(transfer);
     }
 }
@@ -95,6 +96,7 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.maxSpeed = transfer.maxSpeed;
         settings.minSpeed = transfer.minSpeed;
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
+        settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
     }
 }
 

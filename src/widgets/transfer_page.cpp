@@ -2,6 +2,7 @@
 #include "widgets/transfer_page.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -17,6 +18,7 @@ CTransferPage::CTransferPage(QWidget *parent)
     , m_maxSpeed(new QLineEdit(this))
     , m_minSpeed(new QLineEdit(this))
     , m_conversion(new QButtonGroup(this))
+    , m_ifExists(new QComboBox(this))
 {
     setObjectName(QStringLiteral("Transfer"));
     m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
@@ -33,6 +35,10 @@ CTransferPage::CTransferPage(QWidget *parent)
         groupLayout->addWidget(button);
     }
     form->addRow(tr("Filename Conversion:"), group);
+    // In the order of the stored numbers.
+    m_ifExists->setObjectName(QStringLiteral("ifExists"));
+    m_ifExists->addItems({tr("Rename"), tr("Overwrite"), tr("Skip")});
+    form->addRow(tr("If the file exists:"), m_ifExists);
     fillControls();
 }
 
@@ -50,6 +56,8 @@ void CTransferPage::fillControls()
     for (QAbstractButton *button : m_conversion->buttons())
         button->setChecked(m_conversion->id(button) == m_values.conversion);
     m_conversion->setExclusive(true);
+    m_ifExists->setCurrentIndex(
+        m_values.ifExists >= 0 && m_values.ifExists < m_ifExists->count() ? m_values.ifExists : 0);
 }
 
 QLineEdit *CTransferPage::readControls()
@@ -63,6 +71,7 @@ QLineEdit *CTransferPage::readControls()
     m_values.maxSpeed = *maxSpeed;
     m_values.minSpeed = *minSpeed;
     m_values.conversion = m_conversion->checkedId();
+    m_values.ifExists = m_ifExists->currentIndex();
     return nullptr;
 }
 

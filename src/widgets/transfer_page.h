@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The "Transfer" options page: the speed limits all transfers share and the case of downloaded file
-// names. GUI thread only.
+// The "Transfer" options page: the speed limits all transfers share, the case of downloaded file
+// names, and what a download does when its local name is another file. GUI thread only.
 #pragma once
 
 #include <QWidget>
 
 class QButtonGroup;
+class QComboBox;
 class QLineEdit;
 
 namespace bw::widgets {
@@ -15,6 +16,7 @@ struct TransferValues
     int maxSpeed = 0; // kB/s
     int minSpeed = 0; // kB/s
     int conversion = -1; // 0 "None", 1 "Uppercase", 2 "Lowercase", -1 none selected
+    int ifExists = 0; // 0 "Rename", 1 "Overwrite", 2 "Skip"
 
     bool operator==(const TransferValues &) const = default;
 };
@@ -40,11 +42,14 @@ public:
 
     QButtonGroup *conversionGroup() const { return m_conversion; }
 
+    QComboBox *ifExistsBox() const { return m_ifExists; }
+
 private:
     TransferValues m_values;
     QLineEdit *m_maxSpeed;
     QLineEdit *m_minSpeed;
     QButtonGroup *m_conversion;
+    QComboBox *m_ifExists;
 };
 
 } // namespace bw::widgets

@@ -113,6 +113,7 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_NE(help.out.find("--max-speed KBPS"), std::string::npos);
     EXPECT_NE(help.out.find("--min-speed KBPS"), std::string::npos);
+    EXPECT_NE(help.out.find("--if-exists rename|overwrite|skip"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
     EXPECT_EQ(
@@ -130,7 +131,8 @@ TEST_F(CliTest, HelpAndBadUsage)
              std::vector<std::string>{"--tries"}, std::vector<std::string>{"--max-threads", "many"},
              std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"},
              std::vector<std::string>{"--trust-host-key", "ab:cd"},
-             std::vector<std::string>{"--trust-host-key", "SHA256:"}}) {
+             std::vector<std::string>{"--trust-host-key", "SHA256:"},
+             std::vector<std::string>{"--if-exists", "sometimes"}, std::vector<std::string>{"--if-exists"}}) {
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();
@@ -193,6 +195,45 @@ TEST_F(CliTest, TheSettingsConvertTheCaseOfDownloadedFileNamesOnly)
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(readFile(dir / "work/Out/A.BIN"), readFile(fs::path(http.root) / "files/a.bin"));
     EXPECT_FALSE(fs::exists(dir / "work/Out/a.bin"));
+}
+
+// A file of the download's name that is no copy of it stays unless the run says overwrite.
+TEST_F(CliTest, IfExistsDecidesWhatHappensToAFileOfTheSameName)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const std::string url = "http://" + http.host + ":" + std::to_string(http.port) + "/files/a.bin";
+    const std::string source = readFile(fs::path(http.root) / "files/a.bin");
+
+    struct Case
+    {
+        const char *name;
+        std::vector<std::string> flag;
+        bool replaced; // a.bin holds the download
+        bool numbered; // "a (1).bin" holds it
+    };
+
+    const Case cases[] = {
+        {"default", {}, false, true},
+        {"rename", {"--if-exists", "rename"}, false, true},
+        {"overwrite", {"--if-exists", "overwrite"}, true, false},
+        {"skip", {"--if-exists", "skip"}, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path out = dir / "work" / c.name;
+        writeFile(out / "a.bin", "the user's own");
+        std::vector<std::string> args = c.flag;
+        args.insert(args.end(), {"--dir", c.name, "--retry-time", "-1", "--tries", "1", url});
+        const CliRun result = run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(readFile(out / "a.bin"), c.replaced ? source : "the user's own");
+        EXPECT_EQ(fs::exists(out / "a (1).bin"), c.numbered);
+        if (c.numbered) {
+            EXPECT_EQ(readFile(out / "a (1).bin"), source);
+        }
+        EXPECT_FALSE(fs::exists(out / "a.bin.part"));
+    }
 }
 
 TEST_F(CliTest, QuietPrintsNothingOnSuccessAndStillReportsFailures)

@@ -216,7 +216,7 @@ private slots:
         connect(remote, &CManFtpView::transferFinished, this, [&server] { server.release(); });
         QVERIFY(remote->downloadFile("big.bin", local.string()));
         QTRY_VERIFY_WITH_TIMEOUT(
-            fs::exists(local / "big.bin") && fs::file_size(local / "big.bin") == 4096, 20000);
+            fs::exists(local / "big.bin.part") && fs::file_size(local / "big.bin.part") == 4096, 20000);
         QVERIFY(remote->isTransferring());
 
         if (how == QLatin1String("go")) {
@@ -241,6 +241,7 @@ private slots:
         QVERIFY(remote->connection() == nullptr);
         QVERIFY(remote->progressWindow() == nullptr);
         QVERIFY(!fs::exists(local / "big.bin")); // a download that created the file takes it away
+        QVERIFY(!fs::exists(local / "big.bin.part"));
         QTRY_VERIFY_WITH_TIMEOUT(!b.engine.queue.contains(id)
                 || !core::isInProgressStatus(core::snapshotOrVanished(b.engine.queue, id).status),
             20000);

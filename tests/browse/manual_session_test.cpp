@@ -352,7 +352,8 @@ private slots:
         QCOMPARE(bw::test::readFile(local / "second.bin"), std::string("precious"));
         fs::remove(local / "second.bin");
 
-        // A folder of the file's name cannot be written to: the download fails, the folder stays.
+        // A folder of the file's name cannot be overwritten: the download fails, the folder stays.
+        m_remote->setIfFileExists(bw::engine::IfFileExists::Overwrite);
         const fs::path blocked = m_dir / "blocked";
         fs::create_directories(blocked / "hello.txt");
         QVERIFY(m_remote->downloadFile("hello.txt", blocked.string()));

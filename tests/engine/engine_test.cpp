@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/memory_settings_store.h"
 #include "engine_fixture.h"
+#include "support/ftp_script.h"
 #include "support/held_download_script.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -21,11 +22,6 @@ namespace {
 using Step = ScriptedServer::Step;
 
 constexpr const char *kThreadWarning = "WARNING: Thread running in destructor";
-
-std::string fileLine(const std::string &name, std::size_t size)
-{
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
-}
 
 class EngineObjectTest : public ::testing::Test
 {
@@ -151,6 +147,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     s.maxSpeed = 700;
     s.minSpeed = 3;
     s.fileNameConversion = engine::FileNameConversion::Uppercase;
+    s.ifFileExists = engine::IfFileExists::Overwrite;
     engine::saveSettings(store, s);
 
     const engine::Settings loaded = engine->loadSettings(store);
@@ -176,7 +173,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     engine::MemorySettingsStore saved;
     engine->saveSettings(saved, loaded);
     EXPECT_EQ(engine::loadSettings(saved), s);
-    EXPECT_EQ(saved.size(), 19u);
+    EXPECT_EQ(saved.size(), 20u);
 
     // Absent keys give the defaults, the site list on start among them.
     engine::Engine fresh;
@@ -198,7 +195,7 @@ TEST_F(EngineObjectTest, StoppingWithAJobMidTransferEndsItIdleAndCleanly)
     ASSERT_TRUE(engine->waitUntilStoppedFor(20000));
     EXPECT_EQ(core::snapshotOrVanished(engine->queue(), id).status, core::ItemStatus::StatusIdle);
     EXPECT_EQ(engine->scheduler().jobCount(), 0);
-    EXPECT_EQ(std::filesystem::file_size(dir / "held.bin"), 30000u);
+    EXPECT_EQ(std::filesystem::file_size(dir / "held.bin.part"), 30000u);
     server.release();
     EXPECT_EQ(endAndReadLog().find(kThreadWarning), std::string::npos);
 }

@@ -257,5 +257,75 @@ std::string caseName(const testing::TestParamInfo<StopCase> &param)
 
 INSTANTIATE_TEST_SUITE_P(Cases, ManualTransferStopTest, testing::ValuesIn(allCases()), caseName);
 
+// A direct download to a name the user's file has: the file changes only with Overwrite, and then only
+// by a complete download taking its place, with the old file's permissions.
+TEST(ManualDownloadTest, AFileOfTheSameNameChangesOnlyWhenOverwrittenByACompleteDownload)
+{
+    struct Case
+    {
+        const char *name;
+        IfFileExists rule;
+        bool fetched; // RETR is sent
+        const char *closing; // the closing reply, when fetched
+        bool completed;
+        const char *local; // the bytes of the user's file afterwards
+        bool numbered; // "f (1).txt" holds the download
+    };
+
+    const std::string mine = "the user's own bytes";
+    const Case cases[] = {
+        {"a failed download", IfFileExists::Overwrite, true, "426 Connection closed", false,
+            "the user's own bytes", false},
+        {"rename", IfFileExists::Rename, true, "226 Done", true, "the user's own bytes", true},
+        {"overwrite", IfFileExists::Overwrite, true, "226 Done", true, "fresh", false},
+        {"skip", IfFileExists::Skip, false, "", false, "the user's own bytes", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const fs::path local = dir / "f.txt";
+        test::writeFile(local, mine);
+        fs::permissions(local, fs::perms::owner_read | fs::perms::owner_write);
+        test::ScriptedServer scripted;
+        test::greetAndLogIn(scripted);
+        if (c.fetched) {
+            test::startPassiveRetr(scripted, "f.txt");
+            scripted.add(test::ScriptedServer::Step::DataSend, "fresh");
+            scripted.add(test::ScriptedServer::Step::DataClose);
+            scripted.send(c.closing);
+        }
+        scripted.start();
+        LeaseBoard board;
+        net::FtpSessionOptions options;
+        options.passive = true;
+        const test::OfferedSession offered =
+            test::offerSession(board, 1, test::scriptedSite(scripted), true, options);
+        ASSERT_NE(offered.lease, nullptr) << "login failed";
+        Reports reports;
+        ManualSessionEvents events;
+        events.transferFinished = [&](const std::string &, bool completed) {
+            reports.read([&] {
+                reports.completed = completed;
+                return reports.finished = true;
+            });
+        };
+        ManualSession session(board, nullptr, events);
+        ASSERT_TRUE(session.attach(1));
+        ASSERT_TRUE(
+            session.download("f.txt", local.string(), 5, std::make_shared<std::atomic<bool>>(false), c.rule));
+        ASSERT_TRUE(test::waitUntil([&] { return reports.read([&] { return reports.finished; }); }, 20s));
+        EXPECT_EQ(reports.read([&] { return reports.completed; }), c.completed);
+        EXPECT_EQ(test::readFile(local), c.local);
+        EXPECT_EQ(fs::status(local).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::exists(dir / "f (1).txt"), c.numbered);
+        EXPECT_FALSE(fs::exists(dir / "f.txt.part"));
+        session.handBack(static_cast<std::int32_t>(core::ItemStatus::StatusInactiveManualConnection));
+        ASSERT_TRUE(test::waitUntil([&] { return !session.isAttached(); }, 20s));
+        offered.connection->disconnect(net::StopByEngine);
+        ASSERT_TRUE(scripted.waitFinished());
+        EXPECT_EQ(scripted.received().size(), c.fetched ? 5u : 2u);
+    }
+}
+
 } // namespace
 } // namespace bw::engine

@@ -156,7 +156,7 @@ TEST_F(HeldTransferTest, StoppingMidTransferEndsTheItemIdleAndTakesNoOtherItem)
     EXPECT_EQ(core::snapshotOrVanished(queue, next).status, core::ItemStatus::StatusIdle);
     EXPECT_FALSE(seenOfNext.saw(core::ItemStatus::StatusActive));
     // The partial file stays for a later resume.
-    EXPECT_EQ(std::filesystem::file_size(local / "held.bin"), 30000u);
+    EXPECT_EQ(std::filesystem::file_size(local / "held.bin.part"), 30000u);
 }
 
 // A scheduler whose regular pass comes only once a minute: anything that starts within the tests' wait

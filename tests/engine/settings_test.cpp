@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "engine/memory_settings_store.h"
@@ -53,9 +55,11 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.maxSpeed = 5000;
     s.minSpeed = 12;
     s.fileNameConversion = FileNameConversion::Lowercase;
+    s.ifFileExists = IfFileExists::Skip;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 19u);
+    EXPECT_EQ(store.size(), 20u);
+    EXPECT_EQ(store.readInt("Options", "IfFileExists", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
     EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);
     EXPECT_EQ(store.readInt("Options", "FilenameConversion", 9), 2);
@@ -99,6 +103,25 @@ TEST(SettingsTest, AnUnknownFileNameConversionReadsAsNone)
         MemorySettingsStore store;
         store.writeInt("Options", "FilenameConversion", stored);
         EXPECT_EQ(loadSettings(store).fileNameConversion, expected) << stored;
+    }
+}
+
+// A settings file from before the key, or with a value this version does not know, renames.
+TEST(SettingsTest, AnAbsentOrUnknownIfFileExistsReadsAsRename)
+{
+    const std::pair<std::optional<int>, IfFileExists> cases[] = {
+        {std::nullopt, IfFileExists::Rename},
+        {0, IfFileExists::Rename},
+        {1, IfFileExists::Overwrite},
+        {2, IfFileExists::Skip},
+        {3, IfFileExists::Rename},
+        {-1, IfFileExists::Rename},
+    };
+    for (const auto &[stored, expected] : cases) {
+        MemorySettingsStore store;
+        if (stored)
+            store.writeInt("Options", "IfFileExists", *stored);
+        EXPECT_EQ(loadSettings(store).ifFileExists, expected) << stored.value_or(-99);
     }
 }
 

@@ -62,7 +62,7 @@ TEST_P(FtpsJobTest, DownloadsUploadsAndResumesAreByteIdentical)
     const std::string small = patternBytes(1000, 42);
     writeFile(remoteRoot / "big.bin", big);
     writeFile(remoteRoot / "small.bin", small);
-    writeFile(local / "resumed.bin", big.substr(0, 1234567));
+    writeFile(local / "resumed.bin.part", big.substr(0, 1234567));
     writeFile(local / "up1.bin", patternBytes(2 * 1024 * 1024 + 3, 43));
     writeFile(local / "up2.bin", "x");
     writeFile(local / "up3.bin", "");

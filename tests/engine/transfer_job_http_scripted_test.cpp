@@ -58,7 +58,7 @@ TEST_F(HttpScriptedJobTest, AStalledResponseEndsTransferFailedAfterTheTimeout)
     {
         const char *name;
         std::string sent; // what the server sends before it falls silent
-        std::string partial; // what the local file holds afterwards
+        std::string partial; // what the partial file holds afterwards
     } cases[] = {
         {"stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", "abc"},
         {"stalled header", "HTTP/1.1 200 OK\r\nContent-Len", ""},
@@ -77,7 +77,9 @@ TEST_F(HttpScriptedJobTest, AStalledResponseEndsTransferFailedAfterTheTimeout)
             start();
         ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed, std::chrono::seconds(20)));
         caseServer.release();
-        EXPECT_EQ(std::filesystem::exists(file) ? readFile(file) : std::string(), c.partial);
+        const std::filesystem::path part = file.string() + ".part";
+        EXPECT_EQ(std::filesystem::exists(part) ? readFile(part) : std::string(), c.partial);
+        EXPECT_FALSE(std::filesystem::exists(file));
     }
 }
 

@@ -53,9 +53,9 @@ TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
     const std::string body = patternBytes(150000, 5);
     putRemote("r.bin", body);
     // A partial file of the right first half: 206 appends the rest.
-    writeFile(local / "resume.bin", body.substr(0, 60000));
+    writeFile(local / "resume.bin.part", body.substr(0, 60000));
     // A partial file of wrong bytes, fetched where ranges are ignored: 200 rewrites it from the start.
-    writeFile(local / "over.bin", std::string(60000, 'x'));
+    writeFile(local / "over.bin.part", std::string(60000, 'x'));
     const auto resumed = queue.addItem(url(remote("r.bin")), (local / "resume.bin").string());
     const auto rewritten = queue.addItem(url("/norange" + remote("r.bin")), (local / "over.bin").string());
     start();
@@ -63,15 +63,17 @@ TEST_F(HttpJobTest, ResumesWithARangeAndOverwritesWhenTheServerIgnoresIt)
     ASSERT_TRUE(waitStatus(rewritten, core::ItemStatus::StatusFinished));
     EXPECT_EQ(readFile(local / "resume.bin"), body);
     EXPECT_EQ(readFile(local / "over.bin"), body);
+    EXPECT_FALSE(std::filesystem::exists(local / "resume.bin.part"));
+    EXPECT_FALSE(std::filesystem::exists(local / "over.bin.part"));
 }
 
-TEST_F(HttpJobTest, ACompleteLocalFileFinishesAndALongerOneFailsUntouched)
+TEST_F(HttpJobTest, ACompletePartialFileFinishesAndALongerOneFailsUntouched)
 {
     const std::string body = patternBytes(5000, 6);
     putRemote("c.bin", body);
     const std::string longer = body + "tail";
-    writeFile(local / "complete.bin", body);
-    writeFile(local / "longer.bin", longer);
+    writeFile(local / "complete.bin.part", body);
+    writeFile(local / "longer.bin.part", longer);
     // A long rest keeps the failed item from being tried again while the test looks at it.
     const auto complete = queue.addItem(url(remote("c.bin")), (local / "complete.bin").string());
     const auto tooLong = queue.addItem(url(remote("c.bin")), (local / "longer.bin").string(), 0, 3600);
@@ -79,7 +81,8 @@ TEST_F(HttpJobTest, ACompleteLocalFileFinishesAndALongerOneFailsUntouched)
     ASSERT_TRUE(waitStatus(complete, core::ItemStatus::StatusFinished));
     ASSERT_TRUE(waitStatus(tooLong, core::ItemStatus::StatusTransferFailed));
     EXPECT_EQ(readFile(local / "complete.bin"), body);
-    EXPECT_EQ(readFile(local / "longer.bin"), longer);
+    EXPECT_EQ(readFile(local / "longer.bin.part"), longer);
+    EXPECT_FALSE(std::filesystem::exists(local / "longer.bin"));
 }
 
 TEST_F(HttpJobTest, FollowsAbsoluteAndRelativeRedirects)

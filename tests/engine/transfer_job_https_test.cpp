@@ -51,7 +51,7 @@ TEST_F(HttpsJobTest, DownloadsAndResumesByteIdenticalByNameAndByAddress)
 {
     const std::string body = patternBytes(3 * 1024 * 1024 + 17, 11);
     putRemote("f.bin", body);
-    writeFile(local / "resumed.bin", body.substr(0, 1000000));
+    writeFile(local / "resumed.bin.part", body.substr(0, 1000000));
     const auto byName = queue.addItem(https("localhost", remote("f.bin")), (local / "name.bin").string());
     const auto byAddress =
         queue.addItem(https("127.0.0.1", remote("f.bin")), (local / "address.bin").string());

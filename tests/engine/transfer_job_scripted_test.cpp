@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_fixture.h"
+#include "support/ftp_script.h"
 #include "support/queue_defaults.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -16,12 +17,6 @@ namespace bw::test {
 namespace {
 
 using Step = ScriptedServer::Step;
-
-// A Unix listing line of at least 40 characters for a file of `size` bytes.
-std::string fileLine(const std::string &name, std::size_t size)
-{
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
-}
 
 class ScriptedJobTest : public EngineTest
 {
@@ -235,20 +230,22 @@ TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
     EXPECT_TRUE(notifier.sawLine("File open error"));
 }
 
-// A local file as long as the listed one or longer is never resumed: REST would append the remote
-// file's tail to it (or nothing at all) and end "Finished" with the wrong content.
+// A local file as long as the listed one is complete, and a partial file longer than it is never
+// resumed: REST would append the remote file's tail to it (or nothing at all) and end "Finished" with the
+// wrong content.
 TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
 {
     struct Case
     {
         const char *name;
         std::string localBytes;
+        const char *suffix; // of the file holding them
         core::ItemStatus expected;
     };
 
     const Case cases[] = {
-        {"equal length ends Finished", "abcd", core::ItemStatus::StatusFinished},
-        {"longer local file fails", "abcdef", core::ItemStatus::StatusTransferFailed},
+        {"equal length ends Finished", "abcd", "", core::ItemStatus::StatusFinished},
+        {"longer partial file fails", "abcdef", ".part", core::ItemStatus::StatusTransferFailed},
     };
     bool started = false;
     for (const Case &c : cases) {
@@ -269,10 +266,11 @@ TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
         caseServer.reply("QUIT", "221 bye");
         caseServer.start();
 
-        const auto file = local / (std::string("f") + std::to_string(c.localBytes.size()) + ".bin");
+        const auto target = local / (std::string("f") + std::to_string(c.localBytes.size()) + ".bin");
+        const auto file = target.string() + c.suffix;
         writeFile(file, c.localBytes);
         const std::string caseUrl = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/f.bin";
-        const auto id = queue.addItem(caseUrl, file.string(), 0, 3600);
+        const auto id = queue.addItem(caseUrl, target.string(), 0, 3600);
         if (!std::exchange(started, true))
             start();
         ASSERT_TRUE(waitStatus(id, c.expected));

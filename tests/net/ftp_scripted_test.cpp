@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -418,6 +419,20 @@ TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
     // The control connection stays in step: the next command gets its own reply.
     ftp.sendCommand("NOOP\r\n");
     EXPECT_EQ(ftp.readReply(), 200);
+}
+
+// A symbolic link where the local file goes could point at any file of the user's: never written through.
+TEST_F(FtpScripted, ADownloadNeverWritesThroughASymbolicLink)
+{
+    greetAndLogIn(server);
+    playPassiveDownload(server, "", "", "data", "226 Done");
+    logIn();
+    TempDir dir;
+    bw::test::writeFile(dir / "precious", "keep");
+    std::filesystem::create_symlink(dir / "precious", dir / "file.bin");
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false));
+    EXPECT_TRUE(ftp.error().is(CatLocal, FileWriteError)) << ftp.error().text();
+    EXPECT_EQ(bw::test::readFile(dir / "precious"), "keep");
 }
 
 TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)

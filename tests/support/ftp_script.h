@@ -16,6 +16,12 @@ inline net::FtpSite scriptedSite(const ScriptedServer &server, int connectionId 
     return net::FtpSite{"127.0.0.1", server.port(), "u", "p", connectionId};
 }
 
+// A Unix listing line of at least 40 characters for a file of `size` bytes.
+inline std::string fileLine(const std::string &name, std::size_t size)
+{
+    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
+}
+
 // "220 Ready", then a login as "u" with `password`.
 inline void greetAndLogIn(ScriptedServer &server, const std::string &password = "p")
 {

@@ -511,8 +511,8 @@ void MainFrameTest::shutdownDuringTransferSavesQueue()
     QCOMPARE(QString::fromStdString(core::statusText(core::snapshotOrVanished(reloaded, back).status)),
         QStringLiteral("Idle"));
     // The partial file stays for a later resume.
-    QCOMPARE(
-        QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin").string())).size(), qint64(5000));
+    QCOMPARE(QFileInfo(QString::fromStdString((b.engine.downloads() / "big.bin.part").string())).size(),
+        qint64(5000));
 }
 
 void MainFrameTest::settingsSavedWhenWindowGoes()

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -172,6 +174,57 @@ private slots:
             button(sheet, QDialogButtonBox::Cancel)->click();
         });
         QVERIFY(!editOptions(sheet, settings, store));
+    }
+
+    void ifTheFileExistsIsSavedAndShownAgain_data()
+    {
+        QTest::addColumn<QString>("storedLine"); // of the settings file before; empty: no such key
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("an older file renames") << QString() << QStringLiteral("Rename") << 1;
+        QTest::newRow("overwrite to skip")
+            << QStringLiteral("IfFileExists=1") << QStringLiteral("Overwrite") << 2;
+        QTest::newRow("skip to rename") << QStringLiteral("IfFileExists=2") << QStringLiteral("Skip") << 0;
+        QTest::newRow("unknown value renames")
+            << QStringLiteral("IfFileExists=9") << QStringLiteral("Rename") << 1;
+    }
+
+    void ifTheFileExistsIsSavedAndShownAgain()
+    {
+        QFETCH(QString, storedLine);
+        QFETCH(QString, shown);
+        QFETCH(int, chosen);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("Bellwick.conf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(("[Options]\nMaxThreads=3\n" + storedLine + "\n").toUtf8());
+        file.close();
+        app::QtSettingsStore store(path);
+        engine::Settings settings = engine::loadSettings(store);
+        RecordingSheet sheet;
+        whenShown(sheet, [&] {
+            sheet.tabs()->setCurrentIndex(2);
+            QCOMPARE(sheet.transferPage()->ifExistsBox()->currentText(), shown);
+            sheet.transferPage()->ifExistsBox()->setCurrentIndex(chosen);
+            button(sheet, QDialogButtonBox::Ok)->click();
+        });
+        QVERIFY(editOptions(sheet, settings, store));
+        QCOMPARE(static_cast<int>(settings.ifFileExists), chosen);
+        QVERIFY(store.sync());
+
+        app::QtSettingsStore reread(path);
+        const engine::Settings loaded = engine::loadSettings(reread);
+        QCOMPARE(static_cast<int>(loaded.ifFileExists), chosen);
+        QCOMPARE(loaded.maxThreads, 3);
+        RecordingSheet again;
+        whenShown(again, [&] {
+            QCOMPARE(again.transferPage()->ifExistsBox()->currentIndex(), chosen);
+            button(again, QDialogButtonBox::Cancel)->click();
+        });
+        engine::Settings reloaded = loaded;
+        QVERIFY(!editOptions(again, reloaded, reread));
     }
 
     void cancelKeepsEveryValueEvenOfPagesLeft()

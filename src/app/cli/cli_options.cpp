@@ -41,7 +41,8 @@ const char *usageText()
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
-           "                    [--trust-host-key SHA256:...] [--verbose] [--quiet] [URL ...]\n"
+           "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
+           "                    [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -63,6 +64,9 @@ const char *usageText()
            "  --trust-host-key SHA256:...\n"
            "                    accept the SSH host key with this fingerprint in this run\n"
            "                    (sftp) although ~/.ssh/known_hosts lacks it\n"
+           "  --if-exists RULE  when a download's local name is another file: rename (save\n"
+           "                    as NAME (1).EXT), overwrite (replace it once the download is\n"
+           "                    complete) or skip (leave it and end the item)\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -121,6 +125,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             number("--min-speed", o.minSpeed);
         } else if (arg == "--tries") {
             number("--tries", o.tries);
+        } else if (arg == "--if-exists") {
+            if (const auto text = value("--if-exists")) {
+                o.ifExists = engine::ifFileExistsFromName(*text);
+                if (!o.ifExists)
+                    parsed.error = "--if-exists needs rename, overwrite or skip, not \"" + *text + "\"";
+            }
         } else if (arg == "--passive") {
             o.passive = true;
         } else if (arg == "--long-paths") {

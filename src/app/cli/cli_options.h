@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/part_file.h"
+
 namespace bw::cli {
 
 struct CliOptions
@@ -21,6 +23,7 @@ struct CliOptions
     bool passive = false;
     bool longPaths = false;
     std::optional<int> tries;
+    std::optional<engine::IfFileExists> ifExists; // a local file of a download's name that is no copy
     bool keepRunning = false;
     bool verbose = false;
     bool quiet = false;

@@ -74,6 +74,8 @@ engine::Settings settingsForRun(const CliOptions &o)
         s.maxSpeed = *o.maxSpeed;
     if (o.minSpeed)
         s.minSpeed = *o.minSpeed;
+    if (o.ifExists)
+        s.ifFileExists = *o.ifExists;
     if (o.passive)
         s.passive = true;
     if (o.longPaths)
