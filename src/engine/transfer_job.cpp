@@ -315,9 +315,10 @@ core::Selection TransferJob::endRemoteItem(int id)
     finishItem(id, m_result);
     changed(0, id);
     changed(0, next.found ? next.id : 0);
-    const bool sameSite = next.found && next.host == m_open.host && next.user == m_open.user
-        && next.port == m_open.port
-        && sessionProtocolOf(core::snapshotOrVanished(*m_queue, next.id).scheme) == m_open.protocol;
+    const Site nextSite{next.host, next.user, next.password, next.port,
+        next.found ? sessionProtocolOf(core::snapshotOrVanished(*m_queue, next.id).scheme)
+                   : SessionProtocol::None};
+    const bool sameSite = next.found && nextSite.sameAs(m_open);
     if (m_stop || !sameSite) {
         setBusy(false);
         status("");

@@ -117,10 +117,12 @@ private:
         // A plain connection never serves an item that asked for TLS, nor the other way round.
         SessionProtocol protocol = SessionProtocol::None;
 
+        // The password belongs to a login as much as the user: an item whose password is wrong must
+        // never ride on another item's login.
         bool sameAs(const Site &other) const
         {
-            return host == other.host && user == other.user && port == other.port
-                && protocol == other.protocol;
+            return host == other.host && user == other.user && password == other.password
+                && port == other.port && protocol == other.protocol;
         }
     };
 
