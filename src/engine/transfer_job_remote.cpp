@@ -165,7 +165,7 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
             m_originalDirectory.clear();
             if (absolute)
                 m_session->clearErrorUnlessStopped();
-            else
+            else if (!stoppedMidway(id))
                 m_result = core::ItemStatus::StatusError;
         }
     } else if (!m_atOriginalDirectory && mayContinue(id)) {
@@ -182,6 +182,9 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
         m_remoteDirectory = path;
         return;
     }
+    // A folder change refused for a stop leaves the item to be tried again, not failed.
+    if (stoppedMidway(id))
+        return;
     m_session->clearErrorUnlessStopped();
     if (!isRemoteUploadScheme(scheme)) {
         m_result = core::ItemStatus::StatusError;
@@ -190,6 +193,8 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
     makeRemoteDirectories(path);
     if (m_result == kNoResult)
         m_remoteDirectory = path;
+    else
+        stoppedMidway(id);
 }
 
 std::int64_t TransferJob::learnRemoteName(int id, const core::QueueItem &item, std::string &fileName)
