@@ -24,11 +24,11 @@ namespace {
 using namespace std::chrono_literals;
 using Step = ScriptedServer::Step;
 
-// Where the script holds the job: the server has read `heldLine` (with `lines` lines in all) and says
-// nothing more, or keeps the data connection open without sending.
+// What the job talks to. The scripted server holds once it has read `heldLine`, keeping any data
+// connection open without sending.
 enum class Peer
 {
-    Script, // the scripted server
+    Script,
     SilentListener, // accepts, never greets
     FullBacklog, // never accepts
     BlockedLookup, // the host name is never resolved
@@ -43,11 +43,6 @@ struct StopCase
     std::function<void(ScriptedServer &)> script = {};
     std::string heldLine = {}; // the last line the server reads before it holds
 };
-
-void loggedIn(ScriptedServer &server)
-{
-    greetAndLogIn(server);
-}
 
 void inFolder(ScriptedServer &server)
 {
@@ -76,7 +71,10 @@ const StopCase kCases[] = {
     {"connect", Peer::FullBacklog},
     {"greeting", Peer::SilentListener},
     {"TLS handshake", Peer::Script, "ftpes", true,
-        [](ScriptedServer &s) { s.send("220 Ready").reply("AUTH TLS", "234 Proceed"); }, "AUTH TLS"},
+        [](ScriptedServer &s) {
+            s.send("220 Ready").reply("AUTH TLS", "234 Proceed").add(Step::ExpectBytes, "(TLS hello)");
+        },
+        "(TLS hello)"},
     {"USER reply", Peer::Script, "ftp", true, [](ScriptedServer &s) { s.send("220 Ready").expect("USER u"); },
         "USER u"},
     {"PASS reply", Peer::Script, "ftp", true,
@@ -84,13 +82,14 @@ const StopCase kCases[] = {
             s.send("220 Ready").reply("USER u", "331 Password please").expect("PASS p");
         },
         "PASS p"},
-    {"PWD reply", Peer::Script, "ftp", true, [](ScriptedServer &s) { loggedIn(s), s.expect("PWD"); }, "PWD"},
+    {"PWD reply", Peer::Script, "ftp", true, [](ScriptedServer &s) { greetAndLogIn(s), s.expect("PWD"); },
+        "PWD"},
     {"CWD reply", Peer::Script, "ftp", true,
-        [](ScriptedServer &s) { loggedIn(s), s.reply("PWD", "257 \"/\" is here").expect("cwd /d/"); },
+        [](ScriptedServer &s) { greetAndLogIn(s), s.reply("PWD", "257 \"/\" is here").expect("cwd /d/"); },
         "cwd /d/"},
     {"MKD reply", Peer::Script, "ftpu", true,
         [](ScriptedServer &s) {
-            loggedIn(s);
+            greetAndLogIn(s);
             s.reply("PWD", "257 \"/\" is here").reply("cwd /d/", "550 No").reply("cwd d/", "550 No");
             s.reply("cwd /", "250 ok").reply("cwd d", "550 No").expect("mkd d");
         },
@@ -136,19 +135,19 @@ TEST(TransferJobStop, EveryWaitEndsWithinASecondAndLeavesTheItemIdle)
         ScriptedServer server;
         SilentListener silent;
         FullBacklog backlog;
+        core::QueueList queue;
+        TempDir local;
+        std::int32_t id = 0;
         if (c.script) {
             c.script(server);
             server.hold();
             server.start();
         }
-        std::string host = "127.0.0.1";
-        int port = server.port();
-        if (c.peer == Peer::SilentListener)
-            port = silent.port();
-        else if (c.peer == Peer::FullBacklog)
-            port = backlog.port();
-        else if (c.peer == Peer::BlockedLookup)
-            host = "stuck.example";
+        const bool lookup = c.peer == Peer::BlockedLookup;
+        const int port = c.peer == Peer::SilentListener ? silent.port()
+            : c.peer == Peer::FullBacklog               ? backlog.port()
+                                                        : server.port();
+        // A connect gives no sign from outside: the stop may come while it is starting.
         const std::function<bool()> reached = [&] {
             switch (c.peer) {
             case Peer::BlockedLookup:
@@ -156,30 +155,21 @@ TEST(TransferJobStop, EveryWaitEndsWithinASecondAndLeavesTheItemIdle)
             case Peer::SilentListener:
                 return hasPendingConnection(silent);
             case Peer::FullBacklog:
-                return false; // no sign from outside: the stop comes while the connect may be starting
+                return core::snapshotOrVanished(queue, id).status == core::ItemStatus::StatusConnecting;
             case Peer::Script:
                 break;
             }
             const auto lines = server.received();
             return !lines.empty() && lines.back().starts_with(c.heldLine);
         };
-
-        core::QueueList queue;
-        TempDir local;
-        const std::int32_t id =
-            queue.addItem(c.scheme + "://u:p@" + host + ":" + std::to_string(port) + "/d/f.bin",
-                (local / "f.bin").string(), 0, -1, -1, 60, c.passive ? 1 : 0);
-        ASSERT_NE(id, 0);
+        id = queue.addItem(c.scheme + "://u:p@" + (lookup ? "stuck.example" : "127.0.0.1") + ":"
+                + std::to_string(port) + "/d/f.bin",
+            (local / "f.bin").string(), 0, -1, -1, 60, c.passive ? 1 : 0);
         engine::TransferJobTiming timing;
-        if (c.peer == Peer::BlockedLookup)
-            timing.resolver = &BlockedLookup::resolve;
+        timing.resolver = lookup ? &BlockedLookup::resolve : nullptr;
         engine::TransferJob job(timing);
         ASSERT_TRUE(job.start(queue));
-        if (c.peer == Peer::FullBacklog)
-            ASSERT_TRUE(
-                waitUntil([&] { return queue.snapshot(id)->status == core::ItemStatus::StatusConnecting; }));
-        else
-            ASSERT_TRUE(waitUntil(reached)) << "the job never reached the wait";
+        ASSERT_TRUE(waitUntil(reached)) << "the job never reached the wait";
         ASSERT_FALSE(job.hasEnded());
 
         const auto stopped = std::chrono::steady_clock::now();
@@ -187,7 +177,7 @@ TEST(TransferJobStop, EveryWaitEndsWithinASecondAndLeavesTheItemIdle)
         EXPECT_TRUE(waitUntil([&] { return job.hasEnded(); }, 1s)) << "the stop was not seen within a second";
         EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
         EXPECT_EQ(core::snapshotOrVanished(queue, id).status, core::ItemStatus::StatusIdle);
-        if (c.peer == Peer::BlockedLookup)
+        if (lookup)
             BlockedLookup::release(); // the look-up thread finishes on its own; its answer is dropped
     }
 }
