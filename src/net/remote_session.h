@@ -77,7 +77,7 @@ public:
     virtual bool isGetRefusedUntilUpload() const { return false; }
 
     // Safe from any thread: the running operation ends soon with a stop error, and so does every
-    // later one until the next connect (the request is sticky).
+    // later one until clearStop (the request is sticky).
     virtual void requestStop(int code) = 0;
     virtual bool isStopRequested() const = 0;
     // Takes back a stop request deliberately, so the session can be used again (the driving thread
