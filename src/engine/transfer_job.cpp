@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The run loop of a transfer job: take an item, run its HTTP or FTP steps, end it, take the next.
+// The run loop of a transfer job: take an item, run its HTTP or remote-session steps, end it, take the
+// next.
 #include "engine/transfer_job.h"
 
 #include "core/queue_list.h"
@@ -8,7 +9,6 @@
 #include "engine/connection_lease.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
-#include "net/ftp_connection.h"
 #include "net/http_connection.h"
 #include "platform/thread_util.h"
 
@@ -21,18 +21,10 @@ bool holdsLineBreak(const std::string &text)
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
-net::FtpSecurity ftpSecurityOf(core::UrlScheme scheme)
-{
-    if (!core::isTlsScheme(scheme))
-        return net::FtpSecurity::Plain;
-    return core::isImplicitTlsScheme(scheme) ? net::FtpSecurity::ImplicitTls : net::FtpSecurity::ExplicitTls;
-}
-
 } // namespace
 
 TransferJob::TransferJob(TransferJobTiming timing)
     : m_timing(timing)
-    , m_ftp(std::make_shared<net::FtpConnection>())
     , m_http(std::make_unique<net::HttpConnection>())
 {}
 
@@ -53,15 +45,17 @@ bool TransferJob::start(core::QueueList &queue)
 
 void TransferJob::abort(int code)
 {
+    m_stopCode.store(code);
     requestStop(true);
-    std::shared_ptr<net::FtpConnection> ftp;
+    std::shared_ptr<net::RemoteSession> session;
     std::shared_ptr<ConnectionLease> lease;
     {
         std::lock_guard lock{m_jobLock};
-        ftp = m_ftp;
+        session = m_session;
         lease = m_lease;
     }
-    ftp->abort(code);
+    if (session)
+        session->requestStop(code);
     m_http->abort(code);
     // The job waits for a lent session: the holder is asked for it, and the wait ends.
     if (lease)
@@ -212,9 +206,36 @@ core::Selection TransferJob::selectRedirectTarget()
     return m_queue->selectNext(target->host, target->port, target->user, true);
 }
 
+void TransferJob::replaceSession(std::shared_ptr<net::RemoteSession> session)
+{
+    {
+        std::lock_guard lock{m_jobLock};
+        m_session = session;
+    }
+    if (!session)
+        return;
+    session->applyItemSettings(m_itemSettings);
+    observeSession();
+    // An abort that came before the swap reached the old session only; its stop flag came first.
+    if (stopRequested())
+        session->requestStop(m_stopCode.load());
+}
+
+void TransferJob::observeSession()
+{
+    if (m_session)
+        m_session->setObserver(&TransferJob::onConnectionEvent, &m_context);
+}
+
+void TransferJob::dropSession()
+{
+    if (m_session)
+        m_session->disconnect(net::StopByEngine);
+    replaceSession(nullptr);
+}
+
 int TransferJob::Run()
 {
-    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
     m_http->setObserver(&TransferJob::onConnectionEvent, &m_context);
     platform::setLowestPriority();
 
@@ -230,15 +251,14 @@ int TransferJob::Run()
         m_context.itemId.store(id);
         const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
         const int timeout = item.timeout;
-        m_ftp->setConnectionId(id);
-        m_ftp->setTimeout(timeout);
+        // Every transfer shares the limits; a minimum is judged over the item's time-out.
+        m_itemSettings = {id, timeout, item.passive, m_timing.speedLimits, timeout};
+        if (m_session)
+            m_session->applyItemSettings(m_itemSettings);
         m_http->setConnectionId(id);
         m_http->setTimeout(timeout);
-        // Every transfer shares the limits; a minimum is judged over the item's time-out.
-        for (net::SocketConnection *data : {&m_ftp->dataConnection(), &m_http->socketConnection()}) {
-            data->setSpeedLimits(m_timing.speedLimits);
-            data->setMinSpeedGrace(timeout);
-        }
+        m_http->socketConnection().setSpeedLimits(m_timing.speedLimits);
+        m_http->socketConnection().setMinSpeedGrace(timeout);
         setCurrentItem(id);
         stopCheck(id);
 
@@ -249,10 +269,10 @@ int TransferJob::Run()
             selection = m_redirectTarget != 0 ? selectRedirectTarget() : selectFollowing();
             finishItem(id, m_result);
             changed(0, id); // the final status, so its row moves to its tab now
-        } else if (core::isFtpScheme(scheme) && !hasUnsafeFtpText(id)) {
-            m_selected.security = ftpSecurityOf(scheme);
-            runFtpItem(id);
-            selection = endFtpItem(id);
+        } else if (sessionProtocolOf(scheme) != SessionProtocol::None && !hasUnsafeFtpText(id)) {
+            m_selected.protocol = sessionProtocolOf(scheme);
+            runRemoteItem(id);
+            selection = endRemoteItem(id);
         } else {
             selection = selectFollowing();
             finishItem(id, core::ItemStatus::StatusBadUrl);
@@ -270,7 +290,7 @@ int TransferJob::Run()
     }
     setCurrentItem(0);
     setBusy(false);
-    m_ftp->disconnect(net::StopByEngine);
+    dropSession();
     m_http->disconnect(net::StopByEngine);
     changed(0, 0);
     m_ended.store(true);
@@ -288,22 +308,22 @@ bool TransferJob::hasUnsafeFtpText(int id) const
             || holdsLineBreak(item->password) || holdsLineBreak(item->host));
 }
 
-core::Selection TransferJob::endFtpItem(int id)
+core::Selection TransferJob::endRemoteItem(int id)
 {
     setCurrentItem(0);
     const core::Selection next = selectFollowing();
     finishItem(id, m_result);
     changed(0, id);
     changed(0, next.found ? next.id : 0);
-    const bool sameSite = next.found && next.host == m_open.host && next.user == m_open.user
-        && next.port == m_open.port
-        && ftpSecurityOf(core::snapshotOrVanished(*m_queue, next.id).scheme) == m_open.security;
+    const Site nextSite{next.host, next.user, next.password, next.port,
+        next.found ? sessionProtocolOf(core::snapshotOrVanished(*m_queue, next.id).scheme)
+                   : SessionProtocol::None};
+    const bool sameSite = next.found && nextSite.sameAs(m_open);
     if (m_stop || !sameSite) {
         setBusy(false);
         status("");
-        m_ftp->disconnect(net::StopByEngine);
+        dropSession();
         changed(0, id);
-        m_ftp->reset();
         m_open = {};
     }
     return next;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // One worker of the queue: a thread that takes items from the queue list one after another (items of
 // the site it is logged in to first), connects, transfers, expands directories into new items, offers its
-// logged-in FTP session to the manual browser through a lease, and ends every item with a final status. The
-// scheduler's thread starts it and calls checkItem, isBusy and abort concurrently.
+// logged-in remote session to the manual browser through a lease, and ends every item with a final status.
+// The scheduler's thread starts it and calls checkItem, isBusy and abort concurrently.
 #pragma once
 
 #include <atomic>
@@ -19,8 +19,10 @@
 #include "core/worker_thread.h"
 #include "engine/local_path.h"
 #include "engine/part_file.h"
+#include "engine/remote_session_factory.h"
 #include "net/error_code.h"
-#include "net/ftp_connection.h"
+#include "net/host_addresses.h"
+#include "net/remote_session.h"
 #include "net/tls_stream.h"
 
 namespace bw::core {
@@ -30,7 +32,6 @@ struct Url;
 } // namespace bw::core
 
 namespace bw::net {
-class FtpConnection;
 class SpeedLimits;
 class HttpConnection;
 struct ConnectionNotification;
@@ -65,6 +66,8 @@ struct TransferJobTiming
     // What a download does with a local name another file has, read at every download; null for Rename.
     // Borrowed: outlives every job.
     const std::atomic<IfFileExists> *ifFileExists = nullptr;
+    // Replaces the name look-up of the remote sessions in tests; null for the system's.
+    net::HostResolver resolver = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -91,7 +94,7 @@ public:
 
     // Stores the queue and starts the thread.
     bool start(core::QueueList &queue);
-    // Sets the stop request and aborts both connections with `code` (15, 101 or 1025).
+    // Sets the stop request and aborts the session and the HTTP connection with `code` (15, 101 or 1025).
     void abort(int code);
     // Aborts with 101 when the current item asks to stop. Called by the scheduler's thread.
     void checkItem();
@@ -118,16 +121,19 @@ private:
         std::string password;
         int port = 0;
         // A plain connection never serves an item that asked for TLS, nor the other way round.
-        net::FtpSecurity security = net::FtpSecurity::Plain;
+        SessionProtocol protocol = SessionProtocol::None;
 
+        // The password belongs to a login as much as the user: an item whose password is wrong must
+        // never ride on another item's login.
         bool sameAs(const Site &other) const
         {
-            return host == other.host && user == other.user && port == other.port
-                && security == other.security;
+            return host == other.host && user == other.user && password == other.password
+                && port == other.port && protocol == other.protocol;
         }
     };
 
-    // The context both connections report through: the queue and the item being worked on.
+    // The context the session and the HTTP connection report through: the queue and the item being
+    // worked on.
     struct EventContext
     {
         core::QueueList *queue = nullptr;
@@ -167,10 +173,16 @@ private:
     static void forgetRedirectDepth(int id);
 
     bool hasUnsafeFtpText(int id) const;
-    void runFtpItem(int id);
-    core::Selection endFtpItem(int id);
-    bool openFtpSite(int id);
-    // True (and the connection closed) when the kept connection was dropped by the server.
+    void runRemoteItem(int id);
+    core::Selection endRemoteItem(int id);
+    bool openRemoteSite(int id);
+    // Makes `session` the job's (null for none); abort() reaches it from then on. Job thread only.
+    void replaceSession(std::shared_ptr<net::RemoteSession> session);
+    // The job's session reports to the job again (after it was lent).
+    void observeSession();
+    // Leaves the server and lets the session go: the next item logs in afresh.
+    void dropSession();
+    // True (and the session closed) when the kept login was dropped by the server.
     bool loginDropped();
     void makeRemoteDirectories(const std::string &path);
     // The connection's folder is no longer known (and after a new login, nor is the login's folder).
@@ -190,7 +202,7 @@ private:
     std::int64_t inspectRemoteName(int id, std::string &fileName);
     // After a listing without an entry of that name first: the size of the file of that name further
     // down, or 0 with the item ended "Missing target".
-    std::int64_t sizeOfListedFile(const std::string &fileName);
+    std::int64_t sizeOfListedFile(const std::vector<net::ListingEntry> &entries, const std::string &fileName);
     // Where a download to `localPath` writes; the status line and the item's result when it does not run
     // (the local file complete, kept by Skip, or a partial file that cannot be used).
     PartFile preparePartFile(int id, const std::string &localPath, std::int64_t listedSize);
@@ -218,14 +230,15 @@ private:
         const ListedEntry *listed = nullptr, const std::string *localName = nullptr);
 
     const TransferJobTiming m_timing;
-    // Replaced (by the job thread, under m_jobLock) only when a lease holder kept the old one.
-    std::shared_ptr<net::FtpConnection> m_ftp;
+    // Made for each new login, by the job thread under m_jobLock (abort reads it there); null between.
+    std::shared_ptr<net::RemoteSession> m_session;
     std::unique_ptr<net::HttpConnection> m_http;
     core::QueueList *m_queue = nullptr;
     EventContext m_context;
     std::function<void()> m_onEvent; // set before the thread starts
     std::atomic<bool> m_ended{false};
     std::atomic<bool> m_tookFirstItem{false};
+    std::atomic<int> m_stopCode{0}; // the code of the last abort(), for a session made after it
 
     mutable std::mutex m_jobLock;
     std::shared_ptr<ConnectionLease> m_lease; // guarded by m_jobLock; the one on offer, recalled by abort
@@ -235,10 +248,11 @@ private:
     // Run-loop state, job thread only.
     Site m_selected;
     Site m_open;
+    net::SessionItemSettings m_itemSettings; // the current item's
     core::ItemStatus m_result = kNoResult;
     int m_redirectTarget = 0; // the item a redirect of the current HTTP item queued
     bool m_stop = false;
-    // The open FTP connection's folders: where the login left it (empty until known), and the item
+    // The open session's folders: where the login left it (empty until known), and the item
     // path it was last changed into (none when unknown or changed since).
     std::string m_originalDirectory;
     std::optional<std::string> m_remoteDirectory;

@@ -10,7 +10,7 @@
 #include "core/url.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
-#include "net/ftp_connection.h"
+#include "net/remote_session.h"
 
 namespace bw::engine {
 
@@ -84,10 +84,11 @@ void TransferJob::expandRemoteDirectory(int id)
     status("Getting listing...");
     changed(0, id);
     const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
-    if (!m_ftp->list("", true, item.passive)) {
+    std::vector<net::ListingEntry> listing;
+    if (!m_session->list("", listing)) {
         if (stoppedMidway(id))
             return;
-        status(m_ftp->error().text());
+        status(m_session->error().text());
         forgetSites();
         m_result = core::ItemStatus::StatusTransferFailed;
         return;
@@ -107,10 +108,10 @@ void TransferJob::expandRemoteDirectory(int id)
     };
 
     std::vector<Entry> entries;
-    while (m_ftp->parseNextEntry("*")) {
-        // Only a full listing tells what an entry is, and a link's line tells nothing of its target.
-        const bool told = m_ftp->isFullListing() && !m_ftp->listingParser().entryIsLink();
-        entries.push_back({m_ftp->entryName(), {m_ftp->entryIsDirectory(), m_ftp->entrySize()}, told});
+    for (const net::ListingEntry &listed : listing) {
+        // A link's line tells nothing of its target.
+        const bool told = listed.typeKnown && !listed.isLink;
+        entries.push_back({listed.name, {listed.isDirectory, listed.sizeBytes}, told});
     }
     std::vector<std::string> names;
     for (const Entry &entry : entries)

@@ -8,6 +8,8 @@ namespace bw::net {
 FtpSession::FtpSession(std::shared_ptr<FtpConnection> connection, FtpSessionOptions options)
     : m_connection(std::move(connection))
     , m_options(std::move(options))
+    , m_passive(m_options.passive)
+    , m_timeoutSeconds(m_options.timeoutSeconds)
 {}
 
 // The connection is not touched: its other owner may be driving it already, and sets its own observer
@@ -16,9 +18,14 @@ FtpSession::~FtpSession() = default;
 
 bool FtpSession::connect(const RemoteSite &site)
 {
-    m_sessionStopped.store(false);
     m_connection->reset();
-    m_connection->setTimeout(m_options.timeoutSeconds);
+    // reset() took back the connection's stop: a session stop requested before it must stay. Read
+    // after the reset, so a request that lands during it is seen here or lands afterwards.
+    if (m_sessionStopped.load())
+        m_connection->abort(m_stopCode.load());
+    m_connection->setTimeout(m_timeoutSeconds);
+    if (m_options.resolver)
+        m_connection->controlConnection().setResolver(m_options.resolver);
     if (!m_connection->createAndBind(0))
         return false;
     return m_connection->login(FtpSite{site, m_options.security, m_options.tls});
@@ -30,6 +37,24 @@ bool FtpSession::isLoggedIn() const
     return state != FtpState::Fresh && state != FtpState::Closed && m_connection->isConnected();
 }
 
+bool FtpSession::isDroppedByServer()
+{
+    if (!m_connection->isControlDropped())
+        return false;
+    m_connection->close();
+    return true;
+}
+
+void FtpSession::applyItemSettings(const SessionItemSettings &settings)
+{
+    m_passive = settings.clientOpensData;
+    m_timeoutSeconds = settings.timeoutSeconds;
+    m_connection->setConnectionId(settings.connectionId);
+    m_connection->setTimeout(settings.timeoutSeconds);
+    m_connection->dataConnection().setSpeedLimits(settings.speedLimits);
+    m_connection->dataConnection().setMinSpeedGrace(settings.minSpeedGraceSeconds);
+}
+
 bool FtpSession::currentFolder(std::string &path)
 {
     return m_connection->printWorkingDirectory(path);
@@ -38,10 +63,19 @@ bool FtpSession::currentFolder(std::string &path)
 bool FtpSession::list(const std::string &path, std::vector<ListingEntry> &entries)
 {
     entries.clear();
-    if (!m_connection->list(path, true, m_options.passive))
+    if (!m_connection->list(path, true, m_passive))
         return false;
-    while (m_connection->parseNextEntry("*"))
-        entries.push_back(m_connection->listingParser().entry());
+    const ListingParser &parser = m_connection->listingParser();
+    while (m_connection->parseNextEntry("*")) {
+        // A names-only listing changes only the name of its entry: the rest tells nothing.
+        ListingEntry entry;
+        if (parser.isFullListing())
+            entry = parser.entry();
+        else
+            entry.name = parser.entryName();
+        entry.typeKnown = parser.isFullListing();
+        entries.push_back(std::move(entry));
+    }
     return true;
 }
 
@@ -79,8 +113,8 @@ bool FtpSession::get(const std::string &remoteName, const std::string &localPath
     bool resume, const TransferProgress &progress)
 {
     beginTransfer();
-    const bool done = m_connection->download(
-        localPath, remoteName, true, m_options.passive, knownSizeBytes, resume, progress);
+    const bool done =
+        m_connection->download(localPath, remoteName, true, m_passive, knownSizeBytes, resume, progress);
     endTransfer();
     return done;
 }
@@ -89,9 +123,16 @@ bool FtpSession::put(
     const std::string &localPath, const std::string &remoteName, const TransferProgress &progress)
 {
     beginTransfer();
-    const bool done = m_connection->upload(localPath, remoteName, true, m_options.passive, progress);
+    const bool done = m_connection->upload(localPath, remoteName, true, m_passive, progress);
     endTransfer();
     return done;
+}
+
+bool FtpSession::isGetRefusedUntilUpload() const
+{
+    // A refused RETR is answered on a live control connection; one that dropped mid-transfer also ends
+    // without a closing reply, but is no refusal.
+    return m_connection->error().is(CatProtocol, PermissionDenied) && m_connection->isConnected();
 }
 
 void FtpSession::beginTransfer()
@@ -114,8 +155,15 @@ void FtpSession::endTransfer()
 
 void FtpSession::requestStop(int code)
 {
+    m_stopCode.store(code);
     m_sessionStopped.store(true);
     m_connection->abort(code);
+}
+
+void FtpSession::clearStop()
+{
+    m_sessionStopped.store(false);
+    m_connection->clearStop();
 }
 
 bool FtpSession::isStopRequested() const

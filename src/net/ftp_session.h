@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "net/ftp_connection.h"
+#include "net/host_addresses.h"
 #include "net/remote_session.h"
 
 namespace bw::net {
@@ -19,6 +20,7 @@ struct FtpSessionOptions
     FtpSecurity security = FtpSecurity::Plain;
     TlsOptions tls{}; // the certificate rules; the host is taken from the site
     int timeoutSeconds = 30;
+    HostResolver resolver = nullptr; // replaces the name look-up in tests; null for the system's
 };
 
 class FtpSession final : public RemoteSession
@@ -30,6 +32,8 @@ public:
 
     bool connect(const RemoteSite &site) override;
     bool isLoggedIn() const override;
+    bool isDroppedByServer() override;
+    void applyItemSettings(const SessionItemSettings &settings) override;
     bool currentFolder(std::string &path) override;
     bool list(const std::string &path, std::vector<ListingEntry> &entries) override;
     bool changeFolder(const std::string &path) override;
@@ -42,8 +46,10 @@ public:
         bool resume, const TransferProgress &progress) override;
     bool put(const std::string &localPath, const std::string &remoteName,
         const TransferProgress &progress) override;
+    bool isGetRefusedUntilUpload() const override;
     void requestStop(int code) override;
     bool isStopRequested() const override;
+    void clearStop() override;
     void stopTransfer(int code) override;
     ErrorCode error() const override;
     bool clearErrorUnlessStopped() override;
@@ -64,12 +70,15 @@ private:
     const std::shared_ptr<FtpConnection> m_connection;
     const FtpSessionOptions m_options;
     // Driving thread only.
+    bool m_passive = true;
+    int m_timeoutSeconds = 30;
     ConnectionObserver m_observer = nullptr;
     void *m_observerContext = nullptr;
     std::mutex m_transferLock;
     bool m_transferRunning = false; // guarded by m_transferLock
     bool m_transferStopped = false; // stopTransfer since the running transfer began; guarded likewise
-    std::atomic<bool> m_sessionStopped{false}; // requestStop since the last connect
+    std::atomic<bool> m_sessionStopped{false}; // requestStop since the last clearStop
+    std::atomic<int> m_stopCode{0}; // the code of that request
 };
 
 } // namespace bw::net

@@ -39,6 +39,9 @@ struct ListingEntry
     bool isLink = false;
     std::int64_t sizeBytes = 0;
     EntryTime time;
+    // The listing told whether the entry is a file or a folder, and its size; a names-only listing
+    // does not.
+    bool typeKnown = true;
 };
 
 // Parses one line of a full listing. `now` fills the parts of the date the line does not give.

@@ -15,6 +15,8 @@
 
 namespace bw::net {
 
+class SpeedLimits;
+
 // Where a session logs in. Protocol knobs (passive mode, TLS) belong to the implementation's options.
 struct RemoteSite
 {
@@ -25,17 +27,35 @@ struct RemoteSite
     int connectionId = 0;
 };
 
+// What a transfer job sets on its session for each item, before the item's first step.
+struct SessionItemSettings
+{
+    int connectionId = 0; // names the item in the log lines
+    int timeoutSeconds = 30; // how long any wait may see nothing happen
+    // Where the protocol opens a separate connection for data: the client opens it, rather than the
+    // server connecting back. Protocols without one ignore it.
+    bool clientOpensData = true;
+    SpeedLimits *speedLimits = nullptr; // the limits all transfers share; borrowed, null for none
+    int minSpeedGraceSeconds = 30; // how long a transfer may stay below the minimum speed
+};
+
 class RemoteSession
 {
 public:
     virtual ~RemoteSession() = default;
 
-    // Connects and logs in, after closing whatever was open; a new login clears a stop request.
+    // Connects and logs in, after closing whatever was open. A stop request stays (only clearStop
+    // takes it back), so one that came just before the login ends the login too.
     virtual bool connect(const RemoteSite &site) = 0;
     virtual bool isLoggedIn() const = 0;
+    // Before a kept login is used again: true when the server ended it while it was idle (what the
+    // server said meanwhile is read), so the owner logs in afresh.
+    virtual bool isDroppedByServer() = 0;
+    virtual void applyItemSettings(const SessionItemSettings &settings) = 0;
 
     virtual bool currentFolder(std::string &path) = 0;
-    // A full listing of `path` ("" for the current folder).
+    // A full listing of `path` ("" for the current folder); each entry says whether the listing told
+    // what it is (ListingEntry::typeKnown) and whether it is a link.
     virtual bool list(const std::string &path, std::vector<ListingEntry> &entries) = 0;
     virtual bool changeFolder(const std::string &path) = 0;
     virtual bool makeFolder(const std::string &name) = 0;
@@ -52,10 +72,17 @@ public:
     virtual bool put(
         const std::string &localPath, const std::string &remoteName, const TransferProgress &progress) = 0;
 
+    // After a failed get: the server refused the file while the login stays up, as a site does that
+    // wants an upload before it gives downloads. Only protocols with such sites ever say so.
+    virtual bool isGetRefusedUntilUpload() const { return false; }
+
     // Safe from any thread: the running operation ends soon with a stop error, and so does every
-    // later one until the next connect (the request is sticky).
+    // later one until clearStop (the request is sticky).
     virtual void requestStop(int code) = 0;
     virtual bool isStopRequested() const = 0;
+    // Takes back a stop request deliberately, so the session can be used again (the driving thread
+    // decides; a stop that comes after this call stays).
+    virtual void clearStop() = 0;
     // Safe from any thread: stops the running transfer alone; the login stays usable.
     virtual void stopTransfer(int code) = 0;
 

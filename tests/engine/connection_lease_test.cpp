@@ -46,9 +46,15 @@ public:
 
     void stopTransfer(int) override {}
 
+    void clearStop() override {}
+
     bool connect(const net::RemoteSite &) override { return true; }
 
     bool isLoggedIn() const override { return true; }
+
+    bool isDroppedByServer() override { return false; }
+
+    void applyItemSettings(const net::SessionItemSettings &) override {}
 
     bool currentFolder(std::string &) override { return true; }
 

@@ -299,18 +299,23 @@ TEST_F(ScriptedJobTest, ANameTheListingDoesNotShowEndsMissingTarget)
     EXPECT_FALSE(std::filesystem::exists(local / "gone.bin"));
 }
 
-// The server ends the kept connection between two items of its site: the second logs in afresh.
+// A kept login serves the next item of its site only while it is still what that item would log in
+// with: after the server ended it, or for another password, the second item logs in afresh (and a wrong
+// password fails there, however well the first login works).
 TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
 {
     struct Case
     {
         const char *name;
         std::string goodbye; // sent with the closing reply of the first item's download
+        std::string secondPassword;
+        core::ItemStatus secondEnds;
     };
 
     const Case cases[] = {
-        {"421 waiting", "421 Timeout.\r\n"},
-        {"closed without a word", ""},
+        {"421 waiting", "421 Timeout.\r\n", "p", core::ItemStatus::StatusFinished},
+        {"closed without a word", "", "p", core::ItemStatus::StatusFinished},
+        {"another password", "", "wrong", core::ItemStatus::StatusInvalidPassword},
     };
     bool started = false;
     for (const Case &c : cases) {
@@ -334,30 +339,42 @@ TEST_F(ScriptedJobTest, AConnectionTheServerDroppedIsNotReused)
                 caseServer.sendRaw("226 done\r\n" + (command.starts_with("RETR") ? goodbye : std::string()));
             }
         };
-        const auto loginSteps = [&caseServer] {
-            caseServer.send("220 scripted");
-            caseServer.reply("USER u", "331 password");
-            caseServer.reply("PASS p", "230 in");
-        };
-        loginSteps();
+        caseServer.send("220 scripted");
+        caseServer.reply("USER u", "331 password");
+        caseServer.reply("PASS p", "230 in");
         fileExchange("a.bin", "abc", c.goodbye);
+        const bool loginRefused = c.secondEnds == core::ItemStatus::StatusInvalidPassword;
+        if (loginRefused)
+            caseServer.reply("QUIT", "221 bye"); // the first login is left politely
         caseServer.drop();
         caseServer.add(Step::Accept);
-        loginSteps();
-        fileExchange("b.bin", "xyz", "");
-        caseServer.reply("QUIT", "221 bye");
+        caseServer.send("220 scripted");
+        caseServer.reply("USER u", "331 password");
+        if (loginRefused) {
+            caseServer.reply("PASS " + c.secondPassword, "530 Login incorrect.");
+        } else {
+            caseServer.reply("PASS p", "230 in");
+            fileExchange("b.bin", "xyz", "");
+            caseServer.reply("QUIT", "221 bye");
+        }
         caseServer.start();
 
-        const std::string base = "ftp://u:p@127.0.0.1:" + std::to_string(caseServer.port()) + "/d/";
-        const auto first = queue.addItem(base + "a.bin", (local / c.name / "a.bin").string(), 0, 3600);
-        const auto second = queue.addItem(base + "b.bin", (local / c.name / "b.bin").string(), 0, 3600);
+        const std::string site = "127.0.0.1:" + std::to_string(caseServer.port()) + "/d/";
+        const auto first =
+            queue.addItem("ftp://u:p@" + site + "a.bin", (local / c.name / "a.bin").string(), 0, 3600);
+        const auto second = queue.addItem("ftp://u:" + c.secondPassword + "@" + site + "b.bin",
+            (local / c.name / "b.bin").string(), 0, 3600);
         if (!std::exchange(started, true))
             start();
         ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
-        ASSERT_TRUE(waitStatus(second, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(waitStatus(second, c.secondEnds));
         ASSERT_TRUE(caseServer.waitFinished());
         EXPECT_TRUE(caseServer.failures().empty()) << ::testing::PrintToString(caseServer.failures());
-        EXPECT_EQ(readFile(local / c.name / "b.bin"), "xyz");
+        EXPECT_EQ(readFile(local / c.name / "a.bin"), "abc");
+        if (loginRefused)
+            EXPECT_FALSE(std::filesystem::exists(local / c.name / "b.bin"));
+        else
+            EXPECT_EQ(readFile(local / c.name / "b.bin"), "xyz");
     }
 }
 

@@ -22,6 +22,7 @@
 #include "support/scripted_server.h"
 #include "support/server_folder.h"
 #include "support/silent_listener.h"
+#include "support/stalled_network.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "support/tls_test_servers.h"
@@ -33,65 +34,6 @@ namespace {
 using namespace bw::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A name look-up that blocks until the test lets it go (a resolver is a plain function).
-struct BlockedLookup
-{
-    static inline std::mutex mutex;
-    static inline std::condition_variable released;
-    static inline bool open = false;
-    static inline std::atomic<bool> entered{false};
-
-    static std::vector<std::string> resolve(const std::string &)
-    {
-        entered.store(true);
-        std::unique_lock lock{mutex};
-        released.wait(lock, [] { return open; });
-        return {"127.0.0.1"};
-    }
-
-    static void release()
-    {
-        std::lock_guard lock{mutex};
-        open = true;
-        released.notify_all();
-    }
-};
-
-// A listener whose backlog is full: one more connect to it waits for an answer that never comes.
-class FullBacklog
-{
-public:
-    FullBacklog()
-    {
-        ::listen(m_listener.fd(), 0);
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(static_cast<std::uint16_t>(m_listener.port()));
-            m_fillers.push_back(fd);
-            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
-                continue;
-            pollfd entry{fd, POLLOUT, 0};
-            if (::poll(&entry, 1, 200) == 0)
-                return; // this one hangs: the backlog is full
-        }
-    }
-
-    ~FullBacklog()
-    {
-        for (const int fd : m_fillers)
-            ::close(fd);
-    }
-
-    int port() const { return m_listener.port(); }
-
-private:
-    SilentListener m_listener;
-    std::vector<int> m_fillers;
-};
 
 // Runs `step` on an owner thread; once `reached` says it waits, stops it and measures how long the
 // owner takes to return.

@@ -325,6 +325,17 @@ bool ScriptedServer::runStep(const Step &step)
             fail("expected \"" + step.text + "\", got \"" + line + "\"");
         return true;
     }
+    case Step::ExpectBytes: {
+        char chunk[4096];
+        if (m_pending.empty()
+            && (!waitReadable(m_controlFd) || ::recv(m_controlFd, chunk, sizeof chunk, 0) <= 0)) {
+            fail("expected \"" + step.text + "\", got nothing");
+            return false;
+        }
+        m_pending.clear();
+        record(step.text);
+        return true;
+    }
     case Step::ExpectHeader: {
         std::string header;
         std::string line;

@@ -28,6 +28,7 @@ public:
             Accept, // accept the next control connection (the first one is implicit)
             Expect, // read one line; `text` is what is expected ("" accepts any line)
             ExpectHeader, // read up to and including the blank line ending a request header
+            ExpectBytes, // read whatever comes next (a TLS hello), recording `text` in its place
             Send, // send `text` followed by CR LF
             SendRaw, // send `text` exactly
             Hold, // wait until release() is called

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The FTP steps of a transfer job: log in when the site changes, find the remote directory, learn
-// whether the name is a file or a directory, transfer or expand, and offer the session for manual use.
+// The remote-session steps of a transfer job: log in when the site changes, find the remote directory,
+// learn whether the name is a file or a directory, transfer or expand, and offer the session for manual
+// use.
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "engine/connection_lease.h"
 #include "engine/local_path.h"
+#include "engine/remote_session_factory.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
-#include "net/ftp_connection.h"
-#include "net/ftp_session.h"
 
 namespace bw::engine {
 
@@ -26,17 +28,19 @@ std::string withTrailingSlash(std::string path)
 
 } // namespace
 
-bool TransferJob::openFtpSite(int id)
+bool TransferJob::openRemoteSite(int id)
 {
     if (m_selected.sameAs(m_open) && !m_open.host.empty() && !loginDropped())
         return true;
     m_open = m_selected;
     forgetRemoteDirectory(true);
     if (mayContinue(id)) {
-        m_ftp->reset();
         status("Creating socket...");
         m_queue->setStatus(id, core::ItemStatus::StatusConnecting);
-        if (!m_ftp->createAndBind(0)) {
+        if (m_session)
+            m_session->close();
+        replaceSession(makeRemoteSession(m_selected.protocol, {tlsOptions(), m_timing.resolver}));
+        if (!m_session) {
             m_result = core::ItemStatus::StatusError;
             forgetSites();
         }
@@ -44,16 +48,10 @@ bool TransferJob::openFtpSite(int id)
     if (mayContinue(id)) {
         status("Connecting...");
         changed(0, id);
-        net::FtpSite site;
-        site.host = m_selected.host;
-        site.port = m_selected.port;
-        site.user = m_selected.user;
-        site.password = m_selected.password;
-        site.connectionId = id;
-        site.security = m_selected.security;
-        site.tls = tlsOptions();
-        if (!m_ftp->login(site) && !stoppedMidway(id)) {
-            const net::ErrorCode error = m_ftp->error();
+        const net::RemoteSite site{
+            m_selected.host, m_selected.port, m_selected.user, m_selected.password, id};
+        if (!m_session->connect(site) && !stoppedMidway(id)) {
+            const net::ErrorCode error = m_session->error();
             if (error.code() == net::UsernameInvalid)
                 m_result = core::ItemStatus::StatusInvalidUser;
             else if (error.code() == net::PasswordInvalid)
@@ -72,17 +70,16 @@ bool TransferJob::openFtpSite(int id)
 
 bool TransferJob::loginDropped()
 {
-    if (!m_ftp->isControlDropped())
+    if (!m_session || !m_session->isDroppedByServer())
         return false;
-    // The server ended the kept connection (idle time-out, 421): log in again rather than fail at PWD.
+    // The server ended the kept login (idle time-out, 421): log in again rather than fail at PWD.
     status("The server closed the connection; logging in again...");
-    m_ftp->close();
     return true;
 }
 
-void TransferJob::runFtpItem(int id)
+void TransferJob::runRemoteItem(int id)
 {
-    openFtpSite(id);
+    openRemoteSite(id);
     if (!mayContinue(id))
         return;
     setBusy(true);
@@ -102,11 +99,11 @@ void TransferJob::runFtpItem(int id)
 
     std::int64_t listedSize = 0;
     std::error_code ignored;
-    const bool upload = core::isFtpUploadScheme(scheme);
+    const bool upload = isRemoteUploadScheme(scheme);
     if (mayContinue(id) && upload && std::filesystem::is_directory(localPath, ignored)) {
         // A directory upload: make the folder itself, so that empty folders arrive too.
-        if (!fileName.empty() && !m_ftp->makeDirectory(fileName))
-            m_ftp->clearError();
+        if (!fileName.empty() && !m_session->makeFolder(fileName))
+            m_session->clearErrorUnlessStopped();
         fileName.clear();
     }
     if (mayContinue(id) && !upload && !fileName.empty())
@@ -145,10 +142,10 @@ void TransferJob::restoreOriginalDirectory()
 {
     status("Restoring the original working directory...");
     m_remoteDirectory.reset();
-    if (m_ftp->changeDirectory(m_originalDirectory))
+    if (m_session->changeFolder(m_originalDirectory))
         m_atOriginalDirectory = true;
     else
-        m_ftp->clearError();
+        m_session->clearErrorUnlessStopped();
 }
 
 void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::string &path)
@@ -158,15 +155,15 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
     const bool absolute = !path.empty() && path[0] == '/';
     if (m_originalDirectory.empty()) {
         status("Getting current directory...");
-        if (m_ftp->printWorkingDirectory(m_originalDirectory)) {
+        if (m_session->currentFolder(m_originalDirectory)) {
             m_atOriginalDirectory = true;
         } else {
-            status(m_ftp->error().text());
+            status(m_session->error().text());
             // The directory is only needed to come back to it, and an absolute path does not depend on it.
             m_originalDirectory.clear();
             if (absolute)
-                m_ftp->clearError();
-            else
+                m_session->clearErrorUnlessStopped();
+            else if (!stoppedMidway(id))
                 m_result = core::ItemStatus::StatusError;
         }
     } else if (!m_atOriginalDirectory && mayContinue(id)) {
@@ -179,18 +176,23 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
     status("Changing directory...");
     m_remoteDirectory.reset();
     m_atOriginalDirectory = false;
-    if (m_ftp->changeDirectory(path)) {
+    if (m_session->changeFolder(path)) {
         m_remoteDirectory = path;
         return;
     }
-    m_ftp->clearError();
-    if (!core::isFtpUploadScheme(scheme)) {
+    // A folder change refused for a stop leaves the item to be tried again, not failed.
+    if (stoppedMidway(id))
+        return;
+    m_session->clearErrorUnlessStopped();
+    if (!isRemoteUploadScheme(scheme)) {
         m_result = core::ItemStatus::StatusError;
         return;
     }
     makeRemoteDirectories(path);
     if (m_result == kNoResult)
         m_remoteDirectory = path;
+    else
+        stoppedMidway(id);
 }
 
 std::int64_t TransferJob::learnRemoteName(int id, const core::QueueItem &item, std::string &fileName)
@@ -211,9 +213,9 @@ std::int64_t TransferJob::learnRemoteName(int id, const core::QueueItem &item, s
     // A listed size of 0 is an empty file or a line without a size: the server tells which.
     std::int64_t sizeBytes = 0;
     status("Getting file size...");
-    if (m_ftp->fileSize(fileName, sizeBytes))
+    if (m_session->fileSize(fileName, sizeBytes))
         return sizeBytes;
-    if (!m_ftp->clearErrorUnlessStopped())
+    if (!m_session->clearErrorUnlessStopped())
         return 0;
     return inspectRemoteName(id, fileName);
 }
@@ -221,8 +223,8 @@ std::int64_t TransferJob::learnRemoteName(int id, const core::QueueItem &item, s
 bool TransferJob::enterListedDirectory(const std::string &path, std::string &fileName)
 {
     m_remoteDirectory.reset();
-    if (!m_ftp->changeDirectory(fileName)) {
-        m_ftp->clearError();
+    if (!m_session->changeFolder(fileName)) {
+        m_session->clearErrorUnlessStopped();
         return false;
     }
     status("File is a directory.");
@@ -236,7 +238,7 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
 {
     std::string rest = path;
     if (rest.starts_with("/")) {
-        if (!m_ftp->changeDirectory("/")) {
+        if (!m_session->changeFolder("/")) {
             m_result = core::ItemStatus::StatusError;
             return;
         }
@@ -248,11 +250,11 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
         rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
         if (component.empty())
             continue;
-        if (m_ftp->changeDirectory(component))
+        if (m_session->changeFolder(component))
             continue;
-        m_ftp->clearError();
-        if (!m_ftp->makeDirectory(component) || !m_ftp->changeDirectory(component)) {
-            status(m_ftp->error().text());
+        m_session->clearErrorUnlessStopped();
+        if (!m_session->makeFolder(component) || !m_session->changeFolder(component)) {
+            status(m_session->error().text());
             m_result = core::ItemStatus::StatusError;
             return;
         }
@@ -261,37 +263,39 @@ void TransferJob::makeRemoteDirectories(const std::string &path)
 
 std::int64_t TransferJob::inspectRemoteName(int id, std::string &fileName)
 {
-    const bool passive = core::snapshotOrVanished(*m_queue, id).passive;
     status("Getting listing...");
     changed(0, id);
-    if (!m_ftp->list(fileName, true, passive)) {
-        m_ftp->clearError();
+    std::vector<net::ListingEntry> entries;
+    if (!m_session->list(fileName, entries)) {
+        m_session->clearErrorUnlessStopped();
         return 0;
     }
     status("Parsing listing...");
     // Listing a directory by name lists its content, so an entry of another name, or none at all for
     // an empty directory, means "directory" as much as a directory entry does: changing into it tells.
-    const bool anyEntry = m_ftp->parseNextEntry("*");
-    const bool namedEntry = anyEntry && m_ftp->entryName() == fileName;
-    if (namedEntry && !m_ftp->entryIsDirectory())
-        return m_ftp->entrySize();
+    const bool namedEntry = !entries.empty() && entries.front().name == fileName;
+    if (namedEntry && !entries.front().isDirectory)
+        return entries.front().sizeBytes;
     m_remoteDirectory.reset();
-    if (m_ftp->changeDirectory(fileName)) {
+    if (m_session->changeFolder(fileName)) {
         status("File is a directory.");
         fileName.clear();
         return 0;
     }
-    m_ftp->clearError();
+    m_session->clearErrorUnlessStopped();
     if (namedEntry)
-        return m_ftp->entrySize();
-    return sizeOfListedFile(fileName);
+        return entries.front().sizeBytes;
+    return sizeOfListedFile(entries, fileName);
 }
 
-std::int64_t TransferJob::sizeOfListedFile(const std::string &fileName)
+std::int64_t TransferJob::sizeOfListedFile(
+    const std::vector<net::ListingEntry> &entries, const std::string &fileName)
 {
     // A server that lists the whole folder whatever the argument may show the name further down.
-    if (m_ftp->parseNextEntry(fileName) && !m_ftp->entryIsDirectory())
-        return m_ftp->entrySize();
+    const auto named = std::find_if(entries.begin(), entries.end(),
+        [&](const net::ListingEntry &entry) { return entry.name == fileName; });
+    if (named != entries.end() && !named->isDirectory)
+        return named->sizeBytes;
     // Neither a listed file nor a directory: retrying or uploading for a ratio site cannot help.
     status("No such file on the server: " + fileName);
     m_result = core::ItemStatus::StatusMissingTarget;
@@ -301,8 +305,7 @@ std::int64_t TransferJob::sizeOfListedFile(const std::string &fileName)
 void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
     const std::string &localPath, std::int64_t listedSize)
 {
-    const bool download = !core::isFtpUploadScheme(scheme);
-    const bool passive = core::snapshotOrVanished(*m_queue, id).passive;
+    const bool download = !isRemoteUploadScheme(scheme);
     if (download) {
         status(receivingText(fileName, localPath));
         createLocalDirectories(localPath);
@@ -316,8 +319,8 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         return;
     m_queue->transferStarted(id);
     bool done = !needed
-        || (download ? m_ftp->download(part.writePath(), fileName, true, passive, listedSize, true)
-                     : m_ftp->upload(localPath, fileName, true, passive));
+        || (download ? m_session->get(fileName, part.writePath(), listedSize, true, {})
+                     : m_session->put(localPath, fileName, {}));
     if (download)
         done = placePartFile(part, done);
     if (done) {
@@ -331,15 +334,14 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
             lendSession(id);
         m_result = core::ItemStatus::StatusFinished;
         changed(1, id);
-        m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+        observeSession();
     } else if (m_result == kNoResult && !stoppedMidway(id)) {
-        const net::ErrorCode error = m_ftp->error();
+        const net::ErrorCode error = m_session->error();
         status(error.text());
         reportTlsFailure(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
-        // A site that refuses downloads until something is uploaded answers on a live connection; a
-        // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.
-        if (error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
+        // A site that refuses downloads until something is uploaded.
+        if (m_session->isGetRefusedUntilUpload()) {
             m_result = core::ItemStatus::StatusRatioNeedsUpload;
             m_queue->setStatus(id, core::ItemStatus::StatusRatioActive);
             changed(0, id); // shown while the job turns to the site's upload
@@ -357,7 +359,7 @@ void TransferJob::runManualConnection(int id)
         lendSession(id);
     // Stopped while the connection was out: the request stays queued (Idle) rather than complete.
     if (stoppedMidway(id)) {
-        m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+        observeSession();
         return;
     }
     const core::ItemStatus itemStatus = core::snapshotOrVanished(*m_queue, id).status;
@@ -369,23 +371,17 @@ void TransferJob::runManualConnection(int id)
     } else {
         m_result = core::ItemStatus::StatusManualConnectionComplete;
     }
-    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+    observeSession();
 }
 
 void TransferJob::lendSession(int id)
 {
     if (!m_timing.leases)
         return;
-    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
-    net::FtpSessionOptions options;
-    options.passive = item.passive;
-    options.security = m_open.security;
-    options.tls = tlsOptions();
-    options.timeoutSeconds = item.timeout;
     const net::RemoteSite site{m_open.host, m_open.port, m_open.user, m_open.password, id};
-    const auto session = std::make_shared<net::FtpSession>(m_ftp, options);
-    // From here the connection reports to the session, never to this job: a holder that keeps it past
-    // the job's end must not reach the job's context.
+    const std::shared_ptr<net::RemoteSession> session = m_session;
+    // From here the session reports to its holder, never to this job: a holder that keeps it past the
+    // job's end must not reach the job's context.
     session->setObserver(nullptr, nullptr);
     m_queue->setStatus(id, core::ItemStatus::StatusInactiveManualConnection);
     const std::shared_ptr<ConnectionLease> lease = m_timing.leases->offer(id, session, site);
@@ -402,20 +398,20 @@ void TransferJob::lendSession(int id)
     {
         std::lock_guard lock{m_jobLock};
         m_lease.reset();
-        // The holder kept the connection past the bound: it is its to close now, never this job's.
+        // The holder kept the session past the bound: it is its to close now, never this job's.
         if (outcome.end == LeaseEnd::Abandoned)
-            m_ftp = std::make_shared<net::FtpConnection>();
+            m_session.reset();
     }
     if (outcome.end == LeaseEnd::Returned)
         m_queue->setStatus(id, core::ItemStatus{outcome.status});
-    // A new connection has no login yet: the next item logs in afresh.
+    // Without a session the next item logs in afresh.
     if (outcome.end == LeaseEnd::Abandoned)
         forgetSites();
-    // A browser that stopped its own transfer may leave that stop on the connection: the job takes it
+    // A browser that stopped its own transfer may leave that stop on the session: the job takes it
     // back deliberately before it goes on. A stop of the job or of the item itself stays.
     else if (!stopRequested() && !core::snapshotOrVanished(*m_queue, id).abortRequested)
-        m_ftp->clearStop();
-    m_ftp->setObserver(&TransferJob::onConnectionEvent, &m_context);
+        m_session->clearStop();
+    observeSession();
 }
 
 } // namespace bw::engine
