@@ -5,6 +5,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "net/sftp_session.h"
+
 namespace bw::engine {
 
 namespace {
@@ -42,10 +44,10 @@ bool isHostKeyRefusal(const std::string &detail)
     return lowered(detail).find("host key") != std::string::npos;
 }
 
-bool trustHostKey(const std::string &, int, const std::string &, const std::string &, std::string &error)
+bool trustHostKey(const std::string &host, int port, const std::string &user,
+    const std::string &expectedSha256, std::string &error)
 {
-    error = "SFTP is not available in this build";
-    return false;
+    return net::trustHostKey(net::RemoteSite{host, port, user, {}, 0}, expectedSha256, error);
 }
 
 } // namespace bw::engine

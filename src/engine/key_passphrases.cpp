@@ -7,12 +7,15 @@ namespace bw::engine {
 
 std::string keyPathOfPassphraseDetail(const std::string &detail)
 {
+    // "Key <path> needs its passphrase", and what a runner adds after it (": add it to ssh-agent").
     const std::string_view prefix = kKeyPassphrasePrefix;
-    const std::string_view suffix = kKeyPassphraseSuffix;
-    if (detail.size() <= prefix.size() + suffix.size() || !detail.starts_with(prefix)
-        || !detail.ends_with(suffix))
+    const std::size_t suffix = detail.rfind(kKeyPassphraseSuffix);
+    if (!detail.starts_with(prefix) || suffix == std::string::npos || suffix <= prefix.size())
         return {};
-    return detail.substr(prefix.size(), detail.size() - prefix.size() - suffix.size());
+    const std::size_t end = suffix + std::string_view(kKeyPassphraseSuffix).size();
+    if (end != detail.size() && detail[end] != ':')
+        return {};
+    return detail.substr(prefix.size(), suffix - prefix.size());
 }
 
 void KeyPassphrases::set(const std::string &keyPath, const std::string &passphrase)

@@ -2,6 +2,7 @@
 #include "engine/remote_session_factory.h"
 
 #include "net/ftp_session.h"
+#include "net/sftp_session.h"
 
 namespace bw::engine {
 
@@ -15,6 +16,19 @@ std::shared_ptr<net::RemoteSession> makeFtpSession(
     ftp.tls = options.tls;
     ftp.resolver = options.resolver;
     return std::make_shared<net::FtpSession>(std::make_shared<net::FtpConnection>(), ftp);
+}
+
+std::shared_ptr<net::RemoteSession> makeSftpSession(const RemoteSessionOptions &options)
+{
+    net::SftpSessionOptions sftp;
+    sftp.trustedHostKey = options.trustedHostKey;
+    sftp.resolver = options.resolver;
+    // A worker never asks anyone: a key opens only with a passphrase the user gave the window before.
+    if (const KeyPassphrases *typed = options.passphrases)
+        sftp.passphrase = [typed](const std::string &keyPath) {
+            return typed->find(keyPath);
+        };
+    return std::make_shared<net::SftpSession>(sftp);
 }
 
 } // namespace
@@ -31,6 +45,9 @@ SessionProtocol sessionProtocolOf(core::UrlScheme scheme)
     case core::SchemeFtps:
     case core::SchemeFtpsUpload:
         return SessionProtocol::FtpImplicitTls;
+    case core::SchemeSftp:
+    case core::SchemeSftpUpload:
+        return SessionProtocol::Sftp;
     default:
         return SessionProtocol::None;
     }
@@ -38,7 +55,7 @@ SessionProtocol sessionProtocolOf(core::UrlScheme scheme)
 
 bool isRemoteUploadScheme(core::UrlScheme scheme)
 {
-    return core::isFtpUploadScheme(scheme);
+    return core::isUploadScheme(scheme);
 }
 
 std::shared_ptr<net::RemoteSession> makeRemoteSession(
@@ -51,6 +68,8 @@ std::shared_ptr<net::RemoteSession> makeRemoteSession(
         return makeFtpSession(net::FtpSecurity::ExplicitTls, options);
     case SessionProtocol::FtpImplicitTls:
         return makeFtpSession(net::FtpSecurity::ImplicitTls, options);
+    case SessionProtocol::Sftp:
+        return makeSftpSession(options);
     case SessionProtocol::None:
         break;
     }

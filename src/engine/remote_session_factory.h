@@ -4,8 +4,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/url.h"
+#include "engine/key_passphrases.h"
 #include "net/host_addresses.h"
 #include "net/remote_session.h"
 #include "net/tls_stream.h"
@@ -20,6 +22,7 @@ enum class SessionProtocol
     Ftp,
     FtpExplicitTls, // a plain greeting, then AUTH TLS
     FtpImplicitTls, // TLS from the first byte
+    Sftp, // SSH's file transfer
 };
 
 // What a new session needs besides its protocol; the protocol takes what applies to it.
@@ -27,6 +30,9 @@ struct RemoteSessionOptions
 {
     net::TlsOptions tls; // the certificate rules of a protocol that speaks TLS
     net::HostResolver resolver = nullptr; // replaces the name look-up in tests; null for the system's
+    std::string trustedHostKey; // SSH: the one unknown host key ("SHA256:...") accepted for this run
+    // SSH: the key passphrases the user typed this run; borrowed, null when nobody can type one.
+    const KeyPassphrases *passphrases = nullptr;
 };
 
 // The download and the upload form of a scheme give the same protocol.

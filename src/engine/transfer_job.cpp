@@ -7,6 +7,7 @@
 #include "core/url.h"
 #include "engine/certificate_trust_store.h"
 #include "engine/connection_lease.h"
+#include "engine/key_passphrases.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/http_connection.h"
@@ -143,7 +144,10 @@ net::TlsOptions TransferJob::tlsOptions() const
 
 void TransferJob::reportTlsFailure(int id, const net::ErrorCode &error)
 {
-    if (!error.is(net::CatProtocol, net::CertificateRejected) && !error.is(net::CatProtocol, net::TlsFailed))
+    // Refused certificates and host keys, and a key that waits for its passphrase: the user can act.
+    const bool keyLocked = !keyPathOfPassphraseDetail(error.detail()).empty();
+    if (!keyLocked && !error.is(net::CatProtocol, net::CertificateRejected)
+        && !error.is(net::CatProtocol, net::TlsFailed))
         return;
     status(error.detail());
     m_queue->setStatusDetail(id, error.detail());

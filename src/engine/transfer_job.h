@@ -40,6 +40,7 @@ struct ConnectionNotification;
 namespace bw::engine {
 
 class CertificateTrustStore;
+class KeyPassphrases;
 class ConnectionLease;
 class LeaseBoard;
 
@@ -56,6 +57,8 @@ struct TransferJobTiming
     bool tlsInsecure = false;
     // The one SSH host key ("SHA256:...") accepted for this run although the known hosts lack it.
     std::string trustedHostKey{};
+    // The key passphrases the user typed in the window this run; borrowed, null for none.
+    const KeyPassphrases *keyPassphrases = nullptr;
     // The certificates the user trusted although they do not verify; borrowed, may be null.
     const CertificateTrustStore *trustStore = nullptr;
     // The speed limits all jobs share; null for none. Borrowed: outlives every job.

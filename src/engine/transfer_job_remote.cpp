@@ -39,7 +39,8 @@ bool TransferJob::openRemoteSite(int id)
         m_queue->setStatus(id, core::ItemStatus::StatusConnecting);
         if (m_session)
             m_session->close();
-        replaceSession(makeRemoteSession(m_selected.protocol, {tlsOptions(), m_timing.resolver}));
+        replaceSession(makeRemoteSession(m_selected.protocol,
+            {tlsOptions(), m_timing.resolver, m_timing.trustedHostKey, m_timing.keyPassphrases}));
         if (!m_session) {
             m_result = core::ItemStatus::StatusError;
             forgetSites();

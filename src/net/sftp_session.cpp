@@ -2,6 +2,8 @@
 #include "net/sftp_session.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "net/sftp_path.h"
 #include "net/sftp_transfer.h"
@@ -50,9 +52,8 @@ SftpSession::~SftpSession()
 
 bool SftpSession::connect(const RemoteSite &site)
 {
+    // A stop that came before the login stays: only clearStop takes it back.
     close();
-    m_sessionStopped.store(false);
-    m_connection.stopSignal().clear();
     m_connection.clearError();
     m_connectionId = site.connectionId != 0 ? site.connectionId : m_connectionId;
     const SshEndpoint endpoint = sshEndpointFor(site.host, site.port, site.user, m_options.home);
@@ -98,6 +99,33 @@ bool SftpSession::connect(const RemoteSite &site)
 bool SftpSession::isLoggedIn() const
 {
     return m_sftp != nullptr && m_connection.isOpen();
+}
+
+bool SftpSession::isDroppedByServer()
+{
+    if (!isLoggedIn())
+        return false;
+    // An idle SSH connection has nothing to say: anything readable is its end (or a goodbye before it).
+    pollfd idle{m_connection.socketFd(), POLLIN, 0};
+    char byte = 0;
+    if (::poll(&idle, 1, 0) != 1 || ((idle.revents & POLLIN) && ::recv(idle.fd, &byte, 1, MSG_PEEK) > 0))
+        return false;
+    close();
+    return true;
+}
+
+void SftpSession::applyItemSettings(const SessionItemSettings &settings)
+{
+    setConnectionId(settings.connectionId);
+    setTimeoutSeconds(settings.timeoutSeconds);
+    setSpeedLimits(settings.speedLimits);
+    setMinSpeedGrace(settings.minSpeedGraceSeconds);
+}
+
+void SftpSession::clearStop()
+{
+    m_sessionStopped.store(false);
+    m_connection.stopSignal().clear();
 }
 
 bool SftpSession::beginOperation()

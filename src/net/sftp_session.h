@@ -40,6 +40,8 @@ public:
 
     bool connect(const RemoteSite &site) override;
     bool isLoggedIn() const override;
+    bool isDroppedByServer() override;
+    void applyItemSettings(const SessionItemSettings &settings) override;
     bool currentFolder(std::string &path) override;
     bool list(const std::string &path, std::vector<ListingEntry> &entries) override;
     bool changeFolder(const std::string &path) override;
@@ -54,6 +56,7 @@ public:
         const TransferProgress &progress) override;
     void requestStop(int code) override;
     bool isStopRequested() const override;
+    void clearStop() override;
     void stopTransfer(int code) override;
     ErrorCode error() const override;
     bool clearErrorUnlessStopped() override;

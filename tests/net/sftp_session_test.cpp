@@ -22,39 +22,6 @@ namespace {
 using namespace bw::test;
 namespace fs = std::filesystem;
 
-// A private ssh-agent holding one key, for the time of a test; SSH_AUTH_SOCK points at it meanwhile.
-class PrivateAgent
-{
-public:
-    PrivateAgent(const fs::path &folder, const std::string &key)
-        : m_socket((folder / "agent.sock").string())
-    {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-            ::execlp("ssh-agent", "ssh-agent", "-D", "-a", m_socket.c_str(), static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 2000 && !fs::exists(m_socket); ++i)
-            ::usleep(1000);
-        ::setenv("SSH_AUTH_SOCK", m_socket.c_str(), 1);
-        added = runCommand("ssh-add -q " + key + " 2>/dev/null") == 0;
-    }
-
-    ~PrivateAgent()
-    {
-        ::unsetenv("SSH_AUTH_SOCK");
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-
-    bool added = false;
-
-private:
-    std::string m_socket;
-    pid_t m_pid = -1;
-};
-
 class SftpSessionTest : public ::testing::Test
 {
 protected:

@@ -4,10 +4,13 @@
 #include <cstdlib>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "net/ssh_host_keys.h"
@@ -68,6 +71,28 @@ int runCommand(const std::string &command)
 {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+PrivateAgent::PrivateAgent(const fs::path &folder, const std::string &key)
+    : m_socket((folder / "agent.sock").string())
+{
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        ::execlp("ssh-agent", "ssh-agent", "-D", "-a", m_socket.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 2000 && !fs::exists(m_socket); ++i)
+        ::usleep(1000);
+    ::setenv("SSH_AUTH_SOCK", m_socket.c_str(), 1);
+    added = runCommand("ssh-add -q " + key + " 2>/dev/null") == 0;
+}
+
+PrivateAgent::~PrivateAgent()
+{
+    ::unsetenv("SSH_AUTH_SOCK");
+    ::kill(m_pid, SIGTERM);
+    ::waitpid(m_pid, nullptr, 0);
 }
 
 SftpRelay::SftpRelay(int serverPort, Fault fault, std::int64_t afterBytes)

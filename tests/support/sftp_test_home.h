@@ -48,6 +48,24 @@ std::string serverKeyFingerprint(const SftpServer &server, const std::string &ty
 // Runs a shell command; its exit status.
 int runCommand(const std::string &command);
 
+// A private ssh-agent holding one key, for the time of a test; SSH_AUTH_SOCK points at it meanwhile.
+class PrivateAgent
+{
+public:
+    PrivateAgent(const std::filesystem::path &folder, const std::string &key);
+    ~PrivateAgent();
+    PrivateAgent(const PrivateAgent &) = delete;
+    PrivateAgent &operator=(const PrivateAgent &) = delete;
+
+    const std::string &socket() const { return m_socket; }
+
+    bool added = false;
+
+private:
+    std::string m_socket;
+    int m_pid = -1;
+};
+
 // Forwards one connection from a loopback port to the test sshd. Cuts it (both sides closed) or
 // stalls it (nothing more forwarded) once `afterBytes` have come from the server.
 class SftpRelay
