@@ -353,9 +353,9 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         status(error.text());
         reportTlsFailure(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
-        // A site that refuses downloads until something is uploaded answers on a live connection; a
-        // connection that dropped mid-transfer also ends without a closing reply, but is no refusal.
-        if (error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
+        // A site that refuses downloads until something is uploaded refuses the RETR itself, on a live
+        // connection; a connection that dropped mid-transfer is no refusal, and neither is a refused STOR.
+        if (download && error.is(net::CatProtocol, net::PermissionDenied) && m_ftp->isConnected()) {
             m_result = core::ItemStatus::StatusRatioNeedsUpload;
             m_queue->setStatus(id, core::ItemStatus::StatusRatioActive);
             changed(0, id); // shown while the job turns to the site's upload

@@ -137,6 +137,49 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
 }
 
+// A closing reply other than 226 after the data moved is a failed transfer, tried again, never the
+// refusal of a ratio site: vsftpd's 522 for a TLS session it would not resume, a local error, a 550.
+class ClosingReplyJobTest : public ScriptedJobTest, public ::testing::WithParamInterface<const char *>
+{};
+
+TEST_P(ClosingReplyJobTest, FailsTheTransferAndRetriesItWithoutRatioMode)
+{
+    const std::string body = patternBytes(6000, 14);
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", body.substr(0, 2500), GetParam());
+    login(true);
+    enterDirectory("/d/");
+    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("REST 2500", "350 restarting");
+    server.reply("RETR f.bin", "150 here");
+    server.add(Step::DataAccept);
+    server.add(Step::DataSend, body.substr(2500));
+    server.add(Step::DataClose);
+    server.send("226 done");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+    const StatusTrail seen(notifier, queue, id);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    expectCleanScript();
+    EXPECT_EQ(readFile(local / "f.bin"), body);
+    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    EXPECT_FALSE(notifier.sawLine("Permission denied"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosingReplies, ClosingReplyJobTest,
+    ::testing::Values("522 SSL connection failed: session reuse required", "451 Local error", "550 Failed"));
+
 TEST_F(ScriptedJobTest, AnUnreadableWorkingDirectoryDoesNotStopAnAbsoluteDownload)
 {
     login();

@@ -405,19 +405,29 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
     }
 }
 
-TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
+// The data moved and the server ends with a failure: a failed transfer (tried again later), never the
+// "Permission denied" of a refused command, which a ratio site gives.
+TEST(FtpClosingReply, OtherThan226FailsTheDownloadWithoutARefusal)
 {
-    greetAndLogIn(server);
-    playPassiveDownload(server, "", "", "data", "451 Local error");
-    server.reply("NOOP", "200 Still here");
-    logIn();
-    TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
-    // The control connection stays in step: the next command gets its own reply.
-    ftp.sendCommand("NOOP\r\n");
-    EXPECT_EQ(ftp.readReply(), 200);
+    for (const char *closing : {"451 Local error", "522 SSL connection failed: session reuse required",
+             "550 Failed", "426 Connection closed; transfer aborted"}) {
+        ScriptedServer server;
+        greetAndLogIn(server);
+        playPassiveDownload(server, "", "", "data", closing);
+        server.reply("NOOP", "200 Still here");
+        server.start();
+        FtpConnection ftp;
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        TempDir dir;
+        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false)) << closing;
+        EXPECT_TRUE(ftp.error().is(CatProtocol, UnexpectedResponse)) << closing;
+        EXPECT_FALSE(ftp.error().is(CatProtocol, PermissionDenied)) << closing;
+        EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
+        // The control connection stays in step: the next command gets its own reply.
+        ftp.sendCommand("NOOP\r\n");
+        EXPECT_EQ(ftp.readReply(), 200) << closing;
+    }
 }
 
 TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
@@ -431,6 +441,20 @@ TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
     EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false));
     EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
     EXPECT_FALSE(ftp.dataConnection().hasSocket());
+}
+
+// vsftpd answers the transfer command with 522 when the data connection did not resume the TLS session:
+// the data connection failed, the file was not refused.
+TEST_F(FtpScripted, Retr522IsATlsFailureNotARefusal)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("RETR file.bin", "522 SSL connection failed: session reuse required");
+    logIn();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 0, false));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, TlsFailed));
 }
 
 TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
