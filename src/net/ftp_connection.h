@@ -197,6 +197,8 @@ private:
     // After the data moved (or failed to): the completion line, the closing reply, the outcome.
     bool completeTransfer(bool moved);
     bool acceptActiveConnection();
+    // True when an accepted data connection comes from the server's address; else it is closed.
+    bool isFromServer(SocketConnection &accepted);
     // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
     int askExtendedPassivePort();
     bool connectDataConnection(const std::string &announcedHost, int port, bool wait);

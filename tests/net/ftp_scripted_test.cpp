@@ -476,6 +476,27 @@ TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
     EXPECT_FALSE(ftp.listenerConnection().hasSocket());
 }
 
+// Another host connects to the PORT address first (127.0.0.2 reaches loopback too): the client closes that
+// connection and takes the server's, so no stranger's bytes become the file.
+TEST_F(FtpScripted, ActiveDownloadTakesTheDataConnectionOnlyFromTheServer)
+{
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary");
+    server.expect("").send("200 PORT ok");
+    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect, "127.0.0.2");
+    server.add(ScriptedServer::Step::DataSend, "foreign bytes");
+    server.add(ScriptedServer::Step::DataConnect).send("150 Opening");
+    server.add(ScriptedServer::Step::DataSend, "active bytes")
+        .add(ScriptedServer::Step::DataClose)
+        .send("226 Done");
+    logIn();
+    TempDir dir;
+    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false));
+    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
 TEST_F(FtpScripted, PortGoesOutWithItsTransferCommandAndTheLogKeepsTheOrder)
 {
     // The server answers the PORT only once the RETR is in: a client that waited for the PORT reply

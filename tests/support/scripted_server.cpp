@@ -89,6 +89,15 @@ bool parseActiveAddress(const std::string &line, sockaddr_storage &storage, sock
     return fields[0] == "1" && ::inet_pton(AF_INET, fields[1].c_str(), &address->sin_addr) == 1;
 }
 
+// Binds `fd` to the IPv4 address `text` (any port), so a connection comes from there.
+bool bindToAddress(int fd, const std::string &text)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    return ::inet_pton(AF_INET, text.c_str(), &address.sin_addr) == 1
+        && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
 void closeFd(int &fd)
 {
     if (fd >= 0)
@@ -421,6 +430,10 @@ bool ScriptedServer::runStep(const Step &step)
         }
         closeFd(m_dataFd);
         m_dataFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (!step.text.empty() && !bindToAddress(m_dataFd, step.text)) {
+            fail("could not bind the data connection to " + step.text);
+            return false;
+        }
         if (::connect(m_dataFd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
             fail("could not connect to the client's data port");
             return false;
