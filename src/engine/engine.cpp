@@ -28,9 +28,12 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 // The jobs read the engine's trust store and share its limits and file-name case unless the caller brought
 // its own.
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
-    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion, LeaseBoard &leases)
+    net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion, LeaseBoard &leases,
+    RemoteTreeBounds &treeBounds)
 {
     timing.trustStore = &store;
+    if (!timing.treeBounds)
+        timing.treeBounds = &treeBounds;
     if (!timing.leases)
         timing.leases = &leases;
     if (!timing.speedLimits)
@@ -50,8 +53,8 @@ Engine::Engine(const EngineOptions &options)
           options.clock ? *options.clock : platform::SystemClock::instance()))
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
-          withEngineParts(
-              options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion, *m_leases)))
+          withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
+              *m_leases, m_treeBounds)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);

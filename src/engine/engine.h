@@ -15,6 +15,7 @@
 #include "engine/certificate_trust_store.h"
 #include "engine/connection_lease.h"
 #include "engine/local_path.h"
+#include "engine/remote_tree_bounds.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "net/speed_limits.h"
@@ -92,6 +93,9 @@ public:
     // The scheduler's local path options with the engine's file-name conversion.
     LocalPathOptions localPathOptions() const;
 
+    // The bounds of the folder trees this engine's jobs expand.
+    RemoteTreeBounds &treeBounds() { return m_treeBounds; }
+
     // The limits every transfer of this engine shares.
     net::SpeedLimits &speedLimits() { return *m_speedLimits; }
 
@@ -105,6 +109,7 @@ private:
     std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
+    RemoteTreeBounds m_treeBounds; // before the scheduler: its jobs record their folder trees in it
     std::unique_ptr<Scheduler> m_scheduler;
 };
 

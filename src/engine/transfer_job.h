@@ -40,6 +40,7 @@ namespace bw::engine {
 class CertificateTrustStore;
 class ConnectionLease;
 class LeaseBoard;
+class RemoteTreeBounds;
 
 struct TransferJobTiming
 {
@@ -59,6 +60,8 @@ struct TransferJobTiming
     // The case the user wants new local names in, read at every folder a job expands; null for none.
     // Borrowed: outlives every job.
     const std::atomic<FileNameConversion> *fileNameConversion = nullptr;
+    // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
+    RemoteTreeBounds *treeBounds = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`

@@ -23,6 +23,12 @@ std::string fileLine(const std::string &name, std::size_t size)
     return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Jan 01 12:00 " + name + "\r\n";
 }
 
+// A Unix listing line for a link named `name` that points at `target`.
+std::string linkLine(const std::string &name, const std::string &target)
+{
+    return "lrwxrwxrwx    1 ftp      ftp             1 Jan 01 12:00 " + name + " -> " + target + "\r\n";
+}
+
 class ScriptedJobTest : public EngineTest
 {
 protected:
@@ -488,6 +494,69 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));
     EXPECT_FALSE(std::filesystem::exists(local / "escape.txt"));
+}
+
+// A link back into its own folder: the server's PWD inside the link names the folder already fetched,
+// so the link is not expanded again, and the tree ends.
+TEST_F(ScriptedJobTest, ALinkBackIntoItsFolderIsNotExpandedAgain)
+{
+    const std::string listing = fileLine("f.bin", 4) + linkLine("link", ".");
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", listing);
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", "abcd");
+    dataExchange("LIST link", listing);
+    server.reply("cwd link", "250 ok");
+    server.reply("PWD", "257 \"/d\" is the current directory");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    expectCleanScript();
+    EXPECT_EQ(queue.ids().size(), 3u);
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished) << itemId;
+    EXPECT_EQ(readFile(local / "d" / "f.bin"), "abcd");
+    EXPECT_TRUE(notifier.sawLine(
+        "Skipping the folder /d: it was fetched already in this tree (a link leads back into it)"));
+}
+
+// A server whose PWD shows every link as a new folder: the tree still ends at the depth bound.
+TEST_F(ScriptedJobTest, EndlessLinkedFoldersStopAtTheDepthBound)
+{
+    transferEngine.treeBounds().setMaxFolderDepth(2);
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", linkLine("link", "."));
+    std::string folder = "/d";
+    for (int level = 1; level <= 2; ++level) {
+        if (level > 1) {
+            server.reply("cwd /", "250 ok");
+            server.reply("cwd " + folder + "/", "250 ok");
+        }
+        dataExchange("LIST link", linkLine("link", "."));
+        server.reply("cwd link", "250 ok");
+        folder += "/link";
+        server.reply("PWD", "257 \"" + folder + "\" is the current directory");
+        dataExchange(
+            "LIST", level < 2 ? linkLine("link", ".") : linkLine("link", ".") + fileLine("f.bin", 4));
+    }
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    expectCleanScript();
+    EXPECT_EQ(queue.ids().size(), 3u);
+    EXPECT_TRUE(notifier.sawLine("Not queueing \"link\": more than 2 folder levels below the queued folder"));
+    EXPECT_TRUE(
+        notifier.sawLine("Not queueing \"f.bin\": more than 2 folder levels below the queued folder"));
 }
 
 // The window closes while an active-mode server has answered 150 and then says nothing more, never
