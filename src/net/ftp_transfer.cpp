@@ -19,6 +19,12 @@ namespace {
 
 constexpr int kDataTlsRefused = 522;
 
+std::string sizeText(std::int64_t bytes)
+{
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
 // True when `path` is a regular file this process can open for reading.
 bool canReadFile(const std::string &path)
 {
@@ -216,8 +222,14 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
     setFtpState(FtpState::Listing);
     m_data.setTotalSize(0);
     m_data.setAppendMode(false);
-    const bool ok = completeTransfer(m_data.receiveFile(file.string(), true, transferWatch({})));
-    m_parser.loadFile(file, full);
+    const TransferProgress noProgress; // the watch refers to it
+    TransferWatch watch = transferWatch(noProgress);
+    watch.byteLimit = m_listingLimitBytes;
+    const bool ok = completeTransfer(m_data.receiveFile(file.string(), true, watch));
+    if (error().is(CatProtocol, ListingTooLarge))
+        log("Listing larger than " + sizeText(m_listingLimitBytes) + ": not read", kLogOutcome);
+    else
+        m_parser.loadFile(file, full);
     std::filesystem::remove(file, ignored);
     return ok;
 }

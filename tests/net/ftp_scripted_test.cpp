@@ -621,6 +621,46 @@ TEST_F(FtpScripted, ListingCommandWordsAndPaths)
     EXPECT_TRUE(server.failures().empty()) << server.failures().front();
 }
 
+// A listing past its bound fails without entries, and the control connection stays in step. The bound is
+// lowered to 100 lines here.
+TEST(FtpListing, ALargerListingThanTheBoundFailsUnread)
+{
+    const struct
+    {
+        int names;
+        bool fits;
+    } cases[] = {{100, true}, {101, false}, {3000, false}};
+
+    for (const auto &c : cases) {
+        const auto line = [](int i) {
+            return "-rw-r--r--    1 ftp      ftp      4 Jan 01 12:00 n" + std::to_string(10000 + i).substr(1)
+                + "\r\n";
+        };
+        std::string listing;
+        for (int i = 0; i < c.names; ++i)
+            listing += line(i);
+        ScriptedServer server;
+        greetAndLogIn(server);
+        passiveListing(server, listing);
+        server.reply("NOOP", "200 Still here");
+        server.start();
+        FtpConnection ftp;
+        ftp.setListingLimitBytes(100 * static_cast<std::int64_t>(line(0).size()));
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        EXPECT_EQ(ftp.list("", true, true), c.fits) << c.names;
+        int entries = 0;
+        while (ftp.parseNextEntry("*"))
+            ++entries;
+        EXPECT_EQ(entries, c.fits ? c.names : 0) << c.names;
+        EXPECT_EQ(ftp.error().is(CatProtocol, ListingTooLarge), !c.fits) << c.names;
+        ftp.sendCommand("NOOP\r\n");
+        EXPECT_EQ(ftp.readReply(), 200) << c.names;
+        EXPECT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << c.names << ": " << server.failures().front();
+    }
+}
+
 void expectStalledDownloadFails(std::int64_t knownSize)
 {
     platform::ManualClock clock(100000);
