@@ -284,6 +284,27 @@ TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
     EXPECT_TRUE(notifier.sawLine("File open error"));
 }
 
+// A refused STOR is no sign of a ratio site (those refuse downloads): the upload fails as any transfer.
+TEST_F(ScriptedJobTest, ARefusedUploadIsAFailedTransferNotARatioSite)
+{
+    writeFile(local / "up.bin", "data");
+    login();
+    enterDirectory("/d/");
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("STOR up.bin", "553 Not allowed");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string(), 0, 3600);
+    const StatusTrail seen(notifier, queue, id);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
+    expectCleanScript();
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
+}
+
 // A local file as long as the listed one or longer is never resumed: REST would append the remote
 // file's tail to it (or nothing at all) and end "Finished" with the wrong content.
 TEST_F(ScriptedJobTest, ALocalFileNotShorterThanTheListedOneIsNotResumed)
