@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <regex>
 #include <thread>
 
@@ -877,6 +878,21 @@ TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
     EXPECT_LT(std::chrono::steady_clock::now() - leaving, std::chrono::seconds(5));
     EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     server.release();
+}
+
+// A greeting trickled a byte at a time, each well within the time-out: the login still ends, at the
+// reply's overall deadline.
+TEST(FtpControl, AGreetingTrickledByteByByteEndsTheLogin)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::Trickle, "220" + std::string(100, ' '));
+    server.start();
+    FtpConnection ftp;
+    ftp.setTimeout(1);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    auto login = std::async(std::launch::async, [&] { return ftp.login(scriptedSite(server, 7)); });
+    ASSERT_EQ(login.wait_for(std::chrono::seconds(15)), std::future_status::ready);
+    EXPECT_FALSE(login.get());
 }
 
 TEST(FtpControl, OverlongReplyLineClosesTheConnection)

@@ -220,6 +220,12 @@ void ScriptedServer::waitRelease()
         --m_releases;
 }
 
+bool ScriptedServer::pause(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock{m_mutex};
+    return !m_changed.wait_for(lock, limit, [this] { return m_stopping; });
+}
+
 void ScriptedServer::run()
 {
     bool ok = m_listenFd >= 0;
@@ -461,6 +467,13 @@ bool ScriptedServer::runStep(const Step &step)
         return true;
     case Step::DataHold:
         waitRelease();
+        return true;
+    case Step::Trickle:
+        for (const char c : step.text) {
+            // A client that gave up closed the connection: that ends the step, as it should.
+            if (::send(m_controlFd, &c, 1, MSG_NOSIGNAL) != 1 || !pause(std::chrono::milliseconds(200)))
+                return true;
+        }
         return true;
     }
     return false;

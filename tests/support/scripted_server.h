@@ -43,6 +43,7 @@ public:
             DataReceive, // read the data connection until the client closes it
             DataClose, // close the data connection
             DataHold, // keep the data connection open without sending until release()
+            Trickle, // send `text` one byte every 200 ms, until its end or until the client leaves
         };
 
         Kind kind;
@@ -113,6 +114,8 @@ private:
     bool sendAll(int fd, const std::string &bytes);
     void fail(const std::string &message);
     void waitRelease();
+    // Waits `limit` unless the server is being destroyed; false then.
+    bool pause(std::chrono::milliseconds limit);
     void record(const std::string &line);
 
     std::vector<Step> m_steps;
