@@ -83,6 +83,40 @@ protected:
         server.send("226 stored");
     }
 
+    // The next attempt of /d/f.bin on a new login, resumed at `offset` with the rest of `body`.
+    void resumedDownload(const std::string &body, std::size_t offset)
+    {
+        login(true);
+        enterDirectory("/d/");
+        dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+        server.reply("TYPE I", "200 binary");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("REST " + std::to_string(offset), "350 restarting");
+        server.reply("RETR f.bin", "150 here");
+        server.add(Step::DataAccept);
+        server.add(Step::DataSend, body.substr(offset));
+        server.add(Step::DataClose);
+        server.send("226 done");
+        server.reply("QUIT", "221 bye");
+    }
+
+    // Plays the script for a download of /d/f.bin that fails first and then ends whole, never taken
+    // for a ratio site's refusal.
+    void expectFailedThenResumed(const std::string &body)
+    {
+        server.start();
+        const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+        const StatusTrail seen(notifier, queue, id);
+        start();
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+        expectCleanScript();
+        EXPECT_EQ(readFile(local / "f.bin"), body);
+        EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
+        EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
+        EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    }
+
     bool receivedLine(const std::string &line) const
     {
         const auto lines = server.received();
@@ -114,33 +148,10 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     // The server goes away mid-transfer: no closing reply.
     server.add(Step::Drop);
     server.add(Step::DataClose);
-
-    login(true);
-    enterDirectory("/d/");
-    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
-    server.reply("TYPE I", "200 binary");
-    server.expect("PASV");
-    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("REST 4000", "350 restarting");
-    server.reply("RETR f.bin", "150 here");
-    server.add(Step::DataAccept);
-    server.add(Step::DataSend, body.substr(4000));
-    server.add(Step::DataClose);
-    server.send("226 done");
-    server.reply("QUIT", "221 bye");
-    server.start();
-
-    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
-    const StatusTrail seen(notifier, queue, id);
-    start();
-    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
-    expectCleanScript();
-    EXPECT_EQ(readFile(local / "f.bin"), body);
-    EXPECT_TRUE(receivedLine("REST 4000"));
+    resumedDownload(body, 4000);
     // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
-    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    expectFailedThenResumed(body);
+    EXPECT_TRUE(receivedLine("REST 4000"));
 }
 
 // A closing reply other than 226 after the data moved is a failed transfer, tried again, never the
@@ -156,30 +167,8 @@ TEST_P(ClosingReplyJobTest, FailsTheTransferAndRetriesItWithoutRatioMode)
     dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
     server.reply("TYPE I", "200 binary");
     dataExchange("RETR f.bin", body.substr(0, 2500), GetParam());
-    login(true);
-    enterDirectory("/d/");
-    dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
-    server.reply("TYPE I", "200 binary");
-    server.expect("PASV");
-    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("REST 2500", "350 restarting");
-    server.reply("RETR f.bin", "150 here");
-    server.add(Step::DataAccept);
-    server.add(Step::DataSend, body.substr(2500));
-    server.add(Step::DataClose);
-    server.send("226 done");
-    server.reply("QUIT", "221 bye");
-    server.start();
-
-    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
-    const StatusTrail seen(notifier, queue, id);
-    start();
-    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
-    expectCleanScript();
-    EXPECT_EQ(readFile(local / "f.bin"), body);
-    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    resumedDownload(body, 2500);
+    expectFailedThenResumed(body);
     EXPECT_FALSE(notifier.sawLine("Permission denied"));
 }
 

@@ -431,31 +431,32 @@ TEST(FtpClosingReply, OtherThan226FailsTheDownloadWithoutARefusal)
     }
 }
 
-TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
+// A refused RETR is "Permission denied", except vsftpd's 522 when the data connection did not resume the
+// TLS session: the data connection failed there, the file was not refused.
+TEST(FtpRetrRefusal, RefusedRetrIsPermissionDeniedAndA522ATlsFailure)
 {
-    greetAndLogIn(server);
-    server.reply("TYPE A", "200 Ascii");
-    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("RETR file.bin", "550 No such file");
-    logIn();
-    TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_FALSE(ftp.dataConnection().hasSocket());
-}
+    const struct
+    {
+        const char *reply;
+        std::int32_t error;
+    } cases[] = {{"550 No such file", PermissionDenied},
+        {"522 SSL connection failed: session reuse required", TlsFailed}};
 
-// vsftpd answers the transfer command with 522 when the data connection did not resume the TLS session:
-// the data connection failed, the file was not refused.
-TEST_F(FtpScripted, Retr522IsATlsFailureNotARefusal)
-{
-    greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary");
-    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("RETR file.bin", "522 SSL connection failed: session reuse required");
-    logIn();
-    TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 0, false));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, TlsFailed));
+    for (const auto &c : cases) {
+        ScriptedServer server;
+        greetAndLogIn(server);
+        server.reply("TYPE A", "200 Ascii");
+        server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("RETR file.bin", c.reply);
+        server.start();
+        FtpConnection ftp;
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        TempDir dir;
+        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false)) << c.reply;
+        EXPECT_TRUE(ftp.error().is(CatProtocol, c.error)) << c.reply;
+        EXPECT_FALSE(ftp.dataConnection().hasSocket()) << c.reply;
+    }
 }
 
 TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
