@@ -117,6 +117,19 @@ protected:
         EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
     }
 
+    // Plays the script (with the goodbye) for the folder /d/ queued, whose tree ends with three items.
+    void expectTreeOfThreeItems()
+    {
+        server.reply("QUIT", "221 bye");
+        server.start();
+        const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+        start();
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+        ASSERT_TRUE(waitAllSettled());
+        expectCleanScript();
+        EXPECT_EQ(queue.ids().size(), 3u);
+    }
+
     bool receivedLine(const std::string &line) const
     {
         const auto lines = server.received();
@@ -519,15 +532,7 @@ TEST_F(ScriptedJobTest, ALinkBackIntoItsFolderIsNotExpandedAgain)
     dataExchange("LIST link", listing);
     server.reply("cwd link", "250 ok");
     server.reply("PWD", "257 \"/d\" is the current directory");
-    server.reply("QUIT", "221 bye");
-    server.start();
-
-    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
-    start();
-    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
-    ASSERT_TRUE(waitAllSettled());
-    expectCleanScript();
-    EXPECT_EQ(queue.ids().size(), 3u);
+    expectTreeOfThreeItems();
     for (const auto itemId : queue.ids())
         EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished) << itemId;
     EXPECT_EQ(readFile(local / "d" / "f.bin"), "abcd");
@@ -555,15 +560,7 @@ TEST_F(ScriptedJobTest, EndlessLinkedFoldersStopAtTheDepthBound)
         dataExchange(
             "LIST", level < 2 ? linkLine("link", ".") : linkLine("link", ".") + fileLine("f.bin", 4));
     }
-    server.reply("QUIT", "221 bye");
-    server.start();
-
-    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
-    start();
-    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
-    ASSERT_TRUE(waitAllSettled());
-    expectCleanScript();
-    EXPECT_EQ(queue.ids().size(), 3u);
+    expectTreeOfThreeItems();
     EXPECT_TRUE(notifier.sawLine("Not queueing \"link\": more than 2 folder levels below the queued folder"));
     EXPECT_TRUE(
         notifier.sawLine("Not queueing \"f.bin\": more than 2 folder levels below the queued folder"));

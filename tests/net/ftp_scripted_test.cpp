@@ -459,44 +459,38 @@ TEST(FtpRetrRefusal, RefusedRetrIsPermissionDeniedAndA522ATlsFailure)
     }
 }
 
-TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
+// With a stranger too: another host connects to the PORT address first (127.0.0.2 reaches loopback too);
+// the client closes that connection and takes the server's, so no stranger's bytes become the file.
+TEST(FtpActive, DownloadSendsPortAndAcceptsOnlyTheServer)
 {
-    greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary");
-    server.expect("").send("200 PORT ok");
-    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
-    server.add(ScriptedServer::Step::DataSend, "active bytes")
-        .add(ScriptedServer::Step::DataClose)
-        .send("226 Done");
-    logIn();
-    TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false));
-    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
-    const Lines sent = server.received();
-    ASSERT_GE(sent.size(), 4u);
-    EXPECT_TRUE(std::regex_match(sent[3], std::regex("PORT 127,0,0,1,[0-9]+,[0-9]+"))) << sent[3];
-    EXPECT_FALSE(ftp.listenerConnection().hasSocket());
-}
-
-// Another host connects to the PORT address first (127.0.0.2 reaches loopback too): the client closes that
-// connection and takes the server's, so no stranger's bytes become the file.
-TEST_F(FtpScripted, ActiveDownloadTakesTheDataConnectionOnlyFromTheServer)
-{
-    greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary");
-    server.expect("").send("200 PORT ok");
-    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect, "127.0.0.2");
-    server.add(ScriptedServer::Step::DataSend, "foreign bytes");
-    server.add(ScriptedServer::Step::DataConnect).send("150 Opening");
-    server.add(ScriptedServer::Step::DataSend, "active bytes")
-        .add(ScriptedServer::Step::DataClose)
-        .send("226 Done");
-    logIn();
-    TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false));
-    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
-    EXPECT_TRUE(server.waitFinished());
-    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+    for (const bool stranger : {false, true}) {
+        ScriptedServer server;
+        greetAndLogIn(server);
+        server.reply("TYPE I", "200 Binary");
+        server.expect("").send("200 PORT ok");
+        server.expect("RETR file.bin");
+        if (stranger)
+            server.add(ScriptedServer::Step::DataConnect, "127.0.0.2")
+                .add(ScriptedServer::Step::DataSend, "foreign bytes");
+        server.add(ScriptedServer::Step::DataConnect).send("150 Opening");
+        server.add(ScriptedServer::Step::DataSend, "active bytes")
+            .add(ScriptedServer::Step::DataClose)
+            .send("226 Done");
+        server.start();
+        FtpConnection ftp;
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        TempDir dir;
+        EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false))
+            << stranger;
+        EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes") << stranger;
+        const Lines sent = server.received();
+        ASSERT_GE(sent.size(), 4u);
+        EXPECT_TRUE(std::regex_match(sent[3], std::regex("PORT 127,0,0,1,[0-9]+,[0-9]+"))) << sent[3];
+        EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+        EXPECT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+    }
 }
 
 TEST_F(FtpScripted, PortGoesOutWithItsTransferCommandAndTheLogKeepsTheOrder)
