@@ -93,9 +93,6 @@ public:
     // The scheduler's local path options with the engine's file-name conversion.
     LocalPathOptions localPathOptions() const;
 
-    // The bounds of the folder trees this engine's jobs expand.
-    RemoteTreeBounds &treeBounds() { return m_treeBounds; }
-
     // The limits every transfer of this engine shares.
     net::SpeedLimits &speedLimits() { return *m_speedLimits; }
 

@@ -12,7 +12,7 @@ bool RemoteTreeBounds::admitsChildOf(std::int32_t parentId) const
     std::lock_guard lock{m_mutex};
     const auto parent = m_nodes.find(parentId);
     const int parentDepth = parent == m_nodes.end() ? 0 : parent->second.depth;
-    return parentDepth < m_maxDepth.load();
+    return parentDepth < m_maxDepth;
 }
 
 void RemoteTreeBounds::recordChild(

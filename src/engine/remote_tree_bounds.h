@@ -5,7 +5,6 @@
 // an engine; any thread may call it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,9 +21,7 @@ public:
 
     explicit RemoteTreeBounds(int maxFolderDepth = kMaxFolderDepth);
 
-    int maxFolderDepth() const { return m_maxDepth.load(); }
-
-    void setMaxFolderDepth(int levels) { m_maxDepth.store(levels); }
+    int maxFolderDepth() const { return m_maxDepth; }
 
     // True when a child of `parentId` stays within the depth bound.
     bool admitsChildOf(std::int32_t parentId) const;
@@ -49,7 +46,7 @@ private:
         std::string folderPath; // empty: not known
     };
 
-    std::atomic<int> m_maxDepth;
+    const int m_maxDepth;
     mutable std::mutex m_mutex;
     std::map<std::int32_t, Node> m_nodes; // by item id; guarded by m_mutex
     // By root id: each expanded folder's path and the item that expanded it; guarded by m_mutex.

@@ -128,25 +128,6 @@ TEST(SocketConnection, EndlessMultiLineReplyEndsTheConnection)
     server.release();
 }
 
-// A server that sends one byte well within every time-out cannot hold a reply wait for ever: the reply as a
-// whole has a deadline of a few time-outs.
-TEST(SocketConnection, AReplyTrickledByteByByteEndsAtItsDeadline)
-{
-    Pair pair;
-    std::jthread trickle([&pair](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            std::int64_t sent = 0;
-            pair.accepted.sendDirect("2", 1, sent);
-            std::this_thread::sleep_for(std::chrono::milliseconds(250)); // the server's pace, not a wait
-        }
-    });
-    Background reply([&] { return pair.client.readReply(1, nullptr) == -1; });
-    const bool ended = reply.ends();
-    trickle.request_stop();
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(reply.succeeded());
-}
-
 TEST(SocketConnection, UnresolvableHostRecordsInvalidArgument)
 {
     SocketConnection connection;
