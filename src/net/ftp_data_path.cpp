@@ -250,7 +250,10 @@ bool FtpConnection::acceptActiveConnection()
                 m_listener.close();
                 return true;
             }
-            continue; // the server's own connection may still come
+            // A stranger's connection was closed; the server's own may be queued behind it already, and
+            // its closing reply may come before we take it, so look at the listener first.
+            if (!m_control.isStopRequested() && std::chrono::steady_clock::now() < deadline)
+                continue;
         }
         if (m_control.isStopRequested() || m_listener.error().isSet()) {
             // The server still answers the command; the next one reads that answer first.
