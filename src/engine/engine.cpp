@@ -29,11 +29,14 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 // its own.
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
     net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
-    const std::atomic<IfFileExists> &ifFileExists, LeaseBoard &leases, const KeyPassphrases &passphrases)
+    const std::atomic<IfFileExists> &ifFileExists, LeaseBoard &leases, const KeyPassphrases &passphrases,
+    RemoteTreeBounds &treeBounds)
 {
     timing.trustStore = &store;
     if (!timing.keyPassphrases)
         timing.keyPassphrases = &passphrases;
+    if (!timing.treeBounds)
+        timing.treeBounds = &treeBounds;
     if (!timing.leases)
         timing.leases = &leases;
     if (!timing.speedLimits)
@@ -56,7 +59,7 @@ Engine::Engine(const EngineOptions &options)
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
-              m_ifFileExists, *m_leases, m_keyPassphrases)))
+              m_ifFileExists, *m_leases, m_keyPassphrases, m_treeBounds)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);

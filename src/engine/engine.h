@@ -16,6 +16,7 @@
 #include "engine/connection_lease.h"
 #include "engine/key_passphrases.h"
 #include "engine/local_path.h"
+#include "engine/remote_tree_bounds.h"
 #include "engine/scheduler.h"
 #include "engine/settings.h"
 #include "net/speed_limits.h"
@@ -111,6 +112,7 @@ private:
     std::atomic<IfFileExists> m_ifFileExists{IfFileExists::Rename};
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
+    RemoteTreeBounds m_treeBounds; // before the scheduler: its jobs record their folder trees in it
     std::unique_ptr<Scheduler> m_scheduler;
 };
 

@@ -43,6 +43,7 @@ class CertificateTrustStore;
 class KeyPassphrases;
 class ConnectionLease;
 class LeaseBoard;
+class RemoteTreeBounds;
 
 struct TransferJobTiming
 {
@@ -71,6 +72,8 @@ struct TransferJobTiming
     const std::atomic<IfFileExists> *ifFileExists = nullptr;
     // Replaces the name look-up of the remote sessions in tests; null for the system's.
     net::HostResolver resolver = nullptr;
+    // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
+    RemoteTreeBounds *treeBounds = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`

@@ -9,6 +9,7 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "engine/local_path.h"
+#include "engine/remote_tree_bounds.h"
 #include "engine/transfer_job.h"
 #include "net/remote_session.h"
 
@@ -70,12 +71,20 @@ void TransferJob::addChild(int id, const std::string &url, const std::string &lo
             status("Skipping the unsafe name \"" + name + "\"");
         return;
     }
+    if (m_timing.treeBounds && !m_timing.treeBounds->admitsChildOf(id)) {
+        status("Not queueing \"" + name + "\": more than "
+            + std::to_string(m_timing.treeBounds->maxFolderDepth())
+            + " folder levels below the queued folder");
+        return;
+    }
     const std::string childUrl = withoutTrailingSeparators(url) + "/" + childUrlName(name);
     const std::string childPath =
         withoutTrailingSeparators(localPath) + "/" + (localName ? *localName : name);
     const int newId = listed
         ? m_queue->addListedItem(childUrl, childPath, id, listed->directory, listed->sizeBytes)
         : m_queue->addItem(childUrl, childPath, id, -1, -1, -1, -1);
+    if (m_timing.treeBounds)
+        m_timing.treeBounds->recordChild(id, newId, name, listed && listed->directory);
     changed(0, newId);
 }
 
@@ -84,6 +93,21 @@ void TransferJob::expandRemoteDirectory(int id)
     status("Getting listing...");
     changed(0, id);
     const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
+    if (m_timing.treeBounds) {
+        const std::string refusal = folderExpansionRefusal(
+            *m_timing.treeBounds, id, item.path + item.fileName, [this](std::string &path) {
+                if (m_session->currentFolder(path))
+                    return true;
+                m_session->clearErrorUnlessStopped(); // the queued path stands in
+                return false;
+            });
+        if (!refusal.empty()) {
+            status(refusal);
+            m_result = core::ItemStatus::StatusFinished;
+            changed(1, id);
+            return;
+        }
+    }
     std::vector<net::ListingEntry> listing;
     if (!m_session->list("", listing)) {
         if (stoppedMidway(id))

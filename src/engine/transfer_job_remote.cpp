@@ -341,8 +341,9 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         status(error.text());
         reportTlsFailure(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
-        // A site that refuses downloads until something is uploaded.
-        if (m_session->isGetRefusedUntilUpload()) {
+        // A site that refuses downloads until something is uploaded refuses the download itself, on a
+        // live login; a login that dropped mid-transfer is no refusal, and neither is a refused upload.
+        if (download && m_session->isGetRefusedUntilUpload()) {
             m_result = core::ItemStatus::StatusRatioNeedsUpload;
             m_queue->setStatus(id, core::ItemStatus::StatusRatioActive);
             changed(0, id); // shown while the job turns to the site's upload

@@ -72,6 +72,8 @@ const char *protocolText(std::int32_t code)
         return "TLS handshake failed";
     case CertificateRejected:
         return "Certificate verification failed";
+    case ListingTooLarge:
+        return "Listing too large";
     default:
         return "Unknown";
     }

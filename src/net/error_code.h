@@ -40,6 +40,7 @@ enum ErrorCodeValue : std::int32_t
     UrlRedirected = 778,
     TlsFailed = 790, // the handshake failed; the detail says why
     CertificateRejected = 791, // the certificate did not verify; the detail names the reason
+    ListingTooLarge = 792, // a listing went past its size bound
     Exiting = 1025,
     DataIdleTimeout = 1026,
     StopByEngine = 15,

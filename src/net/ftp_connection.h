@@ -129,8 +129,13 @@ public:
         std::int64_t knownSize, bool resume, const TransferProgress &progress = {});
     bool upload(const std::string &localPath, const std::string &remoteName, bool binary, bool passive,
         const TransferProgress &progress = {});
-    // The listing is then in listingText() and read with parseNextEntry.
+    // The listing is then in listingText() and read with parseNextEntry. A listing larger than the
+    // bound fails with ListingTooLarge and leaves no entries.
     bool list(const std::string &path, bool full, bool passive);
+    static constexpr std::int64_t kListingLimitBytes = 64 * 1024 * 1024;
+
+    void setListingLimitBytes(std::int64_t bytes) { m_listingLimitBytes = bytes; }
+
     // EPSV, or PASV once the server has refused EPSV on this connection; then connects, or only
     // starts to (the transfer command finishes it).
     bool enterPassive(bool waitForConnect = true);
@@ -197,6 +202,8 @@ private:
     // After the data moved (or failed to): the completion line, the closing reply, the outcome.
     bool completeTransfer(bool moved);
     bool acceptActiveConnection();
+    // True when an accepted data connection comes from the server's address; else it is closed.
+    bool isFromServer(SocketConnection &accepted);
     // Sends EPSV; the data port, 0 when the server refused it, -1 on any other failure.
     int askExtendedPassivePort();
     bool connectDataConnection(const std::string &announcedHost, int port, bool wait);
@@ -231,6 +238,7 @@ private:
     std::string m_pasvHost;
     int m_pasvPort = 0;
     std::string m_transferPath; // local file of the running transfer, for its completion line
+    std::int64_t m_listingLimitBytes = kListingLimitBytes;
     bool m_closingReplyOwed = false; // a stopped transfer's closing reply is still to be read
     std::atomic<bool> m_aborted{false}; // abort() was called since the last login or clearStop()
     std::string m_deferredPort; // an active transfer's PORT, sent with its transfer command

@@ -246,8 +246,14 @@ bool FtpConnection::acceptActiveConnection()
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
     for (;;) {
         if (m_listener.acceptInto(m_data, std::chrono::milliseconds(kAcceptSliceMs))) {
-            m_listener.close();
-            return true;
+            if (isFromServer(m_data)) {
+                m_listener.close();
+                return true;
+            }
+            // A stranger's connection was closed; the server's own may be queued behind it already, and
+            // its closing reply may come before we take it, so look at the listener first.
+            if (!m_control.isStopRequested() && std::chrono::steady_clock::now() < deadline)
+                continue;
         }
         if (m_control.isStopRequested() || m_listener.error().isSet()) {
             // The server still answers the command; the next one reads that answer first.
@@ -268,6 +274,19 @@ bool FtpConnection::acceptActiveConnection()
         }
     }
     setProtocolError(DataConnectionFailed, true);
+    return false;
+}
+
+bool FtpConnection::isFromServer(SocketConnection &accepted)
+{
+    // Anyone who saw the PORT command could connect first and feed (or take) the file: only the host the
+    // control connection talks to is the server.
+    const std::string from = accepted.peerAddress();
+    const std::string server = m_control.peerAddress();
+    if (server.empty() || from == server)
+        return true;
+    log("Refused a data connection from " + from + ": the server is " + server, kLogOutcome);
+    accepted.close();
     return false;
 }
 

@@ -17,6 +17,14 @@ namespace bw::net {
 
 namespace {
 
+constexpr int kDataTlsRefused = 522;
+
+std::string sizeText(std::int64_t bytes)
+{
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
 // True when `path` is a regular file this process can open for reading.
 bool canReadFile(const std::string &path)
 {
@@ -58,7 +66,14 @@ bool FtpConnection::openTransfer(const std::string &command, const std::string &
     if (code == kDataPathFailed)
         return false;
     if (code != 125 && code != 150) {
-        setProtocolError(PermissionDenied, true);
+        // vsftpd answers 522 when the data connection did not resume the TLS session: no refusal of
+        // the file, and the next attempt may well resume it.
+        if (code == kDataTlsRefused) {
+            setProtocolError(TlsFailed, true);
+            m_control.setErrorDetail("The server refused the TLS session of the data connection");
+        } else {
+            setProtocolError(PermissionDenied, true);
+        }
         return false;
     }
     if (!acceptActiveConnection() || !secureDataConnection())
@@ -104,7 +119,8 @@ bool FtpConnection::completeTransfer(bool moved)
     // The closing reply is read in every case, so the control connection stays in step with the
     // server; a failed transfer keeps its own error as the cause. A stop keeps the reply from being
     // read now; the next command after the stop was cleared reads it first.
-    const int code = readReply();
+    std::string closingLine;
+    const int code = readReply(&closingLine);
     m_closingReplyOwed = code == -1 && m_control.isStopRequested();
     bool ok = true;
     if (!moved) {
@@ -113,7 +129,11 @@ bool FtpConnection::completeTransfer(bool moved)
         log(dataError.text(), kLogOutcome);
         ok = false;
     } else if (code != 226 && code != 250) {
-        setProtocolError(PermissionDenied);
+        // The command was taken and the data moved, so this is no refusal: a failure at the end (451,
+        // 426, 552, or vsftpd's 522 for a TLS session it would not resume) is tried again later.
+        setProtocolError(UnexpectedResponse);
+        if (!closingLine.empty())
+            log("The server did not confirm the transfer: " + closingLine, kLogOutcome);
         ok = false;
     }
     m_passive = false;
@@ -221,8 +241,14 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
     setFtpState(FtpState::Listing);
     m_data.setTotalSize(0);
     m_data.setAppendMode(false);
-    const bool ok = completeTransfer(m_data.receiveFile(file.string(), true, transferWatch({})));
-    m_parser.loadFile(file, full);
+    const TransferProgress noProgress; // the watch refers to it
+    TransferWatch watch = transferWatch(noProgress);
+    watch.byteLimit = m_listingLimitBytes;
+    const bool ok = completeTransfer(m_data.receiveFile(file.string(), true, watch));
+    if (error().is(CatProtocol, ListingTooLarge))
+        log("Listing larger than " + sizeText(m_listingLimitBytes) + ": not read", kLogOutcome);
+    else
+        m_parser.loadFile(file, full);
     std::filesystem::remove(file, ignored);
     return ok;
 }

@@ -50,6 +50,9 @@ struct TransferWatch
     int stallLimitSeconds = 0;
     // Called on the transferring thread at most about every 100 ms, and once at the end.
     TransferProgress progress;
+    // A receive that would go past this many bytes ends with ListingTooLarge (0: no bound); no byte
+    // beyond it reaches the file.
+    std::int64_t byteLimit = 0;
 };
 
 // Reads a response header and sees the body of a receive transfer (the HTTP client). Called on the
@@ -160,8 +163,10 @@ public:
     FtpReplyReader &replyReader() { return m_replies; }
 
     // Reads lines until a reply is complete; every line read goes to `sink` when given. -1 on a
-    // time-out or failure. Lines after the reply stay queued.
+    // time-out (`seconds` without a byte, or kReplyTimeoutsPerReply times that for the whole reply) or a
+    // failure. Lines after the reply stay queued.
     int readReply(int seconds, std::deque<std::string> *sink);
+    static constexpr int kReplyTimeoutsPerReply = 2;
 
     // Transfers, each run to its end (or its stop) on the calling thread. True when it succeeded.
     bool sendText(const std::string &text, bool closeWhenDone);

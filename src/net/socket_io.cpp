@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // SocketConnection: waits, reads and writes of the owner's thread, the addresses of both ends, and
 // the reply wait of a control connection.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <netinet/in.h>
@@ -168,8 +170,20 @@ int SocketConnection::readReply(int seconds, std::deque<std::string> *sink)
     int code = m_replies.takeReply(sink);
     char chunk[4096];
     std::size_t replyBytes = 0;
+    // Each wait has the time-out, and the whole reply a few time-outs: a server that sends one byte
+    // just before every time-out would otherwise hold the wait for ever.
+    using std::chrono::steady_clock;
+    const steady_clock::time_point deadline =
+        steady_clock::now() + std::chrono::seconds(std::int64_t{seconds} * kReplyTimeoutsPerReply);
     while (code == -1) {
-        if (!waitReadableSliced(seconds))
+        int waitSeconds = seconds;
+        if (seconds > 0) {
+            const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - steady_clock::now()).count();
+            if (left <= 0)
+                return -1;
+            waitSeconds = static_cast<int>(std::min<std::int64_t>(seconds, left));
+        }
+        if (!waitReadableSliced(waitSeconds))
             return -1;
         std::int64_t got = 0;
         if (!receive(chunk, sizeof chunk, got))

@@ -268,10 +268,14 @@ bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::stri
     while (!m_stop.isSet()) {
         std::int64_t got = 0;
         bool inFile = false; // spliced: the bytes are in the file already
+        // With a bound, one byte past it tells that the data goes on, and ends the receive.
+        const std::int64_t block = pace.watch.byteLimit > 0
+            ? std::min(blockBytes, pace.watch.byteLimit + 1 - bytesDone())
+            : blockBytes;
         const std::int64_t unseen =
             filter ? filter->bytesPassableUnseen() : std::numeric_limits<std::int64_t>::max();
         if (leftover.empty() && pipe.isOpen() && unseen > 0) {
-            const std::int64_t allowed = throttle(pace, std::min(blockBytes, unseen));
+            const std::int64_t allowed = throttle(pace, std::min(block, unseen));
             if (allowed == 0)
                 break;
             const SplicePipe::Result moved = pipe.move(allowed, got);
@@ -297,7 +301,7 @@ bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::stri
         } else if (leftover.empty()) {
             if (!buffer)
                 buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(blockBytes));
-            const std::int64_t allowed = throttle(pace, blockBytes);
+            const std::int64_t allowed = throttle(pace, block);
             if (allowed == 0)
                 break;
             const bool received = receive(buffer.get(), allowed, got);
@@ -310,6 +314,10 @@ bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::stri
         if (++pace.blocks % kBlocksPerCheck == 0 && !checkpoint(pace))
             return false;
         if (got > 0) {
+            if (pace.watch.byteLimit > 0 && bytesDone() + got > pace.watch.byteLimit) {
+                setError(CatProtocol, ListingTooLarge);
+                return false;
+            }
             bool bodyEnded = false;
             if (inFile) {
                 if (filter)

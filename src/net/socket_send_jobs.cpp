@@ -86,6 +86,9 @@ bool SocketConnection::sendFileBody(int fileFd, Pace &pace)
     std::unique_ptr<char[]> buffer;
     std::int64_t pending = 0; // read-path bytes of the current block not yet sent
     std::int64_t pendingAt = 0;
+    // A write that would block is repeated with the same length: TLS fails a shorter retry ("bad length"),
+    // and the rate limiter may grant less by then (another transfer joined). Its grant is kept meanwhile.
+    std::int64_t retryLength = 0;
     for (;;) {
         if (m_stop.isSet())
             return recordStop();
@@ -136,11 +139,13 @@ bool SocketConnection::sendFileBody(int fileFd, Pace &pace)
                 pending = got;
                 pendingAt = 0;
             }
-            const std::int64_t allowed = throttle(pace, pending);
+            const std::int64_t allowed = retryLength > 0 ? retryLength : throttle(pace, pending);
             if (allowed == 0)
                 return false;
             io = stream().write(buffer.get() + pendingAt, allowed);
-            pace.ticket.refund(allowed - (io.status == IoResult::Status::Moved ? io.bytes : 0));
+            retryLength = io.status == IoResult::Status::WouldBlock ? allowed : 0;
+            if (retryLength == 0)
+                pace.ticket.refund(allowed - (io.status == IoResult::Status::Moved ? io.bytes : 0));
             if (io.status == IoResult::Status::Moved) {
                 pending -= io.bytes;
                 pendingAt += io.bytes;

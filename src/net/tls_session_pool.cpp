@@ -7,6 +7,8 @@ void TlsSessionPool::add(SSL_SESSION *session)
 {
     std::lock_guard lock{m_lock};
     m_fresh.emplace_back(session);
+    if (m_fresh.size() > kMaxFreshSessions)
+        m_fresh.pop_front(); // the oldest is the least likely to be taken still
 }
 
 TlsSession TlsSessionPool::next()

@@ -2,9 +2,11 @@
 // The TLS sessions a server handed out on the connections of one FTP login, for its data connections
 // to resume. A TLS 1.3 server may take each session only once, so every new one is kept; a TLS 1.2
 // session serves any number of connections, so the one offered last is offered again when no fresh
-// one came. Filled by whichever thread runs the connection's handshake or reads; taken by the owner.
+// one came. A server may hand out tickets without end: only the newest few are kept. Filled by
+// whichever thread runs the connection's handshake or reads; taken by the owner.
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <mutex>
 
@@ -17,6 +19,8 @@ namespace bw::net {
 class TlsSessionPool
 {
 public:
+    static constexpr std::size_t kMaxFreshSessions = 4;
+
     // Takes over the reference the caller holds.
     void add(SSL_SESSION *session);
     // A reference to the session to offer next (fresh first, else the one offered last); null when

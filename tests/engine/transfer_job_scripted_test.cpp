@@ -18,6 +18,12 @@ namespace {
 
 using Step = ScriptedServer::Step;
 
+// A Unix listing line for a link named `name` that points at `target`.
+std::string linkLine(const std::string &name, const std::string &target)
+{
+    return "lrwxrwxrwx    1 ftp      ftp             1 Jan 01 12:00 " + name + " -> " + target + "\r\n";
+}
+
 class ScriptedJobTest : public EngineTest
 {
 protected:
@@ -72,6 +78,40 @@ protected:
         server.send("226 stored");
     }
 
+    // The next attempt of /d/f.bin on a new login, resumed at `offset` with the rest of `body`.
+    void resumedDownload(const std::string &body, std::size_t offset)
+    {
+        login(true);
+        enterDirectory("/d/");
+        dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
+        server.reply("TYPE I", "200 binary");
+        server.expect("PASV");
+        server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("REST " + std::to_string(offset), "350 restarting");
+        server.reply("RETR f.bin", "150 here");
+        server.add(Step::DataAccept);
+        server.add(Step::DataSend, body.substr(offset));
+        server.add(Step::DataClose);
+        server.send("226 done");
+        server.reply("QUIT", "221 bye");
+    }
+
+    // Plays the script for a download of /d/f.bin that fails first and then ends whole, never taken
+    // for a ratio site's refusal.
+    void expectFailedThenResumed(const std::string &body)
+    {
+        server.start();
+        const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
+        const StatusTrail seen(notifier, queue, id);
+        start();
+        ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+        expectCleanScript();
+        EXPECT_EQ(readFile(local / "f.bin"), body);
+        EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
+        EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
+        EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    }
+
     bool receivedLine(const std::string &line) const
     {
         const auto lines = server.received();
@@ -103,34 +143,32 @@ TEST_F(ScriptedJobTest, ADownloadCutMidwayResumesWithRestAndEndsIdentical)
     // The server goes away mid-transfer: no closing reply.
     server.add(Step::Drop);
     server.add(Step::DataClose);
+    resumedDownload(body, 4000);
+    // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
+    expectFailedThenResumed(body);
+    EXPECT_TRUE(receivedLine("REST 4000"));
+}
 
-    login(true);
+// A closing reply other than 226 after the data moved is a failed transfer, tried again, never the
+// refusal of a ratio site: vsftpd's 522 for a TLS session it would not resume, a local error, a 550.
+class ClosingReplyJobTest : public ScriptedJobTest, public ::testing::WithParamInterface<const char *>
+{};
+
+TEST_P(ClosingReplyJobTest, FailsTheTransferAndRetriesItWithoutRatioMode)
+{
+    const std::string body = patternBytes(6000, 14);
+    login();
     enterDirectory("/d/");
     dataExchange("LIST f.bin", fileLine("f.bin", body.size()));
     server.reply("TYPE I", "200 binary");
-    server.expect("PASV");
-    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("REST 4000", "350 restarting");
-    server.reply("RETR f.bin", "150 here");
-    server.add(Step::DataAccept);
-    server.add(Step::DataSend, body.substr(4000));
-    server.add(Step::DataClose);
-    server.send("226 done");
-    server.reply("QUIT", "221 bye");
-    server.start();
-
-    const auto id = queue.addItem(url("ftp", "/d/f.bin"), (local / "f.bin").string());
-    const StatusTrail seen(notifier, queue, id);
-    start();
-    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
-    expectCleanScript();
-    EXPECT_EQ(readFile(local / "f.bin"), body);
-    EXPECT_TRUE(receivedLine("REST 4000"));
-    // The cut was a failed transfer, not a refusal: the site was never taken for a ratio site.
-    EXPECT_TRUE(seen.saw(core::ItemStatus::StatusTransferFailed));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
-    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioNeedsUpload));
+    dataExchange("RETR f.bin", body.substr(0, 2500), GetParam());
+    resumedDownload(body, 2500);
+    expectFailedThenResumed(body);
+    EXPECT_FALSE(notifier.sawLine("Permission denied"));
 }
+
+INSTANTIATE_TEST_SUITE_P(ClosingReplies, ClosingReplyJobTest,
+    ::testing::Values("522 SSL connection failed: session reuse required", "451 Local error", "550 Failed"));
 
 TEST_F(ScriptedJobTest, AnUnreadableWorkingDirectoryDoesNotStopAnAbsoluteDownload)
 {
@@ -228,6 +266,27 @@ TEST_F(ScriptedJobTest, AnUploadOfAMissingLocalFileFailsWithoutSendingStor)
     for (const std::string &line : server.received())
         EXPECT_FALSE(line.starts_with("STOR") || line.starts_with("TYPE")) << line;
     EXPECT_TRUE(notifier.sawLine("File open error"));
+}
+
+// A refused STOR is no sign of a ratio site (those refuse downloads): the upload fails as any transfer.
+TEST_F(ScriptedJobTest, ARefusedUploadIsAFailedTransferNotARatioSite)
+{
+    writeFile(local / "up.bin", "data");
+    login();
+    enterDirectory("/d/");
+    server.reply("TYPE I", "200 binary");
+    server.expect("PASV");
+    server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+    server.reply("STOR up.bin", "553 Not allowed");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftpu", "/d/up.bin"), (local / "up.bin").string(), 0, 3600);
+    const StatusTrail seen(notifier, queue, id);
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
+    expectCleanScript();
+    EXPECT_FALSE(seen.saw(core::ItemStatus::StatusRatioActive));
 }
 
 // A local file as long as the listed one is complete, and a partial file longer than it is never
@@ -460,6 +519,35 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));
     EXPECT_FALSE(std::filesystem::exists(local / "escape.txt"));
+}
+
+// A link back into its own folder: the server's PWD inside the link names the folder already fetched,
+// so the link is not expanded again, and the tree ends.
+TEST_F(ScriptedJobTest, ALinkBackIntoItsFolderIsNotExpandedAgain)
+{
+    const std::string listing = fileLine("f.bin", 4) + linkLine("link", ".");
+    login();
+    enterDirectory("/d/");
+    dataExchange("LIST", listing);
+    server.reply("TYPE I", "200 binary");
+    dataExchange("RETR f.bin", "abcd");
+    dataExchange("LIST link", listing);
+    server.reply("cwd link", "250 ok");
+    server.reply("PWD", "257 \"/d\" is the current directory");
+    server.reply("QUIT", "221 bye");
+    server.start();
+
+    const auto id = queue.addItem(url("ftp", "/d/"), (local / "d").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished));
+    ASSERT_TRUE(waitAllSettled());
+    expectCleanScript();
+    EXPECT_EQ(queue.ids().size(), 3u);
+    for (const auto itemId : queue.ids())
+        EXPECT_EQ(core::snapshotOrVanished(queue, itemId).status, core::ItemStatus::StatusFinished) << itemId;
+    EXPECT_EQ(readFile(local / "d" / "f.bin"), "abcd");
+    EXPECT_TRUE(notifier.sawLine(
+        "Skipping the folder /d: it was fetched already in this tree (a link leads back into it)"));
 }
 
 // The window closes while an active-mode server has answered 150 and then says nothing more, never

@@ -34,6 +34,7 @@ TEST(ErrorCode, TextLookupByPair)
         {CatProtocol, 779, "Unknown"},
         {CatProtocol, 790, "TLS handshake failed"},
         {CatProtocol, 791, "Certificate verification failed"},
+        {CatProtocol, 792, "Listing too large"},
         {CatProtocol, 513, "Unknown"},
         {CatStop, 1025, "Exiting"},
         {CatStop, 1026, "Unknown"},

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <thread>
 
@@ -406,6 +407,8 @@ TEST_F(FtpScripted, RestAnswersDecideAppendOrRewrite)
     }
 }
 
+// The data moved and the server ended with a failure: a failed transfer (tried again later), never the
+// "Permission denied" of a refused command, which a ratio site gives.
 TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
 {
     greetAndLogIn(server);
@@ -414,7 +417,7 @@ TEST_F(FtpScripted, ClosingReply451FailsTheDownload)
     logIn();
     TempDir dir;
     EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", true, true, 4, false));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
+    EXPECT_TRUE(ftp.error().is(CatProtocol, UnexpectedResponse));
     EXPECT_EQ(ftp.ftpState(), FtpState::Idle);
     // The control connection stays in step: the next command gets its own reply.
     ftp.sendCommand("NOOP\r\n");
@@ -435,36 +438,66 @@ TEST_F(FtpScripted, ADownloadNeverWritesThroughASymbolicLink)
     EXPECT_EQ(bw::test::readFile(dir / "precious"), "keep");
 }
 
-TEST_F(FtpScripted, RefusedRetrIsPermissionDenied)
+// A refused RETR is "Permission denied", except vsftpd's 522 when the data connection did not resume the
+// TLS session: the data connection failed there, the file was not refused.
+TEST(FtpRetrRefusal, RefusedRetrIsPermissionDeniedAndA522ATlsFailure)
 {
-    greetAndLogIn(server);
-    server.reply("TYPE A", "200 Ascii");
-    server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
-    server.reply("RETR file.bin", "550 No such file");
-    logIn();
-    TempDir dir;
-    EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false));
-    EXPECT_TRUE(ftp.error().is(CatProtocol, PermissionDenied));
-    EXPECT_FALSE(ftp.dataConnection().hasSocket());
+    const struct
+    {
+        const char *reply;
+        std::int32_t error;
+    } cases[] = {{"550 No such file", PermissionDenied},
+        {"522 SSL connection failed: session reuse required", TlsFailed}};
+
+    for (const auto &c : cases) {
+        ScriptedServer server;
+        greetAndLogIn(server);
+        server.reply("TYPE A", "200 Ascii");
+        server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.reply("RETR file.bin", c.reply);
+        server.start();
+        FtpConnection ftp;
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        TempDir dir;
+        EXPECT_FALSE(ftp.download((dir / "file.bin").string(), "file.bin", false, true, 0, false)) << c.reply;
+        EXPECT_TRUE(ftp.error().is(CatProtocol, c.error)) << c.reply;
+        EXPECT_FALSE(ftp.dataConnection().hasSocket()) << c.reply;
+    }
 }
 
-TEST_F(FtpScripted, ActiveDownloadSendsPortAndAccepts)
+// With a stranger too: another host connects to the PORT address first (127.0.0.2 reaches loopback too);
+// the client closes that connection and takes the server's, so no stranger's bytes become the file.
+TEST(FtpActive, DownloadSendsPortAndAcceptsOnlyTheServer)
 {
-    greetAndLogIn(server);
-    server.reply("TYPE I", "200 Binary");
-    server.expect("").send("200 PORT ok");
-    server.expect("RETR file.bin").add(ScriptedServer::Step::DataConnect).send("150 Opening");
-    server.add(ScriptedServer::Step::DataSend, "active bytes")
-        .add(ScriptedServer::Step::DataClose)
-        .send("226 Done");
-    logIn();
-    TempDir dir;
-    EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false));
-    EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes");
-    const Lines sent = server.received();
-    ASSERT_GE(sent.size(), 4u);
-    EXPECT_TRUE(std::regex_match(sent[3], std::regex("PORT 127,0,0,1,[0-9]+,[0-9]+"))) << sent[3];
-    EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+    for (const bool stranger : {false, true}) {
+        ScriptedServer server;
+        greetAndLogIn(server);
+        server.reply("TYPE I", "200 Binary");
+        server.expect("").send("200 PORT ok");
+        server.expect("RETR file.bin");
+        if (stranger)
+            server.add(ScriptedServer::Step::DataConnect, "127.0.0.2")
+                .add(ScriptedServer::Step::DataSend, "foreign bytes");
+        server.add(ScriptedServer::Step::DataConnect).send("150 Opening");
+        server.add(ScriptedServer::Step::DataSend, "active bytes")
+            .add(ScriptedServer::Step::DataClose)
+            .send("226 Done");
+        server.start();
+        FtpConnection ftp;
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        TempDir dir;
+        EXPECT_TRUE(ftp.download((dir / "file.bin").string(), "file.bin", true, false, 12, false))
+            << stranger;
+        EXPECT_EQ(bw::test::readFile(dir / "file.bin"), "active bytes") << stranger;
+        const Lines sent = server.received();
+        ASSERT_GE(sent.size(), 4u);
+        EXPECT_TRUE(std::regex_match(sent[3], std::regex("PORT 127,0,0,1,[0-9]+,[0-9]+"))) << sent[3];
+        EXPECT_FALSE(ftp.listenerConnection().hasSocket());
+        EXPECT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+    }
 }
 
 TEST_F(FtpScripted, PortGoesOutWithItsTransferCommandAndTheLogKeepsTheOrder)
@@ -589,6 +622,46 @@ TEST_F(FtpScripted, ListingCommandWordsAndPaths)
     EXPECT_TRUE(ftp.list("/pub", true, true));
     EXPECT_TRUE(server.waitFinished());
     EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
+// A listing past its bound fails without entries, and the control connection stays in step. The bound is
+// lowered to 100 lines here.
+TEST(FtpListing, ALargerListingThanTheBoundFailsUnread)
+{
+    const struct
+    {
+        int names;
+        bool fits;
+    } cases[] = {{100, true}, {101, false}, {3000, false}};
+
+    for (const auto &c : cases) {
+        const auto line = [](int i) {
+            return "-rw-r--r--    1 ftp      ftp      4 Jan 01 12:00 n" + std::to_string(10000 + i).substr(1)
+                + "\r\n";
+        };
+        std::string listing;
+        for (int i = 0; i < c.names; ++i)
+            listing += line(i);
+        ScriptedServer server;
+        greetAndLogIn(server);
+        passiveListing(server, listing);
+        server.reply("NOOP", "200 Still here");
+        server.start();
+        FtpConnection ftp;
+        ftp.setListingLimitBytes(100 * static_cast<std::int64_t>(line(0).size()));
+        ASSERT_TRUE(ftp.createAndBind(0));
+        ASSERT_TRUE(ftp.login(scriptedSite(server, 7)));
+        EXPECT_EQ(ftp.list("", true, true), c.fits) << c.names;
+        int entries = 0;
+        while (ftp.parseNextEntry("*"))
+            ++entries;
+        EXPECT_EQ(entries, c.fits ? c.names : 0) << c.names;
+        EXPECT_EQ(ftp.error().is(CatProtocol, ListingTooLarge), !c.fits) << c.names;
+        ftp.sendCommand("NOOP\r\n");
+        EXPECT_EQ(ftp.readReply(), 200) << c.names;
+        EXPECT_TRUE(server.waitFinished());
+        EXPECT_TRUE(server.failures().empty()) << c.names << ": " << server.failures().front();
+    }
 }
 
 void expectStalledDownloadFails(std::int64_t knownSize)
@@ -807,6 +880,21 @@ TEST(FtpAbort, AStopBeforeTheAcceptWaitEndsItAndTheQuit)
     EXPECT_LT(std::chrono::steady_clock::now() - leaving, std::chrono::seconds(5));
     EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
     server.release();
+}
+
+// A greeting trickled a byte at a time, each well within the time-out: the login still ends, at the
+// reply's overall deadline.
+TEST(FtpControl, AGreetingTrickledByteByByteEndsTheLogin)
+{
+    ScriptedServer server;
+    server.add(ScriptedServer::Step::Trickle, "220" + std::string(100, ' '));
+    server.start();
+    FtpConnection ftp;
+    ftp.setTimeout(1);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    auto login = std::async(std::launch::async, [&] { return ftp.login(scriptedSite(server, 7)); });
+    ASSERT_EQ(login.wait_for(std::chrono::seconds(15)), std::future_status::ready);
+    EXPECT_FALSE(login.get());
 }
 
 TEST(FtpControl, OverlongReplyLineClosesTheConnection)

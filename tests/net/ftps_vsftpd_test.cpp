@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "net/ftp_connection.h"
+#include "net/speed_limits.h"
 #include "support/protocol_recorder.h"
 #include "support/server_folder.h"
 #include "support/temp_dir.h"
@@ -103,6 +104,24 @@ TEST_P(FtpsVsftpd, ManyTransfersOnOneLoginAreByteIdentical)
             << name << ": " << ftp.error().text() << " " << ftp.error().detail();
         EXPECT_EQ(bw::test::readFile(back), bw::test::readFile(remote / name)) << name;
     }
+}
+
+// A speed limit cuts the writes into the limiter's grants; a TLS write that would block must still be
+// repeated whole, or the upload fails half-way.
+TEST_P(FtpsVsftpd, SpeedLimitedUploadIsByteIdentical)
+{
+    SpeedLimits limits;
+    limits.setMaxKBps(3000);
+    ftp.dataConnection().setSpeedLimits(&limits);
+    ASSERT_TRUE(ftp.createAndBind(0));
+    ASSERT_TRUE(ftp.login(site())) << ftp.error().text() << ": " << ftp.error().detail();
+    ASSERT_TRUE(ftp.changeDirectory("/" + folder));
+    const std::string bytes = bw::test::patternBytes(2 * 1024 * 1024 + 11, 31);
+    bw::test::writeFile(local / "limited.bin", bytes);
+    ASSERT_TRUE(ftp.upload((local / "limited.bin").string(), "limited.bin", true, passive()))
+        << ftp.error().text() << " " << ftp.error().detail() << " / " << recorder.lastReply;
+    EXPECT_TRUE(bw::test::readFile(remote / "limited.bin") == bytes);
+    ftp.dataConnection().setSpeedLimits(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, FtpsVsftpd,

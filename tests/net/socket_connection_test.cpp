@@ -407,6 +407,69 @@ TEST(SocketConnection, SharedLimitMetersTheSendJob)
     EXPECT_EQ(limits.rateLimiter().participants(), 0);
 }
 
+// A stream that, like TLS, must see a write that would block repeated with at least the same length. Its
+// first write would block, and meanwhile a second transfer joins the rate limit (the shares shrink).
+class RetryLengthStream final : public ByteStream
+{
+public:
+    RetryLengthStream(ByteStream &tcp, RateLimiter &limiter)
+        : m_tcp(tcp)
+        , m_limiter(limiter)
+    {}
+
+    IoResult write(const char *data, std::int64_t size) override
+    {
+        if (size < m_blockedLength)
+            return {IoResult::Status::Failed, 0, EPROTO}; // OpenSSL: "bad length"
+        m_blockedLength = 0;
+        if (!m_other) {
+            m_other = std::make_unique<RateLimiter::Ticket>(m_limiter.join());
+            m_blockedLength = size;
+            return {IoResult::Status::WouldBlock, 0, 0, StreamInterest::Write};
+        }
+        return m_tcp.write(data, size);
+    }
+
+    IoResult read(char *buffer, std::int64_t size) override { return m_tcp.read(buffer, size); }
+
+    WaitResult wait(StreamInterest interest, int timeoutMs) override
+    {
+        return m_tcp.wait(interest, timeoutMs);
+    }
+
+    int shutdown(ShutdownDirection direction) override { return m_tcp.shutdown(direction); }
+
+    int close() override { return m_tcp.close(); }
+
+    bool isOpen() const override { return m_tcp.isOpen(); }
+
+    int zeroCopyFd() const override { return -1; }
+
+private:
+    ByteStream &m_tcp;
+    RateLimiter &m_limiter;
+    std::unique_ptr<RateLimiter::Ticket> m_other;
+    std::int64_t m_blockedLength = 0;
+};
+
+TEST(SocketConnection, AWriteThatWouldBlockIsRetriedWithItsLength)
+{
+    TempDir dir;
+    const std::string content = bw::test::patternBytes(30000, 5);
+    bw::test::writeFile(dir / "source", content);
+    platform::ManualClock clock;
+    RateLimiter limiter(clock);
+    limiter.setLimit(400000); // a full bucket holds 40,000 bytes, half of it once two share it
+    Pair pair;
+    pair.client.setRateLimiter(&limiter);
+    pair.client.setStreamLayer(std::make_unique<RetryLengthStream>(pair.client.tcpStream(), limiter));
+    Background receive([&] { return pair.accepted.receiveFile((dir / "target").string(), true, {}); });
+    EXPECT_TRUE(pair.client.sendFile((dir / "source").string(), 0, true, {})) << pair.client.error().text();
+    ASSERT_TRUE(receive.ends());
+    EXPECT_TRUE(receive.succeeded());
+    EXPECT_TRUE(bw::test::readFile(dir / "target") == content);
+}
+
 TEST(SocketConnection, SendTextReportsAFailedSend)
 {
     SocketConnection connection;

@@ -89,6 +89,15 @@ bool parseActiveAddress(const std::string &line, sockaddr_storage &storage, sock
     return fields[0] == "1" && ::inet_pton(AF_INET, fields[1].c_str(), &address->sin_addr) == 1;
 }
 
+// Binds `fd` to the IPv4 address `text` (any port), so a connection comes from there.
+bool bindToAddress(int fd, const std::string &text)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    return ::inet_pton(AF_INET, text.c_str(), &address.sin_addr) == 1
+        && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
 void closeFd(int &fd)
 {
     if (fd >= 0)
@@ -209,6 +218,12 @@ void ScriptedServer::waitRelease()
     m_changed.wait(lock, [this] { return m_releases > 0 || m_stopping; });
     if (m_releases > 0)
         --m_releases;
+}
+
+bool ScriptedServer::pause(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock{m_mutex};
+    return !m_changed.wait_for(lock, limit, [this] { return m_stopping; });
 }
 
 void ScriptedServer::run()
@@ -432,6 +447,10 @@ bool ScriptedServer::runStep(const Step &step)
         }
         closeFd(m_dataFd);
         m_dataFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (!step.text.empty() && !bindToAddress(m_dataFd, step.text)) {
+            fail("could not bind the data connection to " + step.text);
+            return false;
+        }
         if (::connect(m_dataFd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
             fail("could not connect to the client's data port");
             return false;
@@ -459,6 +478,13 @@ bool ScriptedServer::runStep(const Step &step)
         return true;
     case Step::DataHold:
         waitRelease();
+        return true;
+    case Step::Trickle:
+        for (const char c : step.text) {
+            // A client that gave up closed the connection: that ends the step, as it should.
+            if (::send(m_controlFd, &c, 1, MSG_NOSIGNAL) != 1 || !pause(std::chrono::milliseconds(200)))
+                return true;
+        }
         return true;
     }
     return false;

@@ -38,11 +38,13 @@ public:
             PassiveListen, // open a data listener; in `text`, "{pasv}" becomes h1,h2,h3,h4,p1,p2,
                            // "{port}" p1,p2 and "{epsv}" the port number
             DataAccept, // accept the data connection on that listener
-            DataConnect, // connect to the address of the last PORT or EPRT command received
+            DataConnect, // connect to the address of the last PORT or EPRT command received, from
+                         // the IPv4 address in `text` when one is given (another host, as it were)
             DataSend, // send `text` on the data connection
             DataReceive, // read the data connection until the client closes it
             DataClose, // close the data connection
             DataHold, // keep the data connection open without sending until release()
+            Trickle, // send `text` one byte every 200 ms, until its end or until the client leaves
         };
 
         Kind kind;
@@ -113,6 +115,8 @@ private:
     bool sendAll(int fd, const std::string &bytes);
     void fail(const std::string &message);
     void waitRelease();
+    // Waits `limit` unless the server is being destroyed; false then.
+    bool pause(std::chrono::milliseconds limit);
     void record(const std::string &line);
 
     std::vector<Step> m_steps;
