@@ -5,12 +5,22 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "core/url.h"
 #include "net/sftp_path.h"
 #include "net/sftp_transfer.h"
 
 namespace bw::net {
 
 namespace {
+
+// A URL without a user reads as the anonymous FTP login: over SSH it means "no user given", so
+// ~/.ssh/config or the local account names one, and there is no password.
+RemoteSite withoutAnonymousLogin(const RemoteSite &site)
+{
+    if (site.user != core::kAnonymousUser || site.password != core::kDefaultAnonymousPassword)
+        return site;
+    return RemoteSite{site.host, site.port, {}, {}, site.connectionId};
+}
 
 struct AttributesFree
 {
@@ -56,7 +66,8 @@ bool SftpSession::connect(const RemoteSite &site)
     close();
     m_connection.clearError();
     m_connectionId = site.connectionId != 0 ? site.connectionId : m_connectionId;
-    const SshEndpoint endpoint = sshEndpointFor(site.host, site.port, site.user, m_options.home);
+    const RemoteSite named = withoutAnonymousLogin(site);
+    const SshEndpoint endpoint = sshEndpointFor(named.host, named.port, named.user, m_options.home);
     status("Connecting to " + endpoint.host + " port " + std::to_string(endpoint.port) + "...");
     const SshConnectRules rules{knownHostsPath(m_options.home), m_options.trustedHostKey,
         m_options.timeoutSeconds, m_options.resolver};
@@ -67,7 +78,7 @@ bool SftpSession::connect(const RemoteSite &site)
         return false;
     }
     status("Host key " + m_hostKey.fingerprint + " (" + m_hostKey.keyType + ") is known");
-    SshLoginRules login{site.password, m_options.home, endpoint.identityFiles, m_options.passphrase,
+    SshLoginRules login{named.password, m_options.home, endpoint.identityFiles, m_options.passphrase,
         &m_passphrases, m_options.timeoutSeconds};
     if (!sshLogin(m_connection, login)) {
         m_connection.close();
@@ -380,7 +391,8 @@ bool trustHostKey(const RemoteSite &site, const std::string &expectedSha256, std
     const SftpSessionOptions &options)
 {
     const std::string home = options.home.empty() ? sshHomeFolder() : options.home;
-    const SshEndpoint endpoint = sshEndpointFor(site.host, site.port, site.user, home);
+    const RemoteSite named = withoutAnonymousLogin(site);
+    const SshEndpoint endpoint = sshEndpointFor(named.host, named.port, named.user, home);
     SshConnection connection;
     const SshConnectRules rules{knownHostsPath(home), {}, options.timeoutSeconds, options.resolver};
     if (connection.open(endpoint, rules)) {

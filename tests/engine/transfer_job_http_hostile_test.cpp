@@ -85,7 +85,8 @@ TEST_F(HttpHostileJobTest, ATlsBodyCutWithoutCloseNotifyFailsAndKeepsItsPart)
     const auto id = queue.addItem(https(server, "/f.bin"), (local / "f.bin").string());
     start();
     ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
-    EXPECT_EQ(readFile(local / "f.bin"), "partial");
+    EXPECT_EQ(readFile(local / "f.bin.part"), "partial");
+    EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
 }
 
 TEST_F(HttpHostileJobTest, CredentialsNeverFollowARedirectToAnotherServer)

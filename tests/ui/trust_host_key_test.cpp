@@ -115,12 +115,18 @@ private slots:
         f.command->setDialogRunner([](TrustHostKeyDialog &) { return int(QDialog::Accepted); });
         QString reported;
         f.command->setReporter([&](QWidget *, const QString &text) { reported = text; });
+        f.command->setTruster(
+            [](const std::string &, int, const std::string &, const std::string &, std::string &error) {
+                error = "The server's host key is now SHA256:other";
+                return false;
+            });
         QSignalSpy finished(f.command, &TrustHostKeyCommand::finished);
         f.command->action()->trigger();
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().at(0).toBool(), false);
         QCOMPARE(reported,
-            QStringLiteral("The host key of ::1 could not be trusted: SFTP is not available in this build"));
+            QStringLiteral(
+                "The host key of ::1 could not be trusted: The server's host key is now SHA256:other"));
         QCOMPARE(f.detail(id), kUnknown.toStdString());
     }
 
