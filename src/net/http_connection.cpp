@@ -152,8 +152,8 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
         if (!headerOpen) {
             status = m_headerStatus;
             // A part that does not start where the local file ends would be appended at the wrong place.
-            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() >= 0
-                && m_header.rangeFirstByte() != m_requestOffset;
+            // A part without a readable range (-1) cannot be placed either.
+            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() != m_requestOffset;
             emptyBody = !m_header.isChunked() && m_header.declaredContentLength() == 0;
             // A chunked body says its own length; Content-Length does not apply to it. A partial
             // response counts the part already here, so that the total matches the bytes done.
@@ -387,8 +387,12 @@ std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
     if (status == 206 && mismatch) {
         m_socket.setError(CatProtocol, UnexpectedResponse);
         m_socket.setErrorStatus(status);
-        logStatus(formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
-            static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
+        if (first < 0)
+            logStatus("Partial content without a readable Content-Range: not appended [" + localPath + "]");
+        else
+            logStatus(
+                formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
+                    static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
         return false;
     }
     // 416 answers a range that starts at or past the end: "bytes */SIZE" tells which.
