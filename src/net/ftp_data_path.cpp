@@ -3,7 +3,6 @@
 // the transfer command with the commands it waits for, the accept of an active data connection and
 // its TLS.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 
 #include "net/ftp_connection.h"
