@@ -124,6 +124,7 @@ TEST(UrlTest, ParsesIpv6Literals)
             make(SchemeFtp, "fe80::a:b", 21, "me", "p:w", "/d/", "f")},
         {"no path", "ftp://[::1]", make(SchemeFtp, "::1", 21, kAnon, kPass, "/", "")},
         {"colon without port", "http://[::1]:/x", make(SchemeHttp, "::1", 80, kAnon, kPass, "/", "x")},
+        {"colon without port or path", "ftp://[Be::]:", make(SchemeFtp, "Be::", 21, kAnon, kPass, "/", "")},
         {"all eight groups", "ftp://[2001:db8:0:0:1:2:3:4]",
             make(SchemeFtp, "2001:db8:0:0:1:2:3:4", 21, kAnon, kPass, "/", "")},
         {"ipv4 tail", "ftp://[::ffff:192.0.2.1]:99/",
