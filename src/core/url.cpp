@@ -13,10 +13,11 @@ struct Prefix
 {
     std::string_view text;
     UrlScheme scheme;
-    std::int32_t port; // -1 keeps the port as it is
+    std::int32_t port; // -1: the scheme's default port
 };
 
-// Tested in this order, each against what the earlier ones left, so "ftp://http://x" ends as HTTP.
+// Tested in this order, each against what the earlier ones left, so "ftp://http://x" ends as HTTP: the
+// last prefix found decides the scheme and its default port alone.
 constexpr std::array<Prefix, 12> kPrefixes{{
     {"ftp://", SchemeFtp, -1},
     {"ftpu://", SchemeFtpUpload, -1},
@@ -261,8 +262,8 @@ bool parseUrl(std::string_view input, Url &url)
             text.erase(0, prefix.text.size());
             ok = true;
             url.scheme = prefix.scheme;
-            if (prefix.port >= 0)
-                url.port = prefix.port;
+            // A later prefix is read afresh: "http://ftpes://h" is FTPES on its own port, never on 80.
+            url.port = prefix.port >= 0 ? prefix.port : defaultPort(prefix.scheme);
         }
     }
     if (!ok) {
@@ -359,14 +360,16 @@ std::string escapeUserInfo(std::string_view text)
     std::string result;
     result.reserve(text.size());
     for (char c : text) {
-        if (c == '%')
-            result += "%25";
-        else if (c == ':')
-            result += "%3A";
-        else if (c == '@')
-            result += "%40";
-        else
+        // Each of these would end the user information or start something else: "/" could make the
+        // rest read as a second scheme prefix ("ftp://http://secret@h").
+        if (std::string_view("%:@/?#").find(c) != std::string_view::npos) {
+            constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+            result.push_back('%');
+            result.push_back(kHexDigits[static_cast<unsigned char>(c) >> 4]);
+            result.push_back(kHexDigits[static_cast<unsigned char>(c) & 15]);
+        } else {
             result.push_back(c);
+        }
     }
     return result;
 }

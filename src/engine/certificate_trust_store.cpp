@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/certificate_trust_store.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -38,6 +39,16 @@ std::string hostKey(std::string_view host)
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     return lowered(host);
+}
+
+// Whether a key written as the first field of a line reads back as itself: one field (no blank), not
+// taken for a comment, and no brackets that a second reading would strip.
+bool isStorableKey(std::string_view key)
+{
+    const auto unfit = [](char c) {
+        return std::isspace(static_cast<unsigned char>(c)) || c == '[' || c == ']';
+    };
+    return !key.empty() && key.front() != '#' && std::none_of(key.begin(), key.end(), unfit);
 }
 
 bool readWhole(const std::filesystem::path &file, std::string &text, bool &missing)
@@ -125,11 +136,13 @@ CertificateTrustStore::Contents CertificateTrustStore::parse(const std::string &
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line.front() == '#')
-            continue;
-        std::istringstream fields(line);
+        // A line kept unread is written back byte for byte, CRs included; only its reading drops one.
+        const std::string_view content =
+            std::string_view(line).substr(0, line.size() - (line.ends_with('\r') ? 1 : 0));
+        const std::size_t first = content.find_first_not_of(" \t");
+        if (content.empty() || (first != std::string_view::npos && content[first] == '#'))
+            continue; // a comment, even after blanks
+        std::istringstream fields{std::string(content)};
         std::string host;
         std::string portText;
         std::string fingerprint;
@@ -138,22 +151,23 @@ CertificateTrustStore::Contents CertificateTrustStore::parse(const std::string &
         std::int32_t port = 0;
         const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
         const auto normal = normalizeFingerprint(fingerprint);
-        if (host.empty() || !extra.empty() || error != std::errc() || end != portText.data() + portText.size()
-            || port < 1 || port > 65535 || !normal) {
+        const Key key = keyOf(host, port);
+        if (!isStorableKey(key.first) || !extra.empty() || error != std::errc()
+            || end != portText.data() + portText.size() || port < 1 || port > 65535 || !normal) {
             contents.unreadLines.push_back(line);
             continue;
         }
-        contents.fingerprints[keyOf(host, port)] = *normal;
+        contents.fingerprints[key] = *normal;
     }
     return contents;
 }
 
-std::string CertificateTrustStore::serialize() const
+std::string CertificateTrustStore::textOf(const Contents &contents)
 {
     std::string text = std::string(kHeader) + "\n";
-    for (const auto &[key, fingerprint] : m_fingerprints)
+    for (const auto &[key, fingerprint] : contents.fingerprints)
         text += key.first + " " + std::to_string(key.second) + " " + fingerprint + "\n";
-    for (const std::string &line : m_unreadLines)
+    for (const std::string &line : contents.unreadLines)
         text += line + "\n";
     return text;
 }
@@ -184,9 +198,11 @@ std::string CertificateTrustStore::trustedFingerprint(std::string_view host, std
 bool CertificateTrustStore::trust(std::string_view host, std::int32_t port, std::string_view sha256)
 {
     const auto normal = normalizeFingerprint(sha256);
-    if (!normal || host.empty())
+    const Key key = keyOf(host, port);
+    // A host the file could not give back (blank inside, "#" first) is refused rather than lost later.
+    if (!normal || !isStorableKey(key.first))
         return false;
-    return update(keyOf(host, port), *normal);
+    return update(key, *normal);
 }
 
 bool CertificateTrustStore::forget(std::string_view host, std::int32_t port)
@@ -229,7 +245,7 @@ bool CertificateTrustStore::update(const Key &key, const std::optional<std::stri
         m_unreadLines = std::move(contents.unreadLines);
     }
     apply();
-    const std::string bytes = serialize();
+    const std::string bytes = textOf({m_fingerprints, m_unreadLines});
     return platform::writeFileAtomically(
         m_file,
         [&bytes](

@@ -42,8 +42,9 @@ public:
     std::string trustedFingerprint(std::string_view host, std::int32_t port) const;
 
     // Trusts `sha256` for the host and port (replacing an earlier one) and writes the file, merged with
-    // what other programs wrote to it meanwhile. False for a malformed fingerprint or when the file
-    // could not be written (the fingerprint is then trusted for this run only).
+    // what other programs wrote to it meanwhile. False for a malformed fingerprint or a host the file
+    // cannot hold (empty, with a blank or bracket inside, "#" first), or when the file could not be
+    // written (the fingerprint is then trusted for this run only).
     bool trust(std::string_view host, std::int32_t port, std::string_view sha256);
     // Trusts nothing for the host and port any more; false when the file could not be written.
     bool forget(std::string_view host, std::int32_t port);
@@ -53,18 +54,24 @@ public:
 
     const std::filesystem::path &filePath() const { return m_file; }
 
-private:
-    using Key = std::pair<std::string, std::int32_t>;
+    using Key = std::pair<std::string, std::int32_t>; // the host (lower case, no brackets) and port
 
+    // The file's text as read: lines starting with "#" (after blanks) are comments and vanish; lines
+    // that do not read as "host port fingerprint" are kept byte for byte.
     struct Contents
     {
         std::map<Key, std::string> fingerprints;
         std::vector<std::string> unreadLines;
+
+        bool operator==(const Contents &) const = default;
     };
 
-    static Key keyOf(std::string_view host, std::int32_t port);
     static Contents parse(const std::string &text);
-    std::string serialize() const; // m_mutex held
+    // The text written for `contents`; parsing it gives `contents` back.
+    static std::string textOf(const Contents &contents);
+
+private:
+    static Key keyOf(std::string_view host, std::int32_t port);
     // Re-reads the file, applies the change to it and writes it back, under a lock on the folder so
     // that two programs writing at once both keep their entries.
     bool update(const Key &key, const std::optional<std::string> &fingerprint);

@@ -103,7 +103,9 @@ std::string buildLocalPath(
         return "/" + path + (path.empty() ? "" : "/") + fileName;
     }
 
-    const std::string fileName = convertFileName(url.fileName, options.fileNameConversion);
+    std::string fileName = convertFileName(url.fileName, options.fileNameConversion);
+    // A decoded "%2F" belongs to the name: "ftp://h/%2F" must not name the download folder itself.
+    std::replace(fileName.begin(), fileName.end(), '/', '_');
     std::string relative = options.longLocalPaths ? url.host + "/" + path + "/" + fileName : fileName;
     for (char &c : relative) {
         // A NUL byte (a raw one can come from a queue file) would end the name early for the file
@@ -152,7 +154,13 @@ std::string httpLocalFile(const std::string &localPath, const std::string &fileN
 
 bool isSafePathComponent(const std::string &name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+    // A control character has no place in a file name: NUL would end it early for the file system
+    // ("x<NUL>y" is "x", so two entries could share a file), the others only confuse the user.
+    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+    return !name.empty() && name != "." && name != ".." && !control && name.find('/') == std::string::npos
         && name.find('\\') == std::string::npos;
 }
 

@@ -50,7 +50,7 @@ void createLocalDirectories(const std::string &localPath);
 std::string httpLocalFile(const std::string &localPath, const std::string &fileName);
 
 // True when `name`, as a server listed it or a local folder holds it, can be used as exactly one path
-// component: not empty, not "." or "..", and without "/" or "\".
+// component: not empty, not "." or "..", and without "/", "\" or a control character (NUL included).
 bool isSafePathComponent(const std::string &name);
 
 } // namespace bw::engine

@@ -24,6 +24,16 @@ std::string withoutTrailingSeparators(std::string text)
     return text;
 }
 
+// The name as a status line can show it: a control character becomes "?".
+std::string shownName(std::string name)
+{
+    for (char &c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return name;
+}
+
 } // namespace
 
 std::string childUrlName(const std::string &name)
@@ -68,7 +78,7 @@ void TransferJob::addChild(int id, const std::string &url, const std::string &lo
 {
     if (!isSafePathComponent(name)) {
         if (name != "." && name != "..")
-            status("Skipping the unsafe name \"" + name + "\"");
+            status("Skipping the unsafe name \"" + shownName(name) + "\"");
         return;
     }
     if (m_timing.treeBounds && !m_timing.treeBounds->admitsChildOf(id)) {

@@ -13,6 +13,7 @@
 #include "core/diagnostic_log.h"
 #include "net/log_levels.h"
 #include "net/tls_upgrade.h"
+#include "platform/socket_errors.h"
 
 namespace bw::net {
 
@@ -161,6 +162,10 @@ bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCo
 int FtpConnection::readReply(std::string *firstLine)
 {
     const int code = m_control.readReply(timeout(), &m_replyLines);
+    if (code < 0 && m_control.error().is(CatSocket, platform::kSocketMessageTooLong))
+        logStatus("The server's reply is too long (a line over "
+            + std::to_string(SocketConnection::kMaxLineBytes) + " bytes or a reply over "
+            + std::to_string(SocketConnection::kMaxReplyBytes) + " bytes): connection closed");
     if (firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
     std::deque<std::string> lines;

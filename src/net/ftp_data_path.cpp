@@ -3,11 +3,10 @@
 // the transfer command with the commands it waits for, the accept of an active data connection and
 // its TLS.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <regex>
 
 #include "net/ftp_connection.h"
+#include "net/ftp_passive_reply.h"
 #include "net/log_levels.h"
 #include "net/tls_upgrade.h"
 
@@ -18,49 +17,6 @@ namespace {
 constexpr int kAcceptSeconds = 30; // when the connection has no time-out of its own
 constexpr int kAcceptSliceMs = 100;
 constexpr int kListenBacklog = 5;
-
-// Finds the six numbers h1,h2,h3,h4,p1,p2 anywhere in a 227 reply: servers put them in
-// parentheses, after "=", or bare at the end. False when there are no six numbers of 0..255.
-bool findPassiveAddress(const std::string &reply, std::string &host, int &port)
-{
-    static const std::regex sixNumbers(
-        R"((\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3})\s*,\s*(\d{1,3}))");
-    // The code itself is not one of the numbers.
-    const std::string text = reply.size() > 3 ? reply.substr(3) : std::string();
-    std::smatch match;
-    if (!std::regex_search(text, match, sixNumbers))
-        return false;
-    int numbers[6];
-    for (int i = 0; i < 6; ++i) {
-        numbers[i] = std::stoi(match[i + 1].str());
-        if (numbers[i] > 255)
-            return false;
-    }
-    host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2])
-        + "." + std::to_string(numbers[3]);
-    port = numbers[4] * 256 + numbers[5];
-    return true;
-}
-
-// RFC 2428: "229 Entering Extended Passive Mode (|||6446|)"; the delimiter is the first character
-// inside the parentheses, and the address fields are empty. False without a port of 1..65535.
-bool findExtendedPassivePort(const std::string &reply, int &port)
-{
-    const std::size_t open = reply.find('(');
-    const std::size_t close = reply.find(')', open == std::string::npos ? 0 : open);
-    if (open == std::string::npos || close == std::string::npos || close - open < 6)
-        return false;
-    const std::string inside = reply.substr(open + 1, close - open - 1);
-    const char delimiter = inside[0];
-    if (inside.size() < 5 || inside[1] != delimiter || inside[2] != delimiter || inside.back() != delimiter)
-        return false;
-    const std::string digits = inside.substr(3, inside.size() - 4);
-    if (digits.empty() || digits.size() > 5
-        || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return false;
-    port = std::stoi(digits);
-    return port >= 1 && port <= 65535;
-}
 
 } // namespace
 

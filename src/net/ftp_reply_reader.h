@@ -12,8 +12,9 @@ namespace bw::net {
 class FtpReplyReader
 {
 public:
-    // A control line longer than this ends the connection with an error.
-    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    // A control line longer than this ends the connection with an error: replies are short text, and a
+    // line without end is a server that does not speak FTP (or one trying to fill our memory).
+    static constexpr std::size_t kMaxLineBytes = 8 * 1024;
 
     // Appends received bytes: every CR or LF ends a line, a run of them ends just one. False when a
     // line grew past kMaxLineBytes (the partial line is dropped).

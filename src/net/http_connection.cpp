@@ -176,8 +176,8 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
             m_framing = httpFraming({status, false, m_header.isHttp10(), m_header.contentLengthFields(),
                 m_header.transferEncodingFields()});
             // A part that does not start where the local file ends would be appended at the wrong place.
-            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() >= 0
-                && m_header.rangeFirstByte() != m_requestOffset;
+            // A part without a readable range (-1) cannot be placed either.
+            m_rangeMismatch = status == 206 && m_header.rangeFirstByte() != m_requestOffset;
             emptyBody = m_framing.kind == HttpFraming::Kind::NoBody
                 || m_framing.kind == HttpFraming::Kind::Invalid
                 || (m_framing.kind == HttpFraming::Kind::Length && m_framing.length == 0);
@@ -434,8 +434,12 @@ std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
     if (status == 206 && mismatch) {
         m_socket.setError(CatProtocol, UnexpectedResponse);
         m_socket.setErrorStatus(status);
-        logStatus(formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
-            static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
+        if (first < 0)
+            logStatus("Partial content without a readable Content-Range: not appended [" + localPath + "]");
+        else
+            logStatus(
+                formatted("Partial content starts at byte %lld, not at %lld as asked: not appended [%s]",
+                    static_cast<long long>(first), static_cast<long long>(localBytes), localPath.c_str()));
         return false;
     }
     // 416 answers a range that starts at or past the end: "bytes */SIZE" tells which.

@@ -34,13 +34,17 @@ std::int64_t leadingNumber(std::string_view text)
     return value;
 }
 
-// A whole decimal number of `text`; false for anything else (blanks, signs, overflow).
+// A whole decimal number of `text`; false for anything else (blanks, signs, overflow), leaving `value`.
 bool wholeNumber(std::string_view text, std::int64_t &value)
 {
     if (text.empty())
         return false;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
-    return parsed.ec == std::errc{} && parsed.ptr == text.data() + text.size() && value >= 0;
+    std::int64_t parsedValue = -1;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), parsedValue);
+    if (parsed.ec != std::errc{} || parsed.ptr != text.data() + text.size() || parsedValue < 0)
+        return false;
+    value = parsedValue;
+    return true;
 }
 
 // The text after the status code of a status line, blanks trimmed.
@@ -63,6 +67,9 @@ std::string reasonOfStatusLine(std::string_view line)
 
 bool HttpHeaderParser::parseContentRange(std::string_view value, std::int64_t &first, std::int64_t &total)
 {
+    // Nothing of a refused value is kept: both fields read -1 unless the whole value is good.
+    first = -1;
+    total = -1;
     if (!startsWithIgnoringCase(value, "bytes"))
         return false;
     value.remove_prefix(5);
@@ -73,20 +80,21 @@ bool HttpHeaderParser::parseContentRange(std::string_view value, std::int64_t &f
         return false;
     const std::string_view range = value.substr(0, slash);
     const std::string_view size = value.substr(slash + 1);
-    first = -1;
-    total = -1;
-    if (size != "*" && !wholeNumber(size, total))
+    std::int64_t wholeSize = -1;
+    if (size != "*" && !wholeNumber(size, wholeSize))
         return false;
-    if (range == "*")
+    if (range == "*") {
+        total = wholeSize;
         return total >= 0;
-    const auto dash = range.find('-');
-    std::int64_t last = -1;
-    if (dash == std::string_view::npos || !wholeNumber(range.substr(0, dash), first)
-        || !wholeNumber(range.substr(dash + 1), last) || last < first) {
-        first = -1;
-        total = -1;
-        return false;
     }
+    const auto dash = range.find('-');
+    std::int64_t start = -1;
+    std::int64_t last = -1;
+    if (dash == std::string_view::npos || !wholeNumber(range.substr(0, dash), start)
+        || !wholeNumber(range.substr(dash + 1), last) || last < start)
+        return false;
+    first = start;
+    total = wholeSize;
     return true;
 }
 

@@ -446,6 +446,9 @@ private slots:
                                               << "pw";
         QTest::newRow("user shaped like a prefix") << "http://x"
                                                    << "ftp://y";
+        // Unescaped, the "/" made "ftp://http://..." an HTTP URL with user "secret".
+        QTest::newRow("password of slashes after a scheme-named user") << "http"
+                                                                       << "//secret";
         QTest::newRow("everything") << "%:@"
                                     << ":@%00%zz/\\ #?";
         QTest::newRow("empty password") << "joe"

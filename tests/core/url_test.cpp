@@ -97,6 +97,17 @@ TEST(UrlTest, ParsesEveryForm)
         {"explicit upload default port", "ftpesu://u:p@h/in/",
             make(SchemeFtpesUpload, "h", 21, "u", "p", "/in/", "")},
         {"prefix recognised twice", "ftp://http://x", make(SchemeHttp, "x", 80, kAnon, kPass, "/", "")},
+        // The last prefix decides alone: no port of an earlier one carries over.
+        {"a later prefix brings its own port", "http://ftpes://h",
+            make(SchemeFtpes, "h", 21, kAnon, kPass, "/", "")},
+        {"a network prefix after a local one", "file://ftpes://h",
+            make(SchemeFtpes, "h", 21, kAnon, kPass, "/", "")},
+        {"no implicit TLS port for explicit TLS", "https://ftpes://h",
+            make(SchemeFtpes, "h", 21, kAnon, kPass, "/", "")},
+        {"a local prefix after a network one", "ftp://file:///tmp/x",
+            make(SchemeLocal, "", 0, kAnon, kPass, "/tmp/", "x")},
+        {"an implicit TLS prefix after another", "ftpes://ftpsu://u@h/f",
+            make(SchemeFtpsUpload, "h", 990, "u", kPass, "/", "f")},
         {"at inside the path splits there", "ftp://h/d/a@b",
             make(SchemeFtp, "b", 21, "h/d/a", kPass, "/", "")},
         {"escaped at in the path", "ftp://h/d/a%40b", make(SchemeFtp, "h", 21, kAnon, kPass, "/d/", "a@b")},
@@ -116,6 +127,7 @@ TEST(UrlTest, ParsesIpv6Literals)
             make(SchemeFtp, "fe80::a:b", 21, "me", "p:w", "/d/", "f")},
         {"no path", "ftp://[::1]", make(SchemeFtp, "::1", 21, kAnon, kPass, "/", "")},
         {"colon without port", "http://[::1]:/x", make(SchemeHttp, "::1", 80, kAnon, kPass, "/", "x")},
+        {"colon without port or path", "ftp://[Be::]:", make(SchemeFtp, "Be::", 21, kAnon, kPass, "/", "")},
         {"all eight groups", "ftp://[2001:db8:0:0:1:2:3:4]",
             make(SchemeFtp, "2001:db8:0:0:1:2:3:4", 21, kAnon, kPass, "/", "")},
         {"ipv4 tail", "ftp://[::ffff:192.0.2.1]:99/",
@@ -194,6 +206,27 @@ TEST(UrlTest, EscapedAtSurvivesAChildUrl)
     Url url;
     ASSERT_TRUE(parseUrl(child, url));
     EXPECT_EQ(url, make(SchemeFtp, "host", 21, "me", "pw", "/dir/", "mail@home.txt"));
+}
+
+TEST(UrlTest, EscapedUserInformationReadsBackAsItWas)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"http", "//secret"}, // "ftp://http://..." would be read as an HTTP URL with user "secret"
+        {"a:b", "p@q"},
+        {"u", "%41"},
+        {"ftps://x", "?#/"},
+        {"user#1", "pass?word"},
+        {"", "https://h"},
+        {"", ""},
+    };
+    for (const auto &[user, password] : cases) {
+        SCOPED_TRACE(std::string(user) + " " + password);
+        Url url;
+        ASSERT_TRUE(
+            parseUrl("ftp://" + escapeUserInfo(user) + ":" + escapeUserInfo(password) + "@h:21", url));
+        EXPECT_EQ(url, make(SchemeFtp, "h", 21, user, password, "/", ""));
+    }
+    EXPECT_EQ(escapeUserInfo("%:@/?#x"), "%25%3A%40%2F%3F%23x");
 }
 
 TEST(UrlTest, SchemesSayWhatTheyAre)

@@ -125,6 +125,65 @@ TEST(CertificateTrustStoreTest, SkipsBadLinesAndKeepsThemWhenWriting)
     EXPECT_EQ(again.skippedLines(), 5u);
 }
 
+// Whatever a line holds, writing the file back never changes what it means: a line is trusted on
+// every load or on none, and an unread line keeps its bytes.
+TEST(CertificateTrustStoreTest, OddLinesMeanTheSameAfterEveryWrite)
+{
+    const std::string lower =
+        "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89";
+
+    const struct
+    {
+        const char *name;
+        std::string line;
+        std::string host; // looked up at port 21
+        std::string trusted;
+        std::size_t skipped;
+    } cases[] = {
+        {"carriage returns of an unread line", "x\r\r\n", "x", "", 1},
+        {"only carriage returns", "\r\r\n", "x", "", 1},
+        {"a comment after a blank", " #h 21 " + kPrint + "\n", "#h", "", 0},
+        {"a comment after a tab", "\t#h 21 " + kPrint + "\n", "#h", "", 0},
+        {"a hash after a vertical tab", "\v#h 21 " + kPrint + "\n", "#h", "", 1},
+        {"an entry after blanks", "  h 21 " + kPrint + "\n", "h", kPrint, 0},
+        {"an entry after a tab, CR LF", "\th 21 " + kPrint + "\r\n", "h", kPrint, 0},
+        {"vertical tabs between fields", "h\v21\v" + kPrint + "\n", "h", kPrint, 0},
+        {"upper case and a leading zero", "H 021 " + lower + "\n", "h", kPrint, 0},
+        {"an IPv6 address in brackets", "[::1] 21 " + kPrint, "::1", kPrint, 0},
+        {"brackets a second reading would strip", "[[x]] 21 " + kPrint + "\n", "[x]", "", 1},
+        {"a NUL byte in the host", std::string("x\0y 21 ", 7) + kPrint + "\n", std::string("x\0y", 3), kPrint,
+            0},
+    };
+
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto file = dir / "trusted-certificates";
+        writeFile(file, c.line);
+        std::string written;
+        for (int round = 0; round < 3; ++round) {
+            CertificateTrustStore store{file};
+            ASSERT_TRUE(store.load());
+            EXPECT_EQ(store.trustedFingerprint(c.host, 21), c.trusted) << round;
+            EXPECT_EQ(store.skippedLines(), c.skipped) << round;
+            ASSERT_TRUE(store.trust("other.example", 21, kOther));
+            if (round > 0) {
+                EXPECT_EQ(readFile(file), written) << round;
+            }
+            written = readFile(file);
+        }
+        if (c.skipped == 1) {
+            EXPECT_NE(written.find(c.line), std::string::npos);
+        }
+    }
+
+    // A host the file could not give back is not trusted at all, rather than lost on the next load.
+    CertificateTrustStore store;
+    for (const char *host : {"", "#h", "a b", "tab\there", "[[x]]", "x]"})
+        EXPECT_FALSE(store.trust(host, 21, kPrint)) << host;
+    EXPECT_TRUE(store.trust("[::1]", 21, kPrint));
+}
+
 TEST(CertificateTrustStoreTest, ConcurrentWritersKeepEveryEntry)
 {
     TempDir dir;

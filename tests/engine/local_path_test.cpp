@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,9 @@ TEST(LocalPathTest, BuildsThePathOfANewItem)
         // The file system ends a name at a NUL byte: "..<NUL>" would be "..".
         {"a NUL byte cannot make a dot-dot file name", plain, std::string("ftp://h/a/..\0", 13), "/d",
             "/d/.._"},
+        {"an escaped slash is no folder", plain, "ftp://h/%2F", "/d", "/d/_"},
+        {"an escaped slash stays in the file name", longPaths, "ftp://h/a/b%2Fc", "/x", "/dl/h/a/b_c"},
+        {"an escaped slash cannot climb out", plain, "ftp://h/%2F..", "/d", "/d/_.."},
         {"a NUL byte cannot make a dot-dot host", longPaths, std::string("ftp://..\0\0../x", 14),
             std::nullopt, "/dl/..__..//x"},
     };
@@ -123,8 +128,12 @@ TEST(LocalPathTest, OnlyPlainNamesAreSafeComponents)
 {
     for (const char *name : {"a", "file.txt", "..hidden", "a b", "x@y"})
         EXPECT_TRUE(isSafePathComponent(name)) << name;
-    for (const char *name : {"", ".", "..", "a/b", "/etc", "..\\x", "a\\b"})
+    for (const std::string name :
+        {"", ".", "..", "a/b", "/etc", "..\\x", "a\\b", "x\ty", "new\nline", "bell\a", "del\x7f"})
         EXPECT_FALSE(isSafePathComponent(name)) << name;
+    // A NUL byte ends the name for the file system: "x<NUL>y" would be written as "x".
+    for (const std::string &name : {std::string("x\0y", 3), std::string("..\0", 3), std::string(1, '\0')})
+        EXPECT_FALSE(isSafePathComponent(name)) << name.size();
 }
 
 TEST(LocalPathTest, AnHttpDownloadIntoAFolderIsNamedAfterTheUrl)
@@ -145,6 +154,7 @@ TEST(LocalPathTest, AnHttpDownloadIntoAFolderIsNamedAfterTheUrl)
         {"redirect from a folder URL", "/dl/dir/", "f.txt", "/dl/dir/f.txt"},
         {"existing folder", folder, "g.txt", folder + "/g.txt"},
         {"unsafe name", "/dl/dir/", "..", "/dl/dir/index.html"},
+        {"a NUL byte in the name", "/dl/dir/", std::string("f\0.txt", 6), "/dl/dir/index.html"},
     };
 
     for (const auto &c : cases)

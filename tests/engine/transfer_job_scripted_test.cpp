@@ -496,7 +496,8 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
 {
     const std::string listing = fileLine("../escape.txt", 5) + fileLine("a/b.txt", 5)
         + fileLine("back\\slash", 5) + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 ..\r\n"
-        + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 .\r\n" + fileLine("good.txt", 5);
+        + "drwxr-xr-x    2 ftp      ftp      4096 Jan 01 12:00 .\r\n" + fileLine("good.txt", 5)
+        + fileLine(std::string("x\0y", 3), 5) + fileLine("x", 5) + fileLine("tab\tname", 5);
     login();
     enterDirectory("/d/");
     dataExchange("LIST", listing);
@@ -514,10 +515,13 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
         if (itemId != id)
             children.push_back(core::snapshotOrVanished(queue, itemId).url);
     }
-    EXPECT_EQ(children, std::vector<std::string>{url("ftp", "/d/good.txt")});
+    // "x<NUL>y" would be written as "x", the file of the next entry.
+    EXPECT_EQ(children, (std::vector<std::string>{url("ftp", "/d/x"), url("ftp", "/d/good.txt")}));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"../escape.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));
+    EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"x?y\""));
+    EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"tab?name\""));
     EXPECT_FALSE(std::filesystem::exists(local / "escape.txt"));
 }
 

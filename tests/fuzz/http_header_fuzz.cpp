@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // HTTP response headers: however the bytes are split between reads, the parser finds the same fields,
-// the same end of the header and leaves the same body bytes.
+// the same end of the header and leaves the same body bytes; a Content-Range it refuses reads -1.
 #include <vector>
 
 #include "fuzz_check.h"
@@ -22,6 +22,8 @@ struct Outcome
     bool chunked = false;
     bool tooLong = false;
     std::size_t headerBytes = 0;
+    std::int64_t rangeFirst = -1;
+    std::int64_t rangeTotal = -1;
     std::string body;
 
     bool operator==(const Outcome &) const = default;
@@ -56,6 +58,8 @@ Outcome feed(std::string_view text, const std::vector<std::size_t> &cuts)
     out.chunked = parser.isChunked();
     out.tooLong = parser.isTooLong();
     out.headerBytes = parser.headerBytes();
+    out.rangeFirst = parser.rangeFirstByte();
+    out.rangeTotal = parser.rangeTotalBytes();
     out.body = out.headerOpen ? std::string() : buffer;
     return out;
 }
@@ -79,5 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         cuts.push_back(at);
     BW_FUZZ_CHECK(feed(text, {first}) == whole);
     BW_FUZZ_CHECK(feed(text, cuts) == whole);
+    // A Content-Range field is -1 where unreadable, never a refused number.
+    BW_FUZZ_CHECK(whole.rangeFirst >= -1 && whole.rangeTotal >= -1);
+    std::int64_t rangeFirst = -7;
+    std::int64_t rangeTotal = -7;
+    if (HttpHeaderParser::parseContentRange(text, rangeFirst, rangeTotal))
+        BW_FUZZ_CHECK(rangeFirst >= -1 && rangeTotal >= -1 && (rangeFirst >= 0 || rangeTotal >= 0));
+    else
+        BW_FUZZ_CHECK(rangeFirst == -1 && rangeTotal == -1);
     return 0;
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Where a download lands: for any URL, the local path of a network download stays inside the folder it
-// is built in, as the file system would resolve it.
+// is built in, as the file system would resolve it, and is never that folder when the URL names a file.
 #include <filesystem>
 
 #include "core/url.h"
@@ -40,5 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string path = buildLocalPath(options, url, directory);
     const std::filesystem::path folder = options.useDownloadPath ? "/home/user/Downloads" : directory;
     BW_FUZZ_CHECK(staysInside(path, folder));
+    // A URL that names a file never lands on the folder itself.
+    if (!parsed.fileName.empty())
+        BW_FUZZ_CHECK(std::filesystem::path(path).lexically_normal() != folder.lexically_normal());
+    // An HTTP download into a folder takes one whole name from the URL (or a redirect).
+    const std::string file = httpLocalFile("/srv/incoming/", parsed.fileName);
+    BW_FUZZ_CHECK(file.find('\0') == std::string::npos);
+    BW_FUZZ_CHECK(std::filesystem::path(file).parent_path() == "/srv/incoming");
     return 0;
 }

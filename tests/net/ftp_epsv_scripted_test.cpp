@@ -124,6 +124,31 @@ TEST(FtpEpsvScripted, BadEpsvRepliesFailTheTransfer)
     }
 }
 
+// A server refuses EPSV and answers PASV with one endless line: the connection ends with a clear
+// error instead of the reply growing (or the address scan running out of stack).
+TEST(FtpEpsvScripted, AnOverlongPasvReplyEndsTheConnection)
+{
+    ScriptedServer server;
+    server.scriptEpsv();
+    greetAndLogIn(server);
+    server.reply("TYPE I", "200 Binary").reply("EPSV", "500 Unknown command");
+    server.reply("PASV", "227 (1" + std::string(45000, ' ') + ")").hold();
+    server.start();
+    FtpConnection ftp;
+    Recorder recorder;
+    ftp.setObserver(&Recorder::observe, &recorder);
+    ASSERT_TRUE(ftp.login(scriptedSite(server))) << ftp.error().text();
+    TempDir dir;
+    EXPECT_FALSE(ftp.download((dir / "x.bin").string(), "x.bin", true, true, 0, false));
+    EXPECT_FALSE(ftp.hasSocket());
+    EXPECT_EQ(ftp.ftpState(), FtpState::Closed);
+    EXPECT_NE(std::find(recorder.status.begin(), recorder.status.end(),
+                  "The server's reply is too long (a line over 8192 bytes or a reply over 1048576 bytes): "
+                  "connection closed"),
+        recorder.status.end());
+    server.release();
+}
+
 TEST(FtpEpsvScripted, ActiveModeOnIpv6SendsEprt)
 {
     ScriptedServer server{ScriptedServer::Loopback::V6};

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The reply reader fed bytes directly: line splitting, reply codes and whole replies.
+// The reply reader fed bytes directly: line splitting, reply codes and whole replies; and the
+// addresses read from 227 and 229 replies.
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "net/ftp_passive_reply.h"
 #include "net/ftp_reply_reader.h"
 
 namespace bw::net {
@@ -77,6 +80,12 @@ TEST(FtpReplyReader, OverlongLineIsRefused)
     // The reader is usable again for a normal line.
     EXPECT_TRUE(reader.feed("ok\n", 3));
     EXPECT_EQ(reader.popLine(), "ok");
+    // Replies are short: a 9000-byte line is no reply, while a line of the limit itself is one.
+    const std::string longest = "200 " + std::string(FtpReplyReader::kMaxLineBytes - 4, 'y') + "\r\n";
+    EXPECT_TRUE(reader.feed(longest.data(), longest.size()));
+    EXPECT_EQ(reader.takeReply(nullptr), 200);
+    const std::string tooLong = "227 (1" + std::string(9000, ' ') + ")\r\n";
+    EXPECT_FALSE(reader.feed(tooLong.data(), tooLong.size()));
 }
 
 TEST(FtpReplyReader, MultiLineRepliesEndAtTheirOwnCode)
@@ -120,6 +129,72 @@ TEST(FtpReplyReader, OpenReplyContinuesWithTheNextBytes)
     ASSERT_TRUE(reader.feed(second.data(), second.size()));
     EXPECT_EQ(reader.takeReply(nullptr), 220);
     EXPECT_EQ(reader.takeReply(nullptr), 331);
+}
+
+TEST(FtpPassiveReply, FindsTheSixNumbersOfA227Reply)
+{
+    struct Case
+    {
+        const char *name;
+        std::string reply;
+        bool found;
+        const char *host;
+        int port;
+    };
+
+    const std::string blanks(45000, ' ');
+    const Case cases[] = {
+        {"parentheses", "227 Entering Passive Mode (192,168,1,2,19,137)", true, "192.168.1.2", 5001},
+        {"with a closing dot", "227 Entering Passive Mode (127,0,0,1,200,10).", true, "127.0.0.1", 51210},
+        {"after an equals sign", "227 Entering Passive Mode=10,0,0,1,4,1", true, "10.0.0.1", 1025},
+        {"bare at the end", "227 passive 10,0,0,1,4,1", true, "10.0.0.1", 1025},
+        {"no text at all", "2271,2,3,4,5,6", true, "1.2.3.4", 1286},
+        {"blanks around the commas", "227 (10 , 0,\t0 ,1, 4 ,1)", true, "10.0.0.1", 1025},
+        {"leading zeros", "227 (010,000,000,001,004,001)", true, "10.0.0.1", 1025},
+        {"a broken group before the address", "227 v1,2 ok (10,0,0,1,4,1)", true, "10.0.0.1", 1025},
+        {"four digits start one digit later", "227 (1234,1,2,3,4,5)", true, "234.1.2.3", 1029},
+        {"the last number reads three digits", "227 (1,2,3,4,5,1234)", true, "1.2.3.4", 1403},
+        {"blanks by the thousand", "227 (1" + blanks + ",2,3,4,5,6)", true, "1.2.3.4", 1286},
+        {"blanks without a comma", "227 (1" + blanks + ")", false, "", 0},
+        {"a number past 255", "227 (256,0,0,1,4,1)", false, "", 0},
+        {"a last number past 255", "227 (1,2,3,4,5,678)", false, "", 0},
+        {"five numbers", "227 (10,0,0,1,4)", false, "", 0},
+        {"the code is no number", "227,0,0,1,4,1", false, "", 0},
+        {"empty", "", false, "", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string host;
+        int port = 0;
+        ASSERT_EQ(findPassiveAddress(c.reply, host, port), c.found);
+        if (c.found) {
+            EXPECT_EQ(host, c.host);
+            EXPECT_EQ(port, c.port);
+        }
+    }
+}
+
+TEST(FtpPassiveReply, FindsThePortOfA229Reply)
+{
+    const std::pair<std::string, int> cases[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+        {"229 Entering Extended Passive Mode (!!!65535!).", 65535},
+        {"229 (|||1|)", 1},
+        {"229 (|||65536|)", -1},
+        {"229 (|||123456|)", -1},
+        {"229 (|||6446!)", -1},
+        {"229 (||||)", -1},
+        {"229 )(|||6446|", -1},
+        {"229 (|||" + std::string(45000, ' ') + "|)", -1},
+    };
+    for (const auto &[reply, expected] : cases) {
+        SCOPED_TRACE(reply.substr(0, 60));
+        int port = -1;
+        EXPECT_EQ(findExtendedPassivePort(reply, port), expected > 0);
+        if (expected > 0) {
+            EXPECT_EQ(port, expected);
+        }
+    }
 }
 
 } // namespace

@@ -238,16 +238,23 @@ TEST(HttpHeaderParserTest, ReadsContentRangeValues)
         {"NegativeFirst", "bytes -1-9/10", false, -1, -1},
         {"TrailingJunk", "bytes 0-9/10x", false, -1, -1},
         {"StarBoth", "bytes */*", false, -1, -1},
+        {"NegativeTotal", "bytes */-9", false, -1, -1},
+        {"JunkAfterTheTotal", "bytes */1000x", false, -1, -1},
+        {"UnreadableLast", "bytes 0-x/100", false, -1, -1},
+        {"NegativeTotalOfARange", "bytes 0-9/-10", false, -1, -1},
+        {"SignedTotal", "bytes */+9", false, -1, -1},
+        {"OverflowingTotal", "bytes */99999999999999999999", false, -1, -1},
+        {"OverflowingLast", "bytes 0-99999999999999999999/100", false, -1, -1},
+        {"LargestTotal", "bytes */9223372036854775807", true, -1, 9223372036854775807},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::int64_t first = -7;
         std::int64_t total = -7;
         EXPECT_EQ(HttpHeaderParser::parseContentRange(c.value, first, total), c.valid);
-        if (c.valid) {
-            EXPECT_EQ(first, c.first);
-            EXPECT_EQ(total, c.total);
-        }
+        // A refused value leaves nothing behind: both fields read -1.
+        EXPECT_EQ(first, c.first);
+        EXPECT_EQ(total, c.total);
     }
 }
 
@@ -260,6 +267,9 @@ TEST(HttpHeaderParserTest, KeepsTheReasonAndTheRangeOfTheResponse)
     EXPECT_EQ(parser.reason(), "Range Not Satisfiable");
     EXPECT_EQ(parser.rangeFirstByte(), -1);
     EXPECT_EQ(parser.rangeTotalBytes(), 1234);
+    parser.reset();
+    feed(parser, {"HTTP/1.1 416 Range Not Satisfiable\r\n", "Content-Range: bytes */1000x\r\n\r\n"});
+    EXPECT_EQ(parser.rangeTotalBytes(), -1);
     parser.reset();
     feed(parser, {"HTTP/1.1 404\r\n\r\n"});
     EXPECT_EQ(parser.reason(), "");

@@ -209,6 +209,13 @@ TEST_F(HttpScriptedTest, ContentRangeDecidesAResumedDownload)
             false},
         {"UnsatisfiedWithoutSizeFails", "abcdef",
             "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n", false},
+        // A size the header parser refused is no size: "6x" must not read as 6.
+        {"UnreadableSizeFails", "abcdef",
+            "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */6x\r\nContent-Length: 0\r\n\r\n",
+            false},
+        {"PartWithoutAReadableRangeIsNotAppended", "abc",
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 3-x/6\r\nContent-Length: 3\r\n\r\ndef",
+            false},
         {"PartFromAnotherOffsetIsNotAppended", "abc",
             "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-5/6\r\nContent-Length: 6\r\n\r\nabcdef",
             false},
