@@ -53,11 +53,6 @@ SessionProtocol sessionProtocolOf(core::UrlScheme scheme)
     }
 }
 
-bool isRemoteUploadScheme(core::UrlScheme scheme)
-{
-    return core::isUploadScheme(scheme);
-}
-
 std::shared_ptr<net::RemoteSession> makeRemoteSession(
     SessionProtocol protocol, const RemoteSessionOptions &options)
 {

@@ -37,8 +37,6 @@ struct RemoteSessionOptions
 
 // The download and the upload form of a scheme give the same protocol.
 SessionProtocol sessionProtocolOf(core::UrlScheme scheme);
-// The item sends a local file or folder to the server, rather than fetching one.
-bool isRemoteUploadScheme(core::UrlScheme scheme);
 // A new session, not connected yet; null for SessionProtocol::None.
 std::shared_ptr<net::RemoteSession> makeRemoteSession(
     SessionProtocol protocol, const RemoteSessionOptions &options);

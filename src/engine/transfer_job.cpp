@@ -142,7 +142,7 @@ net::TlsOptions TransferJob::tlsOptions() const
     return options;
 }
 
-void TransferJob::reportTlsFailure(int id, const net::ErrorCode &error)
+void TransferJob::keepFailureDetail(int id, const net::ErrorCode &error)
 {
     // Refused certificates and host keys, and a key that waits for its passphrase: the user can act.
     const bool keyLocked = !keyPathOfPassphraseDetail(error.detail()).empty();

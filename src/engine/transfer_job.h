@@ -169,9 +169,10 @@ private:
 
     // The TLS options of the next connection to the selected site.
     net::TlsOptions tlsOptions() const;
-    // Shows why a TLS connect failed ("Certificate verification failed: ...") in the status line and
-    // keeps it with item `id`, so its row and the runner's summary say why it ended.
-    void reportTlsFailure(int id, const net::ErrorCode &error);
+    // Shows why a failure the user can act on happened (a refused certificate or host key, a key that
+    // needs its passphrase) in the status line and keeps it with item `id`, so its row, its commands and
+    // the runner's summary say why it ended.
+    void keepFailureDetail(int id, const net::ErrorCode &error);
 
     void runHttpItem(int id);
     core::ItemStatus queueRedirect(int id, const std::string &location);

@@ -137,7 +137,7 @@ void TransferJob::runHttpItem(int id)
         if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
             && !stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
-            reportTlsFailure(id, error);
+            keepFailureDetail(id, error);
             m_result = error.is(net::CatProtocol, net::CertificateRejected)
                 ? core::ItemStatus::StatusError
                 : core::ItemStatus::StatusFailedToConnect;

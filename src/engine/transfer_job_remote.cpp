@@ -62,7 +62,7 @@ bool TransferJob::openRemoteSite(int id)
             else
                 m_result = core::ItemStatus::StatusFailedToConnect;
             status(error.text());
-            reportTlsFailure(id, error);
+            keepFailureDetail(id, error);
             forgetSites();
         }
     }
@@ -100,7 +100,7 @@ void TransferJob::runRemoteItem(int id)
 
     std::int64_t listedSize = 0;
     std::error_code ignored;
-    const bool upload = isRemoteUploadScheme(scheme);
+    const bool upload = core::isUploadScheme(scheme);
     if (mayContinue(id) && upload && std::filesystem::is_directory(localPath, ignored)) {
         // A directory upload: make the folder itself, so that empty folders arrive too.
         if (!fileName.empty() && !m_session->makeFolder(fileName))
@@ -185,7 +185,7 @@ void TransferJob::goToItemDirectory(int id, core::UrlScheme scheme, const std::s
     if (stoppedMidway(id))
         return;
     m_session->clearErrorUnlessStopped();
-    if (!isRemoteUploadScheme(scheme)) {
+    if (!core::isUploadScheme(scheme)) {
         m_result = core::ItemStatus::StatusError;
         return;
     }
@@ -306,7 +306,7 @@ std::int64_t TransferJob::sizeOfListedFile(
 void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
     const std::string &localPath, std::int64_t listedSize)
 {
-    const bool download = !isRemoteUploadScheme(scheme);
+    const bool download = !core::isUploadScheme(scheme);
     if (download) {
         status(receivingText(fileName, localPath));
         createLocalDirectories(localPath);
@@ -339,7 +339,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
     } else if (m_result == kNoResult && !stoppedMidway(id)) {
         const net::ErrorCode error = m_session->error();
         status(error.text());
-        reportTlsFailure(id, error);
+        keepFailureDetail(id, error);
         m_result = core::ItemStatus::StatusTransferFailed;
         // A site that refuses downloads until something is uploaded refuses the download itself, on a
         // live login; a login that dropped mid-transfer is no refusal, and neither is a refused upload.
