@@ -3,10 +3,10 @@
 # Usage: scripts/deps.sh [run|test]
 set -euo pipefail
 mode=${1:-test}
-packages=(cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libssl-dev libssh-dev openssl dpkg-dev)
+packages=(cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libssl-dev libssh-dev libsecret-1-dev openssl dpkg-dev)
 if [ "$mode" = test ]; then
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd nginx-light curl lftp procps clang-format
-        openssh-server openssh-client)
+        openssh-server openssh-client tinyproxy dante-server gnome-keyring libsecret-tools dbus aria2)
 fi
 missing=()
 for p in "${packages[@]}"; do
