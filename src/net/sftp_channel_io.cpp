@@ -13,6 +13,12 @@ namespace {
 
 // OpenSSH's sftp-server refuses packets above 256 KiB; a longer length field is garbage.
 constexpr std::uint32_t kMaxPacketBytes = 256 * 1024 + 1024;
+// How long libssh may wait for the next bytes while a reply streams in (a stop of the transfer alone
+// is seen after at most this).
+constexpr int kStreamingSliceMs = 5;
+// The replies read ahead: also the channel window libssh grants the server (see nextPacket).
+constexpr std::size_t kBufferBytes = 2 * 1024 * 1024;
+static_assert(kBufferBytes >= 4 + kMaxPacketBytes);
 
 } // namespace
 
@@ -56,7 +62,7 @@ SftpChannelIo::SftpChannelIo(SshConnection &connection, ssh_channel channel, int
     : m_connection(connection)
     , m_channel(channel)
     , m_timeoutSeconds(timeoutSeconds)
-    , m_buffer(512 * 1024)
+    , m_buffer(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {}
 
 bool SftpChannelIo::send(std::string_view bytes)
@@ -75,32 +81,40 @@ SftpWait SftpChannelIo::nextPacket(
         const std::size_t held = m_end - m_begin;
         std::size_t wanted = 4;
         if (held >= 4) {
-            const std::uint32_t length = readUint32({m_buffer.data() + m_begin, held}, 0);
+            const std::uint32_t length = readUint32({m_buffer.get() + m_begin, held}, 0);
             if (length == 0 || length > kMaxPacketBytes)
                 return SftpWait::Failed;
             if (held >= 4 + std::size_t{length}) {
-                packet = {m_buffer.data() + m_begin + 4, length};
+                packet = {m_buffer.get() + m_begin + 4, length};
                 m_begin += 4 + length;
                 return SftpWait::Packet;
             }
             wanted = 4 + length;
         }
+        if (held == 0)
+            m_begin = m_end = 0; // all the room again, for the widest window
         // Room for the whole packet after what is held: move the held part to the front.
-        if (m_buffer.size() - m_begin < wanted) {
-            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, held);
+        if (kBufferBytes - m_begin < wanted) {
+            std::memmove(m_buffer.get(), m_buffer.get() + m_begin, held);
             m_begin = 0;
             m_end = held;
-            if (m_buffer.size() < wanted)
-                m_buffer.resize(wanted);
         }
-        const int got = ssh_channel_read_nonblocking(
-            m_channel, m_buffer.data() + m_end, static_cast<std::uint32_t>(m_buffer.size() - m_end), 0);
+        // Asking for all the room left lets libssh open the channel window that far, so the server
+        // never waits for a window adjust while replies are in flight. While data streams in, libssh
+        // waits a moment itself: it reads the socket 4 KiB at a time, and a poll of ours between each
+        // read would double the system calls.
+        if (honourStop && m_connection.stopSignal().isSet())
+            return SftpWait::Stopped; // a steady stream of replies must not hide a stop
+        const int got = ssh_channel_read_timeout(m_channel, m_buffer.get() + m_end,
+            static_cast<std::uint32_t>(kBufferBytes - m_end), 0, m_streaming ? kStreamingSliceMs : 0);
         if (got > 0) {
             m_end += static_cast<std::size_t>(got);
+            m_streaming = true;
             continue;
         }
         if (got < 0 || ssh_channel_is_eof(m_channel) || !ssh_channel_is_open(m_channel))
             return m_connection.stopSignal().isSet() ? SftpWait::Stopped : SftpWait::Failed;
+        m_streaming = false;
         SftpWait outcome = SftpWait::Packet;
         if (!waitReadable(deadline, honourStop, outcome))
             return outcome;

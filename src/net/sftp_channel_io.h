@@ -6,9 +6,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <libssh/libssh.h>
 
@@ -62,9 +62,10 @@ private:
     SshConnection &m_connection;
     ssh_channel m_channel;
     int m_timeoutSeconds;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
+    bool m_streaming = false; // the last read brought data
 };
 
 } // namespace bw::net
