@@ -9,6 +9,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -236,6 +239,30 @@ TEST_F(SftpSessionTest, ClosingReleasesEveryDescriptor)
         session.disconnect(0);
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// Small requests leave at once: without TCP_NODELAY each waits for the ACK of the one before, and a
+// tree of small files takes 40 ms a request.
+TEST_F(SftpSessionTest, TheSocketToTheServerSendsWithoutDelay)
+{
+    home.trustServer();
+    SftpSession session{home.options()};
+    ASSERT_TRUE(session.connect(home.site()));
+    int sockets = 0;
+    for (const fs::directory_entry &entry : fs::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int noDelay = 0;
+        socklen_t optionLength = sizeof noDelay;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0 || peer.sin_family != AF_INET
+            || ntohs(peer.sin_port) != home.server().port)
+            continue;
+        ++sockets;
+        ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &optionLength), 0);
+        EXPECT_NE(noDelay, 0) << "descriptor " << fd;
+    }
+    EXPECT_GT(sockets, 0);
 }
 
 } // namespace
