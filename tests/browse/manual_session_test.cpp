@@ -25,6 +25,7 @@
 #include "engine/scheduler.h"
 #include "net/error_code.h"
 #include "net/remote_session.h"
+#include "support/manual_pane_timing.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "ui/queue_view.h"
@@ -40,21 +41,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kLimitMs = 20000;
-
-bw::engine::SchedulerTiming fastPasses()
-{
-    bw::engine::SchedulerTiming timing;
-    timing.passInterval = std::chrono::milliseconds(100);
-    timing.stopCheck = std::chrono::milliseconds(20);
-    return timing;
-}
-
-bw::engine::TransferJobTiming offeringOn(bw::engine::LeaseBoard &leases)
-{
-    bw::engine::TransferJobTiming timing;
-    timing.leases = &leases;
-    return timing;
-}
 
 void makeShared(const fs::path &path)
 {
@@ -81,7 +67,7 @@ private:
     std::string m_remoteName; // and as the server names it
     bw::core::QueueList m_queue;
     bw::engine::LeaseBoard m_leases; // before the scheduler, whose jobs offer their sessions on it
-    bw::engine::Scheduler m_scheduler{fastPasses(), offeringOn(m_leases)};
+    bw::engine::Scheduler m_scheduler{bw::test::fastPasses(), bw::test::offeringOn(m_leases)};
     std::unique_ptr<bw::app::CBellwickDoc> m_document;
     std::unique_ptr<bw::ui::CFtpTreeView> m_queueView;
     std::unique_ptr<CManFtpView> m_remote;
