@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "core/queue_list.h"
 #include "engine/key_passphrases.h"
@@ -52,13 +53,29 @@ void KeyPassphraseCommand::setItem(std::int32_t itemId)
 
 void KeyPassphraseCommand::run()
 {
-    const auto item = m_queue.snapshot(m_itemId);
+    askFor(m_itemId);
+}
+
+void KeyPassphraseCommand::offer(const core::QueueItem &item)
+{
+    if (!m_askOnFirstNeed || !canEnter(item))
+        return;
+    const std::string keyPath = engine::keyPathOfPassphraseDetail(item.statusDetail);
+    if (m_passphrases.find(keyPath) || !m_askedKeys.insert(keyPath).second)
+        return;
+    QTimer::singleShot(0, this, [this, id = item.id] { askFor(id); });
+}
+
+void KeyPassphraseCommand::askFor(std::int32_t itemId)
+{
+    const auto item = m_queue.snapshot(itemId);
     if (!item || !canEnter(*item))
         return;
     const std::string keyPath = engine::keyPathOfPassphraseDetail(item->statusDetail);
     const std::optional<QString> passphrase = m_ask(m_dialogParent, QString::fromStdString(keyPath));
     if (!passphrase)
         return;
+    m_askedKeys.erase(keyPath); // one that does not open the key is forgotten: ask again then
     m_passphrases.set(keyPath, passphrase->toStdString());
     // Every item that stopped at the same key goes round again, not only the one asked about.
     const QList<std::int32_t> reset = retryRefusedItems(m_queue, [&keyPath](const core::QueueItem &waiting) {

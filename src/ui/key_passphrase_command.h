@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The queue's "Enter Key Passphrase..." command: for an item whose login stopped at a private key that
-// needs its passphrase, asks for it once (hidden as it is typed), keeps it in memory for this run and
-// sends the items that waited for that key round again. Lives on the GUI thread.
+// needs its passphrase, asks for it (hidden as it is typed), keeps it in memory for this run and sends
+// the items that waited for that key round again. With asking on first need, the window asks by itself
+// as soon as an item first stops at a key, once per key and run. Lives on the GUI thread.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
+#include <string>
 
 #include <QList>
 #include <QObject>
@@ -46,6 +49,13 @@ public:
 
     void run();
 
+    // The window asks by itself the first time an item stops at each key (off: only the command asks).
+    void setAskOnFirstNeed(bool ask) { m_askOnFirstNeed = ask; }
+
+    // An item's row changed: when it stopped at a key not asked about yet, the question follows from
+    // the event loop (not inside the caller's refresh).
+    void offer(const core::QueueItem &item);
+
     void setAsker(Asker asker) { m_ask = std::move(asker); }
 
 signals:
@@ -53,12 +63,16 @@ signals:
     void entered(const QList<std::int32_t> &resetItems);
 
 private:
+    void askFor(std::int32_t itemId);
+
     core::QueueList &m_queue;
     engine::KeyPassphrases &m_passphrases;
     QWidget *m_dialogParent;
     QAction *m_action;
     Asker m_ask;
     std::int32_t m_itemId = 0;
+    bool m_askOnFirstNeed = false;
+    std::set<std::string> m_askedKeys; // asked by themselves this run, answered or not
 };
 
 } // namespace bw::ui

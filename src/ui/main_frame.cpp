@@ -18,6 +18,7 @@
 #include "platform/thread_util.h"
 #include "ui/autostart.h"
 #include "ui/desktop_notifier.h"
+#include "ui/key_passphrase_command.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_document.h"
 #include "ui/queue_notices.h"
@@ -159,6 +160,7 @@ void CMainFrame::createLayout()
     m_queueView->setHidePassword(m_settings.hidePassword);
     m_queueView->setTrustStore(m_context.engine.trustStore());
     m_queueView->setKeyPassphrases(m_context.engine.keyPassphrases());
+    m_queueView->keyPassphraseCommand()->setAskOnFirstNeed(true);
     m_queueView->setFileNameConversion(m_settings.fileNameConversion);
     m_localPane = new browse::CLocalView(m_subFrame);
     m_localPane->setDirectory(m_context.engine.localFolder());

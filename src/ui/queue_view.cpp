@@ -20,6 +20,7 @@
 #include "core/queue_list.h"
 #include "engine/local_path.h"
 #include "engine/scheduler.h"
+#include "ui/key_passphrase_command.h"
 #include "ui/queue_document.h"
 #include "ui/queue_row_text.h"
 #include "widgets/caption_bar.h"
@@ -180,6 +181,8 @@ void CFtpTreeView::showItem(std::int32_t itemId, const std::optional<core::Queue
     // One consistent copy of the item serves all four lists.
     for (int tab = 0; tab < kQueueTabCount; ++tab)
         updateRow(static_cast<QueueTab>(tab), itemId, item);
+    if (item && m_keyPassphrase)
+        m_keyPassphrase->offer(*item);
 }
 
 int CFtpTreeView::insertRow(TiledListCtrl *list, const core::QueueItem *item)

@@ -223,5 +223,22 @@ TEST_F(CliSftpTest, HostKeysTheKnownHostsLackAreRefusedUnlessTrustedForTheRun)
     }
 }
 
+// A key with a passphrase opens only through an agent here: the run ends at once (never asking), naming
+// the key, instead of trying it again until the tries run out.
+TEST_F(CliSftpTest, AKeyWithAPassphraseEndsTheRunNamingTheKeyForTheAgent)
+{
+    writeText(remote() / "f.txt", "payload");
+    const std::string target = url("sftp", Login::Agent, "f.txt"); // no password, no agent
+    ssh.installKey(ssh.server().lockedKeyPath, "id_ed25519");
+    const CliRun result =
+        run({"--dir", "out", "--retry-time", "0", "--keep-running", target}, std::chrono::seconds(30));
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_NE(
+        (result.out + result.err).find("Key ~/.ssh/id_ed25519 needs its passphrase: add it to ssh-agent"),
+        std::string::npos)
+        << result.out << result.err;
+    EXPECT_FALSE(fs::exists(dir / "work/out/f.txt"));
+}
+
 } // namespace
 } // namespace bw::test

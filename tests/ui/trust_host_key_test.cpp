@@ -153,6 +153,32 @@ private slots:
         QCOMPARE(entered.count(), 1);
         QCOMPARE(entered.first().at(0).value<IdList>(), (IdList{first, sameKey}));
     }
+
+    // The window asks by itself when an item first stops at a key: once for the key, whatever the
+    // number of its items or refreshes, and never again after a cancel.
+    void theWindowAsksOncePerKeyAtTheFirstItemThatNeedsIt()
+    {
+        Fixture f;
+        KeyPassphraseCommand *command = f.view.keyPassphraseCommand();
+        command->setAskOnFirstNeed(true);
+        QStringList asked;
+        command->setAsker([&](QWidget *, const QString &keyPath) -> std::optional<QString> {
+            asked << keyPath;
+            return keyPath == "/k1" ? std::optional<QString>("s3cret") : std::nullopt;
+        });
+        QSignalSpy entered(command, &KeyPassphraseCommand::entered);
+        const std::int32_t first = f.addFailed("sftp://h.example/~/a", "Key /k1 needs its passphrase");
+        const std::int32_t second = f.addFailed("sftp://h.example/~/b", "Key /k1 needs its passphrase");
+        const std::int32_t cancelled = f.addFailed("sftp://h.example/~/c", "Key /k2 needs its passphrase");
+        for (const std::int32_t id : {first, second, cancelled, first, cancelled})
+            f.view.refreshItem(id);
+        QTRY_COMPARE(asked, QStringList({"/k1", "/k2"}));
+        QCOMPARE(f.engine.transferEngine.keyPassphrases().find("/k1"), std::string("s3cret"));
+        QCOMPARE(entered.first().at(0).value<IdList>(), (IdList{first, second}));
+        f.view.refreshItem(cancelled);
+        QCoreApplication::processEvents(); // runs a question queued by the refresh, if any
+        QCOMPARE(asked.size(), 2);
+    }
 };
 
 QTEST_MAIN(TrustHostKeyTest)

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/host_key_trust.h"
+#include "engine/key_passphrases.h"
 
 namespace bw::cli {
 
@@ -42,6 +43,9 @@ void CliNotifier::onItemChanged(
     m_savedFiles.onItemChanged(id, *item, at);
     if (!item->isInProgress() && !item->isDone() && engine::isHostKeyRefusal(item->statusDetail))
         m_hostKeyRefused = true;
+    if (!item->isInProgress() && !item->isDone()
+        && !engine::keyPathOfPassphraseDetail(item->statusDetail).empty())
+        m_keyNeedsAgent = true;
     // A manual-connection request needs the window: give the session back as a temporary disconnect
     // does, so the item stays queued for the window. The job takes such an item again once its site
     // has nothing else; it is then left on offer (the job waits until it stops) instead of being

@@ -38,6 +38,10 @@ public:
     // since nobody may be asked about the key here.
     bool hostKeyRefused() const { return m_hostKeyRefused; }
 
+    // An item's login stopped at a private key that needs its passphrase: only an agent can open it
+    // for this runner, which never asks, so the run stops at once too (the summary names the key).
+    bool keyNeedsAgent() const { return m_keyNeedsAgent; }
+
     // Serialises writes to stderr between the log lines and the progress display.
     std::mutex &outputMutex() { return m_outputMutex; }
 
@@ -59,6 +63,7 @@ private:
     bool m_changed = false; // guarded by m_changeMutex
     std::set<std::int32_t> m_parked; // main thread only
     bool m_hostKeyRefused = false; // main thread only
+    bool m_keyNeedsAgent = false; // main thread only
 };
 
 } // namespace bw::cli

@@ -243,7 +243,8 @@ int run(const CliOptions &o)
         const auto sinceLook = Clock::now() - lastLook;
         if (sinceLook >= kLookInterval) {
             notifier.drain();
-            const bool over = runEnd.isOver(queue, notifier) || notifier.hostKeyRefused();
+            const bool over =
+                runEnd.isOver(queue, notifier) || notifier.hostKeyRefused() || notifier.keyNeedsAgent();
             reportSaved();
             if (over)
                 break;
