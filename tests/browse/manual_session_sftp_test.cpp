@@ -19,8 +19,8 @@
 #include "core/queue_list.h"
 #include "engine/connection_lease.h"
 #include "engine/scheduler.h"
-#include "support/sftp_test_home.h"
 #include "support/manual_pane_timing.h"
+#include "support/sftp_test_home.h"
 #include "support/temp_dir.h"
 #include "ui/queue_view.h"
 #include "widgets/row_texts.h"
@@ -57,13 +57,17 @@ private:
     BrowsePrompts prompts()
     {
         BrowsePrompts p;
-        p.confirm = [](QWidget *, const QString &, const QString &) { return true; };
+        p.confirm = [](QWidget *, const QString &, const QString &) {
+            return true;
+        };
         p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
                 return std::nullopt;
             return m_answers.takeFirst();
         };
-        p.openUrl = [this](const QUrl &url) { m_opened << url; };
+        p.openUrl = [this](const QUrl &url) {
+            m_opened << url;
+        };
         return p;
     }
 
@@ -88,6 +92,7 @@ private:
     }
 
 private slots:
+
     void initTestCase()
     {
         m_home = std::make_unique<bw::test::SftpTestHome>();
