@@ -181,12 +181,6 @@ private slots:
         QVERIFY(m_remote->uploadFile((m_dir / "up.bin").string()));
         QCOMPARE(settle(), QList<bool>{true});
         QCOMPARE(bw::test::readFile(m_remoteHome / "up.bin"), upBytes);
-        QVERIFY(m_remote->refreshListing(true));
-        QVERIFY(settle().isEmpty());
-        QVERIFY(selectOnly(QStringLiteral("up.bin")));
-        m_remote->deleteSelection();
-        QVERIFY(settle().isEmpty());
-        QVERIFY(!fs::exists(m_remoteHome / "up.bin"));
 
         // View File: a private copy of the file, opened by the desktop.
         QVERIFY(selectOnly(QStringLiteral("hello.txt")));
