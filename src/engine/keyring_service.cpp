@@ -185,8 +185,15 @@ bool KeyringService::waitUntilIdle(int timeoutMs)
 
 void KeyringService::setChangeListener(std::function<void()> listener)
 {
-    std::lock_guard lock{m_mutex};
+    std::lock_guard lock{m_listenerMutex};
     m_changed = std::move(listener);
+}
+
+void KeyringService::tellChanged()
+{
+    std::lock_guard lock{m_listenerMutex};
+    if (m_changed)
+        m_changed();
 }
 
 std::string KeyringService::lastError() const
@@ -205,6 +212,7 @@ void KeyringService::run(std::stop_token stop, int probeTimeoutMs)
             m_requests.clear();
     }
     m_answered.notify_all();
+    tellChanged();
     while (!stop.stop_requested()) {
         Request request;
         {
@@ -217,15 +225,13 @@ void KeyringService::run(std::stop_token stop, int probeTimeoutMs)
             m_busy = true;
         }
         carryOut(request);
-        std::function<void()> changed;
         {
             std::lock_guard lock{m_mutex};
             m_busy = false;
-            changed = m_changed;
         }
         m_answered.notify_all();
-        if (changed && request.task != Task::Remove)
-            changed();
+        if (request.task != Task::Remove)
+            tellChanged();
     }
 }
 

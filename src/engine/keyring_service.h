@@ -77,7 +77,9 @@ public:
     // Waits at most `timeoutMs` until every request sent so far is done; true when they are.
     bool waitUntilIdle(int timeoutMs);
 
-    // Called after the keyring took a password or answered a look-up: a file saved now would differ.
+    // Called after the probe and after the keyring took a password or answered a look-up (a file saved
+    // now would differ). Setting another one waits for a call under way, so an owner can clear it
+    // before it goes.
     void setChangeListener(std::function<void()> listener);
 
     // The last keyring failure, for the log; empty when there was none.
@@ -115,7 +117,9 @@ private:
     std::set<KeyringLogin> m_absent; // guarded by m_mutex: logins the keyring answered without
     std::map<KeyringLogin, std::string> m_sending; // guarded by m_mutex: stores not yet done
     std::map<Holder, std::set<KeyringLogin>> m_inUse; // guarded by m_mutex
-    std::function<void()> m_changed; // guarded by m_mutex
+    void tellChanged();
+    std::mutex m_listenerMutex; // guards m_changed and is held while it runs
+    std::function<void()> m_changed;
     std::string m_lastError; // guarded by m_mutex
     std::jthread m_thread; // last: starts after everything it uses
 };
