@@ -44,7 +44,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # The Qt and OpenSSL libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded as plugins, so dpkg-shlibdeps cannot see them: the SVG image and icon plugins draw the SVG
-# icons of the desktop's theme. libssh (SFTP) is named too, so the package says it even where
-# dpkg-shlibdeps is not run.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libssh-4 (>= 0.10)")
+# icons of the desktop's theme. libssh (SFTP) and libsecret (the keyring) are named too, so the package
+# says them even where dpkg-shlibdeps is not run.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libssh-4 (>= 0.10), libsecret-1-0 (>= 0.20)")
 include(CPack)

@@ -18,6 +18,7 @@
 
 #include "core/queue_list.h"
 #include "core/url.h"
+#include "engine/keyring_service.h"
 #include "engine/settings.h"
 #include "engine/settings_store.h"
 #include "widgets/general_page.h"
@@ -433,11 +434,17 @@ void ConnectState::take(const SiteFields &fields)
 }
 
 std::int32_t queueManualConnection(core::QueueList &queue, const std::string &user,
-    const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options)
+    const std::string &password, const std::string &host, std::int32_t port, const SiteOptions &options,
+    engine::KeyringService *keyring)
 {
     // Escaped, or a "%41" in a password would log in as "A" and a ":" in a user name would end it.
-    const std::string url = siteSchemePrefix(options) + core::escapeUserInfo(user) + ":"
-        + core::escapeUserInfo(password) + "@" + core::hostForUrl(host) + ":" + std::to_string(port);
+    // A site whose password the keyring keeps has none in its file: the worker looks it up for a URL
+    // that names no password (an empty one after the ":" would be sent as it is).
+    const bool fromKeyring = password.empty() && keyring && keyring->isUsedForFiles()
+        && keyring->state() == engine::KeyringService::State::Available;
+    const std::string url = siteSchemePrefix(options) + core::escapeUserInfo(user)
+        + (fromKeyring ? "" : ":" + core::escapeUserInfo(password)) + "@" + core::hostForUrl(host) + ":"
+        + std::to_string(port);
     return queue.addItem(url, "", 0, options.retryTime, options.retryCount, options.timeout, options.passive);
 }
 
@@ -450,7 +457,7 @@ std::int32_t runConnectCommand(QWidget *parent, ConnectState &state, const engin
         return 0;
     state.take(dialog.fields());
     return queueManualConnection(queue, state.user.toStdString(), state.password.toStdString(),
-        state.host.toStdString(), state.port, dialog.fields().options);
+        state.host.toStdString(), state.port, dialog.fields().options, state.sites.keyring());
 }
 
 } // namespace bw::browse

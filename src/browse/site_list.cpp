@@ -6,8 +6,11 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <system_error>
 
+#include "engine/keyring_login.h"
+#include "engine/keyring_service.h"
 #include "engine/settings.h"
 #include "engine/settings_store.h"
 #include "platform/file_util.h"
@@ -168,6 +171,34 @@ SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store)
     return options;
 }
 
+std::optional<engine::KeyringLogin> siteLogin(const SiteEntry &entry)
+{
+    if (entry.anonymous != 0 || entry.user.empty() || entry.user == core::kAnonymousUser)
+        return std::nullopt;
+    std::string protocol = siteSchemePrefix(entry.options);
+    protocol.resize(protocol.size() - 3); // "://"
+    return engine::KeyringLogin{protocol, entry.address, entry.port, entry.user};
+}
+
+void SiteList::setKeyring(engine::KeyringService *keyring)
+{
+    m_keyring = keyring;
+    m_savedBytes = serialize();
+    noteLoginsInUse();
+}
+
+void SiteList::noteLoginsInUse() const
+{
+    if (!m_keyring)
+        return;
+    std::set<engine::KeyringLogin> logins;
+    for (const SiteEntry &entry : m_entries) {
+        if (std::optional<engine::KeyringLogin> login = siteLogin(entry))
+            logins.insert(std::move(*login));
+    }
+    m_keyring->setInUse(engine::KeyringService::Holder::Sites, std::move(logins));
+}
+
 void SiteList::replace(std::size_t index, const SiteEntry &entry)
 {
     if (index < m_entries.size())
@@ -188,7 +219,8 @@ std::string SiteList::serialize() const
     putInt(out, static_cast<std::int32_t>(m_entries.size()));
     for (const SiteEntry &entry : m_entries) {
         putString(out, entry.name);
-        putString(out, entry.password);
+        putString(
+            out, m_keyring ? m_keyring->filePassword(siteLogin(entry), entry.password) : entry.password);
         putString(out, entry.user);
         putInt(out, entry.anonymous);
         putInt(out, entry.port);
@@ -262,6 +294,7 @@ bool SiteList::load(const std::filesystem::path &path, const SiteOptions &olderF
     if (m_fileState != SiteFileState::Loaded)
         m_damagedFile = path;
     m_savedBytes = serialize();
+    noteLoginsInUse();
     return true;
 }
 
@@ -309,8 +342,10 @@ bool SiteList::save(const std::filesystem::path &path)
         [&bytes](
             std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
         0600);
-    if (written)
+    if (written) {
         m_savedBytes = bytes;
+        noteLoginsInUse(); // after the file no longer needs what a deleted site had
+    }
     return written;
 }
 

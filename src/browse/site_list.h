@@ -10,13 +10,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace bw::engine {
+class KeyringService;
 class SettingsStore;
-}
+struct KeyringLogin;
+} // namespace bw::engine
 
 namespace bw::browse {
 
@@ -124,6 +127,12 @@ public:
     // What was wrong with the file at load; empty when nothing was.
     const std::string &loadProblem() const { return m_loadProblem; }
 
+    // With a keyring, a site's password leaves the file once the keyring holds it (an empty password in
+    // the file then means "in the keyring"), and a deleted site's entry goes. Borrowed; null for none.
+    void setKeyring(engine::KeyringService *keyring);
+
+    engine::KeyringService *keyring() const { return m_keyring; }
+
     // Receives one line for the log when a damaged file has been set aside.
     void setNoticeHandler(std::function<void(const std::string &line)> handler)
     {
@@ -132,7 +141,9 @@ public:
 
 private:
     bool setDamagedFileAside();
+    void noteLoginsInUse() const; // tells the keyring which logins the sites use
 
+    engine::KeyringService *m_keyring = nullptr; // before m_savedBytes, which serialize() makes
     std::vector<SiteEntry> m_entries;
     std::string m_savedBytes = serialize(); // the entries as the file holds them
     SiteFileState m_fileState = SiteFileState::Missing;
@@ -140,5 +151,8 @@ private:
     std::filesystem::path m_damagedFile; // set aside before anything is written over it
     std::function<void(const std::string &)> m_notice;
 };
+
+// The keyring login of a site with a user of its own; none for anonymous sites.
+std::optional<engine::KeyringLogin> siteLogin(const SiteEntry &entry);
 
 } // namespace bw::browse

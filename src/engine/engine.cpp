@@ -61,6 +61,7 @@ Engine::Engine(const EngineOptions &options)
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
               m_ifFileExists, *m_leases, m_keyPassphrases, m_treeBounds)))
 {
+    m_keyring = options.jobTiming.keyring;
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
     // New items start a worker now rather than at the next pass.

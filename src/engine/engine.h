@@ -28,6 +28,7 @@ class QueueList;
 
 namespace bw::engine {
 
+class KeyringService;
 class SettingsStore;
 
 struct EngineOptions
@@ -69,6 +70,9 @@ public:
 
     // The key passphrases the user typed this run; the window adds, the logins read.
     KeyPassphrases &keyPassphrases() { return m_keyPassphrases; }
+
+    // The desktop keyring the jobs look passwords up in (EngineOptions' job timing); null for none.
+    KeyringService *keyring() const { return m_keyring; }
 
     // Where the jobs offer their logged-in sessions to the manual browser.
     LeaseBoard &leases() { return *m_leases; }
@@ -114,6 +118,7 @@ private:
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
     RemoteTreeBounds m_treeBounds; // before the scheduler: its jobs record their folder trees in it
     std::unique_ptr<Scheduler> m_scheduler;
+    KeyringService *m_keyring = nullptr; // borrowed; outlives the engine
 };
 
 } // namespace bw::engine

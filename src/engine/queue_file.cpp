@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/keyring_queue.h"
+#include "engine/keyring_service.h"
 #include "platform/file_util.h"
 
 namespace bw::engine {
@@ -26,9 +28,11 @@ void putString(std::string &out, std::string_view text)
 }
 
 // One record: the URL and local path (the next texts of `texts`), then the item's numbers.
-void putRecord(std::string &out, const core::SavedItems::Item &item, std::string_view &texts)
+void putRecord(
+    std::string &out, const core::SavedItems::Item &item, std::string_view &texts, KeyringService *keyring)
 {
-    putString(out, texts.substr(0, item.urlSize));
+    const std::string_view url = texts.substr(0, item.urlSize);
+    putString(out, keyring ? keyring->fileUrl(url) : std::string(url));
     texts.remove_prefix(item.urlSize);
     putString(out, texts.substr(0, item.localPathSize));
     texts.remove_prefix(item.localPathSize);
@@ -129,12 +133,8 @@ bool readRecord(Reader &reader, core::QueueItem &item)
 // Smallest possible record: two empty texts and seven numbers.
 constexpr std::size_t kMinRecordSize = 9 * 4;
 
-} // namespace
-
-std::string encodeQueue(core::QueueList &queue)
+std::string encodeSaved(const core::SavedItems &saved, KeyringService *keyring)
 {
-    // Only the stored fields are taken under the queue's lock; the bytes are built while workers go on.
-    const core::SavedItems saved = queue.savedItems();
     std::string out;
     // The version and count, then per record two text lengths and seven numbers besides the texts.
     out.reserve(8 + saved.texts.size() + saved.items.size() * 9 * 4);
@@ -142,8 +142,16 @@ std::string encodeQueue(core::QueueList &queue)
     putInt32(out, static_cast<std::int32_t>(saved.items.size()));
     std::string_view texts = saved.texts;
     for (const core::SavedItems::Item &item : saved.items)
-        putRecord(out, item, texts);
+        putRecord(out, item, texts, keyring);
     return out;
+}
+
+} // namespace
+
+std::string encodeQueue(core::QueueList &queue, KeyringService *keyring)
+{
+    // Only the stored fields are taken under the queue's lock; the bytes are built while workers go on.
+    return encodeSaved(queue.savedItems(), keyring);
 }
 
 QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
@@ -187,7 +195,8 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
     return result;
 }
 
-QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::QueueList &queue)
+QueueFileLoadResult loadQueueFile(
+    const std::filesystem::path &path, core::QueueList &queue, KeyringService *keyring)
 {
     QueueFileLoadResult result;
     std::FILE *file = std::fopen(path.c_str(), "rb");
@@ -206,18 +215,26 @@ QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::Queue
         result.problem = "the file cannot be read";
         return result;
     }
-    return decodeQueue(bytes, queue);
+    result = decodeQueue(bytes, queue);
+    if (keyring)
+        keyring->setInUse(KeyringService::Holder::Queue, queueLogins(queue.savedItems()));
+    return result;
 }
 
-bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue)
+bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue, KeyringService *keyring)
 {
     // Only the copy of the stored fields holds the queue's lock: workers need not wait for the disk.
-    const std::string bytes = encodeQueue(queue);
-    return platform::writeFileAtomically(
+    const core::SavedItems saved = queue.savedItems();
+    const std::string bytes = encodeSaved(saved, keyring);
+    const bool written = platform::writeFileAtomically(
         path,
         [&bytes](
             std::FILE *file) { return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(); },
         0600);
+    // Entries of logins the queue no longer uses go only once no file of ours needs them.
+    if (written && keyring)
+        keyring->setInUse(KeyringService::Holder::Queue, queueLogins(saved));
+    return written;
 }
 
 std::string queueFileProblem(const std::filesystem::path &path)

@@ -13,6 +13,8 @@
 
 namespace bw::engine {
 
+class KeyringService;
+
 inline constexpr const char *kDefaultQueueFileName = "filelist.ftp";
 inline constexpr std::int32_t kQueueFileVersion = 1;
 
@@ -30,13 +32,16 @@ struct QueueFileLoadResult
 };
 
 // Appends the file's items to `queue` (behind the items already there), each with a fresh id, in
-// status Idle.
-QueueFileLoadResult loadQueueFile(const std::filesystem::path &path, core::QueueList &queue);
+// status Idle. The keyring, when given, learns which logins the queue uses.
+QueueFileLoadResult loadQueueFile(
+    const std::filesystem::path &path, core::QueueList &queue, KeyringService *keyring = nullptr);
 
 // Writes every item that is neither done nor marked for removal, in queue order. The file is replaced
 // atomically and created with mode 0600 (the URLs hold passwords); on failure the old file stays as it
-// was and false is returned.
-bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue);
+// was and false is returned. With a keyring, a URL whose password the keyring holds is written without
+// it (every other byte as before).
+bool saveQueueFile(
+    const std::filesystem::path &path, core::QueueList &queue, KeyringService *keyring = nullptr);
 
 // Why `path` is no queue file to open (unreadable, empty, damaged, or something else such as a picture);
 // empty when it reads as a queue file to its last byte. Loads into a scratch queue, so nothing reaches a
@@ -44,7 +49,7 @@ bool saveQueueFile(const std::filesystem::path &path, core::QueueList &queue);
 std::string queueFileProblem(const std::filesystem::path &path);
 
 // The file's bytes for the queue's items to keep, and the reverse; what the two functions above use.
-std::string encodeQueue(core::QueueList &queue);
+std::string encodeQueue(core::QueueList &queue, KeyringService *keyring = nullptr);
 QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue);
 
 } // namespace bw::engine

@@ -44,6 +44,8 @@ struct Settings
     FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
     // What a download does when its local name is another file's.
     IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
+    // Passwords stay in the queue and site files even when a desktop keyring could keep them.
+    bool passwordsInFiles = false; // "Options/PasswordsInFiles"
 
     bool operator==(const Settings &) const = default;
 };

@@ -8,6 +8,7 @@
 #include "engine/certificate_trust_store.h"
 #include "engine/connection_lease.h"
 #include "engine/key_passphrases.h"
+#include "engine/keyring_queue.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/http_connection.h"
@@ -190,7 +191,8 @@ void TransferJob::takeSelection(const core::Selection &selection)
     m_selected.host = selection.host;
     m_selected.port = selection.port;
     m_selected.user = selection.user;
-    m_selected.password = selection.password;
+    m_selected.password =
+        selectionPassword(m_timing.keyring, *m_queue, selection, [this] { return stopRequested(); });
 }
 
 core::Selection TransferJob::selectFollowing()
@@ -319,7 +321,11 @@ core::Selection TransferJob::endRemoteItem(int id)
     finishItem(id, m_result);
     changed(0, id);
     changed(0, next.found ? next.id : 0);
-    const Site nextSite{next.host, next.user, next.password, next.port,
+    // The keyring's password for a URL that leaves it out, so the open session is kept for it.
+    const std::string nextPassword = next.found
+        ? selectionPassword(m_timing.keyring, *m_queue, next, [this] { return stopRequested(); })
+        : next.password;
+    const Site nextSite{next.host, next.user, nextPassword, next.port,
         next.found ? sessionProtocolOf(core::snapshotOrVanished(*m_queue, next.id).scheme)
                    : SessionProtocol::None};
     const bool sameSite = next.found && nextSite.sameAs(m_open);

@@ -41,6 +41,7 @@ namespace bw::engine {
 
 class CertificateTrustStore;
 class KeyPassphrases;
+class KeyringService;
 class ConnectionLease;
 class LeaseBoard;
 class RemoteTreeBounds;
@@ -74,6 +75,8 @@ struct TransferJobTiming
     net::HostResolver resolver = nullptr;
     // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
     RemoteTreeBounds *treeBounds = nullptr;
+    // Where the passwords that queued URLs leave out are kept; borrowed, null for none.
+    KeyringService *keyring = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`

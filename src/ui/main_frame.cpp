@@ -61,6 +61,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
     if (!m_options.siteFilePath.isEmpty())
         m_connect->sitesFile = m_options.siteFilePath.toStdString();
     m_connect->sites.setNoticeHandler([this](const std::string &line) { logSiteFileNotice(line); });
+    watchKeyring(); // before the sites load, so their passwords follow the keyring
     m_connect->sites.load(m_connect->sitesFile, browse::siteOptionsFromSettings(m_context.settingsStore));
     if (!m_connect->sites.loadProblem().empty())
         core::DiagnosticLog::instance().write(
@@ -102,6 +103,7 @@ CMainFrame::CMainFrame(MainFrameContext context, MainFrameOptions options, QWidg
 CMainFrame::~CMainFrame()
 {
     disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+    stopWatchingKeyring();
     if (m_context.events)
         queue().setNotifier(nullptr);
     // Only what changed is written: a file that could not be read stays as it is.

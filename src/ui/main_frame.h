@@ -236,6 +236,10 @@ private:
     void runShutdown();
     // A line about the site file, for the "Batch Log" and the diagnostic log.
     void logSiteFileNotice(const std::string &line);
+    // The desktop keyring: the files follow it, and its absence is said once in "Batch Log".
+    void watchKeyring();
+    void stopWatchingKeyring();
+    void onKeyringChanged();
     // The first failure of the run opens "Batch Log", where its reason was just written.
     void openBatchLogOnFailure(const core::QueueItem &item);
     void requestSave(bool mustSave);
@@ -270,6 +274,7 @@ private:
     std::int32_t m_connectingItem = 0; // the item Connect added while "Connecting..." shows
     bool m_firstPaint = true;
     bool m_panesReady = false;
+    bool m_toldNoKeyring = false;
 
     QTimer *m_refreshTimer;
     QTimer *m_autosaveTimer;

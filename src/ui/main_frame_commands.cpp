@@ -14,6 +14,7 @@
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
 #include "engine/engine.h"
+#include "engine/keyring_service.h"
 #include "engine/queue_file.h"
 #include "ui/about_dialog.h"
 #include "ui/help_window.h"
@@ -22,6 +23,7 @@
 #include "ui/queue_document.h"
 #include "ui/queue_view.h"
 #include "widgets/options_sheet.h"
+#include "widgets/passwords_page.h"
 #include "widgets/remote_browser_link.h"
 #include "widgets/tiled_list_ctrl.h"
 #include "widgets/url_text.h"
@@ -52,8 +54,15 @@ void CMainFrame::optionsCommand()
 {
     engine::Settings settings = m_context.engine.currentSettings(m_settings);
     OptionsSheet sheet(OptionsSheet::Mode::Program, this);
+    engine::KeyringService *keyring = m_context.engine.keyring();
+    sheet.passwordsPage()->setKeyringFound(
+        keyring && keyring->state() == engine::KeyringService::State::Available);
     if (!editOptions(sheet, settings, m_context.settingsStore))
         return;
+    if (keyring && keyring->isUsedForFiles() == settings.passwordsInFiles) {
+        keyring->setUsedForFiles(!settings.passwordsInFiles);
+        onKeyringChanged(); // the files follow at once
+    }
     m_context.engine.applySettings(settings);
     settings.systemTray = m_settings.systemTray;
     m_settings = settings;

@@ -9,6 +9,7 @@
 
 #include "widgets/general_page.h"
 #include "widgets/integer_edit.h"
+#include "widgets/passwords_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -27,6 +28,8 @@ OptionsSheet::OptionsSheet(Mode mode, QWidget *parent)
     if (mode == Mode::Program) {
         m_transfer = new CTransferPage(this);
         m_tabs->addTab(m_transfer, tr("Transfer"));
+        m_passwords = new CPasswordsPage(this);
+        m_tabs->addTab(m_passwords, tr("Passwords"));
     }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
@@ -68,6 +71,8 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.ifExists = static_cast<int>(settings.ifFileExists);
         m_transfer->setValues(transfer);
     }
+    if (m_passwords)
+        m_passwords->setKeepInFiles(settings.passwordsInFiles);
 }
 
 void OptionsSheet::applyTo(engine::Settings &settings) const
@@ -98,6 +103,8 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
         settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
     }
+    if (m_passwords)
+        settings.passwordsInFiles = m_passwords->keepInFiles();
 }
 
 void OptionsSheet::fillControls()

@@ -13,6 +13,7 @@ class QTabWidget;
 namespace bw::widgets {
 
 class CGeneralPage;
+class CPasswordsPage;
 class CTogglesPage;
 class CTransferPage;
 
@@ -34,6 +35,8 @@ public:
     CTogglesPage *togglesPage() const { return m_toggles; }
 
     CTransferPage *transferPage() const { return m_transfer; } // null in per-site mode
+
+    CPasswordsPage *passwordsPage() const { return m_passwords; } // null in per-site mode
 
     QTabWidget *tabs() const { return m_tabs; }
 
@@ -60,6 +63,7 @@ private:
     CGeneralPage *m_general;
     CTogglesPage *m_toggles;
     CTransferPage *m_transfer = nullptr;
+    CPasswordsPage *m_passwords = nullptr;
     int m_currentPage = 0;
     bool m_switchingBack = false;
 };

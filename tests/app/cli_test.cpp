@@ -227,6 +227,25 @@ TEST_F(CliTest, AQueueFileIsCreatedWhenMissingAndRunAgainLater)
     EXPECT_EQ(readFile(dir / "work/fresh.ftp"), std::string("\x01\0\0\0\0\0\0\0", 8));
 }
 
+TEST_F(CliTest, WithoutAKeyringTheRunWarnsOnceAndDownloadsAtOnce)
+{
+    const HttpServer http = httpServer();
+    ASSERT_NE(http.port, 0) << "the nginx test server is needed";
+    const SilentListener silentBus;
+    const std::string busses[] = {"", "tcp:host=127.0.0.1,port=" + std::to_string(silentBus.port())};
+    for (const std::string &bus : busses) {
+        SCOPED_TRACE(bus.empty() ? "no session bus" : "a bus that never answers");
+        environment = {{"DBUS_SESSION_BUS_ADDRESS", bus}, {"XDG_RUNTIME_DIR", ""}};
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun result = run({"--queue", "q.ftp", "--dir", "out",
+            "http://bob:pw@" + http.host + ":" + std::to_string(http.port) + "/files/a.bin"});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "No desktop keyring: passwords stay in the queue file (mode 0600)\n");
+        fs::remove(dir / "work/out/a.bin");
+    }
+}
+
 TEST_F(CliTest, AFailingItemIsTriedTheGivenNumberOfTimes)
 {
     // A server that hangs up on every connection: each attempt is one accepted connection.

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "widgets/general_page.h"
 #include "widgets/integer_edit.h"
 #include "widgets/options_sheet.h"
+#include "widgets/passwords_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -339,10 +341,23 @@ private slots:
                 site.togglesPage()->box(CTogglesPage::Box(box))->isEnabled(), box == CTogglesPage::Passive);
 
         OptionsSheet program;
-        QCOMPARE(program.tabs()->count(), 3);
+        QCOMPARE(program.tabs()->count(), 4);
         QCOMPARE(program.tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(program.tabs()->tabText(1), QStringLiteral("Toggles"));
         QCOMPARE(program.tabs()->tabText(2), QStringLiteral("Transfer"));
+        QCOMPARE(program.tabs()->tabText(3), QStringLiteral("Passwords"));
+        QCOMPARE(site.passwordsPage(), nullptr);
+        // Where passwords are kept, and the choice to keep them in files, carried both ways.
+        CPasswordsPage *passwords = program.passwordsPage();
+        QCOMPARE(passwords->whereLabel()->text(), QStringLiteral("This computer's files (no keyring found)"));
+        passwords->setKeyringFound(true);
+        QCOMPARE(passwords->whereLabel()->text(), QStringLiteral("Desktop keyring"));
+        engine::Settings keep;
+        keep.passwordsInFiles = true;
+        program.fill(keep);
+        engine::Settings applied;
+        program.applyTo(applied);
+        QVERIFY(applied.passwordsInFiles);
         QVERIFY(program.generalPage()->maxThreadsEdit()->isEnabled());
         for (int box = 0; box < CTogglesPage::BoxCount; ++box)
             QVERIFY(program.togglesPage()->box(CTogglesPage::Box(box))->isEnabled());

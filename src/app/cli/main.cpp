@@ -21,6 +21,9 @@
 #include "core/url.h"
 #include "engine/engine.h"
 #include "engine/ini_settings_store.h"
+#include "engine/keyring_login.h"
+#include "engine/keyring_queue.h"
+#include "engine/keyring_service.h"
 #include "engine/local_path.h"
 #include "engine/queue_file.h"
 #include "engine/settings.h"
@@ -165,6 +168,16 @@ void printSummary(core::QueueList &queue)
     }
 }
 
+// How long the keyring may take to answer the probe, and to take the passwords before the last save.
+constexpr int kKeyringProbeMs = 1000;
+constexpr int kKeyringStoreMs = 5000;
+
+bool queueHoldsPassword(core::QueueList &queue)
+{
+    return std::ranges::any_of(queue.snapshot(),
+        [](const core::QueueItem &item) { return engine::splitPassword(item.url).has_value(); });
+}
+
 int run(const CliOptions &o)
 {
     for (const auto &text : o.urls) {
@@ -183,6 +196,11 @@ int run(const CliOptions &o)
     engineOptions.trustStorePath = engine::defaultTrustStorePath().string();
     engineOptions.jobTiming.tlsInsecure = o.insecure;
     engineOptions.jobTiming.trustedHostKey = o.trustedHostKey.value_or("");
+    // The desktop keyring keeps the queue's passwords when there is one; the probe never starts a bus
+    // and gives up quickly, so a machine without one runs as before.
+    engine::KeyringService keyring(kKeyringProbeMs);
+    keyring.setUsedForFiles(!settings.passwordsInFiles);
+    engineOptions.jobTiming.keyring = &keyring;
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
     core::QueueList &queue = engine.queue();
@@ -200,7 +218,7 @@ int run(const CliOptions &o)
                 return kExitUsage;
             }
         }
-        engine::loadQueueFile(queuePath, queue);
+        engine::loadQueueFile(queuePath, queue, &keyring);
     }
 
     for (const auto &text : o.urls) {
@@ -208,6 +226,10 @@ int run(const CliOptions &o)
         const std::string localPath = engine::buildLocalPath(engine.localPathOptions(), arg.url);
         queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
     }
+
+    if (!queuePath.empty() && !settings.passwordsInFiles && queueHoldsPassword(queue)
+        && keyring.waitForProbe(kKeyringProbeMs) != engine::KeyringService::State::Available)
+        std::fprintf(stderr, "%s\n", engine::kNoKeyringWarning);
 
     RunEnd runEnd(o);
     queue.setTryLimit(runEnd.tryLimit());
@@ -275,7 +297,9 @@ int run(const CliOptions &o)
             queue.setStatus(id, core::ItemStatus::StatusReconnectAfterTransfers);
     }
 
-    if (!queuePath.empty() && !engine::saveQueueFile(queuePath, queue))
+    if (!queuePath.empty())
+        engine::sendQueuePasswords(queue, keyring, kKeyringStoreMs);
+    if (!queuePath.empty() && !engine::saveQueueFile(queuePath, queue, &keyring))
         std::fprintf(stderr, "Cannot save the queue file %s\n", queuePath.c_str());
     printSummary(queue);
 

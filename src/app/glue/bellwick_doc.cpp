@@ -37,7 +37,7 @@ bool CBellwickDoc::openDocument(const QString &path)
 {
     m_filePath = absolute(path);
     m_modified = true;
-    const engine::QueueFileLoadResult result = engine::loadQueueFile(toPath(m_filePath), m_queue);
+    const engine::QueueFileLoadResult result = engine::loadQueueFile(toPath(m_filePath), m_queue, m_keyring);
     m_lastLoadProblem = QString::fromStdString(result.problem);
     if (result.damaged)
         core::DiagnosticLog::instance().write(
@@ -49,7 +49,7 @@ bool CBellwickDoc::openDocument(const QString &path)
 bool CBellwickDoc::saveDocument(const QString &path)
 {
     const QString target = absolute(path);
-    if (!engine::saveQueueFile(toPath(target), m_queue)) {
+    if (!engine::saveQueueFile(toPath(target), m_queue, m_keyring)) {
         core::DiagnosticLog::instance().write("Cannot save the queue file " + target.toStdString(), 2);
         emit saveFailed(target);
         return false;

@@ -13,6 +13,10 @@ namespace bw::core {
 class QueueList;
 }
 
+namespace bw::engine {
+class KeyringService;
+}
+
 namespace bw::app {
 
 class CBellwickDoc : public QObject, public ui::QueueDocument
@@ -38,6 +42,9 @@ public:
 
     void setModified(bool modified) { m_modified = modified; }
 
+    // Passwords the keyring holds stay out of the file; the keyring learns the queue's logins. Borrowed.
+    void setKeyring(engine::KeyringService *keyring) { m_keyring = keyring; }
+
     // What the last open found wrong with the file (empty when nothing).
     QString lastLoadProblem() const { return m_lastLoadProblem; }
 
@@ -54,6 +61,7 @@ private:
     QString m_filePath;
     bool m_modified = false;
     QString m_lastLoadProblem;
+    engine::KeyringService *m_keyring = nullptr;
 };
 
 } // namespace bw::app

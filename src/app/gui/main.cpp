@@ -25,6 +25,7 @@
 #include "app/glue/qt_settings_store.h"
 #include "core/queue_events.h"
 #include "engine/engine.h"
+#include "engine/keyring_service.h"
 #include "ui/main_frame.h"
 #include "ui/window_state.h"
 #include "widgets/app_icons.h"
@@ -114,9 +115,10 @@ QString manualPath()
 
 // The engine of both modes: the diagnostic log in the working directory, and downloads without a
 // download folder in the folder the program started in (the local pane moves it later).
-bw::engine::EngineOptions engineOptions()
+bw::engine::EngineOptions engineOptions(bw::engine::KeyringService &keyring)
 {
     bw::engine::EngineOptions options;
+    options.jobTiming.keyring = &keyring;
     options.diagnosticLogPath = "Bellwick.log";
     std::error_code error;
     options.localFolder = std::filesystem::current_path(error).string();
@@ -127,10 +129,12 @@ bw::engine::EngineOptions engineOptions()
 // Without a window: the engine works through the queue file until told to stop.
 int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
-    bw::engine::Engine engine(engineOptions());
+    bw::engine::KeyringService keyring; // before the engine, whose jobs use it
+    bw::engine::Engine engine(engineOptions(keyring));
     bw::app::QtSettingsStore store;
-    engine.loadSettings(store);
+    keyring.setUsedForFiles(!engine.loadSettings(store).passwordsInFiles);
     bw::app::CBellwickDoc document(engine.queue());
+    document.setKeyring(&keyring);
     document.openDocument(queueFilePath(line));
 
     QTimer autosave;
@@ -150,11 +154,13 @@ int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNoti
 int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
     app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
-    bw::engine::Engine engine(engineOptions());
+    bw::engine::KeyringService keyring; // before the engine, whose jobs use it
+    bw::engine::Engine engine(engineOptions(keyring));
     bw::app::QtSettingsStore store;
     bw::core::QueueEvents events(engine.queue());
     bw::app::NotificationBridge bridge(events);
     bw::app::CBellwickDoc document(engine.queue());
+    document.setKeyring(&keyring);
     const QString queueFile = queueFilePath(line);
 
     bw::ui::MainFrameOptions options = bw::ui::MainFrameOptions::defaults();
