@@ -44,6 +44,8 @@ struct Settings
     FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
     // What a download does when its local name is another file's.
     IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
+    // A finished download takes the server's modification time where the server tells it.
+    bool keepServerTimes = true; // "Options/KeepServerTimes"
 
     bool operator==(const Settings &) const = default;
 };
