@@ -29,8 +29,8 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 // its own.
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
     net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
-    const std::atomic<IfFileExists> &ifFileExists, LeaseBoard &leases, const KeyPassphrases &passphrases,
-    RemoteTreeBounds &treeBounds)
+    const std::atomic<IfFileExists> &ifFileExists, const std::atomic<bool> &keepServerTimes,
+    LeaseBoard &leases, const KeyPassphrases &passphrases, RemoteTreeBounds &treeBounds)
 {
     timing.trustStore = &store;
     if (!timing.keyPassphrases)
@@ -45,6 +45,8 @@ TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTru
         timing.fileNameConversion = &conversion;
     if (!timing.ifFileExists)
         timing.ifFileExists = &ifFileExists;
+    if (!timing.keepServerTimes)
+        timing.keepServerTimes = &keepServerTimes;
     return timing;
 }
 
@@ -59,7 +61,7 @@ Engine::Engine(const EngineOptions &options)
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
-              m_ifFileExists, *m_leases, m_keyPassphrases, m_treeBounds)))
+              m_ifFileExists, m_keepServerTimes, *m_leases, m_keyPassphrases, m_treeBounds)))
 {
     m_keyring = options.jobTiming.keyring;
     m_scheduler->setQueue(m_queue.get());
@@ -125,6 +127,7 @@ void Engine::applySettings(const Settings &s)
     m_speedLimits->setMinKBps(s.minSpeed);
     m_fileNameConversion.store(s.fileNameConversion);
     m_ifFileExists.store(s.ifFileExists);
+    m_keepServerTimes.store(s.keepServerTimes);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -144,6 +147,7 @@ Settings Engine::currentSettings(Settings s) const
     s.minSpeed = m_speedLimits->minKBps();
     s.fileNameConversion = m_fileNameConversion.load();
     s.ifFileExists = m_ifFileExists.load();
+    s.keepServerTimes = m_keepServerTimes.load();
     return s;
 }
 

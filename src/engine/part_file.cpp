@@ -154,8 +154,11 @@ std::string PartFile::partPathOf(const std::string &localPath)
 bool PartFile::finish(bool transferred)
 {
     m_statusLine.clear();
-    if (m_inPlace)
+    if (m_inPlace) {
+        if (transferred)
+            applyModificationTime();
         return transferred;
+    }
     if (!transferred) {
         // An attempt that never got a byte leaves nothing behind; a partial file stays for the resume.
         const std::optional<struct stat> info = fileAt(m_writePath);
@@ -163,7 +166,18 @@ bool PartFile::finish(bool transferred)
             ::unlink(m_writePath.c_str());
         return false;
     }
+    applyModificationTime();
     return placeFinishedFile();
+}
+
+void PartFile::applyModificationTime()
+{
+    if (!m_modificationTime)
+        return;
+    // Never through a link: the part file is ours, whatever took its place is not. A time that cannot be
+    // set leaves the file as it is; its bytes are what counts.
+    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*m_modificationTime), 0}};
+    ::utimensat(AT_FDCWD, m_writePath.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 bool PartFile::placeFinishedFile()

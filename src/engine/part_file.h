@@ -67,8 +67,12 @@ public:
     // when that failed; the part file then stays). Otherwise an empty part file this plan created goes.
     bool finish(bool transferred);
 
+    // The time (seconds since 1970) the finished file is to show as its last change, set by finish().
+    void setModificationTime(std::int64_t unixSeconds) { m_modificationTime = unixSeconds; }
+
 private:
     bool placeFinishedFile();
+    void applyModificationTime();
     bool placeUnderTakenName();
 
     Start m_start = Start::Transfer;
@@ -79,6 +83,7 @@ private:
     std::string m_statusLine;
     bool m_inPlace = false; // the transfer writes the local path itself: nothing to move
     bool m_created = false; // this plan created the part file
+    std::optional<std::int64_t> m_modificationTime;
 };
 
 } // namespace bw::engine

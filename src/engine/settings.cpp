@@ -45,6 +45,7 @@ Settings loadSettings(const SettingsStore &store)
     s.ifFileExists = ifFileExistsFromIndex(
         store.readInt(kOptionsGroup, "IfFileExists", static_cast<int>(defaults.ifFileExists)));
     s.passwordsInFiles = readBool(store, "PasswordsInFiles", defaults.passwordsInFiles);
+    s.keepServerTimes = readBool(store, "KeepServerTimes", defaults.keepServerTimes);
     return s;
 }
 
@@ -71,6 +72,7 @@ void saveSettings(SettingsStore &store, const Settings &s)
     store.writeInt(kOptionsGroup, "FilenameConversion", static_cast<int>(s.fileNameConversion));
     store.writeInt(kOptionsGroup, "IfFileExists", static_cast<int>(s.ifFileExists));
     writeBool(store, "PasswordsInFiles", s.passwordsInFiles);
+    writeBool(store, "KeepServerTimes", s.keepServerTimes);
 }
 
 } // namespace bw::engine

@@ -46,6 +46,8 @@ struct Settings
     IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
     // Passwords stay in the queue and site files even when a desktop keyring could keep them.
     bool passwordsInFiles = false; // "Options/PasswordsInFiles"
+    // A finished download takes the server's modification time where the server tells it.
+    bool keepServerTimes = true; // "Options/KeepServerTimes"
 
     bool operator==(const Settings &) const = default;
 };

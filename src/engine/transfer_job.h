@@ -71,6 +71,8 @@ struct TransferJobTiming
     // What a download does with a local name another file has, read at every download; null for Rename.
     // Borrowed: outlives every job.
     const std::atomic<IfFileExists> *ifFileExists = nullptr;
+    // Whether a finished download takes the server's modification time; null for yes. Borrowed.
+    const std::atomic<bool> *keepServerTimes = nullptr;
     // Replaces the name look-up of the remote sessions in tests; null for the system's.
     net::HostResolver resolver = nullptr;
     // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
@@ -218,7 +220,15 @@ private:
     PartFile preparePartFile(int id, const std::string &localPath, std::int64_t listedSize);
     // After the download: gives the finished file its name. False when the download failed, or (item
     // failed) when the file could not take a name.
-    bool placePartFile(PartFile &part, bool transferred);
+    // `serverTime`: the file's modification time on the server (seconds since 1970), which the finished
+    // file takes unless the user turned that off.
+    bool placePartFile(
+        PartFile &part, bool transferred, std::optional<std::int64_t> serverTime = std::nullopt);
+    // The modification time the server gives for `fileName` when the finished download is to take it.
+    std::optional<std::int64_t> remoteModificationTime(const std::string &fileName);
+
+    bool keepsServerTimes() const { return !m_timing.keepServerTimes || m_timing.keepServerTimes->load(); }
+
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);

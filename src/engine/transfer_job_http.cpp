@@ -160,7 +160,8 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        if (placePartFile(part, m_http->download(part.writePath(), target))) {
+        const bool transferred = m_http->download(part.writePath(), target);
+        if (placePartFile(part, transferred, transferred ? m_http->lastModified() : std::nullopt)) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);

@@ -30,8 +30,10 @@ PartFile TransferJob::preparePartFile(int id, const std::string &localPath, std:
     return part;
 }
 
-bool TransferJob::placePartFile(PartFile &part, bool transferred)
+bool TransferJob::placePartFile(PartFile &part, bool transferred, std::optional<std::int64_t> serverTime)
 {
+    if (transferred && serverTime && keepsServerTimes())
+        part.setModificationTime(*serverTime);
     const bool placed = part.finish(transferred);
     if (!transferred)
         return false;
@@ -40,6 +42,18 @@ bool TransferJob::placePartFile(PartFile &part, bool transferred)
     if (!placed)
         m_result = core::ItemStatus::StatusTransferFailed;
     return placed;
+}
+
+std::optional<std::int64_t> TransferJob::remoteModificationTime(const std::string &fileName)
+{
+    if (!keepsServerTimes())
+        return std::nullopt;
+    std::int64_t unixSeconds = 0;
+    if (m_session->modificationTime(fileName, unixSeconds))
+        return unixSeconds;
+    // A server that cannot tell the time has not failed the download.
+    m_session->clearErrorUnlessStopped();
+    return std::nullopt;
 }
 
 } // namespace bw::engine

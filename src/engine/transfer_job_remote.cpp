@@ -323,7 +323,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         || (download ? m_session->get(fileName, part.writePath(), listedSize, true, {})
                      : m_session->put(localPath, fileName, {}));
     if (download)
-        done = placePartFile(part, done);
+        done = placePartFile(part, done, needed && done ? remoteModificationTime(fileName) : std::nullopt);
     if (done) {
         if (download) {
             status("File retrieved.");

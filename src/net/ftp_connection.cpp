@@ -159,7 +159,7 @@ bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCo
     return sent;
 }
 
-int FtpConnection::readReply(std::string *firstLine)
+int FtpConnection::readReply(std::string *firstLine, std::vector<std::string> *allLines)
 {
     const int code = m_control.readReply(timeout(), &m_replyLines);
     if (code < 0 && m_control.error().is(CatSocket, platform::kSocketMessageTooLong))
@@ -170,6 +170,8 @@ int FtpConnection::readReply(std::string *firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
     std::deque<std::string> lines;
     lines.swap(m_replyLines);
+    if (allLines)
+        allLines->assign(lines.begin(), lines.end());
     for (const std::string &line : lines)
         notify(NotifyReplyReceived, 0, 0, line);
     if (!isConnected())
@@ -200,6 +202,8 @@ bool FtpConnection::login(const FtpSite &site)
     m_data.clearError();
     // A new connection may reach a server that knows EPSV: ask again.
     m_epsvRefused = false;
+    m_features = {};
+    m_featuresAsked = false;
     m_security = site.security;
     m_sessions.clear();
     m_control.setConnectTimeoutSeconds(timeout());

@@ -10,9 +10,11 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
+#include "net/ftp_features.h"
 #include "net/listing_parser.h"
 #include "net/remote_session.h"
 #include "net/socket_connection.h"
@@ -91,8 +93,9 @@ public:
     bool login(const FtpSite &site);
     // Sends a command that already ends in CR LF.
     bool sendCommand(const std::string &text);
-    // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given.
-    int readReply(std::string *firstLine = nullptr);
+    // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given,
+    // every line to `allLines`.
+    int readReply(std::string *firstLine = nullptr, std::vector<std::string> *allLines = nullptr);
 
     bool printWorkingDirectory(std::string &path);
     bool changeDirectory(const std::string &path);
@@ -102,6 +105,14 @@ public:
     bool rename(const std::string &from, const std::string &to);
     // SIZE (RFC 3659): the size of a remote file in the current transfer type.
     bool fileSize(const std::string &name, std::int64_t &sizeBytes);
+    // MDTM (RFC 3659), asked only of a server whose FEAT lists it: the file's time in seconds since 1970.
+    bool modificationTime(const std::string &name, std::int64_t &unixSeconds);
+    // What the server of this login says it can do (nothing when it does not know FEAT), asked the first
+    // time something needs it. False only when the connection failed meanwhile.
+    bool learnFeatures();
+
+    const FtpFeatures &features() const { return m_features; }
+
     bool quit();
     // Before a kept connection is used again: true when the server has closed it or sent a 421 while
     // it was idle (the reply or the close is read), so the owner logs in afresh.
@@ -212,6 +223,8 @@ private:
     bool secureControl(const FtpSite &site);
     bool askForTls();
     bool protectData();
+    // MLSD where the server offers machine listings, else LIST or NLST.
+    bool listWith(const std::string &verb, const std::string &path, bool passive, ListingFormat format);
     // Records a TLS failure of the login with the reason users read.
     void setTlsFailure(const std::string &reason);
     // Under a protected login, the data connection speaks TLS too, resuming the control session.
@@ -233,6 +246,8 @@ private:
     ListingParser m_parser;
     bool m_passive = false;
     bool m_epsvRefused = false; // this connection's server refused EPSV: use PASV from now on
+    FtpFeatures m_features; // this login's FEAT answer
+    bool m_featuresAsked = false; // FEAT was sent on this login
     FtpSecurity m_security = FtpSecurity::Plain;
     TlsOptions m_dataTls; // the certificate rules of the data connections (never a session)
     std::string m_pasvHost;

@@ -69,11 +69,12 @@ bool FtpSession::list(const std::string &path, std::vector<ListingEntry> &entrie
     while (m_connection->parseNextEntry("*")) {
         // A names-only listing changes only the name of its entry: the rest tells nothing.
         ListingEntry entry;
-        if (parser.isFullListing())
+        if (parser.isFullListing()) {
             entry = parser.entry();
-        else
+        } else {
             entry.name = parser.entryName();
-        entry.typeKnown = parser.isFullListing();
+            entry.typeKnown = false;
+        }
         entries.push_back(std::move(entry));
     }
     return true;
@@ -107,6 +108,11 @@ bool FtpSession::rename(const std::string &from, const std::string &to)
 bool FtpSession::fileSize(const std::string &name, std::int64_t &sizeBytes)
 {
     return m_connection->fileSize(name, sizeBytes);
+}
+
+bool FtpSession::modificationTime(const std::string &name, std::int64_t &unixSeconds)
+{
+    return m_connection->modificationTime(name, unixSeconds);
 }
 
 bool FtpSession::get(const std::string &remoteName, const std::string &localPath, std::int64_t knownSizeBytes,

@@ -42,6 +42,7 @@ public:
     bool removeFolder(const std::string &name) override;
     bool rename(const std::string &from, const std::string &to) override;
     bool fileSize(const std::string &name, std::int64_t &sizeBytes) override;
+    bool modificationTime(const std::string &name, std::int64_t &unixSeconds) override;
     bool get(const std::string &remoteName, const std::string &localPath, std::int64_t knownSizeBytes,
         bool resume, const TransferProgress &progress) override;
     bool put(const std::string &localPath, const std::string &remoteName,

@@ -207,11 +207,24 @@ bool FtpConnection::upload(const std::string &localPath, const std::string &remo
 
 bool FtpConnection::list(const std::string &path, bool full, bool passive)
 {
+    if (full && learnFeatures() && m_features.has("MLST")) {
+        if (listWith("MLSD", path, passive, ListingFormat::Machine))
+            return true;
+        // MLSD lists folders only: a file name, or a server that offers it but refuses it, gets LIST.
+        if (!isConnected() || !error().is(CatProtocol, PermissionDenied) || !clearErrorUnlessStopped())
+            return false;
+    }
+    return listWith(full ? "LIST" : "NLST", path, passive, full ? ListingFormat::Full : ListingFormat::Names);
+}
+
+bool FtpConnection::listWith(
+    const std::string &verb, const std::string &path, bool passive, ListingFormat format)
+{
     {
         std::lock_guard lock{m_ftpLock};
         m_transferStart = nowSeconds();
     }
-    m_parser.setListing({}, full);
+    m_parser.setListing({}, format);
     if (!setUpDataConnection(passive))
         return false;
     // The listing goes to a file created exclusively, never to a name another user could predict.
@@ -222,8 +235,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
         return false;
     }
     std::error_code ignored;
-    const int code =
-        sendTransferCommand(std::string(full ? "LIST" : "NLST") + (path.empty() ? "" : " " + path) + "\r\n");
+    const int code = sendTransferCommand(verb + (path.empty() ? "" : " " + path) + "\r\n");
     if (code == kDataPathFailed) {
         std::filesystem::remove(file, ignored);
         return false;
@@ -248,7 +260,7 @@ bool FtpConnection::list(const std::string &path, bool full, bool passive)
     if (error().is(CatProtocol, ListingTooLarge))
         log("Listing larger than " + sizeText(m_listingLimitBytes) + ": not read", kLogOutcome);
     else
-        m_parser.loadFile(file, full);
+        m_parser.loadFile(file, format);
     std::filesystem::remove(file, ignored);
     return ok;
 }

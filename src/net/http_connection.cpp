@@ -10,6 +10,7 @@
 
 #include "core/diagnostic_log.h"
 #include "core/url.h"
+#include "net/http_date.h"
 #include "net/log_levels.h"
 #include "platform/file_util.h"
 
@@ -44,6 +45,12 @@ std::int64_t HttpConnection::transferStart() const
 {
     std::lock_guard lock{m_httpLock};
     return m_transferStart;
+}
+
+std::optional<std::int64_t> HttpConnection::lastModified() const
+{
+    std::lock_guard lock{m_httpLock};
+    return parseHttpDate(m_header.lastModified());
 }
 
 std::string HttpConnection::statusLine() const

@@ -96,6 +96,9 @@ public:
     HttpState httpState() const;
     // The last response's status and reason ("404 Not Found"); empty when no status line came.
     std::string statusLine() const;
+    // The response's Last-Modified time in seconds since 1970; nothing when it sent none or an unreadable
+    // one.
+    std::optional<std::int64_t> lastModified() const;
     // When the last download started (clock seconds), -1 before the first.
     std::int64_t transferStart() const;
 

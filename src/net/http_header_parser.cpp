@@ -161,6 +161,8 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
     } else if (fieldValue(line, "Location:", value)) {
         m_location = std::string(value);
         m_hasLocation = true;
+    } else if (fieldValue(line, "Last-Modified:", value)) {
+        m_lastModified = std::string(value);
     }
 }
 

@@ -40,6 +40,9 @@ public:
     // The Location value, leading and trailing blanks removed.
     const std::string &location() const { return m_location; }
 
+    // The Last-Modified value as sent, empty when there is none.
+    const std::string &lastModified() const { return m_lastModified; }
+
     // "Transfer-Encoding: chunked": the body comes in chunks, and Content-Length does not apply.
     bool isChunked() const { return m_chunked; }
 
@@ -90,6 +93,7 @@ private:
     std::vector<std::string> m_contentLengthFields;
     std::vector<std::string> m_transferEncodingFields;
     std::string m_location;
+    std::string m_lastModified;
     std::string m_reason;
     std::int64_t m_rangeFirst = -1;
     std::int64_t m_rangeTotal = -1;

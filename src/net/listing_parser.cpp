@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "net/mlsd_parser.h"
+
 namespace bw::net {
 
 namespace {
@@ -324,27 +326,27 @@ ListingEntry parseListingLine(std::string_view line, const EntryTime &now)
     return hasDigit(first) ? parseDosListingLine(line, now) : parseUnixListingLine(line, now);
 }
 
-void ListingParser::setListing(std::string text, bool full)
+void ListingParser::setListing(std::string text, ListingFormat format)
 {
     m_text = std::move(text);
     m_pos = 0;
-    m_full = full;
+    m_format = format;
 }
 
-bool ListingParser::loadFile(const std::filesystem::path &path, bool full)
+bool ListingParser::loadFile(const std::filesystem::path &path, ListingFormat format)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        setListing({}, full);
+        setListing({}, format);
         return false;
     }
     std::ostringstream contents;
     contents << in.rdbuf();
     if (in.bad()) {
-        setListing({}, full);
+        setListing({}, format);
         return false;
     }
-    setListing(std::move(contents).str(), full);
+    setListing(std::move(contents).str(), format);
     return true;
 }
 
@@ -380,12 +382,19 @@ bool ListingParser::parseNextEntry(const std::string &pattern)
 {
     while (hasText()) {
         std::string line = takeLine();
-        if (m_full && line.size() < kMinimumEntryLine && hasText())
+        if (m_format == ListingFormat::Machine) {
+            // Lines of the folder itself, its parent and unreadable ones name no entry.
+            std::optional<ListingEntry> entry = parseMlsdLine(line);
+            if (!entry)
+                continue;
+            m_entry = std::move(*entry);
+        } else if (m_format == ListingFormat::Full && line.size() < kMinimumEntryLine && hasText()) {
             continue;
-        if (m_full && !line.empty())
+        } else if (m_format == ListingFormat::Full && !line.empty()) {
             m_entry = parseListingLine(line, now());
-        else
+        } else {
             m_entry.name = std::move(line);
+        }
 
         // An entry without a name (a stray blank line) is never a match; the walk goes on past it.
         if (m_entry.name.empty())

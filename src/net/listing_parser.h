@@ -53,15 +53,34 @@ ListingEntry parseDosListingLine(std::string_view line, const EntryTime &now);
 // The position (1 to 12) of the month whose first three letters match, ignoring case; 0 for none.
 int monthFromName(std::string_view name);
 
+// What a listing's lines hold: bare names (NLST), LIST lines, or machine listing (MLSD) lines.
+enum class ListingFormat
+{
+    Names,
+    Full,
+    Machine,
+};
+
 class ListingParser
 {
 public:
     ListingParser() = default;
 
     // Starts a new listing. `full` is true for a LIST listing, false for a name-only (NLST) one.
-    void setListing(std::string text, bool full);
+    void setListing(std::string text, bool full)
+    {
+        setListing(std::move(text), full ? ListingFormat::Full : ListingFormat::Names);
+    }
+
+    void setListing(std::string text, ListingFormat format);
+
     // Reads the whole file as the new listing; false (and an empty listing) when it cannot be read.
-    bool loadFile(const std::filesystem::path &path, bool full);
+    bool loadFile(const std::filesystem::path &path, bool full)
+    {
+        return loadFile(path, full ? ListingFormat::Full : ListingFormat::Names);
+    }
+
+    bool loadFile(const std::filesystem::path &path, ListingFormat format);
     void clear();
 
     // Consumes lines until an entry matches `pattern` ("*" accepts every named entry, anything else
@@ -86,7 +105,7 @@ public:
 
     bool hasText() const { return m_pos < m_text.size(); }
 
-    bool isFullListing() const { return m_full; }
+    bool isFullListing() const { return m_format != ListingFormat::Names; }
 
     // For tests: the moment taken as "now" when a line gives no date (0 = the real clock).
     void setNowForTesting(std::time_t now) { m_fixedNow = now; }
@@ -97,7 +116,7 @@ private:
 
     std::string m_text;
     std::size_t m_pos = 0; // start of the unconsumed text in m_text
-    bool m_full = true;
+    ListingFormat m_format = ListingFormat::Full;
     ListingEntry m_entry;
     std::time_t m_fixedNow = 0;
 };

@@ -64,6 +64,13 @@ public:
     virtual bool rename(const std::string &from, const std::string &to) = 0;
     virtual bool fileSize(const std::string &name, std::int64_t &sizeBytes) = 0;
 
+    // The file's modification time in seconds since 1970, where the server tells it cheaply. False when
+    // it cannot tell; a failure it recorded is the caller's to clear.
+    virtual bool modificationTime(const std::string & /*name*/, std::int64_t & /*unixSeconds*/)
+    {
+        return false;
+    }
+
     // Downloads `remoteName` into `localPath`; `resume` continues after the bytes the local file holds.
     // `knownSizeBytes` is the listed size (0 when unknown).
     virtual bool get(const std::string &remoteName, const std::string &localPath, std::int64_t knownSizeBytes,

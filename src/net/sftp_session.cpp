@@ -277,6 +277,22 @@ bool SftpSession::fileSize(const std::string &name, std::int64_t &sizeBytes)
     return true;
 }
 
+bool SftpSession::modificationTime(const std::string &name, std::int64_t &unixSeconds)
+{
+    if (!beginOperation())
+        return false;
+    const std::string path = remotePath(name);
+    m_connection.beginCall(m_options.timeoutSeconds);
+    const UniqueAttributes attributes{sftp_stat(m_sftp, path.c_str())};
+    m_connection.endCall();
+    if (!attributes)
+        return requestFailed("Time of " + path);
+    if ((attributes->flags & SSH_FILEXFER_ATTR_ACMODTIME) == 0)
+        return false;
+    unixSeconds = static_cast<std::int64_t>(attributes->mtime);
+    return true;
+}
+
 bool SftpSession::get(const std::string &remoteName, const std::string &localPath,
     std::int64_t knownSizeBytes, bool resume, const TransferProgress &progress)
 {

@@ -69,6 +69,7 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.minSpeed = settings.minSpeed;
         transfer.conversion = static_cast<int>(settings.fileNameConversion);
         transfer.ifExists = static_cast<int>(settings.ifFileExists);
+        transfer.keepServerTimes = settings.keepServerTimes;
         m_transfer->setValues(transfer);
     }
     if (m_passwords)
@@ -102,6 +103,7 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.minSpeed = transfer.minSpeed;
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
         settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
+        settings.keepServerTimes = transfer.keepServerTimes;
     }
     if (m_passwords)
         settings.passwordsInFiles = m_passwords->keepInFiles();

@@ -2,6 +2,7 @@
 #include "widgets/transfer_page.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -19,6 +20,7 @@ CTransferPage::CTransferPage(QWidget *parent)
     , m_minSpeed(new QLineEdit(this))
     , m_conversion(new QButtonGroup(this))
     , m_ifExists(new QComboBox(this))
+    , m_keepServerTimes(new QCheckBox(tr("Keep the server's modification times"), this))
 {
     setObjectName(QStringLiteral("Transfer"));
     m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
@@ -39,6 +41,8 @@ CTransferPage::CTransferPage(QWidget *parent)
     m_ifExists->setObjectName(QStringLiteral("ifExists"));
     m_ifExists->addItems({tr("Rename"), tr("Overwrite"), tr("Skip")});
     form->addRow(tr("If the file exists:"), m_ifExists);
+    m_keepServerTimes->setObjectName(QStringLiteral("keepServerTimes"));
+    form->addRow(m_keepServerTimes);
     fillControls();
 }
 
@@ -58,6 +62,7 @@ void CTransferPage::fillControls()
     m_conversion->setExclusive(true);
     m_ifExists->setCurrentIndex(
         m_values.ifExists >= 0 && m_values.ifExists < m_ifExists->count() ? m_values.ifExists : 0);
+    m_keepServerTimes->setChecked(m_values.keepServerTimes);
 }
 
 QLineEdit *CTransferPage::readControls()
@@ -72,6 +77,7 @@ QLineEdit *CTransferPage::readControls()
     m_values.minSpeed = *minSpeed;
     m_values.conversion = m_conversion->checkedId();
     m_values.ifExists = m_ifExists->currentIndex();
+    m_values.keepServerTimes = m_keepServerTimes->isChecked();
     return nullptr;
 }
 

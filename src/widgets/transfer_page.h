@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The "Transfer" options page: the speed limits all transfers share, the case of downloaded file
-// names, and what a download does when its local name is another file. GUI thread only.
+// names, what a download does when its local name is another file, and whether it keeps the server's
+// modification time. GUI thread only.
 #pragma once
 
 #include <QWidget>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
@@ -17,6 +19,7 @@ struct TransferValues
     int minSpeed = 0; // kB/s
     int conversion = -1; // 0 "None", 1 "Uppercase", 2 "Lowercase", -1 none selected
     int ifExists = 0; // 0 "Rename", 1 "Overwrite", 2 "Skip"
+    bool keepServerTimes = true;
 
     bool operator==(const TransferValues &) const = default;
 };
@@ -44,12 +47,15 @@ public:
 
     QComboBox *ifExistsBox() const { return m_ifExists; }
 
+    QCheckBox *keepServerTimesBox() const { return m_keepServerTimes; }
+
 private:
     TransferValues m_values;
     QLineEdit *m_maxSpeed;
     QLineEdit *m_minSpeed;
     QButtonGroup *m_conversion;
     QComboBox *m_ifExists;
+    QCheckBox *m_keepServerTimes;
 };
 
 } // namespace bw::widgets

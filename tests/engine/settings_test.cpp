@@ -57,10 +57,12 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.fileNameConversion = FileNameConversion::Lowercase;
     s.ifFileExists = IfFileExists::Skip;
     s.passwordsInFiles = true;
+    s.keepServerTimes = false;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 21u);
+    EXPECT_EQ(store.size(), 22u);
     EXPECT_EQ(store.readInt("Options", "PasswordsInFiles", 9), 1);
+    EXPECT_EQ(store.readInt("Options", "KeepServerTimes", 9), 0);
     EXPECT_EQ(store.readInt("Options", "IfFileExists", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
     EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);

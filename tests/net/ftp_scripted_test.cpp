@@ -624,6 +624,43 @@ TEST_F(FtpScripted, ListingCommandWordsAndPaths)
     EXPECT_TRUE(server.failures().empty()) << server.failures().front();
 }
 
+// A server whose FEAT offers MLST is listed with MLSD, and a name MLSD refuses (a file) with LIST; MDTM is
+// asked of it, and FEAT only once per login.
+TEST_F(FtpScripted, MachineListingsWhereOfferedAndListWhereRefused)
+{
+    greetAndLogIn(server);
+    server.reply("FEAT", "211-Features:\r\n MLST type*;size*;modify*;\r\n MDTM\r\n211 End");
+    const auto exchange = [&](const char *command, const char *reply, const std::string &data) {
+        server.expect("PASV").add(ScriptedServer::Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
+        server.expect(command).add(ScriptedServer::Step::DataAccept).send(reply);
+        if (!data.empty())
+            server.add(ScriptedServer::Step::DataSend, data)
+                .add(ScriptedServer::Step::DataClose)
+                .send("226 Done");
+        else
+            server.add(ScriptedServer::Step::DataClose);
+    };
+    exchange("MLSD", "150 Here",
+        "type=cdir; .\r\ntype=dir;modify=20240131120000; sub\r\ntype=file;size=5; f.txt\r\n");
+    exchange("MLSD f.txt", "501 Not a folder", "");
+    exchange("LIST f.txt", "150 Here", fileLine("f.txt", 5));
+    server.reply("MDTM f.txt", "213 20240131120000");
+    logIn();
+    ASSERT_TRUE(ftp.list("", true, true));
+    std::vector<std::string> names;
+    while (ftp.parseNextEntry("*"))
+        names.push_back(ftp.entryName() + (ftp.entryIsDirectory() ? "/" : ""));
+    EXPECT_EQ(names, (Lines{"sub/", "f.txt"}));
+    EXPECT_TRUE(ftp.list("f.txt", true, true)) << ftp.error().text();
+    ASSERT_TRUE(ftp.parseNextEntry("*"));
+    EXPECT_EQ(ftp.entrySize(), 5);
+    std::int64_t when = 0;
+    EXPECT_TRUE(ftp.modificationTime("f.txt", when));
+    EXPECT_EQ(when, 1706702400);
+    EXPECT_TRUE(server.waitFinished());
+    EXPECT_TRUE(server.failures().empty()) << server.failures().front();
+}
+
 // A listing past its bound fails without entries, and the control connection stays in step. The bound is
 // lowered to 100 lines here.
 TEST(FtpListing, ALargerListingThanTheBoundFailsUnread)

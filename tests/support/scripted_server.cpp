@@ -326,8 +326,13 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::Expect: {
         std::string line;
         bool haveLine = readLine(m_controlFd, line);
-        while (haveLine && !m_scriptsEpsv && line == "EPSV" && step.text != "EPSV") {
-            if (!sendAll(m_controlFd, "500 EPSV not understood\r\n"))
+        // EPSV and FEAT that a script does not play are answered as by a server that knows neither.
+        for (;;) {
+            const bool unscriptedEpsv = !m_scriptsEpsv && line == "EPSV" && step.text != "EPSV";
+            const bool unscriptedFeat = line == "FEAT" && step.text != "FEAT";
+            if (!haveLine || !(unscriptedEpsv || unscriptedFeat))
+                break;
+            if (!sendAll(m_controlFd, "500 " + line + " not understood\r\n"))
                 return false;
             haveLine = readLine(m_controlFd, line);
         }
