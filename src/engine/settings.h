@@ -44,6 +44,8 @@ struct Settings
     FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
     // What a download does when its local name is another file's.
     IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
+    // The most connections one big download uses at once, within the per-site limit; 1 turns it off.
+    int maxSegments = 4; // "Options/MaxSegments"
 
     bool operator==(const Settings &) const = default;
 };

@@ -8,6 +8,7 @@
 #include "engine/certificate_trust_store.h"
 #include "engine/connection_lease.h"
 #include "engine/key_passphrases.h"
+#include "engine/segmented_http_download.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/http_connection.h"
@@ -54,6 +55,8 @@ void TransferJob::abort(int code)
         std::lock_guard lock{m_jobLock};
         session = m_session;
         lease = m_lease;
+        if (m_segmented)
+            m_segmented->abort(code); // takes only its own lock, never the job's
     }
     if (session)
         session->requestStop(code);
