@@ -49,8 +49,8 @@ bool BlockReader::readInt64(std::int64_t &value)
     std::int32_t high = 0;
     if (!readInt32(low) || !readInt32(high))
         return false;
-    value = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | static_cast<std::uint32_t>(low));
+    value = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32)
+        | static_cast<std::uint32_t>(low));
     return true;
 }
 

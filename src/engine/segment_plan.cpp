@@ -17,7 +17,8 @@ std::vector<ByteRange> planSegments(std::vector<ByteRange> left, int connections
             break;
         left.push_back(*half);
     }
-    std::sort(left.begin(), left.end(), [](const ByteRange &a, const ByteRange &b) { return a.first < b.first; });
+    std::sort(
+        left.begin(), left.end(), [](const ByteRange &a, const ByteRange &b) { return a.first < b.first; });
     return left;
 }
 

@@ -130,8 +130,8 @@ SegmentedOutcome SegmentedHttpDownload::run(std::optional<SegmentState> resume)
         }
     }
     if (resume) {
-        for (std::size_t i = 0; i < std::min(m_segments.size(), resume->missing.empty() ? 0 : m_segments.size());
-             ++i)
+        for (std::size_t i = 0;
+             i < std::min(m_segments.size(), resume->missing.empty() ? 0 : m_segments.size()); ++i)
             startWorker();
     } else {
         startWorker();
@@ -249,7 +249,8 @@ bool SegmentedHttpDownload::takeWork(Segment &segment)
                 victimLeft = left;
             }
         }
-        const std::optional<ByteRange> half = victim ? splitRunning(victimLeft, kMinSegmentBytes) : std::nullopt;
+        const std::optional<ByteRange> half =
+            victim ? splitRunning(victimLeft, kMinSegmentBytes) : std::nullopt;
         if (!half)
             return false;
         victim->end.store(victimLeft.end);
@@ -327,7 +328,8 @@ std::vector<ByteRange> SegmentedHttpDownload::missingLocked() const
         if (segment->busy && segment->cursor() < segment->end.load())
             missing.push_back({segment->cursor(), segment->end.load()});
     }
-    std::sort(missing.begin(), missing.end(), [](const ByteRange &a, const ByteRange &b) { return a.first < b.first; });
+    std::sort(missing.begin(), missing.end(),
+        [](const ByteRange &a, const ByteRange &b) { return a.first < b.first; });
     return missing;
 }
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A big HTTP download fetched on several connections: when the job segments it, how it resumes the
 // segments a stopped run left, and how the outcome becomes the item's result.
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "core/queue_list.h"
 #include "engine/segmented_http_download.h"
@@ -68,7 +68,8 @@ std::optional<bool> TransferJob::downloadInSegments(int id, const PartFile &part
             m_queue->setSegmentState(id, {});
             m_http->reset();
             if (!m_http->createSocket()
-                || !m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id))
+                || !m_http->connect(
+                    m_selected.host, m_selected.port, m_selected.user, m_selected.password, id))
                 return false;
             return std::nullopt;
         case SegmentedOutcome::Changed:
@@ -86,7 +87,8 @@ std::optional<bool> TransferJob::downloadInSegments(int id, const PartFile &part
     return false;
 }
 
-SegmentedOutcome TransferJob::runSegments(int id, SegmentedHttpDownload &download, std::optional<SegmentState> resume)
+SegmentedOutcome TransferJob::runSegments(
+    int id, SegmentedHttpDownload &download, std::optional<SegmentState> resume)
 {
     download.setOnState([this, id](const SegmentState &state) {
         m_queue->setSegmentState(id, encodeSegmentState(state));
@@ -106,7 +108,8 @@ SegmentedOutcome TransferJob::runSegments(int id, SegmentedHttpDownload &downloa
     return outcome;
 }
 
-bool TransferJob::endSegments(int id, const PartFile &part, const SegmentedHttpDownload &download, bool complete)
+bool TransferJob::endSegments(
+    int id, const PartFile &part, const SegmentedHttpDownload &download, bool complete)
 {
     const std::string connections = std::to_string(download.connectionsUsed());
     if (complete && sizeOfFile(part.writePath()) == download.totalBytes()) {
