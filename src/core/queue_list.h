@@ -149,7 +149,9 @@ public:
     void setStatusDetail(std::int32_t id, std::string detail);
     // Counts every change, so that a runner can save the queue once the state changed.
     void setSegmentState(std::int32_t id, std::string state);
+
     std::uint64_t segmentStateRevision() const { return m_segmentStateRevision.load(); }
+
     // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);

@@ -130,7 +130,8 @@ bool readRecord(Reader &reader, core::QueueItem &item)
 
 // The blocks after the records: what they add is given to the loaded items; a block of an unknown tag
 // is skipped, and a damaged one loses only what it held.
-void readTrailingBlocks(std::string_view bytes, std::vector<core::QueueItem> &loaded, QueueFileLoadResult &result)
+void readTrailingBlocks(
+    std::string_view bytes, std::vector<core::QueueItem> &loaded, QueueFileLoadResult &result)
 {
     const QueueFileBlocks found = readBlocks(bytes);
     if (found.damaged)

@@ -339,7 +339,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     if (range) {
         // Before the blank line: the segment, and the version of the file it must come from.
         lines.insert(lines.end() - 1,
-            "Range: bytes=" + std::to_string(range->firstByte) + "-" + std::to_string(range->lastByte) + "\r\n");
+            "Range: bytes=" + std::to_string(range->firstByte) + "-" + std::to_string(range->lastByte)
+                + "\r\n");
         if (!range->validator.empty())
             lines.insert(lines.end() - 1, "If-Range: " + range->validator + "\r\n");
     }
