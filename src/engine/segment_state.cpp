@@ -51,6 +51,13 @@ std::optional<SegmentState> decodeSegmentState(std::string_view bytes)
     return state;
 }
 
+std::int64_t writtenExtent(const SegmentState &state)
+{
+    if (!state.missing.empty() && state.missing.back().end == state.totalBytes)
+        return state.missing.back().first;
+    return state.totalBytes;
+}
+
 std::string encodeSegmentBlock(const std::vector<std::pair<std::size_t, std::string>> &states)
 {
     std::string out;

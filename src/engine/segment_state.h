@@ -29,6 +29,11 @@ std::string encodeSegmentState(const SegmentState &state);
 // such a state cannot say which bytes of the part file are good.
 std::optional<SegmentState> decodeSegmentState(std::string_view bytes);
 
+// How long the part file must be at least for the state to describe it: every byte before the last
+// missing range that runs to the end was written. A shorter file (one deleted and made anew) would hand
+// zeros for written bytes.
+std::int64_t writtenExtent(const SegmentState &state);
+
 // The payload of the queue file's segment block: each item's state by the item's index in the records.
 std::string encodeSegmentBlock(const std::vector<std::pair<std::size_t, std::string>> &states);
 // The states of the block's items whose index is below `itemCount`; nothing for a damaged block.

@@ -38,9 +38,9 @@ std::optional<bool> TransferJob::downloadInSegments(int id, const PartFile &part
     std::optional<SegmentState> resume;
     if (!item.segmentState.empty())
         resume = decodeSegmentState(item.segmentState);
-    // A part file the state cannot describe (state damaged, or the file gone or of another size) has
-    // holes nobody can tell: it starts over.
-    const bool stateUsable = resume && partBytes >= 0 && partBytes <= resume->totalBytes;
+    // A part file the state cannot describe (state damaged, or the file gone, made anew or longer) may
+    // have holes nobody can tell: it starts over.
+    const bool stateUsable = resume && partBytes >= writtenExtent(*resume) && partBytes <= resume->totalBytes;
     if (!item.segmentState.empty() && !stateUsable) {
         resume.reset();
         m_queue->setSegmentState(id, {});

@@ -66,6 +66,7 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.minSpeed = settings.minSpeed;
         transfer.conversion = static_cast<int>(settings.fileNameConversion);
         transfer.ifExists = static_cast<int>(settings.ifFileExists);
+        transfer.maxSegments = settings.maxSegments;
         m_transfer->setValues(transfer);
     }
 }
@@ -97,6 +98,7 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.minSpeed = transfer.minSpeed;
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
         settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
+        settings.maxSegments = transfer.maxSegments;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "widgets/integer_edit.h"
@@ -19,6 +20,7 @@ CTransferPage::CTransferPage(QWidget *parent)
     , m_minSpeed(new QLineEdit(this))
     , m_conversion(new QButtonGroup(this))
     , m_ifExists(new QComboBox(this))
+    , m_segments(new QSpinBox(this))
 {
     setObjectName(QStringLiteral("Transfer"));
     m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
@@ -39,6 +41,10 @@ CTransferPage::CTransferPage(QWidget *parent)
     m_ifExists->setObjectName(QStringLiteral("ifExists"));
     m_ifExists->addItems({tr("Rename"), tr("Overwrite"), tr("Skip")});
     form->addRow(tr("If the file exists:"), m_ifExists);
+    // Within the per-site limit of the General page; 1 fetches every file on one connection.
+    m_segments->setObjectName(QStringLiteral("maxSegments"));
+    m_segments->setRange(1, kMaxSegments);
+    form->addRow(tr("Connections per big download:"), m_segments);
     fillControls();
 }
 
@@ -58,6 +64,7 @@ void CTransferPage::fillControls()
     m_conversion->setExclusive(true);
     m_ifExists->setCurrentIndex(
         m_values.ifExists >= 0 && m_values.ifExists < m_ifExists->count() ? m_values.ifExists : 0);
+    m_segments->setValue(m_values.maxSegments);
 }
 
 QLineEdit *CTransferPage::readControls()
@@ -72,6 +79,7 @@ QLineEdit *CTransferPage::readControls()
     m_values.minSpeed = *minSpeed;
     m_values.conversion = m_conversion->checkedId();
     m_values.ifExists = m_ifExists->currentIndex();
+    m_values.maxSegments = m_segments->value();
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The "Transfer" options page: the speed limits all transfers share, the case of downloaded file
-// names, and what a download does when its local name is another file. GUI thread only.
+// names, what a download does when its local name is another file, and how many connections one big
+// download may use. GUI thread only.
 #pragma once
 
 #include <QWidget>
@@ -8,6 +9,7 @@
 class QButtonGroup;
 class QComboBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace bw::widgets {
 
@@ -17,6 +19,7 @@ struct TransferValues
     int minSpeed = 0; // kB/s
     int conversion = -1; // 0 "None", 1 "Uppercase", 2 "Lowercase", -1 none selected
     int ifExists = 0; // 0 "Rename", 1 "Overwrite", 2 "Skip"
+    int maxSegments = 4; // connections for one big download, 1 to kMaxSegments
 
     bool operator==(const TransferValues &) const = default;
 };
@@ -44,12 +47,17 @@ public:
 
     QComboBox *ifExistsBox() const { return m_ifExists; }
 
+    QSpinBox *segmentsBox() const { return m_segments; }
+
+    static constexpr int kMaxSegments = 16;
+
 private:
     TransferValues m_values;
     QLineEdit *m_maxSpeed;
     QLineEdit *m_minSpeed;
     QButtonGroup *m_conversion;
     QComboBox *m_ifExists;
+    QSpinBox *m_segments;
 };
 
 } // namespace bw::widgets

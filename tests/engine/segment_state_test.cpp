@@ -69,6 +69,10 @@ TEST(SegmentState, ReadsBackWhatItWroteAndRefusesStatesThatCannotDescribeTheFile
     };
     for (const Case &c : bad)
         EXPECT_FALSE(decodeSegmentState(c.bytes)) << c.name;
+    // The part file must hold every byte written: up to the last missing range when it runs to the end.
+    EXPECT_EQ(writtenExtent(good), 9 * kMiB);
+    EXPECT_EQ(writtenExtent({"v", 10, {{2, 4}}}), 10);
+    EXPECT_EQ(writtenExtent({"v", 10, {}}), 10);
 }
 
 TEST(SegmentState, TheQueueFileKeepsStatesInABlockThatOlderFilesDoNotHave)

@@ -56,9 +56,11 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.minSpeed = 12;
     s.fileNameConversion = FileNameConversion::Lowercase;
     s.ifFileExists = IfFileExists::Skip;
+    s.maxSegments = 6;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 20u);
+    EXPECT_EQ(store.size(), 21u);
+    EXPECT_EQ(store.readInt("Options", "MaxSegments", 9), 6);
     EXPECT_EQ(store.readInt("Options", "IfFileExists", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
     EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);
