@@ -3,6 +3,7 @@
 // segments a stopped run left, and how the outcome becomes the item's result.
 #include <algorithm>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "engine/segmented_http_download.h"
 #include "engine/transfer_job.h"
 #include "net/http_connection.h"
+#include "platform/unique_fd.h"
 
 namespace bw::engine {
 
@@ -21,6 +23,23 @@ std::int64_t sizeOfFile(const std::string &path)
     {};
 
     return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : -1;
+}
+
+// How much of a part file without a segment state is the file's start. One that has a hole before its end
+// was written in segments by a run that ended before their state was saved: only the blocks before the
+// hole are known (the block the hole begins in may hold zeros past the last byte written).
+std::int64_t knownStart(const std::string &path, std::int64_t sizeBytes)
+{
+    const platform::UniqueFd file{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+
+    struct stat info
+    {};
+
+    const off_t hole = file.isOpen() ? ::lseek(file.get(), 0, SEEK_HOLE) : -1;
+    if (hole < 0 || hole >= sizeBytes || ::fstat(file.get(), &info) != 0)
+        return sizeBytes;
+    const std::int64_t block = std::max<std::int64_t>(info.st_blksize, 1);
+    return std::max<std::int64_t>(hole / block * block - block, 0);
 }
 
 } // namespace
@@ -46,6 +65,12 @@ std::optional<bool> TransferJob::downloadInSegments(int id, const PartFile &part
         m_queue->setSegmentState(id, {});
         if (partBytes > 0 && ::truncate(partPath.c_str(), 0) != 0)
             return false;
+    } else if (const std::int64_t known = resume ? partBytes : knownStart(partPath, partBytes);
+               known < partBytes) {
+        status("The partial file " + partPath + " has a gap; it is resumed from before it.");
+        if (::truncate(partPath.c_str(), known) != 0)
+            return false;
+        return std::nullopt;
     } else if (!resume && (connections <= 1 || partBytes != 0)) {
         return std::nullopt; // a file resumed from its length, or one connection: the usual way
     }

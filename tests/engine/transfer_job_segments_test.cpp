@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,30 @@ TEST_F(SegmentedDownloadTest, ABigFileFromNginxArrivesWholeOverSeveralConnection
     EXPECT_GE(connectionsUsed(), 2);
     EXPECT_EQ(core::snapshotOrVanished(queue, id).bytesDone, static_cast<std::int64_t>(body.size()));
     EXPECT_EQ(core::snapshotOrVanished(queue, id).segmentState, "");
+}
+
+// A run killed before it saved the state of its segments leaves a part file with holes and no state:
+// the download resumes from before the first hole, never from the file's length.
+TEST_F(SegmentedDownloadTest, APartFileWithAGapAndNoStateResumesFromBeforeTheGap)
+{
+    const HttpServer server = httpServer();
+    ASSERT_NE(server.port, 0) << "the nginx test server is needed";
+    useRemoteFolder(server.root, nameForThisTest("gap"));
+    const std::string body = patternBytes(4 * kMiB, 5);
+    putRemote("g.bin", body);
+    writeFile(local / "g.bin.part", body.substr(0, 100000));
+    std::filesystem::resize_file(local / "g.bin.part", 3 * kMiB);
+    {
+        std::ofstream tail(local / "g.bin.part", std::ios::binary | std::ios::in | std::ios::out);
+        tail.seekp(3 * kMiB - 4096);
+        tail << body.substr(3 * kMiB - 4096, 4096);
+    }
+    const auto id =
+        queue.addItem("http://" + server.host + ":" + std::to_string(server.port) + remote("g.bin"),
+            (local / "g.bin").string());
+    start();
+    ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusFinished, kSanitizedLimit));
+    EXPECT_TRUE(readFile(local / "g.bin") == body);
 }
 
 TEST_F(SegmentedDownloadTest, AFileThatChangesOnTheServerStartsOverAndIsNeverStitched)
