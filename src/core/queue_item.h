@@ -117,6 +117,9 @@ public:
     // file's size (-1 when not known as a file), or that it is a directory.
     std::int64_t listedSize = -1;
     bool listedDirectory = false;
+    // Which ranges of a download fetched in segments are still missing, as the engine encodes them
+    // (empty for none). Stored, so that a restart resumes every segment.
+    std::string segmentState;
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".

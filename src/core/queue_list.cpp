@@ -343,6 +343,8 @@ SavedItems QueueList::savedItems() const
             continue;
         saved.texts += item.url;
         saved.texts += item.localPath;
+        if (!item.segmentState.empty())
+            saved.segmentStates.emplace_back(saved.items.size(), item.segmentState);
         saved.items.push_back({item.url.size(), item.localPath.size(), item.port, item.scheme,
             item.reservedFlag, item.retryTime, item.retryCount, item.timeout, item.passive});
     }

@@ -8,12 +8,14 @@
 // outside the queue runs while it is held, and no notification is ever sent while it is held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/queue_item.h"
@@ -67,6 +69,8 @@ struct SavedItems
 
     std::string texts; // each item's URL, then its local path
     std::vector<Item> items;
+    // The segment states of the items that have one, by index in `items`.
+    std::vector<std::pair<std::size_t, std::string>> segmentStates;
 };
 
 // What `selectNext` chose: the item and the login of its site.
@@ -143,6 +147,11 @@ public:
     void setAttempts(std::int32_t id, std::int32_t attempts);
     void setAbortRequested(std::int32_t id, bool requested);
     void setStatusDetail(std::int32_t id, std::string detail);
+    // Counts every change, so that a runner can save the queue once the state changed.
+    void setSegmentState(std::int32_t id, std::string state);
+
+    std::uint64_t segmentStateRevision() const { return m_segmentStateRevision.load(); }
+
     // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);
@@ -161,6 +170,9 @@ public:
     // (0: its own retry count) is no longer taken. -1, the default, takes items however often they ended.
     void setTryLimit(std::int32_t tries);
 
+    // How many connections the running item `id` may use on its site within the per-site limit, its own
+    // included (at least 1); INT32_MAX when the site has no limit.
+    std::int32_t connectionsForItem(std::int32_t id) const;
     // Whether a newly started worker would find an item.
     bool anyEligible() const;
     // The second (on the queue's clock) at which the next resting site that has work left ends its
@@ -245,6 +257,7 @@ private:
     mutable std::mutex m_receiverMutex;
     Receiver m_receiver; // guarded by m_receiverMutex
     std::function<void()> m_workAdded; // guarded by m_receiverMutex
+    std::atomic<std::uint64_t> m_segmentStateRevision{0};
 };
 
 // A copy of the item, or what an id the queue no longer holds reads as: no texts, status Unknown, the

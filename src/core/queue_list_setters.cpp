@@ -81,6 +81,12 @@ void QueueList::setStatusDetail(std::int32_t id, std::string detail)
     change(id, [&detail](QueueItem &item) { item.statusDetail = std::move(detail); });
 }
 
+void QueueList::setSegmentState(std::int32_t id, std::string state)
+{
+    if (change(id, [&state](QueueItem &item) { item.segmentState = std::move(state); }))
+        ++m_segmentStateRevision;
+}
+
 bool QueueList::resetForRetry(std::int32_t id)
 {
     bool reset = false;

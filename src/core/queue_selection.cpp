@@ -65,6 +65,18 @@ std::uint64_t firstInPass(const SelectionIndex::Site &site, Pass pass)
 
 } // namespace
 
+std::int32_t QueueList::connectionsForItem(std::int32_t id) const
+{
+    std::lock_guard lock{m_mutex};
+    const std::size_t index = indexOf(id);
+    if (m_defaults.perSiteLimit <= 0)
+        return std::numeric_limits<std::int32_t>::max();
+    const std::vector<SelectionIndex::Site> &sites = m_index.sites();
+    const std::uint32_t site = index == kMissing ? 0 : m_siteOf[index];
+    const std::int32_t running = index != kMissing && site < sites.size() ? sites[site].running : 1;
+    return std::max(1, m_defaults.perSiteLimit - running + 1);
+}
+
 // The caller's own site needs no rest time and counts the caller's item as its own. Only the site's own
 // items are looked at, so a worker that goes on with its site costs one walk over the site numbers.
 std::ptrdiff_t QueueList::chooseSameSite(std::uint32_t site, bool continuing) const

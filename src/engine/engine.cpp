@@ -30,8 +30,11 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
     net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
     const std::atomic<IfFileExists> &ifFileExists, const std::atomic<bool> &keepServerTimes,
-    LeaseBoard &leases, const KeyPassphrases &passphrases, RemoteTreeBounds &treeBounds)
+    LeaseBoard &leases, const KeyPassphrases &passphrases, RemoteTreeBounds &treeBounds,
+    const std::atomic<int> &maxSegments)
 {
+    if (!timing.maxSegments)
+        timing.maxSegments = &maxSegments;
     timing.trustStore = &store;
     if (!timing.keyPassphrases)
         timing.keyPassphrases = &passphrases;
@@ -61,7 +64,7 @@ Engine::Engine(const EngineOptions &options)
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
-              m_ifFileExists, m_keepServerTimes, *m_leases, m_keyPassphrases, m_treeBounds)))
+              m_ifFileExists, m_keepServerTimes, *m_leases, m_keyPassphrases, m_treeBounds, m_maxSegments)))
 {
     m_keyring = options.jobTiming.keyring;
     m_scheduler->setQueue(m_queue.get());
@@ -128,6 +131,7 @@ void Engine::applySettings(const Settings &s)
     m_fileNameConversion.store(s.fileNameConversion);
     m_ifFileExists.store(s.ifFileExists);
     m_keepServerTimes.store(s.keepServerTimes);
+    m_maxSegments.store(s.maxSegments);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -148,6 +152,7 @@ Settings Engine::currentSettings(Settings s) const
     s.fileNameConversion = m_fileNameConversion.load();
     s.ifFileExists = m_ifFileExists.load();
     s.keepServerTimes = m_keepServerTimes.load();
+    s.maxSegments = m_maxSegments.load();
     return s;
 }
 

@@ -7,6 +7,8 @@
 
 #include "engine/keyring_queue.h"
 #include "engine/keyring_service.h"
+#include "engine/queue_file_blocks.h"
+#include "engine/segment_state.h"
 #include "platform/file_util.h"
 
 namespace bw::engine {
@@ -130,6 +132,24 @@ bool readRecord(Reader &reader, core::QueueItem &item)
     return true;
 }
 
+// The blocks after the records: what they add is given to the loaded items; a block of an unknown tag
+// is skipped, and a damaged one loses only what it held.
+void readTrailingBlocks(
+    std::string_view bytes, std::vector<core::QueueItem> &loaded, QueueFileLoadResult &result)
+{
+    const QueueFileBlocks found = readBlocks(bytes);
+    if (found.damaged)
+        return;
+    result.unreadBytes = 0;
+    for (const QueueFileBlock &block : found.blocks) {
+        if (block.tag != kSegmentBlockTag)
+            continue;
+        const auto states = decodeSegmentBlock(block.payload, loaded.size());
+        for (const auto &[index, state] : states ? *states : decltype(*states){})
+            loaded[index].segmentState = state;
+    }
+}
+
 // Smallest possible record: two empty texts and seven numbers.
 constexpr std::size_t kMinRecordSize = 9 * 4;
 
@@ -143,6 +163,8 @@ std::string encodeSaved(const core::SavedItems &saved, KeyringService *keyring)
     std::string_view texts = saved.texts;
     for (const core::SavedItems::Item &item : saved.items)
         putRecord(out, item, texts, keyring);
+    if (!saved.segmentStates.empty())
+        appendBlock(out, kSegmentBlockTag, encodeSegmentBlock(saved.segmentStates));
     return out;
 }
 
@@ -190,6 +212,8 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
     }
 
     result.unreadBytes = reader.remaining();
+    if (!result.damaged)
+        readTrailingBlocks(bytes.substr(bytes.size() - result.unreadBytes), loaded, result);
     result.loadedCount = static_cast<std::int32_t>(loaded.size());
     queue.appendItems(std::move(loaded));
     return result;

@@ -46,6 +46,7 @@ Settings loadSettings(const SettingsStore &store)
         store.readInt(kOptionsGroup, "IfFileExists", static_cast<int>(defaults.ifFileExists)));
     s.passwordsInFiles = readBool(store, "PasswordsInFiles", defaults.passwordsInFiles);
     s.keepServerTimes = readBool(store, "KeepServerTimes", defaults.keepServerTimes);
+    s.maxSegments = store.readInt(kOptionsGroup, "MaxSegments", defaults.maxSegments);
     return s;
 }
 
@@ -73,6 +74,7 @@ void saveSettings(SettingsStore &store, const Settings &s)
     store.writeInt(kOptionsGroup, "IfFileExists", static_cast<int>(s.ifFileExists));
     writeBool(store, "PasswordsInFiles", s.passwordsInFiles);
     writeBool(store, "KeepServerTimes", s.keepServerTimes);
+    store.writeInt(kOptionsGroup, "MaxSegments", s.maxSegments);
 }
 
 } // namespace bw::engine

@@ -48,6 +48,8 @@ struct Settings
     bool passwordsInFiles = false; // "Options/PasswordsInFiles"
     // A finished download takes the server's modification time where the server tells it.
     bool keepServerTimes = true; // "Options/KeepServerTimes"
+    // The most connections one big download uses at once, within the per-site limit; 1 turns it off.
+    int maxSegments = 4; // "Options/MaxSegments"
 
     bool operator==(const Settings &) const = default;
 };

@@ -9,6 +9,7 @@
 #include "engine/connection_lease.h"
 #include "engine/key_passphrases.h"
 #include "engine/keyring_queue.h"
+#include "engine/segmented_http_download.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/http_connection.h"
@@ -55,6 +56,8 @@ void TransferJob::abort(int code)
         std::lock_guard lock{m_jobLock};
         session = m_session;
         lease = m_lease;
+        if (m_segmented)
+            m_segmented->abort(code); // takes only its own lock, never the job's
     }
     if (session)
         session->requestStop(code);

@@ -20,6 +20,7 @@
 #include "engine/local_path.h"
 #include "engine/part_file.h"
 #include "engine/remote_session_factory.h"
+#include "engine/segment_state.h"
 #include "net/error_code.h"
 #include "net/host_addresses.h"
 #include "net/remote_session.h"
@@ -45,6 +46,8 @@ class KeyringService;
 class ConnectionLease;
 class LeaseBoard;
 class RemoteTreeBounds;
+class SegmentedHttpDownload;
+enum class SegmentedOutcome;
 
 struct TransferJobTiming
 {
@@ -79,6 +82,8 @@ struct TransferJobTiming
     RemoteTreeBounds *treeBounds = nullptr;
     // Where the passwords that queued URLs leave out are kept; borrowed, null for none.
     KeyringService *keyring = nullptr;
+    // The most connections one big download uses at once (1: one); null for one. Borrowed.
+    const std::atomic<int> *maxSegments = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -229,6 +234,13 @@ private:
 
     bool keepsServerTimes() const { return !m_timing.keepServerTimes || m_timing.keepServerTimes->load(); }
 
+    // Fetches a big file on several connections when the server allows: the outcome, or nothing when
+    // the download is to run the usual way (on m_http, connected again).
+    std::optional<bool> downloadInSegments(int id, const PartFile &part, const std::string &target);
+    // Runs one segmented download from `resume` (nothing: from the start), reachable by abort().
+    SegmentedOutcome runSegments(int id, SegmentedHttpDownload &download, std::optional<SegmentState> resume);
+    // A segmented download that ended Complete or Failed, as the item's result and status line.
+    bool endSegments(int id, const PartFile &part, const SegmentedHttpDownload &download, bool complete);
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
     void runManualConnection(int id);
@@ -262,6 +274,7 @@ private:
 
     mutable std::mutex m_jobLock;
     std::shared_ptr<ConnectionLease> m_lease; // guarded by m_jobLock; the one on offer, recalled by abort
+    SegmentedHttpDownload *m_segmented = nullptr; // guarded by m_jobLock; the running one, stopped by abort
     bool m_busy = false; // guarded by m_jobLock
     int m_currentItem = 0; // guarded by m_jobLock
 

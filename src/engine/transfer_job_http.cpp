@@ -160,8 +160,11 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        const bool transferred = m_http->download(part.writePath(), target);
-        if (placePartFile(part, transferred, transferred ? m_http->lastModified() : std::nullopt)) {
+        const std::optional<bool> segmented = downloadInSegments(id, part, target);
+        const bool transferred = segmented ? *segmented : m_http->download(part.writePath(), target);
+        // A segmented download's header went to its own connections: only a plain one gives the time.
+        const bool timed = transferred && !segmented;
+        if (placePartFile(part, transferred, timed ? m_http->lastModified() : std::nullopt)) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);

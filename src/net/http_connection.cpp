@@ -179,19 +179,24 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
         // off (closed, timed out, too long) must fail before its file is opened, never have header
         // bytes written as its body.
         if (!headerOpen && !tooLong) {
+            m_headerDone = true;
             status = m_headerStatus;
             m_framing = httpFraming({status, false, m_header.isHttp10(), m_header.contentLengthFields(),
                 m_header.transferEncodingFields()});
             // A part that does not start where the local file ends would be appended at the wrong place.
             // A part without a readable range (-1) cannot be placed either.
             m_rangeMismatch = status == 206 && m_header.rangeFirstByte() != m_requestOffset;
+            // A segment answered with the whole file: If-Range found another version. Not one byte of
+            // it may land at the segment's place.
+            m_rangeRefused = m_range && status >= 200 && status <= 299 && status != 206;
+            rangeMismatch = m_rangeRefused;
             emptyBody = m_framing.kind == HttpFraming::Kind::NoBody
                 || m_framing.kind == HttpFraming::Kind::Invalid
                 || (m_framing.kind == HttpFraming::Kind::Length && m_framing.length == 0);
             // A partial response counts the part already here, so that the total matches the bytes done.
             if (m_framing.kind == HttpFraming::Kind::Length && m_framing.length > 0)
                 expectedTotal = m_framing.length + (status == 206 ? m_requestOffset : 0);
-            rangeMismatch = m_rangeMismatch;
+            rangeMismatch = rangeMismatch || m_rangeMismatch;
         }
     }
     if (expectedTotal > 0)
@@ -228,14 +233,24 @@ bool HttpConnection::filterBody(char *data, std::int64_t &length, bool &bodyEnde
         return true;
     }
     if (m_framing.kind == HttpFraming::Kind::Length) {
-        // Bytes past the declared length are not the file's.
-        length = std::min(length, std::max<std::int64_t>(m_framing.length - m_bodyReceived, 0));
+        // Bytes past the declared length (or past the segment's end) are not the file's.
+        length = std::min(length, segmentBytesLeft());
         m_bodyReceived += length;
-        bodyEnded = m_bodyReceived >= m_framing.length;
+        bodyEnded = segmentBytesLeft() == 0;
         return true;
     }
     m_bodyReceived += length;
     return true;
+}
+
+std::int64_t HttpConnection::segmentBytesLeft() const
+{
+    std::int64_t left = m_framing.kind == HttpFraming::Kind::Length
+        ? m_framing.length - m_bodyReceived
+        : std::numeric_limits<std::int64_t>::max();
+    if (m_range && m_range->endByte)
+        left = std::min(left, m_range->endByte->load() - m_range->firstByte - m_bodyReceived);
+    return std::max<std::int64_t>(left, 0);
 }
 
 std::int64_t HttpConnection::bytesPassableUnseen()
@@ -243,16 +258,14 @@ std::int64_t HttpConnection::bytesPassableUnseen()
     std::lock_guard lock{m_httpLock};
     if (m_framing.kind == HttpFraming::Kind::Chunked)
         return 0;
-    if (m_framing.kind == HttpFraming::Kind::Length)
-        return std::max<std::int64_t>(m_framing.length - m_bodyReceived, 0);
-    return std::numeric_limits<std::int64_t>::max(); // the body runs to the close
+    return segmentBytesLeft(); // without a length, the body runs to the close
 }
 
 void HttpConnection::passedUnseen(std::int64_t length, bool &bodyEnded)
 {
     std::lock_guard lock{m_httpLock};
     m_bodyReceived += length;
-    bodyEnded = m_framing.kind == HttpFraming::Kind::Length && m_bodyReceived >= m_framing.length;
+    bodyEnded = m_framing.kind == HttpFraming::Kind::Length && segmentBytesLeft() == 0;
 }
 
 void HttpConnection::mapFailure(const std::string &localPath)
@@ -291,6 +304,8 @@ void HttpConnection::beginResponse(std::int64_t localSize)
         m_bodyReceived = 0;
         m_bodyMalformed = false;
         m_rangeMismatch = false;
+        m_rangeRefused = false;
+        m_headerDone = false;
         m_requestOffset = localSize;
     }
     // A status or Location of an earlier response must not be taken for this one's.
@@ -305,21 +320,38 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         std::lock_guard lock{m_httpLock};
         m_transferStart = m_socket.clock().nowSeconds();
     }
-    const std::int64_t localSize = std::max<std::int64_t>(0, platform::fileSize(localPath));
+    std::optional<HttpRange> range;
+    {
+        std::lock_guard lock{m_httpLock};
+        range = m_range;
+    }
+    const std::int64_t localSize =
+        range ? range->firstByte : std::max<std::int64_t>(0, platform::fileSize(localPath));
+    m_socket.setWriteOffset(range ? range->firstByte : -1);
     beginResponse(localSize);
 
     // A line break in the path or host would end the request line early and let the rest pass as
     // headers of its own: refuse such a request before anything is sent.
     if (requestPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
-        || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
+        || (range && range->validator.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)) {
         m_socket.setError(CatProtocol, UnexpectedResponse);
         log("Request path or host holds a line break [" + localPath + "]", kLogOutcome);
         setHttpState(HttpState::Idle);
         return false;
     }
 
-    for (const auto &line : requestLines(requestPath,
-             hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort), localSize))
+    const std::string host = hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort);
+    std::vector<std::string> lines = requestLines(requestPath, host, range ? 0 : localSize);
+    if (range) {
+        // Before the blank line: the segment, and the version of the file it must come from.
+        lines.insert(lines.end() - 1,
+            "Range: bytes=" + std::to_string(range->firstByte) + "-" + std::to_string(range->lastByte)
+                + "\r\n");
+        if (!range->validator.empty())
+            lines.insert(lines.end() - 1, "If-Range: " + range->validator + "\r\n");
+    }
+    for (const auto &line : lines)
         sendLine(line);
 
     const TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
@@ -349,7 +381,7 @@ bool HttpConnection::judgeDownload(const std::string &localPath, bool jobSucceed
             bodyComplete = m_chunked.isDone();
         } else if (framing == HttpFraming::Kind::Length) {
             expectedBytes = m_framing.length;
-            bodyComplete = bodyBytes >= expectedBytes;
+            bodyComplete = segmentBytesLeft() == 0; // the whole body, or the segment once cut short
         }
     }
     // A body that runs to the close over TLS is whole only when the server said so with close_notify:
@@ -438,6 +470,13 @@ std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
         localBytes = m_requestOffset;
     }
     const int status = error().status();
+    if (rangeRefused()) {
+        m_socket.setError(CatProtocol, UnexpectedResponse);
+        m_socket.setErrorStatus(status);
+        logStatus("The whole file came instead of the part asked for: it changed on the server [" + localPath
+            + "]");
+        return false;
+    }
     if (status == 206 && mismatch) {
         m_socket.setError(CatProtocol, UnexpectedResponse);
         m_socket.setErrorStatus(status);
@@ -467,6 +506,34 @@ std::optional<bool> HttpConnection::judgeRange(const std::string &localPath)
         "Local file (%lld bytes) is longer than the remote file (%lld bytes); it is left as it is [%s]",
         static_cast<long long>(localBytes), static_cast<long long>(remoteBytes), localPath.c_str()));
     return false;
+}
+
+void HttpConnection::setRange(std::optional<HttpRange> range)
+{
+    std::lock_guard lock{m_httpLock};
+    m_range = std::move(range);
+}
+
+bool HttpConnection::rangeRefused() const
+{
+    std::lock_guard lock{m_httpLock};
+    return m_rangeRefused;
+}
+
+std::string HttpConnection::validator() const
+{
+    std::lock_guard lock{m_httpLock};
+    return m_headerDone ? m_header.validator() : std::string();
+}
+
+std::int64_t HttpConnection::wholeSize() const
+{
+    std::lock_guard lock{m_httpLock};
+    if (!m_headerDone)
+        return -1;
+    if (m_header.rangeTotalBytes() >= 0)
+        return m_header.rangeTotalBytes();
+    return m_headerStatus == 200 && m_framing.kind == HttpFraming::Kind::Length ? m_framing.length : -1;
 }
 
 void HttpConnection::disconnect(int reason)

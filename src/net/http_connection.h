@@ -21,6 +21,18 @@
 
 namespace bw::net {
 
+// One segment of a file that several connections fetch at once: the bytes from `firstByte` to
+// `lastByte` (inclusive, as Range counts them), written at their own place in the file. The segment may
+// be cut short while it runs: it ends at `endByte` (exclusive; owned by the caller, which may lower it
+// from any thread).
+struct HttpRange
+{
+    std::int64_t firstByte = 0;
+    std::int64_t lastByte = 0;
+    std::string validator; // sent as If-Range, so that another version of the file is never mixed in
+    const std::atomic<std::int64_t> *endByte = nullptr;
+};
+
 // Where the connection stands; the numbers are what the owners have always seen.
 enum class HttpState : int
 {
@@ -82,6 +94,17 @@ public:
     // chunked (the partial file stays for a later resume).
     bool download(const std::string &localPath, const std::string &requestPath);
 
+    // The next downloads fetch this segment instead of the whole file; nothing for the whole file.
+    void setRange(std::optional<HttpRange> range);
+    // After a segment's download: the server sent the whole file (a 200) although a part was asked
+    // for, as it does when the file changed since the validator was taken. Nothing was written.
+    bool rangeRefused() const;
+    // What names the version of the file the last response was for (see HttpHeaderParser::validator),
+    // and its whole size as the response told it (-1 when unknown). Any thread; both are known once the
+    // response's header is complete.
+    std::string validator() const;
+    std::int64_t wholeSize() const;
+
     // Writes the disconnect line to the log; the receive job has already closed the socket.
     void disconnect(int reason);
     // Safe from any thread: requests a stop with `code`; the running connect or download ends within
@@ -134,6 +157,9 @@ private:
     std::optional<bool> judgeRange(const std::string &localPath);
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
+    // Body bytes the running segment may still take (the whole body without a segment). With
+    // m_httpLock held.
+    std::int64_t segmentBytesLeft() const;
 
     mutable std::mutex m_httpLock;
     HttpState m_httpState = HttpState::Unknown; // guarded by m_httpLock
@@ -147,6 +173,9 @@ private:
     bool m_bodyMalformed = false; // guarded by m_httpLock
     bool m_rangeMismatch = false; // a 206 part not at the offset asked for; guarded by m_httpLock
     std::int64_t m_requestOffset = 0; // the range asked for; guarded by m_httpLock
+    std::optional<HttpRange> m_range; // guarded by m_httpLock
+    bool m_rangeRefused = false; // guarded by m_httpLock
+    bool m_headerDone = false; // the final response's header is complete; guarded by m_httpLock
 
     // Set and read on the owner's thread only.
     std::string m_host;

@@ -98,6 +98,19 @@ bool HttpHeaderParser::parseContentRange(std::string_view value, std::int64_t &f
     return true;
 }
 
+namespace {
+
+// A validator is sent back as it came; one longer than any server makes is not kept.
+std::string trimmedValidator(std::string_view value)
+{
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    constexpr std::size_t kMaxValidatorBytes = 512;
+    return value.size() > kMaxValidatorBytes ? std::string() : std::string(value);
+}
+
+} // namespace
+
 void HttpHeaderParser::reset()
 {
     *this = HttpHeaderParser{};
@@ -161,9 +174,20 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
     } else if (fieldValue(line, "Location:", value)) {
         m_location = std::string(value);
         m_hasLocation = true;
+    } else if (fieldValue(line, "ETag:", value)) {
+        m_etag = trimmedValidator(value);
     } else if (fieldValue(line, "Last-Modified:", value)) {
-        m_lastModified = std::string(value);
+        m_lastModified = trimmedValidator(value);
     }
+}
+
+std::string HttpHeaderParser::validator() const
+{
+    // RFC 9110 13.1.5: If-Range takes a strong entity tag only; a weak one never matches, so the date
+    // stands in for it.
+    if (!m_etag.empty() && !m_etag.starts_with("W/"))
+        return m_etag;
+    return m_lastModified;
 }
 
 int HttpHeaderParser::parseChunk(std::string &chunk, bool &headerOpen)

@@ -67,6 +67,10 @@ public:
 
     std::int64_t rangeTotalBytes() const { return m_rangeTotal; }
 
+    // What names this version of the file for If-Range: a strong ETag, else Last-Modified; empty
+    // when the response had neither.
+    std::string validator() const;
+
     // The header (up to and including its blank line) is longer than kMaxHeaderBytes; it is then never
     // reported complete, and parseChunk consumes nothing more.
     bool isTooLong() const { return m_tooLong; }
@@ -93,8 +97,9 @@ private:
     std::vector<std::string> m_contentLengthFields;
     std::vector<std::string> m_transferEncodingFields;
     std::string m_location;
-    std::string m_lastModified;
     std::string m_reason;
+    std::string m_etag;
+    std::string m_lastModified;
     std::int64_t m_rangeFirst = -1;
     std::int64_t m_rangeTotal = -1;
     std::size_t m_headerBytes = 0;

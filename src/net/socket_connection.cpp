@@ -56,6 +56,7 @@ void SocketConnection::reset()
     clearStop();
     m_minSpeed = 0;
     m_appendMode = false;
+    m_writeOffset = -1;
     m_bytesDone.store(0);
     m_totalSize.store(0);
     m_resumeOffset.store(0);

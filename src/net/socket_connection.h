@@ -229,6 +229,10 @@ public:
 
     bool appendMode() const { return m_appendMode; }
 
+    // The next receives write from this byte of their file on (its other bytes stay), instead of
+    // replacing or appending to it; -1 for the usual way.
+    void setWriteOffset(std::int64_t offset) { m_writeOffset = offset; }
+
     // Where the last receive started in its file.
     std::int64_t resumeOffset() const { return m_resumeOffset.load(std::memory_order_relaxed); }
 
@@ -301,6 +305,7 @@ private:
     int m_minSpeed = 0;
     int m_minSpeedGrace = 0; // seconds
     bool m_appendMode = false;
+    std::int64_t m_writeOffset = -1;
     bool m_endConfirmed = false;
     RateLimiter *m_rateLimiter = nullptr;
     SpeedLimits *m_speedLimits = nullptr;

@@ -215,16 +215,18 @@ bool SocketConnection::receiveFile(
     platform::UniqueFd file;
     if (ok) {
         const bool append = appendMode();
+        const bool placed = m_writeOffset >= 0; // one segment of a file several connections fill
         // Appending seeks to the end instead of O_APPEND, which splice refuses. A symbolic link in place
         // of the file is never followed: it could point at any file of the user's.
-        file.reset(
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? 0 : O_TRUNC), 0644));
-        if (!file.isOpen()) {
+        file.reset(::open(path.c_str(),
+            O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append || placed ? 0 : O_TRUNC), 0644));
+        if (!file.isOpen() || (placed && ::lseek(file.get(), m_writeOffset, SEEK_SET) != m_writeOffset)) {
             setLocalError(FileWriteError);
             ok = false;
         } else {
-            const std::int64_t length =
-                std::max<std::int64_t>(append ? ::lseek(file.get(), 0, SEEK_END) : 0, 0);
+            const std::int64_t length = placed
+                ? m_writeOffset
+                : std::max<std::int64_t>(append ? ::lseek(file.get(), 0, SEEK_END) : 0, 0);
             m_resumeOffset.store(length, std::memory_order_relaxed);
             m_bytesDone.store(length, std::memory_order_relaxed);
         }

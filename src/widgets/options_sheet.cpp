@@ -70,6 +70,7 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.conversion = static_cast<int>(settings.fileNameConversion);
         transfer.ifExists = static_cast<int>(settings.ifFileExists);
         transfer.keepServerTimes = settings.keepServerTimes;
+        transfer.maxSegments = settings.maxSegments;
         m_transfer->setValues(transfer);
     }
     if (m_passwords)
@@ -104,6 +105,7 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
         settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
         settings.keepServerTimes = transfer.keepServerTimes;
+        settings.maxSegments = transfer.maxSegments;
     }
     if (m_passwords)
         settings.passwordsInFiles = m_passwords->keepInFiles();

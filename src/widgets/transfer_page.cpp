@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "widgets/integer_edit.h"
@@ -21,6 +22,7 @@ CTransferPage::CTransferPage(QWidget *parent)
     , m_conversion(new QButtonGroup(this))
     , m_ifExists(new QComboBox(this))
     , m_keepServerTimes(new QCheckBox(tr("Keep the server's modification times"), this))
+    , m_segments(new QSpinBox(this))
 {
     setObjectName(QStringLiteral("Transfer"));
     m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
@@ -43,6 +45,10 @@ CTransferPage::CTransferPage(QWidget *parent)
     form->addRow(tr("If the file exists:"), m_ifExists);
     m_keepServerTimes->setObjectName(QStringLiteral("keepServerTimes"));
     form->addRow(m_keepServerTimes);
+    // Within the per-site limit of the General page; 1 fetches every file on one connection.
+    m_segments->setObjectName(QStringLiteral("maxSegments"));
+    m_segments->setRange(1, kMaxSegments);
+    form->addRow(tr("Connections per big download:"), m_segments);
     fillControls();
 }
 
@@ -63,6 +69,7 @@ void CTransferPage::fillControls()
     m_ifExists->setCurrentIndex(
         m_values.ifExists >= 0 && m_values.ifExists < m_ifExists->count() ? m_values.ifExists : 0);
     m_keepServerTimes->setChecked(m_values.keepServerTimes);
+    m_segments->setValue(m_values.maxSegments);
 }
 
 QLineEdit *CTransferPage::readControls()
@@ -78,6 +85,7 @@ QLineEdit *CTransferPage::readControls()
     m_values.conversion = m_conversion->checkedId();
     m_values.ifExists = m_ifExists->currentIndex();
     m_values.keepServerTimes = m_keepServerTimes->isChecked();
+    m_values.maxSegments = m_segments->value();
     return nullptr;
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The "Transfer" options page: the speed limits all transfers share, the case of downloaded file
-// names, what a download does when its local name is another file, and whether it keeps the server's
-// modification time. GUI thread only.
+// names, what a download does when its local name is another file, whether it keeps the server's
+// modification time, and how many connections one big download may use. GUI thread only.
 #pragma once
 
 #include <QWidget>
@@ -10,6 +10,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace bw::widgets {
 
@@ -20,6 +21,7 @@ struct TransferValues
     int conversion = -1; // 0 "None", 1 "Uppercase", 2 "Lowercase", -1 none selected
     int ifExists = 0; // 0 "Rename", 1 "Overwrite", 2 "Skip"
     bool keepServerTimes = true;
+    int maxSegments = 4; // connections for one big download, 1 to kMaxSegments
 
     bool operator==(const TransferValues &) const = default;
 };
@@ -48,6 +50,9 @@ public:
     QComboBox *ifExistsBox() const { return m_ifExists; }
 
     QCheckBox *keepServerTimesBox() const { return m_keepServerTimes; }
+    QSpinBox *segmentsBox() const { return m_segments; }
+
+    static constexpr int kMaxSegments = 16;
 
 private:
     TransferValues m_values;
@@ -56,6 +61,7 @@ private:
     QButtonGroup *m_conversion;
     QComboBox *m_ifExists;
     QCheckBox *m_keepServerTimes;
+    QSpinBox *m_segments;
 };
 
 } // namespace bw::widgets

@@ -148,6 +148,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     s.minSpeed = 3;
     s.fileNameConversion = engine::FileNameConversion::Uppercase;
     s.ifFileExists = engine::IfFileExists::Overwrite;
+    s.maxSegments = 2;
     engine::saveSettings(store, s);
 
     const engine::Settings loaded = engine->loadSettings(store);
@@ -173,7 +174,7 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     engine::MemorySettingsStore saved;
     engine->saveSettings(saved, loaded);
     EXPECT_EQ(engine::loadSettings(saved), s);
-    EXPECT_EQ(saved.size(), 22u);
+    EXPECT_EQ(saved.size(), 23u);
 
     // Absent keys give the defaults, the site list on start among them.
     engine::Engine fresh;

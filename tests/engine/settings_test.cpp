@@ -58,11 +58,13 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.ifFileExists = IfFileExists::Skip;
     s.passwordsInFiles = true;
     s.keepServerTimes = false;
+    s.maxSegments = 6;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 22u);
+    EXPECT_EQ(store.size(), 23u);
     EXPECT_EQ(store.readInt("Options", "PasswordsInFiles", 9), 1);
     EXPECT_EQ(store.readInt("Options", "KeepServerTimes", 9), 0);
+    EXPECT_EQ(store.readInt("Options", "MaxSegments", 9), 6);
     EXPECT_EQ(store.readInt("Options", "IfFileExists", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
     EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);

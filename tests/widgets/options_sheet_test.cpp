@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -210,6 +211,7 @@ private slots:
             sheet.tabs()->setCurrentIndex(2);
             QCOMPARE(sheet.transferPage()->ifExistsBox()->currentText(), shown);
             sheet.transferPage()->ifExistsBox()->setCurrentIndex(chosen);
+            sheet.transferPage()->segmentsBox()->setValue(chosen + 1);
             button(sheet, QDialogButtonBox::Ok)->click();
         });
         QVERIFY(editOptions(sheet, settings, store));
@@ -219,6 +221,7 @@ private slots:
         app::QtSettingsStore reread(path);
         const engine::Settings loaded = engine::loadSettings(reread);
         QCOMPARE(static_cast<int>(loaded.ifFileExists), chosen);
+        QCOMPARE(loaded.maxSegments, chosen + 1);
         QCOMPARE(loaded.maxThreads, 3);
         RecordingSheet again;
         whenShown(again, [&] {

@@ -42,7 +42,7 @@ const char *usageText()
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
            "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
-           "                    [--verbose] [--quiet] [URL ...]\n"
+           "                    [--segments N] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -67,6 +67,8 @@ const char *usageText()
            "  --if-exists RULE  when a download's local name is another file: rename (save\n"
            "                    as NAME (1).EXT), overwrite (replace it once the download is\n"
            "                    complete) or skip (leave it and end the item)\n"
+           "  --segments N      fetch a big file on up to N connections at once, within\n"
+           "                    --per-site (1: one connection)\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -125,6 +127,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             number("--min-speed", o.minSpeed);
         } else if (arg == "--tries") {
             number("--tries", o.tries);
+        } else if (arg == "--segments") {
+            number("--segments", o.segments);
+            if (o.segments && *o.segments < 1)
+                parsed.error = "--segments needs 1 or more, not \"" + std::to_string(*o.segments) + "\"";
         } else if (arg == "--if-exists") {
             if (const auto text = value("--if-exists")) {
                 o.ifExists = engine::ifFileExistsFromName(*text);

@@ -23,6 +23,7 @@ struct CliOptions
     bool passive = false;
     bool longPaths = false;
     std::optional<int> tries;
+    std::optional<int> segments; // connections for one big download, 1 or more
     std::optional<engine::IfFileExists> ifExists; // a local file of a download's name that is no copy
     bool keepRunning = false;
     bool verbose = false;

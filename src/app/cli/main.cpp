@@ -79,6 +79,8 @@ engine::Settings settingsForRun(const CliOptions &o)
         s.minSpeed = *o.minSpeed;
     if (o.ifExists)
         s.ifFileExists = *o.ifExists;
+    if (o.segments)
+        s.maxSegments = *o.segments;
     if (o.passive)
         s.passive = true;
     if (o.longPaths)
@@ -260,11 +262,19 @@ int run(const CliOptions &o)
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
     auto lastLook = Clock::now() - std::chrono::seconds(1);
+    std::uint64_t savedSegmentRevision = queue.segmentStateRevision();
     constexpr auto kLookInterval = std::chrono::milliseconds(100);
     while (g_signal.load() == 0) {
         const auto sinceLook = Clock::now() - lastLook;
         if (sinceLook >= kLookInterval) {
             notifier.drain();
+            // A download in segments keeps its ranges in the queue: saved as they change, so that even a
+            // killed run resumes every segment.
+            if (const std::uint64_t revision = queue.segmentStateRevision();
+                !queuePath.empty() && revision != savedSegmentRevision) {
+                savedSegmentRevision = revision;
+                engine::saveQueueFile(queuePath, queue);
+            }
             const bool over =
                 runEnd.isOver(queue, notifier) || notifier.hostKeyRefused() || notifier.keyNeedsAgent();
             reportSaved();
