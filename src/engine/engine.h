@@ -114,11 +114,8 @@ private:
     std::unique_ptr<net::SpeedLimits> m_speedLimits;
     std::atomic<FileNameConversion> m_fileNameConversion{FileNameConversion::None};
     std::atomic<IfFileExists> m_ifFileExists{IfFileExists::Rename};
-<<<<<<< HEAD
     std::atomic<bool> m_keepServerTimes{true};
-=======
     std::atomic<int> m_maxSegments{4};
->>>>>>> segments
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
     RemoteTreeBounds m_treeBounds; // before the scheduler: its jobs record their folder trees in it
