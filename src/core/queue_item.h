@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/checksum.h"
 #include "core/url.h"
 
 namespace bw::core {
@@ -117,6 +118,8 @@ public:
     // file's size (-1 when not known as a file), or that it is a directory.
     std::int64_t listedSize = -1;
     bool listedDirectory = false;
+    // The checksum the user gave for the file (stored in the queue file's checksum block); unset for none.
+    Checksum checksum;
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".

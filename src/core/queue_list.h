@@ -67,6 +67,8 @@ struct SavedItems
 
     std::string texts; // each item's URL, then its local path
     std::vector<Item> items;
+    // The user's checksums, by the index of their item in `items`.
+    std::vector<std::pair<std::int32_t, Checksum>> checksums;
 };
 
 // What `selectNext` chose: the item and the login of its site.
@@ -143,6 +145,7 @@ public:
     void setAttempts(std::int32_t id, std::int32_t attempts);
     void setAbortRequested(std::int32_t id, bool requested);
     void setStatusDetail(std::int32_t id, std::string detail);
+    void setChecksum(std::int32_t id, Checksum checksum);
     // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);

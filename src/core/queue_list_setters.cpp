@@ -81,6 +81,11 @@ void QueueList::setStatusDetail(std::int32_t id, std::string detail)
     change(id, [&detail](QueueItem &item) { item.statusDetail = std::move(detail); });
 }
 
+void QueueList::setChecksum(std::int32_t id, Checksum checksum)
+{
+    change(id, [&checksum](QueueItem &item) { item.checksum = std::move(checksum); });
+}
+
 bool QueueList::resetForRetry(std::int32_t id)
 {
     bool reset = false;

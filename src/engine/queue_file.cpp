@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/queue_file_blocks.h"
 #include "platform/file_util.h"
 
 namespace bw::engine {
@@ -126,6 +127,21 @@ bool readRecord(Reader &reader, core::QueueItem &item)
     return true;
 }
 
+// Reads the blocks after the records into the items; the bytes of a block cut short are returned.
+std::size_t takeBlocks(std::string_view bytes, std::vector<core::QueueItem> &items)
+{
+    const QueueFileBlocks found = readQueueFileBlocks(bytes);
+    for (const QueueFileBlock &block : found.blocks) {
+        if (block.tag != kChecksumBlockTag)
+            continue; // another version's block: skipped
+        for (auto &[index, checksum] : decodeChecksumBlock(block.payload)) {
+            if (static_cast<std::size_t>(index) < items.size())
+                items[static_cast<std::size_t>(index)].checksum = std::move(checksum);
+        }
+    }
+    return found.damagedBytes;
+}
+
 // Smallest possible record: two empty texts and seven numbers.
 constexpr std::size_t kMinRecordSize = 9 * 4;
 
@@ -143,6 +159,8 @@ std::string encodeQueue(core::QueueList &queue)
     std::string_view texts = saved.texts;
     for (const core::SavedItems::Item &item : saved.items)
         putRecord(out, item, texts);
+    if (!saved.checksums.empty())
+        appendQueueFileBlock(out, kChecksumBlockTag, encodeChecksumBlock(saved.checksums));
     return out;
 }
 
@@ -182,6 +200,8 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
     }
 
     result.unreadBytes = reader.remaining();
+    if (!result.damaged && result.unreadBytes > 0)
+        result.unreadBytes = takeBlocks(bytes.substr(bytes.size() - result.unreadBytes), loaded);
     result.loadedCount = static_cast<std::int32_t>(loaded.size());
     queue.appendItems(std::move(loaded));
     return result;

@@ -160,7 +160,7 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        if (placePartFile(part, m_http->download(part.writePath(), target))) {
+        if (placePartFile(part, downloadHttpChecked(id, part, target))) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);
@@ -221,6 +221,8 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         status("Cannot follow the redirect to " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
+    if (item->checksum.isSet())
+        m_queue->setChecksum(newId, item->checksum); // the checksum is the file's, wherever it is served
     {
         std::lock_guard lock{g_redirectMutex};
         g_redirectDepth[newId] = depth;

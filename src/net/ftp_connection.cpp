@@ -159,7 +159,7 @@ bool FtpConnection::sendWire(const std::string &wire, const std::string &shownCo
     return sent;
 }
 
-int FtpConnection::readReply(std::string *firstLine)
+int FtpConnection::readReply(std::string *firstLine, std::vector<std::string> *allLines)
 {
     const int code = m_control.readReply(timeout(), &m_replyLines);
     if (code < 0 && m_control.error().is(CatSocket, platform::kSocketMessageTooLong))
@@ -168,6 +168,8 @@ int FtpConnection::readReply(std::string *firstLine)
             + std::to_string(SocketConnection::kMaxReplyBytes) + " bytes): connection closed");
     if (firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
+    if (allLines)
+        allLines->assign(m_replyLines.begin(), m_replyLines.end());
     std::deque<std::string> lines;
     lines.swap(m_replyLines);
     for (const std::string &line : lines)
@@ -196,6 +198,8 @@ bool FtpConnection::login(const FtpSite &site)
     // (reset() or clearStop()) and looked at its own reasons to stop.
     m_aborted.store(m_stop.isSet());
     m_transferType = 0;
+    m_features.reset();
+    m_hashAlgorithm.clear();
     m_control.clearError();
     m_data.clearError();
     // A new connection may reach a server that knows EPSV: ask again.

@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
+#include "net/ftp_features.h"
 #include "net/listing_parser.h"
 #include "net/remote_session.h"
 #include "net/socket_connection.h"
@@ -20,6 +23,8 @@
 #include "net/tls_stream.h"
 
 namespace bw::net {
+
+class StreamDigest;
 
 // How the control and data connections of a site are protected.
 enum class FtpSecurity : int
@@ -91,8 +96,9 @@ public:
     bool login(const FtpSite &site);
     // Sends a command that already ends in CR LF.
     bool sendCommand(const std::string &text);
-    // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given.
-    int readReply(std::string *firstLine = nullptr);
+    // Reads one reply with the time-out; the first line of the reply goes to `firstLine` when given,
+    // every line to `allLines`.
+    int readReply(std::string *firstLine = nullptr, std::vector<std::string> *allLines = nullptr);
 
     bool printWorkingDirectory(std::string &path);
     bool changeDirectory(const std::string &path);
@@ -132,6 +138,18 @@ public:
     // The listing is then in listingText() and read with parseNextEntry. A listing larger than the
     // bound fails with ListingTooLarge and leaves no entries.
     bool list(const std::string &path, bool full, bool passive);
+
+    // Checksums (ftp_checksum_commands.cpp). What FEAT lists, asked once per login (nothing for a
+    // server that does not know FEAT).
+    const FtpFeatures &features();
+    // Asks the server for the checksum of `name` with `how`: its bytes [firstByte, endByte) where the
+    // server offers RANG (endByte -1: the whole file). False (no error kept) when it gives none.
+    bool serverChecksum(const std::string &name, const FtpHashCommand &how, std::int64_t firstByte,
+        std::int64_t endByte, core::Checksum &checksum);
+
+    // The next downloads feed their bytes (a resumed part included) to `digest`; null for none. Borrowed.
+    void setDownloadDigest(StreamDigest *digest) { m_downloadDigest = digest; }
+
     static constexpr std::int64_t kListingLimitBytes = 64 * 1024 * 1024;
 
     void setListingLimitBytes(std::int64_t bytes) { m_listingLimitBytes = bytes; }
@@ -219,6 +237,7 @@ private:
     // After a download's 226: false (with the reason recorded) when its TLS data connection ended
     // without close_notify and the file does not have the size known beforehand (-1: none known).
     bool isDataEndTrusted(const std::string &localPath, std::int64_t knownSize);
+    bool serverXChecksum(const std::string &name, const FtpHashCommand &how, core::Checksum &checksum);
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;
@@ -244,6 +263,9 @@ private:
     std::string m_deferredPort; // an active transfer's PORT, sent with its transfer command
     bool m_dataConnectPending = false; // a passive data connection under way, finished after the command
     char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0
+    std::optional<FtpFeatures> m_features; // this login's FEAT, once asked
+    std::string m_hashAlgorithm; // the HASH algorithm OPTS HASH selected on this login
+    StreamDigest *m_downloadDigest = nullptr;
 
     mutable std::mutex m_ftpLock;
     FtpState m_ftpState = FtpState::Fresh; // guarded by m_ftpLock

@@ -165,7 +165,9 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
-    return completeTransfer(m_data.receiveFile(localPath, true, transferWatch(progress)))
+    TransferWatch watch = transferWatch(progress);
+    watch.digest = m_downloadDigest;
+    return completeTransfer(m_data.receiveFile(localPath, true, watch))
         && isDataEndTrusted(localPath, binary ? knownSize : -1);
 }
 

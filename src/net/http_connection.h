@@ -14,12 +14,15 @@
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
 #include "net/http_chunked_decoder.h"
+#include "net/http_digest_header.h"
 #include "net/http_framing.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
 #include "net/tls_upgrade.h"
 
 namespace bw::net {
+
+class StreamDigest;
 
 // Where the connection stands; the numbers are what the owners have always seen.
 enum class HttpState : int
@@ -82,6 +85,13 @@ public:
     // chunked (the partial file stays for a later resume).
     bool download(const std::string &localPath, const std::string &requestPath);
 
+    // The next downloads feed every byte of their file (a resumed part included) to `digest`; when it
+    // is off, the algorithm of the response's Repr-Digest or Digest starts it. Borrowed, null for none.
+    void setDownloadDigest(StreamDigest *digest) { m_downloadDigest = digest; }
+
+    // The checksum the last response's Repr-Digest or Digest gave for the whole file.
+    std::optional<HttpChecksum> responseChecksum() const;
+
     // Writes the disconnect line to the log; the receive job has already closed the socket.
     void disconnect(int reason);
     // Safe from any thread: requests a stop with `code`; the running connect or download ends within
@@ -129,6 +139,9 @@ private:
     // fails; a 416 whose "bytes */SIZE" equals the local length succeeds with the file untouched, and
     // one smaller than it fails. Empty when the range decides nothing.
     std::optional<bool> judgeRange(const std::string &localPath);
+    // Starts the download digest with the algorithm of the header's checksum, unless it runs already.
+    // Called with m_httpLock held, once the header is complete.
+    void startDigestFromHeader();
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
 
@@ -146,6 +159,7 @@ private:
     std::int64_t m_requestOffset = 0; // the range asked for; guarded by m_httpLock
 
     // Set and read on the owner's thread only.
+    StreamDigest *m_downloadDigest = nullptr;
     std::string m_host;
     int m_port = 0;
     std::optional<TlsOptions> m_tls;

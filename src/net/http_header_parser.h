@@ -40,6 +40,11 @@ public:
     // The Location value, leading and trailing blanks removed.
     const std::string &location() const { return m_location; }
 
+    // The Repr-Digest and Digest field values, several fields of a name joined with ", " (RFC 9110 5.3).
+    const std::string &reprDigest() const { return m_reprDigest; }
+
+    const std::string &digest() const { return m_digest; }
+
     // "Transfer-Encoding: chunked": the body comes in chunks, and Content-Length does not apply.
     bool isChunked() const { return m_chunked; }
 
@@ -90,6 +95,8 @@ private:
     std::vector<std::string> m_contentLengthFields;
     std::vector<std::string> m_transferEncodingFields;
     std::string m_location;
+    std::string m_reprDigest;
+    std::string m_digest;
     std::string m_reason;
     std::int64_t m_rangeFirst = -1;
     std::int64_t m_rangeTotal = -1;

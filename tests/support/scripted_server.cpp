@@ -326,8 +326,10 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::Expect: {
         std::string line;
         bool haveLine = readLine(m_controlFd, line);
-        while (haveLine && !m_scriptsEpsv && line == "EPSV" && step.text != "EPSV") {
-            if (!sendAll(m_controlFd, "500 EPSV not understood\r\n"))
+        while (haveLine
+            && ((!m_scriptsEpsv && line == "EPSV" && step.text != "EPSV")
+                || (line == "FEAT" && step.text != "FEAT"))) {
+            if (!sendAll(m_controlFd, "500 " + line + " not understood\r\n"))
                 return false;
             haveLine = readLine(m_controlFd, line);
         }
