@@ -41,15 +41,12 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
+std::string lowerCase(std::string_view text)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
+    std::string lower(text);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
 }
 
 } // namespace
@@ -95,12 +92,24 @@ std::optional<Checksum> parseUserChecksum(std::string_view text)
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
         return std::nullopt;
-    const std::string_view name = trimmed(text.substr(0, equals));
+    const std::string name = lowerCase(trimmed(text.substr(0, equals)));
     for (const AlgorithmInfo &info : kAlgorithms) {
-        if (equalsIgnoringCase(name, info.userName))
+        if (name == info.userName)
             return makeChecksum(info.algorithm, trimmed(text.substr(equals + 1)));
     }
     return std::nullopt;
+}
+
+std::string lowerHex(const unsigned char *bytes, std::size_t length)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
 }
 
 std::string userChecksumText(const Checksum &checksum)

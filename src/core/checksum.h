@@ -3,6 +3,7 @@
 // ("sha256=HEX") and the names the log shows. Pure functions, any thread.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,8 @@ std::optional<Checksum> makeChecksum(ChecksumAlgorithm algorithm, std::string_vi
 // What the user types: "sha256=HEX", "sha512=", "sha1=", "md5=" (names in either case, blanks around
 // the value ignored). Nothing for any other text.
 std::optional<Checksum> parseUserChecksum(std::string_view text);
+// `length` bytes as lower-case hex, two digits each.
+std::string lowerHex(const unsigned char *bytes, std::size_t length);
 // The user's form of `checksum` ("sha256=..."); empty when unset.
 std::string userChecksumText(const Checksum &checksum);
 

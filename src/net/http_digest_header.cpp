@@ -30,13 +30,13 @@ constexpr std::array<DigestName, 4> kLegacyNames{{
     {"md5", core::ChecksumAlgorithm::Md5},
 }};
 
+// `text` without the blanks and tabs around it.
 std::string_view trimmed(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::string lowerCase(std::string_view text)
@@ -82,13 +82,7 @@ std::optional<core::Checksum> fromBase64(core::ChecksumAlgorithm algorithm, std:
     if (length < 0 || static_cast<std::size_t>(length) != base64.size() / 4 * 3
         || base64.size() / 4 * 3 - padding != static_cast<std::size_t>(bytes))
         return std::nullopt;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (int i = 0; i < bytes; ++i) {
-        hex += kDigits[decoded[static_cast<std::size_t>(i)] >> 4];
-        hex += kDigits[decoded[static_cast<std::size_t>(i)] & 15];
-    }
-    return core::Checksum{algorithm, hex};
+    return core::Checksum{algorithm, core::lowerHex(decoded.data(), static_cast<std::size_t>(bytes))};
 }
 
 template <std::size_t N>

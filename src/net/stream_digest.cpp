@@ -94,14 +94,7 @@ std::string StreamDigest::finishHex()
     m_algorithm = core::ChecksumAlgorithm::None;
     if (EVP_DigestFinal_ex(m_context.get(), value, &length) != 1)
         return {};
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kDigits[value[i] >> 4];
-        hex += kDigits[value[i] & 15];
-    }
-    return hex;
+    return core::lowerHex(value, length);
 }
 
 std::string fileDigestHex(
