@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/checksum.h"
 #include "core/url.h"
 
 namespace bw::core {
@@ -120,6 +121,8 @@ public:
     // Which ranges of a download fetched in segments are still missing, as the engine encodes them
     // (empty for none). Stored, so that a restart resumes every segment.
     std::string segmentState;
+    // The checksum the user gave for the file (stored in the queue file's checksum block); unset for none.
+    Checksum checksum;
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".

@@ -341,6 +341,8 @@ SavedItems QueueList::savedItems() const
     for (const QueueItem &item : m_items) {
         if (item.isDone() || item.removeWhenDone)
             continue;
+        if (item.checksum.isSet())
+            saved.checksums.emplace_back(static_cast<std::int32_t>(saved.items.size()), item.checksum);
         saved.texts += item.url;
         saved.texts += item.localPath;
         if (!item.segmentState.empty())

@@ -71,6 +71,8 @@ struct SavedItems
     std::vector<Item> items;
     // The segment states of the items that have one, by index in `items`.
     std::vector<std::pair<std::size_t, std::string>> segmentStates;
+    // The user's checksums, by the index of their item in `items`.
+    std::vector<std::pair<std::int32_t, Checksum>> checksums;
 };
 
 // What `selectNext` chose: the item and the login of its site.
@@ -152,6 +154,7 @@ public:
 
     std::uint64_t segmentStateRevision() const { return m_segmentStateRevision.load(); }
 
+    void setChecksum(std::int32_t id, Checksum checksum);
     // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);

@@ -87,6 +87,11 @@ void QueueList::setSegmentState(std::int32_t id, std::string state)
         ++m_segmentStateRevision;
 }
 
+void QueueList::setChecksum(std::int32_t id, Checksum checksum)
+{
+    change(id, [&checksum](QueueItem &item) { item.checksum = std::move(checksum); });
+}
+
 bool QueueList::resetForRetry(std::int32_t id)
 {
     bool reset = false;

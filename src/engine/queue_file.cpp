@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/checksum_block.h"
 #include "engine/keyring_queue.h"
 #include "engine/keyring_service.h"
 #include "engine/queue_file_blocks.h"
@@ -133,21 +134,23 @@ bool readRecord(Reader &reader, core::QueueItem &item)
 }
 
 // The blocks after the records: what they add is given to the loaded items; a block of an unknown tag
-// is skipped, and a damaged one loses only what it held.
-void readTrailingBlocks(
-    std::string_view bytes, std::vector<core::QueueItem> &loaded, QueueFileLoadResult &result)
+// is skipped (another version's), and a block cut short loses only what it held: its bytes are returned.
+std::size_t takeBlocks(std::string_view bytes, std::vector<core::QueueItem> &items)
 {
     const QueueFileBlocks found = readBlocks(bytes);
-    if (found.damaged)
-        return;
-    result.unreadBytes = 0;
     for (const QueueFileBlock &block : found.blocks) {
-        if (block.tag != kSegmentBlockTag)
-            continue;
-        const auto states = decodeSegmentBlock(block.payload, loaded.size());
-        for (const auto &[index, state] : states ? *states : decltype(*states){})
-            loaded[index].segmentState = state;
+        if (block.tag == kSegmentBlockTag) {
+            const auto states = decodeSegmentBlock(block.payload, items.size());
+            for (const auto &[index, state] : states ? *states : decltype(*states){})
+                items[index].segmentState = state;
+        } else if (block.tag == kChecksumBlockTag) {
+            for (auto &[index, checksum] : decodeChecksumBlock(block.payload)) {
+                if (static_cast<std::size_t>(index) < items.size())
+                    items[static_cast<std::size_t>(index)].checksum = std::move(checksum);
+            }
+        }
     }
+    return found.damagedBytes;
 }
 
 // Smallest possible record: two empty texts and seven numbers.
@@ -163,6 +166,8 @@ std::string encodeSaved(const core::SavedItems &saved, KeyringService *keyring)
     std::string_view texts = saved.texts;
     for (const core::SavedItems::Item &item : saved.items)
         putRecord(out, item, texts, keyring);
+    if (!saved.checksums.empty())
+        appendBlock(out, kChecksumBlockTag, encodeChecksumBlock(saved.checksums));
     if (!saved.segmentStates.empty())
         appendBlock(out, kSegmentBlockTag, encodeSegmentBlock(saved.segmentStates));
     return out;
@@ -212,8 +217,8 @@ QueueFileLoadResult decodeQueue(std::string_view bytes, core::QueueList &queue)
     }
 
     result.unreadBytes = reader.remaining();
-    if (!result.damaged)
-        readTrailingBlocks(bytes.substr(bytes.size() - result.unreadBytes), loaded, result);
+    if (!result.damaged && result.unreadBytes > 0)
+        result.unreadBytes = takeBlocks(bytes.substr(bytes.size() - result.unreadBytes), loaded);
     result.loadedCount = static_cast<std::int32_t>(loaded.size());
     queue.appendItems(std::move(loaded));
     return result;

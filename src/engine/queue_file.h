@@ -26,7 +26,7 @@ struct QueueFileLoadResult
     std::int32_t loadedCount = 0; // records appended to the queue
     bool damaged = false; // the file ends early or holds an impossible length or count
     std::string problem; // what was wrong, for the log; empty when nothing was
-    std::size_t unreadBytes = 0; // bytes after the last record read (a queue file we wrote has none)
+    std::size_t unreadBytes = 0; // bytes after the last record and its blocks left unread (ours have none)
 
     bool ok() const { return opened && !damaged; }
 };

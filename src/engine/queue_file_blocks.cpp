@@ -74,8 +74,10 @@ QueueFileBlocks readBlocks(std::string_view bytes)
     BlockReader reader(bytes);
     while (!reader.atEnd()) {
         QueueFileBlock block;
+        const std::size_t left = reader.remaining();
         if (!reader.readInt32(block.tag) || !reader.readString(block.payload)) {
             result.damaged = true;
+            result.damagedBytes = left;
             break;
         }
         result.blocks.push_back(std::move(block));

@@ -51,6 +51,7 @@ struct QueueFileBlocks
 {
     std::vector<QueueFileBlock> blocks;
     bool damaged = false; // the last block ends before its length says
+    std::size_t damagedBytes = 0; // the bytes of that block, to the end
 };
 
 // The blocks in the bytes after the last record.

@@ -17,6 +17,7 @@
 
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
+#include "engine/checksum_check.h"
 #include "engine/local_path.h"
 #include "engine/part_file.h"
 #include "engine/remote_session_factory.h"
@@ -243,6 +244,20 @@ private:
     bool endSegments(int id, const PartFile &part, const SegmentedHttpDownload &download, bool complete);
     void transferFile(int id, core::UrlScheme scheme, const std::string &fileName,
         const std::string &localPath, std::int64_t listedSize);
+    // Downloads into the part file, hashing what is written, and compares the file with the user's
+    // checksum or the server's; a mismatch is fetched once more, then fails the item (m_result set).
+    bool getChecked(int id, const std::string &fileName, const PartFile &part, std::int64_t listedSize);
+    // Before a resume, where the server hashes byte ranges: empties a part the server's file disagrees with.
+    void comparePartWithServer(const std::string &fileName, const std::string &partPath);
+    // Uploads, then compares the stored file with the local one where the server offers HASH.
+    bool putChecked(int id, const std::string &localPath, const std::string &fileName);
+    // The HTTP download of `target` into the part file, checked like getChecked against the user's
+    // checksum or the response's Repr-Digest or Digest.
+    bool downloadHttpChecked(int id, const PartFile &part, const std::string &target);
+    // Judges a downloaded file: logs a match; on a mismatch keeps the file aside and returns true, the
+    // second time in a row with the item failed. False when it may stay (verified or unchecked).
+    bool refutedByChecksum(int id, const PartFile &part, const std::optional<ExpectedChecksum> &expected,
+        const std::string &actualHex);
     void runManualConnection(int id);
     // Offers the logged-in session for item `id` and waits until the browser gives it back (or the job
     // stops); the item is left with the browser's status.
@@ -290,6 +305,7 @@ private:
     std::string m_originalDirectory;
     std::optional<std::string> m_remoteDirectory;
     bool m_atOriginalDirectory = false;
+    bool m_mismatchSeen = false; // the current download failed its check once already
 };
 
 } // namespace bw::engine

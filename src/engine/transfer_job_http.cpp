@@ -160,8 +160,11 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        const std::optional<bool> segmented = downloadInSegments(id, part, target);
-        const bool transferred = segmented ? *segmented : m_http->download(part.writePath(), target);
+        // A file the user gave a checksum for is hashed as it arrives, which takes its bytes in order: on
+        // one connection.
+        const std::optional<bool> segmented =
+            item.checksum.isSet() ? std::nullopt : downloadInSegments(id, part, target);
+        const bool transferred = segmented ? *segmented : downloadHttpChecked(id, part, target);
         // A segmented download's header went to its own connections: only a plain one gives the time.
         const bool timed = transferred && !segmented;
         if (placePartFile(part, transferred, timed ? m_http->lastModified() : std::nullopt)) {
@@ -225,6 +228,8 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         status("Cannot follow the redirect to " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
+    if (item->checksum.isSet())
+        m_queue->setChecksum(newId, item->checksum); // the checksum is the file's, wherever it is served
     {
         std::lock_guard lock{g_redirectMutex};
         g_redirectDepth[newId] = depth;

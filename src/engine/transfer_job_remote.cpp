@@ -320,8 +320,7 @@ void TransferJob::transferFile(int id, core::UrlScheme scheme, const std::string
         return;
     m_queue->transferStarted(id);
     bool done = !needed
-        || (download ? m_session->get(fileName, part.writePath(), listedSize, true, {})
-                     : m_session->put(localPath, fileName, {}));
+        || (download ? getChecked(id, fileName, part, listedSize) : putChecked(id, localPath, fileName));
     if (download)
         done = placePartFile(part, done, needed && done ? remoteModificationTime(fileName) : std::nullopt);
     if (done) {

@@ -168,6 +168,8 @@ int FtpConnection::readReply(std::string *firstLine, std::vector<std::string> *a
             + std::to_string(SocketConnection::kMaxReplyBytes) + " bytes): connection closed");
     if (firstLine)
         *firstLine = m_replyLines.empty() ? std::string() : m_replyLines.front();
+    if (allLines)
+        allLines->assign(m_replyLines.begin(), m_replyLines.end());
     std::deque<std::string> lines;
     lines.swap(m_replyLines);
     if (allLines)
@@ -198,12 +200,12 @@ bool FtpConnection::login(const FtpSite &site)
     // (reset() or clearStop()) and looked at its own reasons to stop.
     m_aborted.store(m_stop.isSet());
     m_transferType = 0;
+    m_features.reset();
+    m_hashAlgorithm.clear();
     m_control.clearError();
     m_data.clearError();
     // A new connection may reach a server that knows EPSV: ask again.
     m_epsvRefused = false;
-    m_features = {};
-    m_featuresAsked = false;
     m_security = site.security;
     m_sessions.clear();
     m_control.setConnectTimeoutSeconds(timeout());

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@
 #include "net/tls_stream.h"
 
 namespace bw::net {
+
+class StreamDigest;
 
 // How the control and data connections of a site are protected.
 enum class FtpSecurity : int
@@ -107,12 +110,6 @@ public:
     bool fileSize(const std::string &name, std::int64_t &sizeBytes);
     // MDTM (RFC 3659), asked only of a server whose FEAT lists it: the file's time in seconds since 1970.
     bool modificationTime(const std::string &name, std::int64_t &unixSeconds);
-    // What the server of this login says it can do (nothing when it does not know FEAT), asked the first
-    // time something needs it. False only when the connection failed meanwhile.
-    bool learnFeatures();
-
-    const FtpFeatures &features() const { return m_features; }
-
     bool quit();
     // Before a kept connection is used again: true when the server has closed it or sent a 421 while
     // it was idle (the reply or the close is read), so the owner logs in afresh.
@@ -143,6 +140,18 @@ public:
     // The listing is then in listingText() and read with parseNextEntry. A listing larger than the
     // bound fails with ListingTooLarge and leaves no entries.
     bool list(const std::string &path, bool full, bool passive);
+
+    // Checksums (ftp_checksum_commands.cpp). What FEAT lists, asked once per login (nothing for a
+    // server that does not know FEAT).
+    const FtpFeatures &features();
+    // Asks the server for the checksum of `name` with `how`: its bytes [firstByte, endByte) where the
+    // server offers RANG (endByte -1: the whole file). False (no error kept) when it gives none.
+    bool serverChecksum(const std::string &name, const FtpHashCommand &how, std::int64_t firstByte,
+        std::int64_t endByte, core::Checksum &checksum);
+
+    // The next downloads feed their bytes (a resumed part included) to `digest`; null for none. Borrowed.
+    void setDownloadDigest(StreamDigest *digest) { m_downloadDigest = digest; }
+
     static constexpr std::int64_t kListingLimitBytes = 64 * 1024 * 1024;
 
     void setListingLimitBytes(std::int64_t bytes) { m_listingLimitBytes = bytes; }
@@ -232,6 +241,7 @@ private:
     // After a download's 226: false (with the reason recorded) when its TLS data connection ended
     // without close_notify and the file does not have the size known beforehand (-1: none known).
     bool isDataEndTrusted(const std::string &localPath, std::int64_t knownSize);
+    bool serverXChecksum(const std::string &name, const FtpHashCommand &how, core::Checksum &checksum);
     std::int64_t nowSeconds() const;
 
     std::string m_localAddressText;
@@ -246,8 +256,6 @@ private:
     ListingParser m_parser;
     bool m_passive = false;
     bool m_epsvRefused = false; // this connection's server refused EPSV: use PASV from now on
-    FtpFeatures m_features; // this login's FEAT answer
-    bool m_featuresAsked = false; // FEAT was sent on this login
     FtpSecurity m_security = FtpSecurity::Plain;
     TlsOptions m_dataTls; // the certificate rules of the data connections (never a session)
     std::string m_pasvHost;
@@ -259,6 +267,9 @@ private:
     std::string m_deferredPort; // an active transfer's PORT, sent with its transfer command
     bool m_dataConnectPending = false; // a passive data connection under way, finished after the command
     char m_transferType = 0; // 'I' or 'A' once the server accepted a TYPE on this login, else 0
+    std::optional<FtpFeatures> m_features; // this login's FEAT, once asked
+    std::string m_hashAlgorithm; // the HASH algorithm OPTS HASH selected on this login
+    StreamDigest *m_downloadDigest = nullptr;
 
     mutable std::mutex m_ftpLock;
     FtpState m_ftpState = FtpState::Fresh; // guarded by m_ftpLock

@@ -48,6 +48,10 @@ public:
     bool put(const std::string &localPath, const std::string &remoteName,
         const TransferProgress &progress) override;
     bool isGetRefusedUntilUpload() const override;
+    std::optional<ServerChecksumOffer> checksumOffer() override;
+    bool serverChecksum(const std::string &name, std::int64_t firstByte, std::int64_t endByte,
+        core::Checksum &checksum) override;
+    bool setDownloadDigest(StreamDigest *digest) override;
     void requestStop(int code) override;
     bool isStopRequested() const override;
     void clearStop() override;

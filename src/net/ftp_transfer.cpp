@@ -165,7 +165,9 @@ bool FtpConnection::download(const std::string &localPath, const std::string &re
     if (!openTransfer("RETR " + remoteName + "\r\n", localPath, FtpState::Downloading))
         return false;
     m_data.setTotalSize(knownSize);
-    return completeTransfer(m_data.receiveFile(localPath, true, transferWatch(progress)))
+    TransferWatch watch = transferWatch(progress);
+    watch.digest = m_downloadDigest;
+    return completeTransfer(m_data.receiveFile(localPath, true, watch))
         && isDataEndTrusted(localPath, binary ? knownSize : -1);
 }
 
@@ -207,7 +209,7 @@ bool FtpConnection::upload(const std::string &localPath, const std::string &remo
 
 bool FtpConnection::list(const std::string &path, bool full, bool passive)
 {
-    if (full && learnFeatures() && m_features.has("MLST")) {
+    if (full && features().has("MLST")) {
         if (listWith("MLSD", path, passive, ListingFormat::Machine))
             return true;
         // MLSD lists folders only: a file name, or a server that offers it but refuses it, gets LIST.

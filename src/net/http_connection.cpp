@@ -126,6 +126,7 @@ std::vector<std::string> HttpConnection::requestLines(
     lines.push_back("Host: " + host + "\r\n");
     if (localSize > 0)
         lines.push_back("range:bytes= " + std::to_string(localSize) + "-\r\n");
+    lines.emplace_back(kWantReprDigestLine);
     lines.push_back("\r\n");
     return lines;
 }
@@ -197,6 +198,7 @@ int HttpConnection::parseHeader(std::string &chunk, bool &headerOpen)
             if (m_framing.kind == HttpFraming::Kind::Length && m_framing.length > 0)
                 expectedTotal = m_framing.length + (status == 206 ? m_requestOffset : 0);
             rangeMismatch = rangeMismatch || m_rangeMismatch;
+            startDigestFromHeader();
         }
     }
     if (expectedTotal > 0)
@@ -354,9 +356,10 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     for (const auto &line : lines)
         sendLine(line);
 
-    const TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
-                                  notify(NotifyProgress, done, total, {});
-                              }};
+    TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
+                            notify(NotifyProgress, done, total, {});
+                        }};
+    watch.digest = m_downloadDigest;
     const bool received = m_socket.receiveFile(localPath, true, watch, this);
     const bool ok = judgeDownload(localPath, received);
     setHttpState(HttpState::Idle);

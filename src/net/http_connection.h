@@ -14,6 +14,7 @@
 #include "net/connection_notification.h"
 #include "net/connection_reporter.h"
 #include "net/http_chunked_decoder.h"
+#include "net/http_digest_header.h"
 #include "net/http_framing.h"
 #include "net/http_header_parser.h"
 #include "net/socket_connection.h"
@@ -32,6 +33,7 @@ struct HttpRange
     std::string validator; // sent as If-Range, so that another version of the file is never mixed in
     const std::atomic<std::int64_t> *endByte = nullptr;
 };
+class StreamDigest;
 
 // Where the connection stands; the numbers are what the owners have always seen.
 enum class HttpState : int
@@ -104,6 +106,12 @@ public:
     // response's header is complete.
     std::string validator() const;
     std::int64_t wholeSize() const;
+    // The next downloads feed every byte of their file (a resumed part included) to `digest`; when it
+    // is off, the algorithm of the response's Repr-Digest or Digest starts it. Borrowed, null for none.
+    void setDownloadDigest(StreamDigest *digest) { m_downloadDigest = digest; }
+
+    // The checksum the last response's Repr-Digest or Digest gave for the whole file.
+    std::optional<HttpChecksum> responseChecksum() const;
 
     // Writes the disconnect line to the log; the receive job has already closed the socket.
     void disconnect(int reason);
@@ -155,6 +163,9 @@ private:
     // fails; a 416 whose "bytes */SIZE" equals the local length succeeds with the file untouched, and
     // one smaller than it fails. Empty when the range decides nothing.
     std::optional<bool> judgeRange(const std::string &localPath);
+    // Starts the download digest with the algorithm of the header's checksum, unless it runs already.
+    // Called with m_httpLock held, once the header is complete.
+    void startDigestFromHeader();
     // Turns a failed receive into the protocol error the transfer job acts on.
     void mapFailure(const std::string &localPath);
     // Body bytes the running segment may still take (the whole body without a segment). With
@@ -178,6 +189,7 @@ private:
     bool m_headerDone = false; // the final response's header is complete; guarded by m_httpLock
 
     // Set and read on the owner's thread only.
+    StreamDigest *m_downloadDigest = nullptr;
     std::string m_host;
     int m_port = 0;
     std::optional<TlsOptions> m_tls;

@@ -8,6 +8,13 @@ namespace bw::net {
 
 namespace {
 
+void appendFieldValue(std::string &joined, std::string_view value)
+{
+    if (!joined.empty())
+        joined += ", ";
+    joined += value;
+}
+
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size())
@@ -178,6 +185,10 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
         m_etag = trimmedValidator(value);
     } else if (fieldValue(line, "Last-Modified:", value)) {
         m_lastModified = trimmedValidator(value);
+    } else if (fieldValue(line, "Repr-Digest:", value)) {
+        appendFieldValue(m_reprDigest, value);
+    } else if (fieldValue(line, "Digest:", value)) {
+        appendFieldValue(m_digest, value);
     }
 }
 

@@ -42,6 +42,10 @@ public:
 
     // The Last-Modified value as sent, empty when there is none.
     const std::string &lastModified() const { return m_lastModified; }
+    // The Repr-Digest and Digest field values, several fields of a name joined with ", " (RFC 9110 5.3).
+    const std::string &reprDigest() const { return m_reprDigest; }
+
+    const std::string &digest() const { return m_digest; }
 
     // "Transfer-Encoding: chunked": the body comes in chunks, and Content-Length does not apply.
     bool isChunked() const { return m_chunked; }
@@ -97,6 +101,8 @@ private:
     std::vector<std::string> m_contentLengthFields;
     std::vector<std::string> m_transferEncodingFields;
     std::string m_location;
+    std::string m_reprDigest;
+    std::string m_digest;
     std::string m_reason;
     std::string m_etag;
     std::string m_lastModified;

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/listing_parser.h"
@@ -16,6 +18,15 @@
 namespace bw::net {
 
 class SpeedLimits;
+class StreamDigest;
+
+// How a server tells a file's checksum: the algorithm and the command ("HASH", "XSHA256", ...).
+struct ServerChecksumOffer
+{
+    core::ChecksumAlgorithm algorithm = core::ChecksumAlgorithm::None;
+    std::string command;
+    bool ranges = false; // it can hash a byte range (HASH with RANG)
+};
 
 // Where a session logs in. Protocol knobs (passive mode, TLS) belong to the implementation's options.
 struct RemoteSite
@@ -78,6 +89,22 @@ public:
     // Uploads `localPath` as `remoteName`, the whole file.
     virtual bool put(
         const std::string &localPath, const std::string &remoteName, const TransferProgress &progress) = 0;
+
+    // Checksums, for protocols whose servers offer them (none by default). What this login's server
+    // offers; asks the server once per login where the protocol must ask.
+    virtual std::optional<ServerChecksumOffer> checksumOffer() { return std::nullopt; }
+
+    // The server's checksum of `name`'s bytes [firstByte, endByte) (endByte -1: the whole file); false
+    // when it gives none. A refusal is no failure of the session.
+    virtual bool serverChecksum(const std::string & /*name*/, std::int64_t /*firstByte*/,
+        std::int64_t /*endByte*/, core::Checksum & /*checksum*/)
+    {
+        return false;
+    }
+
+    // The next gets feed every byte of their file (a resumed part included) to `digest` (borrowed, null
+    // for none); false when the protocol cannot, so the owner knows the digest saw nothing.
+    virtual bool setDownloadDigest(StreamDigest * /*digest*/) { return false; }
 
     // After a failed get: the server refused the file while the login stays up, as a site does that
     // wants an upload before it gives downloads. Only protocols with such sites ever say so.

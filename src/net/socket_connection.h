@@ -32,6 +32,8 @@
 
 namespace bw::net {
 
+class StreamDigest;
+
 // Stored and reported as these numbers.
 enum class SocketState : int
 {
@@ -53,6 +55,8 @@ struct TransferWatch
     // A receive that would go past this many bytes ends with ListingTooLarge (0: no bound); no byte
     // beyond it reaches the file.
     std::int64_t byteLimit = 0;
+    // Sees every byte of the file a receive writes, a resumed part included; borrowed, null for none.
+    StreamDigest *digest = nullptr;
 };
 
 // Reads a response header and sees the body of a receive transfer (the HTTP client). Called on the

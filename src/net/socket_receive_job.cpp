@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "net/socket_job_shape.h"
+#include "net/stream_digest.h"
 #include "platform/socket_errors.h"
 #include "platform/unique_fd.h"
 
@@ -218,8 +219,10 @@ bool SocketConnection::receiveFile(
         const bool placed = m_writeOffset >= 0; // one segment of a file several connections fill
         // Appending seeks to the end instead of O_APPEND, which splice refuses. A symbolic link in place
         // of the file is never followed: it could point at any file of the user's.
+        // A digest reads the part a resume keeps through the same descriptor.
+        const int access = watch.digest && watch.digest->isActive() ? O_RDWR : O_WRONLY;
         file.reset(::open(path.c_str(),
-            O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append || placed ? 0 : O_TRUNC), 0644));
+            access | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append || placed ? 0 : O_TRUNC), 0644));
         if (!file.isOpen() || (placed && ::lseek(file.get(), m_writeOffset, SEEK_SET) != m_writeOffset)) {
             setLocalError(FileWriteError);
             ok = false;
@@ -229,6 +232,12 @@ bool SocketConnection::receiveFile(
                 : std::max<std::int64_t>(append ? ::lseek(file.get(), 0, SEEK_END) : 0, 0);
             m_resumeOffset.store(length, std::memory_order_relaxed);
             m_bytesDone.store(length, std::memory_order_relaxed);
+            // The digest covers the whole file: the kept part is read once, before the new bytes.
+            StreamDigest *digest = watch.digest;
+            if (digest && digest->isActive() && !digest->restartWithFileHead(file.get(), length)) {
+                setLocalError(FileWriteError);
+                ok = false;
+            }
         }
     }
     if (ok)
@@ -252,7 +261,9 @@ bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::stri
     // a file known to be small, where making the pipe costs more than the copy it saves.
     const std::int64_t expected = totalSize();
     const bool small = expected > 0 && expected <= kSmallFileBytes;
-    SplicePipe pipe(m_layer || small ? -1 : m_tcp.fd(), fileFd);
+    // A digest must see the bytes, so they come up to user space.
+    StreamDigest *digest = pace.watch.digest && pace.watch.digest->isActive() ? pace.watch.digest : nullptr;
+    SplicePipe pipe(m_layer || small || digest ? -1 : m_tcp.fd(), fileFd);
     if (small)
         blockBytes = kSmallFileBytes;
     // The peer closed (the normal end) or the socket failed. A reset ends an FTP data transfer (its
@@ -332,6 +343,8 @@ bool SocketConnection::receiveBody(int fileFd, ResponseFilter *filter, std::stri
                     setLocalError(SocketReadError);
                     return false;
                 }
+                if (digest)
+                    digest->update(data, static_cast<std::size_t>(got));
                 if (!writeAll(fileFd, data, got)) {
                     setLocalError(FileWriteError);
                     return false;

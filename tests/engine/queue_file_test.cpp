@@ -107,6 +107,45 @@ TEST_F(QueueFileTest, EmptyTextIsFourZeroBytes)
     EXPECT_EQ(bytes.substr(8 + 4 + 7, 4), std::string(4, '\0'));
 }
 
+// The user's checksums follow the records in a "BWCK" block; other blocks are skipped, and one cut short
+// costs only itself.
+TEST_F(QueueFileTest, ChecksumsTravelInTheirBlockAfterTheRecords)
+{
+    const std::string hex(40, 'b');
+    const std::string records = le32(1) + le32(2) + record("ftp://h/a", "/a", 21, 1, 0, 30, 10, 30, 0)
+        + record("ftp://h/b", "/b", 21, 1, 0, 30, 10, 30, 0);
+    const std::string checksums = le32(1) + le32(1) + le32(2) + str(hex); // item 1: SHA-1
+    const std::string block = "BWCK" + le32(static_cast<std::int32_t>(checksums.size())) + checksums;
+    const std::string other = "BWSG" + le32(3) + "xyz";
+
+    const struct
+    {
+        const char *name;
+        std::string bytes;
+        bool withChecksum;
+        std::size_t unreadBytes;
+    } cases[] = {
+        {"checksum block", records + block, true, 0},
+        {"unknown block first", records + other + block, true, 0},
+        {"block cut short", records + block.substr(0, block.size() - 1), false, block.size() - 1},
+    };
+
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QueueList target;
+        const QueueFileLoadResult result = decodeQueue(c.bytes, target);
+        EXPECT_TRUE(result.ok());
+        EXPECT_EQ(result.unreadBytes, c.unreadBytes);
+        ASSERT_EQ(target.count(), 2u);
+        EXPECT_FALSE(itemsOf(target)[0].checksum.isSet());
+        EXPECT_EQ(itemsOf(target)[1].checksum.isSet(), c.withChecksum);
+        if (c.withChecksum) {
+            EXPECT_EQ(itemsOf(target)[1].checksum, (core::Checksum{core::ChecksumAlgorithm::Sha1, hex}));
+            EXPECT_EQ(encodeQueue(target), records + block);
+        }
+    }
+}
+
 TEST_F(QueueFileTest, SavesOnlyWorkStillToDo)
 {
     std::int32_t finished = queue.addItem("ftp://h/done", "/done");

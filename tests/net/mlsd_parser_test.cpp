@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Machine listings, FEAT answers and the times MDTM and HTTP servers send, line by line.
+// Machine listings and the times MDTM and HTTP servers send, line by line.
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "net/ftp_features.h"
 #include "net/http_date.h"
 #include "net/mlsd_parser.h"
 
@@ -91,19 +90,6 @@ TEST(ServerTimeTest, ReadsFtpAndHttpTimesAndRefusesImpossibleOnes)
         EXPECT_EQ(parseFtpTimeValue(c.text), c.ftp) << c.text;
         EXPECT_EQ(parseHttpDate(c.text), c.http) << c.text;
     }
-}
-
-TEST(FtpFeaturesTest, ReadsFeatureLinesOfA211ReplyOnly)
-{
-    const FtpFeatures features = FtpFeatures::fromReply(211,
-        {"211-Features:", " MLST type*;size*;modify*;", " mdtm", "not a feature", " HASH SHA-256*;MD5",
-            "211 End"});
-    EXPECT_TRUE(features.has("MDTM"));
-    EXPECT_TRUE(features.has("mlst"));
-    EXPECT_FALSE(features.has("NOT"));
-    EXPECT_EQ(features.parameters("HASH"), "SHA-256*;MD5");
-    EXPECT_TRUE(FtpFeatures::fromReply(500, {"500 FEAT not understood"}).isEmpty());
-    EXPECT_TRUE(FtpFeatures::fromReply(211, {"211 No features"}).isEmpty());
 }
 
 } // namespace

@@ -326,12 +326,9 @@ bool ScriptedServer::runStep(const Step &step)
     case Step::Expect: {
         std::string line;
         bool haveLine = readLine(m_controlFd, line);
-        // EPSV and FEAT that a script does not play are answered as by a server that knows neither.
-        for (;;) {
-            const bool unscriptedEpsv = !m_scriptsEpsv && line == "EPSV" && step.text != "EPSV";
-            const bool unscriptedFeat = line == "FEAT" && step.text != "FEAT";
-            if (!haveLine || !(unscriptedEpsv || unscriptedFeat))
-                break;
+        while (haveLine
+            && ((!m_scriptsEpsv && line == "EPSV" && step.text != "EPSV")
+                || (line == "FEAT" && step.text != "FEAT"))) {
             if (!sendAll(m_controlFd, "500 " + line + " not understood\r\n"))
                 return false;
             haveLine = readLine(m_controlFd, line);

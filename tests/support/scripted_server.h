@@ -5,7 +5,8 @@
 // Everything the client sent is recorded for an exact comparison.
 // Unless EPSV is scripted (scriptEpsv), it plays a server that does not know EPSV: an EPSV where the
 // script expects another line is answered "500 EPSV not understood" and is not recorded, so scripts
-// written for PASV compare unchanged.
+// written for PASV compare unchanged. Likewise a FEAT the script does not expect is answered
+// "500 FEAT not understood" (a server without features) and not recorded.
 #pragma once
 
 #include <chrono>

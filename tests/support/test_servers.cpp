@@ -33,6 +33,16 @@ FtpServer ftpServer()
     return server;
 }
 
+FtpServer proftpdServer()
+{
+    FtpServer server;
+    server.port = serverEnvPort("BW_TEST_PROFTPD_PORT");
+    server.user = serverEnv("BW_TEST_PROFTPD_USER");
+    server.password = serverEnv("BW_TEST_PROFTPD_PASSWORD");
+    server.root = serverEnv("BW_TEST_PROFTPD_ROOT");
+    return server;
+}
+
 HttpServer httpServer()
 {
     HttpServer server;

@@ -52,6 +52,8 @@ HttpServer httpServer();
 // The instances on ::1 (BW_TEST_FTP6_*, BW_TEST_HTTP6_*); the FTP user is the IPv4 instance's.
 FtpServer ftp6Server();
 HttpServer http6Server();
+// The proftpd with HASH, RANG and XSHA256 (BW_TEST_PROFTPD_*).
+FtpServer proftpdServer();
 SftpServer sftpServer();
 
 } // namespace bw::test

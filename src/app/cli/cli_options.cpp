@@ -42,7 +42,7 @@ const char *usageText()
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
            "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
-           "                    [--segments N] [--verbose] [--quiet] [URL ...]\n"
+           "                    [--segments N] [--verbose] [--quiet] [[--checksum ALG=HEX] URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -69,6 +69,8 @@ const char *usageText()
            "                    complete) or skip (leave it and end the item)\n"
            "  --segments N      fetch a big file on up to N connections at once, within\n"
            "                    --per-site (1: one connection)\n"
+           "  --checksum ALG=HEX  the file of the URL that follows must have this checksum\n"
+           "                    (sha256=, sha512=, sha1= or md5=); checked as it is written\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -92,6 +94,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
 {
     ParsedCommandLine parsed;
     CliOptions &o = parsed.options;
+    std::optional<core::Checksum> checksum; // a --checksum waiting for its URL
+    auto addUrl = [&](const std::string &url) {
+        if (checksum)
+            o.checksums[o.urls.size()] = *checksum;
+        checksum.reset();
+        o.urls.push_back(url);
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         auto value = [&](const char *name) -> std::optional<std::string> {
@@ -150,6 +159,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             if (o.trustedHostKey && !isSha256Fingerprint(*o.trustedHostKey))
                 parsed.error =
                     "--trust-host-key needs a fingerprint \"SHA256:...\", not \"" + *o.trustedHostKey + "\"";
+        } else if (arg == "--checksum") {
+            if (const auto text = value("--checksum")) {
+                checksum = core::parseUserChecksum(*text);
+                if (!checksum)
+                    parsed.error =
+                        "--checksum needs sha256=HEX, sha512=HEX, sha1=HEX or md5=HEX, not \"" + *text + "\"";
+            }
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -159,16 +175,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
         } else if (arg == "--version") {
             o.version = true;
         } else if (arg == "--") {
-            o.urls.insert(o.urls.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            std::for_each(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end(), addUrl);
             break;
         } else if (arg.starts_with("-")) {
             parsed.error = "unknown option " + arg;
         } else {
-            o.urls.push_back(arg);
+            addUrl(arg);
         }
         if (!parsed.error.empty())
             break;
     }
+    if (parsed.error.empty() && checksum)
+        parsed.error = "--checksum needs a URL after it";
     return parsed;
 }
 

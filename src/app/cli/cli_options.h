@@ -2,10 +2,12 @@
 // The command line of bellwick-cli: switches that override the settings for one run, and the URLs.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
 #include "engine/part_file.h"
 
 namespace bw::cli {
@@ -33,6 +35,7 @@ struct CliOptions
     bool help = false;
     bool version = false;
     std::vector<std::string> urls;
+    std::map<std::size_t, core::Checksum> checksums; // --checksum: the expected value of urls[index]
 };
 
 struct ParsedCommandLine

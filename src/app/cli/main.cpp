@@ -223,10 +223,12 @@ int run(const CliOptions &o)
         engine::loadQueueFile(queuePath, queue, &keyring);
     }
 
-    for (const auto &text : o.urls) {
-        const UrlArgument arg = splitTemplatePrefix(text);
+    for (std::size_t index = 0; index < o.urls.size(); ++index) {
+        const UrlArgument arg = splitTemplatePrefix(o.urls[index]);
         const std::string localPath = engine::buildLocalPath(engine.localPathOptions(), arg.url);
-        queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
+        const std::int32_t id = queue.addItem(arg.url, localPath, arg.parentId, -1, -1, -1, -1);
+        if (const auto checksum = o.checksums.find(index); checksum != o.checksums.end() && id != 0)
+            queue.setChecksum(id, checksum->second);
     }
 
     if (!queuePath.empty() && !settings.passwordsInFiles && queueHoldsPassword(queue)

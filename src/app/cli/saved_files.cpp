@@ -15,7 +15,8 @@ std::string savedFileLine(const SavedFile &file)
     // A file saved within a millisecond still gets a speed, not a division by zero.
     const double seconds = file.seconds < 0.001 ? 0.001 : file.seconds;
     const auto rateKBps = static_cast<std::int64_t>(static_cast<double>(file.sizeBytes) / seconds / 1000.0);
-    return file.path + "  " + groupedNumber(file.sizeBytes) + " B  " + groupedNumber(rateKBps) + " kB/s";
+    return file.path + "  " + groupedNumber(file.sizeBytes) + " B  " + groupedNumber(rateKBps) + " kB/s"
+        + (file.verified.empty() ? "" : "  " + file.verified);
 }
 
 void SavedFiles::onItemChanged(std::int32_t id, const core::QueueItem &item, Clock::time_point at)
@@ -72,6 +73,8 @@ std::vector<SavedFile> SavedFiles::takeFinished(core::QueueList &queue)
         if (error)
             continue;
         SavedFile file{item->localPath, static_cast<std::int64_t>(size)};
+        if (item->statusDetail.starts_with("Verified "))
+            file.verified = item->statusDetail;
         if (const auto found = m_timings.find(id); found != m_timings.end()) {
             const Clock::time_point end = found->second.transferOver ? found->second.ended : Clock::now();
             file.seconds = std::chrono::duration<double>(end - found->second.started).count();

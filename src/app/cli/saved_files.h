@@ -19,9 +19,10 @@ struct SavedFile
     std::string path;
     std::int64_t sizeBytes = 0;
     double seconds = 0; // from the first byte to the end of the transfer
+    std::string verified{}; // "Verified SHA-256 (server HASH)" when the file's checksum was checked
 };
 
-// "/home/me/a.bin  100,000 B  512 kB/s"
+// "/home/me/a.bin  100,000 B  512 kB/s", then "  Verified SHA-256 (server HASH)" when checked
 std::string savedFileLine(const SavedFile &file);
 
 class SavedFiles

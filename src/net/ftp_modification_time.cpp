@@ -1,29 +1,13 @@
 // SPDX-License-Identifier: MIT
-// What an FTP login learns about its server and its files besides listings: the FEAT answer and MDTM.
-#include <utility>
-
+// A file's modification time from an FTP server that offers MDTM.
 #include "net/ftp_connection.h"
 #include "net/mlsd_parser.h"
 
 namespace bw::net {
 
-bool FtpConnection::learnFeatures()
-{
-    // Asked once, and only when a feature matters: a login by itself costs no extra round trip.
-    if (std::exchange(m_featuresAsked, true))
-        return true;
-    sendCommand("FEAT\r\n");
-    std::vector<std::string> lines;
-    const int code = readReply(nullptr, &lines);
-    if (code < 0)
-        return false;
-    m_features = FtpFeatures::fromReply(code, lines);
-    return true;
-}
-
 bool FtpConnection::modificationTime(const std::string &name, std::int64_t &unixSeconds)
 {
-    if (!learnFeatures() || !m_features.has("MDTM"))
+    if (!features().has("MDTM"))
         return false;
     sendCommand("MDTM " + name + "\r\n");
     std::string line;
