@@ -70,11 +70,14 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     m_host = host;
     m_port = port;
     m_socket.setConnectTimeoutSeconds(timeout());
-    if (!m_socket.connect(host, port)) {
-        m_socket.setError(CatProtocol, ConnectFailed);
+    if (!connectRoute(host, port)) {
+        if (!m_socket.error().isProxyFailure())
+            m_socket.setError(CatProtocol, ConnectFailed);
         return false;
     }
-    const std::string connected = "Connected to " + m_socket.peerAddress() + " port " + std::to_string(port);
+    const std::string connected = "Connected to "
+        + (m_proxy.isSet() ? host + " port " + std::to_string(port) + " via proxy " + m_proxy.address()
+                           : m_socket.peerAddress() + " port " + std::to_string(port));
     log(connected, kLogConnected);
     notify(NotifyStatus, 0, 0, connected);
     m_tlsOutcome = {};
@@ -127,7 +130,7 @@ void HttpConnection::sendLine(const std::string &line)
 {
     // A broken connection shows up as a failed receive, so the send result is not checked here.
     m_socket.sendText(line, false);
-    std::string shown = line;
+    std::string shown = line.starts_with("Proxy-Authorization:") ? "Proxy-Authorization: ****" : line;
     while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n'))
         shown.pop_back();
     if (!shown.empty())
@@ -311,8 +314,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         return false;
     }
 
-    for (const auto &line : requestLines(requestPath,
-             hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort), localSize))
+    for (const auto &line : routedRequest(requestLines(requestPath,
+             hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort), localSize)))
         sendLine(line);
 
     const TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
