@@ -30,9 +30,11 @@ std::unique_ptr<CertificateTrustStore> loadTrustStore(const std::string &path)
 TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTrustStore &store,
     net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
     const std::atomic<IfFileExists> &ifFileExists, LeaseBoard &leases, const KeyPassphrases &passphrases,
-    RemoteTreeBounds &treeBounds)
+    RemoteTreeBounds &treeBounds, const ProxyChoice &proxies)
 {
     timing.trustStore = &store;
+    if (!timing.proxies)
+        timing.proxies = &proxies;
     if (!timing.keyPassphrases)
         timing.keyPassphrases = &passphrases;
     if (!timing.treeBounds)
@@ -59,7 +61,7 @@ Engine::Engine(const EngineOptions &options)
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
-              m_ifFileExists, *m_leases, m_keyPassphrases, m_treeBounds)))
+              m_ifFileExists, *m_leases, m_keyPassphrases, m_treeBounds, m_proxies)))
 {
     m_scheduler->setQueue(m_queue.get());
     m_scheduler->setLocalFolder(options.localFolder);
@@ -124,6 +126,7 @@ void Engine::applySettings(const Settings &s)
     m_speedLimits->setMinKBps(s.minSpeed);
     m_fileNameConversion.store(s.fileNameConversion);
     m_ifFileExists.store(s.ifFileExists);
+    m_proxies.setSettings(s.proxy);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -143,6 +146,7 @@ Settings Engine::currentSettings(Settings s) const
     s.minSpeed = m_speedLimits->minKBps();
     s.fileNameConversion = m_fileNameConversion.load();
     s.ifFileExists = m_ifFileExists.load();
+    s.proxy = m_proxies.settings();
     return s;
 }
 

@@ -44,6 +44,7 @@ Settings loadSettings(const SettingsStore &store)
         store.readInt(kOptionsGroup, "FilenameConversion", static_cast<int>(defaults.fileNameConversion)));
     s.ifFileExists = ifFileExistsFromIndex(
         store.readInt(kOptionsGroup, "IfFileExists", static_cast<int>(defaults.ifFileExists)));
+    s.proxy = loadProxySettings(store);
     return s;
 }
 
@@ -69,6 +70,7 @@ void saveSettings(SettingsStore &store, const Settings &s)
     store.writeInt(kOptionsGroup, "MinSpeed", s.minSpeed);
     store.writeInt(kOptionsGroup, "FilenameConversion", static_cast<int>(s.fileNameConversion));
     store.writeInt(kOptionsGroup, "IfFileExists", static_cast<int>(s.ifFileExists));
+    saveProxySettings(store, s.proxy);
 }
 
 } // namespace bw::engine

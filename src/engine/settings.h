@@ -8,6 +8,7 @@
 
 #include "engine/local_path.h"
 #include "engine/part_file.h"
+#include "engine/proxy_choice.h"
 #include "engine/settings_store.h"
 
 namespace bw::engine {
@@ -44,6 +45,8 @@ struct Settings
     FileNameConversion fileNameConversion = FileNameConversion::None; // "Options/FilenameConversion"
     // What a download does when its local name is another file's.
     IfFileExists ifFileExists = IfFileExists::Rename; // "Options/IfFileExists": 0 rename, 1 overwrite, 2 skip
+    // Which proxy the connections take (keys in proxy_choice.h).
+    ProxySettings proxy{};
 
     bool operator==(const Settings &) const = default;
 };

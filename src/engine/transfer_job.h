@@ -44,6 +44,7 @@ class KeyPassphrases;
 class ConnectionLease;
 class LeaseBoard;
 class RemoteTreeBounds;
+class ProxyChoice;
 
 struct TransferJobTiming
 {
@@ -74,6 +75,8 @@ struct TransferJobTiming
     net::HostResolver resolver = nullptr;
     // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
     RemoteTreeBounds *treeBounds = nullptr;
+    // Which proxy each connection takes; null for none. Borrowed: outlives every job.
+    const ProxyChoice *proxies = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -128,13 +131,14 @@ private:
         int port = 0;
         // A plain connection never serves an item that asked for TLS, nor the other way round.
         SessionProtocol protocol = SessionProtocol::None;
+        net::ProxyRoute proxy{}; // the route every connection of the login takes
 
         // The password belongs to a login as much as the user: an item whose password is wrong must
         // never ride on another item's login.
         bool sameAs(const Site &other) const
         {
             return host == other.host && user == other.user && password == other.password
-                && port == other.port && protocol == other.protocol;
+                && port == other.port && protocol == other.protocol && proxy == other.proxy;
         }
     };
 
@@ -161,6 +165,8 @@ private:
     bool mayContinue(int id);
     void forgetSites();
     void takeSelection(const core::Selection &selection);
+    // The route to the selected site for a URL of `scheme`.
+    net::ProxyRoute proxyRouteFor(core::UrlScheme scheme) const;
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
     // After a redirect: the next item of the target's site, the target first of all when it is the first.

@@ -323,6 +323,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
                               }};
     const bool received = m_socket.receiveFile(localPath, true, watch, this);
     const bool ok = judgeDownload(localPath, received);
+    if (!ok)
+        keepProxyRefusal();
     setHttpState(HttpState::Idle);
     return ok;
 }

@@ -160,6 +160,8 @@ private:
     bool connectRoute(const std::string &host, int port);
     // The request's lines as the route needs them: absolute form and the proxy's login when forwarding.
     std::vector<std::string> routedRequest(std::vector<std::string> lines) const;
+    // After a failed request: a forwarding proxy's 407 becomes the proxy's refusal.
+    void keepProxyRefusal();
     SocketConnection m_socket;
 };
 

@@ -28,4 +28,15 @@ std::vector<std::string> HttpConnection::routedRequest(std::vector<std::string> 
     return lines;
 }
 
+void HttpConnection::keepProxyRefusal()
+{
+    // RFC 9110 15.5.8: a 407 is the proxy's own answer, never the server's.
+    if (const std::string status = statusLine(); m_forwarding && status.starts_with("407")) {
+        ErrorCode record{CatProtocol, ProxyRefused};
+        record.setStatus(407);
+        record.setDetail("Proxy refused: proxy " + m_proxy.address() + ": " + status);
+        m_socket.setError(record);
+    }
+}
+
 } // namespace bw::net

@@ -111,7 +111,8 @@ bool splitPort(std::string_view &entry, std::optional<int> &port)
     return true;
 }
 
-bool entryMatches(std::string_view entry, std::string_view host, const std::optional<IpAddress> &hostIp, int port)
+bool entryMatches(
+    std::string_view entry, std::string_view host, const std::optional<IpAddress> &hostIp, int port)
 {
     std::optional<int> entryPort;
     if (!splitPort(entry, entryPort) || entry.empty())

@@ -34,8 +34,9 @@ std::string lookUp(const ProxyVariables &variables, const std::string &lowerName
 ProxyVariables proxyVariablesOfProcess()
 {
     ProxyVariables variables;
-    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "ftps_proxy", "sftp_proxy", "all_proxy",
-             "no_proxy", "HTTPS_PROXY", "FTP_PROXY", "FTPS_PROXY", "SFTP_PROXY", "ALL_PROXY", "NO_PROXY"}) {
+    for (const char *name :
+        {"http_proxy", "https_proxy", "ftp_proxy", "ftps_proxy", "sftp_proxy", "all_proxy", "no_proxy",
+            "HTTPS_PROXY", "FTP_PROXY", "FTPS_PROXY", "SFTP_PROXY", "ALL_PROXY", "NO_PROXY"}) {
         if (const char *value = std::getenv(name))
             variables[name] = value;
     }

@@ -25,8 +25,8 @@ std::string noProxyOf(const ProxyVariables &variables);
 // The variable's proxy for a URL of `scheme` ("http", "https", "ftp", "ftps", "sftp") to host:port;
 // kind None when nothing is set or `noProxy` names the server. A value that is no proxy URL gives
 // a route that fails to connect, saying so: a broken setting never means "go direct".
-ProxyRoute proxyFromVariables(
-    const ProxyVariables &variables, std::string_view scheme, const std::string &noProxy, const std::string &host, int port);
+ProxyRoute proxyFromVariables(const ProxyVariables &variables, std::string_view scheme,
+    const std::string &noProxy, const std::string &host, int port);
 
 // A route that only fails, naming `text`, for a proxy setting that cannot be read.
 ProxyRoute unreadableProxy(std::string_view text);

@@ -19,10 +19,10 @@ enum class ProxyKind : int
 struct ProxyRoute
 {
     ProxyKind kind = ProxyKind::None;
-    std::string host;
+    std::string host{};
     int port = 0;
-    std::string user;
-    std::string password;
+    std::string user{};
+    std::string password{};
     // SOCKS5: the proxy looks the server's name up (socks5h://), so the name never leaves the proxy's
     // network; false (socks5://) resolves it here and hands the proxy an address.
     bool proxyResolvesNames = true;

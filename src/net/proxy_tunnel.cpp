@@ -209,9 +209,10 @@ std::string proxyAuthorization(const ProxyRoute &proxy)
         return {};
     const std::string login = proxy.user + ":" + proxy.password;
     std::vector<unsigned char> encoded(4 * ((login.size() + 2) / 3) + 1);
-    const int length = EVP_EncodeBlock(
-        encoded.data(), reinterpret_cast<const unsigned char *>(login.data()), static_cast<int>(login.size()));
-    return "Basic " + std::string(reinterpret_cast<const char *>(encoded.data()), static_cast<std::size_t>(length));
+    const int length = EVP_EncodeBlock(encoded.data(), reinterpret_cast<const unsigned char *>(login.data()),
+        static_cast<int>(login.size()));
+    return "Basic "
+        + std::string(reinterpret_cast<const char *>(encoded.data()), static_cast<std::size_t>(length));
 }
 
 TunnelOutcome openSocks5Tunnel(
@@ -220,16 +221,17 @@ TunnelOutcome openSocks5Tunnel(
     Exchange exchange{stream, timeoutMs};
     // RFC 1928 3: version 5 and the methods offered, "no authentication" and, with a user, RFC 1929's.
     const bool withLogin = !proxy.user.empty();
-    const std::string greeting = withLogin ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
+    const std::string greeting =
+        withLogin ? std::string("\x05\x02\x00\x02", 4) : std::string("\x05\x01\x00", 3);
     std::uint8_t chosen[2]{};
     if (!exchange.send(greeting) || !exchange.receive(chosen, sizeof chosen))
         return exchange.outcome();
     if (chosen[0] != 5)
         return exchange.failed("the proxy does not speak SOCKS5");
     if (chosen[1] == 0xFF || (chosen[1] == 2 && !withLogin) || (chosen[1] != 0 && chosen[1] != 2))
-        return exchange.failed(withLogin ? "the proxy accepts none of our login methods"
-                                       : "the proxy wants a user and password",
-                   Kind::Refused);
+        return exchange.failed(
+            withLogin ? "the proxy accepts none of our login methods" : "the proxy wants a user and password",
+            Kind::Refused);
     if (chosen[1] == 2 && !socksLogin(exchange, proxy))
         return exchange.outcome();
     std::string request{'\x05', '\x01', '\x00'};

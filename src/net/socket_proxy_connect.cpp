@@ -61,7 +61,8 @@ bool SocketConnection::connectToProxy()
     if (isStopRequested())
         return recordStop();
     if (addresses.empty())
-        return recordProxyFailure(ProxyConnectFailed, "cannot find the address of proxy " + m_proxy.address());
+        return recordProxyFailure(
+            ProxyConnectFailed, "cannot find the address of proxy " + m_proxy.address());
     int socketError = 0;
     for (const SocketAddress &address : addresses) {
         socketError = connectTo(address);

@@ -9,6 +9,7 @@
 
 #include "widgets/general_page.h"
 #include "widgets/integer_edit.h"
+#include "widgets/proxy_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -27,6 +28,8 @@ OptionsSheet::OptionsSheet(Mode mode, QWidget *parent)
     if (mode == Mode::Program) {
         m_transfer = new CTransferPage(this);
         m_tabs->addTab(m_transfer, tr("Transfer"));
+        m_proxy = new ProxyPage(this);
+        m_tabs->addTab(m_proxy, tr("Proxy"));
     }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
@@ -68,6 +71,8 @@ void OptionsSheet::fill(const engine::Settings &settings)
         transfer.ifExists = static_cast<int>(settings.ifFileExists);
         m_transfer->setValues(transfer);
     }
+    if (m_proxy)
+        m_proxy->setValues(settings.proxy);
 }
 
 void OptionsSheet::applyTo(engine::Settings &settings) const
@@ -98,6 +103,8 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
         settings.fileNameConversion = engine::fileNameConversionFromIndex(transfer.conversion);
         settings.ifFileExists = engine::ifFileExistsFromIndex(transfer.ifExists);
     }
+    if (m_proxy)
+        settings.proxy = m_proxy->values();
 }
 
 void OptionsSheet::fillControls()
@@ -106,6 +113,8 @@ void OptionsSheet::fillControls()
     m_toggles->fillControls();
     if (m_transfer)
         m_transfer->fillControls();
+    if (m_proxy)
+        m_proxy->fillControls();
 }
 
 int OptionsSheet::exec()
@@ -114,6 +123,7 @@ int OptionsSheet::exec()
     const GeneralValues general = m_general->values();
     const TogglesValues toggles = m_toggles->values();
     const TransferValues transfer = m_transfer ? m_transfer->values() : TransferValues{};
+    const engine::ProxySettings proxy = m_proxy ? m_proxy->values() : engine::ProxySettings{};
     fillControls();
     m_switchingBack = true;
     m_tabs->setCurrentIndex(0);
@@ -125,6 +135,8 @@ int OptionsSheet::exec()
         m_toggles->setValues(toggles);
         if (m_transfer)
             m_transfer->setValues(transfer);
+        if (m_proxy)
+            m_proxy->setValues(proxy);
     }
     return result;
 }
@@ -180,6 +192,8 @@ QLineEdit *OptionsSheet::readPage(int index)
         m_toggles->readControls();
     else if (m_transfer && page == m_transfer)
         return m_transfer->readControls();
+    else if (m_proxy && page == m_proxy)
+        m_proxy->readControls();
     return nullptr;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The options sheet: the General, Toggles and Transfer pages in tabs with OK and Cancel. The pages
+// The options sheet: the General, Toggles, Transfer and Proxy pages in tabs with OK and Cancel. The pages
 // only carry values; nothing changes unless the sheet is closed with OK. GUI thread only.
 #pragma once
 
@@ -15,6 +15,7 @@ namespace bw::widgets {
 class CGeneralPage;
 class CTogglesPage;
 class CTransferPage;
+class ProxyPage;
 
 class OptionsSheet : public QDialog
 {
@@ -23,7 +24,7 @@ class OptionsSheet : public QDialog
 public:
     enum class Mode
     {
-        Program, // the Options command: all three pages
+        Program, // the Options command: all four pages
         PerSite, // the site list's advanced options: General and Toggles in per-site mode
     };
 
@@ -34,6 +35,8 @@ public:
     CTogglesPage *togglesPage() const { return m_toggles; }
 
     CTransferPage *transferPage() const { return m_transfer; } // null in per-site mode
+
+    ProxyPage *proxyPage() const { return m_proxy; } // null in per-site mode
 
     QTabWidget *tabs() const { return m_tabs; }
 
@@ -60,6 +63,7 @@ private:
     CGeneralPage *m_general;
     CTogglesPage *m_toggles;
     CTransferPage *m_transfer = nullptr;
+    ProxyPage *m_proxy = nullptr;
     int m_currentPage = 0;
     bool m_switchingBack = false;
 };

@@ -21,6 +21,7 @@
 #include "widgets/general_page.h"
 #include "widgets/integer_edit.h"
 #include "widgets/options_sheet.h"
+#include "widgets/proxy_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -104,6 +105,14 @@ private slots:
             sheet.togglesPage()->box(CTogglesPage::HidePassword)->setChecked(true);
             sheet.togglesPage()->box(CTogglesPage::TimeStamp)->setChecked(false);
             sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->setChecked(true);
+            sheet.tabs()->setCurrentIndex(3);
+            QVERIFY(!sheet.proxyPage()->hostBox()->isEnabled()); // the environment's by default
+            sheet.proxyPage()->modeButton(engine::ProxyMode::Manual)->setChecked(true);
+            sheet.proxyPage()->kindBox()->setCurrentIndex(1);
+            sheet.proxyPage()->hostBox()->setText(QStringLiteral(" proxy.example "));
+            sheet.proxyPage()->portBox()->setValue(1081);
+            sheet.proxyPage()->userBox()->setText(QStringLiteral("u"));
+            sheet.proxyPage()->passwordBox()->setText(QStringLiteral("p"));
             button(sheet, QDialogButtonBox::Ok)->click();
         });
         QVERIFY(editOptions(sheet, settings, store));
@@ -116,6 +125,8 @@ private slots:
         expected.hidePassword = true;
         expected.timeStamp = false;
         expected.monitorClipboard = true;
+        expected.proxy = {
+            engine::ProxyMode::Manual, {net::ProxyKind::Socks5, "proxy.example", 1081, "u", "p"}};
         QCOMPARE(settings == expected, true);
         QVERIFY(store.sync());
         QCOMPARE(store.readInt("Options", "MaxThreads", 10), 0);
@@ -339,7 +350,8 @@ private slots:
                 site.togglesPage()->box(CTogglesPage::Box(box))->isEnabled(), box == CTogglesPage::Passive);
 
         OptionsSheet program;
-        QCOMPARE(program.tabs()->count(), 3);
+        QCOMPARE(program.tabs()->count(), 4);
+        QCOMPARE(program.tabs()->tabText(3), QStringLiteral("Proxy"));
         QCOMPARE(program.tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(program.tabs()->tabText(1), QStringLiteral("Toggles"));
         QCOMPARE(program.tabs()->tabText(2), QStringLiteral("Transfer"));

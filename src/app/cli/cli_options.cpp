@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "net/proxy_route.h"
+
 namespace bw::cli {
 
 namespace {
@@ -42,7 +44,7 @@ const char *usageText()
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
            "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
-           "                    [--verbose] [--quiet] [URL ...]\n"
+           "                    [--proxy URL] [--noproxy LIST] [--verbose] [--quiet] [URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -67,6 +69,11 @@ const char *usageText()
            "  --if-exists RULE  when a download's local name is another file: rename (save\n"
            "                    as NAME (1).EXT), overwrite (replace it once the download is\n"
            "                    complete) or skip (leave it and end the item)\n"
+           "  --proxy URL       go through this proxy in this run: http://[USER:PASS@]HOST:PORT,\n"
+           "                    socks5h://... (the proxy resolves names) or socks5://...;\n"
+           "                    \"\" for none. Never a direct connection when it fails\n"
+           "  --noproxy LIST    reach these servers without the proxy: names (and the names\n"
+           "                    below them), addresses, CIDR ranges, :PORT, or *\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -144,6 +151,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             if (o.trustedHostKey && !isSha256Fingerprint(*o.trustedHostKey))
                 parsed.error =
                     "--trust-host-key needs a fingerprint \"SHA256:...\", not \"" + *o.trustedHostKey + "\"";
+        } else if (arg == "--proxy") {
+            o.proxy = value("--proxy");
+            if (o.proxy && !o.proxy->empty() && !net::parseProxyUrl(*o.proxy))
+                parsed.error =
+                    "--proxy needs http://, socks5:// or socks5h:// and a host, not \"" + *o.proxy + "\"";
+        } else if (arg == "--noproxy") {
+            o.noProxy = value("--noproxy");
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -32,6 +32,8 @@ struct CliOptions
     bool help = false;
     bool version = false;
     std::vector<std::string> urls;
+    std::optional<std::string> proxy; // a proxy URL for this run, "" for none
+    std::optional<std::string> noProxy; // servers reached without the proxy, as no_proxy lists them
 };
 
 struct ParsedCommandLine

@@ -185,6 +185,7 @@ int run(const CliOptions &o)
     engineOptions.jobTiming.trustedHostKey = o.trustedHostKey.value_or("");
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
+    engine.proxies().setOverride(o.proxy, o.noProxy);
     core::QueueList &queue = engine.queue();
 
     std::filesystem::path queuePath;
