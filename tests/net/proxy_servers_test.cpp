@@ -201,12 +201,13 @@ INSTANTIATE_TEST_SUITE_P(EachProtocolAndProxy, ProxyRoutes,
         RouteCase{"HttpSocks", Protocol::Http, ProxyKind::Socks5, false},
         RouteCase{"HttpsConnect", Protocol::Https, ProxyKind::Http, false},
         RouteCase{"HttpsSocksLogin", Protocol::Https, ProxyKind::Socks5, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test) { return std::string(test.param.name); });
 
 enum class Trouble
 {
     DeadProxy,
     WrongLogin,
+    NoLogin, // to a proxy that wants one
     ActiveMode,
 };
 
@@ -229,8 +230,7 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
         {"sftp, dead HTTP proxy", Protocol::Sftp, ProxyKind::Http, Trouble::DeadProxy, ProxyConnectFailed},
         {"ftp, SOCKS5 login refused", Protocol::Ftp, ProxyKind::Socks5, Trouble::WrongLogin, ProxyRefused},
         {"https, CONNECT login refused", Protocol::Https, ProxyKind::Http, Trouble::WrongLogin, ProxyRefused},
-        {"http, forwarding login refused", Protocol::Http, ProxyKind::Http, Trouble::WrongLogin,
-            ProxyRefused},
+        {"http, forwarding without a login", Protocol::Http, ProxyKind::Http, Trouble::NoLogin, ProxyRefused},
         {"ftp, active mode", Protocol::Ftp, ProxyKind::Socks5, Trouble::ActiveMode, ActiveModeThroughProxy},
     };
     for (const FailCase &c : cases) {
@@ -240,9 +240,12 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
         RemoteSite site = siteOf(c.protocol, root);
         if (c.trouble != Trouble::ActiveMode)
             site.port = server.port(); // a connection that went around the proxy would wait here
-        site.proxy = testProxy(c.kind, c.trouble == Trouble::WrongLogin).route;
+        site.proxy =
+            testProxy(c.kind, c.trouble == Trouble::WrongLogin || c.trouble == Trouble::NoLogin).route;
         if (c.trouble == Trouble::WrongLogin)
             site.proxy.password += "-wrong";
+        if (c.trouble == Trouble::NoLogin)
+            site.proxy.user.clear();
         if (c.trouble == Trouble::DeadProxy) {
             const SilentListener closed;
             site.proxy.port = closed.port(); // nothing listens there once it is gone
@@ -253,9 +256,10 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
         const ErrorCode error = download(c.protocol, site, name, c.trouble != Trouble::ActiveMode);
         fs::remove(root / name);
         EXPECT_TRUE(error.is(CatProtocol, c.code)) << error.text() << ": " << error.detail();
-        if (c.trouble != Trouble::ActiveMode)
+        if (c.trouble != Trouble::ActiveMode) {
             EXPECT_TRUE(error.detail().starts_with(std::string(error.text()) + ": proxy 127.0.0.1:"))
                 << error.detail();
+        }
         EXPECT_FALSE(sawConnection(server));
         EXPECT_FALSE(fs::exists(local.path() / name));
     }
