@@ -48,8 +48,9 @@ bool FtpConnection::enterPassive(bool waitForConnect)
         if (port < 0)
             return false;
         if (port > 0) {
-            // EPSV names only a port: the data comes from the server the control connection talks to.
-            m_pasvHost = m_control.peerAddress();
+            // EPSV names only a port: the data comes from the server the control connection talks to
+            // (behind the proxy, when it goes through one).
+            m_pasvHost = m_control.serverHost();
             m_pasvPort = port;
             return connectDataConnection(m_pasvHost, port, waitForConnect);
         }
