@@ -58,7 +58,7 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.ifFileExists = IfFileExists::Skip;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 20u);
+    EXPECT_EQ(store.size(), 26u); // with the six of the proxy
     EXPECT_EQ(store.readInt("Options", "IfFileExists", 9), 2);
     EXPECT_EQ(store.readInt("Options", "MaxSpeed", 9), 5000);
     EXPECT_EQ(store.readInt("Options", "MinSpeed", 9), 12);
