@@ -27,7 +27,7 @@ struct ProxySettings
     ProxyMode mode = ProxyMode::Environment; // "Options/ProxyMode"
     // Manual: "Options/ProxyType" (1 HTTP, 2 SOCKS5), "Options/ProxyHost", "Options/ProxyPort",
     // "Options/ProxyUser", "Options/ProxyPassword". SOCKS5 lets the proxy resolve names.
-    net::ProxyRoute manual{};
+    net::ProxyRoute manual{net::ProxyKind::Http, {}, 1080};
 
     bool operator==(const ProxySettings &) const = default;
 };
