@@ -34,8 +34,6 @@ TEST_F(CliTest, ProxyFromTheOptionOrTheEnvironmentUnlessListedInNoProxy)
     const RouteCase cases[] = {
         {"--proxy socks5h", {"--proxy", "socks5h://" + socks}, {}, "BW_TEST_SOCKS_LOG"},
         {"all_proxy", {}, {{"all_proxy", "http://" + http}}, "BW_TEST_HTTP_PROXY_LOG"},
-        {"--proxy over the environment", {"--proxy", "socks5://" + socks}, {{"http_proxy", "http://" + http}},
-            "BW_TEST_SOCKS_LOG"},
         {"no_proxy", {}, {{"http_proxy", "http://" + http}, {"no_proxy", "127.0.0.0/8"}}, nullptr},
         {"--noproxy", {"--proxy", "http://" + http, "--noproxy", "127.0.0.1"}, {}, nullptr},
     };

@@ -84,13 +84,6 @@ int countOf(const std::string &text, const std::string &mark)
     return count;
 }
 
-// True when a connection waits in the listener's backlog (nobody ever accepts there).
-bool sawConnection(const SilentListener &listener)
-{
-    pollfd entry{listener.fd(), POLLIN, 0};
-    return ::poll(&entry, 1, 0) > 0;
-}
-
 class ProxyServers : public ::testing::Test
 {
 protected:
@@ -225,8 +218,6 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
     const FailCase cases[] = {
         {"ftp, dead SOCKS5 proxy", Protocol::Ftp, ProxyKind::Socks5, Trouble::DeadProxy, ProxyConnectFailed},
         {"http, dead HTTP proxy", Protocol::Http, ProxyKind::Http, Trouble::DeadProxy, ProxyConnectFailed},
-        {"https, dead SOCKS5 proxy", Protocol::Https, ProxyKind::Socks5, Trouble::DeadProxy,
-            ProxyConnectFailed},
         {"sftp, dead HTTP proxy", Protocol::Sftp, ProxyKind::Http, Trouble::DeadProxy, ProxyConnectFailed},
         {"ftp, SOCKS5 login refused", Protocol::Ftp, ProxyKind::Socks5, Trouble::WrongLogin, ProxyRefused},
         {"https, CONNECT login refused", Protocol::Https, ProxyKind::Http, Trouble::WrongLogin, ProxyRefused},
@@ -239,7 +230,7 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
         fs::path root;
         RemoteSite site = siteOf(c.protocol, root);
         if (c.trouble != Trouble::ActiveMode)
-            site.port = server.port(); // a connection that went around the proxy would wait here
+            site.port = server.port();
         site.proxy =
             testProxy(c.kind, c.trouble == Trouble::WrongLogin || c.trouble == Trouble::NoLogin).route;
         if (c.trouble == Trouble::WrongLogin)
@@ -260,7 +251,8 @@ TEST_F(ProxyServers, FailuresGiveTheProxysReasonAndNothingGoesDirect)
             EXPECT_TRUE(error.detail().starts_with(std::string(error.text()) + ": proxy 127.0.0.1:"))
                 << error.detail();
         }
-        EXPECT_FALSE(sawConnection(server));
+        pollfd waiting{server.fd(), POLLIN, 0}; // a connection that went around the proxy waits here
+        EXPECT_EQ(::poll(&waiting, 1, 0), 0);
         EXPECT_FALSE(fs::exists(local.path() / name));
     }
 }
