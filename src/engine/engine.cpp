@@ -31,11 +31,13 @@ TransferJobTiming withEngineParts(TransferJobTiming timing, const CertificateTru
     net::SpeedLimits *limits, const std::atomic<FileNameConversion> &conversion,
     const std::atomic<IfFileExists> &ifFileExists, const std::atomic<bool> &keepServerTimes,
     LeaseBoard &leases, const KeyPassphrases &passphrases, RemoteTreeBounds &treeBounds,
-    const std::atomic<int> &maxSegments)
+    const std::atomic<int> &maxSegments, const ProxyChoice &proxies)
 {
     if (!timing.maxSegments)
         timing.maxSegments = &maxSegments;
     timing.trustStore = &store;
+    if (!timing.proxies)
+        timing.proxies = &proxies;
     if (!timing.keyPassphrases)
         timing.keyPassphrases = &passphrases;
     if (!timing.treeBounds)
@@ -64,7 +66,8 @@ Engine::Engine(const EngineOptions &options)
     , m_leases(std::make_unique<LeaseBoard>())
     , m_scheduler(std::make_unique<Scheduler>(options.schedulerTiming,
           withEngineParts(options.jobTiming, *m_trustStore, m_speedLimits.get(), m_fileNameConversion,
-              m_ifFileExists, m_keepServerTimes, *m_leases, m_keyPassphrases, m_treeBounds, m_maxSegments)))
+              m_ifFileExists, m_keepServerTimes, *m_leases, m_keyPassphrases, m_treeBounds, m_maxSegments,
+              m_proxies)))
 {
     m_keyring = options.jobTiming.keyring;
     m_scheduler->setQueue(m_queue.get());
@@ -132,6 +135,7 @@ void Engine::applySettings(const Settings &s)
     m_ifFileExists.store(s.ifFileExists);
     m_keepServerTimes.store(s.keepServerTimes);
     m_maxSegments.store(s.maxSegments);
+    m_proxies.setSettings(s.proxy);
 }
 
 Settings Engine::currentSettings(Settings s) const
@@ -153,6 +157,7 @@ Settings Engine::currentSettings(Settings s) const
     s.ifFileExists = m_ifFileExists.load();
     s.keepServerTimes = m_keepServerTimes.load();
     s.maxSegments = m_maxSegments.load();
+    s.proxy = m_proxies.settings();
     return s;
 }
 

@@ -106,6 +106,9 @@ public:
 
     FileNameConversion fileNameConversion() const { return m_fileNameConversion.load(); }
 
+    // Which proxy each connection takes; bellwick-cli sets its overrides here.
+    ProxyChoice &proxies() { return m_proxies; }
+
 private:
     const bool m_logOpened; // opened by this engine, so closed by it
     std::unique_ptr<CertificateTrustStore> m_trustStore; // outlives the scheduler, whose jobs read it
@@ -119,6 +122,7 @@ private:
     std::unique_ptr<core::QueueList> m_queue;
     std::unique_ptr<LeaseBoard> m_leases; // before the scheduler: its jobs offer leases on it
     RemoteTreeBounds m_treeBounds; // before the scheduler: its jobs record their folder trees in it
+    ProxyChoice m_proxies; // before the scheduler: its jobs ask it for their routes
     std::unique_ptr<Scheduler> m_scheduler;
     KeyringService *m_keyring = nullptr; // borrowed; outlives the engine
 };

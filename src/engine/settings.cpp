@@ -47,6 +47,7 @@ Settings loadSettings(const SettingsStore &store)
     s.passwordsInFiles = readBool(store, "PasswordsInFiles", defaults.passwordsInFiles);
     s.keepServerTimes = readBool(store, "KeepServerTimes", defaults.keepServerTimes);
     s.maxSegments = store.readInt(kOptionsGroup, "MaxSegments", defaults.maxSegments);
+    s.proxy = loadProxySettings(store);
     return s;
 }
 
@@ -75,6 +76,7 @@ void saveSettings(SettingsStore &store, const Settings &s)
     writeBool(store, "PasswordsInFiles", s.passwordsInFiles);
     writeBool(store, "KeepServerTimes", s.keepServerTimes);
     store.writeInt(kOptionsGroup, "MaxSegments", s.maxSegments);
+    saveProxySettings(store, s.proxy);
 }
 
 } // namespace bw::engine

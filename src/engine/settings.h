@@ -8,6 +8,7 @@
 
 #include "engine/local_path.h"
 #include "engine/part_file.h"
+#include "engine/proxy_choice.h"
 #include "engine/settings_store.h"
 
 namespace bw::engine {
@@ -50,6 +51,8 @@ struct Settings
     bool keepServerTimes = true; // "Options/KeepServerTimes"
     // The most connections one big download uses at once, within the per-site limit; 1 turns it off.
     int maxSegments = 4; // "Options/MaxSegments"
+    // Which proxy the connections take (keys in proxy_choice.h).
+    ProxySettings proxy{};
 
     bool operator==(const Settings &) const = default;
 };

@@ -10,6 +10,7 @@
 #include "engine/key_passphrases.h"
 #include "engine/keyring_queue.h"
 #include "engine/segmented_http_download.h"
+#include "engine/proxy_choice.h"
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/http_connection.h"
@@ -151,7 +152,7 @@ void TransferJob::keepFailureDetail(int id, const net::ErrorCode &error)
     // Refused certificates and host keys, and a key that waits for its passphrase: the user can act.
     const bool keyLocked = !keyPathOfPassphraseDetail(error.detail()).empty();
     if (!keyLocked && !error.is(net::CatProtocol, net::CertificateRejected)
-        && !error.is(net::CatProtocol, net::TlsFailed))
+        && !error.is(net::CatProtocol, net::TlsFailed) && !error.isProxyFailure())
         return;
     status(error.detail());
     m_queue->setStatusDetail(id, error.detail());
@@ -196,6 +197,12 @@ void TransferJob::takeSelection(const core::Selection &selection)
     m_selected.user = selection.user;
     m_selected.password =
         selectionPassword(m_timing.keyring, *m_queue, selection, [this] { return stopRequested(); });
+}
+
+net::ProxyRoute TransferJob::proxyRouteFor(core::UrlScheme scheme) const
+{
+    return m_timing.proxies ? m_timing.proxies->routeFor(scheme, m_selected.host, m_selected.port)
+                            : net::ProxyRoute{};
 }
 
 core::Selection TransferJob::selectFollowing()
@@ -272,6 +279,7 @@ int TransferJob::Run()
         stopCheck(id);
 
         const core::UrlScheme scheme = item.scheme;
+        m_selected.proxy = proxyRouteFor(scheme);
         if (core::isHttpScheme(scheme)) {
             m_redirectTarget = 0;
             runHttpItem(id);

@@ -49,6 +49,7 @@ class LeaseBoard;
 class RemoteTreeBounds;
 class SegmentedHttpDownload;
 enum class SegmentedOutcome;
+class ProxyChoice;
 
 struct TransferJobTiming
 {
@@ -85,6 +86,8 @@ struct TransferJobTiming
     KeyringService *keyring = nullptr;
     // The most connections one big download uses at once (1: one); null for one. Borrowed.
     const std::atomic<int> *maxSegments = nullptr;
+    // Which proxy each connection takes; null for none. Borrowed: outlives every job.
+    const ProxyChoice *proxies = nullptr;
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -139,13 +142,14 @@ private:
         int port = 0;
         // A plain connection never serves an item that asked for TLS, nor the other way round.
         SessionProtocol protocol = SessionProtocol::None;
+        net::ProxyRoute proxy{}; // the route every connection of the login takes
 
         // The password belongs to a login as much as the user: an item whose password is wrong must
         // never ride on another item's login.
         bool sameAs(const Site &other) const
         {
             return host == other.host && user == other.user && password == other.password
-                && port == other.port && protocol == other.protocol;
+                && port == other.port && protocol == other.protocol && proxy == other.proxy;
         }
     };
 
@@ -172,6 +176,8 @@ private:
     bool mayContinue(int id);
     void forgetSites();
     void takeSelection(const core::Selection &selection);
+    // The route to the selected site for a URL of `scheme`.
+    net::ProxyRoute proxyRouteFor(core::UrlScheme scheme) const;
     // The next item, own site first; none once the job stops.
     core::Selection selectFollowing();
     // After a redirect: the next item of the target's site, the target first of all when it is the first.

@@ -134,6 +134,7 @@ void TransferJob::runHttpItem(int id)
         const auto item = m_queue->snapshot(id);
         m_queue->setStatusDetail(id, {}); // an earlier attempt's reason is no longer the news
         m_http->setTls(item && core::isTlsScheme(item->scheme) ? std::optional(tlsOptions()) : std::nullopt);
+        m_http->setProxy(m_selected.proxy);
         if (!m_http->connect(m_selected.host, m_selected.port, m_selected.user, m_selected.password, id)
             && !stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();

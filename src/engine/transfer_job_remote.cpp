@@ -50,7 +50,7 @@ bool TransferJob::openRemoteSite(int id)
         status("Connecting...");
         changed(0, id);
         const net::RemoteSite site{
-            m_selected.host, m_selected.port, m_selected.user, m_selected.password, id};
+            m_selected.host, m_selected.port, m_selected.user, m_selected.password, id, m_selected.proxy};
         if (!m_session->connect(site) && !stoppedMidway(id)) {
             const net::ErrorCode error = m_session->error();
             if (error.code() == net::UsernameInvalid)
@@ -379,7 +379,7 @@ void TransferJob::lendSession(int id)
 {
     if (!m_timing.leases)
         return;
-    const net::RemoteSite site{m_open.host, m_open.port, m_open.user, m_open.password, id};
+    const net::RemoteSite site{m_open.host, m_open.port, m_open.user, m_open.password, id, m_open.proxy};
     const std::shared_ptr<net::RemoteSession> session = m_session;
     // From here the session reports to its holder, never to this job: a holder that keeps it past the
     // job's end must not reach the job's context.

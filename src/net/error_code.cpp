@@ -74,6 +74,12 @@ const char *protocolText(std::int32_t code)
         return "Certificate verification failed";
     case ListingTooLarge:
         return "Listing too large";
+    case ProxyConnectFailed:
+        return "Proxy connection failed";
+    case ProxyRefused:
+        return "Proxy refused";
+    case ActiveModeThroughProxy:
+        return "Active mode cannot go through a proxy: use passive mode";
     default:
         return "Unknown";
     }

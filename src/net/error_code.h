@@ -41,6 +41,9 @@ enum ErrorCodeValue : std::int32_t
     TlsFailed = 790, // the handshake failed; the detail says why
     CertificateRejected = 791, // the certificate did not verify; the detail names the reason
     ListingTooLarge = 792, // a listing went past its size bound
+    ProxyConnectFailed = 793, // the proxy could not be reached; the detail says why
+    ProxyRefused = 794, // the proxy said no (the login, a rule, the server behind it); the detail says why
+    ActiveModeThroughProxy = 795, // the server cannot connect back through a proxy
     Exiting = 1025,
     DataIdleTimeout = 1026,
     StopByEngine = 15,
@@ -76,6 +79,12 @@ public:
     bool isSet() const { return m_category != CatNone; }
 
     bool isStop() const { return m_category == CatStop; }
+
+    // The proxy failed: this record, not a plain connect failure, is what the user must see.
+    bool isProxyFailure() const
+    {
+        return m_category == CatProtocol && (m_code == ProxyConnectFailed || m_code == ProxyRefused);
+    }
 
     bool is(ErrorCategory category, std::int32_t code) const
     {

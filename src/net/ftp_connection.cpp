@@ -95,6 +95,14 @@ void FtpConnection::setProtocolError(std::int32_t code, bool closeData)
     m_control.setError(CatProtocol, code);
 }
 
+void FtpConnection::keepProxyFailure(const ErrorCode &dataError, std::int32_t code)
+{
+    if (dataError.isProxyFailure())
+        m_control.setError(dataError);
+    else
+        setProtocolError(code);
+}
+
 void FtpConnection::closeDataConnections()
 {
     m_deferredPort.clear(); // it names the listener closed here
@@ -209,11 +217,14 @@ bool FtpConnection::login(const FtpSite &site)
     m_security = site.security;
     m_sessions.clear();
     m_control.setConnectTimeoutSeconds(timeout());
+    m_control.setProxy(site.proxy);
+    m_data.setProxy(site.proxy);
     if (!m_control.connect(site.host, site.port)) {
-        setProtocolError(ConnectFailed);
+        if (!m_control.error().isProxyFailure())
+            setProtocolError(ConnectFailed);
         return false;
     }
-    logStatus("Connected to " + m_control.peerAddress() + " port " + std::to_string(m_control.peerPort()));
+    logStatus("Connected to " + m_control.serverText());
     int ownPort = 0;
     m_control.localAddress(m_localAddressText, ownPort);
     if (m_security == FtpSecurity::ImplicitTls && !secureControl(site))

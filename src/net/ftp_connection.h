@@ -190,6 +190,9 @@ public:
 
     // Protocol errors: plain, or also closing the listener and the data connection.
     void setProtocolError(std::int32_t code, bool closeData = false);
+    // A data connection's proxy failure becomes the record as it is (its reason is the news); any
+    // other failure becomes `code`.
+    void keepProxyFailure(const ErrorCode &dataError, std::int32_t code);
 
     // The clock behind activity and stall times (also handed to the data connection). Not owned.
     void setFtpClock(const platform::Clock *clock);

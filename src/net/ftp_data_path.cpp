@@ -48,8 +48,9 @@ bool FtpConnection::enterPassive(bool waitForConnect)
         if (port < 0)
             return false;
         if (port > 0) {
-            // EPSV names only a port: the data comes from the server the control connection talks to.
-            m_pasvHost = m_control.peerAddress();
+            // EPSV names only a port: the data comes from the server the control connection talks to
+            // (behind the proxy, when it goes through one).
+            m_pasvHost = m_control.serverHost();
             m_pasvPort = port;
             return connectDataConnection(m_pasvHost, port, waitForConnect);
         }
@@ -78,7 +79,7 @@ bool FtpConnection::connectDataConnection(const std::string &announcedHost, int 
     // The announced address is not trusted: a server (or whoever rewrote the reply) could point the
     // data connection at any host. The data comes from the server the control connection talks to.
     std::string target = announcedHost;
-    if (const std::string peer = m_control.peerAddress(); !peer.empty() && peer != announcedHost) {
+    if (const std::string peer = m_control.serverHost(); !peer.empty() && peer != announcedHost) {
         logStatus("PASV address " + announcedHost + " differs from the server's " + peer + ": connecting to "
             + peer + " port " + std::to_string(port));
         target = peer;
@@ -90,11 +91,11 @@ bool FtpConnection::connectDataConnection(const std::string &announcedHost, int 
             m_dataConnectPending = true;
             return true;
         }
-        setProtocolError(DataConnectionFailed);
+        keepProxyFailure(m_data.error(), DataConnectionFailed);
         return false;
     }
     if (!m_data.createSocket() || !m_data.connect(target, port)) {
-        setProtocolError(DataConnectionFailed);
+        keepProxyFailure(m_data.error(), DataConnectionFailed);
         return false;
     }
     return true;
@@ -185,10 +186,16 @@ bool FtpConnection::setUpDataConnection(bool passive)
     m_passive = passive;
     m_deferredPort.clear();
     m_dataConnectPending = false;
+    if (!passive && m_control.proxy().isSet()) {
+        // The server would connect back to an address behind the proxy, which it cannot reach.
+        setProtocolError(ActiveModeThroughProxy, true);
+        return false;
+    }
     const bool ready = passive ? enterPassive(false) : listenForData(m_deferredPort);
     if (ready)
         return true;
-    setProtocolError(DataConnectionFailed, true);
+    if (!m_control.error().isProxyFailure())
+        setProtocolError(DataConnectionFailed, true);
     return false;
 }
 

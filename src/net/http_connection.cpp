@@ -77,11 +77,14 @@ bool HttpConnection::connect(const std::string &host, int port, const std::strin
     m_host = host;
     m_port = port;
     m_socket.setConnectTimeoutSeconds(timeout());
-    if (!m_socket.connect(host, port)) {
-        m_socket.setError(CatProtocol, ConnectFailed);
+    if (!connectRoute(host, port)) {
+        if (!m_socket.error().isProxyFailure())
+            m_socket.setError(CatProtocol, ConnectFailed);
         return false;
     }
-    const std::string connected = "Connected to " + m_socket.peerAddress() + " port " + std::to_string(port);
+    const std::string connected = "Connected to "
+        + (m_proxy.isSet() ? host + " port " + std::to_string(port) + " via proxy " + m_proxy.address()
+                           : m_socket.peerAddress() + " port " + std::to_string(port));
     log(connected, kLogConnected);
     notify(NotifyStatus, 0, 0, connected);
     m_tlsOutcome = {};
@@ -135,7 +138,7 @@ void HttpConnection::sendLine(const std::string &line)
 {
     // A broken connection shows up as a failed receive, so the send result is not checked here.
     m_socket.sendText(line, false);
-    std::string shown = line;
+    std::string shown = line.starts_with("Proxy-Authorization:") ? "Proxy-Authorization: ****" : line;
     while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n'))
         shown.pop_back();
     if (!shown.empty())
@@ -353,7 +356,7 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
         if (!range->validator.empty())
             lines.insert(lines.end() - 1, "If-Range: " + range->validator + "\r\n");
     }
-    for (const auto &line : lines)
+    for (const auto &line : routedRequest(std::move(lines)))
         sendLine(line);
 
     TransferWatch watch{timeout(), [this](std::int64_t done, std::int64_t total) {
@@ -362,6 +365,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     watch.digest = m_downloadDigest;
     const bool received = m_socket.receiveFile(localPath, true, watch, this);
     const bool ok = judgeDownload(localPath, received);
+    if (!ok)
+        keepProxyRefusal();
     setHttpState(HttpState::Idle);
     return ok;
 }

@@ -80,6 +80,9 @@ public:
     // The next connect speaks TLS with these options (their host is filled in), or plain HTTP when null.
     void setTls(std::optional<TlsOptions> options) { m_tls = std::move(options); }
 
+    // The next connect goes through this proxy (kind None: straight to the server).
+    void setProxy(ProxyRoute proxy) { m_proxy = std::move(proxy); }
+
     // The certificate of the last TLS connect, also when it was refused.
     const TlsOutcome &tlsOutcome() const { return m_tlsOutcome; }
 
@@ -194,6 +197,15 @@ private:
     int m_port = 0;
     std::optional<TlsOptions> m_tls;
     TlsOutcome m_tlsOutcome;
+    ProxyRoute m_proxy;
+    // Plain HTTP through an HTTP proxy: requests go to the proxy in absolute form.
+    bool m_forwarding = false;
+    // Connects to the server, or to the proxy that forwards to it or tunnels to it.
+    bool connectRoute(const std::string &host, int port);
+    // The request's lines as the route needs them: absolute form and the proxy's login when forwarding.
+    std::vector<std::string> routedRequest(std::vector<std::string> lines) const;
+    // After a failed request: a forwarding proxy's 407 becomes the proxy's refusal.
+    void keepProxyRefusal();
     SocketConnection m_socket;
 };
 

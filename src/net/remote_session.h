@@ -13,6 +13,7 @@
 #include "net/connection_notification.h"
 #include "net/error_code.h"
 #include "net/listing_parser.h"
+#include "net/proxy_route.h"
 #include "net/transfer_progress.h"
 
 namespace bw::net {
@@ -36,6 +37,7 @@ struct RemoteSite
     std::string user;
     std::string password;
     int connectionId = 0;
+    ProxyRoute proxy{}; // every connection of the session goes through it (kind None: straight)
 };
 
 // What a transfer job sets on its session for each item, before the item's first step.

@@ -19,7 +19,10 @@ RemoteSite withoutAnonymousLogin(const RemoteSite &site)
 {
     if (site.user != core::kAnonymousUser || site.password != core::kDefaultAnonymousPassword)
         return site;
-    return RemoteSite{site.host, site.port, {}, {}, site.connectionId};
+    RemoteSite named = site;
+    named.user.clear();
+    named.password.clear();
+    return named;
 }
 
 struct AttributesFree
@@ -68,9 +71,10 @@ bool SftpSession::connect(const RemoteSite &site)
     m_connectionId = site.connectionId != 0 ? site.connectionId : m_connectionId;
     const RemoteSite named = withoutAnonymousLogin(site);
     const SshEndpoint endpoint = sshEndpointFor(named.host, named.port, named.user, m_options.home);
-    status("Connecting to " + endpoint.host + " port " + std::to_string(endpoint.port) + "...");
+    status("Connecting to " + endpoint.host + " port " + std::to_string(endpoint.port)
+        + (site.proxy.isSet() ? " via proxy " + site.proxy.address() : std::string()) + "...");
     const SshConnectRules rules{knownHostsPath(m_options.home), m_options.trustedHostKey,
-        m_options.timeoutSeconds, m_options.resolver};
+        m_options.timeoutSeconds, m_options.resolver, site.proxy};
     const bool opened = m_connection.open(endpoint, rules);
     m_hostKey = m_connection.hostKey();
     if (!opened) {

@@ -173,6 +173,9 @@ void SocketConnection::setConnectTimeoutSeconds(int seconds)
 
 bool SocketConnection::connect(const std::string &host, int port)
 {
+    if (m_proxy.isSet())
+        return connectThroughProxy(host, port);
+    m_tunnelHost.clear();
     clearError();
     m_state.store(SocketState::Connecting);
     m_replies.clear();
@@ -216,6 +219,10 @@ bool SocketConnection::connect(const std::string &host, int port)
 
 bool SocketConnection::beginConnect(const std::string &host, int port)
 {
+    // The tunnel needs answers from the proxy, so it is made here, whole.
+    if (m_proxy.isSet())
+        return connectThroughProxy(host, port);
+    m_tunnelHost.clear();
     clearError();
     m_replies.clear();
     const std::vector<SocketAddress> addresses = resolve(host, port);

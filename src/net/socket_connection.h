@@ -23,6 +23,7 @@
 #include "net/ftp_reply_reader.h"
 #include "net/host_addresses.h"
 #include "net/min_speed_watch.h"
+#include "net/proxy_route.h"
 #include "net/rate_limiter.h"
 #include "net/speed_limits.h"
 #include "net/stop_signal.h"
@@ -122,6 +123,22 @@ public:
     // with the connect time-out (true when connected).
     bool beginConnect(const std::string &host, int port);
     bool finishConnect();
+
+    // Every later connect goes through `proxy` (kind None: straight to the server), and fails
+    // rather than go around a proxy that cannot be reached or says no. Owner thread.
+    void setProxy(ProxyRoute proxy) { m_proxy = std::move(proxy); }
+
+    const ProxyRoute &proxy() const { return m_proxy; }
+
+    // Connects to the proxy itself, for a client that speaks to it directly (HTTP's absolute-form
+    // requests). Its failures are recorded as the proxy's, as those of connect() through it.
+    bool connectToProxy();
+
+    // The server this socket talks to: the tunnel's far end when it goes through a proxy, else the
+    // peer's address. `serverText` adds the port and the route ("ftp.example.org port 21 via proxy
+    // 127.0.0.1:1080"), as the logs name a connection.
+    std::string serverHost() const;
+    std::string serverText() const;
 
     // Replaces the name look-up (tests); nullptr restores it. Owner thread.
     void setResolver(HostResolver resolver) { m_resolver = resolver; }
@@ -288,6 +305,9 @@ private:
     void dropSocket();
     // Resolves `host`, ending at a stop (the look-up then finishes on its own and is discarded).
     std::vector<SocketAddress> resolve(const std::string &host, int port);
+    // connect() through m_proxy: to the proxy, then the tunnel to `host`.
+    bool connectThroughProxy(const std::string &host, int port);
+    bool recordProxyFailure(std::int32_t code, const std::string &reason);
     // One connect attempt on a socket of the address's family: 0, a socket error number, or -1 on a stop.
     int connectTo(const SocketAddress &address);
     // Waits for a started connect: 0, a socket error number, or -1 on a stop.
@@ -305,6 +325,9 @@ private:
     // Owner thread only.
     FtpReplyReader m_replies;
     HostResolver m_resolver = nullptr;
+    ProxyRoute m_proxy;
+    std::string m_tunnelHost; // the far end of the open tunnel, empty without one
+    int m_tunnelPort = 0;
     int m_connectTimeoutMs = 60000;
     int m_minSpeed = 0;
     int m_minSpeedGrace = 0; // seconds

@@ -101,6 +101,7 @@ bool SshConnection::connectSocket(const SshEndpoint &endpoint, const SshConnectR
     SocketConnection socket{&m_stop};
     socket.setConnectTimeoutSeconds(rules.timeoutSeconds);
     socket.setResolver(rules.resolver);
+    socket.setProxy(rules.proxy);
     if (!socket.connect(endpoint.host, endpoint.port)) {
         setError(socket.error());
         return false;

@@ -12,6 +12,7 @@
 
 #include "net/error_code.h"
 #include "net/host_addresses.h"
+#include "net/proxy_route.h"
 #include "net/ssh_host_keys.h"
 #include "net/ssh_watchdog.h"
 #include "net/stop_signal.h"
@@ -33,6 +34,7 @@ struct SshConnectRules
     std::string trustedFingerprint; // accepted for this run besides known_hosts
     int timeoutSeconds = 30;
     HostResolver resolver = nullptr;
+    ProxyRoute proxy{}; // the socket libssh gets goes through it (kind None: straight)
 };
 
 // The user's home: $HOME, else the password database's entry.

@@ -10,6 +10,7 @@
 #include "widgets/general_page.h"
 #include "widgets/integer_edit.h"
 #include "widgets/passwords_page.h"
+#include "widgets/proxy_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -30,6 +31,8 @@ OptionsSheet::OptionsSheet(Mode mode, QWidget *parent)
         m_tabs->addTab(m_transfer, tr("Transfer"));
         m_passwords = new CPasswordsPage(this);
         m_tabs->addTab(m_passwords, tr("Passwords"));
+        m_proxy = new ProxyPage(this);
+        m_tabs->addTab(m_proxy, tr("Proxy"));
     }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
@@ -75,6 +78,8 @@ void OptionsSheet::fill(const engine::Settings &settings)
     }
     if (m_passwords)
         m_passwords->setKeepInFiles(settings.passwordsInFiles);
+    if (m_proxy)
+        m_proxy->setValues(settings.proxy);
 }
 
 void OptionsSheet::applyTo(engine::Settings &settings) const
@@ -109,6 +114,8 @@ void OptionsSheet::applyTo(engine::Settings &settings) const
     }
     if (m_passwords)
         settings.passwordsInFiles = m_passwords->keepInFiles();
+    if (m_proxy)
+        settings.proxy = m_proxy->values();
 }
 
 void OptionsSheet::fillControls()
@@ -117,6 +124,8 @@ void OptionsSheet::fillControls()
     m_toggles->fillControls();
     if (m_transfer)
         m_transfer->fillControls();
+    if (m_proxy)
+        m_proxy->fillControls();
 }
 
 int OptionsSheet::exec()
@@ -125,6 +134,7 @@ int OptionsSheet::exec()
     const GeneralValues general = m_general->values();
     const TogglesValues toggles = m_toggles->values();
     const TransferValues transfer = m_transfer ? m_transfer->values() : TransferValues{};
+    const engine::ProxySettings proxy = m_proxy ? m_proxy->values() : engine::ProxySettings{};
     fillControls();
     m_switchingBack = true;
     m_tabs->setCurrentIndex(0);
@@ -136,6 +146,8 @@ int OptionsSheet::exec()
         m_toggles->setValues(toggles);
         if (m_transfer)
             m_transfer->setValues(transfer);
+        if (m_proxy)
+            m_proxy->setValues(proxy);
     }
     return result;
 }
@@ -191,6 +203,8 @@ QLineEdit *OptionsSheet::readPage(int index)
         m_toggles->readControls();
     else if (m_transfer && page == m_transfer)
         return m_transfer->readControls();
+    else if (m_proxy && page == m_proxy)
+        m_proxy->readControls();
     return nullptr;
 }
 

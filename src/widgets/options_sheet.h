@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The options sheet: the General, Toggles and Transfer pages in tabs with OK and Cancel. The pages
+// The options sheet: the General, Toggles, Transfer and Proxy pages in tabs with OK and Cancel. The pages
 // only carry values; nothing changes unless the sheet is closed with OK. GUI thread only.
 #pragma once
 
@@ -16,6 +16,7 @@ class CGeneralPage;
 class CPasswordsPage;
 class CTogglesPage;
 class CTransferPage;
+class ProxyPage;
 
 class OptionsSheet : public QDialog
 {
@@ -24,7 +25,7 @@ class OptionsSheet : public QDialog
 public:
     enum class Mode
     {
-        Program, // the Options command: all three pages
+        Program, // the Options command: all four pages
         PerSite, // the site list's advanced options: General and Toggles in per-site mode
     };
 
@@ -37,6 +38,7 @@ public:
     CTransferPage *transferPage() const { return m_transfer; } // null in per-site mode
 
     CPasswordsPage *passwordsPage() const { return m_passwords; } // null in per-site mode
+    ProxyPage *proxyPage() const { return m_proxy; } // null in per-site mode
 
     QTabWidget *tabs() const { return m_tabs; }
 
@@ -64,6 +66,7 @@ private:
     CTogglesPage *m_toggles;
     CTransferPage *m_transfer = nullptr;
     CPasswordsPage *m_passwords = nullptr;
+    ProxyPage *m_proxy = nullptr;
     int m_currentPage = 0;
     bool m_switchingBack = false;
 };

@@ -63,7 +63,8 @@ TEST_F(CliTest, HelpAndBadUsage)
              std::vector<std::string>{"--max-speed", "fast"}, std::vector<std::string>{"--min-speed"},
              std::vector<std::string>{"--trust-host-key", "ab:cd"},
              std::vector<std::string>{"--trust-host-key", "SHA256:"},
-             std::vector<std::string>{"--if-exists", "sometimes"}, std::vector<std::string>{"--if-exists"}}) {
+             std::vector<std::string>{"--if-exists", "sometimes"}, std::vector<std::string>{"--if-exists"},
+             std::vector<std::string>{"--proxy", "gopher://h"}}) {
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();

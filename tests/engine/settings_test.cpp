@@ -61,7 +61,7 @@ TEST(SettingsTest, SaveWritesEveryKeyButSystemTrayAndLoadsBack)
     s.maxSegments = 6;
     saveSettings(store, s);
 
-    EXPECT_EQ(store.size(), 23u);
+    EXPECT_EQ(store.size(), 29u); // with the six of the proxy
     EXPECT_EQ(store.readInt("Options", "PasswordsInFiles", 9), 1);
     EXPECT_EQ(store.readInt("Options", "KeepServerTimes", 9), 0);
     EXPECT_EQ(store.readInt("Options", "MaxSegments", 9), 6);

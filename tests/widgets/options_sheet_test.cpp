@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@
 #include "widgets/integer_edit.h"
 #include "widgets/options_sheet.h"
 #include "widgets/passwords_page.h"
+#include "widgets/proxy_page.h"
 #include "widgets/toggles_page.h"
 #include "widgets/transfer_page.h"
 
@@ -107,6 +109,14 @@ private slots:
             sheet.togglesPage()->box(CTogglesPage::HidePassword)->setChecked(true);
             sheet.togglesPage()->box(CTogglesPage::TimeStamp)->setChecked(false);
             sheet.togglesPage()->box(CTogglesPage::MonitorClipboard)->setChecked(true);
+            sheet.tabs()->setCurrentIndex(3);
+            QVERIFY(!sheet.proxyPage()->hostBox()->isEnabled()); // the environment's by default
+            sheet.proxyPage()->modeButton(engine::ProxyMode::Manual)->setChecked(true);
+            sheet.proxyPage()->kindBox()->setCurrentIndex(1);
+            sheet.proxyPage()->hostBox()->setText(QStringLiteral(" proxy.example "));
+            sheet.proxyPage()->portBox()->setValue(1081);
+            sheet.proxyPage()->userBox()->setText(QStringLiteral("u"));
+            sheet.proxyPage()->passwordBox()->setText(QStringLiteral("p"));
             button(sheet, QDialogButtonBox::Ok)->click();
         });
         QVERIFY(editOptions(sheet, settings, store));
@@ -119,6 +129,8 @@ private slots:
         expected.hidePassword = true;
         expected.timeStamp = false;
         expected.monitorClipboard = true;
+        expected.proxy = {
+            engine::ProxyMode::Manual, {net::ProxyKind::Socks5, "proxy.example", 1081, "u", "p"}};
         QCOMPARE(settings == expected, true);
         QVERIFY(store.sync());
         QCOMPARE(store.readInt("Options", "MaxThreads", 10), 0);
@@ -344,7 +356,8 @@ private slots:
                 site.togglesPage()->box(CTogglesPage::Box(box))->isEnabled(), box == CTogglesPage::Passive);
 
         OptionsSheet program;
-        QCOMPARE(program.tabs()->count(), 4);
+        QCOMPARE(program.tabs()->count(), 5);
+        QCOMPARE(program.tabs()->tabText(4), QStringLiteral("Proxy"));
         QCOMPARE(program.tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(program.tabs()->tabText(1), QStringLiteral("Toggles"));
         QCOMPARE(program.tabs()->tabText(2), QStringLiteral("Transfer"));

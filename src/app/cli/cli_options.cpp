@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "net/proxy_route.h"
+
 namespace bw::cli {
 
 namespace {
@@ -42,7 +44,8 @@ const char *usageText()
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
            "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
            "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
-           "                    [--segments N] [--verbose] [--quiet] [[--checksum ALG=HEX] URL ...]\n"
+           "                    [--segments N] [--proxy URL] [--noproxy LIST] [--verbose] [--quiet]\n"
+           "                    [[--checksum ALG=HEX] URL ...]\n"
            "\n"
            "Runs the Bellwick transfer queue without a window, with the settings of\n"
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
@@ -71,6 +74,11 @@ const char *usageText()
            "                    --per-site (1: one connection)\n"
            "  --checksum ALG=HEX  the file of the URL that follows must have this checksum\n"
            "                    (sha256=, sha512=, sha1= or md5=); checked as it is written\n"
+           "  --proxy URL       go through this proxy in this run: http://[USER:PASS@]HOST:PORT,\n"
+           "                    socks5h://... (the proxy resolves names) or socks5://...;\n"
+           "                    \"\" for none. Never a direct connection when it fails\n"
+           "  --noproxy LIST    reach these servers without the proxy: names (and the names\n"
+           "                    below them), addresses, CIDR ranges, :PORT, or *\n"
            "  --verbose         show commands, replies and steps of every transfer\n"
            "  -q, --quiet       print no progress and no line per saved file\n"
            "  -h, --help        show this text\n"
@@ -166,6 +174,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
                     parsed.error =
                         "--checksum needs sha256=HEX, sha512=HEX, sha1=HEX or md5=HEX, not \"" + *text + "\"";
             }
+        } else if (arg == "--proxy") {
+            o.proxy = value("--proxy");
+            if (o.proxy && !o.proxy->empty() && !net::parseProxyUrl(*o.proxy))
+                parsed.error =
+                    "--proxy needs http://, socks5:// or socks5h:// and a host, not \"" + *o.proxy + "\"";
+        } else if (arg == "--noproxy") {
+            o.noProxy = value("--noproxy");
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -36,6 +36,8 @@ struct CliOptions
     bool version = false;
     std::vector<std::string> urls;
     std::map<std::size_t, core::Checksum> checksums; // --checksum: the expected value of urls[index]
+    std::optional<std::string> proxy; // a proxy URL for this run, "" for none
+    std::optional<std::string> noProxy; // servers reached without the proxy, as no_proxy lists them
 };
 
 struct ParsedCommandLine

@@ -205,6 +205,7 @@ int run(const CliOptions &o)
     engineOptions.jobTiming.keyring = &keyring;
     engine::Engine engine(engineOptions);
     engine.applySettings(settings);
+    engine.proxies().setOverride(o.proxy, o.noProxy);
     core::QueueList &queue = engine.queue();
 
     std::filesystem::path queuePath;
