@@ -273,6 +273,7 @@ void SegmentedHttpDownload::fetch(Segment &segment)
     http.socketConnection().setSpeedLimits(m_setup.speedLimits);
     http.socketConnection().setMinSpeedGrace(m_setup.timeoutSeconds);
     http.setTls(m_setup.tls);
+    http.setProxy(m_setup.proxy);
     net::HttpRange range;
     {
         std::lock_guard lock{m_mutex};

@@ -20,6 +20,7 @@
 
 #include "engine/segment_state.h"
 #include "net/error_code.h"
+#include "net/proxy_route.h"
 #include "net/tls_stream.h"
 
 namespace bw::core {
@@ -45,6 +46,7 @@ struct SegmentedHttpSetup
     int connections = 1; // the most at once
     net::SpeedLimits *speedLimits = nullptr; // borrowed, may be null
     core::QueueList *logTo = nullptr; // the connections' log lines go there; borrowed, may be null
+    net::ProxyRoute proxy{}; // every segment's connection takes the item's route, never a direct one
 };
 
 enum class SegmentedOutcome

@@ -77,7 +77,7 @@ std::optional<bool> TransferJob::downloadInSegments(int id, const PartFile &part
 
     SegmentedHttpSetup setup{m_selected.host, m_selected.port,
         core::isTlsScheme(item.scheme) ? std::optional(tlsOptions()) : std::nullopt, target, partPath, id,
-        item.timeout, connections, m_timing.speedLimits, m_queue};
+        item.timeout, connections, m_timing.speedLimits, m_queue, m_selected.proxy};
     // The job's own connection would sit idle meanwhile; the segments open theirs.
     m_http->close();
     for (int attempt = 0; attempt < 2; ++attempt) {
