@@ -18,6 +18,7 @@
 #include "core/queue_item.h"
 #include "core/worker_thread.h"
 #include "engine/local_path.h"
+#include "engine/netrc.h"
 #include "engine/part_file.h"
 #include "engine/remote_session_factory.h"
 #include "net/error_code.h"
@@ -74,6 +75,8 @@ struct TransferJobTiming
     net::HostResolver resolver = nullptr;
     // How deep queued folder trees expand, and which folders they expanded; null for no bound. Borrowed.
     RemoteTreeBounds *treeBounds = nullptr;
+    // The .netrc that gives logins to URLs without one; empty for none.
+    std::string netrcPath = defaultNetrcPath();
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -175,6 +178,12 @@ private:
     void keepFailureDetail(int id, const net::ErrorCode &error);
 
     void runHttpItem(int id);
+    // Downloads `target` into `writePath`, answering the server's login challenges; a login the server
+    // refuses ends the item "Invalid password". True when the file arrived.
+    bool downloadWithLogin(
+        int id, const core::QueueItem &item, const std::string &writePath, const std::string &target);
+    // The URL's login, or the .netrc's for a URL without one (any warning goes to the status line).
+    SiteLogin loginOfSelectedSite(bool allowNetrcDefault);
     core::ItemStatus queueRedirect(int id, const std::string &location);
     int redirectDepth(int id) const;
     static void forgetRedirectDepth(int id);

@@ -160,7 +160,7 @@ void TransferJob::runHttpItem(int id)
     if (mayContinue(id)) {
         const std::string target = requestTarget(item.path + item.fileName);
         m_queue->setStatusDetail(id, {});
-        if (placePartFile(part, m_http->download(part.writePath(), target))) {
+        if (placePartFile(part, downloadWithLogin(id, item, part.writePath(), target))) {
             status("File retrieved.");
             m_result = core::ItemStatus::StatusFinished;
             changed(1, id);

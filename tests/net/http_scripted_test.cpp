@@ -20,6 +20,9 @@ namespace {
 
 using test::ScriptedServer;
 
+// Every request names the program and the version the build was made from.
+const std::string kUserAgent = "User-Agent: Bellwick/" BW_TEST_VERSION "\r\n";
+
 class HttpScriptedTest : public ::testing::Test
 {
 protected:
@@ -69,8 +72,8 @@ TEST_F(HttpScriptedTest, SendsTheExactRequestWithoutRangeForAMissingOrEmptyFile)
     EXPECT_EQ(server.failures(), std::vector<std::string>{});
     const auto received = server.received();
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], "GET /dir/missing.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    EXPECT_EQ(received[1], "GET /a%20b.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(received[0], "GET /dir/missing.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + "\r\n");
+    EXPECT_EQ(received[1], "GET /a%20b.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + "\r\n");
     EXPECT_EQ(test::readFile(m_dir / "missing.bin"), "abc");
     EXPECT_EQ(test::readFile(m_dir / "empty.bin"), "xyz");
 }
@@ -79,10 +82,10 @@ TEST_F(HttpScriptedTest, RequestLinesCarryAnOpenRangeForALocalFile)
 {
     const auto lines = HttpConnection::requestLines("/p/f.zip", "files.example", 1234);
     const std::vector<std::string> expected{
-        "GET /p/f.zip HTTP/1.1\r\n", "Host: files.example\r\n", "range:bytes= 1234-\r\n", "\r\n"};
+        "GET /p/f.zip HTTP/1.1\r\n", "Host: files.example\r\n", kUserAgent, "Range: bytes=1234-\r\n", "\r\n"};
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(HttpConnection::requestLines("/x", "h", 5'000'000'000LL)[2], "range:bytes= 5000000000-\r\n");
-    EXPECT_EQ(HttpConnection::requestLines("/x", "h", 0).size(), 3u);
+    EXPECT_EQ(HttpConnection::requestLines("/x", "h", 5'000'000'000LL)[3], "Range: bytes=5000000000-\r\n");
+    EXPECT_EQ(HttpConnection::requestLines("/x", "h", 0).size(), 4u);
 }
 
 TEST_F(HttpScriptedTest, ParsesAHeaderSplitInTheMiddleOfALine)
@@ -183,7 +186,8 @@ TEST_F(HttpScriptedTest, BodyCutShortFailsAndKeepsThePartForResume)
     EXPECT_TRUE(m_http.download(local("cut.bin"), "/cut.bin"));
     ASSERT_TRUE(server.waitFinished());
     ASSERT_EQ(server.received().size(), 2u);
-    EXPECT_EQ(server.received()[1], "GET /cut.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nrange:bytes= 40-\r\n\r\n");
+    EXPECT_EQ(server.received()[1],
+        "GET /cut.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + "Range: bytes=40-\r\n\r\n");
     EXPECT_EQ(test::readFile(m_dir / "cut.bin"), body);
     EXPECT_EQ(m_http.totalSize(), 100); // the whole file: the local part and the 60 bytes sent
     EXPECT_EQ(m_http.bytesDone(), 100);
@@ -518,7 +522,9 @@ TEST_F(HttpScriptedTest, LogsAndNotifiesTheExchange)
         if (n.kind == NotifyProgress)
             ++ticks;
     }
-    EXPECT_EQ(sent, (std::vector<std::string>{"GET /logged.bin HTTP/1.1", "Host: 127.0.0.1"}));
+    EXPECT_EQ(sent,
+        (std::vector<std::string>{
+            "GET /logged.bin HTTP/1.1", "Host: 127.0.0.1", kUserAgent.substr(0, kUserAgent.size() - 2)}));
     EXPECT_GE(ticks, 1);
 }
 
