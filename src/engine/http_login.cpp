@@ -91,4 +91,19 @@ std::string HttpLogin::lastKindText() const
     return {};
 }
 
+std::string redirectUrlWithLogin(
+    const core::QueueItem &item, const core::Url &parsedTarget, const std::string &target)
+{
+    const auto hasLogin = [](const std::string &user, const std::string &password) {
+        return user != core::kAnonymousUser || password != core::kDefaultAnonymousPassword;
+    };
+    const std::size_t authority = target.find("://");
+    if (!core::isHttpScheme(parsedTarget.scheme) || parsedTarget.host != item.host
+        || parsedTarget.port != item.port || hasLogin(parsedTarget.user, parsedTarget.password)
+        || !hasLogin(item.user, item.password) || authority == std::string::npos)
+        return target;
+    return target.substr(0, authority + 3) + core::escapeUserInfo(item.user) + ":"
+        + core::escapeUserInfo(item.password) + "@" + target.substr(authority + 3);
+}
+
 } // namespace bw::engine

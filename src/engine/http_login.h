@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/queue_item.h"
+#include "core/url.h"
 #include "net/http_auth.h"
 
 namespace bw::engine {
@@ -44,5 +46,10 @@ private:
     net::HttpAuthKind m_sentKind = net::HttpAuthKind::None; // what went with the last request
     bool m_staleRetried = false;
 };
+
+// The URL to queue for a redirect of `item` to `target` (parsed as `parsedTarget`): on the same host and
+// port, with the item's login when the target names none; to another server, as it is.
+std::string redirectUrlWithLogin(
+    const core::QueueItem &item, const core::Url &parsedTarget, const std::string &target);
 
 } // namespace bw::engine

@@ -8,6 +8,7 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "core/url_resolve.h"
+#include "engine/http_login.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
@@ -216,7 +217,8 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         status("Too many redirects; stopped at " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
-    const int newId = m_queue->addItem(target, item->localPath, id, -1, -1, -1, -1);
+    const int newId =
+        m_queue->addItem(redirectUrlWithLogin(*item, parsed, target), item->localPath, id, -1, -1, -1, -1);
     if (newId == 0) {
         status("Cannot follow the redirect to " + target);
         return core::ItemStatus::StatusTransferFailed;

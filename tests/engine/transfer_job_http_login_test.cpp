@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // HTTP logins end to end: Digest and Basic answers to a scripted server's 401, a refused login tried
-// once, no login after a redirect to another host, and nginx's Basic with logins from the URL and from
-// a .netrc (which FTP uses too).
+// once, the login kept on a redirect to the same server only, and nginx's Basic with logins from the
+// URL and from a .netrc (which FTP uses too).
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -121,7 +121,7 @@ TEST_F(HttpLoginJobTest, AWrongPasswordEndsAfterOneTryAndBasicGoesAtOnceNextTime
     EXPECT_FALSE(notifier.sawLine("Authorization: " + net::basicAuthorization("bob", "right")));
 }
 
-TEST_F(HttpLoginJobTest, ARedirectToAnotherHostGetsNoLogin)
+TEST_F(HttpLoginJobTest, ARedirectKeepsTheLoginOnlyOnTheSameServer)
 {
     ScriptedServer other;
     other.add(Step::ExpectHeader).sendRaw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndata");
@@ -129,6 +129,10 @@ TEST_F(HttpLoginJobTest, ARedirectToAnotherHostGetsNoLogin)
     ScriptedServer server;
     server.add(Step::ExpectHeader)
         .sendRaw(std::string(kUnauthorized) + "WWW-Authenticate: Basic realm=r\r\n\r\n");
+    // The same server keeps the login; another host gets none.
+    server.add(Step::Accept)
+        .add(Step::ExpectHeader)
+        .sendRaw("HTTP/1.1 302 Found\r\nLocation: /moved/f.bin\r\nContent-Length: 0\r\n\r\n");
     server.add(Step::Accept)
         .add(Step::ExpectHeader)
         .sendRaw("HTTP/1.1 302 Found\r\nLocation: http://localhost:" + std::to_string(other.port())
@@ -140,6 +144,8 @@ TEST_F(HttpLoginJobTest, ARedirectToAnotherHostGetsNoLogin)
     ASSERT_TRUE(other.waitFinished());
     ASSERT_TRUE(waitAllSettled());
     EXPECT_EQ(readFile(local / "f.bin"), "data");
+    ASSERT_EQ(server.received().size(), 3u);
+    EXPECT_EQ(authorizationOf(server.received()[2]), net::basicAuthorization("bob", "pw"));
     ASSERT_EQ(other.received().size(), 1u);
     EXPECT_EQ(authorizationOf(other.received()[0]), "");
 }
