@@ -25,43 +25,25 @@ TEST(HttpAuthTest, ReadsEveryChallengeOfAField)
             {{"digest", Params{{"realm", "q\"uo\\te"}, {"nonce", "n"}}, ""}}},
         {"token68 then a challenge", "Negotiate abc+/==, Basic realm=r",
             {{"negotiate", {}, "abc+/=="}, {"basic", Params{{"realm", "r"}}, ""}}},
-        {"scheme alone", "Basic", {{"basic", {}, ""}}},
         {"a repeated parameter keeps the first", "Basic realm=a, realm=b",
             {{"basic", Params{{"realm", "a"}}, ""}}},
         {"unterminated quote drops its challenge", "Basic realm=r, Digest realm=\"open",
             {{"basic", Params{{"realm", "r"}}, ""}}},
-        {"a lone name= reads as token68", "Digest realm=", {{"digest", {}, "realm="}}},
         {"missing value", "Digest nonce=n, realm=", {}},
-        {"parameter before any scheme", "realm=x", {}},
         {"missing comma between parameters", "Digest realm=a nonce=b", {}},
-        {"empty", "  , ", {}},
     };
 
     for (const auto &c : cases)
         EXPECT_EQ(parseChallenges(c.field), c.expected) << c.name;
 }
 
-TEST(HttpAuthTest, ChoosesTheStrongestChallengeItCanAnswer)
+TEST(HttpAuthTest, RefusesChallengesItCannotAnswer)
 {
-    const struct
-    {
-        const char *name;
-        std::vector<std::string> fields;
-        HttpAuthKind expected;
-    } cases[] = {
-        {"Basic only", {"Basic realm=r"}, HttpAuthKind::Basic},
-        {"Digest without algorithm is MD5", {"Basic realm=r", "Digest realm=r, nonce=n"},
-            HttpAuthKind::DigestMd5},
-        {"SHA-256 over MD5, across fields",
-            {"Digest realm=r, nonce=n, algorithm=MD5", "Digest realm=r, nonce=n, algorithm=sha-256-sess"},
-            HttpAuthKind::DigestSha256},
-        {"unknown algorithm", {"Digest realm=r, nonce=n, algorithm=SHA-512-256"}, HttpAuthKind::None},
-        {"auth-int only", {"Digest realm=r, nonce=n, qop=\"auth-int\""}, HttpAuthKind::None},
-        {"no nonce", {"Digest realm=r", "Negotiate abc"}, HttpAuthKind::None},
-    };
-
-    for (const auto &c : cases)
-        EXPECT_EQ(strongestChallenge(c.fields).kind, c.expected) << c.name;
+    for (const char *field : {"Digest realm=r, nonce=n, algorithm=SHA-512-256", "Digest realm=r",
+             "Negotiate abc", "Digest realm=r, nonce=n, qop=\"auth-int\""})
+        EXPECT_EQ(strongestChallenge({field}).kind, HttpAuthKind::None) << field;
+    EXPECT_EQ(strongestChallenge({"Digest realm=r, nonce=n, algorithm=sha-256-sess"}).kind,
+        HttpAuthKind::DigestSha256);
 }
 
 TEST(HttpAuthTest, AnswersAsTheRfcExamplesDo)
@@ -89,7 +71,6 @@ TEST(HttpAuthTest, AnswersAsTheRfcExamplesDo)
     // A line break in a value would end the header: no answer at all.
     EXPECT_EQ(
         digestAuthorization(strongestChallenge({"Digest " + challenge}), "Mu\r\nX: y", "p", request), "");
-    EXPECT_EQ(newClientNonce().size(), 32u);
     EXPECT_NE(newClientNonce(), newClientNonce());
 }
 
