@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+#include <strings.h>
+
 namespace bw::engine {
 
 namespace {
@@ -28,7 +30,7 @@ void rememberBasic(const std::string &origin, const std::string &user)
 bool isStale(const net::ChosenChallenge &chosen)
 {
     const auto it = chosen.challenge.params.find("stale");
-    return it != chosen.challenge.params.end() && (it->second == "true" || it->second == "TRUE");
+    return it != chosen.challenge.params.end() && ::strcasecmp(it->second.c_str(), "true") == 0;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -145,7 +146,7 @@ private:
     // "Negotiate abc==": a token68 is a value that runs to the next "," or the end.
     void readToken68(HttpChallenge &challenge)
     {
-        if (!(!atEnd() && isBlank(m_text[m_pos])))
+        if (atEnd() || !isBlank(m_text[m_pos]))
             return;
         std::size_t at = m_pos;
         while (at < m_text.size() && isBlank(m_text[at]))
