@@ -40,7 +40,7 @@ std::vector<std::string> lineTokens(std::string_view line)
     while (true) {
         while (at < line.size() && isBlank(line[at]))
             ++at;
-        if (at == line.size() || line[at] == '#')
+        if (at >= line.size() || line[at] == '#')
             return tokens;
         std::string token;
         if (line[at] == '"') {
@@ -52,7 +52,7 @@ std::vector<std::string> lineTokens(std::string_view line)
                 }
                 token += c;
             }
-            ++at; // the closing quote
+            at += at < line.size() ? 1 : 0; // the closing quote, unless the line ended first
         } else {
             while (at < line.size() && !isBlank(line[at]))
                 token += line[at++];

@@ -23,6 +23,8 @@ TEST(NetrcTest, ReadsEntriesAsCurlDoes)
             {{"h", false, "u", "p"}}},
         {"quoted with escapes", "machine h login \"a b\" password \"q\\\"\\\\\\n\"",
             {{"h", false, "a b", "q\"\\\n"}}},
+        {"unclosed quote ends with the line", "machine h login \"u x\nmachine i",
+            {{"h", false, "u x", ""}, {"i", false, "", ""}}},
         {"comments", "# all mine\nmachine h login u # not a password\npassword p", {{"h", false, "u", "p"}}},
         {"macdef skipped to its blank line",
             "machine h login u\nmacdef init\npassword x\nlogin y\n\npassword p", {{"h", false, "u", "p"}}},
