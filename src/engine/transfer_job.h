@@ -19,6 +19,7 @@
 #include "core/worker_thread.h"
 #include "engine/checksum_check.h"
 #include "engine/local_path.h"
+#include "engine/netrc.h"
 #include "engine/part_file.h"
 #include "engine/remote_session_factory.h"
 #include "engine/segment_state.h"
@@ -88,6 +89,8 @@ struct TransferJobTiming
     const std::atomic<int> *maxSegments = nullptr;
     // Which proxy each connection takes; null for none. Borrowed: outlives every job.
     const ProxyChoice *proxies = nullptr;
+    // The .netrc that gives logins to URLs without one; empty for none.
+    std::string netrcPath = defaultNetrcPath();
 };
 
 // Status lines with the item's names; the redirect target of `location` resolved against `request`
@@ -192,6 +195,12 @@ private:
     void keepFailureDetail(int id, const net::ErrorCode &error);
 
     void runHttpItem(int id);
+    // Downloads `target` into `writePath`, answering the server's login challenges; a login the server
+    // refuses ends the item "Invalid password". True when the file arrived.
+    bool downloadWithLogin(
+        int id, const core::QueueItem &item, const std::string &writePath, const std::string &target);
+    // The URL's login, or the .netrc's for a URL without one (any warning goes to the status line).
+    SiteLogin loginOfSelectedSite(bool allowNetrcDefault);
     core::ItemStatus queueRedirect(int id, const std::string &location);
     int redirectDepth(int id) const;
     static void forgetRedirectDepth(int id);
@@ -259,7 +268,7 @@ private:
     bool putChecked(int id, const std::string &localPath, const std::string &fileName);
     // The HTTP download of `target` into the part file, checked like getChecked against the user's
     // checksum or the response's Repr-Digest or Digest.
-    bool downloadHttpChecked(int id, const PartFile &part, const std::string &target);
+    bool downloadHttpChecked(int id, const core::QueueItem &item, const PartFile &part, const std::string &target);
     // Judges a downloaded file: logs a match; on a mismatch keeps the file aside and returns true, the
     // second time in a row with the item failed. False when it may stay (verified or unchecked).
     bool refutedByChecksum(int id, const PartFile &part, const std::optional<ExpectedChecksum> &expected,

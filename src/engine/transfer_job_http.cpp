@@ -8,6 +8,7 @@
 #include "core/queue_list.h"
 #include "core/url.h"
 #include "core/url_resolve.h"
+#include "engine/http_login.h"
 #include "engine/local_path.h"
 #include "engine/transfer_job.h"
 #include "net/error_code.h"
@@ -165,7 +166,7 @@ void TransferJob::runHttpItem(int id)
         // one connection.
         const std::optional<bool> segmented =
             item.checksum.isSet() ? std::nullopt : downloadInSegments(id, part, target);
-        const bool transferred = segmented ? *segmented : downloadHttpChecked(id, part, target);
+        const bool transferred = segmented ? *segmented : downloadHttpChecked(id, item, part, target);
         // A segmented download's header went to its own connections: only a plain one gives the time.
         const bool timed = transferred && !segmented;
         if (placePartFile(part, transferred, timed ? m_http->lastModified() : std::nullopt)) {
@@ -224,7 +225,8 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         status("Too many redirects; stopped at " + target);
         return core::ItemStatus::StatusTransferFailed;
     }
-    const int newId = m_queue->addItem(target, item->localPath, id, -1, -1, -1, -1);
+    const int newId =
+        m_queue->addItem(redirectUrlWithLogin(*item, parsed, target), item->localPath, id, -1, -1, -1, -1);
     if (newId == 0) {
         status("Cannot follow the redirect to " + target);
         return core::ItemStatus::StatusTransferFailed;

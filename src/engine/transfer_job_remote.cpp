@@ -49,8 +49,10 @@ bool TransferJob::openRemoteSite(int id)
     if (mayContinue(id)) {
         status("Connecting...");
         changed(0, id);
+        // A .netrc's "default" entry is meant for FTP: over SSH only a machine of its own counts.
+        const SiteLogin login = loginOfSelectedSite(m_selected.protocol != SessionProtocol::Sftp);
         const net::RemoteSite site{
-            m_selected.host, m_selected.port, m_selected.user, m_selected.password, id, m_selected.proxy};
+            m_selected.host, m_selected.port, login.user, login.password, id, m_selected.proxy};
         if (!m_session->connect(site) && !stoppedMidway(id)) {
             const net::ErrorCode error = m_session->error();
             if (error.code() == net::UsernameInvalid)

@@ -116,9 +116,9 @@ bool TransferJob::refutedByChecksum(
     return true;
 }
 
-bool TransferJob::downloadHttpChecked(int id, const PartFile &part, const std::string &target)
+bool TransferJob::downloadHttpChecked(
+    int id, const core::QueueItem &item, const PartFile &part, const std::string &target)
 {
-    const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
     std::optional<ExpectedChecksum> user;
     if (item.checksum.isSet())
         user = ExpectedChecksum{item.checksum, {}};
@@ -129,7 +129,7 @@ bool TransferJob::downloadHttpChecked(int id, const PartFile &part, const std::s
     while (ok) {
         // Off without the user's value: the response's Repr-Digest or Digest then starts it.
         digest.start(item.checksum.algorithm);
-        ok = m_http->download(part.writePath(), target);
+        ok = downloadWithLogin(id, item, part.writePath(), target);
         if (!ok)
             break;
         const std::string actual = finishedDigestHex(digest, part.writePath());

@@ -35,6 +35,12 @@ HttpConnection::HttpConnection() = default;
 
 HttpConnection::~HttpConnection() = default;
 
+std::vector<std::string> HttpConnection::authenticateFields() const
+{
+    std::lock_guard lock{m_httpLock};
+    return m_header.authenticateFields();
+}
+
 HttpState HttpConnection::httpState() const
 {
     std::lock_guard lock{m_httpLock};
@@ -121,14 +127,17 @@ std::string HttpConnection::hostHeaderValue(const std::string &host, int port, i
     return value;
 }
 
-std::vector<std::string> HttpConnection::requestLines(
-    const std::string &requestPath, const std::string &host, std::int64_t localSize)
+std::vector<std::string> HttpConnection::requestLines(const std::string &requestPath, const std::string &host,
+    std::int64_t localSize, const std::string &authorization)
 {
     std::vector<std::string> lines;
     lines.push_back("GET " + requestPath + " HTTP/1.1\r\n");
     lines.push_back("Host: " + host + "\r\n");
+    lines.push_back("User-Agent: Bellwick/" BW_VERSION "\r\n");
     if (localSize > 0)
-        lines.push_back("range:bytes= " + std::to_string(localSize) + "-\r\n");
+        lines.push_back("Range: bytes=" + std::to_string(localSize) + "-\r\n");
+    if (!authorization.empty())
+        lines.push_back("Authorization: " + authorization + "\r\n");
     lines.emplace_back(kWantReprDigestLine);
     lines.push_back("\r\n");
     return lines;
@@ -141,6 +150,8 @@ void HttpConnection::sendLine(const std::string &line)
     std::string shown = line.starts_with("Proxy-Authorization:") ? "Proxy-Authorization: ****" : line;
     while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n'))
         shown.pop_back();
+    if (shown.starts_with("Authorization: "))
+        shown = shown.substr(0, shown.find(' ', 15)) + " ********"; // the scheme, never the login
     if (!shown.empty())
         notify(NotifyCommandSent, 0, 0, shown);
 }
@@ -339,7 +350,8 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     // headers of its own: refuse such a request before anything is sent.
     if (requestPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
         || m_host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos
-        || (range && range->validator.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)) {
+        || (range && range->validator.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        || m_authorization.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
         m_socket.setError(CatProtocol, UnexpectedResponse);
         log("Request path or host holds a line break [" + localPath + "]", kLogOutcome);
         setHttpState(HttpState::Idle);
@@ -347,7 +359,7 @@ bool HttpConnection::download(const std::string &localPath, const std::string &r
     }
 
     const std::string host = hostHeaderValue(m_host, m_port, m_tls ? kDefaultHttpsPort : kDefaultHttpPort);
-    std::vector<std::string> lines = requestLines(requestPath, host, range ? 0 : localSize);
+    std::vector<std::string> lines = requestLines(requestPath, host, range ? 0 : localSize, m_authorization);
     if (range) {
         // Before the blank line: the segment, and the version of the file it must come from.
         lines.insert(lines.end() - 1,

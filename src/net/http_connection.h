@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/connection_notification.h"
@@ -136,9 +137,15 @@ public:
     // When the last download started (clock seconds), -1 before the first.
     std::int64_t transferStart() const;
 
+    // The Authorization value sent with the following downloads; empty for none.
+    void setAuthorization(std::string value) { m_authorization = std::move(value); }
+
+    // The WWW-Authenticate field values of the last response.
+    std::vector<std::string> authenticateFields() const;
+
     // The request lines for a local file of `localSize` bytes, each with its CR LF.
-    static std::vector<std::string> requestLines(
-        const std::string &requestPath, const std::string &host, std::int64_t localSize);
+    static std::vector<std::string> requestLines(const std::string &requestPath, const std::string &host,
+        std::int64_t localSize, const std::string &authorization = {});
     // The Host header's value: the name or address as given, an IPv6 address in brackets, then
     // ":port" unless the port is the scheme's default.
     static std::string hostHeaderValue(const std::string &host, int port, int defaultPort = kDefaultHttpPort);
@@ -196,6 +203,7 @@ private:
     std::string m_host;
     int m_port = 0;
     std::optional<TlsOptions> m_tls;
+    std::string m_authorization;
     TlsOutcome m_tlsOutcome;
     ProxyRoute m_proxy;
     // Plain HTTP through an HTTP proxy: requests go to the proxy in absolute form.

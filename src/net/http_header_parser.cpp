@@ -176,6 +176,8 @@ void HttpHeaderParser::takeLine(std::string_view line, bool &headerOpen, int &ch
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         m_chunked = lower.find("chunked") != std::string::npos;
         m_transferEncodingFields.emplace_back(value);
+    } else if (fieldValue(line, "WWW-Authenticate:", value)) {
+        m_authenticateFields.emplace_back(value);
     } else if (fieldValue(line, "Content-Range:", value)) {
         parseContentRange(value, m_rangeFirst, m_rangeTotal);
     } else if (fieldValue(line, "Location:", value)) {

@@ -56,6 +56,9 @@ public:
 
     const std::vector<std::string> &transferEncodingFields() const { return m_transferEncodingFields; }
 
+    // Every WWW-Authenticate field value, in order (see http_auth.h).
+    const std::vector<std::string> &authenticateFields() const { return m_authenticateFields; }
+
     // The last status line said HTTP/1.0.
     bool isHttp10() const { return m_http10; }
 
@@ -100,6 +103,7 @@ private:
     bool m_http10 = false;
     std::vector<std::string> m_contentLengthFields;
     std::vector<std::string> m_transferEncodingFields;
+    std::vector<std::string> m_authenticateFields;
     std::string m_location;
     std::string m_reprDigest;
     std::string m_digest;

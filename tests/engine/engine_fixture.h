@@ -131,6 +131,11 @@ class EngineTest : public ::testing::Test
 {
 protected:
     EngineTest()
+        : EngineTest(fastOptions())
+    {}
+
+    explicit EngineTest(const engine::EngineOptions &options)
+        : transferEngine{options}
     {
         // Sites rest no time at all, so that retries and redirects start at once.
         test::setQueueDefault(queue, &core::QueueDefaults::retryTime, -1);
@@ -206,6 +211,7 @@ protected:
         engine::EngineOptions options;
         options.schedulerTiming = fastTiming();
         options.jobTiming = engine::TransferJobTiming{nullptr, std::chrono::seconds(3), 20};
+        options.jobTiming.netrcPath.clear(); // the developer's own logins stay out of the tests
         return options;
     }
 

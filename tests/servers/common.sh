@@ -51,6 +51,9 @@ prepare_nginx() {
         echo "nginx: not installed (Debian: apt-get install nginx-light)" >&2
         exit 1
     fi
+    # The login of the /basic/ location; the workers read the file at each request.
+    printf 'bellwick:%s\n' "$(openssl passwd -apr1 secret)" > "$state/htpasswd"
+    chmod 644 "$state/htpasswd"
     user_line=""
     if [ "$(id -u)" = 0 ]; then
         # The workers read files that the tests (running as root) write into the root.
