@@ -248,9 +248,12 @@ void CLocalView::changeDrive(const QString &root)
 
 void CLocalView::deleteSelection()
 {
-    if (list()->selectedRows().isEmpty())
-        return;
-    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
+    QStringList shown;
+    for (int row : list()->selectedRows()) {
+        if (entry(row).name != "..")
+            shown << QString::fromStdString(entry(row).name);
+    }
+    if (shown.isEmpty() || !m_prompts.confirm(this, deleteQuestion(shown), tr("Delete")))
         return;
     const std::string prefix = directoryPrefix();
     for (int row : list()->selectedRows()) {
@@ -272,7 +275,8 @@ void CLocalView::renameSelection()
         const ListEntry item = entry(row);
         if (item.name == "..")
             continue;
-        const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
+        const std::optional<QString> name =
+            m_prompts.askName(this, tr("Rename"), tr("New name:"), QString::fromStdString(item.name));
         if (!name || name->isEmpty() || name->toStdString() == item.name)
             continue;
         const RenameOutcome outcome =
@@ -287,7 +291,8 @@ void CLocalView::renameSelection()
 
 void CLocalView::makeFolder()
 {
-    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
+    const std::optional<QString> name =
+        m_prompts.askName(this, tr("New Folder"), tr("Folder name:"), QString());
     if (name && !name->isEmpty()) {
         std::error_code error;
         fs::create_directory(directoryPrefix() + name->toStdString(), error);

@@ -55,8 +55,9 @@ private:
             m_asked << caption + QLatin1Char('|') + text;
             return m_confirm;
         };
-        p.askName = [this](QWidget *, const QString &text) -> std::optional<QString> {
-            m_asked << text;
+        p.askName = [this](QWidget *, const QString &caption, const QString &label,
+                        const QString &text) -> std::optional<QString> {
+            m_asked << caption + QLatin1Char('|') + label + QLatin1Char('|') + text;
             if (m_answer.isEmpty())
                 return std::nullopt;
             return m_answer;
@@ -246,7 +247,7 @@ private slots:
         selectNames(view, {"empty", "one"});
         view.deleteSelection();
         QVERIFY(fs::exists(m_home / "one"));
-        QCOMPARE(m_asked, QStringList({"Delete|Are you sure?"}));
+        QCOMPARE(m_asked, QStringList({"Delete|Delete \"empty\", \"one\"?"}));
 
         m_confirm = true;
         selectNames(view, {"..", "empty", "full", "one", "two"});
@@ -269,13 +270,13 @@ private slots:
         selectNames(view, {"old.txt"});
         m_answer = QStringLiteral("new.txt");
         view.renameSelection();
-        QCOMPARE(m_asked.last(), QStringLiteral("old.txt"));
+        QCOMPARE(m_asked.last(), QStringLiteral("Rename|New name:|old.txt"));
         QVERIFY(fs::exists(m_home / "new.txt"));
         QVERIFY(view.rowOf(QStringLiteral("new.txt")) >= 0);
 
         m_answer = QStringLiteral("made");
         view.makeFolder();
-        QCOMPARE(m_asked.last(), QStringLiteral("path"));
+        QCOMPARE(m_asked.last(), QStringLiteral("New Folder|Folder name:|")); // starts empty
         QVERIFY(fs::is_directory(m_home / "made"));
         QVERIFY(view.entry(view.rowOf(QStringLiteral("made"))).isDirectory);
 
@@ -339,8 +340,8 @@ private slots:
         CLocalView view;
         view.setDirectory(m_home.string());
         QMenu *onRow = view.buildContextMenu(0);
-        QCOMPARE(
-            menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
+        QCOMPARE(menuTexts(onRow),
+            QStringList({"Rename...", "View File...", "Make Dir...", "Refresh", "", "Delete"}));
         QMenu *offRow = view.buildContextMenu(-1);
         QCOMPARE(menuTexts(offRow), QStringList({"Make Dir...", "Refresh"}));
     }

@@ -114,7 +114,7 @@ private slots:
         QVERIFY(sawPwd);
 
         BrowsePrompts prompts = BrowsePrompts::modalDialogs();
-        prompts.askName = [&](QWidget *, const QString &) {
+        prompts.askName = [&](QWidget *, const QString &, const QString &, const QString &) {
             return std::optional<QString>(QString::fromStdString("/" + folderName));
         };
         remote->setPrompts(prompts);

@@ -100,7 +100,8 @@ private:
             m_questions << question;
             return m_confirmAnswer;
         };
-        p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
+        p.askName = [this](QWidget *, const QString &, const QString &,
+                        const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
                 return std::nullopt;
             return m_answers.takeFirst();
@@ -273,6 +274,7 @@ private slots:
 
         QVERIFY(selectOnly(QStringLiteral("renamed")));
         m_remote->deleteSelection();
+        QCOMPARE(m_questions.last(), QStringLiteral("Delete \"renamed\"?"));
         QVERIFY(settle().isEmpty());
         QVERIFY(!fs::exists(m_remoteHome / "renamed"));
         QCOMPARE(m_remote->rowOf(QStringLiteral("renamed")), -1);
@@ -460,7 +462,8 @@ private slots:
         for (QAction *action : menu->actions())
             texts << action->text();
         QCOMPARE(texts,
-            QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
+            QStringList({"Download", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh",
+                "", "Delete"}));
         QCOMPARE(m_remote->buildContextMenu(-1)->actions().size(), 3);
 
         // View File hands the desktop a private copy of the file, never an address with the login.

@@ -73,7 +73,7 @@ void MainFrameTest::windowLayout()
     QCOMPARE(tools.join(u' '),
         QStringLiteral(
             "connect temporaryDisconnect disconnect createRemoteFolder remoteDelete download upload | "
-            "go delete | about contextHelp"));
+            "addUrl go delete | about contextHelp"));
     QVERIFY(frame.toolBar()->isMovable());
     QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
 
@@ -83,6 +83,7 @@ void MainFrameTest::windowLayout()
     QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Download", "&Site", "&View", "&Help"}));
     QCOMPARE(frame.action("delete")->text(), QStringLiteral("&Delete\tDel"));
     QCOMPARE(frame.action("delete")->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(frame.action("addUrl")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     QCOMPARE(frame.pathPane()->width(), CMainFrame::kStatusPaneWidth);
     QCOMPARE(frame.pathPane()->text(), QString::fromStdString(b.engine.downloads().string()));
 
