@@ -29,8 +29,15 @@ CManFtpView::CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWi
     auto *strip = new QWidget;
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
-    m_directoryBox->setReadOnly(true);
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
+    m_directoryBox->setToolTip(tr("Type a folder and press Enter"));
+    connect(m_directoryBox, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = m_directoryBox->text().trimmed();
+        if (!typed.isEmpty() && check()) {
+            m_controller->changeDirectory(typed.toStdString());
+            requestListing(false);
+        }
+    });
     stripLayout->addWidget(m_directoryBox);
     setControlStrip(strip, m_directoryBox);
 
@@ -167,7 +174,7 @@ void CManFtpView::onListingReady(const RemoteListing &listing)
             row.texts = {name, QString(), QString()};
             row.image = widgets::FileIconList::kFolderImage;
         } else {
-            row.texts = {name, QString::number(item.size), QString::fromStdString(item.dateText)};
+            row.texts = {name, fileSizeText(item.size), QString::fromStdString(item.dateText)};
             row.image = images()->iconForRemoteName(name, false);
         }
         rowsToShow.push_back(std::move(row));

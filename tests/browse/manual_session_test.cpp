@@ -235,7 +235,7 @@ private slots:
         QCOMPARE(m_remote->currentDirectoryPath(), "/" + m_remoteName + "/");
         QCOMPARE(rowTexts(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         const int hello = m_remote->rowOf(QStringLiteral("hello.txt"));
-        QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100000"));
+        QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100,000"));
         QVERIFY(!m_remote->list()->itemText(hello, 2).isEmpty());
         QCOMPARE(m_remote->entry(hello).size, std::uint64_t(100000));
         QVERIFY(m_remote->list()->itemText(m_remote->rowOf(QStringLiteral("sub")), 1).isEmpty());
