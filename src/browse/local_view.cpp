@@ -77,6 +77,9 @@ CLocalView::CLocalView(QWidget *parent)
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
     m_drives->setObjectName(QStringLiteral("driveList"));
+    // Long volume names must not squeeze the folder box: the list opens wide enough to read them.
+    m_drives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_drives->setMinimumContentsLength(10);
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
     m_directoryBox->setToolTip(tr("Type a folder and press Enter"));
     stripLayout->addWidget(m_drives);
