@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Where the window program's files go: the download folder the local pane starts in, and the queue and
-// log of a fresh start in the data and state folders.
+// The download folder the local pane starts in (the queue and log folders: tests/app/gui/startup_test).
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,28 +43,6 @@ private slots:
         for (const QString &folder : std::as_const(folders))
             QDir(home.path()).mkpath(folder);
         QCOMPARE(bw::app::downloadFolder(), home.path() + expected);
-    }
-
-    void freshStartUsesTheDataAndStateFolders()
-    {
-        QTemporaryDir home;
-        QTemporaryDir working;
-        qputenv("HOME", home.path().toLocal8Bit());
-        qunsetenv("XDG_DATA_HOME");
-        qputenv("XDG_STATE_HOME", "relative/is/ignored");
-        const bw::app::StartFiles fresh = bw::app::chooseStartFiles({}, working.path());
-        QCOMPARE(
-            fresh.queueFile, home.path() + QStringLiteral("/.local/share/Tolvenby/Bellwick/filelist.ftp"));
-        QCOMPARE(fresh.logFile, home.path() + QStringLiteral("/.local/state/Tolvenby/Bellwick/Bellwick.log"));
-
-        qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/st")).toLocal8Bit());
-        QCOMPARE(bw::app::chooseStartFiles({}, working.path()).logFile,
-            home.path() + QStringLiteral("/st/Tolvenby/Bellwick/Bellwick.log"));
-
-        // A named queue keeps the log in the working folder, as before.
-        const bw::app::StartFiles named = bw::app::chooseStartFiles(QStringLiteral("q.ftp"), working.path());
-        QCOMPARE(named.queueFile, working.path() + QStringLiteral("/q.ftp"));
-        QCOMPARE(named.logFile, working.path() + QStringLiteral("/Bellwick.log"));
     }
 };
 
