@@ -149,48 +149,38 @@ private slots:
         QVERIFY(dialog.result() != QDialog::Accepted);
     }
 
-    void addRefusesMissingFields_data()
+    void addAndUpdateRefuseMissingFields()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("anonymous");
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("report");
-        QTest::newRow("all empty") << ""
-                                   << "" << false << ""
-                                   << "Enter a name for the site.\nEnter the site's address.\n"
-                                      "Enter the user name, or tick Anonymous.";
-        QTest::newRow("no address") << "x"
-                                    << " " << true << ""
-                                    << "Enter the site's address.";
-        QTest::newRow("no user") << "x"
-                                 << "h" << false << ""
-                                 << "Enter the user name, or tick Anonymous.";
-    }
+        const struct
+        {
+            const char *name, *address;
+            bool anonymous;
+            QString report;
+        } cases[] = {
+            {"", "", false,
+                "Enter a name for the site.\nEnter the site's address.\nEnter the user name, or tick "
+                "Anonymous."},
+            {"x", " ", true, "Enter the site's address."},
+            {"x", "h", false, "Enter the user name, or tick Anonymous."},
+        };
 
-    void addRefusesMissingFields()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, address);
-        QFETCH(bool, anonymous);
-        QFETCH(QString, user);
-        QFETCH(QString, report);
-        Fixture f;
-        f.sites.append(namedSite("one", 21));
-        CSiteDialog dialog(f.sites, f.file(), f.store, {});
-        QStringList reports;
-        dialog.setRangeReporter([&](QWidget *, const QString &text) { reports << text; });
-        dialog.nameEdit()->setText(name);
-        dialog.addressEdit()->setText(address);
-        dialog.anonymousBox()->setChecked(anonymous);
-        dialog.userEdit()->setText(user);
-        QVERIFY(!dialog.addSite());
-        dialog.siteList()->selectRow(0);
-        QVERIFY(!dialog.updateSite());
-        QCOMPARE(reports, (QStringList{report, report}));
-        QCOMPARE(f.sites.count(), std::size_t(1));
-        QVERIFY(f.sites.at(0) == namedSite("one", 21));
-        QVERIFY(!std::filesystem::exists(f.file()));
+        for (const auto &c : cases) {
+            Fixture f;
+            f.sites.append(namedSite("one", 21));
+            CSiteDialog dialog(f.sites, f.file(), f.store, {});
+            QStringList reports;
+            dialog.setRangeReporter([&](QWidget *, const QString &text) { reports << text; });
+            dialog.nameEdit()->setText(QString::fromLatin1(c.name));
+            dialog.addressEdit()->setText(QString::fromLatin1(c.address));
+            dialog.anonymousBox()->setChecked(c.anonymous);
+            dialog.userEdit()->clear();
+            QVERIFY(!dialog.addSite());
+            dialog.siteList()->selectRow(0);
+            QVERIFY(!dialog.updateSite());
+            QCOMPARE(reports, (QStringList{c.report, c.report}));
+            QVERIFY(f.sites.count() == 1 && f.sites.at(0) == namedSite("one", 21));
+            QVERIFY(!std::filesystem::exists(f.file()));
+        }
     }
 
     void clickingAnotherSiteAsksBeforeDiscardingTypedEdits()
