@@ -19,6 +19,7 @@
 #include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
 #include "browse/local_view.h"
+#include "core/queue_events.h"
 #include "core/queue_list.h"
 #include "core/queue_notifier.h"
 #include "engine/engine.h"
@@ -119,7 +120,8 @@ int main(int argc, char **argv)
     store.writeInt("Options", "ShowSiteStart", 0);
     store.writeInt("Options", "UseDownloadPath", 1);
     store.writeString("Paths", "DownloadPath", downloads.string());
-    bw::app::NotificationBridge bridge;
+    bw::core::QueueEvents events(engine.queue());
+    bw::app::NotificationBridge bridge(events);
     bw::app::CBellwickDoc document(engine.queue());
     document.openDocument(QString::fromStdString((dir / "filelist.ftp").string()));
 
@@ -130,10 +132,8 @@ int main(int argc, char **argv)
     options.runSiteDialog = [](bw::browse::CSiteDialog &) {
         return 0;
     };
-    bw::ui::CMainFrame frame({engine, store, document, &bridge}, options);
-    QObject::connect(&bridge, &bw::app::NotificationBridge::logLine, &frame, &bw::ui::CMainFrame::onLogLine);
-    QObject::connect(
-        &bridge, &bw::app::NotificationBridge::queueChanged, &frame, &bw::ui::CMainFrame::onQueueChanged);
+    bw::ui::CMainFrame frame({engine, store, document, &events}, options);
+    bw::app::connectBridge(bridge, frame);
 
     using bw::core::ItemStatus;
     const std::string local = downloads.string() + "/";

@@ -12,9 +12,9 @@ namespace bw::browse {
 BrowsePrompts BrowsePrompts::modalDialogs()
 {
     BrowsePrompts prompts;
-    prompts.askName = [](QWidget *parent, const QString &text) -> std::optional<QString> {
-        widgets::TextEntryDialog dialog(
-            QCoreApplication::translate("bw::browse::BrowsePrompts", "Name"), QString(), text, parent);
+    prompts.askName = [](QWidget *parent, const QString &caption, const QString &label,
+                          const QString &text) -> std::optional<QString> {
+        widgets::TextEntryDialog dialog(caption, label, text, parent);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         return dialog.text();
@@ -31,6 +31,20 @@ BrowsePrompts BrowsePrompts::modalDialogs()
         QMessageBox::warning(parent, caption, text);
     };
     return prompts;
+}
+
+QString deleteQuestion(const QStringList &names)
+{
+    constexpr qsizetype kNamed = 3;
+    QStringList quoted;
+    for (qsizetype i = 0; i < names.size() && i < kNamed; ++i)
+        quoted << QStringLiteral("\"%1\"").arg(names[i]);
+    const QString list = quoted.join(QStringLiteral(", "));
+    if (names.size() <= kNamed)
+        return QCoreApplication::translate("bw::browse::BrowsePrompts", "Delete %1?").arg(list);
+    return QCoreApplication::translate("bw::browse::BrowsePrompts", "Delete %1 and %n more?", nullptr,
+        static_cast<int>(names.size() - kNamed))
+        .arg(list);
 }
 
 } // namespace bw::browse

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWidget;
@@ -16,8 +17,11 @@ namespace bw::browse {
 
 struct BrowsePrompts
 {
-    // The "Name" dialog pre-filled with `text`; nothing when cancelled.
-    std::function<std::optional<QString>(QWidget *parent, const QString &text)> askName;
+    // A one-line dialog titled `caption`, its box labelled `label` and pre-filled with `text`; nothing
+    // when cancelled.
+    std::function<std::optional<QString>(
+        QWidget *parent, const QString &caption, const QString &label, const QString &text)>
+        askName;
     // A Yes/No question; true only for Yes.
     std::function<bool(QWidget *parent, const QString &text, const QString &caption)> confirm;
     std::function<void(const QUrl &url)> openUrl;
@@ -26,5 +30,9 @@ struct BrowsePrompts
 
     static BrowsePrompts modalDialogs();
 };
+
+// The question before a delete, naming what goes: "Delete \"a.txt\"?", up to three names, or the first
+// three and how many more.
+QString deleteQuestion(const QStringList &names);
 
 } // namespace bw::browse

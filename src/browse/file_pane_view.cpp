@@ -70,7 +70,8 @@ void FilePaneView::execDrag(QMimeData *dragged)
     drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
 }
 
-QMenu *FilePaneView::buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra)
+QMenu *FilePaneView::buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra,
+    const QList<std::pair<QString, int>> &first)
 {
     auto *menu = new QMenu(this);
     auto add = [menu, enabled](const QString &text, int command) {
@@ -79,7 +80,8 @@ QMenu *FilePaneView::buildFileMenu(int row, bool enabled, const QList<std::pair<
         action->setEnabled(enabled);
     };
     if (row >= 0) {
-        add(tr("Delete"), CommandDelete);
+        for (const auto &[text, command] : first)
+            add(text, command);
         add(tr("Rename..."), CommandRename);
         add(tr("View File..."), CommandViewFile);
     }
@@ -87,6 +89,11 @@ QMenu *FilePaneView::buildFileMenu(int row, bool enabled, const QList<std::pair<
     for (const auto &[text, command] : extra)
         add(text, command);
     add(tr("Refresh"), CommandRefresh);
+    // The one command that loses files sits apart, where a slip of the mouse does not reach it.
+    if (row >= 0) {
+        menu->addSeparator();
+        add(tr("Delete"), CommandDelete);
+    }
     return menu;
 }
 

@@ -89,9 +89,11 @@ protected:
     // Runs a drag of `dragged` (taken over) out of this pane until it is dropped or given up.
     void execDrag(QMimeData *dragged);
 
-    // The context menu of both panes: Delete, Rename and View File for a click on a row, Make Dir, the
-    // pane's `extra` commands, Refresh; each enabled as `enabled` says.
-    QMenu *buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra = {});
+    // The context menu of both panes: for a click on a row the pane's `first` commands, Rename and View
+    // File; then Make Dir, the pane's `extra` commands, Refresh; and for a row Delete, set apart at the
+    // end; each enabled as `enabled` says.
+    QMenu *buildFileMenu(int row, bool enabled, const QList<std::pair<QString, int>> &extra = {},
+        const QList<std::pair<QString, int>> &first = {});
 
     // Carries out a command of the context menu or a key (0: none chosen). The shared commands run
     // here; a pane with commands of its own takes those first and hands the rest on.

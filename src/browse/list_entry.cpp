@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "widgets/format_grouped_number.h"
+
 namespace bw::browse {
 
 namespace {
@@ -78,6 +80,11 @@ void ListingCache::store(const std::string &directory, std::vector<CachedEntry> 
         }
     }
     m_listings.emplace_back(directory, std::move(entries));
+}
+
+QString fileSizeText(std::uint64_t bytes)
+{
+    return widgets::FormatGroupedNumber(bytes);
 }
 
 } // namespace bw::browse

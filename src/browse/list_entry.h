@@ -28,6 +28,8 @@ bool listEntryLess(const ListEntry &a, const ListEntry &b);
 
 // "3/3/2001 2:05 PM": month/day/year, 12-hour clock, "AM" or "PM".
 QString dateText(int year, int month, int day, int hour, int minute);
+// A file's size in both panes: digits grouped by thousands ("1,234,567"); empty for an empty file.
+QString fileSizeText(std::uint64_t bytes);
 
 struct CachedEntry
 {

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -25,6 +26,7 @@
 
 #include "browse/drag_text.h"
 #include "browse/folder_watch.h"
+#include "browse/local_places.h"
 #include "browse/man_ftp_view.h"
 #include "widgets/file_icon_list.h"
 #include "widgets/format_grouped_number.h"
@@ -66,7 +68,7 @@ CLocalView::CLocalView(QWidget *parent)
     : FilePaneView(parent)
     , m_prompts(BrowsePrompts::modalDialogs())
     , m_drives(new QComboBox)
-    , m_directoryBox(new QLineEdit)
+    , m_directoryBox(new PathBox)
     , m_watch(new FolderWatch(this))
 {
     setObjectName(QStringLiteral("localView"));
@@ -75,12 +77,17 @@ CLocalView::CLocalView(QWidget *parent)
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
     m_drives->setObjectName(QStringLiteral("driveList"));
+    // Long volume names must not squeeze the folder box: the list opens wide enough to read them.
+    m_drives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_drives->setMinimumContentsLength(10);
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
-    m_directoryBox->setReadOnly(true);
+    m_directoryBox->setToolTip(tr("Type a folder and press Enter"));
     stripLayout->addWidget(m_drives);
     stripLayout->addWidget(m_directoryBox, 1);
     setControlStrip(strip, m_directoryBox);
-    connect(m_drives, &QComboBox::textActivated, this, [this](const QString &root) { changeDrive(root); });
+    connect(m_drives, &QComboBox::activated, this,
+        [this](int index) { changeDrive(m_drives->itemData(index).toString()); });
+    connect(m_directoryBox, &PathBox::pathEntered, this, &CLocalView::enterTypedPath);
     connect(m_watch, &FolderWatch::folderChanged, this, &CLocalView::refreshFromDisk);
 }
 
@@ -95,7 +102,7 @@ void CLocalView::showEvent(QShowEvent *event)
     listDirectory();
     m_firstUpdate = false;
     fillDrives();
-    m_directoryBox->setText(QString::fromStdString(m_directory));
+    m_directoryBox->setPath(QString::fromStdString(m_directory));
     selectDriveFor(QString::fromStdString(m_directory));
 }
 
@@ -120,15 +127,26 @@ bool CLocalView::enterDirectory(const fs::path &folder)
 
 void CLocalView::fillDrives()
 {
-    QStringList roots;
-    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && !roots.contains(volume.rootPath()))
-            roots << volume.rootPath();
-    }
-    roots.sort();
     const QSignalBlocker blocker(m_drives);
     m_drives->clear();
-    m_drives->addItems(roots);
+    for (const LocalPlace &place : localPlaces())
+        m_drives->addItem(place.name, place.path);
+}
+
+void CLocalView::enterTypedPath(const QString &text)
+{
+    QString path = text.trimmed();
+    if (path == u'~' || path.startsWith(QStringLiteral("~/")))
+        path = QDir::homePath() + path.mid(1);
+    const fs::path folder = QDir::isRelativePath(path) ? fs::path(m_directory) / path.toStdString()
+                                                       : fs::path(path.toStdString());
+    if (!path.isEmpty() && enterDirectory(folder)) {
+        listDirectory();
+        return;
+    }
+    m_directoryBox->setPath(QString::fromStdString(m_directory));
+    if (m_prompts.showError)
+        m_prompts.showError(this, tr("There is no folder \"%1\".").arg(text), tr("Local Folder"));
 }
 
 void CLocalView::selectDriveFor(const QString &directory)
@@ -137,7 +155,7 @@ void CLocalView::selectDriveFor(const QString &directory)
     int best = -1;
     qsizetype bestLength = -1;
     for (int i = 0; i < m_drives->count(); ++i) {
-        const QString root = m_drives->itemText(i);
+        const QString root = m_drives->itemData(i).toString();
         const bool holds = directory == root || root.endsWith(QLatin1Char('/'))
             ? directory.startsWith(root)
             : directory.startsWith(root + QLatin1Char('/'));
@@ -170,7 +188,7 @@ void CLocalView::listDirectory()
     rows->setRedraw(false);
     clearRows();
     const QString directory = QString::fromStdString(m_directory);
-    m_directoryBox->setText(directory);
+    m_directoryBox->setPath(directory);
     selectDriveFor(directory);
 
     std::vector<PaneRow> rowsToShow;
@@ -196,8 +214,7 @@ void CLocalView::listDirectory()
             const QDateTime modified = info.lastModified().toLocalTime();
             const QDate day = modified.date();
             const QTime time = modified.time();
-            row.texts = {qName,
-                widgets::FormatGroupedNumber(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
+            row.texts = {qName, fileSizeText(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0))),
                 modified.isValid() ? dateText(day.year(), day.month(), day.day(), time.hour(), time.minute())
                                    : QString()};
             row.image = images()->iconForLocalPath(info.absoluteFilePath(), false);
@@ -248,9 +265,12 @@ void CLocalView::changeDrive(const QString &root)
 
 void CLocalView::deleteSelection()
 {
-    if (list()->selectedRows().isEmpty())
-        return;
-    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
+    QStringList shown;
+    for (int row : list()->selectedRows()) {
+        if (entry(row).name != "..")
+            shown << QString::fromStdString(entry(row).name);
+    }
+    if (shown.isEmpty() || !m_prompts.confirm(this, deleteQuestion(shown), tr("Delete")))
         return;
     const std::string prefix = directoryPrefix();
     for (int row : list()->selectedRows()) {
@@ -272,7 +292,8 @@ void CLocalView::renameSelection()
         const ListEntry item = entry(row);
         if (item.name == "..")
             continue;
-        const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
+        const std::optional<QString> name =
+            m_prompts.askName(this, tr("Rename"), tr("New name:"), QString::fromStdString(item.name));
         if (!name || name->isEmpty() || name->toStdString() == item.name)
             continue;
         const RenameOutcome outcome =
@@ -287,7 +308,8 @@ void CLocalView::renameSelection()
 
 void CLocalView::makeFolder()
 {
-    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
+    const std::optional<QString> name =
+        m_prompts.askName(this, tr("New Folder"), tr("Folder name:"), QString());
     if (name && !name->isEmpty()) {
         std::error_code error;
         fs::create_directory(directoryPrefix() + name->toStdString(), error);

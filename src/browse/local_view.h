@@ -11,6 +11,7 @@
 
 #include "browse/browse_prompts.h"
 #include "browse/file_pane_view.h"
+#include "browse/path_box.h"
 
 class QComboBox;
 class QLineEdit;
@@ -43,8 +44,10 @@ public:
     FolderWatch *folderWatch() const { return m_watch; }
 
     void openDirectory() override;
-    // Changes to a volume's root and lists it.
+    // Changes to a volume's root (or a place of the drop-down) and lists it.
     void changeDrive(const QString &root);
+    // A folder typed in the path box ("~" for the home folder); a folder that does not exist is reported.
+    void enterTypedPath(const QString &text);
     void deleteSelection() override;
     void renameSelection() override;
     void makeFolder() override;
@@ -71,7 +74,7 @@ public:
 
     QComboBox *driveList() const { return m_drives; }
 
-    QLineEdit *directoryBox() const { return m_directoryBox; }
+    PathBox *directoryBox() const { return m_directoryBox; }
 
     QMenu *buildContextMenu(int row) override;
     // The pane's folder with a trailing "/".
@@ -105,7 +108,7 @@ private:
     bool m_dropTarget = false;
     CManFtpView *m_remote = nullptr;
     QComboBox *m_drives;
-    QLineEdit *m_directoryBox;
+    PathBox *m_directoryBox;
     FolderWatch *m_watch;
 };
 

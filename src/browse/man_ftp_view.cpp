@@ -29,8 +29,15 @@ CManFtpView::CManFtpView(core::QueueList &queue, engine::LeaseBoard &leases, QWi
     auto *strip = new QWidget;
     auto *stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(2, 2, 2, 2);
-    m_directoryBox->setReadOnly(true);
     m_directoryBox->setObjectName(QStringLiteral("directoryBox"));
+    m_directoryBox->setToolTip(tr("Type a folder and press Enter"));
+    connect(m_directoryBox, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = m_directoryBox->text().trimmed();
+        if (!typed.isEmpty() && check()) {
+            m_controller->changeDirectory(typed.toStdString());
+            requestListing(false);
+        }
+    });
     stripLayout->addWidget(m_directoryBox);
     setControlStrip(strip, m_directoryBox);
 
@@ -167,7 +174,7 @@ void CManFtpView::onListingReady(const RemoteListing &listing)
             row.texts = {name, QString(), QString()};
             row.image = widgets::FileIconList::kFolderImage;
         } else {
-            row.texts = {name, QString::number(item.size), QString::fromStdString(item.dateText)};
+            row.texts = {name, fileSizeText(item.size), QString::fromStdString(item.dateText)};
             row.image = images()->iconForRemoteName(name, false);
         }
         rowsToShow.push_back(std::move(row));
@@ -194,17 +201,19 @@ void CManFtpView::deleteSelection()
 {
     if (!check())
         return;
-    if (!m_prompts.confirm(this, tr("Are you sure?"), tr("Delete")))
-        return;
     std::vector<std::string> names;
+    QStringList shown;
     for (int row : list()->selectedRows()) {
         const ListEntry item = entry(row);
         // The ".." row names the parent folder: never remove that.
-        if (item.group != 0)
+        if (item.group != 0) {
             names.push_back(item.name);
+            shown << QString::fromStdString(item.name);
+        }
     }
-    if (!names.empty())
-        m_controller->remove(names);
+    if (names.empty() || !m_prompts.confirm(this, deleteQuestion(shown), tr("Delete")))
+        return;
+    m_controller->remove(names);
     requestListing(true);
 }
 
@@ -216,8 +225,9 @@ void CManFtpView::renameSelection()
         const ListEntry item = entry(row);
         if (item.group == 0)
             continue;
-        const std::optional<QString> name = m_prompts.askName(this, QString::fromStdString(item.name));
-        if (name)
+        const std::optional<QString> name =
+            m_prompts.askName(this, tr("Rename"), tr("New name:"), QString::fromStdString(item.name));
+        if (name && !name->isEmpty())
             m_controller->rename(item.name, name->toStdString());
     }
     requestListing(true);
@@ -227,8 +237,9 @@ void CManFtpView::makeFolder()
 {
     if (!check())
         return;
-    const std::optional<QString> name = m_prompts.askName(this, tr("path"));
-    if (name)
+    const std::optional<QString> name =
+        m_prompts.askName(this, tr("New Folder"), tr("Folder name:"), QString());
+    if (name && !name->isEmpty())
         m_controller->makeDirectory(name->toStdString());
     requestListing(true);
 }
@@ -237,8 +248,9 @@ void CManFtpView::changeDirectory()
 {
     if (!check())
         return;
-    const std::optional<QString> path = m_prompts.askName(this, QStringLiteral("/"));
-    if (path)
+    const std::optional<QString> path =
+        m_prompts.askName(this, tr("Change Folder"), tr("Folder:"), QStringLiteral("/"));
+    if (path && !path->isEmpty())
         m_controller->changeDirectory(path->toStdString());
     requestListing(false);
 }
@@ -324,7 +336,8 @@ QMenu *CManFtpView::buildContextMenu(int row)
 {
     // Every command runs on the held connection (View File downloads too): they wait until the running
     // commands have ended.
-    return buildFileMenu(row, m_attached && !isBusy(), {{tr("Change Dir..."), CommandChangeDir}});
+    return buildFileMenu(row, m_attached && !isBusy(), {{tr("Change Dir..."), CommandChangeDir}},
+        {{tr("Download"), CommandDownload}});
 }
 
 void CManFtpView::activateFiles()
@@ -337,6 +350,8 @@ void CManFtpView::runCommand(int command)
 {
     if (command == CommandChangeDir)
         changeDirectory();
+    else if (command == CommandDownload)
+        downloadSelection();
     else
         FilePaneView::runCommand(command);
 }

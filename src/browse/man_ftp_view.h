@@ -51,6 +51,7 @@ public:
     enum RemoteCommand
     {
         CommandChangeDir = 305,
+        CommandDownload = 306,
     };
 
     // `leases`: where the transfer jobs offer their sessions for manual browsing.

@@ -125,6 +125,7 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     m_list->insertColumn(0, tr("Name"), 130);
     m_list->insertColumn(1, tr("Site"), 130);
     m_list->insertColumn(2, tr("Port"), 60);
+    m_list->insertColumn(3, tr("Protocol"), 110);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->viewport()->installEventFilter(this);
     m_list->installEventFilter(this);
@@ -164,6 +165,9 @@ CSiteDialog::CSiteDialog(SiteList &sites, std::filesystem::path filePath,
     m_deleteConfirmer = [](QWidget *owner, const QString &text) {
         return QMessageBox::question(owner, tr("Delete"), text) == QMessageBox::Yes;
     };
+    m_discardConfirmer = [](QWidget *owner, const QString &text) {
+        return QMessageBox::question(owner, tr("Discard Changes"), text) == QMessageBox::Yes;
+    };
 
     // Opening: the sites, the password masking, the enabling, and the options from the settings.
     for (const SiteEntry &entry : m_sites.entries())
@@ -190,6 +194,7 @@ void CSiteDialog::setRow(int row, const SiteEntry &entry)
     m_list->setItemText(row, 0, QString::fromStdString(entry.name));
     m_list->setItemText(row, 1, QString::fromStdString(entry.address));
     m_list->setItemText(row, 2, QString::number(entry.port));
+    m_list->setItemText(row, 3, siteProtocolText(entry.options));
 }
 
 void CSiteDialog::fillControls()
@@ -206,6 +211,7 @@ void CSiteDialog::fillControls()
     m_user->setText(m_fields.user);
     m_password->setText(m_fields.password);
     updateUserEnabling(m_fields.anonymous);
+    m_shownTexts = controlTexts();
 }
 
 bool CSiteDialog::readControls()
@@ -259,26 +265,31 @@ SiteEntry CSiteDialog::entryFromFields() const
 
 bool CSiteDialog::addSite()
 {
-    if (!readControls())
+    if (!readControls() || !checkRequiredFields())
         return false;
     const SiteEntry entry = entryFromFields();
     m_sites.append(entry);
-    setRow(m_list->appendItem({}), entry);
+    const int row = m_list->appendItem({});
+    setRow(row, entry);
     m_sites.save(m_filePath);
+    markShown(row);
     return true;
 }
 
 bool CSiteDialog::updateSite()
 {
     const int row = m_list->firstSelectedRow();
-    if (row < 0 || static_cast<std::size_t>(row) >= m_sites.count())
+    if (row < 0 || static_cast<std::size_t>(row) >= m_sites.count()) {
+        m_rangeReporter(this, tr("Select the site to update in the list first."));
         return false;
-    if (!readControls())
+    }
+    if (!readControls() || !checkRequiredFields())
         return false;
     const SiteEntry entry = entryFromFields();
     m_sites.replace(static_cast<std::size_t>(row), entry);
     setRow(row, entry);
     m_sites.save(m_filePath);
+    markShown(row);
     return true;
 }
 
@@ -320,10 +331,11 @@ void CSiteDialog::onAnonymousClicked()
     updateUserEnabling(m_anonymous->isChecked());
 }
 
-void CSiteDialog::onListClicked()
+void CSiteDialog::showSelectedSite()
 {
-    const int row = m_list->firstSelectedRow();
+    int row = m_list->firstSelectedRow();
     if (row < 0 || static_cast<std::size_t>(row) >= m_sites.count()) {
+        row = -1;
         m_fields.name.clear();
         m_fields.address.clear();
         m_fields.user.clear();
@@ -342,6 +354,7 @@ void CSiteDialog::onListClicked()
         m_fields.options = entry.options;
     }
     fillControls();
+    m_shownRow = row;
 }
 
 void CSiteDialog::editAdvanced()
@@ -367,7 +380,7 @@ bool CSiteDialog::deleteSites()
         m_list->deleteItem(*it);
     }
     m_sites.save(m_filePath);
-    onListClicked();
+    showSelectedSite();
     return true;
 }
 
@@ -378,15 +391,15 @@ bool CSiteDialog::eventFilter(QObject *watched, QEvent *event)
     // A double click or Enter on a site connects to it, as the Connect button does for its fields.
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick
         && m_list->rowAt(static_cast<QMouseEvent *>(event)->position().toPoint()) >= 0) {
-        onListClicked();
-        connectSite();
+        if (onListClicked())
+            connectSite();
         return true;
     }
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_list->firstSelectedRow() >= 0) {
-            onListClicked();
-            connectSite();
+            if (onListClicked())
+                connectSite();
             return true;
         }
         if (key == Qt::Key_Delete) {

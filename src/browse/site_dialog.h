@@ -45,6 +45,9 @@ struct SiteFields
     SiteOptions options;
 };
 
+// The site list's Protocol column: "FTP", "FTP, explicit TLS", "FTP, implicit TLS" or "SFTP".
+QString siteProtocolText(const SiteOptions &options);
+
 // Where the site file lives: "database.usr" in the per-user data folder.
 std::filesystem::path siteFilePath();
 
@@ -63,7 +66,8 @@ public:
     // The fields as last read from the controls (Connect reads them before closing).
     SiteFields fields() const { return m_fields; }
 
-    // The buttons and the list. Add, Update and Connect return false when the port is out of range.
+    // The buttons and the list. Add, Update and Connect return false when the port is out of range; Add
+    // and Update also when a name, the address or a user is missing, or Update has no site selected.
     bool addSite();
     bool updateSite();
     bool connectSite();
@@ -74,8 +78,9 @@ public:
     void onTlsChosen(int index);
     // A protocol choice: SFTP turns TLS off and the port follows between 21/990 and 22.
     void onProtocolChosen(int index);
-    // A mouse click in the list: the first selected row's entry, or empty fields with port 21.
-    void onListClicked();
+    // A mouse click in the list: the first selected row's entry, or empty fields with port 21. Typed
+    // edits not yet added or updated are discarded only after asking; false when the user kept them.
+    bool onListClicked();
     void editAdvanced();
 
     // Replaces the property sheet of Advanced...: edits the options in place, true on OK.
@@ -88,6 +93,12 @@ public:
     void setRangeReporter(std::function<void(QWidget *parent, const QString &text)> reporter)
     {
         m_rangeReporter = std::move(reporter);
+    }
+
+    // Replaces the question before typed edits are thrown away; true discards them.
+    void setDiscardConfirmer(std::function<bool(QWidget *parent, const QString &text)> confirmer)
+    {
+        m_discardConfirmer = std::move(confirmer);
     }
 
     // Replaces the "Delete the selected sites?" question; true goes ahead.
@@ -120,8 +131,27 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What the controls show, to tell typed edits from what was filled in.
+    struct ControlTexts
+    {
+        QString name, address, port, user, password;
+        int tls = 0;
+        int protocol = 0;
+        bool anonymous = false;
+        bool operator==(const ControlTexts &) const = default;
+    };
+
     // Controls into the fields, with the port range check.
     bool readControls();
+    // After readControls: reports what an Add or Update lacks; false when something does.
+    bool checkRequiredFields();
+    ControlTexts controlTexts() const;
+
+    bool hasUnsavedEdits() const { return controlTexts() != m_shownTexts; }
+
+    // The first selected row's entry into the controls (the list click without the question).
+    void showSelectedSite();
+    void markShown(int row);
     void fillControls();
     void updateUserEnabling(bool anonymous);
     SiteEntry entryFromFields() const;
@@ -134,6 +164,9 @@ private:
     std::function<bool(QWidget *, SiteOptions &)> m_advancedEditor;
     std::function<void(QWidget *, const QString &)> m_rangeReporter;
     std::function<bool(QWidget *, const QString &)> m_deleteConfirmer;
+    std::function<bool(QWidget *, const QString &)> m_discardConfirmer;
+    ControlTexts m_shownTexts; // what the controls showed after the last fill, Add or Update
+    int m_shownRow = -1; // the list row the controls hold, -1 for none
     QLineEdit *m_name;
     QLineEdit *m_address;
     QLineEdit *m_port;

@@ -167,7 +167,8 @@ SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store)
     options.retryTime = store.readInt(engine::kOptionsGroup, "RetryTime", 30);
     options.retryCount = store.readInt(engine::kOptionsGroup, "RetryCount", 30);
     options.timeout = store.readInt(engine::kOptionsGroup, "Timeout", 30);
-    options.passive = store.readInt(engine::kOptionsGroup, "Passive", 0) != 0 ? 1 : 0;
+    options.passive =
+        store.readInt(engine::kOptionsGroup, "Passive", engine::Settings{}.passive ? 1 : 0) != 0 ? 1 : 0;
     return options;
 }
 

@@ -56,7 +56,7 @@ const char *siteSchemePrefix(SiteTls tls);
 // "sftp://" for an SFTP site, else the prefix of its TLS.
 const char *siteSchemePrefix(const SiteOptions &options);
 
-// "RetryTime", "RetryCount", "Timeout" and "Passive" of the settings' "Options" (30, 30, 30 and 0 when
+// "RetryTime", "RetryCount", "Timeout" and "Passive" of the settings' "Options" (30, 30, 30 and 1 when
 // absent); passive is stored as 0 or 1.
 SiteOptions siteOptionsFromSettings(const engine::SettingsStore &store);
 

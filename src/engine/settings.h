@@ -29,7 +29,8 @@ struct Settings
     int timeout = 30; // "Options/Timeout", seconds
     bool hidePassword = true; // "Options/HidePassword"
     bool minimizeTray = true; // "Options/MinimizeTray"
-    bool passive = false; // "Options/Passive"
+    // New settings use passive FTP (active fails behind NAT and most firewalls); a stored value wins.
+    bool passive = true; // "Options/Passive"
     bool showSiteStart = true; // "Options/ShowSiteStart"
     bool timeStamp = false; // "Options/TimeStamp"
     bool useDownloadPath = false; // "Options/UseDownloadPath"

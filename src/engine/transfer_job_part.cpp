@@ -24,6 +24,8 @@ PartFile TransferJob::preparePartFile(int id, const std::string &localPath, std:
         break;
     case PartFile::Start::Refused:
         status(part.statusLine());
+        // An unwritable folder is the user's to mend: the item says why, not only the log.
+        m_queue->setStatusDetail(id, part.statusLine());
         m_result = core::ItemStatus::StatusTransferFailed;
         break;
     }

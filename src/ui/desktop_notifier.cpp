@@ -9,6 +9,7 @@
 #include "engine/settings.h"
 #include "engine/settings_store.h"
 #include "ui/queue_row.h"
+#include "widgets/app_icons.h"
 
 namespace bw::ui {
 
@@ -69,16 +70,30 @@ void DesktopNotifier::showOnDesktop(const QString &title, const QString &text, b
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable() && !QSystemTrayIcon::supportsMessages())
         return;
+    QSystemTrayIcon *icon = messageIcon();
+    const bool own = icon == m_icon;
+    if (own)
+        icon->show();
+    icon->showMessage(
+        title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kMessageMs);
+    if (own)
+        QTimer::singleShot(kMessageMs, icon, &QSystemTrayIcon::hide);
+}
+
+QSystemTrayIcon *DesktopNotifier::messageIcon()
+{
+    if (m_trayIcon && m_trayIcon->isVisible())
+        return m_trayIcon;
     if (!m_icon) {
-        m_icon = new QSystemTrayIcon(QApplication::windowIcon(), this);
+        // Without a picture the panel shows an empty slot and Qt warns "No Icon set".
+        const QIcon picture =
+            QApplication::windowIcon().isNull() ? widgets::programIcon() : QApplication::windowIcon();
+        m_icon = new QSystemTrayIcon(picture, this);
         m_icon->setObjectName(QStringLiteral("notificationIcon"));
         // The icon is only the messenger: it leaves the panel once the message is read.
         connect(m_icon, &QSystemTrayIcon::messageClicked, m_icon, &QSystemTrayIcon::hide);
     }
-    m_icon->show();
-    m_icon->showMessage(
-        title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kMessageMs);
-    QTimer::singleShot(kMessageMs, m_icon, &QSystemTrayIcon::hide);
+    return m_icon;
 }
 
 } // namespace bw::ui

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include "ui/queue_notices.h"
@@ -44,6 +45,13 @@ public:
     // Looks at the queue and tells what is new; called with each full refresh of the window.
     void checkQueue();
 
+    // The window's own tray icon (borrowed): while it shows, messages go through it.
+    void setTrayIcon(QSystemTrayIcon *icon) { m_trayIcon = icon; }
+
+    // The icon a message goes out through: the window's while it shows, so the panel never holds two;
+    // else one of the notifier's own with the program's picture.
+    QSystemTrayIcon *messageIcon();
+
 private:
     void showOnDesktop(const QString &title, const QString &text, bool warning);
 
@@ -52,6 +60,7 @@ private:
     QueueNotices m_notices;
     ShowMessage m_show;
     QSystemTrayIcon *m_icon = nullptr;
+    QPointer<QSystemTrayIcon> m_trayIcon;
     bool m_enabled = true;
 };
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -179,6 +180,12 @@ void CMainFrame::createLayout()
     m_queueView->setRemoteBrowser(m_remotePane);
     connect(m_remotePane, &browse::CManFtpView::logLine, this, &CMainFrame::onLogLine);
     connect(m_remotePane, &browse::CManFtpView::connectionChanged, this, &CMainFrame::updateCommandStates);
+    connect(m_remotePane, &browse::CManFtpView::connectionChanged, this, [this](bool attached) {
+        if (attached)
+            statusBar()->showMessage(tr("Connected"));
+        else
+            statusBar()->clearMessage();
+    });
     connect(m_remotePane, &browse::CManFtpView::busyChanged, this, &CMainFrame::updateCommandStates);
     for (CCtrlListView *pane : {m_localView, m_remoteView}) {
         connect(pane->list()->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -44,8 +44,11 @@ void CMainFrame::createActions()
     };
     add("exit", tr("E&xit"), tr("Quit Bellwick"), [this] { close(); });
     add("editUrl", tr("&Edit URL..."), tr("Edit the selected item's URL"), &CMainFrame::editUrlCommand);
-    add("addUrl", tr("&Add URL..."), tr("Add a URL to the queue"), &CMainFrame::addUrlCommand)
-        ->setIcon(toolIcon(ToolIcon::AddUrl));
+    QAction *addUrl =
+        add("addUrl", tr("&Add URL..."), tr("Add a URL to the queue (Ctrl+N)"), &CMainFrame::addUrlCommand);
+    addUrl->setIcon(toolIcon(ToolIcon::AddUrl));
+    addUrl->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    addUrl->setShortcutContext(Qt::WindowShortcut);
     QAction *remove =
         add("delete", tr("&Delete\tDel"), tr("Remove the selected items"), &CMainFrame::deleteCommand);
     remove->setShortcut(QKeySequence(Qt::Key_Delete));
@@ -133,8 +136,9 @@ void CMainFrame::createToolBar()
     m_toolBar->setMovable(true);
     m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
     m_toolBar->setIconSize(QSize(16, 16));
-    for (const char *name : {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder",
-             "remoteDelete", "download", "upload", "", "go", "delete", "", "about", "contextHelp"}) {
+    for (const char *name :
+        {"connect", "temporaryDisconnect", "disconnect", "createRemoteFolder", "remoteDelete", "download",
+            "upload", "", "addUrl", "go", "delete", "", "about", "contextHelp"}) {
         if (*name == '\0')
             m_toolBar->addSeparator();
         else

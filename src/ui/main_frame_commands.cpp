@@ -38,8 +38,7 @@ using widgets::pickDownloadFolder;
 
 void CMainFrame::addUrlCommand()
 {
-    const std::optional<QString> text =
-        m_prompts.askText(this, kAddEditUrlCaption, kUrlLabel, QString::fromLatin1(kExampleUrl));
+    const std::optional<QString> text = m_prompts.askUrl(this, QString::fromLatin1(kExampleUrl));
     if (text)
         m_queueView->addUrlsInBatches(widgets::urlPieces(*text));
 }

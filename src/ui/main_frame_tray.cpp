@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 
 #include "engine/engine.h"
+#include "ui/desktop_notifier.h"
 #include "ui/main_frame.h"
 #include "widgets/app_icons.h"
 #include "widgets/remote_browser_link.h"
@@ -19,7 +20,8 @@ void CMainFrame::createTray()
 {
     if (m_trayIcon || !m_options.trayAvailable)
         return;
-    m_trayIcon = new QSystemTrayIcon(this);
+    // A picture from the start: shown without one, the panel gets an empty slot ("No Icon set").
+    m_trayIcon = new QSystemTrayIcon(widgets::programIcon(), this);
     m_trayIcon->setObjectName(QStringLiteral("trayIcon"));
     m_trayMenu = new QMenu(this);
     m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
@@ -41,6 +43,8 @@ void CMainFrame::createTray()
     connect(m_trayMenu, &QMenu::aboutToHide, this, &CMainFrame::updateTrayIcon);
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &CMainFrame::onTrayActivated);
+    if (m_notifier)
+        m_notifier->setTrayIcon(m_trayIcon);
 }
 
 void CMainFrame::showTrayIcon(bool visible)

@@ -19,10 +19,10 @@ QString doneSizeText(std::int64_t bytesDone, std::int64_t totalBytes, int percen
     return sizeText(bytesDone);
 }
 
-QString speedAndTimeLeftText(std::int64_t kibPerSecond, std::int64_t bytesDone, std::int64_t totalBytes)
+QString speedAndTimeLeftText(std::int64_t kBPerSecond, std::int64_t bytesDone, std::int64_t totalBytes)
 {
-    const QString speed = widgets::speedText(kibPerSecond);
-    const QString left = widgets::timeLeftText(totalBytes - bytesDone, kibPerSecond);
+    const QString speed = widgets::speedText(kBPerSecond);
+    const QString left = widgets::timeLeftText(totalBytes - bytesDone, kBPerSecond);
     if (speed.isEmpty() || left.isEmpty())
         return speed;
     return QCoreApplication::translate("bw::ui::QueueRowText", "%1, %2 left").arg(speed, left);

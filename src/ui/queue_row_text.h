@@ -17,7 +17,7 @@ namespace bw::ui {
 QString doneSizeText(std::int64_t bytesDone, std::int64_t totalBytes, int percent);
 
 // "Speed": "1.2 MiB/s, 3m 20s left" while moving, the bare speed when the total is unknown, else empty.
-QString speedAndTimeLeftText(std::int64_t kibPerSecond, std::int64_t bytesDone, std::int64_t totalBytes);
+QString speedAndTimeLeftText(std::int64_t kBPerSecond, std::int64_t bytesDone, std::int64_t totalBytes);
 
 // The row's hover text: the status name, the exact byte counts, and the remote and local folders when
 // `nameRepeats` (another row shows the same file name).

@@ -67,7 +67,7 @@ constexpr std::array<const char *, kQueueColumnCount> kWidestTexts{{
     "a-typical-file-name.tar.gz",
     "1023.9 MiB (100%)",
     "1023.9 MiB",
-    "1023 KiB/s, 59m 59s left",
+    "999 kB/s, 59m 59s left",
     nullptr,
     nullptr,
     nullptr,

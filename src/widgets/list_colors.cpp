@@ -52,7 +52,13 @@ ProgressBarColors progressBarColors(const QPalette &palette)
         return {QColor(kProgressTrackColor), QColor(kProgressFillColor)};
     const QColor base = palette.color(QPalette::Base);
     const QColor highlight = palette.color(QPalette::Highlight);
-    return {mixColors(base, highlight, 0.2), mixColors(base, highlight, 0.4)};
+    const QColor text = palette.color(QPalette::Text);
+    // A bright highlight (a yellow or light-blue theme) would wash the text out: take less of it until
+    // the text keeps a contrast of 4.5:1 (WCAG AA) over the fill.
+    qreal amount = 0.4;
+    while (amount > 0.05 && contrastRatio(text, mixColors(base, highlight, amount)) < 4.5)
+        amount -= 0.05;
+    return {mixColors(base, highlight, amount / 2), mixColors(base, highlight, amount)};
 }
 
 QPixmap paperTile(const QPalette &palette, int size)

@@ -32,18 +32,27 @@ QString sizeText(std::int64_t bytes)
     return scaled(bytes > 0 ? static_cast<double>(bytes) : 0.0, 0);
 }
 
-QString speedText(std::int64_t kibPerSecond)
+QString speedText(std::int64_t kBPerSecond)
 {
-    if (kibPerSecond <= 0)
+    // Decimal steps, as the engine counts its rates.
+    static constexpr std::array<const char *, 6> kRateUnits{"kB/s", "MB/s", "GB/s", "TB/s", "PB/s", "EB/s"};
+    if (kBPerSecond <= 0)
         return {};
-    return scaled(static_cast<double>(kibPerSecond), 1) + QStringLiteral("/s");
+    double value = static_cast<double>(kBPerSecond);
+    std::size_t unit = 0;
+    while (value >= 1000.0 && unit + 1 < kRateUnits.size()) {
+        value /= 1000.0;
+        ++unit;
+    }
+    const int decimals = unit == 0 || value >= 99.95 ? 0 : 1;
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', decimals).arg(QLatin1String(kRateUnits[unit]));
 }
 
-QString timeLeftText(std::int64_t remainingBytes, std::int64_t kibPerSecond)
+QString timeLeftText(std::int64_t remainingBytes, std::int64_t kBPerSecond)
 {
-    if (remainingBytes <= 0 || kibPerSecond <= 0)
+    if (remainingBytes <= 0 || kBPerSecond <= 0)
         return {};
-    const std::int64_t bytesPerSecond = kibPerSecond * 1024;
+    const std::int64_t bytesPerSecond = kBPerSecond * 1000;
     const std::int64_t seconds = (remainingBytes + bytesPerSecond - 1) / bytesPerSecond;
     if (seconds < 60)
         return QStringLiteral("%1s").arg(seconds);

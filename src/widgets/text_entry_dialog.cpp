@@ -46,6 +46,13 @@ UserPrompts UserPrompts::modalDialogs()
             return std::nullopt;
         return dialog.text();
     };
+    prompts.askUrl = [](QWidget *parent, const QString &example) -> std::optional<QString> {
+        TextEntryDialog dialog(kAddEditUrlCaption, kUrlLabel, QString(), parent);
+        dialog.edit()->setPlaceholderText(example);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.text();
+    };
     prompts.showError = [](QWidget *parent, const QString &text, const QString &caption) {
         QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
         box.exec();

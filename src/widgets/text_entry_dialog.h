@@ -36,6 +36,8 @@ struct UserPrompts
     std::function<std::optional<QString>(
         QWidget *parent, const QString &caption, const QString &label, const QString &text)>
         askText;
+    // "Add/Edit URL" with an empty box that shows `example` greyed until the user types.
+    std::function<std::optional<QString>(QWidget *parent, const QString &example)> askUrl;
     std::function<void(QWidget *parent, const QString &text, const QString &caption)> showError;
     // Text from outside the program offered these uploads: true only when the user says to queue them.
     std::function<bool(QWidget *parent, const QStringList &uploads)> confirmUploads;

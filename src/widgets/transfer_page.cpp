@@ -28,8 +28,8 @@ CTransferPage::CTransferPage(QWidget *parent)
     m_maxSpeed->setObjectName(QStringLiteral("maxSpeed"));
     m_minSpeed->setObjectName(QStringLiteral("minSpeed"));
     auto *form = new QFormLayout(this);
-    form->addRow(tr("Max. Transfer Speed (kBps):"), m_maxSpeed);
-    form->addRow(tr("Min. Transfer Speed (kBps):"), m_minSpeed);
+    form->addRow(tr("Max. Transfer Speed (kB/s):"), m_maxSpeed);
+    form->addRow(tr("Min. Transfer Speed (kB/s):"), m_minSpeed);
     auto *group = new QGroupBox(this);
     auto *groupLayout = new QVBoxLayout(group);
     const QString names[] = {tr("None"), tr("Uppercase"), tr("Lowercase")};

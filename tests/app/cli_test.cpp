@@ -45,6 +45,7 @@ TEST_F(CliTest, HelpAndBadUsage)
     EXPECT_NE(help.out.find("--max-speed KBPS"), std::string::npos);
     EXPECT_NE(help.out.find("--min-speed KBPS"), std::string::npos);
     EXPECT_NE(help.out.find("--if-exists rename|overwrite|skip"), std::string::npos);
+    EXPECT_NE(help.out.find("--active"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
     EXPECT_EQ(
@@ -68,6 +69,27 @@ TEST_F(CliTest, HelpAndBadUsage)
         const CliRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage:"), std::string::npos) << args.front();
+    }
+}
+
+// --help names the folder a download without --dir really goes to.
+TEST_F(CliTest, HelpNamesTheFolderDownloadsGoTo)
+{
+    const struct
+    {
+        const char *settings;
+        std::string expected;
+    } cases[] = {
+        {"", "downloads go to the current directory, " + (dir / "work").string() + ".\n"},
+        {"[Paths]\nDownloadPath=/srv/dl\n", "downloads go to the current directory, "},
+        {"[Options]\nUseDownloadPath=1\n[Paths]\nDownloadPath=/srv/dl\n",
+            "downloads go to /srv/dl (the settings' download folder)"},
+    };
+
+    for (const auto &c : cases) {
+        writeFile(home / ".config/Tolvenby/Bellwick.conf", c.settings);
+        const CliRun help = run({"--help"});
+        EXPECT_NE(help.out.find(c.expected), std::string::npos) << c.settings << help.out;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include "browse/browse_prompts.h"
 #include "browse/drag_text.h"
 #include "browse/list_entry.h"
 
@@ -14,6 +15,23 @@ class BrowseRulesTest : public QObject
     Q_OBJECT
 
 private slots:
+
+    void deleteQuestionNamesWhatGoes_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("one") << QStringList{"a.txt"} << "Delete \"a.txt\"?";
+        QTest::newRow("three") << QStringList{"a", "b", "c"} << "Delete \"a\", \"b\", \"c\"?";
+        QTest::newRow("five") << QStringList{"a", "b", "c", "d", "e"}
+                              << "Delete \"a\", \"b\", \"c\" and 2 more?";
+    }
+
+    void deleteQuestionNamesWhatGoes()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, question);
+        QCOMPARE(deleteQuestion(names), question);
+    }
 
     void rowOrder()
     {

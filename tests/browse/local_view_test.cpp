@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -55,8 +56,9 @@ private:
             m_asked << caption + QLatin1Char('|') + text;
             return m_confirm;
         };
-        p.askName = [this](QWidget *, const QString &text) -> std::optional<QString> {
-            m_asked << text;
+        p.askName = [this](QWidget *, const QString &caption, const QString &label,
+                        const QString &text) -> std::optional<QString> {
+            m_asked << caption + QLatin1Char('|') + label + QLatin1Char('|') + text;
             if (m_answer.isEmpty())
                 return std::nullopt;
             return m_answer;
@@ -116,7 +118,7 @@ private slots:
         QCOMPARE(view.list()->itemText(folder, 1), QString());
         QCOMPARE(view.list()->itemText(folder, 2), QString());
         QVERIFY(view.entry(folder).isDirectory);
-        QCOMPARE(view.directoryBox()->text(), QString::fromStdString(m_home.string()));
+        QCOMPARE(view.directoryBox()->path(), QString::fromStdString(m_home.string()));
     }
 
     void filesWrittenOnDiskAppearWithoutRefresh()
@@ -141,7 +143,7 @@ private slots:
         view.setDirectory((m_home / "sub").string());
         view.listDirectory();
         QCOMPARE(view.folderWatch()->folder(), QString::fromStdString((m_home / "sub").string()));
-        QCOMPARE(view.directoryBox()->text(), QString::fromStdString((m_home / "sub").string()));
+        QCOMPARE(view.directoryBox()->path(), QString::fromStdString((m_home / "sub").string()));
     }
 
     void keysOpenGoUpRenameRefreshAndTypeAhead()
@@ -188,12 +190,41 @@ private slots:
         view.setDirectory(m_home.string());
         view.show();
         QVERIFY(view.driveList()->count() > 0);
-        QVERIFY(view.driveList()->findText(QStringLiteral("/")) >= 0);
-        // The selected volume holds the working directory.
-        const QString root = view.driveList()->currentText();
+        // The places first, by name, then the volumes.
+        QCOMPARE(view.driveList()->itemText(0), QStringLiteral("Home"));
+        QCOMPARE(view.driveList()->itemData(0).toString(), QDir::homePath());
+        QVERIFY(view.driveList()->findData(QStringLiteral("/")) >= 0);
+        // The selected place holds the working directory.
+        const QString root = view.driveList()->currentData().toString();
         QVERIFY(!root.isEmpty());
         QVERIFY(QString::fromStdString(m_home.string()).startsWith(root));
         QVERIFY(view.list()->rowCount() >= 1);
+    }
+
+    void typedPathIsEntered()
+    {
+        fs::create_directories(m_home / "sub");
+        CLocalView view;
+        view.setPrompts(prompts());
+        view.setDirectory(m_home.string());
+        view.enterTypedPath(QStringLiteral("sub"));
+        QCOMPARE(fs::path(view.directory()), m_home / "sub");
+        view.enterTypedPath(QStringLiteral("/no/such/folder"));
+        QCOMPARE(fs::path(view.directory()), m_home / "sub");
+        QCOMPARE(m_errors, QStringList{"Local Folder|There is no folder \"/no/such/folder\"."});
+        QCOMPARE(view.directoryBox()->path(), QString::fromStdString((m_home / "sub").string()));
+        view.enterTypedPath(QStringLiteral("~"));
+        QCOMPARE(QString::fromStdString(view.directory()), QDir::homePath());
+
+        // Too long for the box: the middle gives way, the whole folder stays behind it.
+        const fs::path deep = m_home / std::string(120, 'd') / "end";
+        fs::create_directories(deep);
+        view.resize(240, 200);
+        view.show();
+        view.enterTypedPath(QString::fromStdString(deep.string()));
+        QVERIFY(view.directoryBox()->text().contains(QChar(0x2026)));
+        QVERIFY(view.directoryBox()->text().endsWith(QStringLiteral("end")));
+        QCOMPARE(view.directoryBox()->path(), QString::fromStdString(deep.string()));
     }
 
     void openDirectoryAndBack()
@@ -217,7 +248,7 @@ private slots:
         QCOMPARE(moved.count(), 1);
         QCOMPARE(moved.last().at(0).toString(), QString::fromStdString((m_home / "sub").string()));
         QVERIFY(rowTexts(view).contains(QStringLiteral("inner.txt")));
-        QCOMPARE(view.directoryBox()->text(), QString::fromStdString((m_home / "sub").string()));
+        QCOMPARE(view.directoryBox()->path(), QString::fromStdString((m_home / "sub").string()));
         selectNames(view, {".."});
         view.openDirectory();
         QCOMPARE(fs::path(view.directory()), m_home);
@@ -246,7 +277,7 @@ private slots:
         selectNames(view, {"empty", "one"});
         view.deleteSelection();
         QVERIFY(fs::exists(m_home / "one"));
-        QCOMPARE(m_asked, QStringList({"Delete|Are you sure?"}));
+        QCOMPARE(m_asked, QStringList({"Delete|Delete \"empty\", \"one\"?"}));
 
         m_confirm = true;
         selectNames(view, {"..", "empty", "full", "one", "two"});
@@ -269,13 +300,13 @@ private slots:
         selectNames(view, {"old.txt"});
         m_answer = QStringLiteral("new.txt");
         view.renameSelection();
-        QCOMPARE(m_asked.last(), QStringLiteral("old.txt"));
+        QCOMPARE(m_asked.last(), QStringLiteral("Rename|New name:|old.txt"));
         QVERIFY(fs::exists(m_home / "new.txt"));
         QVERIFY(view.rowOf(QStringLiteral("new.txt")) >= 0);
 
         m_answer = QStringLiteral("made");
         view.makeFolder();
-        QCOMPARE(m_asked.last(), QStringLiteral("path"));
+        QCOMPARE(m_asked.last(), QStringLiteral("New Folder|Folder name:|")); // starts empty
         QVERIFY(fs::is_directory(m_home / "made"));
         QVERIFY(view.entry(view.rowOf(QStringLiteral("made"))).isDirectory);
 
@@ -339,8 +370,8 @@ private slots:
         CLocalView view;
         view.setDirectory(m_home.string());
         QMenu *onRow = view.buildContextMenu(0);
-        QCOMPARE(
-            menuTexts(onRow), QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Refresh"}));
+        QCOMPARE(menuTexts(onRow),
+            QStringList({"Rename...", "View File...", "Make Dir...", "Refresh", "", "Delete"}));
         QMenu *offRow = view.buildContextMenu(-1);
         QCOMPARE(menuTexts(offRow), QStringList({"Make Dir...", "Refresh"}));
     }

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include "browse/local_view.h"
@@ -102,6 +103,12 @@ private slots:
             core::ItemStatus::StatusActiveManualConnection);
         QTRY_VERIFY_WITH_TIMEOUT(frame.action("disconnect")->isEnabled(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!remote->isBusy(), 20000); // the first listing
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Connected"));
+        // A folder typed in the path box is entered.
+        remote->directoryBox()->setText(QString::fromStdString("/" + folderName));
+        QTest::keyClick(remote->directoryBox(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !remote->isBusy() && remote->rowOf(QStringLiteral("remote.txt")) >= 0, 20000);
         QVERIFY(frame.action("temporaryDisconnect")->isEnabled());
         QVERIFY(frame.action("createRemoteFolder")->isEnabled());
         QVERIFY(!frame.action("remoteDelete")->isEnabled());
@@ -114,7 +121,7 @@ private slots:
         QVERIFY(sawPwd);
 
         BrowsePrompts prompts = BrowsePrompts::modalDialogs();
-        prompts.askName = [&](QWidget *, const QString &) {
+        prompts.askName = [&](QWidget *, const QString &, const QString &, const QString &) {
             return std::optional<QString>(QString::fromStdString("/" + folderName));
         };
         remote->setPrompts(prompts);
@@ -147,6 +154,7 @@ private slots:
 
         frame.action("disconnect")->trigger();
         QVERIFY(!remote->isConnected());
+        QVERIFY(frame.statusBar()->currentMessage().isEmpty());
         QCOMPARE(frame.pathPane()->text(), QString::fromStdString(b.engine.downloads().string()));
         QVERIFY(!frame.action("disconnect")->isEnabled());
         QVERIFY(!frame.action("download")->isEnabled());

@@ -86,7 +86,8 @@ private:
             m_questions << question;
             return m_confirmAnswer;
         };
-        p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
+        p.askName = [this](QWidget *, const QString &, const QString &,
+                        const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
                 return std::nullopt;
             return m_answers.takeFirst();
@@ -220,7 +221,7 @@ private slots:
         QCOMPARE(m_remote->currentDirectoryPath(), "/" + m_remoteName + "/");
         QCOMPARE(rowTexts(*m_remote), QStringList({"..", "sub", "hello.txt", "second.bin"}));
         const int hello = m_remote->rowOf(QStringLiteral("hello.txt"));
-        QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100000"));
+        QCOMPARE(m_remote->list()->itemText(hello, 1), QStringLiteral("100,000"));
         QVERIFY(!m_remote->list()->itemText(hello, 2).isEmpty());
         QCOMPARE(m_remote->entry(hello).size, std::uint64_t(100000));
         QVERIFY(m_remote->list()->itemText(m_remote->rowOf(QStringLiteral("sub")), 1).isEmpty());
@@ -259,6 +260,7 @@ private slots:
 
         QVERIFY(selectOnly(QStringLiteral("renamed")));
         m_remote->deleteSelection();
+        QCOMPARE(m_questions.last(), QStringLiteral("Delete \"renamed\"?"));
         QVERIFY(settle().isEmpty());
         QVERIFY(!fs::exists(m_remoteHome / "renamed"));
         QCOMPARE(m_remote->rowOf(QStringLiteral("renamed")), -1);
@@ -446,7 +448,8 @@ private slots:
         for (QAction *action : menu->actions())
             texts << action->text();
         QCOMPARE(texts,
-            QStringList({"Delete", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh"}));
+            QStringList({"Download", "Rename...", "View File...", "Make Dir...", "Change Dir...", "Refresh",
+                "", "Delete"}));
         QCOMPARE(m_remote->buildContextMenu(-1)->actions().size(), 3);
 
         // View File hands the desktop a private copy of the file, never an address with the login.

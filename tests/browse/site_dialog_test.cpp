@@ -74,6 +74,7 @@ private slots:
         QCOMPARE(dialog.siteList()->itemText(0, 0), QStringLiteral("one"));
         QCOMPARE(dialog.siteList()->itemText(0, 1), QStringLiteral("one.example"));
         QCOMPARE(dialog.siteList()->itemText(0, 2), QStringLiteral("2121"));
+        QCOMPARE(dialog.siteList()->itemText(0, 3), QStringLiteral("FTP"));
         QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Normal);
         QVERIFY(!dialog.userEdit()->isEnabled());
         QCOMPARE(dialog.fields().options.retryTime, 77);
@@ -148,13 +149,82 @@ private slots:
         QVERIFY(dialog.result() != QDialog::Accepted);
     }
 
+    void addAndUpdateRefuseMissingFields()
+    {
+        const struct
+        {
+            const char *name, *address;
+            bool anonymous;
+            QString report;
+        } cases[] = {
+            {"", "", false,
+                "Enter a name for the site.\nEnter the site's address.\nEnter the user name, or tick "
+                "Anonymous."},
+            {"x", " ", true, "Enter the site's address."},
+            {"x", "h", false, "Enter the user name, or tick Anonymous."},
+        };
+
+        for (const auto &c : cases) {
+            Fixture f;
+            f.sites.append(namedSite("one", 21));
+            CSiteDialog dialog(f.sites, f.file(), f.store, {});
+            QStringList reports;
+            dialog.setRangeReporter([&](QWidget *, const QString &text) { reports << text; });
+            dialog.nameEdit()->setText(QString::fromLatin1(c.name));
+            dialog.addressEdit()->setText(QString::fromLatin1(c.address));
+            dialog.anonymousBox()->setChecked(c.anonymous);
+            dialog.userEdit()->clear();
+            QVERIFY(!dialog.addSite());
+            dialog.siteList()->selectRow(0);
+            QVERIFY(!dialog.updateSite());
+            QCOMPARE(reports, (QStringList{c.report, c.report}));
+            QVERIFY(f.sites.count() == 1 && f.sites.at(0) == namedSite("one", 21));
+            QVERIFY(!std::filesystem::exists(f.file()));
+        }
+    }
+
+    void clickingAnotherSiteAsksBeforeDiscardingTypedEdits()
+    {
+        Fixture f;
+        f.sites.append(namedSite("one", 21));
+        f.sites.append(namedSite("two", 22));
+        CSiteDialog dialog(f.sites, f.file(), f.store, {});
+        QStringList questions;
+        bool discard = false;
+        dialog.setDiscardConfirmer([&](QWidget *, const QString &text) {
+            questions << text;
+            return discard;
+        });
+        dialog.siteList()->selectRow(0);
+        QVERIFY(dialog.onListClicked());
+        dialog.userEdit()->setText(QStringLiteral("typed"));
+        QVERIFY(dialog.onListClicked()); // the same row keeps the typing
+        dialog.siteList()->selectRow(1);
+        QVERIFY(!dialog.onListClicked());
+        QCOMPARE(questions, QStringList{QStringLiteral("Discard the changes typed for \"one\"?")});
+        QCOMPARE(dialog.userEdit()->text(), QStringLiteral("typed"));
+        QCOMPARE(dialog.siteList()->firstSelectedRow(), 0);
+
+        discard = true;
+        dialog.siteList()->selectRow(1);
+        QVERIFY(dialog.onListClicked());
+        QCOMPARE(dialog.userEdit()->text(), QStringLiteral("user-two"));
+        // Nothing typed since: no question.
+        dialog.siteList()->selectRow(0);
+        QVERIFY(dialog.onListClicked());
+        QCOMPARE(questions.size(), 2);
+    }
+
     void updateNeedsASelection()
     {
         Fixture f;
         f.sites.append(namedSite("one", 21));
         CSiteDialog dialog(f.sites, f.file(), f.store, {});
+        QStringList reports;
+        dialog.setRangeReporter([&](QWidget *, const QString &text) { reports << text; });
         typeSite(dialog, QStringLiteral("changed"), QStringLiteral("2121"), false);
         QVERIFY(!dialog.updateSite());
+        QCOMPARE(reports, QStringList{QStringLiteral("Select the site to update in the list first.")});
         QVERIFY(!std::filesystem::exists(f.file()));
         QVERIFY(f.sites.at(0) == namedSite("one", 21));
 
@@ -373,6 +443,7 @@ private slots:
         QCOMPARE(again.tlsBox()->currentIndex(), tls);
         again.siteList()->selectRow(0);
         again.tlsBox()->setCurrentIndex(0);
+        again.setDiscardConfirmer([](QWidget *, const QString &) { return true; });
         again.onListClicked();
         QCOMPARE(again.tlsBox()->currentIndex(), tls);
     }
@@ -423,6 +494,7 @@ private slots:
         SiteList loaded;
         QVERIFY(loaded.load(f.file(), SiteOptions{}));
         CSiteDialog again(loaded, f.file(), f.store, SiteFields{});
+        QCOMPARE(again.siteList()->itemText(0, 3), QStringLiteral("SFTP"));
         again.siteList()->selectRow(0);
         again.onListClicked();
         QCOMPARE(again.protocolBox()->currentIndex(), int(SiteProtocol::Sftp));

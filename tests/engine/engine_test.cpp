@@ -180,7 +180,9 @@ TEST_F(EngineObjectTest, SettingsGoToTheirHoldersAndTheWindowsOwnPassThrough)
     engine::Engine fresh;
     const engine::Settings defaults = fresh.loadSettings(engine::MemorySettingsStore{});
     EXPECT_TRUE(defaults.showSiteStart);
-    EXPECT_EQ(fresh.queue().defaults(), core::QueueDefaults{});
+    core::QueueDefaults expected;
+    expected.passive = true; // new settings use passive FTP
+    EXPECT_EQ(fresh.queue().defaults(), expected);
 }
 
 TEST_F(EngineObjectTest, StoppingWithAJobMidTransferEndsItIdleAndCleanly)

@@ -22,7 +22,7 @@ TEST(SettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(s.timeout, 30);
     EXPECT_TRUE(s.hidePassword);
     EXPECT_TRUE(s.minimizeTray);
-    EXPECT_FALSE(s.passive);
+    EXPECT_TRUE(s.passive); // new settings; a stored 0 still reads as active (below)
     EXPECT_TRUE(s.showSiteStart);
     EXPECT_FALSE(s.timeStamp);
     EXPECT_FALSE(s.useDownloadPath);
@@ -94,6 +94,14 @@ TEST(SettingsTest, AnyNonZeroIntegerReadsAsTrue)
     EXPECT_TRUE(s.passive);
     EXPECT_TRUE(s.longLocalPaths);
     EXPECT_FALSE(s.hidePassword);
+}
+
+// Passive is the default of new settings only: a file that chose active mode keeps it.
+TEST(SettingsTest, AStoredActiveModeStaysActive)
+{
+    MemorySettingsStore store;
+    store.writeInt("Options", "Passive", 0);
+    EXPECT_FALSE(loadSettings(store).passive);
 }
 
 TEST(SettingsTest, AnUnknownFileNameConversionReadsAsNone)

@@ -178,6 +178,9 @@ TEST_F(PartFileJobTest, ALinkInPlaceOfThePartialFileIsNotFollowed)
         const auto id = queue.addItem(url("/d/f.bin"), (folder / "f.bin").string(), 0, 3600);
         start();
         ASSERT_TRUE(waitStatus(id, core::ItemStatus::StatusTransferFailed));
+        // The item says why, as for a folder it cannot write to ("Cannot create the partial file ...").
+        EXPECT_NE(
+            core::snapshotOrVanished(queue, id).statusDetail.find("is no regular file"), std::string::npos);
         scheduler.stop();
         ASSERT_TRUE(scheduler.waitUntilStoppedFor(20000));
         expectCleanScript();

@@ -66,8 +66,8 @@ void MainFrameFtpTest::addUrlDownloadsFromServer()
     const QString url = QString::fromStdString(folder.url("payload.bin"));
     UserPrompts prompts = UserPrompts::modalDialogs();
     QString offered;
-    prompts.askText = [&](QWidget *, const QString &, const QString &, const QString &text) {
-        offered = text;
+    prompts.askUrl = [&](QWidget *, const QString &example) {
+        offered = example;
         return std::optional<QString>(url);
     };
     frame.setPrompts(prompts);

@@ -24,6 +24,7 @@
 #include "frame_fixture.h"
 #include "support/scripted_server.h"
 #include "ui/autostart.h"
+#include "ui/desktop_notifier.h"
 #include "ui/log_sub_frame.h"
 #include "ui/queue_view.h"
 #include "widgets/caption_bar.h"
@@ -73,7 +74,7 @@ void MainFrameTest::windowLayout()
     QCOMPARE(tools.join(u' '),
         QStringLiteral(
             "connect temporaryDisconnect disconnect createRemoteFolder remoteDelete download upload | "
-            "go delete | about contextHelp"));
+            "addUrl go delete | about contextHelp"));
     QVERIFY(frame.toolBar()->isMovable());
     QCOMPARE(frame.toolBar()->allowedAreas(), Qt::AllToolBarAreas);
 
@@ -83,6 +84,7 @@ void MainFrameTest::windowLayout()
     QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Download", "&Site", "&View", "&Help"}));
     QCOMPARE(frame.action("delete")->text(), QStringLiteral("&Delete\tDel"));
     QCOMPARE(frame.action("delete")->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(frame.action("addUrl")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     QCOMPARE(frame.pathPane()->width(), CMainFrame::kStatusPaneWidth);
     QCOMPARE(frame.pathPane()->text(), QString::fromStdString(b.engine.downloads().string()));
 
@@ -113,7 +115,7 @@ void MainFrameTest::windowLayout()
         queue->columnWidth(ColumnAction) > metrics.horizontalAdvance(QStringLiteral("Downloading - 100%")));
     QVERIFY(queue->columnWidth(ColumnBytes) > metrics.horizontalAdvance(QStringLiteral("1023.9 MiB (100%)")));
     QVERIFY(queue->columnWidth(ColumnSpeed)
-        > metrics.horizontalAdvance(QStringLiteral("1023 KiB/s, 59m 59s left")));
+        > metrics.horizontalAdvance(QStringLiteral("999 kB/s, 59m 59s left")));
 }
 
 void MainFrameTest::autostartEntryRemovedAtCreation()
@@ -412,6 +414,7 @@ void MainFrameTest::trayStatusFollowsScheduler()
 
 void MainFrameTest::trayStartAndHandover()
 {
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("No Icon set")));
     test::FrameBundle b;
     b.options.trayAvailable = true;
     b.engine.store.writeInt("Options", "SystemTray", 1);
@@ -420,6 +423,8 @@ void MainFrameTest::trayStartAndHandover()
     QVERIFY(!frame.isVisible());
     QVERIFY(frame.trayIconObject());
     QCOMPARE(frame.trayIconObject()->toolTip(), QStringLiteral("Idle"));
+    // A desktop notice goes through the tray icon: the panel never holds a second one.
+    QCOMPARE(frame.notifier()->messageIcon(), frame.trayIconObject());
     // The refresh tick keeps the tooltip in step with the engine.
     frame.startEngine();
     frame.onQueueChanged(false, 0);
@@ -438,6 +443,12 @@ void MainFrameTest::trayStartAndHandover()
     frame.toggleTray();
     QVERIFY(!frame.inTray());
     QVERIFY(frame.isVisible());
+
+    // Without a tray icon of the window, the notice's own icon carries the program's picture.
+    QApplication::setWindowIcon(QIcon());
+    DesktopNotifier alone(b.engine.queue, b.engine.store);
+    alone.messageIcon()->show();
+    QVERIFY(!alone.messageIcon()->icon().isNull());
 
     // Without a notification area the window never hides: it could not be brought back.
     test::FrameBundle plain;

@@ -41,12 +41,12 @@ private slots:
         QTest::addColumn<qint64>("total");
         QTest::addColumn<QString>("text");
         QTest::newRow("standing still") << qint64(0) << qint64(0) << qint64(1000) << QString();
-        QTest::newRow("time left") << qint64(100) << qint64(0) << qint64(200 * 1024 * 60)
-                                   << QStringLiteral("100 KiB/s, 2m 00s left");
+        QTest::newRow("time left") << qint64(100) << qint64(0) << qint64(200 * 1000 * 60)
+                                   << QStringLiteral("100 kB/s, 2m 00s left");
         QTest::newRow("unknown total keeps the speed")
-            << qint64(100) << qint64(5000) << qint64(0) << QStringLiteral("100 KiB/s");
+            << qint64(100) << qint64(5000) << qint64(0) << QStringLiteral("100 kB/s");
         QTest::newRow("more than announced keeps the speed")
-            << qint64(100) << qint64(5000) << qint64(4000) << QStringLiteral("100 KiB/s");
+            << qint64(100) << qint64(5000) << qint64(4000) << QStringLiteral("100 kB/s");
     }
 
     void speedCarriesTimeLeft()

@@ -40,8 +40,9 @@ private slots:
         QTest::addColumn<qint64>("kib");
         QTest::addColumn<QString>("text");
         QTest::newRow("standing still is empty") << qint64(0) << QString();
-        QTest::newRow("KiB per second") << qint64(850) << QStringLiteral("850 KiB/s");
-        QTest::newRow("MiB per second") << qint64(1229) << QStringLiteral("1.2 MiB/s");
+        QTest::newRow("kB per second") << qint64(850) << QStringLiteral("850 kB/s");
+        QTest::newRow("MB per second, decimal steps") << qint64(1229) << QStringLiteral("1.2 MB/s");
+        QTest::newRow("no 1024 step") << qint64(1010) << QStringLiteral("1.0 MB/s");
     }
 
     void speeds()
@@ -59,10 +60,10 @@ private slots:
         QTest::newRow("unknown speed") << qint64(1000) << qint64(0) << QString();
         QTest::newRow("nothing left") << qint64(0) << qint64(10) << QString();
         QTest::newRow("a part second rounds up") << qint64(1) << qint64(1) << QStringLiteral("1s");
-        QTest::newRow("seconds") << qint64(45 * 1024) << qint64(1) << QStringLiteral("45s");
-        QTest::newRow("minutes pad seconds") << qint64(185 * 1024) << qint64(1) << QStringLiteral("3m 05s");
-        QTest::newRow("hours pad minutes") << qint64(7500) * 1024 << qint64(1) << QStringLiteral("2h 05m");
-        QTest::newRow("days") << qint64(3 * 86400 + 4 * 3600) * 1024 << qint64(1) << QStringLiteral("3d 4h");
+        QTest::newRow("seconds") << qint64(45 * 1000) << qint64(1) << QStringLiteral("45s");
+        QTest::newRow("minutes pad seconds") << qint64(185 * 1000) << qint64(1) << QStringLiteral("3m 05s");
+        QTest::newRow("hours pad minutes") << qint64(7500) * 1000 << qint64(1) << QStringLiteral("2h 05m");
+        QTest::newRow("days") << qint64(3 * 86400 + 4 * 3600) * 1000 << qint64(1) << QStringLiteral("3d 4h");
     }
 
     void timeLeft()

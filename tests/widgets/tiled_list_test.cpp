@@ -149,6 +149,9 @@ private slots:
         QTest::newRow("light") << QPalette(Qt::black, QColor(239, 239, 239), Qt::white, Qt::darkGray,
             Qt::gray, Qt::black, Qt::white, Qt::white, QColor(239, 239, 239));
         QTest::newRow("dark") << darkPalette();
+        QPalette brightHighlight = darkPalette();
+        brightHighlight.setColor(QPalette::Highlight, QColor(255, 255, 160));
+        QTest::newRow("dark with a bright highlight") << brightHighlight;
     }
 
     void textStaysReadableInTheThemesColours()

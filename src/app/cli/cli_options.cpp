@@ -42,7 +42,8 @@ const char *usageText()
 {
     return "usage: bellwick-cli [--queue FILE] [--dir DIR] [--max-threads N] [--per-site N]\n"
            "                    [--retry-time S] [--timeout S] [--max-speed KBPS] [--min-speed KBPS]\n"
-           "                    [--passive] [--long-paths] [--tries N] [--keep-running] [--insecure]\n"
+           "                    [--passive|--active] [--long-paths] [--tries N] [--keep-running] "
+           "[--insecure]\n"
            "                    [--trust-host-key SHA256:...] [--if-exists rename|overwrite|skip]\n"
            "                    [--segments N] [--proxy URL] [--noproxy LIST] [--verbose] [--quiet]\n"
            "                    [[--checksum ALG=HEX] URL ...]\n"
@@ -51,7 +52,9 @@ const char *usageText()
            "~/.config/Tolvenby/Bellwick.conf; the options override them for this run only.\n"
            "\n"
            "  --queue FILE      load FILE (created empty when missing) and save it on the way out\n"
-           "  --dir DIR         download into DIR (default: the current directory)\n"
+           "  --dir DIR         download into DIR (default: the download folder of the\n"
+           "                    settings when \"Use download path\" is on, else the\n"
+           "                    current directory; the last line below names it)\n"
            "  --max-threads N   most transfers at once (at most 32)\n"
            "  --per-site N      most transfers on one site (0: no limit)\n"
            "  --retry-time S    seconds a site rests after an item there failed\n"
@@ -60,6 +63,8 @@ const char *usageText()
            "  --min-speed KBPS  end a transfer slower than KBPS kB/s for the time-out\n"
            "                    and resume it later (0: no minimum); 1 kB = 1000 bytes\n"
            "  --passive         passive FTP data connections for the URLs given here\n"
+           "                    (the default of new settings)\n"
+           "  --active          active FTP data connections for the URLs given here\n"
            "  --long-paths      keep host and remote folders below DIR\n"
            "  --tries N         give up on an item after N attempts (default: its retry count)\n"
            "  --keep-running    keep retrying until every item has finished\n"
@@ -91,6 +96,14 @@ const char *usageText()
            "An unknown or changed SSH host key is never asked about: the run ends at once.\n"
            "Exit status: 0 every item finished, 1 some did not, 2 bad usage or URL,\n"
            "3 a server's host key was refused, 130/143 stopped by SIGINT/SIGTERM.\n";
+}
+
+std::string downloadFolderLine(
+    bool useDownloadPath, const std::string &downloadPath, const std::string &currentDirectory)
+{
+    if (useDownloadPath && !downloadPath.empty())
+        return "Without --dir, downloads go to " + downloadPath + " (the settings' download folder).\n";
+    return "Without --dir, downloads go to the current directory, " + currentDirectory + ".\n";
 }
 
 std::string versionText()
@@ -156,6 +169,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             }
         } else if (arg == "--passive") {
             o.passive = true;
+        } else if (arg == "--active") {
+            o.active = true;
         } else if (arg == "--long-paths") {
             o.longPaths = true;
         } else if (arg == "--keep-running") {

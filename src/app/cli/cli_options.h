@@ -23,6 +23,7 @@ struct CliOptions
     std::optional<int> maxSpeed; // kB/s for all transfers together, 0: no limit
     std::optional<int> minSpeed; // kB/s, 0: no minimum
     bool passive = false;
+    bool active = false; // active FTP data connections for the URLs given, against passive settings
     bool longPaths = false;
     std::optional<int> tries;
     std::optional<int> segments; // connections for one big download, 1 or more
@@ -48,6 +49,9 @@ struct ParsedCommandLine
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string> &args);
 const char *usageText();
+// The last line of --help: where a download goes when no --dir is given.
+std::string downloadFolderLine(
+    bool useDownloadPath, const std::string &downloadPath, const std::string &currentDirectory);
 // "bellwick-cli 5.0.13"
 std::string versionText();
 

@@ -83,6 +83,8 @@ engine::Settings settingsForRun(const CliOptions &o)
         s.maxSegments = *o.segments;
     if (o.passive)
         s.passive = true;
+    else if (o.active)
+        s.passive = false;
     if (o.longPaths)
         s.longLocalPaths = true;
     // A folder given here wins over the download folder of the settings.
@@ -333,6 +335,7 @@ int run(const CliOptions &o)
 
 int main(int argc, char **argv)
 {
+    using namespace bw;
     using namespace bw::cli;
     // The signals are taken by a thread of their own; every other thread blocks them.
     const sigset_t signals = handledSignals();
@@ -349,6 +352,10 @@ int main(int argc, char **argv)
     }
     if (parsed.options.help) {
         std::fputs(usageText(), stdout);
+        const engine::Settings settings = settingsForRun({});
+        std::error_code error;
+        const std::string here = std::filesystem::current_path(error).string();
+        std::fputs(downloadFolderLine(settings.useDownloadPath, settings.downloadPath, here).c_str(), stdout);
         return kExitFinished;
     }
     return run(parsed.options);

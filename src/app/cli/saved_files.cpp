@@ -12,8 +12,10 @@ namespace bw::cli {
 
 std::string savedFileLine(const SavedFile &file)
 {
-    // A file saved within a millisecond still gets a speed, not a division by zero.
-    const double seconds = file.seconds < 0.001 ? 0.001 : file.seconds;
+    // The runner looks at the queue every 100 ms, so a shorter time is not measured: a small file that
+    // took "0.001 s" would claim gigabytes a second. Such a time counts as the 100 ms it may have taken.
+    constexpr double kShortestMeasured = 0.1;
+    const double seconds = std::max(file.seconds, kShortestMeasured);
     const auto rateKBps = static_cast<std::int64_t>(static_cast<double>(file.sizeBytes) / seconds / 1000.0);
     return file.path + "  " + groupedNumber(file.sizeBytes) + " B  " + groupedNumber(rateKBps) + " kB/s"
         + (file.verified.empty() ? "" : "  " + file.verified);

@@ -4,8 +4,6 @@
 // With -Embedding, -Automation, /Embedding or /Automation it runs the queue without a window until
 // SIGINT or SIGTERM, then saves the queue.
 #include <csignal>
-#include <filesystem>
-#include <system_error>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include "app/glue/app_folders.h"
 #include "app/glue/bellwick_doc.h"
 #include "app/glue/notification_bridge.h"
 #include "app/glue/qt_settings_store.h"
@@ -89,11 +88,18 @@ QSocketNotifier *watchTerminationSignals(QObject *parent)
     return notifier;
 }
 
+bw::app::StartFiles startFiles(const CommandLine &line)
+{
+    return bw::app::chooseStartFiles(line.queueFile, QDir::currentPath());
+}
+
 QString queueFilePath(const CommandLine &line)
 {
     if (!line.queueFile.isEmpty())
         return line.queueFile;
-    return bw::app::CBellwickDoc::ensureDefaultQueueFile(QDir::currentPath());
+    const QString folder = QFileInfo(startFiles(line).queueFile).path();
+    QDir().mkpath(folder);
+    return bw::app::CBellwickDoc::ensureDefaultQueueFile(folder);
 }
 
 QString manualPath()
@@ -113,15 +119,16 @@ QString manualPath()
 #endif
 }
 
-// The engine of both modes: the diagnostic log in the working directory, and downloads without a
-// download folder in the folder the program started in (the local pane moves it later).
-bw::engine::EngineOptions engineOptions(bw::engine::KeyringService &keyring)
+// The engine of both modes: the diagnostic log beside the queue file or in the state folder, and
+// downloads without a download folder in the user's download folder (the local pane moves it later).
+bw::engine::EngineOptions engineOptions(const CommandLine &line, bw::engine::KeyringService &keyring)
 {
     bw::engine::EngineOptions options;
     options.jobTiming.keyring = &keyring;
-    options.diagnosticLogPath = "Bellwick.log";
-    std::error_code error;
-    options.localFolder = std::filesystem::current_path(error).string();
+    const QString logFile = startFiles(line).logFile;
+    QDir().mkpath(QFileInfo(logFile).path());
+    options.diagnosticLogPath = logFile.toStdString();
+    options.localFolder = bw::app::downloadFolder().toStdString();
     options.trustStorePath = bw::engine::defaultTrustStorePath().string();
     return options;
 }
@@ -130,7 +137,7 @@ bw::engine::EngineOptions engineOptions(bw::engine::KeyringService &keyring)
 int runWithoutWindow(QCoreApplication &app, const CommandLine &line, QSocketNotifier *stopSignals)
 {
     bw::engine::KeyringService keyring; // before the engine, whose jobs use it
-    bw::engine::Engine engine(engineOptions(keyring));
+    bw::engine::Engine engine(engineOptions(line, keyring));
     bw::app::QtSettingsStore store;
     keyring.setUsedForFiles(!engine.loadSettings(store).passwordsInFiles);
     bw::app::CBellwickDoc document(engine.queue());
@@ -155,7 +162,7 @@ int runWindow(QApplication &app, const CommandLine &line, QSocketNotifier *stopS
 {
     app.setQuitOnLastWindowClosed(false); // hiding into the tray is not quitting
     bw::engine::KeyringService keyring; // before the engine, whose jobs use it
-    bw::engine::Engine engine(engineOptions(keyring));
+    bw::engine::Engine engine(engineOptions(line, keyring));
     bw::app::QtSettingsStore store;
     bw::core::QueueEvents events(engine.queue());
     bw::app::NotificationBridge bridge(events);

@@ -34,5 +34,17 @@ TEST(SavedFilesTest, FinishedItemsLeaveTheQueueOnceReported)
     EXPECT_EQ(queue.count(), 2u);
 }
 
+TEST(SavedFilesTest, TheLineGivesSizeAndAPlausibleAverageSpeed)
+{
+    const std::pair<SavedFile, std::string> cases[] = {
+        {{"/d/a", 1'000'000, 2.0}, "/d/a  1,000,000 B  500 kB/s"},
+        // Shorter than the runner can measure: not "3,000,000 kB/s".
+        {{"/d/b", 3'000'000, 0.001}, "/d/b  3,000,000 B  30,000 kB/s"},
+        {{"/d/c", 0, 0.0}, "/d/c  0 B  0 kB/s"},
+    };
+    for (const auto &[file, line] : cases)
+        EXPECT_EQ(savedFileLine(file), line) << file.path;
+}
+
 } // namespace
 } // namespace bw::cli

@@ -40,6 +40,7 @@ struct ProgramRun
         environment.insert(QStringLiteral("HOME"), qpath(dir / "home"));
         environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
         environment.remove(QStringLiteral("XDG_DATA_HOME"));
+        environment.remove(QStringLiteral("XDG_STATE_HOME"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(qpath(dir / "run"));
@@ -62,10 +63,11 @@ struct ProgramRun
         QVERIFY(process.waitForStarted(10000));
     }
 
-    // The program is up once its diagnostic log exists; then SIGTERM asks for the orderly end.
-    void stopWhenUp()
+    // The program is up once its diagnostic log exists (beside a queue file of the working folder or
+    // named on the command line, else in the state folder); then SIGTERM asks for the orderly end.
+    void stopWhenUp(const std::filesystem::path &log = "run/Bellwick.log")
     {
-        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(dir / "run" / "Bellwick.log"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(dir / log), 20000);
         process.terminate();
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -84,6 +86,7 @@ class StartupTest : public QObject
 private slots:
     void firstStartCreatesQueueFileAndSettings();
     void namedQueueFileIsUsedInstead();
+    void aQueueFileInTheWorkingFolderIsStillUsed();
     void automationRunsQueueWithoutWindow();
 };
 
@@ -92,10 +95,12 @@ void StartupTest::firstStartCreatesQueueFileAndSettings()
     ProgramRun run;
     // Qt's own options are not queue files.
     run.start({QStringLiteral("-platform"), QStringLiteral("offscreen")});
-    run.stopWhenUp();
+    run.stopWhenUp("home/.local/state/Tolvenby/Bellwick/Bellwick.log");
     QVERIFY(!std::filesystem::exists(run.dir / "run" / "offscreen"));
 
-    const std::filesystem::path queueFile = run.dir / "run" / "filelist.ftp";
+    // Nothing lands in the folder the desktop started the program in.
+    QVERIFY(std::filesystem::is_empty(run.dir / "run"));
+    const std::filesystem::path queueFile = run.dir / "home/.local/share/Tolvenby/Bellwick/filelist.ftp";
     QVERIFY(std::filesystem::exists(queueFile));
 
     struct stat info
@@ -117,6 +122,20 @@ void StartupTest::firstStartCreatesQueueFileAndSettings()
     QVERIFY(settings.contains(QStringLiteral("Paths/DownloadPath")));
     QVERIFY(!settings.contains(QStringLiteral("Options/SystemTray")));
     QCOMPARE(settings.value(QStringLiteral("Options/MaxThreads")).toInt(), 10);
+    QCOMPARE(settings.value(QStringLiteral("Options/Passive")).toInt(), 1);
+}
+
+void StartupTest::aQueueFileInTheWorkingFolderIsStillUsed()
+{
+    ProgramRun run;
+    core::QueueList source;
+    source.addItem("ftp://127.0.0.1:1/pub/never.bin", (run.dir / "never.bin").string());
+    QVERIFY(engine::saveQueueFile(run.dir / "run" / "filelist.ftp", source));
+    run.start({});
+    run.stopWhenUp();
+    core::QueueList queue;
+    QCOMPARE(engine::loadQueueFile(run.dir / "run" / "filelist.ftp", queue).loadedCount, 1);
+    QVERIFY(!std::filesystem::exists(run.dir / "home/.local/share/Tolvenby/Bellwick/filelist.ftp"));
 }
 
 void StartupTest::namedQueueFileIsUsedInstead()
