@@ -117,6 +117,11 @@ public:
     // file's size (-1 when not known as a file), or that it is a directory.
     std::int64_t listedSize = -1;
     bool listedDirectory = false;
+    // Ended by a failure that waiting cannot mend (a refused certificate, a missing file, a login refused
+    // twice): no worker takes it again until the user retries it. Not stored.
+    bool endedForGood = false;
+    std::int32_t refusedLogins = 0; // logins refused in a row in this run; not stored
+    bool stoppedByUser = false; // Idle because the user stopped the transfers (shown "Stopped"); not stored
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".
