@@ -357,11 +357,7 @@ TEST_F(QueueListTest, FailuresThatWaitingCannotChangeAreNotRetried)
 {
     setRetryTimeDefault(0);
 
-    struct End
-    {
-        ItemStatus status;
-        bool forGood;
-    };
+    using End = std::pair<ItemStatus, bool>; // the status, and whether waiting cannot change it
 
     struct Case
     {
@@ -383,9 +379,9 @@ TEST_F(QueueListTest, FailuresThatWaitingCannotChangeAreNotRetried)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const std::int32_t id = add("ftp://a/1");
-        for (const End &end : c.ends) {
+        for (const auto &[status, forGood] : c.ends) {
             ASSERT_EQ(fresh().id, id);
-            queue.finishItem(id, end.status, end.forGood);
+            queue.finishItem(id, status, forGood);
             clock.advance(1);
         }
         EXPECT_EQ(queue.anyEligible(), c.retried);
