@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 
+#include "browse/open_with_desktop.h"
 #include "widgets/text_entry_dialog.h"
 
 namespace bw::browse {
@@ -25,7 +26,7 @@ BrowsePrompts BrowsePrompts::modalDialogs()
             == QMessageBox::Yes;
     };
     prompts.openUrl = [](const QUrl &url) {
-        QDesktopServices::openUrl(url);
+        openWithDesktop(url, [](const QUrl &target) { return QDesktopServices::openUrl(target); });
     };
     prompts.showError = [](QWidget *parent, const QString &text, const QString &caption) {
         QMessageBox::warning(parent, caption, text);

@@ -132,6 +132,9 @@ public:
     // A direct transfer is queued or runs.
     bool isTransferring() const { return !m_transfers.isEmpty(); }
 
+    // Downloads, uploads and views running or waiting.
+    std::size_t transferCount() const { return m_transfers.size(); }
+
     // Commands are queued or run on the held connection.
     bool isBusy() const { return m_controller->isBusy(); }
 

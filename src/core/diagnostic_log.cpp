@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/url_password_mask.h"
 #include "platform/file_util.h"
 
 namespace bw::core {
@@ -52,7 +53,7 @@ void DiagnosticLog::write(const std::string &text, int level)
     std::tm local{};
     localtime_r(&now, &local);
     std::string line = linePrefix(local, level);
-    line += text;
+    line += maskPasswordsInText(text); // the file outlives the session and may be sent along with a report
     line += "\r\n";
     (void)std::fwrite(line.data(), 1, line.size(), m_file);
     (void)std::fflush(m_file);

@@ -123,6 +123,11 @@ public:
     std::string segmentState;
     // The checksum the user gave for the file (stored in the queue file's checksum block); unset for none.
     Checksum checksum;
+    // Ended by a failure that waiting cannot mend (a refused certificate, a missing file, a login refused
+    // twice): no worker takes it again until the user retries it. Not stored.
+    bool endedForGood = false;
+    std::int32_t refusedLogins = 0; // logins refused in a row in this run; not stored
+    bool stoppedByUser = false; // Idle because the user stopped the transfers (shown "Stopped"); not stored
 };
 
 // The item's status text with what the server said, when known: "Transfer failed (404 Not Found)".

@@ -266,13 +266,20 @@ bool QueueList::removeItem(std::int32_t id)
     return true;
 }
 
-void QueueList::finishItem(std::int32_t id, ItemStatus finalStatus)
+void QueueList::finishItem(std::int32_t id, ItemStatus finalStatus, bool forGood)
 {
+    constexpr std::int32_t kLoginsTried = 2;
     std::lock_guard lock{m_mutex};
     const std::size_t index = indexOf(id);
     if (index == kMissing)
         return;
-    m_items[index].setStatus(finalStatus, m_clock.nowSeconds());
+    QueueItem &item = m_items[index];
+    item.setStatus(finalStatus, m_clock.nowSeconds());
+    item.stoppedByUser = false;
+    const bool refusedLogin =
+        finalStatus == ItemStatus::StatusInvalidUser || finalStatus == ItemStatus::StatusInvalidPassword;
+    item.refusedLogins = refusedLogin ? item.refusedLogins + 1 : 0;
+    item.endedForGood = forGood || item.refusedLogins >= kLoginsTried;
     moveToEnd(index); // refreshes the item's facts as well
 }
 
@@ -318,8 +325,8 @@ std::vector<ItemState> QueueList::states() const
     std::vector<ItemState> result;
     result.reserve(m_items.size());
     for (const QueueItem &item : m_items)
-        result.push_back(
-            {item.id, item.status, item.removeWhenDone, item.statusTime, item.retryCount, item.ends});
+        result.push_back({item.id, item.status, item.removeWhenDone, item.statusTime, item.retryCount,
+            item.ends, item.endedForGood});
     return result;
 }
 

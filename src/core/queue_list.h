@@ -47,6 +47,7 @@ struct ItemState
     std::int64_t statusTime = -1;
     std::int32_t retryCount = 0;
     std::int32_t ends = 0;
+    bool endedForGood = false;
 };
 
 // What a saved queue holds of the items it keeps (those neither done nor marked for removal), in list
@@ -123,8 +124,11 @@ public:
     // Erases an item that is not in progress (true; also for an unknown id). An item in progress is asked
     // to stop and marked for removal when it ends (false).
     bool removeItem(std::int32_t id);
-    // Gives the item its final status and moves it to the end of the list.
-    void finishItem(std::int32_t id, ItemStatus finalStatus);
+    // Gives the item its final status and moves it to the end of the list. `forGood`: waiting cannot
+    // change the outcome, so no worker takes the item again until it is retried by hand. A login refused
+    // a second time in a row ends the item for good as well: a server that locks out after repeated
+    // failures must not lock the user out.
+    void finishItem(std::int32_t id, ItemStatus finalStatus, bool forGood = false);
     bool contains(std::int32_t id) const;
     bool isDone(std::int32_t id) const;
     std::size_t count() const;
@@ -155,10 +159,14 @@ public:
     std::uint64_t segmentStateRevision() const { return m_segmentStateRevision.load(); }
 
     void setChecksum(std::int32_t id, Checksum checksum);
-    // Makes a failed item new again (Idle, no attempts, no rest, no detail) so the next pass takes it.
+    // Makes a failed item new again (Idle, no attempts, no rest, no detail, not ended for good) so the
+    // next pass takes it.
     // False, and nothing changed, for an unknown id or an item a worker holds or that is done.
     bool resetForRetry(std::int32_t id);
     void setSelected(std::int32_t id, bool selected);
+    // A worker's item stopped by the user (Go, quitting): Idle where it stands and marked as stopped,
+    // with no rest before the next start, and the attempt its site's login counted given back.
+    void stopItem(std::int32_t id);
     // Forgets what the parent's listing said of the item, so that a later attempt asks the server again.
     void clearListing(std::int32_t id);
     void setAllSelected(bool selected);

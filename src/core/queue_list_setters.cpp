@@ -102,9 +102,29 @@ bool QueueList::resetForRetry(std::int32_t id)
         item.statusTime = -1;
         item.attempts = 0;
         item.statusDetail.clear();
+        item.endedForGood = false;
+        item.refusedLogins = 0;
         reset = true;
     });
     return reset;
+}
+
+void QueueList::stopItem(std::int32_t id)
+{
+    std::lock_guard lock{m_mutex};
+    const std::size_t index = indexOf(id);
+    if (index == kMissing)
+        return;
+    QueueItem &item = m_items[index];
+    item.status = ItemStatus::StatusIdle;
+    item.statusTime = -1;
+    item.stoppedByUser = true;
+    // Attempts are kept equal across a site: each login raised them all by one.
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_siteOf[i] == m_siteOf[index] && m_items[i].attempts > 0)
+            --m_items[i].attempts;
+    }
+    refreshAt(index);
 }
 
 void QueueList::setSelected(std::int32_t id, bool selected)

@@ -155,6 +155,8 @@ void QueueList::setTryLimit(std::int32_t tries)
 
 bool QueueList::mayTake(const QueueItem &item) const
 {
+    if (item.endedForGood)
+        return false;
     if (!item.isEligible() || m_tryLimit < 0)
         return item.isEligible();
     return item.ends < (m_tryLimit == 0 ? item.retryCount : m_tryLimit);
@@ -216,6 +218,7 @@ Selection QueueList::selectNext(
     const auto index = static_cast<std::size_t>(chosen);
     QueueItem &item = m_items[index];
     item.setActive();
+    item.stoppedByUser = false;
     refreshAt(index);
     selection.found = true;
     selection.id = item.id;

@@ -264,6 +264,7 @@ int TransferJob::Run()
         id = selection.id;
         takeSelection(selection);
         m_result = kNoResult;
+        m_endsForGood = false;
         m_context.itemId.store(id);
         const core::QueueItem item = core::snapshotOrVanished(*m_queue, id);
         const int timeout = item.timeout;
@@ -350,9 +351,22 @@ core::Selection TransferJob::endRemoteItem(int id)
     return next;
 }
 
+void TransferJob::failForGood()
+{
+    m_result = core::ItemStatus::StatusError;
+    m_endsForGood = true;
+}
+
 void TransferJob::finishItem(int id, core::ItemStatus result)
 {
-    m_queue->finishItem(id, result);
+    // The user's stop (Go, quitting) is no failure: no rest, no attempt used.
+    const int stopCode = m_stopCode.load();
+    if (result == core::ItemStatus::StatusIdle && stopRequested()
+        && (stopCode == net::StopByEngine || stopCode == net::Exiting)) {
+        m_queue->stopItem(id);
+        return;
+    }
+    m_queue->finishItem(id, result, m_endsForGood && result == core::ItemStatus::StatusError);
     if (core::isDoneStatus(result))
         forgetRedirectDepth(id);
 }

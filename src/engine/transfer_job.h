@@ -185,7 +185,10 @@ private:
     core::Selection selectFollowing();
     // After a redirect: the next item of the target's site, the target first of all when it is the first.
     core::Selection selectRedirectTarget();
+    // Ends the item with `result`; a stop by the user leaves it Stopped instead, ready to go again.
     void finishItem(int id, core::ItemStatus result);
+    // Ends the item now with "Error": waiting cannot change what went wrong.
+    void failForGood();
 
     // The TLS options of the next connection to the selected site.
     net::TlsOptions tlsOptions() const;
@@ -314,6 +317,7 @@ private:
     net::SessionItemSettings m_itemSettings; // the current item's
     core::ItemStatus m_result = kNoResult;
     int m_redirectTarget = 0; // the item a redirect of the current HTTP item queued
+    bool m_endsForGood = false; // m_result is one that waiting cannot change: the item is not retried
     bool m_stop = false;
     // The open session's folders: where the login left it (empty until known), and the item
     // path it was last changed into (none when unknown or changed since).

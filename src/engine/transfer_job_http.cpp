@@ -140,9 +140,9 @@ void TransferJob::runHttpItem(int id)
             && !stoppedMidway(id)) {
             const net::ErrorCode error = m_http->error();
             keepFailureDetail(id, error);
-            m_result = error.is(net::CatProtocol, net::CertificateRejected)
-                ? core::ItemStatus::StatusError
-                : core::ItemStatus::StatusFailedToConnect;
+            m_result = core::ItemStatus::StatusFailedToConnect;
+            if (error.is(net::CatProtocol, net::CertificateRejected))
+                failForGood();
             forgetSites();
         }
     }
@@ -181,6 +181,8 @@ void TransferJob::runHttpItem(int id)
             forgetSites();
             if (error.is(net::CatProtocol, net::UrlRedirected))
                 m_result = queueRedirect(id, error.detail());
+            else if (error.status() == 404 || error.status() == 410)
+                failForGood(); // the file is not there: asking again will not bring it
             else
                 m_result = core::ItemStatus::StatusTransferFailed;
             if (m_result != core::ItemStatus::StatusFinished)
@@ -212,13 +214,15 @@ core::ItemStatus TransferJob::queueRedirect(int id, const std::string &location)
         && (core::isHttpScheme(parsed.scheme) || parsed.scheme == core::SchemeFtp);
     if (!understood) {
         status("Cannot follow the redirect to " + target);
-        return core::ItemStatus::StatusTransferFailed;
+        failForGood(); // a malformed or foreign target stays so
+        return m_result;
     }
     // Leaving TLS would hand the request, and what comes back, to anyone on the path: never followed,
     // and not tried again either, since the server will say the same.
     if (core::isTlsScheme(item->scheme) && !core::isTlsScheme(parsed.scheme)) {
         status(refusedDowngradeText(item->scheme, parsed.scheme));
-        return core::ItemStatus::StatusError;
+        failForGood();
+        return m_result;
     }
     const int depth = redirectDepth(id) + 1;
     if (depth > m_timing.maxRedirects) {

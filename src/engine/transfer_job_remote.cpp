@@ -59,8 +59,9 @@ bool TransferJob::openRemoteSite(int id)
                 m_result = core::ItemStatus::StatusInvalidUser;
             else if (error.code() == net::PasswordInvalid)
                 m_result = core::ItemStatus::StatusInvalidPassword;
-            else if (error.is(net::CatProtocol, net::CertificateRejected))
-                m_result = core::ItemStatus::StatusError; // retrying cannot make the certificate good
+            else if (error.is(net::CatProtocol, net::CertificateRejected)
+                || error.is(net::CatProtocol, net::TlsFailed))
+                failForGood(); // retrying cannot make the certificate good, nor the server speak TLS
             else
                 m_result = core::ItemStatus::StatusFailedToConnect;
             status(error.text());

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/url_password_mask.h"
 #include "widgets/url_text.h"
 
 namespace bw::ui {
@@ -147,9 +148,13 @@ void ClipboardWatcher::showPrompt(const QStringList &downloads, const QStringLis
     }
     // Further copies while the prompt is open join its list.
     auto addRow = [this](const QString &url, bool upload) {
-        if (!m_promptList->findItems(url, Qt::MatchExactly).isEmpty())
-            return;
-        auto *item = new QListWidgetItem(url, m_promptList);
+        for (int row = 0; row < m_promptList->count(); ++row) {
+            if (m_promptList->item(row)->data(Qt::UserRole).toString() == url)
+                return;
+        }
+        // The row shows what the user may see; the URL to queue stays beside it.
+        auto *item = new QListWidgetItem(m_options.hidePasswords ? maskUrlPassword(url) : url, m_promptList);
+        item->setData(Qt::UserRole, url);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(upload ? Qt::Unchecked : Qt::Checked);
         if (upload)
@@ -169,8 +174,9 @@ void ClipboardWatcher::acceptPrompt()
     QStringList chosen;
     for (int row = 0; row < m_promptList->count(); ++row) {
         const QListWidgetItem *item = m_promptList->item(row);
-        if (item->checkState() == Qt::Checked && !m_isQueued(item->text()))
-            chosen << item->text();
+        const QString url = item->data(Qt::UserRole).toString();
+        if (item->checkState() == Qt::Checked && !m_isQueued(url))
+            chosen << url;
     }
     m_prompt->accept();
     if (chosen.isEmpty())

@@ -23,6 +23,7 @@ struct ClipboardOptions
     bool monitor = false; // queue the URLs copied anywhere
     bool verify = false; // ask before queueing them
     bool extract = false; // find URLs inside any copied text, not only a text that is one URL
+    bool hidePasswords = false; // the prompt shows each URL's password masked
 };
 
 class ClipboardWatcher : public QObject

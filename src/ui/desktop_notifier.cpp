@@ -41,7 +41,8 @@ void DesktopNotifier::checkQueue()
     // Always kept up to date, so turning notices on does not replay old failures.
     std::vector<NoticeInput> items;
     for (const core::ItemState &state : m_queue.states()) {
-        NoticeInput input{state.id, static_cast<int>(state.status), 0, state.retryCount, {}};
+        NoticeInput input{
+            state.id, static_cast<int>(state.status), 0, state.retryCount, {}, state.endedForGood};
         // Only items that may have failed need their whole copy.
         if (belongsInTab(QueueTab::Errors, input.status, false)) {
             if (const std::optional<core::QueueItem> item = m_queue.snapshot(state.id)) {
@@ -61,7 +62,11 @@ void DesktopNotifier::checkQueue()
                     QString::fromStdString(core::statusText(static_cast<core::ItemStatus>(notice.status)))),
                 true);
         } else {
-            m_show(tr("Bellwick"), tr("The transfer queue has finished."), false);
+            m_show(tr("Bellwick"),
+                tr("The transfer queue has finished: %1 finished, %2 failed.")
+                    .arg(notice.finished)
+                    .arg(notice.failed),
+                notice.failed > 0);
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -10,6 +11,7 @@ namespace bw::ui {
 
 HelpWindow::HelpWindow(QWidget *parent)
     : QDialog(parent)
+    , m_notice(new QLabel(this))
     , m_browser(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("helpWindow"));
@@ -19,9 +21,23 @@ HelpWindow::HelpWindow(QWidget *parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto *layout = new QVBoxLayout(this);
+    m_notice->setWordWrap(true);
+    m_notice->hide();
+    layout->addWidget(m_notice);
     layout->addWidget(m_browser);
     layout->addWidget(buttons);
     resize(720, 560);
+}
+
+void HelpWindow::setNotice(const QString &text)
+{
+    m_notice->setText(text);
+    m_notice->setVisible(!text.isEmpty());
+}
+
+QString HelpWindow::notice() const
+{
+    return m_notice->text();
 }
 
 void HelpWindow::showManual(const QString &manualPath)
@@ -47,6 +63,11 @@ HelpWindow *showHelpTopics(
         window->setAttribute(Qt::WA_DeleteOnClose);
     }
     window->showManual(manualPath);
+    window->setNotice(haveManual
+            ? HelpWindow::tr("The desktop could not open the manual in a web browser, so "
+                             "it is shown here. It is the file %1.")
+                  .arg(manualPath)
+            : QString());
     window->show();
     window->raise();
     window->activateWindow();

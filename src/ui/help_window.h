@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QUrl>
 
+class QLabel;
 class QTextBrowser;
 
 namespace bw::ui {
@@ -24,7 +25,12 @@ public:
 
     QTextBrowser *browser() const { return m_browser; }
 
+    // A line above the manual saying why it shows here (empty hides it).
+    void setNotice(const QString &text);
+    QString notice() const;
+
 private:
+    QLabel *m_notice;
     QTextBrowser *m_browser;
 };
 

@@ -22,6 +22,7 @@ CLogSubFrame::CLogSubFrame(QWidget *parent)
     new LogPaneCopy(m_batch->list());
     new LogPaneCopy(m_manual->list());
     setChildrenCollapsible(false);
+    setHandleWidth(kSplitterHandleWidth);
 }
 
 void CLogSubFrame::addLine(const QString &text, unsigned long threadId)
@@ -63,7 +64,9 @@ void CLogSubFrame::openBatchLogOnce()
 
 CSubFrame::CSubFrame(QWidget *parent)
     : QSplitter(Qt::Horizontal, parent)
-{}
+{
+    setHandleWidth(kSplitterHandleWidth);
+}
 
 void CSubFrame::showEvent(QShowEvent *event)
 {

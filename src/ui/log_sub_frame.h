@@ -14,6 +14,9 @@ namespace bw::ui {
 
 using widgets::CCtrlListView;
 
+// Wide enough to be grabbed with the mouse on any style.
+constexpr int kSplitterHandleWidth = 6;
+
 class CLogSubFrame : public QSplitter
 {
     Q_OBJECT

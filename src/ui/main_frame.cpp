@@ -28,6 +28,7 @@
 #include "widgets/caption_bar.h"
 #include "widgets/ctrl_list_view.h"
 #include "widgets/remote_browser_link.h"
+#include "widgets/size_text.h"
 #include "widgets/tiled_list_ctrl.h"
 
 namespace bw::ui {
@@ -157,6 +158,7 @@ void CMainFrame::createLayout()
     m_mainSplitter = new QSplitter(Qt::Vertical, this);
     m_mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
     m_mainSplitter->setChildrenCollapsible(false);
+    m_mainSplitter->setHandleWidth(kSplitterHandleWidth);
     m_logFrame = new CLogSubFrame(m_mainSplitter);
     m_subFrame = new CSubFrame(m_mainSplitter);
     m_queueView = new CFtpTreeView(queue(), m_context.engine.scheduler(), m_context.document, m_subFrame);
@@ -332,6 +334,8 @@ void CMainFrame::refreshTick()
     updateTrayIcon();
     m_notifier->checkQueue();
     m_queueView->queueRefresh(m_refreshItem);
+    const std::int64_t totalKBps = m_queueView->totalSpeedKBps();
+    m_speedPane->setText(totalKBps > 0 ? tr("Total: %1").arg(widgets::speedText(totalKBps)) : QString());
     m_refreshPending = false;
     endConnectingWhenSettled();
     updateCommandStates();

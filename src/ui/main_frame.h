@@ -106,7 +106,7 @@ public:
     static constexpr const char *kTitle = "Bellwick";
     static constexpr const char *kExampleUrl = "ftp://ftp.example.com/pub/example.zip";
     static constexpr int kStatusPaneWidth = 300;
-    static constexpr int kLogRowHeight = 100;
+    static constexpr int kLogRowHeight = 160; // both log captions and a few lines of the open one
 
     // Construction and window creation: loads the settings (the engine takes its part, the window
     // keeps the rest), builds the window, registers the notifier and removes the log-on start entry.
@@ -188,6 +188,9 @@ public:
 
     QLabel *pathPane() const { return m_pathPane; }
 
+    // "Total: 1.2 MiB/s" while transfers run, else empty.
+    QLabel *speedPane() const { return m_speedPane; }
+
     QToolBar *toolBar() const { return m_toolBar; }
 
     QSystemTrayIcon *trayIconObject() const { return m_trayIcon; }
@@ -198,6 +201,17 @@ public:
 
     void setRemoteBrowser(RemoteBrowserLink *browser);
     void setPrompts(UserPrompts prompts);
+
+    // Transfers under way: the queue's running items and the remote pane's own.
+    int runningTransfers() const;
+    // The question asked before quitting while transfers run ("3 transfers are running. Quit
+    // anyway?..."); true to quit. Tests put their own answer in.
+    using QuitQuestion = std::function<bool(QWidget *parent, const QString &text)>;
+
+    void setQuitQuestion(QuitQuestion ask) { m_askQuit = std::move(ask); }
+
+    // Asks the quit question when transfers run; true when the window may close.
+    bool mayQuit();
 
 signals:
     // The close sequence has ended and the window is gone: the application may quit.
@@ -280,6 +294,7 @@ private:
     QTimer *m_autosaveTimer;
     QToolBar *m_toolBar = nullptr;
     QLabel *m_pathPane = nullptr;
+    QLabel *m_speedPane = nullptr;
     QSplitter *m_mainSplitter = nullptr;
     CLogSubFrame *m_logFrame = nullptr;
     CSubFrame *m_subFrame = nullptr;
@@ -288,6 +303,7 @@ private:
     CCtrlListView *m_remoteView = nullptr;
     browse::CLocalView *m_localPane = nullptr;
     browse::CManFtpView *m_remotePane = nullptr;
+    QuitQuestion m_askQuit;
     std::unique_ptr<browse::ConnectState> m_connect;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;

@@ -42,7 +42,10 @@ void CMainFrame::createActions()
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
-    add("exit", tr("E&xit"), tr("Quit Bellwick"), [this] { close(); });
+    add("exit", tr("E&xit"), tr("Quit Bellwick"), [this] {
+        if (mayQuit())
+            close();
+    });
     add("editUrl", tr("&Edit URL..."), tr("Edit the selected item's URL"), &CMainFrame::editUrlCommand);
     QAction *addUrl =
         add("addUrl", tr("&Add URL..."), tr("Add a URL to the queue (Ctrl+N)"), &CMainFrame::addUrlCommand);
@@ -157,6 +160,9 @@ void CMainFrame::createStatusBar()
     m_pathPane = new QLabel(this);
     m_pathPane->setObjectName(QStringLiteral("pathPane"));
     m_pathPane->setFixedWidth(kStatusPaneWidth);
+    m_speedPane = new QLabel(this);
+    m_speedPane->setObjectName(QStringLiteral("speedPane"));
+    statusBar()->addPermanentWidget(m_speedPane);
     statusBar()->addPermanentWidget(m_pathPane);
     QMenu *view = findChild<QMenu *>(QStringLiteral("viewMenu"));
     QAction *toggle = makeAction(this, "viewStatusBar", tr("&Status Bar"), tr("Show or hide the status bar"));

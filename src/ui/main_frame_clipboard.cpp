@@ -29,8 +29,8 @@ void CMainFrame::createClipboardWatcher()
 
 void CMainFrame::applyClipboardOptions()
 {
-    m_clipboard->setOptions(
-        {m_settings.monitorClipboard, m_settings.verifyClipboard, m_settings.extractClipboard});
+    m_clipboard->setOptions({m_settings.monitorClipboard, m_settings.verifyClipboard,
+        m_settings.extractClipboard, m_settings.hidePassword});
 }
 
 } // namespace bw::ui

@@ -4,13 +4,17 @@
 // wait serves nothing.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "browse/local_view.h"
+#include "browse/man_ftp_view.h"
 #include "core/queue_events.h"
+#include "core/queue_list.h"
 #include "engine/engine.h"
 #include "ui/main_frame.h"
 #include "ui/queue_document.h"
+#include "ui/queue_row.h"
 #include "ui/queue_view.h"
 #include "widgets/remote_browser_link.h"
 
@@ -23,10 +27,41 @@ constexpr int kEngineWaitMs = 250;
 
 } // namespace
 
+int CMainFrame::runningTransfers() const
+{
+    int running = 0;
+    for (const core::ItemState &item : queue().states()) {
+        // A connection waiting for the browser moves no file.
+        if (core::isInProgressStatus(item.status) && static_cast<int>(item.status) != kStatusInactiveManual)
+            ++running;
+    }
+    return running + (m_remotePane ? static_cast<int>(m_remotePane->transferCount()) : 0);
+}
+
+bool CMainFrame::mayQuit()
+{
+    const int running = runningTransfers();
+    if (running == 0)
+        return true;
+    const QString text = running == 1
+        ? tr("1 transfer is running. Quit anyway? It resumes next time.")
+        : tr("%1 transfers are running. Quit anyway? They resume next time.").arg(running);
+    if (m_askQuit)
+        return m_askQuit(this, text);
+    return QMessageBox::question(
+               this, tr("Quit Bellwick"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
 void CMainFrame::closeEvent(QCloseEvent *event)
 {
     if (m_closing) {
         event->ignore(); // the close sequence is already under way
+        return;
+    }
+    // The window's close button asks; the Exit command asked before it closed the window.
+    if (event->spontaneous() && !mayQuit()) {
+        event->ignore();
         return;
     }
     runShutdown();

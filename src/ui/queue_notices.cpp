@@ -39,11 +39,11 @@ bool isLoggedFailure(int status)
     }
 }
 
-bool hasFailedForGood(int status, int attempts, int retryCount)
+bool hasFailedForGood(int status, int attempts, int retryCount, bool endedForGood)
 {
     if (!isErrorStatus(status))
         return false;
-    if (!core::isEligibleStatus(static_cast<core::ItemStatus>(status)))
+    if (endedForGood || !core::isEligibleStatus(static_cast<core::ItemStatus>(status)))
         return true;
     return retryCount < 9999 && attempts >= retryCount;
 }
@@ -59,8 +59,12 @@ std::vector<QueueNotice> QueueNotices::update(const std::vector<NoticeInput> &it
         busy = busy
             || (core::isInProgressStatus(static_cast<core::ItemStatus>(item.status))
                 && item.status != kStatusInactiveManual);
-        waiting = waiting || isWaiting(item.status);
-        if (!hasFailedForGood(item.status, item.attempts, item.retryCount))
+        if (core::isDoneStatus(static_cast<core::ItemStatus>(item.status)))
+            m_finishedInSpell.insert(item.id);
+        const bool failed = hasFailedForGood(item.status, item.attempts, item.retryCount, item.endedForGood);
+        // A failed item the scheduler will try again is work still to do.
+        waiting = waiting || isWaiting(item.status) || (isErrorStatus(item.status) && !failed);
+        if (!failed)
             continue;
         stillFailed.insert(item.id);
         if (!m_announcedFailures.contains(item.id))
@@ -68,9 +72,14 @@ std::vector<QueueNotice> QueueNotices::update(const std::vector<NoticeInput> &it
     }
     // An item retried by hand and failing again is news again; a removed item is forgotten.
     m_announcedFailures = std::move(stillFailed);
-    if (m_wasBusy && !busy && !waiting)
-        notices.push_back({QueueNotice::Kind::QueueFinished, 0, {}, 0});
-    m_wasBusy = busy;
+    const bool finished = m_wasBusy && !busy && !waiting;
+    if (finished) {
+        notices.push_back({QueueNotice::Kind::QueueFinished, 0, {}, 0,
+            static_cast<int>(m_finishedInSpell.size()), static_cast<int>(m_announcedFailures.size())});
+    }
+    if (finished || (!m_wasBusy && !busy))
+        m_finishedInSpell.clear();
+    m_wasBusy = busy || (m_wasBusy && waiting);
     return notices;
 }
 

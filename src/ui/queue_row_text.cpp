@@ -28,6 +28,15 @@ QString speedAndTimeLeftText(std::int64_t kBPerSecond, std::int64_t bytesDone, s
     return QCoreApplication::translate("bw::ui::QueueRowText", "%1, %2 left").arg(speed, left);
 }
 
+QString fileColumnText(const core::QueueItem &item)
+{
+    if (!item.fileName.empty())
+        return QString::fromStdString(item.fileName);
+    const QString path = QString::fromStdString(item.path);
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return parts.isEmpty() ? path : parts.last() + QLatin1Char('/');
+}
+
 QString rowDetailTip(const QString &statusName, const core::QueueItem &item, bool nameRepeats)
 {
     QStringList lines;

@@ -19,6 +19,10 @@ QString doneSizeText(std::int64_t bytesDone, std::int64_t totalBytes, int percen
 // "Speed": "1.2 MiB/s, 3m 20s left" while moving, the bare speed when the total is unknown, else empty.
 QString speedAndTimeLeftText(std::int64_t kBPerSecond, std::int64_t bytesDone, std::int64_t totalBytes);
 
+// "File": the file name, or for a folder item its last folder with a slash ("photos/"), so the row
+// says what it fetches.
+QString fileColumnText(const core::QueueItem &item);
+
 // The row's hover text: the status name, the exact byte counts, and the remote and local folders when
 // `nameRepeats` (another row shows the same file name).
 QString rowDetailTip(const QString &statusName, const core::QueueItem &item, bool nameRepeats);

@@ -61,16 +61,16 @@ constexpr std::array<ColumnSpec, kQueueColumnCount> kColumns{{
 // speed) are sized so these fit in the current font; the others keep their fixed widths.
 constexpr std::array<const char *, kQueueColumnCount> kWidestTexts{{
     "Downloading - 100%",
-    nullptr,
-    nullptr,
-    nullptr,
+    "ftp.example.org",
+    "300",
+    "10/10",
     "a-typical-file-name.tar.gz",
     "1023.9 MiB (100%)",
     "1023.9 MiB",
     "999 kB/s, 59m 59s left",
     nullptr,
-    nullptr,
-    nullptr,
+    "anonymous",
+    "65535",
     nullptr,
 }};
 
@@ -112,14 +112,19 @@ CFtpTreeView::CFtpTreeView(
         list->setObjectName(QStringLiteral("queueList%1").arg(tab));
         const QFontMetrics metrics(list->font());
         for (int column = 0; column < kQueueColumnCount; ++column) {
-            int width = kColumns[column].width;
+            const QString title = tr(kColumns[column].title);
+            // Neither the title nor a usual value is cut short at first start (saved widths win later).
+            int width = std::max(kColumns[column].width, metrics.horizontalAdvance(title) + 24);
             if (kWidestTexts[column]) {
                 const int icon = column == ColumnAction ? list->iconSize().width() + 4 : 0;
                 width = std::max(
                     width, metrics.horizontalAdvance(QLatin1String(kWidestTexts[column])) + icon + 16);
             }
-            list->insertColumn(column, tr(kColumns[column].title), width);
+            list->insertColumn(column, title, width);
         }
+        // A click on a header sorts the tab by that column; until then the rows keep the queue's order.
+        list->header()->setSortIndicator(-1, Qt::AscendingOrder);
+        list->setSortingEnabled(true);
         // Long names keep their start and their extension visible.
         list->setTextElideMode(Qt::ElideMiddle);
         list->setStatusTips(true);
@@ -192,7 +197,7 @@ int CFtpTreeView::insertRow(TiledListCtrl *list, const core::QueueItem *item)
     texts[ColumnHost] = fromStd(item->host);
     texts[ColumnRetry] = QString::number(item->retryTime);
     texts[ColumnCount] = QStringLiteral("%1/%2").arg(item->attempts).arg(item->retryCount);
-    texts[ColumnFile] = fromStd(item->fileName);
+    texts[ColumnFile] = fileColumnText(*item);
     texts[ColumnPath] = fromStd(item->path);
     texts[ColumnUser] = fromStd(item->user);
     texts[ColumnPort] = QString::number(item->port);
@@ -233,6 +238,8 @@ void CFtpTreeView::updateRow(QueueTab tab, std::int32_t itemId, const std::optio
         action = {tr("Manual - Active"), kImageManualActive};
     }
 
+    if (item->stoppedByUser && status == static_cast<int>(core::ItemStatus::StatusIdle))
+        action.text = tr("Stopped");
     if (list->itemImage(row) != action.image)
         list->setItemImage(row, action.image);
     list->setItemText(row, ColumnBytes, doneSizeText(done, total, percent));
@@ -253,6 +260,7 @@ void CFtpTreeView::fullRefresh()
     // item.
     const std::vector<core::ItemState> entries = m_queue.states();
 
+    std::int64_t totalKBps = 0;
     int index = 0;
     for (const core::ItemState &entry : entries) {
         const bool inBatch = index >= m_rotationStart && index < m_rotationStart + kRefreshBatch;
@@ -267,15 +275,23 @@ void CFtpTreeView::fullRefresh()
         const std::optional<core::QueueItem> item = m_queue.snapshot(entry.id);
         for (int tab = 0; tab < kQueueTabCount; ++tab)
             updateRow(static_cast<QueueTab>(tab), entry.id, item);
+        if (item && static_cast<int>(item->status) == kStatusTransferring)
+            totalKBps += item->rateKBps;
         // Decided from the copy the rows show, so a row never says less than the item went through.
         if (item && (item->removeWhenDone || isCompletedStatus(static_cast<int>(item->status))))
             m_queue.removeItem(entry.id);
     }
     dropRowsOfVanishedItems();
+    m_totalSpeedKBps = totalKBps;
 
     m_rotationStart += kRefreshBatch;
     if (m_rotationStart >= index)
         m_rotationStart = 0;
+}
+
+void CFtpTreeView::clearCompleted()
+{
+    m_lists[static_cast<int>(QueueTab::Complete)]->deleteAllItems();
 }
 
 void CFtpTreeView::dropRowsOfVanishedItems()

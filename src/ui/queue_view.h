@@ -116,6 +116,11 @@ public:
 
     void removeRows(std::int32_t itemId);
     void clear();
+    // Empties the "Complete" tab (its items have left the queue already).
+    void clearCompleted();
+
+    // The speeds of the running transfers added up, as of the last full refresh.
+    std::int64_t totalSpeedKBps() const { return m_totalSpeedKBps; }
 
     // Commands on the current tab's selection.
     bool canDelete() const;
@@ -213,6 +218,8 @@ private:
     QAction *m_editRetryLimitAction;
     QAction *m_resetRetryCountAction;
     QAction *m_deleteAction;
+    QAction *m_clearCompletedAction;
+    std::int64_t m_totalSpeedKBps = 0;
     TrustCertificateCommand *m_trust = nullptr;
     TrustHostKeyCommand *m_trustHostKey = nullptr;
     KeyPassphraseCommand *m_keyPassphrase = nullptr;

@@ -32,6 +32,9 @@ void CFtpTreeView::createContextActions()
     connect(m_editRetryLimitAction, &QAction::triggered, this, &CFtpTreeView::editRetryCountLimit);
     connect(m_resetRetryCountAction, &QAction::triggered, this, &CFtpTreeView::resetRetryCount);
     connect(m_deleteAction, &QAction::triggered, this, &CFtpTreeView::deleteSelection);
+    m_clearCompletedAction = new QAction(tr("Clear Completed"), this);
+    m_clearCompletedAction->setObjectName(QStringLiteral("clearCompleted"));
+    connect(m_clearCompletedAction, &QAction::triggered, this, &CFtpTreeView::clearCompleted);
     auto *paste = new QAction(tr("Paste URLs"), this);
     paste->setObjectName(QStringLiteral("pasteUrls"));
     paste->setShortcut(QKeySequence::Paste);
@@ -51,6 +54,7 @@ QList<QAction *> CFtpTreeView::contextActions() const
     actions.insert(actions.size() - 1, m_trustHostKey->action());
     if (m_keyPassphrase)
         actions.insert(actions.size() - 1, m_keyPassphrase->action());
+    actions.append(m_clearCompletedAction);
     return actions;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Hides the password of a queue URL behind a fixed mask for editing, and puts the real one back when
-// the user left the mask as it was. Pure functions on the URL text, as the queue parses it.
+// the user left the mask as it was: the window's QString face of core/url_password_mask.h.
 #pragma once
 
 #include <QString>
@@ -8,7 +8,7 @@
 namespace bw::ui {
 
 // What stands in for a hidden password; its length says nothing about the real one.
-inline const QString kPasswordMask = QStringLiteral("********");
+inline const QString kPasswordMask = QStringLiteral("********"); // core::kPasswordMask
 
 // `url` with the password of its user information replaced by the mask; unchanged when it holds none.
 QString maskUrlPassword(const QString &url);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include <QHeaderView>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTime>
@@ -43,6 +44,8 @@ CCtrlListView::CCtrlListView(QWidget *parent)
     , m_list(new TiledListCtrl(this))
 {
     m_list->insertColumn(0, tr("Entry"), 500);
+    // The text takes the pane's width, however wide the window.
+    m_list->header()->setStretchLastSection(true);
     m_list->show();
     layoutChildren();
 }
@@ -82,6 +85,9 @@ void CCtrlListView::setControlStrip(QWidget *strip, QWidget *stretchControl)
 
 void CCtrlListView::addLine(const QString &text, unsigned long threadId)
 {
+    // A line with no words would show as a bare thread number ("[32672]").
+    if (text.trimmed().isEmpty())
+        return;
     if (threadId == 0)
         threadId = platform::currentThreadId();
     QScrollBar *scroll = m_list->verticalScrollBar();
@@ -93,6 +99,8 @@ void CCtrlListView::addLine(const QString &text, unsigned long threadId)
     const QString line =
         formatLogLine(maskPassword(text), threadId, QTime::currentTime(), m_timestamp, m_showThread);
     const int row = m_list->insertItem(m_list->rowCount(), line, kImageLogLine);
+    if (isErrorLine(text))
+        m_list->listModel()->setEmphasized(row, true);
     if (scroll->property(kFollowsTail).toBool())
         m_list->ensureRowVisible(row);
     m_list->setRedraw(true);

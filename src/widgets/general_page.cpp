@@ -10,6 +10,9 @@ namespace bw::widgets {
 
 namespace {
 
+constexpr int kDaySeconds = 86400;
+constexpr int kMostThreads = 100;
+
 QLineEdit *integerBox(const QString &name, QWidget *parent)
 {
     auto *box = new QLineEdit(parent);
@@ -30,11 +33,27 @@ CGeneralPage::CGeneralPage(bool perSiteMode, QWidget *parent)
 {
     setObjectName(QStringLiteral("General"));
     auto *form = new QFormLayout(this);
-    form->addRow(tr("Timeout:"), m_timeout);
-    form->addRow(tr("Retry Time:"), m_retryTime);
-    form->addRow(tr("Max. Threads:"), m_maxThreads);
-    form->addRow(tr("Max. Threads per Site:"), m_maxThreadsPerSite);
-    form->addRow(tr("Max. Retries:"), m_maxRetries);
+
+    // Each box takes what the engine can use: at least one thread, a retry time of -1 (no rest) or more,
+    // a retry count up to "no limit" (9999), 0 threads per site for no limit.
+    const struct
+    {
+        QLineEdit *box;
+        QString label;
+        int minimum;
+        int maximum;
+    } rows[] = {
+        {m_timeout, tr("Timeout:"), 0, kDaySeconds},
+        {m_retryTime, tr("Retry Time:"), -1, kDaySeconds},
+        {m_maxThreads, tr("Max. Threads:"), 1, kMostThreads},
+        {m_maxThreadsPerSite, tr("Max. Threads per Site:"), 0, kMostThreads},
+        {m_maxRetries, tr("Max. Retries:"), 0, 9999},
+    };
+
+    for (const auto &row : rows) {
+        form->addRow(row.label, row.box);
+        setIntegerBounds(row.box, row.label, row.minimum, row.maximum);
+    }
     if (m_perSiteMode) {
         m_maxThreads->setEnabled(false);
         m_maxThreadsPerSite->setEnabled(false);
@@ -67,7 +86,7 @@ QLineEdit *CGeneralPage::readControls()
         {m_maxRetries, &read.maxRetries},
     };
     for (const auto &[box, field] : boxes) {
-        const std::optional<int> value = parseInteger(box->text());
+        const std::optional<int> value = readBoundedInteger(box);
         if (!value)
             return box;
         *field = *value;

@@ -16,4 +16,8 @@ QString formatLogLine(
 // shows asterisks in place of the password; any other text is returned unchanged.
 QString maskPassword(const QString &text);
 
+// A line that reports a failure: a 4xx or 5xx reply, or a status that says something failed or was
+// refused. Such lines stand out in the log panes.
+bool isErrorLine(const QString &text);
+
 } // namespace bw::widgets

@@ -1,7 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "widgets/tiled_list_model.h"
 
+#include <algorithm>
+#include <numeric>
+
+#include <QApplication>
+#include <QColor>
 #include <QMimeData>
+#include <QPalette>
+#include <QStyle>
 
 #include "widgets/image_list.h"
 
@@ -11,11 +18,105 @@ namespace {
 
 constexpr int kMaxTipLength = 79;
 
+// The zeros before a number's first other digit (a lone "0" keeps its digit).
+qsizetype leadingZeros(QStringView run)
+{
+    qsizetype zeros = 0;
+    while (zeros + 1 < run.size() && run[zeros] == u'0')
+        ++zeros;
+    return zeros;
+}
+
+// Texts compared with their runs of digits as numbers ("9" before "10", "2 MiB" before "10 MiB") and
+// the rest without regard to case.
+int naturalCompare(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype startA = i;
+            const qsizetype startB = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            // Without leading zeros a longer run is the larger number; runs of one length compare as text.
+            const QStringView runA = QStringView(a).mid(startA, i - startA);
+            const QStringView runB = QStringView(b).mid(startB, j - startB);
+            const qsizetype zerosA = leadingZeros(runA);
+            const qsizetype zerosB = leadingZeros(runB);
+            const qsizetype lengthA = runA.size() - zerosA;
+            const qsizetype lengthB = runB.size() - zerosB;
+            if (lengthA != lengthB)
+                return lengthA < lengthB ? -1 : 1;
+            if (const int compared = runA.mid(zerosA).compare(runB.mid(zerosB)); compared != 0)
+                return compared;
+            continue;
+        }
+        const QChar ca = a[i].toCaseFolded();
+        const QChar cb = b[j].toCaseFolded();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return (a.size() - i > 0) - (b.size() - j > 0);
+}
+
+// Red that keeps its contrast: dark on a light base, light on a dark one.
+QColor emphasisColor()
+{
+    const bool darkBase = QApplication::palette().color(QPalette::Base).lightness() < 128;
+    return darkBase ? QColor(255, 128, 128) : QColor(176, 0, 32);
+}
+
 } // namespace
 
 TiledListModel::TiledListModel(QObject *parent)
     : QAbstractTableModel(parent)
 {}
+
+void TiledListModel::setEmphasized(int row, bool on)
+{
+    if (row < 0 || row >= rowCount() || m_rows[static_cast<std::size_t>(row)].emphasized == on)
+        return;
+    m_rows[static_cast<std::size_t>(row)].emphasized = on;
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1), {Qt::ForegroundRole, Qt::DecorationRole});
+}
+
+bool TiledListModel::isEmphasized(int row) const
+{
+    return row >= 0 && row < rowCount() && m_rows[static_cast<std::size_t>(row)].emphasized;
+}
+
+void TiledListModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> oldRows(m_rows.size());
+    std::iota(oldRows.begin(), oldRows.end(), 0);
+    std::stable_sort(oldRows.begin(), oldRows.end(), [&](int a, int b) {
+        const int compared = naturalCompare(text(a, column), text(b, column));
+        return order == Qt::AscendingOrder ? compared < 0 : compared > 0;
+    });
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newRowOf(m_rows.size());
+    for (std::size_t row = 0; row < oldRows.size(); ++row) {
+        newRowOf[static_cast<std::size_t>(oldRows[row])] = static_cast<int>(row);
+        sorted.push_back(std::move(m_rows[static_cast<std::size_t>(oldRows[row])]));
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    for (const QModelIndex &index : before)
+        after << this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column());
+    changePersistentIndexList(before, after);
+    invalidateIdIndex();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
 
 int TiledListModel::rowCount(const QModelIndex &parent) const
 {
@@ -36,7 +137,11 @@ QVariant TiledListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return column < row.texts.size() ? row.texts.at(column) : QString();
+    case Qt::ForegroundRole:
+        return row.emphasized ? QVariant(emphasisColor()) : QVariant();
     case Qt::DecorationRole:
+        if (column == 0 && row.emphasized)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         if (column == 0 && row.image >= 0)
             return imageList()->icon(row.image);
         return {};

@@ -57,6 +57,9 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Orders the rows by a column's texts, numbers by their value ("9" before "10"); rows added later go
+    // to the end. A column out of range leaves the order as it is. Selections follow their rows.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
 
@@ -75,6 +78,10 @@ public:
     bool setText(int row, int column, const QString &text);
     int image(int row) const;
     bool setImage(int row, int image);
+    // An emphasized row (an error in a log) shows a warning icon and a red that reads on light and dark
+    // palettes alike.
+    void setEmphasized(int row, bool on);
+    bool isEmphasized(int row) const;
 
     bool hasRecord(int row) const;
     // A row without a record reads as the default record.
@@ -107,6 +114,7 @@ private:
         QStringList texts;
         int image = -1;
         std::optional<RowRecord> record;
+        bool emphasized = false;
     };
 
     void invalidateIdIndex() const;

@@ -30,6 +30,9 @@ CTransferPage::CTransferPage(QWidget *parent)
     auto *form = new QFormLayout(this);
     form->addRow(tr("Max. Transfer Speed (kB/s):"), m_maxSpeed);
     form->addRow(tr("Min. Transfer Speed (kB/s):"), m_minSpeed);
+    // 0 turns a limit off; a million kB/s is far above any line.
+    setIntegerBounds(m_maxSpeed, tr("Max. Transfer Speed (kB/s):"), 0, 1000000);
+    setIntegerBounds(m_minSpeed, tr("Min. Transfer Speed (kB/s):"), 0, 1000000);
     auto *group = new QGroupBox(this);
     auto *groupLayout = new QVBoxLayout(group);
     const QString names[] = {tr("None"), tr("Uppercase"), tr("Lowercase")};
@@ -74,10 +77,10 @@ void CTransferPage::fillControls()
 
 QLineEdit *CTransferPage::readControls()
 {
-    const std::optional<int> maxSpeed = parseInteger(m_maxSpeed->text());
+    const std::optional<int> maxSpeed = readBoundedInteger(m_maxSpeed);
     if (!maxSpeed)
         return m_maxSpeed;
-    const std::optional<int> minSpeed = parseInteger(m_minSpeed->text());
+    const std::optional<int> minSpeed = readBoundedInteger(m_minSpeed);
     if (!minSpeed)
         return m_minSpeed;
     m_values.maxSpeed = *maxSpeed;

@@ -3,8 +3,13 @@
 // and nothing left behind.
 #include <filesystem>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include "browse/open_with_desktop.h"
 #include "browse/view_file_folder.h"
 #include "support/temp_dir.h"
 
@@ -64,6 +69,29 @@ private slots:
         }
         QVERIFY(!base.empty());
         QVERIFY(!fs::exists(base));
+    }
+
+    void aFileTheDesktopCannotOpenOffersItsFolder()
+    {
+        QList<QUrl> asked;
+        const auto open = [&asked](const QUrl &url) {
+            asked << url;
+            return asked.size() > 1; // the file fails, its folder opens
+        };
+        // The message box is modal: read it and press "Open Folder" from the loop it runs.
+        QString said;
+        QTimer::singleShot(0, [&said] {
+            QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), 5000);
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            said = box->text() + QLatin1Char('\n') + box->informativeText();
+            box->defaultButton()->click();
+        });
+        bw::browse::openWithDesktop(QUrl::fromLocalFile(QStringLiteral("/tmp/view/a.xyz")), open);
+        QVERIFY(said.contains(QStringLiteral("could not open \"a.xyz\"")));
+        QVERIFY(said.contains(QStringLiteral("/tmp/view")));
+        QCOMPARE(asked,
+            (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/view/a.xyz")),
+                QUrl::fromLocalFile(QStringLiteral("/tmp/view"))}));
     }
 };
 

@@ -28,11 +28,13 @@ TEST(DiagnosticLog, WritesUpToThresholdWithCrLfAndOwnerOnlyMode)
     log.write("kept\n", 3);
     log.write("dropped", 4);
     log.writeFormatted("Socket shutdown error %d\n", 10054);
+    log.write("Cannot save ftp://u:secret@h/q", 3);
     log.close();
     const std::string text = test::readFile(dir / "Bellwick.log");
     EXPECT_NE(text.find("{3} - kept\n\r\n"), std::string::npos);
     EXPECT_EQ(text.find("dropped"), std::string::npos);
     EXPECT_NE(text.find("{3} - Socket shutdown error 10054\n\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Cannot save ftp://u:********@h/q"), std::string::npos);
 
     struct stat info
     {};

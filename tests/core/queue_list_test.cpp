@@ -351,6 +351,66 @@ TEST_F(QueueListTest, ATryLimitStopsTakingAnItemThatEndedThatOften)
     }
 }
 
+// Failures that waiting cannot change end the item at once; a refused login is tried once more, so a
+// server's guard against password guessing never locks the user out. Retrying by hand starts afresh.
+TEST_F(QueueListTest, FailuresThatWaitingCannotChangeAreNotRetried)
+{
+    setRetryTimeDefault(0);
+
+    using End = std::pair<ItemStatus, bool>; // the status, and whether waiting cannot change it
+
+    struct Case
+    {
+        const char *name;
+        std::vector<End> ends;
+        bool retried;
+    };
+
+    const Case cases[] = {
+        {"a plain failure is retried", {{StatusTransferFailed, false}}, true},
+        {"a refused certificate is not", {{StatusError, true}}, false},
+        {"a refused login is tried once more", {{StatusInvalidPassword, false}}, true},
+        {"a second refused login in a row ends it",
+            {{StatusInvalidUser, false}, {StatusInvalidPassword, false}}, false},
+        {"another failure between two refusals starts the count again",
+            {{StatusInvalidPassword, false}, {StatusFailedToConnect, false}, {StatusInvalidPassword, false}},
+            true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::int32_t id = add("ftp://a/1");
+        for (const auto &[status, forGood] : c.ends) {
+            ASSERT_EQ(fresh().id, id);
+            queue.finishItem(id, status, forGood);
+            clock.advance(1);
+        }
+        EXPECT_EQ(queue.anyEligible(), c.retried);
+        EXPECT_EQ(queue.states().back().endedForGood, !c.retried);
+        ASSERT_TRUE(queue.resetForRetry(id));
+        EXPECT_EQ(fresh().id, id);
+        queue.finishItem(id, StatusFinished);
+        queue.removeItem(id);
+    }
+}
+
+// The user's stop is no failure: the item waits where it stood, is taken again at once, and the
+// attempt its login counted is given back.
+TEST_F(QueueListTest, AStoppedItemGoesAgainAtOnceWithoutUsingAnAttempt)
+{
+    setRetryTimeDefault(30);
+    const std::int32_t first = add("ftp://a/1");
+    const std::int32_t second = add("ftp://a/2");
+    ASSERT_EQ(fresh().id, first);
+    queue.stopItem(first);
+    EXPECT_EQ(item(first).status, StatusIdle);
+    EXPECT_TRUE(item(first).stoppedByUser);
+    EXPECT_EQ(item(first).attempts, 0);
+    EXPECT_EQ(item(second).attempts, 0);
+    EXPECT_EQ(queue.ids().front(), first);
+    EXPECT_EQ(fresh().id, first);
+    EXPECT_FALSE(item(first).stoppedByUser);
+}
+
 // The scheduler plans its next pass for the moment a resting site with work left is ready again.
 TEST_F(QueueListTest, NextRestEndIsWhenTheLastItemOfAWaitingSiteHasRested)
 {

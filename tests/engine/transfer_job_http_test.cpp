@@ -155,7 +155,7 @@ TEST_F(HttpJobTest, ARedirectChainIsFollowedWithinTheJobDespiteTheSitesRest)
     EXPECT_EQ(queue.count(), 21u);
 }
 
-TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
+TEST_F(HttpJobTest, HttpErrorsEndTheItemAMissingFileForGood)
 {
     const auto missing = queue.addItem(url(remote("absent.bin")), (local / "absent.bin").string());
     const auto forbidden = queue.addItem(url("/forbidden"), (local / "forbidden.bin").string());
@@ -164,13 +164,14 @@ TEST_F(HttpJobTest, HttpErrorsEndTheItemTransferFailed)
     queue.setTryLimit(1);
     start();
     ASSERT_TRUE(waitAllSettled());
-    EXPECT_EQ(core::snapshotOrVanished(queue, missing).status, core::ItemStatus::StatusTransferFailed);
+    EXPECT_EQ(core::snapshotOrVanished(queue, missing).status, core::ItemStatus::StatusError);
+    EXPECT_TRUE(core::snapshotOrVanished(queue, missing).endedForGood);
     EXPECT_EQ(core::snapshotOrVanished(queue, forbidden).status, core::ItemStatus::StatusTransferFailed);
+    EXPECT_FALSE(core::snapshotOrVanished(queue, forbidden).endedForGood);
     // The statuses stay; the log line and the tooltip say what the server answered.
     EXPECT_TRUE(notifier.sawLine("Permission denied (404 Not Found)"));
     EXPECT_TRUE(notifier.sawLine("Unexpected response code (403 Forbidden)"));
-    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, missing)),
-        "Transfer failed (404 Not Found)");
+    EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, missing)), "Error (404 Not Found)");
     EXPECT_EQ(core::statusTextWithDetail(core::snapshotOrVanished(queue, forbidden)),
         "Transfer failed (403 Forbidden)");
 }

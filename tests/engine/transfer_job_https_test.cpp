@@ -107,9 +107,11 @@ TEST_F(HttpsJobTest, AStoredFingerprintTrustsTheCertificateUntilItChanges)
     EXPECT_EQ(refusedText, "Error (" + refusal + ")");
     EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
 
-    // Trusted once its fingerprint is stored: the next attempt downloads.
+    // Trusted once its fingerprint is stored: the item, retried as Trust Certificate does, downloads.
     ASSERT_TRUE(
         transferEngine.trustStore().trust("127.0.0.1", servers.httpsPort, fetched.certificate.sha256));
+    EXPECT_TRUE(core::snapshotOrVanished(queue, first).endedForGood);
+    ASSERT_TRUE(queue.resetForRetry(first));
     ASSERT_TRUE(waitStatus(first, core::ItemStatus::StatusFinished));
     EXPECT_EQ(readFile(local / "f.bin"), "trusted bytes");
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Transfer jobs against a scripted FTP server: exact reply sequences for a cut download, a ratio site
 // and a hostile listing.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <utility>
@@ -515,8 +516,10 @@ TEST_F(ScriptedJobTest, ListedNamesThatAreNotOnePathComponentAreSkipped)
         if (itemId != id)
             children.push_back(core::snapshotOrVanished(queue, itemId).url);
     }
-    // "x<NUL>y" would be written as "x", the file of the next entry.
-    EXPECT_EQ(children, (std::vector<std::string>{url("ftp", "/d/x"), url("ftp", "/d/good.txt")}));
+    // "x<NUL>y" would be written as "x", the file of the next entry. (A child the stop caught keeps its
+    // place, so the order says nothing.)
+    std::sort(children.begin(), children.end());
+    EXPECT_EQ(children, (std::vector<std::string>{url("ftp", "/d/good.txt"), url("ftp", "/d/x")}));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"../escape.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"a/b.txt\""));
     EXPECT_TRUE(notifier.sawLine("Skipping the unsafe name \"back\\slash\""));

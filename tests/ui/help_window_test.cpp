@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
 #include "ui/help_window.h"
+#include "ui/manual_location.h"
 
 using namespace bw::ui;
 
@@ -43,6 +45,7 @@ private slots:
         QVERIFY(window);
         QVERIFY(window->isVisible());
         QVERIFY(window->browser()->toPlainText().contains(QStringLiteral("Adding a URL")));
+        QVERIFY(window->notice().contains(QStringLiteral("could not open the manual")));
         // A second Help Topics brings back the same window instead of stacking another.
         QCOMPARE(showHelpTopics(m_manual, &parent, [](const QUrl &) { return false; }), window);
         QCOMPARE(parent.findChildren<HelpWindow *>().size(), 1);
@@ -58,6 +61,21 @@ private slots:
         QVERIFY(window && window->isVisible());
         QVERIFY(window->browser()->toPlainText().contains(QStringLiteral("not installed")));
         QVERIFY(window->browser()->toPlainText().contains(missing));
+    }
+
+    void theManualIsFoundWhereItIsInstalledOrBesideTheBuild()
+    {
+        const QString root = m_dir.path();
+        QVERIFY(QDir(root).mkpath(QStringLiteral("usr/bin")));
+        QVERIFY(QDir(root).mkpath(QStringLiteral("xdg/doc/Bellwick")));
+        QVERIFY(QDir(root).mkpath(QStringLiteral("usr/bin/docs")));
+        const QString program = root + QStringLiteral("/usr/bin");
+        const QStringList dataDirs{root + QStringLiteral("/nowhere"), root + QStringLiteral("/xdg")};
+        QCOMPARE(findManual(program, dataDirs), QString());
+        QVERIFY(QFile::copy(m_manual, program + QStringLiteral("/docs/manual.html")));
+        QCOMPARE(findManual(program, dataDirs), program + QStringLiteral("/docs/manual.html"));
+        QVERIFY(QFile::copy(m_manual, root + QStringLiteral("/xdg/doc/Bellwick/manual.html")));
+        QCOMPARE(findManual(program, dataDirs), root + QStringLiteral("/xdg/doc/Bellwick/manual.html"));
     }
 
 private:

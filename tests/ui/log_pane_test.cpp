@@ -118,6 +118,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(scroll->maximum() > before && scroll->value() == scroll->maximum(), 5000);
     }
 
+    void errorsStandOutAndEmptyLinesStayOut()
+    {
+        CLogSubFrame frame;
+        frame.resize(700, 400);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        for (const char *text : {"USER u", "", "  ", "530 Login incorrect"})
+            frame.addLine(QString::fromLatin1(text), 7);
+        bw::widgets::TiledListCtrl *list = frame.batchLog()->list();
+        QCOMPARE(list->rowCount(), 2);
+        QVERIFY(!list->listModel()->isEmphasized(0));
+        QVERIFY(list->listModel()->isEmphasized(1));
+        QVERIFY(list->listModel()->index(1, 0).data(Qt::ForegroundRole).isValid());
+        // The text column takes the pane's width, and the handle can be grabbed.
+        QTRY_VERIFY_WITH_TIMEOUT(list->columnWidth(0) > 600, 5000);
+        QVERIFY(frame.handleWidth() >= 6);
+    }
+
     void lowerStripSplitsTwoFifthsAndThreeTenths()
     {
         CSubFrame frame;

@@ -507,12 +507,25 @@ void MainFrameTest::shutdownDuringTransferSavesQueue()
     QTRY_VERIFY_WITH_TIMEOUT(core::snapshotOrVanished(b.engine.queue, id).bytesDone >= 5000, 20000);
     QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).status, core::ItemStatus::StatusTransferring);
 
+    // Exit asks first while a transfer runs; No keeps the window.
+    QString asked;
+    frame.setQuitQuestion([&asked](QWidget *, const QString &text) {
+        asked = text;
+        return false;
+    });
+    frame.action(QStringLiteral("exit"))->trigger();
+    QCOMPARE(asked, QStringLiteral("1 transfer is running. Quit anyway? It resumes next time."));
+    QVERIFY(!frame.isClosed());
+
     QElapsedTimer clock;
     clock.start();
     QVERIFY(frame.close());
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!b.engine.scheduler.isRunning());
     QVERIFY(b.engine.queue.contains(id));
+    // Stopped by the user: no failure, no attempt used.
+    QVERIFY(core::snapshotOrVanished(b.engine.queue, id).stoppedByUser);
+    QCOMPARE(core::snapshotOrVanished(b.engine.queue, id).attempts, 0);
 
     core::QueueList reloaded;
     QCOMPARE(engine::loadQueueFile(b.engine.queueFile(), reloaded).loadedCount, 1);

@@ -77,6 +77,22 @@ private slots:
         QVERIFY(told[0].kind == QueueNotice::Kind::QueueFinished);
         QVERIFY(notices.update({}).empty());
     }
+
+    void finishesOnlyWhenNothingIsLeftToRun()
+    {
+        QueueNotices notices;
+        QVERIFY(notices.update({item(1, kTransferring), item(2, kTransferring)}).empty());
+        // One finished, the other failed and waits for its retry: not finished.
+        QVERIFY(notices.update({item(1, kFinished), item(2, kTransferFailed, 1)}).empty());
+        // The finished item has left the queue; the other ended for good.
+        NoticeInput ended = item(2, kTransferFailed, 1);
+        ended.endedForGood = true;
+        const auto told = notices.update({ended});
+        QCOMPARE(told.size(), std::size_t(2));
+        QVERIFY(told[1].kind == QueueNotice::Kind::QueueFinished);
+        QCOMPARE(told[1].finished, 1);
+        QCOMPARE(told[1].failed, 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(QueueNoticesTest)

@@ -74,6 +74,17 @@ private slots:
         QVERIFY(repeated.contains(QStringLiteral("Folder: host.example/pub/a/")));
         QVERIFY(repeated.contains(QStringLiteral("Saved to: /home/u/Downloads/a/setup.exe")));
     }
+
+    void fileColumnShowsAFolderItemsFolder()
+    {
+        bw::core::QueueItem item;
+        item.path = "/pub/photos/";
+        QCOMPARE(fileColumnText(item), QStringLiteral("photos/"));
+        item.path = "/";
+        QCOMPARE(fileColumnText(item), QStringLiteral("/"));
+        item.fileName = "a.iso";
+        QCOMPARE(fileColumnText(item), QStringLiteral("a.iso"));
+    }
 };
 
 QTEST_GUILESS_MAIN(QueueRowTextTest)

@@ -226,6 +226,8 @@ void QueueViewTest::rowsFollowStatus_data()
                                       << "Idle - Error" << kImageIdleDownload;
     QTest::newRow("reconnect later") << 17 << false << "Q"
                                      << "Idle" << kImageIdleDownload;
+    QTest::newRow("stopped by the user") << -1 << false << "Q"
+                                         << "Stopped" << kImageIdleDownload;
     QTest::newRow("active") << 129 << true << "QA"
                             << "Active" << kImageActiveUpload;
     QTest::newRow("connecting") << 130 << false << "QA"
@@ -251,7 +253,10 @@ void QueueViewTest::rowsFollowStatus()
                                    : b.add("ftp://host.example/pub/down.bin");
     QVERIFY(id != 0);
     b.view.refreshItem(id);
-    b.engine.queue.setStatus(id, core::ItemStatus{status});
+    if (status < 0)
+        b.engine.queue.stopItem(id);
+    else
+        b.engine.queue.setStatus(id, core::ItemStatus{status});
     b.view.refreshItem(id);
     const QString letters = QStringLiteral("QACE");
     for (int tab = 0; tab < kQueueTabCount; ++tab) {

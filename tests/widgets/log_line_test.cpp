@@ -50,6 +50,9 @@ private slots:
         QTest::newRow("reply") << QStringLiteral("230 PASS accepted") << QStringLiteral("230 PASS accepted");
         QTest::newRow("PASV is not PASS") << QStringLiteral("PASV") << QStringLiteral("PASV");
         QTest::newRow("word in status") << QStringLiteral("Bypass tried") << QStringLiteral("Bypass tried");
+        QTest::newRow("URL in a status")
+            << QStringLiteral("Cannot follow the redirect to ftp://u:pw@h/a")
+            << QStringLiteral("Cannot follow the redirect to ftp://u:********@h/a");
     }
 
     void passwordsAreMasked()
@@ -57,6 +60,26 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(maskPassword(text), shown);
+    }
+
+    void errorsStandOut_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("error");
+        QTest::newRow("refused login") << QStringLiteral("530 Login incorrect") << true;
+        QTest::newRow("multi-line refusal") << QStringLiteral("[2] : 550-No such file") << true;
+        QTest::newRow("success reply") << QStringLiteral("226 Transfer complete") << false;
+        QTest::newRow("a size that starts like a code") << QStringLiteral("500000 bytes") << false;
+        QTest::newRow("refused certificate")
+            << QStringLiteral("Certificate verification failed: self-signed certificate") << true;
+        QTest::newRow("plain step") << QStringLiteral("Connecting...") << false;
+    }
+
+    void errorsStandOut()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, error);
+        QCOMPARE(isErrorLine(text), error);
     }
 };
 

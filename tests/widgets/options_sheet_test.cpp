@@ -102,8 +102,8 @@ private slots:
             QCOMPARE(sheet.generalPage()->maxRetriesEdit()->text(), QStringLiteral("7"));
             QVERIFY(sheet.togglesPage()->box(CTogglesPage::Passive)->isChecked());
             QVERIFY(!sheet.togglesPage()->box(CTogglesPage::HidePassword)->isChecked());
-            sheet.generalPage()->maxThreadsEdit()->setText(QStringLiteral("0")); // accepted: no job starts
-            sheet.generalPage()->retryTimeEdit()->setText(QStringLiteral(" -5 ")); // negatives too
+            sheet.generalPage()->maxThreadsEdit()->setText(QStringLiteral("1"));
+            sheet.generalPage()->retryTimeEdit()->setText(QStringLiteral(" -1 ")); // no rest
             sheet.generalPage()->maxRetriesEdit()->setText(QStringLiteral("99"));
             sheet.tabs()->setCurrentIndex(1);
             sheet.togglesPage()->box(CTogglesPage::HidePassword)->setChecked(true);
@@ -123,8 +123,8 @@ private slots:
         QVERIFY(sheet.complaints.isEmpty());
 
         engine::Settings expected = customSettings();
-        expected.maxThreads = 0;
-        expected.retryTime = -5;
+        expected.maxThreads = 1;
+        expected.retryTime = -1;
         expected.retryCount = 99;
         expected.hidePassword = true;
         expected.timeStamp = false;
@@ -133,8 +133,8 @@ private slots:
             engine::ProxyMode::Manual, {net::ProxyKind::Socks5, "proxy.example", 1081, "u", "p"}};
         QCOMPARE(settings == expected, true);
         QVERIFY(store.sync());
-        QCOMPARE(store.readInt("Options", "MaxThreads", 10), 0);
-        QCOMPARE(store.readInt("Options", "RetryTime", 30), -5);
+        QCOMPARE(store.readInt("Options", "MaxThreads", 10), 1);
+        QCOMPARE(store.readInt("Options", "RetryTime", 30), -1);
         QCOMPARE(store.readInt("Options", "RetryCount", 10), 99);
         QCOMPARE(store.readInt("Options", "HidePassword", 0), 1);
         QCOMPARE(store.readInt("Options", "TimeStamp", 1), 0);
@@ -315,14 +315,15 @@ private slots:
         QCOMPARE(store.size(), std::size_t(0));
     }
 
-    void messageSaysPleaseEnterAnInteger()
+    void messageNamesTheFieldAndItsBounds()
     {
         OptionsSheet sheet;
         QString shown;
         bool focusBack = false;
         whenShown(sheet, [&] {
-            QLineEdit *retries = sheet.generalPage()->maxRetriesEdit();
-            retries->setText(QStringLiteral("many"));
+            // No thread would ever run an item.
+            QLineEdit *threads = sheet.generalPage()->maxThreadsEdit();
+            threads->setText(QStringLiteral("0"));
             // The message box is modal: read and close it from the event loop it runs.
             QTimer::singleShot(0, &sheet, [&] {
                 QTRY_VERIFY_WITH_TIMEOUT(
@@ -332,12 +333,12 @@ private slots:
                 box->accept();
             });
             button(sheet, QDialogButtonBox::Ok)->click();
-            focusBack = sheet.focusWidget() == retries;
+            focusBack = sheet.focusWidget() == threads;
             QVERIFY(sheet.isVisible());
             sheet.reject();
         });
         sheet.exec();
-        QCOMPARE(shown, QStringLiteral("Please enter an integer."));
+        QCOMPARE(shown, QStringLiteral("Max. Threads: please enter an integer from 1 to 100."));
         QVERIFY(focusBack);
     }
 

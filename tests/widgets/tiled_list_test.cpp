@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
 #include <QImage>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -248,6 +249,25 @@ private slots:
         list.deleteAllItems();
         QCOMPARE(list.findItemId(7), -1);
         QCOMPARE(list.rowCount(), 0);
+    }
+
+    void headerClickSortsNumbersByValueAndKeepsTheSelection()
+    {
+        TiledListCtrl list;
+        QAbstractItemModelTester tester(
+            list.listModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.insertColumn(0, QStringLiteral("Port"), 50);
+        for (const int port : {2121, 21, 990})
+            list.setRecord(list.appendItem({QString::number(port)}), RowRecord{0, 0, port, {}});
+        list.selectRow(list.findItemId(990));
+        list.header()->setSortIndicator(-1, Qt::AscendingOrder);
+        list.setSortingEnabled(true);
+        QCOMPARE(list.itemText(0, 0), QStringLiteral("2121")); // no order until a header is clicked
+        list.sortByColumn(0, Qt::AscendingOrder);
+        QCOMPARE(
+            list.itemText(0, 0) + list.itemText(1, 0) + list.itemText(2, 0), QStringLiteral("219902121"));
+        QCOMPARE(list.findItemId(2121), 2);
+        QCOMPARE(list.selectedRows(), QList<int>{1});
     }
 
     void writesTextsOnlyWhenTheyChange()

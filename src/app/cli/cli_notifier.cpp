@@ -4,6 +4,8 @@
 #include <chrono>
 #include <ctime>
 
+#include "cli_lines.h"
+#include "core/url_password_mask.h"
 #include "engine/host_key_trust.h"
 #include "engine/key_passphrases.h"
 
@@ -46,6 +48,11 @@ void CliNotifier::onItemChanged(
     if (!item->isInProgress() && !item->isDone()
         && !engine::keyPathOfPassphraseDetail(item->statusDetail).empty())
         m_keyNeedsAgent = true;
+    // Each end of an item is told once, however many changes come with it.
+    if (isReportedFailure(*item) && m_reportedEnds[id] != item->ends) {
+        m_reportedEnds[id] = item->ends;
+        m_failureLines.push_back(failureLine(*item));
+    }
     // A manual-connection request needs the window: give the session back as a temporary disconnect
     // does, so the item stays queued for the window. The job takes such an item again once its site
     // has nothing else; it is then left on offer (the job waits until it stops) instead of being
@@ -61,17 +68,19 @@ void CliNotifier::printLogLine(const core::LogLineEvent &line)
         return;
     const bool maskPassword =
         line.kind == core::LogKind::Sent && m_hidePassword && line.text.starts_with("PASS ");
-    const char *text = maskPassword ? "PASS ********" : line.text.c_str();
+    // A URL in a line ("Cannot follow the redirect to ...") may carry a password as well.
+    const std::string text =
+        maskPassword ? std::string("PASS ********") : core::maskPasswordsInText(line.text);
     const auto threadId = static_cast<unsigned long>(line.threadId);
     std::lock_guard lock{m_outputMutex};
     if (m_timeStamp) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
-        std::fprintf(
-            stderr, "[%02d:%02d:%02d %lu] %s\n", local.tm_hour, local.tm_min, local.tm_sec, threadId, text);
+        std::fprintf(stderr, "[%02d:%02d:%02d %lu] %s\n", local.tm_hour, local.tm_min, local.tm_sec, threadId,
+            text.c_str());
     } else {
-        std::fprintf(stderr, "[%lu] %s\n", threadId, text);
+        std::fprintf(stderr, "[%lu] %s\n", threadId, text.c_str());
     }
 }
 

@@ -7,8 +7,12 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/queue_events.h"
 #include "core/queue_list.h"
@@ -41,6 +45,8 @@ public:
     // An item's login stopped at a private key that needs its passphrase: only an agent can open it
     // for this runner, which never asks, so the run stops at once too (the summary names the key).
     bool keyNeedsAgent() const { return m_keyNeedsAgent; }
+    // The failures of items since the last call, one line each, to be printed as they happen.
+    std::vector<std::string> takeFailureLines() { return std::exchange(m_failureLines, {}); }
 
     // Serialises writes to stderr between the log lines and the progress display.
     std::mutex &outputMutex() { return m_outputMutex; }
@@ -64,6 +70,8 @@ private:
     std::set<std::int32_t> m_parked; // main thread only
     bool m_hostKeyRefused = false; // main thread only
     bool m_keyNeedsAgent = false; // main thread only
+    std::map<std::int32_t, std::int32_t> m_reportedEnds; // main thread only: the end each item was told at
+    std::vector<std::string> m_failureLines; // main thread only
 };
 
 } // namespace bw::cli

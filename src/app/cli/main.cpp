@@ -15,10 +15,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "cli_lines.h"
 #include "cli_notifier.h"
 #include "cli_options.h"
 #include "core/queue_list.h"
 #include "core/url.h"
+#include "core/url_password_mask.h"
 #include "engine/engine.h"
 #include "engine/ini_settings_store.h"
 #include "engine/keyring_login.h"
@@ -126,9 +128,9 @@ public:
             if (parked.count(item.id))
                 continue;
             const int tries = m_options.tries ? std::max(*m_options.tries, 1) : item.retryCount;
-            // Items no worker takes count as tried.
+            // Items no worker takes count as tried, and so do those that waiting cannot mend.
             if (core::isInProgressStatus(item.status)
-                || (core::isEligibleStatus(item.status) && item.ends < tries))
+                || (core::isEligibleStatus(item.status) && !item.endedForGood && item.ends < tries))
                 allTried = false;
         }
         // Nothing in progress is as good as no job alive: a job between two items holds none, and the
@@ -167,8 +169,7 @@ void printSummary(core::QueueList &queue)
     for (const core::QueueItem &item : queue.snapshot()) {
         if (item.isDone())
             continue;
-        // With the reason when there is one: "Error (Certificate verification failed: ...)".
-        std::fprintf(stderr, "%s: %s\n", item.url.c_str(), core::statusTextWithDetail(item).c_str());
+        std::fprintf(stderr, "%s\n", failureLine(item).c_str());
     }
 }
 
@@ -187,7 +188,7 @@ int run(const CliOptions &o)
     for (const auto &text : o.urls) {
         core::Url url;
         if (!core::parseUrl(splitTemplatePrefix(text).url, url)) {
-            std::fprintf(stderr, "URL parsing error: %s\n", text.c_str());
+            std::fprintf(stderr, "URL parsing error: %s\n", core::maskPasswordsInText(text).c_str());
             return kExitUsage;
         }
     }
@@ -263,6 +264,16 @@ int run(const CliOptions &o)
             std::printf("%s\n", savedFileLine(file).c_str());
         std::fflush(stdout);
     };
+    auto reportFailures = [&] {
+        const std::vector<std::string> lines = notifier.takeFailureLines();
+        if (lines.empty())
+            return;
+        progress.clear();
+        std::lock_guard lock{notifier.outputMutex()};
+        for (const std::string &line : lines)
+            std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    };
     engine.start();
     // Changes come by the thousand with many small files: look at the queue at most every 100 ms.
     using Clock = std::chrono::steady_clock;
@@ -283,6 +294,7 @@ int run(const CliOptions &o)
             const bool over =
                 runEnd.isOver(queue, notifier) || notifier.hostKeyRefused() || notifier.keyNeedsAgent();
             reportSaved();
+            reportFailures();
             if (over)
                 break;
             progress.update();

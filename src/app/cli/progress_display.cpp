@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/url_password_mask.h"
+
 namespace bw::cli {
 
 std::string groupedNumber(std::int64_t value)
@@ -70,7 +72,7 @@ void ProgressDisplay::update()
         if (!copy || !copy->isInProgress())
             continue;
         const core::QueueItem &item = *copy;
-        std::string name = item.fileName.empty() ? item.url : item.fileName;
+        std::string name = item.fileName.empty() ? core::maskUrlPassword(item.url) : item.fileName;
         std::string line = item.transferring
             ? progressLine(name, item.bytesDone, item.totalSize, item.rateKBps)
             : name + "  " + core::statusText(item.status);

@@ -15,6 +15,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
 
@@ -26,6 +27,7 @@
 #include "engine/engine.h"
 #include "engine/keyring_service.h"
 #include "ui/main_frame.h"
+#include "ui/manual_location.h"
 #include "ui/window_state.h"
 #include "widgets/app_icons.h"
 
@@ -104,19 +106,8 @@ QString queueFilePath(const CommandLine &line)
 
 QString manualPath()
 {
-#ifdef BW_INSTALLED_MANUAL
-    if (QFileInfo::exists(QStringLiteral(BW_INSTALLED_MANUAL)))
-        return QStringLiteral(BW_INSTALLED_MANUAL);
-#endif
-    const QString besideProgram =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/Bellwick/manual.html");
-    if (QFileInfo::exists(besideProgram))
-        return QFileInfo(besideProgram).canonicalFilePath();
-#ifdef BW_SOURCE_MANUAL
-    return QStringLiteral(BW_SOURCE_MANUAL);
-#else
-    return {};
-#endif
+    return bw::ui::findManual(QCoreApplication::applicationDirPath(),
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
 }
 
 // The engine of both modes: the diagnostic log beside the queue file or in the state folder, and
