@@ -67,9 +67,20 @@ std::string KeyringService::fileUrl(std::string_view url)
 std::string KeyringService::filePassword(
     const std::optional<KeyringLogin> &login, const std::string &password)
 {
-    if (!login || password.empty())
+    if (!login)
         return password;
     std::unique_lock lock{m_mutex};
+    if (password.empty()) {
+        // A site loaded without its password, which the keyring keeps: back into the file when the user
+        // keeps passwords in files (once the keyring has told it).
+        if (m_usedForFiles || m_state != State::Available)
+            return password;
+        if (const auto held = m_held.find(*login); held != m_held.end())
+            return held->second;
+        lock.unlock();
+        prefetch(*login);
+        return password;
+    }
     if (m_state != State::Available || !m_usedForFiles)
         return password;
     if (const auto held = m_held.find(*login); held != m_held.end() && held->second == password)

@@ -57,7 +57,8 @@ public:
     // there and the file keeps it this time); with the password put back when the keyring is not used
     // for files and knows it.
     std::string fileUrl(std::string_view url);
-    // The same for a site's password: empty once the keyring holds it.
+    // The same for a site's password: empty once the keyring holds it, and put back into a site loaded
+    // without it when the keyring is not used for files.
     std::string filePassword(const std::optional<KeyringLogin> &login, const std::string &password);
 
     // The logins `holder` now uses. A login it used before and no holder uses now loses its entry, once

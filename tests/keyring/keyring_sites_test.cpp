@@ -36,6 +36,19 @@ TEST(KeyringSitesTest, ASitesPasswordMovesToTheKeyringAndGoesWithTheSite)
     EXPECT_EQ(readFile(dir / "database.usr"), expected.serialize());
     EXPECT_EQ(keyring.lookup(*browse::siteLogin(site), {}), "pw:1");
 
+    // Kept in files again: a site loaded without its password gets it back from the keyring.
+    keyring.setUsedForFiles(false);
+    browse::SiteList reloaded;
+    reloaded.setKeyring(&keyring);
+    ASSERT_TRUE(reloaded.load(dir / "database.usr", {}));
+    ASSERT_TRUE(reloaded.save(dir / "kept.usr"));
+    ASSERT_TRUE(keyring.waitUntilIdle(5000));
+    ASSERT_TRUE(reloaded.save(dir / "kept.usr"));
+    browse::SiteList withPassword;
+    withPassword.append(site);
+    EXPECT_EQ(readFile(dir / "kept.usr"), withPassword.serialize());
+    keyring.setUsedForFiles(true);
+
     // Connecting to the site leaves the password to the worker's look-up.
     core::QueueList queue;
     const std::int32_t id =
