@@ -135,6 +135,17 @@ public:
     // Downloads, uploads and views running or waiting.
     std::size_t transferCount() const { return m_transfers.size(); }
 
+    // A download the quit interrupts: the queue URL of its file, with the login, and its local file.
+    struct InterruptedDownload
+    {
+        std::string url;
+        std::string localPath;
+    };
+
+    // Before the program quits: the downloads running or waiting that nobody aborted, for the queue to
+    // resume; the running one keeps its part file when the quit stops it.
+    std::vector<InterruptedDownload> keepInterruptedDownloads();
+
     // Commands are queued or run on the held connection.
     bool isBusy() const { return m_controller->isBusy(); }
 
@@ -158,8 +169,7 @@ private:
     bool queueUpload(const std::string &localPath);
     bool queueView(const std::string &name, std::uint64_t sizeBytes);
     // Queues a transfer (its window first when it runs at once) and returns its abort flag.
-    ManualConnectionController::AbortFlag pushTransfer(
-        const QString &name, std::uint64_t sizeBytes, bool download, std::string viewPath = {});
+    ManualConnectionController::AbortFlag pushTransfer(PendingTransfers::Transfer transfer);
     // The controller refused the transfer just pushed: forget it (always false).
     bool dropLastTransfer();
     void showTransferWindow();

@@ -11,14 +11,26 @@
 
 #include "browse/local_view.h"
 #include "browse/man_ftp_view.h"
+#include "core/queue_list.h"
 #include "core/queue_notifier.h"
 #include "engine/local_path.h"
+#include "engine/transfer_job.h"
 #include "platform/file_util.h"
 #include "widgets/transfer_progress_dialog.h"
 
 namespace bw::browse {
 
 namespace {
+
+// The queue's URL of a file of `site`: the login escaped, so that parsing gives back each part.
+std::string queueUrlOf(const core::QueueItem &site, const std::string &remotePath)
+{
+    const core::UrlScheme scheme =
+        core::isRemoteSessionScheme(site.scheme) ? core::downloadScheme(site.scheme) : core::SchemeFtp;
+    return std::string(core::schemePrefix(scheme)) + core::escapeUserInfo(site.user) + ":"
+        + core::escapeUserInfo(site.password) + "@" + core::hostForUrl(site.host) + ":"
+        + std::to_string(site.port) + engine::childUrlName(remotePath);
+}
 
 bool equalIgnoringCase(const std::string &a, const std::string &b)
 {
@@ -28,6 +40,19 @@ bool equalIgnoringCase(const std::string &a, const std::string &b)
 }
 
 } // namespace
+
+std::vector<CManFtpView::InterruptedDownload> CManFtpView::keepInterruptedDownloads()
+{
+    const std::optional<core::QueueItem> site = m_queue.snapshot(m_itemId);
+    if (!m_attached || !site)
+        return {};
+    m_controller->keepInterruptedDownload();
+    std::vector<InterruptedDownload> downloads;
+    for (const PendingTransfers::Transfer &transfer : m_transfers.unabortedDownloads())
+        downloads.push_back(
+            {queueUrlOf(*site, transfer.remoteFolder + transfer.name.toStdString()), transfer.localPath});
+    return downloads;
+}
 
 bool CManFtpView::viewSelection()
 {
@@ -52,7 +77,7 @@ bool CManFtpView::queueView(const std::string &name, std::uint64_t sizeBytes)
         return false;
     }
     const ManualConnectionController::AbortFlag abort =
-        pushTransfer(QString::fromStdString(name), sizeBytes, true, *path);
+        pushTransfer({QString::fromStdString(name), sizeBytes, true, nullptr, *path, {}, {}});
     if (m_controller->download(name, *path, sizeBytes, abort))
         return true;
     m_viewFolder.discard(*path);
@@ -113,9 +138,10 @@ bool CManFtpView::queueDownload(const std::string &name, const std::string &loca
             break;
         }
     }
+    const std::string localPath = directory + name;
     const ManualConnectionController::AbortFlag abort =
-        pushTransfer(QString::fromStdString(name), size, true);
-    return m_controller->download(name, directory + name, size, abort, m_ifFileExists) || dropLastTransfer();
+        pushTransfer({QString::fromStdString(name), size, true, nullptr, {}, localPath, m_currentDirectory});
+    return m_controller->download(name, localPath, size, abort, m_ifFileExists) || dropLastTransfer();
 }
 
 bool CManFtpView::uploadFile(const std::string &localPath)
@@ -149,17 +175,15 @@ bool CManFtpView::queueUpload(const std::string &localPath)
             tr("Not uploaded: \"%1\" is not a file.").arg(QString::fromStdString(localPath)));
         return false;
     }
-    const ManualConnectionController::AbortFlag abort =
-        pushTransfer(QString::fromStdString(name), static_cast<std::uint64_t>(size), false);
+    const ManualConnectionController::AbortFlag abort = pushTransfer(
+        {QString::fromStdString(name), static_cast<std::uint64_t>(size), false, nullptr, {}, {}, {}});
     return m_controller->upload(localPath, name, abort) || dropLastTransfer();
 }
 
-ManualConnectionController::AbortFlag CManFtpView::pushTransfer(
-    const QString &name, std::uint64_t sizeBytes, bool download, std::string viewPath)
+ManualConnectionController::AbortFlag CManFtpView::pushTransfer(PendingTransfers::Transfer transfer)
 {
     // The window comes before the transfer is queued, so an Abort at once stops it before it starts.
-    ManualConnectionController::AbortFlag abort =
-        m_transfers.push(name, sizeBytes, download, std::move(viewPath));
+    ManualConnectionController::AbortFlag abort = m_transfers.push(std::move(transfer));
     if (m_transfers.size() == 1)
         showTransferWindow();
     return abort;

@@ -63,6 +63,9 @@ public:
     // While not busy: a session that is no longer logged in is given back, its item failed (true).
     bool dropIfLost();
 
+    // The program quits: the running download keeps its part file when it stops.
+    void keepInterruptedDownload() { m_session->keepInterruptedDownload(); }
+
     bool isAttached() const;
 
     // Commands were queued that have not ended yet (counted on the GUI thread, by their signals).

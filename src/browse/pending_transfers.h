@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QString>
 
@@ -25,9 +26,12 @@ public:
         bool download = false;
         AbortFlag abort;
         std::string viewPath; // View File's temporary file, opened once the download completed
+        std::string localPath; // a download's local file
+        std::string remoteFolder; // the server's folder it comes from, ending with a separator
     };
 
     // Queues a transfer behind the others and returns its abort flag, not set.
+    AbortFlag push(Transfer transfer);
     AbortFlag push(const QString &name, std::uint64_t sizeBytes, bool download, std::string viewPath = {});
 
     // Forgets the transfer pushed last (nobody will run it).
@@ -42,6 +46,9 @@ public:
     void abortAll() const;
 
     const Transfer &first() const { return m_transfers.front(); }
+
+    // The downloads to a local file, running or waiting, that nobody aborted: what quitting interrupts.
+    std::vector<Transfer> unabortedDownloads() const;
 
     bool isEmpty() const { return m_transfers.empty(); }
 

@@ -161,6 +161,13 @@ void ManualSession::abortTransfer()
         transferring->stopTransfer(net::StopByItem);
 }
 
+void ManualSession::keepInterruptedDownload()
+{
+    std::lock_guard lock{m_wake->mutex};
+    if (m_transferAbort && !m_transferAbort->load())
+        m_keptDownload = m_transferAbort;
+}
+
 bool ManualSession::giveBack(std::int32_t status)
 {
     std::shared_ptr<ConnectionLease> lease;

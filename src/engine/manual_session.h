@@ -98,6 +98,9 @@ public:
     bool dropIfLost();
     // Stops the running transfer (any thread).
     void abortTransfer();
+    // The program quits: the running download, unless already aborted, keeps its part file when it
+    // stops, so that a queue item resumes it (any thread).
+    void keepInterruptedDownload();
 
     bool isAttached() const;
     // Nothing queued and nothing running.
@@ -174,6 +177,7 @@ private:
     std::int32_t m_handBackStatus = 0; // guarded by m_wake->mutex; waits for the running command
     bool m_running = false; // guarded by m_wake->mutex
     AbortFlag m_transferAbort; // guarded by m_wake->mutex; the running transfer's
+    AbortFlag m_keptDownload; // guarded by m_wake->mutex; the download whose part file stays
     std::map<std::string, std::vector<net::ListingEntry>> m_cache; // guarded by m_wake->mutex
     std::atomic<bool> m_ending{false}; // the destructor cuts the running command short
 

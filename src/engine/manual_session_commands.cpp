@@ -134,6 +134,7 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
     const bool runs = part.start() == PartFile::Start::Transfer;
     std::string cause = runs ? std::string() : part.statusLine();
     bool completed = false;
+    bool keepPart = false; // the program quits: a queue item resumes from the part file
     if (runs && !stopWanted()) {
         {
             std::lock_guard lock{m_wake->mutex};
@@ -151,6 +152,8 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
                                       : session.put(transfer.localPath, transfer.name, progress);
         std::lock_guard lock{m_wake->mutex};
         m_transferAbort.reset();
+        keepPart = m_keptDownload == transfer.abort;
+        m_keptDownload.reset();
     }
     if (transfer.download && !part.finish(completed) && completed) {
         cause = part.statusLine();
@@ -162,7 +165,7 @@ void ManualSession::runTransfer(net::RemoteSession &session, const Transfer &tra
         if (cause.empty())
             cause = session.error().text();
         tell(ManualNotice::TransferFailed, transfer.localPath, aborted, aborted ? "" : cause);
-        if (transfer.download && runs && !target.restoreAfterFailure())
+        if (transfer.download && runs && !keepPart && !target.restoreAfterFailure())
             tell(ManualNotice::PartialFileKept, part.writePath());
         session.clearErrorUnlessStopped();
     }

@@ -2,6 +2,9 @@
 // The main window's close sequence: stop the timers and the queue's events, ask the engine to stop, save
 // the queue, wait for the scheduler thread to end and save again. No worker waits for this thread, so the
 // wait serves nothing.
+#include <optional>
+#include <vector>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -79,7 +82,13 @@ void CMainFrame::runShutdown()
     if (m_context.events)
         m_context.events->close();
     engine::Engine &engine = m_context.engine;
+    // The remote pane's downloads that the quit cuts short resume from the queue next time.
+    std::optional<core::QueueItem> site;
+    std::vector<browse::CManFtpView::InterruptedDownload> interrupted;
     if (engine.isRunning()) {
+        site = m_remotePane ? queue().snapshot(m_remotePane->itemId()) : std::nullopt;
+        if (site)
+            interrupted = m_remotePane->keepInterruptedDownloads();
         if (m_remote && m_remote->isConnected())
             m_remote->disconnect(false);
         engine.stop();
@@ -91,7 +100,12 @@ void CMainFrame::runShutdown()
     do {
         emit shutdownWaiting();
     } while (!engine.waitUntilStoppedFor(kEngineWaitMs));
-    // Items that ended while we waited are saved in their final state.
+    // Queued once the engine stopped: no job may write a part file the manual transfer was still writing.
+    for (const browse::CManFtpView::InterruptedDownload &download : interrupted) {
+        queue().addItem(download.url, download.localPath, 0, site->retryTime, site->retryCount, site->timeout,
+            site->passive ? 1 : 0);
+    }
+    // Items that ended while we waited are saved in their final state, with the downloads queued.
     m_context.document.save();
 
     if (m_localPane)

@@ -3,6 +3,7 @@
 // Connect, the hand-over through the queue view, the "Manual Log", the enabling of the remote commands,
 // Download and Upload, Disconnect, and the site file kept beside the test. Fails without the server.
 // Also: the lent connection taken back by its job in the middle of a direct transfer (a scripted server).
+#include <algorithm>
 #include <filesystem>
 
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "browse/man_ftp_view.h"
 #include "browse/site_dialog.h"
 #include "core/queue_item.h"
+#include "engine/queue_file.h"
 #include "support/ftp_script.h"
 #include "support/scripted_server.h"
 #include "support/test_servers.h"
@@ -179,7 +181,7 @@ private slots:
 
     // Whatever ends the job while the remote browser runs a direct transfer on its connection, the
     // browser stops the transfer, gives the connection back and detaches before the job goes on (and
-    // may be deleted); its next commands touch nothing of the job's.
+    // may be deleted); its next commands touch nothing of the job's. A quit queues the download.
     void jobEndsDuringADirectTransfer_data()
     {
         QTest::addColumn<QString>("how");
@@ -249,7 +251,20 @@ private slots:
         QVERIFY(remote->connection() == nullptr);
         QVERIFY(remote->progressWindow() == nullptr);
         QVERIFY(!fs::exists(local / "big.bin")); // a download that created the file takes it away
-        QVERIFY(!fs::exists(local / "big.bin.part"));
+        // ... unless the quit cut it short: its bytes stay, and the saved queue resumes from them.
+        const bool quit = how == QLatin1String("close");
+        QCOMPARE(fs::exists(local / "big.bin.part"), quit);
+        if (quit) {
+            QCOMPARE(fs::file_size(local / "big.bin.part"), std::uintmax_t(4096));
+            core::QueueList saved;
+            engine::loadQueueFile(b.engine.queueFile(), saved);
+            const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + "/big.bin";
+            const std::vector<std::int32_t> ids = saved.ids();
+            QVERIFY(std::any_of(ids.begin(), ids.end(), [&](std::int32_t savedId) {
+                const core::QueueItem item = core::snapshotOrVanished(saved, savedId);
+                return item.url == url && item.localPath == (local / "big.bin").string() && item.passive;
+            }));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!b.engine.queue.contains(id)
                 || !core::isInProgressStatus(core::snapshotOrVanished(b.engine.queue, id).status),
             20000);

@@ -56,6 +56,19 @@ private slots:
         transfers.abortAll();
         QVERIFY(running->load() && waiting->load());
     }
+
+    // What a quit hands to the queue: downloads to a local file, not View File, uploads or aborted ones.
+    void unabortedDownloadsLeaveViewsUploadsAndAborts()
+    {
+        PendingTransfers transfers;
+        transfers.push("view.bin", 1, true, "/tmp/view");
+        transfers.push({"up.bin", 1, false, nullptr, {}, "/l/up.bin", "/"});
+        transfers.push({"aborted.bin", 1, true, nullptr, {}, "/l/aborted.bin", "/"})->store(true);
+        transfers.push({"kept.bin", 1, true, nullptr, {}, "/l/kept.bin", "/pub/"});
+        const std::vector<PendingTransfers::Transfer> kept = transfers.unabortedDownloads();
+        QCOMPARE(kept.size(), std::size_t(1));
+        QCOMPARE(kept.front().localPath + kept.front().remoteFolder, std::string("/l/kept.bin/pub/"));
+    }
 };
 
 QTEST_GUILESS_MAIN(PendingTransfersTest)
