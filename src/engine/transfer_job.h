@@ -271,7 +271,8 @@ private:
     bool putChecked(int id, const std::string &localPath, const std::string &fileName);
     // The HTTP download of `target` into the part file, checked like getChecked against the user's
     // checksum or the response's Repr-Digest or Digest.
-    bool downloadHttpChecked(int id, const core::QueueItem &item, const PartFile &part, const std::string &target);
+    bool downloadHttpChecked(
+        int id, const core::QueueItem &item, const PartFile &part, const std::string &target);
     // Judges a downloaded file: logs a match; on a mismatch keeps the file aside and returns true, the
     // second time in a row with the item failed. False when it may stay (verified or unchecked).
     bool refutedByChecksum(int id, const PartFile &part, const std::optional<ExpectedChecksum> &expected,

@@ -110,6 +110,7 @@ public:
     // response's header is complete.
     std::string validator() const;
     std::int64_t wholeSize() const;
+
     // The next downloads feed every byte of their file (a resumed part included) to `digest`; when it
     // is off, the algorithm of the response's Repr-Digest or Digest starts it. Borrowed, null for none.
     void setDownloadDigest(StreamDigest *digest) { m_downloadDigest = digest; }

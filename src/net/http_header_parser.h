@@ -42,6 +42,7 @@ public:
 
     // The Last-Modified value as sent, empty when there is none.
     const std::string &lastModified() const { return m_lastModified; }
+
     // The Repr-Digest and Digest field values, several fields of a name joined with ", " (RFC 9110 5.3).
     const std::string &reprDigest() const { return m_reprDigest; }
 

@@ -38,6 +38,7 @@ public:
     CTransferPage *transferPage() const { return m_transfer; } // null in per-site mode
 
     CPasswordsPage *passwordsPage() const { return m_passwords; } // null in per-site mode
+
     ProxyPage *proxyPage() const { return m_proxy; } // null in per-site mode
 
     QTabWidget *tabs() const { return m_tabs; }

@@ -50,6 +50,7 @@ public:
     QComboBox *ifExistsBox() const { return m_ifExists; }
 
     QCheckBox *keepServerTimesBox() const { return m_keepServerTimes; }
+
     QSpinBox *segmentsBox() const { return m_segments; }
 
     static constexpr int kMaxSegments = 16;

@@ -60,7 +60,8 @@ private:
         p.confirm = [](QWidget *, const QString &, const QString &) {
             return true;
         };
-        p.askName = [this](QWidget *, const QString &) -> std::optional<QString> {
+        p.askName = [this](QWidget *, const QString &, const QString &,
+                        const QString &) -> std::optional<QString> {
             if (m_answers.isEmpty())
                 return std::nullopt;
             return m_answers.takeFirst();

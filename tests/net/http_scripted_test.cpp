@@ -76,7 +76,8 @@ TEST_F(HttpScriptedTest, SendsTheExactRequestWithoutRangeForAMissingOrEmptyFile)
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0],
         "GET /dir/missing.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + kWantDigest + "\r\n");
-    EXPECT_EQ(received[1], "GET /a%20b.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + kWantDigest + "\r\n");
+    EXPECT_EQ(
+        received[1], "GET /a%20b.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + kWantDigest + "\r\n");
     EXPECT_EQ(test::readFile(m_dir / "missing.bin"), "abc");
     EXPECT_EQ(test::readFile(m_dir / "empty.bin"), "xyz");
 }
@@ -84,8 +85,8 @@ TEST_F(HttpScriptedTest, SendsTheExactRequestWithoutRangeForAMissingOrEmptyFile)
 TEST_F(HttpScriptedTest, RequestLinesCarryAnOpenRangeForALocalFile)
 {
     const auto lines = HttpConnection::requestLines("/p/f.zip", "files.example", 1234);
-    const std::vector<std::string> expected{"GET /p/f.zip HTTP/1.1\r\n", "Host: files.example\r\n", kUserAgent,
-        "Range: bytes=1234-\r\n", kWantDigest, "\r\n"};
+    const std::vector<std::string> expected{"GET /p/f.zip HTTP/1.1\r\n", "Host: files.example\r\n",
+        kUserAgent, "Range: bytes=1234-\r\n", kWantDigest, "\r\n"};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(HttpConnection::requestLines("/x", "h", 5'000'000'000LL)[3], "Range: bytes=5000000000-\r\n");
     EXPECT_EQ(HttpConnection::requestLines("/x", "h", 0).size(), 4u);
@@ -190,7 +191,8 @@ TEST_F(HttpScriptedTest, BodyCutShortFailsAndKeepsThePartForResume)
     ASSERT_TRUE(server.waitFinished());
     ASSERT_EQ(server.received().size(), 2u);
     EXPECT_EQ(server.received()[1],
-        "GET /cut.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + "Range: bytes=40-\r\n" + kWantDigest + "\r\n");
+        "GET /cut.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kUserAgent + "Range: bytes=40-\r\n" + kWantDigest
+            + "\r\n");
     EXPECT_EQ(test::readFile(m_dir / "cut.bin"), body);
     EXPECT_EQ(m_http.totalSize(), 100); // the whole file: the local part and the 60 bytes sent
     EXPECT_EQ(m_http.bytesDone(), 100);
@@ -526,9 +528,8 @@ TEST_F(HttpScriptedTest, LogsAndNotifiesTheExchange)
             ++ticks;
     }
     EXPECT_EQ(sent,
-        (std::vector<std::string>{
-            "GET /logged.bin HTTP/1.1", "Host: 127.0.0.1", kUserAgent.substr(0, kUserAgent.size() - 2),
-            kWantDigest.substr(0, kWantDigest.size() - 2)}));
+        (std::vector<std::string>{"GET /logged.bin HTTP/1.1", "Host: 127.0.0.1",
+            kUserAgent.substr(0, kUserAgent.size() - 2), kWantDigest.substr(0, kWantDigest.size() - 2)}));
     EXPECT_GE(ticks, 1);
 }
 

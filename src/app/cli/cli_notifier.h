@@ -45,6 +45,7 @@ public:
     // An item's login stopped at a private key that needs its passphrase: only an agent can open it
     // for this runner, which never asks, so the run stops at once too (the summary names the key).
     bool keyNeedsAgent() const { return m_keyNeedsAgent; }
+
     // The failures of items since the last call, one line each, to be printed as they happen.
     std::vector<std::string> takeFailureLines() { return std::exchange(m_failureLines, {}); }
 
