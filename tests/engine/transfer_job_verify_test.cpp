@@ -144,14 +144,15 @@ TEST_F(EngineTest, AFalseServerHashFailsTheItemAfterASecondFetch)
     ScriptedServer server;
     greetAndLogIn(server);
     server.reply("PWD", "257 \"/\" is the current directory").reply("cwd /d/", "250 ok");
+    // The first listing asks what the server offers.
+    server.expect("FEAT");
+    server.sendRaw("211-Features:\r\n HASH SHA-256*;MD5\r\n RANG STREAM\r\n211 End\r\n");
     server.expect("PASV");
     server.add(Step::PassiveListen, "227 Entering Passive Mode ({pasv})");
     server.reply("LIST f.bin", "150 here")
         .add(Step::DataAccept)
         .add(Step::DataSend, fileLine("f.bin", body.size()));
     server.add(Step::DataClose).send("226 done");
-    server.expect("FEAT");
-    server.sendRaw("211-Features:\r\n HASH SHA-256*;MD5\r\n RANG STREAM\r\n211 End\r\n");
     server.reply("TYPE I", "200 binary").reply("RANG 0 3999", "350 range");
     server.reply(
         "HASH f.bin", "213 SHA-256 0-4000 " + hexDigest(EVP_sha256(), body.substr(0, 4000)) + " f.bin");

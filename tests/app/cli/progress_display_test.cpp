@@ -41,8 +41,8 @@ TEST(ProgressTextTest, ProgressLineShowsTimeLeftOnlyWhenItCanBeKnown)
 TEST(ProgressTextTest, SavedFileLineGivesPathSizeAndAverageSpeed)
 {
     EXPECT_EQ(savedFileLine({"/tmp/a.bin", 2'000'000, 2.0}), "/tmp/a.bin  2,000,000 B  1,000 kB/s");
-    // Too fast to time: a speed all the same, never a division by zero.
-    EXPECT_EQ(savedFileLine({"/tmp/b.bin", 100'000, 0.0}), "/tmp/b.bin  100,000 B  100,000 kB/s");
+    // Too fast to time: counted as the shortest time measured (0.1 s), never a division by zero.
+    EXPECT_EQ(savedFileLine({"/tmp/b.bin", 100'000, 0.0}), "/tmp/b.bin  100,000 B  1,000 kB/s");
     EXPECT_EQ(savedFileLine({"/tmp/empty", 0, 0.5}), "/tmp/empty  0 B  0 kB/s");
 }
 
