@@ -289,7 +289,7 @@ int run(const CliOptions &o)
             if (const std::uint64_t revision = queue.segmentStateRevision();
                 !queuePath.empty() && revision != savedSegmentRevision) {
                 savedSegmentRevision = revision;
-                engine::saveQueueFile(queuePath, queue);
+                engine::saveQueueFile(queuePath, queue, &keyring);
             }
             const bool over =
                 runEnd.isOver(queue, notifier) || notifier.hostKeyRefused() || notifier.keyNeedsAgent();
