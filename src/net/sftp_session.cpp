@@ -211,9 +211,7 @@ bool SftpSession::changeFolder(const std::string &path)
     if (!beginOperation())
         return false;
     const std::string folder = remotePath(path);
-    m_connection.beginCall(m_options.timeoutSeconds);
-    const UniqueAttributes attributes{sftp_stat(m_sftp, folder.c_str())};
-    m_connection.endCall();
+    const UniqueAttributes attributes{statPath(folder)};
     if (!attributes)
         return requestFailed("Change to " + folder);
     if (attributes->type != SSH_FILEXFER_TYPE_DIRECTORY) {
@@ -266,15 +264,21 @@ bool SftpSession::rename(const std::string &from, const std::string &to)
     return done || requestFailed("Rename " + source);
 }
 
+sftp_attributes SftpSession::statPath(const std::string &path)
+{
+    m_connection.beginCall(m_options.timeoutSeconds);
+    sftp_attributes attributes = sftp_stat(m_sftp, path.c_str());
+    m_connection.endCall();
+    return attributes;
+}
+
 bool SftpSession::fileSize(const std::string &name, std::int64_t &sizeBytes)
 {
     sizeBytes = 0;
     if (!beginOperation())
         return false;
     const std::string path = remotePath(name);
-    m_connection.beginCall(m_options.timeoutSeconds);
-    const UniqueAttributes attributes{sftp_stat(m_sftp, path.c_str())};
-    m_connection.endCall();
+    const UniqueAttributes attributes{statPath(path)};
     if (!attributes)
         return requestFailed("Size of " + path);
     sizeBytes = static_cast<std::int64_t>(attributes->size);
@@ -286,9 +290,7 @@ bool SftpSession::modificationTime(const std::string &name, std::int64_t &unixSe
     if (!beginOperation())
         return false;
     const std::string path = remotePath(name);
-    m_connection.beginCall(m_options.timeoutSeconds);
-    const UniqueAttributes attributes{sftp_stat(m_sftp, path.c_str())};
-    m_connection.endCall();
+    const UniqueAttributes attributes{statPath(path)};
     if (!attributes)
         return requestFailed("Time of " + path);
     if ((attributes->flags & SSH_FILEXFER_ATTR_ACMODTIME) == 0)

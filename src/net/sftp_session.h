@@ -98,6 +98,9 @@ private:
     bool pathRequest(
         const char *what, const std::string &name, const std::function<int(const char *path)> &request);
     void status(const std::string &text);
+    // The attributes of `path` (a remote path) within the time-out; null when the request failed. The
+    // caller frees them.
+    sftp_attributes statPath(const std::string &path);
     void beginTransfer();
     void endTransfer();
 
